@@ -1,0 +1,83 @@
+#pragma once
+// The one channel through which the cores reach the user: message boxes,
+// questions, password entry, the wait cursor and progress windows.
+//
+// The Qt programs implement it with QMessageBox and friends (ui/), the command-line
+// tool writes to the terminal, and tests use a scripted implementation that records
+// every text and answers from a queue (tests/support/scripted_prompter.hpp).
+// A Prompter is used from the thread that owns it (the GUI thread in the programs).
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zelin {
+
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
+enum class MsgIcon { None, Information, Warning, Error, Question };
+enum class MsgAnswer { Ok, Cancel, Yes, No, Retry };
+
+// A progress window: shown with a text, stepped, retitled and closed by long work
+// (firmware download, diagnostic runs). Step() lets the window repaint.
+class ProgressWindow {
+ public:
+  virtual ~ProgressWindow() = default;
+  virtual void Show(std::string_view text) = 0;
+  virtual void SetText(std::string_view text) = 0;
+  virtual void Step() = 0;
+  virtual void Close() = 0;
+};
+
+class Prompter {
+ public:
+  virtual ~Prompter() = default;
+
+  // Shows `text` and returns the button pressed. `caption` empty means the program's title.
+  virtual MsgAnswer Message(std::string_view text, MsgButtons buttons = MsgButtons::Ok,
+                            MsgIcon icon = MsgIcon::None, std::string_view caption = {}) = 0;
+
+  // Asks for a password with hidden input; nullopt when the user cancels.
+  virtual std::optional<std::string> AskPassword(std::string_view prompt, size_t max_length) = 0;
+
+  // The wait cursor: Begin/End nest.
+  virtual void BeginWait() = 0;
+  virtual void EndWait() = 0;
+};
+
+// Shows the wait cursor for the life of the object.
+class WaitCursor {
+ public:
+  explicit WaitCursor(Prompter& p) : p_(p) { p_.BeginWait(); }
+  ~WaitCursor() { p_.EndWait(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+
+ private:
+  Prompter& p_;
+};
+
+// A progress window that shows nothing.
+class NullProgress final : public ProgressWindow {
+ public:
+  void Show(std::string_view) override {}
+  void SetText(std::string_view) override {}
+  void Step() override {}
+  void Close() override {}
+};
+
+// For tools without a user interface: messages go to standard error, questions are
+// answered with the default (Ok, Yes, Cancel for passwords).
+class ConsolePrompter final : public Prompter {
+ public:
+  explicit ConsolePrompter(bool quiet = false) : quiet_(quiet) {}
+  MsgAnswer Message(std::string_view text, MsgButtons buttons, MsgIcon icon,
+                    std::string_view caption) override;
+  std::optional<std::string> AskPassword(std::string_view prompt, size_t max_length) override;
+  void BeginWait() override {}
+  void EndWait() override {}
+
+ private:
+  bool quiet_;
+};
+
+}  // namespace zelin

@@ -1,0 +1,23 @@
+#pragma once
+// Conversions between IPv4 addresses (network byte order) and dotted text.
+
+#include <string>
+#include <string_view>
+
+#include "protocol/bytes.hpp"
+
+namespace zelin {
+
+// "%d.%d.%d.%d", the first octet from the lowest-addressed byte of the value.
+std::string AddressToText(Ipv4 address);
+
+// Splits at "." into four decimal numbers a.b.c.d (each read as a decimal integer,
+// as atoi reads it) and returns them in network order. Returns 0 when fewer than
+// four parts are present or the text is longer than 19 characters.
+Ipv4 TextToAddress(std::string_view text);
+
+// True for "..." (an empty address field) and for texts whose first four parts are
+// 1 to 3 decimal digits each with a value below 256; parts after the fourth are not checked.
+bool IsValidAddressText(std::string_view text);
+
+}  // namespace zelin

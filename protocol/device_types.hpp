@@ -1,0 +1,30 @@
+#pragma once
+// The model table: every DeviceType code the suite knows, its model name and its
+// number of serial ports, and which deliverables accept it in discovery.
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace zelin {
+
+using DeviceType = uint16_t;
+
+// Which program is asking: discovery in the manager, the wizard and the diagnostic
+// program accepts the twelve server models; the monitor accepts all twenty.
+enum class Deliverable { Manager, Wizard, Diagnostic, Monitor };
+
+struct ModelInfo {
+  DeviceType code;
+  std::string_view name;
+  int ports;
+  bool monitor_only;
+};
+
+std::span<const ModelInfo> ModelTable();
+const ModelInfo* FindModel(DeviceType code);  // nullptr for an unknown code
+bool IsAcceptedBy(DeviceType code, Deliverable who);
+std::string_view ModelName(DeviceType code);  // "" for an unknown code
+int ModelPortCount(DeviceType code);          // 0 for an unknown code
+
+}  // namespace zelin

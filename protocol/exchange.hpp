@@ -1,0 +1,23 @@
+#pragma once
+// The authenticated request/reply exchange with one known server and the
+// configuration commands that travel on it.
+
+#include "protocol/transport.hpp"
+#include "protocol/types.hpp"
+
+namespace zelin {
+
+// One attempt: build the request for `code` from the record, send it on the record's
+// socket, wait for the matching reply and hand its payload to the command's parser.
+// Sets t.last_error. SaveAndRestart sleeps 6 s after its reply.
+bool Exchange(Transport& t, ServerRecord& record, uint8_t code, int timeout_seconds);
+
+// Exchange up to 3 times until one succeeds.
+bool Command(Transport& t, ServerRecord& record, uint8_t code, int timeout_seconds);
+
+// Whole-table helpers built on Command, as the callers read and write the tables.
+bool ReadAccessTable(Transport& t, ServerRecord& record, int timeout_seconds);
+bool WriteAccessTable(Transport& t, ServerRecord& record, int entries, int timeout_seconds);
+bool ReadRouteTable(Transport& t, ServerRecord& record, int timeout_seconds);
+
+}  // namespace zelin

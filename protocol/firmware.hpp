@@ -1,0 +1,30 @@
+#pragma once
+// The TCP command session on server port 4000: challenge-response login and
+// firmware download with its verdict.
+
+#include <string>
+
+#include "protocol/transport.hpp"
+#include "protocol/types.hpp"
+
+namespace zelin {
+
+enum class DownloadResult : int {
+  kSuccess = 0,
+  kPasswordTooLong = -1,
+  kSocketFailed = -2,
+  kConnectFailed = -3,
+  kLoginRefused = -4,
+  kFileFailed = -5,
+  kNoChallengeOrReady = -6,
+  kNoVerdict = -7,
+};
+
+// Downloads the file at `path` to the record's server (its IP address, port 4000),
+// driving `progress` (show, set text, step, close). Each reply wait lasts up to
+// timeout_seconds of the transport's clock. Uses the transport's options (loopback
+// only) and prompter (socket error texts); opens no UDP socket.
+DownloadResult DownloadFirmware(Transport& t, const ServerRecord& record, const std::string& path,
+                                int timeout_seconds, ProgressWindow& progress);
+
+}  // namespace zelin

@@ -1,0 +1,110 @@
+#pragma once
+// The UDP transport: one socket per host IPv4 address, each bound to a local port
+// of the form first + 4096·k and allowed to broadcast, and one shared destination
+// at server port 1029. A broadcast sent on the socket of interface j leaves through
+// interface j.
+//
+// One Transport object owns the socket table, the local address table, the
+// destination and the receive buffer; the programs pass it by reference (the wizard
+// borrows the manager's). It also carries the program's Clock, Prompter and
+// Deliverable, and the LastCommandError of the last exchange.
+//
+// Not thread safe: the destination and the receive buffer are shared by every call.
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/clock.hpp"
+#include "platform/prompter.hpp"
+#include "protocol/bytes.hpp"
+#include "protocol/device_types.hpp"
+#include "protocol/types.hpp"
+
+namespace zelin {
+
+// Where the transport may send and which host addresses it uses. Read from the
+// environment (ZELIN_INTERFACES, ZELIN_BROADCAST, ZELIN_LOOPBACK_ONLY) and from
+// the programs' matching command-line options.
+struct TransportOptions {
+  // Host addresses to use instead of listing the host's interfaces (network order).
+  std::vector<Ipv4> interfaces;
+  // Sent to in place of 255.255.255.255.
+  std::optional<Ipv4> broadcast;
+  // Refuse to send anywhere outside 127.0.0.0/8.
+  bool loopback_only = false;
+
+  // Reads the three variables; unparsable values are reported in *error.
+  static TransportOptions FromEnvironment(std::string* error = nullptr);
+};
+
+class Transport {
+ public:
+  static constexpr int kMaxInterfaces = 255;
+  static constexpr int kSlots = 256;
+
+  Transport(Clock& clock, Prompter& prompter, Deliverable who, TransportOptions options = {});
+  ~Transport();
+  Transport(const Transport&) = delete;
+  Transport& operator=(const Transport&) = delete;
+
+  // Fills the local address table and opens one socket per address, trying local ports
+  // first_local_port + 4096·k up to 65535. True when at least one local address exists
+  // and no socket creation failed.
+  bool OpenTransport(uint16_t first_local_port = wire::kManagerFirstLocalPort);
+  void CloseTransport();
+
+  void SetDestination(Ipv4 address);
+  Ipv4 destination() const { return destination_; }
+
+  // Sends one datagram to the destination. Shows the socket error text on failure.
+  bool SendOne(int socket, Bytes datagram);
+  // SendOne on every slot that holds a socket, in slot order; stops at the first failure.
+  bool SendAll(Bytes datagram);
+  // Waits up to timeout_seconds (of the clock) for one datagram; copies at most
+  // buffer.size() bytes and returns the datagram's full length, 0 on time-out,
+  // negative on a socket error.
+  int Receive(int socket, MutableBytes buffer, int timeout_seconds);
+  // Same with a time-out in milliseconds of the clock.
+  int ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms);
+
+  // Shows the text of the last socket error (known codes only).
+  void ShowSocketError();
+  int last_socket_error() const { return last_socket_error_; }
+
+  int interface_count() const { return interface_count_; }
+  int socket(int slot) const { return sockets_[static_cast<size_t>(slot)]; }
+  Ipv4 local_address(int slot) const { return local_addresses_[static_cast<size_t>(slot)]; }
+  int primary_socket() const { return sockets_[0]; }
+  // The local port the socket of `slot` is bound to, 0 when none.
+  uint16_t local_port(int slot) const;
+
+  Clock& clock() { return clock_; }
+  Prompter& prompter() { return prompter_; }
+  Deliverable deliverable() const { return who_; }
+  const TransportOptions& options() const { return options_; }
+
+  // True when the options allow sending to `address` (after broadcast substitution).
+  bool MaySendTo(Ipv4 address) const;
+
+  LastCommandError last_error = LastCommandError::kNone;
+
+ private:
+  Clock& clock_;
+  Prompter& prompter_;
+  Deliverable who_;
+  TransportOptions options_;
+  int interface_count_ = 0;
+  std::array<int, kSlots> sockets_;
+  std::array<Ipv4, kSlots> local_addresses_{};
+  std::array<int, kSlots> if_indexes_{};  // host interface index per slot, for broadcasts
+  Ipv4 destination_ = kBroadcastAddress;
+  std::array<uint8_t, wire::kReceiveBufferSize> receive_buffer_{};
+  int last_socket_error_ = 0;
+};
+
+// The message for a socket error code of the host (errno), or "" when none is shown.
+std::string SocketErrorText(int error_code);
+
+}  // namespace zelin

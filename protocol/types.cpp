@@ -1,0 +1,25 @@
+#include "protocol/types.hpp"
+
+#include <algorithm>
+
+namespace zelin {
+
+std::string ServerRecord::name() const {
+  const auto* first = search_reply.data() + wire::kSrName;
+  const auto* last = std::find(first, first + wire::kNameSize, uint8_t{0});
+  return std::string(first, last);
+}
+
+void ServerRecord::set_name(std::string_view n) {
+  const size_t len = std::min(n.size(), wire::kNameSize - 1);
+  std::fill_n(search_reply.begin() + wire::kSrName, wire::kNameSize, uint8_t{0});
+  std::copy_n(n.begin(), len, search_reply.begin() + wire::kSrName);
+}
+
+int ServerList::FindSerial(uint16_t serial) const {
+  for (int i = 0; i < count && i < static_cast<int>(kMaxServers); ++i)
+    if (records[i].serial_number() == serial) return i;
+  return -1;
+}
+
+}  // namespace zelin

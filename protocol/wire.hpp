@@ -1,0 +1,149 @@
+#pragma once
+// The datagram and TCP message layouts shared by the client side (protocol/) and
+// the device side (emulator/). Offsets and sizes of every frame live here and
+// nowhere else.
+//
+// Byte order: the datagram length (bytes 2-3) is big-endian; every other
+// multi-byte field is little-endian; IPv4 addresses are the four octets in order.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zelin::wire {
+
+// --- UDP ---------------------------------------------------------------------
+inline constexpr uint16_t kServerUdpPort = 1029;
+inline constexpr uint16_t kManagerFirstLocalPort = 1028;
+inline constexpr uint16_t kMonitorFirstLocalPort = 5124;
+inline constexpr uint16_t kLocalPortStep = 4096;
+inline constexpr size_t kReceiveBufferSize = 2048;
+
+// Command codes. A reply carries the request's code + 0x80.
+enum Code : uint8_t {
+  kSearch = 0x01,
+  kLocateOn = 0x31,
+  kLocateOff = 0x32,
+  kSetAddress = 0x33,
+  kSaveAndRestart = 0x35,
+  kSetName = 0x36,
+  kSetPortKinds = 0x37,
+  kSetPassword = 0x38,
+  kAddRoute = 0x39,
+  kGetRoutes = 0x3A,
+  kGetAccessList = 0x3B,
+  kSetAccessList = 0x3C,
+  kCheckAddress = 0x3D,
+  kLogin = 0x41,
+  kDhcp = 0x45,
+};
+inline constexpr uint8_t kReplyBit = 0x80;
+
+// Common request header: code, 0, total length (BE), sequence (LE).
+inline constexpr size_t kOffCode = 0;
+inline constexpr size_t kOffStatus = 1;  // 0 in requests, the status in replies
+inline constexpr size_t kOffLength = 2;
+inline constexpr size_t kOffSequence = 4;
+
+// Search request: 6 bytes + 4 per excluded server (type LE, serial LE).
+inline constexpr size_t kSearchSize = 6;
+inline constexpr size_t kSearchExclusionSize = 4;
+
+// SearchReply, exactly 86 bytes.
+inline constexpr size_t kSearchReplySize = 86;
+inline constexpr size_t kSrNonce = 6;
+inline constexpr size_t kSrDeviceType = 10;
+inline constexpr size_t kSrSerial = 12;
+inline constexpr size_t kSrHostAddress = 14;
+inline constexpr size_t kSrReserved1 = 18;
+inline constexpr size_t kSrFirmware = 22;
+inline constexpr size_t kSrFlags = 26;
+inline constexpr size_t kSrPortCount = 27;
+inline constexpr size_t kSrName = 28;
+inline constexpr size_t kNameSize = 30;
+inline constexpr size_t kSrPortKinds = 58;
+inline constexpr size_t kMaxPorts = 16;
+inline constexpr size_t kSrIpAddress = 74;
+inline constexpr size_t kSrNetmask = 78;
+inline constexpr size_t kSrReserved2 = 82;
+
+inline constexpr uint8_t kFlagPassword = 0x01;        // the server has a password
+inline constexpr uint8_t kFlagAddressConflict = 0x04;  // set from the last CheckAddress
+
+// Short request (LocateOn/LocateOff): 10 bytes, no digest.
+inline constexpr size_t kShortRequestSize = 10;
+inline constexpr size_t kShortDeviceType = 6;
+inline constexpr size_t kShortSerial = 8;
+
+// Authenticated request: 26-byte header then the payload.
+inline constexpr size_t kAuthHeaderSize = 26;
+inline constexpr size_t kAuthDigest = 6;
+inline constexpr size_t kAuthDeviceType = 22;
+inline constexpr size_t kAuthSerial = 24;
+
+// Reply header (18 bytes) to an authenticated or short request.
+inline constexpr size_t kReplyHeaderSize = 18;
+inline constexpr size_t kReplyNonce = 6;
+inline constexpr size_t kReplyDeviceType = 10;
+inline constexpr size_t kReplySerial = 12;
+inline constexpr size_t kReplyPayload = 18;
+inline constexpr uint8_t kStatusOk = 0;
+inline constexpr uint8_t kStatusRefused = 6;
+
+// Request sizes and reply sizes per command.
+inline constexpr size_t kSetAddressSize = 34;
+inline constexpr size_t kSaveAndRestartSize = 26;
+inline constexpr size_t kSetNameSize = 56;
+inline constexpr size_t kSetPortKindsSize = 42;
+inline constexpr size_t kSetPasswordSize = 66;
+inline constexpr size_t kAddRouteSize = 40;
+inline constexpr size_t kGetRoutesSize = 28;
+inline constexpr size_t kGetAccessListSize = 28;
+inline constexpr size_t kSetAccessListBaseSize = 32;  // + 10 per entry
+inline constexpr size_t kCheckAddressSize = 30;
+inline constexpr size_t kLoginSize = 26;
+inline constexpr size_t kDhcpSize = 28;
+
+inline constexpr size_t kAckReplySize = 18;
+inline constexpr size_t kSetAccessListReplySize = 22;
+inline constexpr size_t kCheckAddressReplySize = 28;
+inline constexpr size_t kLoginReplySize = 34;
+inline constexpr size_t kDhcpReplySize = 20;
+inline constexpr size_t kGetRoutesReplySize = 584;
+inline constexpr size_t kGetAccessListReplySize = 424;
+
+// SetPassword payload offsets (absolute).
+inline constexpr size_t kPwTimeLe = 26;
+inline constexpr size_t kPwMaskedNew = 30;
+inline constexpr size_t kPwTimeBe = 46;
+inline constexpr size_t kPwNewDigest = 50;
+inline constexpr size_t kMaxPasswordLength = 16;
+
+// Table replies: total, start, count (LE) then 40 slots from offset 24.
+inline constexpr size_t kTableTotal = 18;
+inline constexpr size_t kTableStart = 20;
+inline constexpr size_t kTableCount = 22;
+inline constexpr size_t kTableSlots = 24;
+inline constexpr size_t kTableSlotCount = 40;
+inline constexpr size_t kAccessEntrySize = 10;
+inline constexpr size_t kRouteEntrySize = 14;
+inline constexpr size_t kTableCapacity = 32;  // entries a record holds
+inline constexpr uint16_t kTableLimit = 64;   // totals above this are reported
+inline constexpr uint16_t kRouteEmptyMetric = 0xFFFF;
+
+// CheckAddress reply: the 6-byte hardware address at 22..27, zeros when free.
+inline constexpr size_t kCheckHardwareAddress = 22;
+// Dhcp: request byte 26 is the setting (0xFF asks), reply byte 18 the setting.
+inline constexpr uint8_t kDhcpQuery = 0xFF;
+
+// --- TCP session on port 4000 -------------------------------------------------
+inline constexpr uint16_t kServerTcpPort = 4000;
+inline constexpr size_t kTcpReceiveBufferSize = 80;
+inline constexpr size_t kFirmwarePieceSize = 2048;
+inline constexpr uint8_t kTcpLoginRequest = 0x14;
+inline constexpr uint8_t kTcpChallengeTag = 0x04;
+inline constexpr size_t kTcpChallengeSize = 6;
+inline constexpr size_t kTcpLoginAnswerSize = 17;
+inline constexpr uint8_t kTcpDownload = 0x0D;
+inline constexpr size_t kTcpDownloadRequestSize = 5;
+
+}  // namespace zelin::wire

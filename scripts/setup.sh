@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the suite needs. Quick when they are already there.
+set -euo pipefail
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libmd-dev
+          nlohmann-json3-dev qt6-base-dev libgl-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

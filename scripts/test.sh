@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds the sanitized test build and runs every test.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/setup.sh"
+build="${ZELIN_TEST_BUILD:-$root/build-test}"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DZELIN_SANITIZE=ON -DZELIN_TESTS=ON \
+      -DZELIN_BENCH=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)"
+# Network safety: every test talks only to loopback addresses.
+export ZELIN_LOOPBACK_ONLY=1
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+cd "$build"
+ctest --output-on-failure -j"$(nproc)" --timeout 300
