@@ -1,0 +1,35 @@
+#include "protocol/address.hpp"
+
+#include <gtest/gtest.h>
+
+namespace zelin {
+namespace {
+
+TEST(AddressText, RoundTripsInMemoryOrder) {
+  const Ipv4 a = TextToAddress("192.168.1.10");
+  EXPECT_EQ(Ipv4Octets(a), (std::array<uint8_t, 4>{0xC0, 0xA8, 0x01, 0x0A}));
+  EXPECT_EQ(AddressToText(a), "192.168.1.10");
+  EXPECT_EQ(AddressToText(kBroadcastAddress), "255.255.255.255");
+}
+
+TEST(AddressText, TooFewPartsOrTooLongGiveZero) {
+  EXPECT_EQ(TextToAddress("1.2.3"), 0u);
+  EXPECT_EQ(TextToAddress(""), 0u);
+  EXPECT_EQ(TextToAddress("0001.0002.0003.00004"), 0u);  // 20 characters
+  EXPECT_EQ(TextToAddress("..."), 0u);
+  // Non-digits read as atoi reads them.
+  EXPECT_EQ(TextToAddress("1.2.3.x"), Ipv4FromOctets(1, 2, 3, 0));
+}
+
+TEST(AddressText, Validity) {
+  EXPECT_TRUE(IsValidAddressText("..."));
+  EXPECT_TRUE(IsValidAddressText("1.2.3.4"));
+  EXPECT_TRUE(IsValidAddressText("1.2.3.4.5"));  // parts after the fourth are not checked
+  EXPECT_TRUE(IsValidAddressText("255.255.255.0"));
+  for (const char* bad : {"256.1.1.1", "1.2.3", "1.2.3.x", "1234.1.1.1", "1..3.4", "", "-1.2.3.4",
+                          "1.2.3. 4"})
+    EXPECT_FALSE(IsValidAddressText(bad)) << bad;
+}
+
+}  // namespace
+}  // namespace zelin

@@ -1,0 +1,56 @@
+// zelinctl: scripting access to the suite's cores.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "tools/zelinctl/command.hpp"
+
+namespace zelin::ctl {
+
+namespace {
+std::vector<CommandSpec>& Registry() {
+  static std::vector<CommandSpec> commands;
+  return commands;
+}
+}  // namespace
+
+Registration::Registration(CommandSpec spec) { Registry().push_back(spec); }
+
+const std::vector<CommandSpec>& Commands() { return Registry(); }
+
+}  // namespace zelin::ctl
+
+namespace {
+void PrintUsage(FILE* out) {
+  std::fprintf(out,
+               "usage: zelinctl COMMAND [OPTIONS]\n\n"
+               "Commands:\n");
+  auto commands = zelin::ctl::Commands();
+  std::sort(commands.begin(), commands.end(),
+            [](const auto& a, const auto& b) { return a.name < b.name; });
+  for (const auto& c : commands)
+    std::fprintf(out, "  %-10.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
+                 static_cast<int>(c.summary.size()), c.summary.data());
+  std::fprintf(out,
+               "\nRun 'zelinctl COMMAND --help' for the options of a command.\n"
+               "Environment: ZELIN_INTERFACES, ZELIN_BROADCAST, ZELIN_LOOPBACK_ONLY, ZELIN_REGISTRY.\n");
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return zelin::ctl::kExitUsage;
+  }
+  const std::string name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    PrintUsage(stdout);
+    return zelin::ctl::kExitOk;
+  }
+  for (const auto& c : zelin::ctl::Commands()) {
+    if (c.name == name) return c.run(zelin::ctl::Args(argv + 2, argv + argc));
+  }
+  std::fprintf(stderr, "zelinctl: unknown command '%s'\n", name.c_str());
+  PrintUsage(stderr);
+  return zelin::ctl::kExitUsage;
+}
