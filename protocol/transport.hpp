@@ -55,6 +55,10 @@ class Transport {
   bool OpenTransport(uint16_t first_local_port = wire::kManagerFirstLocalPort);
   void CloseTransport();
 
+  // Uses sockets that another Transport opened (the wizard borrows the manager's):
+  // copies the socket and local address tables. Borrowed sockets are never closed here.
+  bool AdoptSockets(const int* sockets, const Ipv4* local_addresses, int count);
+
   void SetDestination(Ipv4 address);
   Ipv4 destination() const { return destination_; }
 
@@ -102,6 +106,7 @@ class Transport {
   Ipv4 destination_ = kBroadcastAddress;
   std::array<uint8_t, wire::kReceiveBufferSize> receive_buffer_{};
   int last_socket_error_ = 0;
+  bool borrowed_ = false;
 };
 
 // The message for a socket error code of the host (errno), or "" when none is shown.
