@@ -1,0 +1,135 @@
+#include "ui/qt_prompter.hpp"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QVBoxLayout>
+
+namespace zelin::ui {
+
+QString ToQString(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToStdString(const QString& text) { return text.toUtf8().toStdString(); }
+
+QtPrompter::QtPrompter(QString title, QWidget* parent)
+    : title_(std::move(title)), parent_(parent) {}
+
+QtPrompter::~QtPrompter() {
+  // A wait cursor left pushed by an early return must not outlive its owner.
+  while (wait_depth_ > 0) EndWait();
+}
+
+namespace {
+
+QMessageBox::StandardButtons ButtonsOf(MsgButtons b) {
+  switch (b) {
+    case MsgButtons::Ok:
+      return QMessageBox::Ok;
+    case MsgButtons::OkCancel:
+      return QMessageBox::Ok | QMessageBox::Cancel;
+    case MsgButtons::YesNo:
+      return QMessageBox::Yes | QMessageBox::No;
+    case MsgButtons::YesNoCancel:
+      return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case MsgButtons::RetryCancel:
+      return QMessageBox::Retry | QMessageBox::Cancel;
+  }
+  return QMessageBox::Ok;
+}
+
+QMessageBox::Icon IconOf(MsgIcon i) {
+  switch (i) {
+    case MsgIcon::None:
+      return QMessageBox::NoIcon;
+    case MsgIcon::Information:
+      return QMessageBox::Information;
+    case MsgIcon::Warning:
+      return QMessageBox::Warning;
+    case MsgIcon::Error:
+      return QMessageBox::Critical;
+    case MsgIcon::Question:
+      return QMessageBox::Question;
+  }
+  return QMessageBox::NoIcon;
+}
+
+// The answer a box closed with Escape or the window's close button stands for.
+MsgAnswer EscapeAnswer(MsgButtons b) {
+  switch (b) {
+    case MsgButtons::Ok:
+      return MsgAnswer::Ok;
+    case MsgButtons::YesNo:
+      return MsgAnswer::No;
+    default:
+      return MsgAnswer::Cancel;
+  }
+}
+
+}  // namespace
+
+MsgAnswer QtPrompter::Message(std::string_view text, MsgButtons buttons, MsgIcon icon,
+                              std::string_view caption) {
+  QMessageBox box(IconOf(icon), caption.empty() ? title_ : ToQString(caption), ToQString(text),
+                  ButtonsOf(buttons), parent_.data());
+  box.setTextFormat(Qt::PlainText);
+  // A box raised under the wait cursor must still be answerable with the arrow.
+  const bool waiting = wait_depth_ > 0;
+  if (waiting) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  const int r = box.exec();
+  if (waiting) QApplication::restoreOverrideCursor();
+  switch (r) {
+    case QMessageBox::Ok:
+      return MsgAnswer::Ok;
+    case QMessageBox::Cancel:
+      return MsgAnswer::Cancel;
+    case QMessageBox::Yes:
+      return MsgAnswer::Yes;
+    case QMessageBox::No:
+      return MsgAnswer::No;
+    case QMessageBox::Retry:
+      return MsgAnswer::Retry;
+    default:
+      return EscapeAnswer(buttons);
+  }
+}
+
+std::optional<std::string> QtPrompter::AskPassword(std::string_view prompt, size_t max_length) {
+  QDialog dialog(parent_.data());
+  dialog.setWindowTitle(title_);
+  dialog.setObjectName(QStringLiteral("passwordDialog"));
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* label = new QLabel(ToQString(prompt), &dialog);
+  auto* edit = new QLineEdit(&dialog);
+  edit->setObjectName(QStringLiteral("password"));
+  edit->setEchoMode(QLineEdit::Password);
+  edit->setMaxLength(static_cast<int>(std::min<size_t>(max_length, 32767)));
+  label->setBuddy(edit);
+  auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  layout->addWidget(label);
+  layout->addWidget(edit);
+  layout->addWidget(box);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  std::string out = ToStdString(edit->text());
+  if (out.size() > max_length) out.resize(max_length);  // multi-byte characters
+  return out;
+}
+
+void QtPrompter::BeginWait() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  ++wait_depth_;
+}
+
+void QtPrompter::EndWait() {
+  if (wait_depth_ == 0) return;
+  --wait_depth_;
+  QApplication::restoreOverrideCursor();
+}
+
+}  // namespace zelin::ui
