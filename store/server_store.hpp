@@ -1,0 +1,104 @@
+#pragma once
+// The server store: the configured servers and their ports below
+// "SoftWare\KIVO\Zelin\Parameters", loaded into and saved from a table of ServerConfig.
+//
+//   Parameters        "Servers", "Ports", "SessionRecovery", "ZelinType" (DWORDs)
+//     Server<n>       n from 1 to 99, reused after removal; "DeviceType", "ServerFlag",
+//                     "SerialNo", "IPAddress" (first octet most significant),
+//                     "Netmask" (first octet least significant) as DWORDs;
+//                     "ServerName" (binary, no terminator), "Password" (16 bytes,
+//                     XOR PasswordMask)
+//       Port<nnnn>    "PortDriver" (string), "COM" (0 = COM256), "PortFlag",
+//                     "Transmission", "FIFO" (DWORDs)
+//
+// Two layers:
+//   - functions on a Registry, which do the work on whatever tree they are given;
+//   - the same names on a HiveFile, which run them as one transaction of the hive file
+//     (load under the lock, edit in memory, write once). These are what the programs
+//     call.
+//
+// Saving is all or nothing: a save whose registry writes do not all succeed returns
+// false and (on a HiveFile) leaves the file exactly as it was. Tables are checked
+// against their capacities before anything is written: at most kMaxConfiguredServers
+// records, each with at most kMaxServerPorts ports.
+//
+// The monitor reads the stores of three product lines read-only; each has its own
+// parameters key and its own port counts.
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "protocol/device_types.hpp"
+#include "protocol/md5.hpp"
+#include "store/hive_file.hpp"
+#include "store/registry.hpp"
+#include "store/server_config.hpp"
+
+namespace zelin {
+
+inline constexpr std::string_view kZelinKey = "SoftWare\\KIVO\\Zelin";
+inline constexpr std::string_view kParametersKey = "SoftWare\\KIVO\\Zelin\\Parameters";
+inline constexpr int kMaxServerKeyNumber = 99;  // "Server1" .. "Server99"
+
+enum class ProductLine { kZelin, kZelit, kZelinExpress };
+
+// "SoftWare\KIVO\Zelin\Parameters", "SoftWare\KIVO\Zelit\Parameters",
+// "SoftWare\KIVO\ZelinExpress\Parameters".
+std::string_view ParametersKeyOf(ProductLine line);
+
+// Port count of a device type in the main line: 16, 8, 4, or 0 for a type the manager
+// does not accept.
+int PortCountOf(DeviceType type);
+// Port count of a device type in the given product line's store; 0 when the line does
+// not take that type.
+int PortCountOf(ProductLine line, DeviceType type);
+
+// MD5 of "TrellisQuietOak", the device type (2 bytes LE) and the serial number (2 bytes
+// LE). The stored "Password" is the zero-padded password XOR this mask.
+Md5Digest PasswordMask(DeviceType type, uint16_t serial_number);
+
+// ---- On a Registry ----
+
+// Loads up to table.size() records ("Servers" caps the count too). Returns the number
+// loaded, or -1 when the parameters key does not exist. Records past the count are
+// left untouched.
+int LoadServerStore(const Registry& reg, std::span<ServerConfig> table);
+int LoadServerStore(const Registry& reg, ProductLine line, std::span<ServerConfig> table);
+
+// Writes the difference between `old_table` (as last loaded or saved) and `new_table`,
+// servers being matched by serial number: removes, adds, updates (with their device
+// entries), then "Servers", "Ports" and "SessionRecovery". Returns false when a table
+// exceeds its capacity (nothing written), when any registry write failed, or when the
+// parameters key does not exist at the end.
+bool SaveServerStore(Registry& reg, std::span<const ServerConfig> new_table,
+                     std::span<const ServerConfig> old_table);
+
+// "ZelinType": its value, 0 when missing, -1 when the parameters key does not exist.
+int ReadInstallationType(const Registry& reg);
+// Writes "ZelinType", creating the parameters key when needed. Types other than 0..3
+// are refused.
+bool WriteInstallationType(Registry& reg, int type);
+
+// Name ("Server3") of the first server key whose "SerialNo" is `serial_number`.
+std::optional<std::string> FindServerKey(const Registry& reg, uint16_t serial_number);
+
+// Removes every server with its device entries, then the parameters key and
+// "SoftWare\KIVO\Zelin". False when a registry write failed.
+bool RemoveAllServers(Registry& reg);
+
+// ---- On the hive file (one transaction each) ----
+// `status` (optional) receives the file's error, e.g. a syntax error with its line.
+
+int LoadServerStore(const HiveFile& hive, std::span<ServerConfig> table,
+                    HiveStatus* status = nullptr);
+int LoadServerStore(const HiveFile& hive, ProductLine line, std::span<ServerConfig> table,
+                    HiveStatus* status = nullptr);
+bool SaveServerStore(HiveFile& hive, std::span<const ServerConfig> new_table,
+                     std::span<const ServerConfig> old_table, HiveStatus* status = nullptr);
+int ReadInstallationType(const HiveFile& hive, HiveStatus* status = nullptr);
+bool WriteInstallationType(HiveFile& hive, int type, HiveStatus* status = nullptr);
+bool RemoveAllServers(HiveFile& hive, HiveStatus* status = nullptr);
+
+}  // namespace zelin
