@@ -145,5 +145,11 @@ inline constexpr size_t kTcpChallengeSize = 6;
 inline constexpr size_t kTcpLoginAnswerSize = 17;
 inline constexpr uint8_t kTcpDownload = 0x0D;
 inline constexpr size_t kTcpDownloadRequestSize = 5;
+inline constexpr size_t kTcpReplySize = 2;              // login result, ready, verdict
+inline constexpr uint8_t kTcpLoginResultTag = 0x00;    // login answer and result start with it
+inline constexpr uint8_t kTcpLoginAccepted = 0x01;
+inline constexpr uint8_t kTcpDownloadReady = 0x00;
+inline constexpr uint8_t kTcpDownloadAccepted = 0x01;
+inline constexpr size_t kTcpChallengeNonce = 2;
 
 }  // namespace zelin::wire

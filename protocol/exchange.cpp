@@ -1,0 +1,138 @@
+#include "protocol/exchange.hpp"
+
+#include <algorithm>
+
+#include "protocol/frames.hpp"
+
+namespace zelin {
+namespace {
+
+constexpr int kCommandAttempts = 3;
+constexpr int64_t kRestartWaitMs = 6000;
+
+// Waits for the reply to the request just sent (checks in the order of
+// frames::CheckReply, then the status). Sets t.last_error.
+bool WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
+  const auto spec = frames::ReplySpecFor(code);
+  std::array<uint8_t, wire::kReceiveBufferSize> buf;
+  const MutableBytes window(buf.data(), std::min(spec->expected, buf.size()));
+  LastCommandError last = LastCommandError::kTimeout;
+  const int64_t start = t.clock().NowMs();
+  while (t.clock().NowMs() - start <= int64_t{timeout_seconds} * 1000) {
+    std::fill(window.begin(), window.end(), uint8_t{0});
+    const int n = t.Receive(r.socket, window, timeout_seconds);
+    if (n == 0) {
+      t.last_error = LastCommandError::kTimeout;
+      return false;
+    }
+    if (n < 0) continue;  // a receive error counts as a datagram that does not match
+    const Bytes kept(window.data(), std::min(static_cast<size_t>(n), window.size()));
+    const LastCommandError e = frames::CheckReply(kept, static_cast<size_t>(n), code, r);
+    if (e != LastCommandError::kNone) {
+      last = e;
+      continue;
+    }
+    const uint8_t status = kept[wire::kOffStatus];
+    if (status == wire::kStatusRefused) {
+      // Refused (for example a wrong password digest): the server moved on all the same.
+      r.nonce = frames::ReplyNonce(kept);
+      ++r.sequence;
+      t.last_error = LastCommandError::kWrongCodeOrRefused;
+      return false;
+    }
+    if (status != wire::kStatusOk) {
+      last = LastCommandError::kErrorStatus;
+      continue;
+    }
+    if (kept.size() < spec->needed) {  // too short to carry the command's payload
+      last = LastCommandError::kWrongLength;
+      continue;
+    }
+    frames::Messages messages;
+    const bool taken = frames::ApplyReplyPayload(code, kept, r, &messages);
+    for (const auto& m : messages) t.prompter().Message(m, MsgButtons::Ok, MsgIcon::Warning);
+    if (!taken) {
+      t.last_error = LastCommandError::kErrorStatus;
+      return false;
+    }
+    r.nonce = frames::ReplyNonce(kept);
+    ++r.sequence;
+    t.last_error = LastCommandError::kNone;
+    return true;
+  }
+  t.last_error = last;
+  return false;
+}
+
+}  // namespace
+
+bool Exchange(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
+  t.last_error = LastCommandError::kNone;
+  LastCommandError error = LastCommandError::kNone;
+  const auto request = frames::BuildRequest(r, code, t.clock().UnixSeconds(), &error);
+  if (!request) {
+    t.last_error = error;
+    return false;
+  }
+  t.SetDestination(r.unicast ? r.unicast_address : kBroadcastAddress);
+  if (!t.SendOne(r.socket, *request)) {
+    t.last_error = LastCommandError::kSendFailed;
+    return false;
+  }
+  if (!WaitReply(t, r, code, timeout_seconds)) return false;
+  if (code == wire::kSaveAndRestart) {
+    {
+      WaitCursor wait(t.prompter());
+      t.clock().SleepMs(kRestartWaitMs);
+    }
+    // An address written by SetAddress takes effect with the restart.
+    if (r.ip_address() != r.unicast_address) r.unicast_address = r.ip_address();
+  }
+  return true;
+}
+
+bool Command(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
+  for (int attempt = 0; attempt < kCommandAttempts; ++attempt)
+    if (Exchange(t, r, code, timeout_seconds)) return true;
+  return false;
+}
+
+bool ReadAccessTable(Transport& t, ServerRecord& r, int timeout_seconds) {
+  r.access_total = r.access_start = r.access_count = 0;
+  r.access_table.fill(AccessEntry{});
+  uint32_t asked = 0;
+  // Windows follow each other while the reply's start + count is below its total;
+  // a window that makes no progress, or one past what the record holds, ends the read.
+  for (size_t window = 0; window < wire::kTableLimit; ++window) {
+    if (!Command(t, r, wire::kGetAccessList, timeout_seconds)) return false;
+    const uint32_t next = uint32_t{r.access_start} + r.access_count;
+    if (next >= r.access_total || next <= asked || next >= wire::kTableCapacity) break;
+    asked = next;
+    r.access_start = static_cast<uint16_t>(next);
+  }
+  return true;
+}
+
+bool WriteAccessTable(Transport& t, ServerRecord& r, int entries, int timeout_seconds) {
+  const auto n = static_cast<uint16_t>(std::clamp(entries, 0, int{wire::kTableCapacity}));
+  r.access_total = n;
+  r.access_count = n;
+  r.access_start = 0;
+  return Command(t, r, wire::kSetAccessList, timeout_seconds);
+}
+
+bool ReadRouteTable(Transport& t, ServerRecord& r, int timeout_seconds) {
+  r.route_total = r.route_start = r.route_count = 0;
+  r.route_table.fill(RouteEntry{});
+  uint32_t asked = 0;
+  for (size_t window = 0; window < wire::kTableLimit; ++window) {
+    if (!Command(t, r, wire::kGetRoutes, timeout_seconds)) return false;
+    const uint32_t next = uint32_t{r.route_start} + r.route_count;
+    if (next >= r.route_total || next <= asked || next >= wire::kTableCapacity) break;
+    asked = next;
+    r.route_start = static_cast<uint16_t>(next);
+  }
+  return true;
+}
+
+}  // namespace zelin

@@ -1,0 +1,110 @@
+#include "protocol/firmware.hpp"
+
+#include <cstdio>
+#include <memory>
+
+#include "protocol/address.hpp"
+#include "protocol/frames.hpp"
+#include "protocol/tcp_session.hpp"
+
+namespace zelin {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string ProgressText(const ServerRecord& r, const char* tail) {
+  const std::string name = r.name();
+  const std::string ip = AddressToText(r.ip_address());
+  char text[256];
+  std::snprintf(text, sizeof text, "Server Name : %s \n\nSerial No.: %d\n\nServer IP address : %s \n\n%s",
+                name.c_str(), static_cast<int>(r.serial_number()), ip.c_str(), tail);
+  return text;
+}
+
+// The file's length, or -1 when it cannot be taken or does not fit in 32 bits.
+long long FileLength(std::FILE* f) {
+  if (std::fseek(f, 0, SEEK_END) != 0) return -1;
+  const long len = std::ftell(f);
+  if (len < 0 || std::fseek(f, 0, SEEK_SET) != 0) return -1;
+  if (static_cast<unsigned long long>(len) > 0xFFFFFFFFull) return -1;
+  return len;
+}
+
+}  // namespace
+
+DownloadResult DownloadFirmware(Transport& t, const ServerRecord& record, const std::string& path,
+                                int timeout_seconds, ProgressWindow& progress) {
+  using R = DownloadResult;
+  if (record.password.size() > wire::kMaxPasswordLength) return R::kPasswordTooLong;
+
+  TcpSession session(t.clock(), t.prompter(), t.options());
+  switch (session.Connect(record.ip_address(), wire::kServerTcpPort, timeout_seconds)) {
+    case TcpSession::ConnectStatus::kSocketFailed:
+      return R::kSocketFailed;
+    case TcpSession::ConnectStatus::kConnectFailed:
+      return R::kConnectFailed;
+    case TcpSession::ConnectStatus::kOk:
+      break;
+  }
+  switch (session.Login(record.password, timeout_seconds)) {
+    case TcpSession::LoginStatus::kNoChallenge:
+      return R::kNoChallengeOrReady;
+    case TcpSession::LoginStatus::kRefused:
+      return R::kLoginRefused;
+    case TcpSession::LoginStatus::kOk:
+      break;
+  }
+
+  File file(std::fopen(path.c_str(), "rb"));
+  if (!file) return R::kFileFailed;
+  const long long length = FileLength(file.get());
+  if (length < 0) return R::kFileFailed;
+  std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 16);
+
+  std::array<uint8_t, wire::kTcpReceiveBufferSize> reply{};
+  if (!session.SendAll(frames::BuildDownloadRequest(static_cast<uint32_t>(length))))
+    return R::kNoChallengeOrReady;
+  int n = session.ReceiveMessage(reply, timeout_seconds);
+  if (!frames::IsTcpPair(Bytes(reply.data(), n > 0 ? static_cast<size_t>(n) : 0),
+                         wire::kTcpDownload, wire::kTcpDownloadReady))
+    return R::kNoChallengeOrReady;
+
+  progress.Show(ProgressText(record, "\tDownloading..."));
+  const long long tenth = length / 10;
+  long long k = 1;
+  long long sent = 0;
+  std::array<uint8_t, wire::kFirmwarePieceSize> piece;
+  while (true) {
+    const size_t got = std::fread(piece.data(), 1, piece.size(), file.get());
+    if (got == 0) break;
+    if (!session.SendAll(Bytes(piece.data(), got))) {
+      const std::string text = SocketErrorText(session.last_error());
+      if (!text.empty()) t.prompter().Message(text, MsgButtons::Ok, MsgIcon::Error);
+      progress.Close();
+      return R::kConnectFailed;  // the connection broke during the transfer
+    }
+    sent += static_cast<long long>(got);
+    if (sent > tenth * k) {
+      progress.Step();
+      ++k;
+    }
+  }
+  if (std::ferror(file.get())) {
+    progress.Close();
+    return R::kFileFailed;
+  }
+
+  progress.SetText(ProgressText(record, "Server is upgrading, Please wait..."));
+  n = session.ReceiveMessage(reply, timeout_seconds);
+  session.Close();
+  progress.Close();
+  if (!frames::IsTcpPair(Bytes(reply.data(), n > 0 ? static_cast<size_t>(n) : 0),
+                         wire::kTcpDownload, wire::kTcpDownloadAccepted))
+    return R::kNoVerdict;
+  return R::kSuccess;
+}
+
+}  // namespace zelin

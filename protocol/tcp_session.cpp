@@ -1,0 +1,142 @@
+#include "protocol/tcp_session.hpp"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "protocol/address.hpp"
+#include "protocol/frames.hpp"
+
+namespace zelin {
+namespace {
+
+// Waits for `events` on fd up to real_ms; 1 ready, 0 time-out, -1 error.
+int WaitFor(int fd, short events, int64_t real_ms) {
+  pollfd p{fd, events, 0};
+  const int ms = static_cast<int>(std::clamp<int64_t>(real_ms, 0, INT_MAX));
+  int r;
+  do {
+    r = ::poll(&p, 1, ms);
+  } while (r < 0 && errno == EINTR);
+  return r;
+}
+
+}  // namespace
+
+TcpSession::TcpSession(Clock& clock, Prompter& prompter, const TransportOptions& options)
+    : clock_(clock), prompter_(prompter), options_(options) {}
+
+TcpSession::~TcpSession() { Close(); }
+
+void TcpSession::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+TcpSession::ConnectStatus TcpSession::Connect(Ipv4 address, uint16_t port, int timeout_seconds) {
+  Close();
+  if (options_.loopback_only && !IsLoopback(address)) {
+    last_error_ = EPERM;
+    prompter_.Message("Refused to connect to " + AddressToText(address) +
+                          ": this program may only connect to loopback addresses (127.0.0.0/8).",
+                      MsgButtons::Ok, MsgIcon::Error);
+    return ConnectStatus::kConnectFailed;
+  }
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+  if (fd_ < 0) {
+    last_error_ = errno;
+    return ConnectStatus::kSocketFailed;
+  }
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = address;
+  int r = ::connect(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+  if (r != 0 && errno != EINPROGRESS) {
+    last_error_ = errno;
+    Close();
+    return ConnectStatus::kConnectFailed;
+  }
+  if (r != 0) {
+    const int ready = WaitFor(fd_, POLLOUT, clock_.RealWaitMs(int64_t{timeout_seconds} * 1000));
+    int so_error = 0;
+    socklen_t len = sizeof so_error;
+    if (ready <= 0 || ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0 ||
+        so_error != 0) {
+      last_error_ = ready == 0 ? ETIMEDOUT : (so_error != 0 ? so_error : errno);
+      Close();
+      return ConnectStatus::kConnectFailed;
+    }
+  }
+  // Blocking from here on; every receive waits in poll first.
+  const int flags = ::fcntl(fd_, F_GETFL);
+  if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+  const int on = 1;
+  ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return ConnectStatus::kOk;
+}
+
+bool TcpSession::SendAll(Bytes data) {
+  if (fd_ < 0) {
+    last_error_ = ENOTSOCK;
+    return false;
+  }
+  while (!data.empty()) {
+    const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      last_error_ = errno;
+      return false;
+    }
+    data = data.subspan(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+int TcpSession::ReceiveMessage(MutableBytes buffer, int timeout_seconds) {
+  if (fd_ < 0) {
+    last_error_ = ENOTSOCK;
+    return -1;
+  }
+  WaitCursor wait(prompter_);
+  const int ready = WaitFor(fd_, POLLIN, clock_.RealWaitMs(int64_t{timeout_seconds} * 1000));
+  if (ready < 0) {
+    last_error_ = errno;
+    return -1;
+  }
+  if (ready == 0) return 0;
+  ssize_t n;
+  do {
+    n = ::recv(fd_, buffer.data(), buffer.size(), 0);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    last_error_ = errno;
+    return -1;
+  }
+  return static_cast<int>(n);
+}
+
+TcpSession::LoginStatus TcpSession::Login(std::string_view password, int timeout_seconds) {
+  std::array<uint8_t, wire::kTcpReceiveBufferSize> buf{};
+  const uint8_t request = wire::kTcpLoginRequest;
+  if (!SendAll(Bytes(&request, 1))) return LoginStatus::kNoChallenge;
+  int n = ReceiveMessage(buf, timeout_seconds);
+  const auto nonce =
+      frames::ParseTcpChallenge(Bytes(buf.data(), n > 0 ? static_cast<size_t>(n) : 0));
+  if (!nonce) return LoginStatus::kNoChallenge;
+  if (!SendAll(frames::BuildTcpLoginAnswer(password, *nonce))) return LoginStatus::kRefused;
+  n = ReceiveMessage(buf, timeout_seconds);
+  if (!frames::IsTcpPair(Bytes(buf.data(), n > 0 ? static_cast<size_t>(n) : 0),
+                         wire::kTcpLoginResultTag, wire::kTcpLoginAccepted))
+    return LoginStatus::kRefused;
+  return LoginStatus::kOk;
+}
+
+}  // namespace zelin

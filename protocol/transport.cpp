@@ -1,0 +1,313 @@
+#include "protocol/transport.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/host_interfaces.hpp"
+#include "protocol/address.hpp"
+
+namespace zelin {
+namespace {
+
+sockaddr_in SocketAddress(Ipv4 address, uint16_t port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = address;
+  return sa;
+}
+
+std::string Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return std::string(s);
+}
+
+// A dotted address that names a real host (not the empty field "...").
+std::optional<Ipv4> ParseAddress(std::string_view text) {
+  const std::string t = Trim(text);
+  if (t.empty() || t == "..." || !IsValidAddressText(t)) return std::nullopt;
+  if (std::count(t.begin(), t.end(), '.') != 3) return std::nullopt;
+  return TextToAddress(t);
+}
+
+int PollMs(int64_t ms) { return static_cast<int>(std::clamp<int64_t>(ms, 0, INT_MAX)); }
+
+}  // namespace
+
+// --- options ---------------------------------------------------------------------
+
+TransportOptions TransportOptions::FromEnvironment(std::string* error) {
+  TransportOptions o;
+  std::string problems;
+  if (const char* list = std::getenv("ZELIN_INTERFACES"); list != nullptr && *list != '\0') {
+    std::string_view rest(list);
+    while (true) {
+      const size_t comma = rest.find(',');
+      const std::string_view part = rest.substr(0, comma);
+      if (auto a = ParseAddress(part)) {
+        o.interfaces.push_back(*a);
+      } else if (!Trim(part).empty()) {
+        problems += "ZELIN_INTERFACES: '" + std::string(part) + "' is not an IPv4 address. ";
+      }
+      if (comma == std::string_view::npos) break;
+      rest.remove_prefix(comma + 1);
+    }
+  }
+  if (const char* b = std::getenv("ZELIN_BROADCAST"); b != nullptr && *b != '\0') {
+    if (auto a = ParseAddress(b))
+      o.broadcast = *a;
+    else
+      problems += "ZELIN_BROADCAST: '" + std::string(b) + "' is not an IPv4 address. ";
+  }
+  if (const char* l = std::getenv("ZELIN_LOOPBACK_ONLY"); l != nullptr)
+    o.loopback_only = std::string_view(l) == "1";
+  if (error != nullptr) *error = Trim(problems);
+  return o;
+}
+
+// --- error texts -----------------------------------------------------------------
+
+std::string SocketErrorText(int error_code) {
+  switch (error_code) {
+    case EMFILE:
+      return "No more socket descriptors are available.";
+    case EINPROGRESS:
+    case EALREADY:
+      return "A blocking Windows Sockets 1.1 call is in progress, or the service provider is "
+             "still processing a callback function.";
+    case ENOTSOCK:
+      return "Socket operation on non-socket.";
+    case EPROTOTYPE:
+      return "The specified protocol is the wrong type for this socket.";
+    case EPROTONOSUPPORT:
+      return "The specified protocol is not supported.";
+    case ESOCKTNOSUPPORT:
+      return "The specified socket type is not supported in this address family.";
+    case EAFNOSUPPORT:
+      return "The specified address family is not supported.";
+    case ENETDOWN:
+      return "The network subsystem or the associated service provider has failed.";
+    case ENOBUFS:
+      return "No buffer space is available. The socket cannot be created.";
+    default:
+      return "";
+  }
+}
+
+// --- transport -------------------------------------------------------------------
+
+Transport::Transport(Clock& clock, Prompter& prompter, Deliverable who, TransportOptions options)
+    : clock_(clock), prompter_(prompter), who_(who), options_(std::move(options)) {
+  sockets_.fill(kNoSocket);
+}
+
+Transport::~Transport() { CloseTransport(); }
+
+bool Transport::OpenTransport(uint16_t first_local_port) {
+  CloseTransport();
+  sockets_.fill(kNoSocket);
+  interface_count_ = 0;
+
+  std::vector<HostInterface> hosts;
+  if (!options_.interfaces.empty()) {
+    if (options_.interfaces.size() > kMaxInterfaces) return false;
+    hosts = ResolveHostInterfaces(options_.interfaces);
+  } else {
+    bool too_many = false;
+    hosts = ListHostInterfaces(&too_many);
+    if (too_many) return false;
+  }
+  if (hosts.empty()) return false;
+  interface_count_ = static_cast<int>(hosts.size());
+  for (size_t j = 0; j < hosts.size(); ++j) {
+    local_addresses_[j] = hosts[j].address;
+    if_indexes_[j] = hosts[j].index;
+  }
+
+  for (size_t j = 0; j < hosts.size(); ++j) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0) {
+      last_socket_error_ = errno;
+      ShowSocketError();
+      return false;
+    }
+    const int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+      last_socket_error_ = errno;
+      ShowSocketError();
+      ::close(fd);
+      continue;
+    }
+    bool bound = false;
+    for (uint32_t port = first_local_port; port <= 65535; port += wire::kLocalPortStep) {
+      const sockaddr_in sa = SocketAddress(local_addresses_[j], static_cast<uint16_t>(port));
+      if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) {
+        bound = true;
+        break;
+      }
+    }
+    if (!bound) {
+      ::close(fd);
+      continue;
+    }
+    destination_ = kBroadcastAddress;
+    sockets_[j] = fd;
+  }
+  return true;
+}
+
+void Transport::CloseTransport() {
+  for (int j = 0; j < interface_count_ && j < kSlots; ++j) {
+    if (sockets_[static_cast<size_t>(j)] != kNoSocket && !borrowed_)
+      ::close(sockets_[static_cast<size_t>(j)]);
+    sockets_[static_cast<size_t>(j)] = kNoSocket;
+  }
+  borrowed_ = false;
+}
+
+bool Transport::AdoptSockets(const int* sockets, const Ipv4* local_addresses, int count) {
+  if (count < 0 || count > kMaxInterfaces || (count > 0 && (sockets == nullptr ||
+                                                             local_addresses == nullptr)))
+    return false;
+  CloseTransport();
+  sockets_.fill(kNoSocket);
+  interface_count_ = count;
+  std::vector<Ipv4> addresses(local_addresses, local_addresses + count);
+  const auto hosts = ResolveHostInterfaces(addresses);
+  for (size_t j = 0; j < static_cast<size_t>(count); ++j) {
+    sockets_[j] = sockets[j];
+    local_addresses_[j] = local_addresses[j];
+    if_indexes_[j] = hosts[j].index;
+  }
+  borrowed_ = true;
+  return true;
+}
+
+void Transport::SetDestination(Ipv4 address) { destination_ = address; }
+
+uint16_t Transport::local_port(int slot) const {
+  if (slot < 0 || slot >= kSlots) return 0;
+  const int fd = sockets_[static_cast<size_t>(slot)];
+  if (fd == kNoSocket) return 0;
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+  return ntohs(sa.sin_port);
+}
+
+bool Transport::MaySendTo(Ipv4 address) const {
+  if (address == kBroadcastAddress && options_.broadcast) address = *options_.broadcast;
+  return !options_.loopback_only || IsLoopback(address);
+}
+
+bool Transport::SendOne(int socket, Bytes datagram) {
+  const bool broadcast = destination_ == kBroadcastAddress;
+  Ipv4 to = destination_;
+  if (broadcast && options_.broadcast) to = *options_.broadcast;
+  if (options_.loopback_only && !IsLoopback(to)) {
+    last_socket_error_ = EPERM;
+    prompter_.Message("Refused to send to " + AddressToText(to) +
+                          ": this program may only send to loopback addresses (127.0.0.0/8).",
+                      MsgButtons::Ok, MsgIcon::Error);
+    return false;
+  }
+  sockaddr_in sa = SocketAddress(to, wire::kServerUdpPort);
+  msghdr msg{};
+  iovec iov{const_cast<uint8_t*>(datagram.data()), datagram.size()};
+  msg.msg_name = &sa;
+  msg.msg_namelen = sizeof sa;
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+
+  // A broadcast leaves through the interface of the socket it is sent on.
+  alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+  if (broadcast) {
+    const auto it = std::find(sockets_.begin(), sockets_.begin() + interface_count_, socket);
+    if (socket != kNoSocket && it != sockets_.begin() + interface_count_) {
+      const auto slot = static_cast<size_t>(it - sockets_.begin());
+      msg.msg_control = control;
+      msg.msg_controllen = sizeof control;
+      cmsghdr* c = CMSG_FIRSTHDR(&msg);
+      c->cmsg_level = IPPROTO_IP;
+      c->cmsg_type = IP_PKTINFO;
+      c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+      in_pktinfo info{};
+      info.ipi_ifindex = if_indexes_[slot];
+      info.ipi_spec_dst.s_addr = local_addresses_[slot];
+      std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    }
+  }
+  ssize_t sent;
+  do {
+    sent = ::sendmsg(socket, &msg, MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  if (sent < 0) {
+    last_socket_error_ = errno;
+    ShowSocketError();
+    return false;
+  }
+  return true;
+}
+
+bool Transport::SendAll(Bytes datagram) {
+  for (int j = 0; j < interface_count_; ++j) {
+    const int fd = sockets_[static_cast<size_t>(j)];
+    if (fd == kNoSocket) continue;
+    if (!SendOne(fd, datagram)) return false;  // SendOne has shown the error
+  }
+  return true;
+}
+
+int Transport::Receive(int socket, MutableBytes buffer, int timeout_seconds) {
+  return ReceiveMs(socket, buffer, int64_t{timeout_seconds} * 1000);
+}
+
+int Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
+  if (socket < 0) {
+    last_socket_error_ = ENOTSOCK;
+    return -1;
+  }
+  WaitCursor wait(prompter_);
+  pollfd p{socket, POLLIN, 0};
+  const int64_t real_ms = timeout_ms > 0 ? clock_.RealWaitMs(timeout_ms) : 0;
+  int ready;
+  do {
+    ready = ::poll(&p, 1, PollMs(real_ms));
+  } while (ready < 0 && errno == EINTR);
+  if (ready < 0) {
+    last_socket_error_ = errno;
+    return -1;
+  }
+  if (ready == 0) return 0;
+  sockaddr_in from{};
+  socklen_t from_len = sizeof from;
+  ssize_t n;
+  do {
+    n = ::recvfrom(socket, receive_buffer_.data(), receive_buffer_.size(), 0,
+                   reinterpret_cast<sockaddr*>(&from), &from_len);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    last_socket_error_ = errno;
+    return -1;
+  }
+  const size_t copy = std::min(static_cast<size_t>(n), buffer.size());
+  std::copy_n(receive_buffer_.begin(), copy, buffer.begin());
+  return static_cast<int>(n);
+}
+
+void Transport::ShowSocketError() {
+  const std::string text = SocketErrorText(last_socket_error_);
+  if (!text.empty()) prompter_.Message(text, MsgButtons::Ok, MsgIcon::Error);
+}
+
+}  // namespace zelin
