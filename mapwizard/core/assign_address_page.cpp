@@ -1,0 +1,76 @@
+#include "mapwizard/core/assign_address_page.hpp"
+
+#include "mapwizard/core/strings.hpp"
+#include "protocol/address.hpp"
+#include "protocol/discovery.hpp"
+
+namespace zelin::wizard {
+
+bool IsUsableServerAddress(std::string_view text) {
+  if (!IsValidAddressText(text)) return false;
+  const Ipv4 a = TextToAddress(text);
+  return a != 0 && a != kBroadcastAddress;
+}
+
+void AssignAddressPage::SetAddressText(std::string_view text) {
+  address_text_ = std::string(text.substr(0, kAssignAddressEditLimit));
+}
+
+Step AssignAddressPage::Next() {
+  if (!IsUsableServerAddress(address_text_)) {
+    ctx_.Say(kStrInvalidAddress);
+    return Step::Stay();
+  }
+  if (ctx_.table_full()) {
+    ctx_.Say(kTextTableFull);
+    return Step::Stay();
+  }
+  const Ipv4 address = TextToAddress(address_text_);
+  int index = -1;
+  {
+    WaitCursor wait(ctx_.prompter());
+    index = ProbeAddressRetry(ctx_.transport(), ctx_.found(), address, kCommandTimeout);
+  }
+  if (index < 0 || index >= ctx_.found_count()) {
+    const bool again = ctx_.dialogs().ShowNotFound(
+        Format("The select server %s cannot be found on your network", {address_text_}));
+    return again ? Step::Stay() : Step::End();
+  }
+  ServerRecord& r = ctx_.found().records[static_cast<size_t>(index)];
+  if (ctx_.SerialConfigured(r.serial_number())) {
+    ctx_.Say(kStrAlreadyAdded);
+    return Step::Stay();
+  }
+  if (!ctx_.Stage(r)) return Step::Stay();
+
+  WizardState& s = ctx_.state;
+  s.selected = index;
+  s.found_address = r.ip_address();
+  s.manual_entry = true;
+  s.conflict = (r.flags() & wire::kFlagAddressConflict) != 0;
+  for (int i = 0; i < ctx_.found_count(); ++i) {
+    if (i != index && ctx_.found().records[static_cast<size_t>(i)].ip_address() == s.found_address)
+      s.conflict = true;
+  }
+
+  // Grant this host every port of the server by its own address.
+  const AccessEntry entry{r.ip_address(), kBroadcastAddress, 0xFFFF};
+  if (ctx_.single_host()) {
+    r.access_table[0] = entry;
+    r.access_total = r.access_count = 1;
+    r.access_start = 0;
+  } else {
+    const size_t n = std::min<size_t>(r.access_count, r.access_table.size());
+    const bool present = std::find(r.access_table.begin(), r.access_table.begin() + n, entry) !=
+                         r.access_table.begin() + n;
+    if (!present && n < r.access_table.size()) {
+      r.access_table[n] = entry;
+      r.access_count = static_cast<uint16_t>(n + 1);
+      ++r.access_total;
+      r.access_start = 0;
+    }
+  }
+  return ctx_.AfterServerChosen();
+}
+
+}  // namespace zelin::wizard

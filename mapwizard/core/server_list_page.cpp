@@ -1,0 +1,171 @@
+#include "mapwizard/core/server_list_page.hpp"
+
+#include <memory>
+
+#include "mapwizard/core/strings.hpp"
+#include "protocol/address.hpp"
+#include "protocol/discovery.hpp"
+#include "protocol/exchange.hpp"
+
+namespace zelin::wizard {
+
+namespace {
+
+// Names that the servers report before anyone named them.
+bool IsDefaultName(const std::string& name) {
+  return name.empty() || name.front() == ' ' || name == "KivoServer";
+}
+
+}  // namespace
+
+void ServerListPage::Fill() {
+  rows_.clear();
+  selected_row_ = -1;
+  ServerList& found = ctx_.found();
+  // The manager keeps its own state (passwords, tables) for the servers it already
+  // has; a fresh search must not replace those records with bare replies.
+  auto before = std::make_unique<ServerList>(found);
+  {
+    WaitCursor wait(ctx_.prompter());
+    SearchServers(ctx_.transport(), found, kCommandTimeout);
+  }
+  const int n = ctx_.found_count();
+  for (int i = 0; i < n; ++i) {
+    ServerRecord& r = found.records[static_cast<size_t>(i)];
+    const uint16_t serial = r.serial_number();
+    const int j = before->FindSerial(serial);
+    if (j >= 0 && ctx_.SerialConfigured(serial)) r = before->records[static_cast<size_t>(j)];
+  }
+  ctx_.saved_found() = found;
+
+  for (int i = 0; i < n; ++i) {
+    ServerRecord& r = found.records[static_cast<size_t>(i)];
+    if (ctx_.SerialConfigured(r.serial_number())) continue;
+    if (IsDefaultName(r.name())) r.set_name("Server" + std::to_string(r.serial_number()));
+    rows_.push_back({std::string(ModelName(r.device_type())), r.name(),
+                     AddressToText(r.ip_address()), std::to_string(r.serial_number()), i});
+  }
+  if (!rows_.empty()) selected_row_ = 0;
+}
+
+void ServerListPage::UpdateControls() {
+  const bool has_rows = !rows_.empty();
+  if (!ctx_.single_host() && manual_) {
+    list_enabled_ = false;
+    find_enabled_ = false;
+    locate_enabled_ = false;
+    next_shown_ = true;
+    return;
+  }
+  list_enabled_ = true;
+  find_enabled_ = true;
+  locate_enabled_ = has_rows;
+  next_shown_ = has_rows;
+}
+
+void ServerListPage::Activate() {
+  Fill();
+  UpdateControls();
+  if (rows_.empty() && (ctx_.single_host() || !manual_)) {
+    ctx_.Say(ctx_.found_count() == 0 ? kStrNoServersAnswered : kStrAllServersAdded);
+  }
+}
+
+void ServerListPage::Find() {
+  if (!find_enabled_) return;
+  Fill();
+  UpdateControls();
+}
+
+void ServerListPage::SelectRow(int row) {
+  selected_row_ = (row >= 0 && row < static_cast<int>(rows_.size())) ? row : -1;
+}
+
+void ServerListPage::ChooseManual() {
+  if (ctx_.single_host()) return;
+  manual_ = true;
+  UpdateControls();
+}
+
+void ServerListPage::ChooseExisting() {
+  manual_ = false;
+  UpdateControls();
+}
+
+void ServerListPage::Locate() {
+  if (!locate_enabled_ || selected_row_ < 0) return;
+  const int index = rows_[static_cast<size_t>(selected_row_)].record;
+  if (index < 0 || index >= ctx_.found_count()) return;
+  ServerRecord& r = ctx_.found().records[static_cast<size_t>(index)];
+  bool on = false;
+  {
+    WaitCursor wait(ctx_.prompter());
+    on = Command(ctx_.transport(), r, wire::kLocateOn, kCommandTimeout);
+  }
+  if (!on) {
+    ctx_.Say(kStrCannotLocate);
+    return;
+  }
+  ctx_.dialogs().ShowLocate(Format("Name : %s\nIP address : %s\nSerial No : %d",
+                                   {r.name(), AddressToText(r.ip_address()),
+                                    std::to_string(r.serial_number())}));
+  bool off = false;
+  {
+    WaitCursor wait(ctx_.prompter());
+    off = Command(ctx_.transport(), r, wire::kLocateOff, kCommandTimeout);
+  }
+  if (!off) ctx_.Say(kStrCannotLocate);
+}
+
+Ipv4 ServerListPage::NextCandidate(Ipv4 address) {
+  auto o = Ipv4Octets(address);
+  o[3] = o[3] == 254 ? 1 : static_cast<uint8_t>(o[3] + 1);  // 255 + 1 wraps to 0
+  return Ipv4FromOctets(o[0], o[1], o[2], o[3]);
+}
+
+bool ServerListPage::SearchFreeAddress(ServerRecord& record) {
+  WaitCursor wait(ctx_.prompter());
+  Ipv4 candidate = ctx_.state.found_address;
+  for (int tries = 0; tries < 255; ++tries) {
+    record.set_ip_address(candidate);
+    if (!Command(ctx_.transport(), record, wire::kCheckAddress, kCommandTimeout)) {
+      record.set_ip_address(ctx_.state.found_address);
+      ctx_.Say(kTextCheckAddressFailed);
+      return false;
+    }
+    if (!ctx_.AddressConfigured(candidate) && (record.flags() & wire::kFlagAddressConflict) == 0)
+      return true;
+    candidate = NextCandidate(candidate);
+  }
+  record.set_ip_address(ctx_.state.found_address);
+  ctx_.Say(kTextNoFreeAddress);
+  return false;
+}
+
+Step ServerListPage::Next() {
+  if (!ctx_.single_host() && manual_) return Step::Go(kPageAssignAddress);
+  if (!next_shown_) return Step::Stay();
+  if (selected_row_ < 0) {
+    ctx_.Say(kStrSelectServer);
+    return Step::Stay();
+  }
+  if (ctx_.table_full()) {
+    ctx_.Say(kTextTableFull);
+    return Step::Stay();
+  }
+  const int index = rows_[static_cast<size_t>(selected_row_)].record;
+  if (index < 0 || index >= ctx_.found_count()) return Step::Stay();
+  ServerRecord& r = ctx_.found().records[static_cast<size_t>(index)];
+  WizardState& s = ctx_.state;
+  s.selected = index;
+  s.found_address = r.ip_address();
+  s.manual_entry = false;
+  s.conflict = ctx_.AddressConfigured(s.found_address) ||
+               (r.flags() & wire::kFlagAddressConflict) != 0;
+  if (!r.has_password() && s.conflict && !SearchFreeAddress(r)) return Step::Stay();
+  if (!ctx_.Stage(r)) return Step::Stay();
+  r.password_change_pending = false;
+  return ctx_.AfterServerChosen();
+}
+
+}  // namespace zelin::wizard

@@ -1,0 +1,148 @@
+#include "mapwizard/core/wizard_context.hpp"
+
+#include <algorithm>
+
+#include "mapwizard/core/strings.hpp"
+
+namespace zelin::wizard {
+
+bool WizardTables::Valid() const {
+  return found != nullptr && saved_found != nullptr && configuration != nullptr &&
+         saved_configuration != nullptr && count != nullptr && *count >= 0 &&
+         *count <= static_cast<int>(kMaxConfiguredServers);
+}
+
+std::string PrompterDialogs::LocateText(std::string_view server_info) {
+  std::string text(kTextLocateHeading);
+  text += "\n\n";
+  text += server_info;
+  text += "\n\n";
+  text += kTextLocateInstructions;
+  return text;
+}
+
+std::string PrompterDialogs::NotFoundText(std::string_view info) {
+  std::string text(kTextNotFoundHeading);
+  text += "\n\n";
+  text += kTextNotFoundAdvice;
+  text += "\n\n";
+  text += info;
+  return text;
+}
+
+void PrompterDialogs::ShowLocate(std::string_view server_info) {
+  prompter_.Message(LocateText(server_info), MsgButtons::Ok, MsgIcon::Information,
+                    kTextDialogCaption);
+}
+
+bool PrompterDialogs::ShowNotFound(std::string_view info) {
+  return prompter_.Message(NotFoundText(info), MsgButtons::OkCancel, MsgIcon::Warning,
+                           kTextDialogCaption) == MsgAnswer::Ok;
+}
+
+std::string Format(std::string_view pattern, std::initializer_list<std::string> args) {
+  std::string out;
+  auto next = args.begin();
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '%' && i + 1 < pattern.size() &&
+        (pattern[i + 1] == 's' || pattern[i + 1] == 'd')) {
+      if (next != args.end()) out += *next++;
+      ++i;
+    } else {
+      out += pattern[i];
+    }
+  }
+  return out;
+}
+
+WizardContext::WizardContext(Transport& transport, const WizardTables& tables,
+                             int installation_type, WizardDialogs& dialogs)
+    : transport_(transport), tables_(tables), dialogs_(dialogs) {
+  state.installation_type = installation_type;
+}
+
+int WizardContext::found_count() const {
+  return std::clamp(tables_.found->count, 0, static_cast<int>(kMaxServers));
+}
+
+int WizardContext::configured_count() const {
+  return std::clamp(*tables_.count, 0, static_cast<int>(kMaxConfiguredServers));
+}
+
+ServerConfig* WizardContext::staged() {
+  return table_full() ? nullptr : &tables_.configuration[configured_count()];
+}
+
+ServerConfig* WizardContext::saved_staged() {
+  return table_full() ? nullptr : &tables_.saved_configuration[configured_count()];
+}
+
+ServerRecord* WizardContext::selected_record() {
+  if (state.selected < 0 || state.selected >= found_count()) return nullptr;
+  return &tables_.found->records[static_cast<size_t>(state.selected)];
+}
+
+bool WizardContext::has_password() {
+  const ServerRecord* r = selected_record();
+  return r != nullptr && r->has_password();
+}
+
+bool WizardContext::SerialConfigured(uint16_t serial) const {
+  const int n = configured_count();
+  for (int i = 0; i < n; ++i)
+    if (tables_.configuration[i].serial_number == serial) return true;
+  return false;
+}
+
+bool WizardContext::AddressConfigured(Ipv4 address) const {
+  const int n = configured_count();
+  for (int i = 0; i < n; ++i)
+    if (tables_.configuration[i].ip_address == address) return true;
+  return false;
+}
+
+bool WizardContext::ComInUse(int com) const {
+  const int n = configured_count();
+  for (int i = 0; i < n; ++i) {
+    const ServerConfig& c = tables_.configuration[i];
+    const size_t ports = std::min<size_t>(c.port_count, kMaxServerPorts);
+    for (size_t p = 0; p < ports; ++p)
+      if (c.port_mapped[p] != 0 && ComNumberOf(c.com_number[p]) == com) return true;
+  }
+  return false;
+}
+
+bool WizardContext::Stage(const ServerRecord& record) {
+  ServerConfig* s = staged();
+  if (s == nullptr) {
+    Say(kTextTableFull);
+    return false;
+  }
+  // A slot left behind by an earlier cancelled run starts afresh, so that nothing of
+  // that run (tables-changed mark, write state, options) carries over to this server.
+  *s = ServerConfig{};
+  s->flags = record.flags();
+  s->device_type = record.device_type();
+  s->serial_number = record.serial_number();
+  s->set_name(record.name());
+  s->port_count = record.port_count();
+  s->ip_address = record.ip_address();
+  s->netmask = record.netmask();
+  s->write_state = kWriteAlways;
+  return true;
+}
+
+Step WizardContext::AfterServerChosen() {
+  if (has_password()) return Step::Go(single_host() ? kPageSinglePassword : kPageMultiPassword);
+  return Step::Go(single_host() ? kPageComMap : kPageNewAddress);
+}
+
+MsgAnswer WizardContext::Say(int string_id, MsgButtons buttons, MsgIcon icon) {
+  return Say(WizardString(string_id), buttons, icon);
+}
+
+MsgAnswer WizardContext::Say(std::string_view text, MsgButtons buttons, MsgIcon icon) {
+  return prompter().Message(text, buttons, icon, {});
+}
+
+}  // namespace zelin::wizard
