@@ -1,0 +1,104 @@
+#include "srvmanager/gui/dialogs.hpp"
+
+#include <QButtonGroup>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "srvmanager/core/strings.hpp"
+
+namespace zelin::manager {
+namespace {
+QString Q(std::string_view s) { return ui::ToQString(s); }
+}  // namespace
+
+MapPortDialog::MapPortDialog(const MapPortChoice& initial, QWidget* parent)
+    : QDialog(parent), initial_(initial) {
+  setWindowTitle(Q(kMapPortTitle));
+  setObjectName(QStringLiteral("MapPortDialog"));
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel(Q(kMapPortIntro)));
+  auto* port_label = new QLabel(Q(initial.label));
+  port_label->setObjectName(QStringLiteral("label1011"));
+  layout->addWidget(port_label);
+
+  auto* row = new QHBoxLayout;
+  row->addWidget(new QLabel(QStringLiteral("Map to : ")));
+  map_to_ = new QComboBox;
+  map_to_->setObjectName(QStringLiteral("combo1010"));
+  for (const std::string& item : MapPortItems()) map_to_->addItem(Q(item));
+  map_to_->setCurrentIndex(initial.selection);
+  map_to_->setMaxVisibleItems(16);
+  row->addWidget(map_to_, 1);
+  layout->addLayout(row);
+
+  consecutive_ = new QCheckBox(Q(kMapPortConsecutive));
+  consecutive_->setObjectName(QStringLiteral("check1038"));
+  consecutive_->setChecked(false);
+  consecutive_->setEnabled(initial.consecutive_enabled);
+  layout->addWidget(consecutive_);
+
+  auto* groups = new QHBoxLayout;
+  auto* mode = new QGroupBox(QStringLiteral("Transmission Mode"));
+  auto* mode_layout = new QVBoxLayout(mode);
+  hi_performance_ = new QRadioButton(QStringLiteral("Hi-Performance"));
+  classical_ = new QRadioButton(QStringLiteral("Classical"));
+  mode_layout->addWidget(hi_performance_);
+  mode_layout->addWidget(classical_);
+  (initial.classical ? classical_ : hi_performance_)->setChecked(true);
+  auto* fifo = new QGroupBox(QStringLiteral("FIFO"));
+  auto* fifo_layout = new QVBoxLayout(fifo);
+  fifo_enabled_ = new QRadioButton(QStringLiteral("Enable"));
+  fifo_disabled_ = new QRadioButton(QStringLiteral("Disable"));
+  fifo_layout->addWidget(fifo_enabled_);
+  fifo_layout->addWidget(fifo_disabled_);
+  (initial.fifo_disabled ? fifo_disabled_ : fifo_enabled_)->setChecked(true);
+  groups->addWidget(mode);
+  groups->addWidget(fifo);
+  layout->addLayout(groups);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(buttons);
+}
+
+MapPortChoice MapPortDialog::choice() const {
+  MapPortChoice c = initial_;
+  c.selection = map_to_->currentIndex();
+  c.consecutive = consecutive_->isEnabled() && consecutive_->isChecked();
+  c.classical = classical_->isChecked();
+  c.fifo_disabled = fifo_disabled_->isChecked();
+  return c;
+}
+
+PasswordDialog::PasswordDialog(const QString& info, int max_length, QWidget* parent)
+    : QDialog(parent) {
+  setWindowTitle(Q(kPasswordDialogTitle));
+  setObjectName(QStringLiteral("PasswordDialog"));
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel(info));
+  auto* row = new QHBoxLayout;
+  row->addWidget(new QLabel(Q(kPasswordPrompt)));
+  edit_ = new QLineEdit;
+  edit_->setEchoMode(QLineEdit::Password);
+  edit_->setMaxLength(max_length);
+  row->addWidget(edit_, 1);
+  layout->addLayout(row);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(buttons);
+}
+
+std::optional<std::string> ManagerPrompter::AskPassword(std::string_view prompt,
+                                                        size_t max_length) {
+  PasswordDialog dialog(Q(prompt), static_cast<int>(max_length), base_.parent());
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return ui::ToStdString(dialog.edit()->text());
+}
+
+}  // namespace zelin::manager

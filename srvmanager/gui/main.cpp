@@ -1,0 +1,113 @@
+// srvmanager: the server manager program. Start-up courses: Release (empty the
+// store, refresh the ports, close the suite's windows, no window of its own), a
+// second start (activate the first window), and the normal course with the main
+// window over the loaded document.
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+
+#include "platform/clock.hpp"
+#include "platform/pcfg32/pcfg32.h"
+#include "platform/qt/single_instance.hpp"
+#include "protocol/transport.hpp"
+#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/registry_store.hpp"
+#include "srvmanager/core/startup.hpp"
+#include "srvmanager/core/strings.hpp"
+#include "srvmanager/gui/dialogs.hpp"
+#include "srvmanager/gui/main_frame.hpp"
+#include "srvmanager/gui/suite_windows.hpp"
+#include "store/hive_file.hpp"
+#include "ui/qt_prompter.hpp"
+#include "ui/snapshot.hpp"
+
+using namespace zelin;
+using namespace zelin::manager;
+
+namespace {
+
+void CallFreshPort() { (void)FreshPort(); }
+
+CMainFrame::WizardRunner WizardEntry() {
+#ifdef ZELIN_HAVE_MAPWIZARD
+  return [](WizardArguments* args) { return VCOMMManWizard(args); };
+#else
+  return {};
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const StartMode mode = ParseCommandLine(JoinArguments(argc, argv));
+  HiveManagerStore store(ResolveRegistryPath());
+
+  if (mode == StartMode::Release) {
+    QCoreApplication app(argc, argv);
+    LocalSuiteWindows windows;
+    RunRelease(store, CallFreshPort, windows, SystemClock());
+    return 0;
+  }
+
+  QApplication app(argc, argv);
+  const int installation_type = store.ReadInstallationType();
+  const QString title = ui::ToQString(MainTitle(installation_type));
+
+  // A second start with the same title shows the first window and ends.
+  if (platform_qt::ActivateRunning(title)) return 0;
+
+  ui::QtPrompter qt_prompter(title);
+  ManagerPrompter prompter(qt_prompter);
+
+  std::string option_error;
+  TransportOptions options = TransportOptions::FromEnvironment(&option_error);
+  if (!option_error.empty()) {
+    prompter.Message(option_error, MsgButtons::Ok, MsgIcon::Error, {});
+    return 1;
+  }
+  Transport transport(SystemClock(), prompter, Deliverable::Manager, options);
+  if (!transport.OpenTransport()) {
+    prompter.Message(ManagerString(kStrTransportOpenError), MsgButtons::Ok, MsgIcon::Error, {});
+    return 1;
+  }
+
+  CDaoViewDoc doc(transport, store, installation_type, CallFreshPort);
+  CMainFrame frame(doc, title, WizardEntry());
+  qt_prompter.set_parent(&frame);
+
+  platform_qt::InstanceChannel channel(title);
+  QObject::connect(&channel, &platform_qt::InstanceChannel::activateRequested, &frame, [&frame] {
+    frame.showNormal();
+    frame.raise();
+    frame.activateWindow();
+  });
+  QObject::connect(&channel, &platform_qt::InstanceChannel::closeRequested, &frame,
+                   [&frame] { frame.close(); });
+  channel.Listen();
+
+  doc.Load();
+  frame.show();
+  frame.InitialUpdate(mode == StartMode::AddServer);
+
+  // Optional: save a picture of the main window after a few seconds and quit (used by
+  // the demo on machines without a display).
+  const QByteArray shot = qgetenv("ZELIN_SCREENSHOT");
+  if (!shot.isEmpty()) {
+    bool ok = false;
+    int seconds = qEnvironmentVariableIntValue("ZELIN_SCREENSHOT_AFTER", &ok);
+    if (!ok) seconds = 3;
+    QTimer::singleShot(seconds * 1000, &frame, [&frame, shot] {
+      frame.SelectFirstServer();
+      ui::SaveWidgetPng(&frame, QString::fromLocal8Bit(shot));
+      QCoreApplication::exit(0);
+    });
+  }
+
+  const int rc = QApplication::exec();
+  transport.CloseTransport();
+  return rc;
+}

@@ -1,0 +1,338 @@
+#include "srvmanager/gui/main_frame.hpp"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "srvmanager/core/strings.hpp"
+#include "srvmanager/gui/dialogs.hpp"
+#include "srvmanager/gui/icons.hpp"
+#include "srvmanager/gui/server_commands.hpp"
+#include "srvmanager/gui/views.hpp"
+#include "ui/artwork.hpp"
+#include "ui/qt_prompter.hpp"
+
+namespace zelin::manager {
+
+ServerCommandHooks& ServerHooks() {
+  static ServerCommandHooks hooks;
+  return hooks;
+}
+
+CMainFrame::CMainFrame(CDaoViewDoc& doc, const QString& title, WizardRunner wizard,
+                       QWidget* parent)
+    : QMainWindow(parent), doc_(doc), wizard_(std::move(wizard)) {
+  setObjectName(QStringLiteral("CMainFrame"));
+  setWindowTitle(title);
+  setWindowIcon(ui::SuiteIcon());
+
+  AddCommand(kCmdSaveConfiguration, QStringLiteral("&Save Configuration"),
+             &CMainFrame::OnSaveConfiguration);
+  AddCommand(kCmdAddServerWizard, QStringLiteral("&Add Server Wizard"),
+             &CMainFrame::OnAddServerWizard);
+  AddCommand(kCmdDeleteServer, QStringLiteral("&Delete Server"), &CMainFrame::OnDeleteServer);
+  AddCommand(kCmdServerProperties, QStringLiteral("Server &Properties"),
+             &CMainFrame::OnServerProperties);
+  AddCommand(kCmdReplaceServer, QStringLiteral("&Replace Server..."), &CMainFrame::OnReplaceServer);
+  AddCommand(kCmdUpgradeFirmware, QStringLiteral("&Upgrade Firmware"),
+             &CMainFrame::OnUpgradeFirmware);
+  AddCommand(kCmdMapPort, QStringLiteral("&Map Port"), &CMainFrame::OnMapPort);
+  AddCommand(kCmdUnMapPort, QStringLiteral("&UnMap Port"), &CMainFrame::OnUnMapPort);
+  about_ = new QAction(CommandIcon(0), QStringLiteral("&About Zelin Server Pro Manager..."), this);
+  about_->setToolTip(QStringLiteral("About"));
+  about_->setStatusTip(QStringLiteral("Display program information, version number and copyright"));
+  connect(about_, &QAction::triggered, this, &CMainFrame::OnAbout);
+
+  splitter_ = new QSplitter(Qt::Horizontal, this);
+  tree_ = new CDaoTreeView(splitter_);
+  list_ = new CDaoListView(splitter_);
+  splitter_->addWidget(tree_);
+  splitter_->addWidget(list_);
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+  splitter_->setSizes({200, 440});
+  tree_->setMinimumHeight(50);
+  setCentralWidget(splitter_);
+
+  BuildMenus();
+  BuildToolBar();
+  statusBar()->showMessage(QStringLiteral("Ready"));
+  connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& text) {
+    if (text.isEmpty()) statusBar()->showMessage(QStringLiteral("Ready"));
+  });
+  ConnectViews();
+  resize(660, 420);
+  SetActiveView(ActiveView::PortList);
+}
+
+QAction* CMainFrame::AddCommand(int id, const QString& text, void (CMainFrame::*handler)()) {
+  auto* a = new QAction(CommandIcon(id), text, this);
+  a->setStatusTip(ui::ToQString(CommandStatusText(id)));
+  const QString tip = ui::ToQString(CommandToolTip(id));
+  if (!tip.isEmpty()) a->setToolTip(tip);
+  a->setData(id);
+  connect(a, &QAction::triggered, this, handler);
+  actions_.insert(id, a);
+  return a;
+}
+
+void CMainFrame::BuildMenus() {
+  QMenu* server = menuBar()->addMenu(QStringLiteral("&Server"));
+  server->addAction(action(kCmdSaveConfiguration));
+  server->addAction(action(kCmdAddServerWizard));
+  server->addAction(action(kCmdDeleteServer));
+  server->addAction(action(kCmdServerProperties));
+  server->addAction(action(kCmdReplaceServer));
+  server->addAction(action(kCmdUpgradeFirmware));
+  server->addSeparator();
+  QAction* exit = server->addAction(QStringLiteral("E&xit"));
+  exit->setStatusTip(QStringLiteral("Quit the application; prompts to save documents"));
+  connect(exit, &QAction::triggered, this, &QWidget::close);
+
+  port_menu_ = menuBar()->addMenu(QStringLiteral("&Port"));
+  port_menu_->addAction(action(kCmdMapPort));
+  port_menu_->addAction(action(kCmdUnMapPort));
+  // "Port Properties" runs the same command as Map Port.
+  QAction* port_properties = port_menu_->addAction(QStringLiteral("&Port Properties"));
+  port_properties->setData(kCmdMapPort);
+  port_properties->setStatusTip(action(kCmdMapPort)->statusTip());
+  connect(port_properties, &QAction::triggered, this, &CMainFrame::OnMapPort);
+  connect(action(kCmdMapPort), &QAction::changed, port_properties,
+          [this, port_properties] { port_properties->setEnabled(action(kCmdMapPort)->isEnabled()); });
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  help->addAction(about_);
+  // Enabled states are computed when a menu opens, as when a command is displayed.
+  for (QMenu* m : {server, port_menu_, help})
+    connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateActions);
+}
+
+void CMainFrame::BuildToolBar() {
+  QToolBar* bar = addToolBar(QStringLiteral("Toolbar"));
+  bar->setObjectName(QStringLiteral("toolbar"));
+  bar->setIconSize(QSize(24, 24));
+  bar->setMovable(true);
+  bar->setAllowedAreas(Qt::AllToolBarAreas);
+  bar->addAction(action(kCmdSaveConfiguration));
+  bar->addAction(action(kCmdAddServerWizard));
+  bar->addAction(action(kCmdDeleteServer));
+  bar->addSeparator();
+  bar->addAction(action(kCmdMapPort));
+  bar->addAction(action(kCmdUnMapPort));
+  bar->addSeparator();
+  bar->addAction(action(kCmdServerProperties));
+  bar->addAction(action(kCmdUpgradeFirmware));
+  bar->addSeparator();
+  bar->addAction(about_);
+}
+
+void CMainFrame::ConnectViews() {
+  connect(tree_, &CDaoTreeView::activated, this, [this] { SetActiveView(ActiveView::Tree); });
+  connect(list_, &CDaoListView::activated, this, [this] { SetActiveView(ActiveView::PortList); });
+  connect(tree_, &CDaoTreeView::itemSelected, this, [this](int item) {
+    doc_.SelectTreeItem(item);
+    list_->Refill(doc_);
+    UpdateActions();
+  });
+  connect(tree_, &CDaoTreeView::itemDoubleClicked, this, [this](int item) {
+    const bool online = doc_.ActivateTreeItem(item);
+    tree_->UpdateItem(doc_, item);
+    if (online) {
+      OnServerProperties();
+    } else {
+      list_->Refill(doc_);
+      UpdateActions();
+    }
+  });
+  connect(tree_, &CDaoTreeView::deletePressed, this, &CMainFrame::OnDeleteServer);
+  connect(tree_, &CDaoTreeView::contextMenuAt, this, &CMainFrame::ShowTreeContextMenu);
+  connect(list_, &CDaoListView::rowSelected, this, [this](int row) {
+    doc_.SelectPortRow(row);
+    UpdateActions();
+  });
+  connect(list_, &CDaoListView::rowDoubleClicked, this, [this](int row) {
+    doc_.SelectPortRow(row);
+    if (doc_.PortRowOpensMapPort(row)) OnMapPort();
+  });
+  connect(list_, &CDaoListView::contextMenuAt, this, [this](QPoint global) {
+    SetActiveView(ActiveView::PortList);
+    port_menu_->exec(global);
+  });
+}
+
+void CMainFrame::SetActiveView(ActiveView v) {
+  active_ = v;
+  UpdateActions();
+}
+
+void CMainFrame::UpdateActions() {
+  for (auto it = actions_.cbegin(); it != actions_.cend(); ++it)
+    it.value()->setEnabled(doc_.IsEnabled(it.key(), active_));
+}
+
+void CMainFrame::InitialUpdate(bool open_wizard) {
+  RebuildViews();
+  list_->setFocus();
+  SetActiveView(ActiveView::PortList);
+  if (open_wizard) {
+    // Posted, so that the wizard opens from the event loop once the window shows.
+    QTimer::singleShot(0, this, [this] { OnAddServerWizard(); });
+  }
+}
+
+void CMainFrame::RebuildViews() {
+  tree_->Rebuild(doc_);
+  list_->Refill(doc_);
+  UpdateActions();
+}
+
+void CMainFrame::SelectFirstServer() {
+  QTreeWidgetItem* root = tree_->topLevelItem(0);
+  if (root != nullptr && root->childCount() > 0) tree_->setCurrentItem(root->child(0));
+}
+
+void CMainFrame::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
+  QMenu menu(this);
+  if (on_server) {
+    // The item under the mouse becomes the current server, without moving the
+    // tree's own selection.
+    doc_.SelectTreeItem(item);
+    list_->Refill(doc_);
+    struct Entry {
+      int id;
+      const char* text;
+      void (CMainFrame::*handler)();
+    };
+    const Entry entries[] = {
+        {kCmdCtxDeleteServer, "&Delete Server", &CMainFrame::OnDeleteServer},
+        {kCmdCtxServerProperties, "Server &Properties", &CMainFrame::OnServerProperties},
+        {kCmdCtxReplaceServer, "&Replace Server...", &CMainFrame::OnReplaceServer},
+        {kCmdCtxUpgradeFirmware, "&Upgrade Firmware", &CMainFrame::OnUpgradeFirmware},
+    };
+    for (const Entry& e : entries) {
+      if (e.id == kCmdCtxUpgradeFirmware) menu.addSeparator();
+      QAction* a = menu.addAction(QString::fromLatin1(e.text));
+      a->setData(e.id);
+      a->setEnabled(doc_.IsContextEnabled(e.id));
+      connect(a, &QAction::triggered, this, e.handler);
+    }
+  } else {
+    QMenu* sub = menu.addMenu(QStringLiteral("Add Server"));
+    QAction* a = sub->addAction(QStringLiteral("&Add Server Wizard..."));
+    a->setData(kCmdAddServerWizard);
+    connect(a, &QAction::triggered, this, &CMainFrame::OnAddServerWizard);
+  }
+  menu.exec(global);
+}
+
+// --- commands ---------------------------------------------------------------------------
+
+void CMainFrame::OnSaveConfiguration() {
+  doc_.SaveConfiguration();
+  UpdateActions();
+}
+
+void CMainFrame::OnAddServerWizard() {
+  ++wizard_runs_;
+  int result = 0;
+  if (wizard_) {
+    Transport& t = doc_.transport();
+    std::array<int, Transport::kSlots> sockets{};
+    std::array<uint32_t, Transport::kSlots> addresses{};
+    for (int i = 0; i < Transport::kSlots; ++i) {
+      sockets[static_cast<size_t>(i)] = t.socket(i);
+      addresses[static_cast<size_t>(i)] = t.local_address(i);
+    }
+    WizardArguments args{sockets.data(),          t.interface_count(),
+                         addresses.data(),        doc_.found_table(),
+                         doc_.saved_found_table(), doc_.server_table(),
+                         doc_.saved_server_table(), doc_.count_pointer()};
+    result = wizard_(&args);
+  }
+  doc_.WizardReturned(result);
+  RebuildViews();
+}
+
+void CMainFrame::OnDeleteServer() {
+  doc_.DeleteServer();
+  RebuildViews();
+}
+
+void CMainFrame::OnServerProperties() {
+  auto& hook = ServerHooks().server_properties;
+  if (hook && hook(doc_, this)) {
+    tree_->UpdateItem(doc_, doc_.selected_item());
+    list_->Refill(doc_);
+  }
+  UpdateActions();
+}
+
+void CMainFrame::OnReplaceServer() {
+  auto& hook = ServerHooks().replace_server;
+  if (hook && hook(doc_, this)) RebuildViews();
+  UpdateActions();
+}
+
+void CMainFrame::OnUpgradeFirmware() {
+  auto& hook = ServerHooks().upgrade_firmware;
+  if (hook) hook(doc_, this);
+  UpdateActions();
+}
+
+void CMainFrame::OnMapPort() {
+  std::optional<MapPortChoice> initial = doc_.BeginMapPort();
+  if (!initial) return;
+  MapPortDialog dialog(*initial, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const int row = doc_.selected_port();
+  doc_.FinishMapPort(dialog.choice());
+  doc_.SelectPortRow(row);
+  list_->Refill(doc_);
+  UpdateActions();
+}
+
+void CMainFrame::OnUnMapPort() {
+  const int row = doc_.selected_port();
+  doc_.UnMapPort();
+  doc_.SelectPortRow(row);
+  list_->Refill(doc_);
+  UpdateActions();
+}
+
+void CMainFrame::OnAbout() {
+  QDialog box(this);
+  box.setObjectName(QStringLiteral("AboutDialog"));
+  box.setWindowTitle(ui::ToQString(kAboutTitle));
+  auto* layout = new QHBoxLayout(&box);
+  auto* icon = new QLabel;
+  icon->setPixmap(ui::SuiteIcon().pixmap(32, 32));
+  layout->addWidget(icon, 0, Qt::AlignTop);
+  auto* right = new QVBoxLayout;
+  right->addWidget(new QLabel(ui::ToQString(kAboutVersion)));
+  auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok);
+  connect(ok, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+  right->addWidget(ok);
+  layout->addLayout(right);
+  box.exec();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e) {
+  if (doc_.CanClose()) {
+    e->accept();
+  } else {
+    e->ignore();
+  }
+}
+
+}  // namespace zelin::manager

@@ -1,0 +1,87 @@
+#pragma once
+// CMainFrame: the manager's main window. Menus, toolbar (with tool tips and status
+// texts), status bar, the splitter with the server tree (left) and the port list
+// (right, active at start), the context menus and the About box. Every command is a
+// QAction whose enabled state comes from CDaoViewDoc::IsEnabled for the active view;
+// the handlers forward to the document and refresh the views.
+//
+// The frame borrows the document; the document must outlive it. GUI thread only.
+
+#include <QMainWindow>
+#include <QMap>
+
+#include <functional>
+
+#include "mapwizard/mapwizard.h"
+#include "srvmanager/core/document.hpp"
+
+class QSplitter;
+
+namespace zelin::manager {
+
+class CDaoTreeView;
+class CDaoListView;
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+ public:
+  // Runs the Add Server Wizard over the block; returns its result.
+  using WizardRunner = std::function<int(WizardArguments*)>;
+
+  CMainFrame(CDaoViewDoc& doc, const QString& title, WizardRunner wizard,
+             QWidget* parent = nullptr);
+
+  // Fills the views from the loaded document; with `open_wizard` the Add Server Wizard
+  // is requested once the tree has been filled (posted, so it runs from the event loop).
+  void InitialUpdate(bool open_wizard);
+  // Rebuilds both views from the model.
+  void RebuildViews();
+
+  QAction* action(int command_id) const { return actions_.value(command_id, nullptr); }
+  CDaoTreeView* tree() const { return tree_; }
+  CDaoListView* list() const { return list_; }
+  ActiveView active_view() const { return active_; }
+  void SetActiveView(ActiveView v);
+  // Enabled state of every action from the document.
+  void UpdateActions();
+
+  // Command handlers (public so that tests can drive them like the menus).
+  void OnSaveConfiguration();
+  void OnAddServerWizard();
+  void OnDeleteServer();
+  void OnServerProperties();
+  void OnReplaceServer();
+  void OnUpgradeFirmware();
+  void OnMapPort();
+  void OnUnMapPort();
+  void OnAbout();
+
+  // Selects the first server item of the tree, as a click on it does.
+  void SelectFirstServer();
+
+  // Number of times the wizard ran (for tests of the AddServer start).
+  int wizard_runs() const { return wizard_runs_; }
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  QAction* AddCommand(int id, const QString& text, void (CMainFrame::*handler)());
+  void BuildMenus();
+  void BuildToolBar();
+  void ConnectViews();
+  void ShowTreeContextMenu(int item, bool on_server, QPoint global);
+
+  CDaoViewDoc& doc_;
+  WizardRunner wizard_;
+  QMap<int, QAction*> actions_;
+  QAction* about_ = nullptr;
+  QMenu* port_menu_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  CDaoTreeView* tree_ = nullptr;
+  CDaoListView* list_ = nullptr;
+  ActiveView active_ = ActiveView::PortList;
+  int wizard_runs_ = 0;
+};
+
+}  // namespace zelin::manager

@@ -1,0 +1,59 @@
+#pragma once
+// The two views of the manager's splitter. CDaoTreeView shows the root and one item
+// per configured server; CDaoListView shows the ports of the selected server. Both
+// draw what the document computes and report user actions to the main frame through
+// signals; they decide nothing. GUI thread only.
+
+#include <QTreeWidget>
+
+#include "srvmanager/core/document.hpp"
+
+namespace zelin::manager {
+
+class CDaoTreeView : public QTreeWidget {
+  Q_OBJECT
+ public:
+  explicit CDaoTreeView(QWidget* parent = nullptr);
+  // Clears and refills the tree from the document; selects the document's selection.
+  void Rebuild(const CDaoViewDoc& doc);
+  // Relabels and re-icons one server item.
+  void UpdateItem(const CDaoViewDoc& doc, int item);
+  // The server item index of a tree item (-1 for the root).
+  static int ItemIndex(const QTreeWidgetItem* item);
+  bool rebuilding() const { return rebuilding_; }
+
+ signals:
+  void activated();                      // got the focus
+  void itemSelected(int item);           // -1 root
+  void itemDoubleClicked(int item);
+  void contextMenuAt(int item, bool on_server, QPoint global);  // item -1: root/empty
+  void deletePressed();
+
+ protected:
+  void focusInEvent(QFocusEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void contextMenuEvent(QContextMenuEvent* e) override;
+
+ private:
+  bool rebuilding_ = false;
+};
+
+class CDaoListView : public QTreeWidget {
+  Q_OBJECT
+ public:
+  explicit CDaoListView(QWidget* parent = nullptr);
+  // Refills the rows (and columns) from the document.
+  void Refill(const CDaoViewDoc& doc);
+
+ signals:
+  void activated();
+  void rowSelected(int row);
+  void rowDoubleClicked(int row);
+  void contextMenuAt(QPoint global);
+
+ protected:
+  void focusInEvent(QFocusEvent* e) override;
+  void contextMenuEvent(QContextMenuEvent* e) override;
+};
+
+}  // namespace zelin::manager

@@ -1,0 +1,42 @@
+#pragma once
+// CMyPropertyPage2, the "Password" page: current, new and confirmed password (all
+// hidden) and "&Auto Save Password on this computer" (bit 0 of the entry's flags).
+// Validate runs when the page is left or on OK, in a fixed order; OnOk records a
+// password change in the found-server record for Save Configuration to send.
+//
+// Borrows the prompter, the entry and the record; they outlive the page.
+
+#include <cstddef>
+#include <string>
+
+#include "platform/prompter.hpp"
+#include "protocol/types.hpp"
+#include "store/server_config.hpp"
+
+namespace zelin::manager {
+
+class CMyPropertyPage2 {
+ public:
+  static constexpr size_t kPasswordMaxLength = 16;
+
+  CMyPropertyPage2(Prompter& prompter, ServerConfig& entry, ServerRecord& record);
+
+  std::string current_password;
+  std::string new_password;
+  std::string confirm_password;
+  bool auto_save = false;
+
+  // Set by Validate when it cleared both new-password fields: the view puts the
+  // focus on "New Password".
+  bool focus_new_password = false;
+
+  bool Validate();
+  void OnOk();
+
+ private:
+  Prompter& prompter_;
+  ServerConfig& entry_;
+  ServerRecord& record_;
+};
+
+}  // namespace zelin::manager

@@ -1,0 +1,179 @@
+#include "srvmanager/properties/core/property_sheet.hpp"
+
+#include "protocol/exchange.hpp"
+#include "srvmanager/properties/core/manager_links.hpp"
+#include "srvmanager/properties/core/properties_strings.hpp"
+
+namespace zelin::manager {
+
+// --- the sheet -----------------------------------------------------------------------
+
+CMyPropertySheet::CMyPropertySheet(Prompter& prompter, int installation_type,
+                                   ServerConfig& entry, ServerRecord& record,
+                                   PropertyDialogs& dialogs)
+    : general_(prompter, installation_type, entry, record), password_(prompter, entry, record) {
+  pages_ = {PageKind::kGeneral, PageKind::kPassword};
+  if (installation_type == kInstallMultiHost || installation_type == kInstallCustom) {
+    access_ = std::make_unique<CMyPropertyPage4>(prompter, record, dialogs);
+    pages_.push_back(PageKind::kAccessControl);
+  }
+  if (installation_type == kInstallCustom) {
+    advanced_ = std::make_unique<CMyPropertyPage3>(prompter, record, dialogs);
+    pages_.push_back(PageKind::kAdvanced);
+  }
+  shown_.assign(pages_.size(), false);
+  shown_[0] = true;
+}
+
+std::string_view CMyPropertySheet::Caption() { return PropertiesString(kPsSheetCaption); }
+
+std::string_view CMyPropertySheet::PageTitle(PageKind kind) {
+  switch (kind) {
+    case PageKind::kGeneral:
+      return kPsGeneralTitle;
+    case PageKind::kPassword:
+      return kPsPasswordTitle;
+    case PageKind::kAccessControl:
+      return kPsAccessTitle;
+    case PageKind::kAdvanced:
+      return kPsAdvancedTitle;
+  }
+  return {};
+}
+
+bool CMyPropertySheet::ValidatePage(int index) {
+  switch (page_kind(index)) {
+    case PageKind::kGeneral:
+      return general_.Validate();
+    case PageKind::kPassword:
+      return password_.Validate();
+    default:
+      return true;
+  }
+}
+
+bool CMyPropertySheet::SetActivePage(int index) {
+  if (index < 0 || index >= page_count()) return false;
+  if (index == active_) return true;
+  if (!ValidatePage(active_)) return false;
+  active_ = index;
+  shown_[static_cast<size_t>(index)] = true;
+  return true;
+}
+
+bool CMyPropertySheet::Ok() {
+  if (!ValidatePage(active_)) return false;
+  for (int i = 0; i < page_count(); ++i) {
+    if (!shown(i)) continue;
+    switch (page_kind(i)) {
+      case PageKind::kGeneral:
+        general_.OnOk();
+        break;
+      case PageKind::kPassword:
+        password_.OnOk();
+        break;
+      case PageKind::kAccessControl:
+        access_->OnOk();
+        break;
+      case PageKind::kAdvanced:
+        break;
+    }
+  }
+  return true;
+}
+
+// --- the command ---------------------------------------------------------------------
+
+ServerPropertiesCommand::ServerPropertiesCommand(PropertiesHost& host, PropertyDialogs& dialogs)
+    : host_(host), dialogs_(dialogs) {}
+
+bool ServerPropertiesCommand::ReadServerSettings(ServerConfig& entry, ServerConfig* saved_entry,
+                                                 ServerRecord& record) {
+  Transport& t = host_.transport();
+  ServerList& saved_list = host_.saved_found();
+  const int saved_index = saved_list.FindSerial(record.serial_number());
+  ServerRecord* saved = saved_index >= 0 ? &saved_list.records[static_cast<size_t>(saved_index)]
+                                         : nullptr;
+  record.dhcp = wire::kDhcpQuery;
+  if (saved != nullptr) saved->dhcp = wire::kDhcpQuery;
+  if (RecordHasDhcp(record)) {
+    if (!Command(t, record, wire::kDhcp, 1)) {
+      t.prompter().Message(PropertiesString(kPsGetDhcpError), MsgButtons::Ok, MsgIcon::Error);
+      return false;
+    }
+  } else {
+    record.dhcp = 1;
+  }
+  if (saved != nullptr) saved->dhcp = record.dhcp;
+
+  if (host_.installation_type() != kInstallSingleHost) {
+    const ServerRecord before = record;
+    record.access_total = record.access_start = record.access_count = 0;
+    record.access_table.fill(AccessEntry{});
+    record.route_total = record.route_start = record.route_count = 0;
+    record.route_table.fill(RouteEntry{});
+    // A table read only in part would be written back short by the next save (an
+    // access list cut short opens the server to every host), so a failed read leaves
+    // the tables as they were and the sheet closed.
+    if (!ReadRouteTable(t, record, 1) || !ReadAccessTable(t, record, 1)) {
+      const auto sequence = record.sequence;
+      const auto nonce = record.nonce;
+      record = before;
+      record.sequence = sequence;
+      record.nonce = nonce;
+      t.prompter().Message(kPsReadTablesFailed, MsgButtons::Ok, MsgIcon::Error);
+      return false;
+    }
+    if (saved != nullptr) {
+      saved->access_total = record.access_total;
+      saved->access_start = record.access_start;
+      saved->access_count = record.access_count;
+      saved->access_table = record.access_table;
+      saved->route_total = record.route_total;
+      saved->route_start = record.route_start;
+      saved->route_count = record.route_count;
+      saved->route_table = record.route_table;
+    }
+  }
+  entry.tables_changed = 1;
+  if (saved_entry != nullptr) saved_entry->tables_changed = 1;
+  return true;
+}
+
+PropertiesOutcome ServerPropertiesCommand::Run(int server_index, int found_index) {
+  PropertiesOutcome out;
+  Prompter& prompter = host_.transport().prompter();
+  ServerList& found = host_.found();
+  if (server_index < 0 || server_index >= host_.count() || found_index < 0 ||
+      found_index >= found.count) {
+    prompter.Message(PropertiesString(kPsNoServer), MsgButtons::Ok, MsgIcon::Warning);
+    return out;
+  }
+  ServerConfig& entry = host_.server(server_index);
+  ServerConfig* saved_entry = host_.saved_server(server_index);
+  ServerRecord& record = found.records[static_cast<size_t>(found_index)];
+  const uint16_t saved_flags = saved_entry != nullptr ? saved_entry->flags : 0;
+  if (!host_.RequestServerPassword(record, saved_flags, entry)) return out;
+  if (entry.tables_changed == 0 && !ReadServerSettings(entry, saved_entry, record)) return out;
+
+  const ServerRecord keep = record;
+  CMyPropertySheet sheet(prompter, host_.installation_type(), entry, record, dialogs_);
+  out.opened = true;
+  if (!dialogs_.RunSheet(sheet)) {
+    record = keep;
+    return out;
+  }
+  out.accepted = true;
+  out.tree_label = ServerLabel(entry.name(), entry.device_type);
+  bool modified = host_.ServerChanged(server_index);
+  if (saved_entry == nullptr) {
+    modified = true;
+  } else {
+    modified = modified || entry.flags != saved_entry->flags ||
+               entry.port_options != saved_entry->port_options;
+  }
+  out.mark_modified = modified;
+  return out;
+}
+
+}  // namespace zelin::manager
