@@ -44,8 +44,8 @@ bool ParseRegText(std::string_view text, Registry& out, RegTextError& error);
 // ends and a blank line after each section.
 std::string FormatRegText(const Registry& reg);
 
-// Only the given keys with their subtrees (missing ones are left out), each preceded
-// by the sections of its ancestors, as an import file would need them.
+// The REGEDIT4 header and only the given keys with their subtrees, in the given order
+// (missing keys are left out; key names are written as stored).
 std::string FormatRegText(const Registry& reg, const std::vector<std::string>& key_paths);
 
 // One "name"=... line (with continuations) as written in a section, without the
