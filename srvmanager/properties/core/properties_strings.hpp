@@ -43,6 +43,8 @@ inline constexpr std::string_view kPsRouteTableFull =
     "The routing table is full (32 entries). The change was not made.";
 inline constexpr std::string_view kPsReadTablesFailed =
     "Fail to read the routing and access control tables from the server!";
+inline constexpr std::string_view kPsFoundTableFull =
+    "The list of servers found on the network is full (32 servers).";
 inline constexpr std::string_view kPsInvalidHostAddress =
     "The addresses 0.0.0.0 and 255.255.255.255 cannot be granted access.";
 

@@ -192,15 +192,13 @@ bool ReplaceServerDialog::Ok() {
   int index = found.FindSerial(chosen.serial_number());
   if (index < 0) {
     if (found.count >= static_cast<int>(kMaxServers)) {
-      prompter.Message(PropertiesString(kPsSelectServerFirst), MsgButtons::Ok, MsgIcon::Warning);
+      prompter.Message(kPsFoundTableFull, MsgButtons::Ok, MsgIcon::Warning);
       return false;
     }
     index = found.count++;
   }
-  ServerRecord as_found = scratch_record;
-  as_found.dhcp = chosen.dhcp == 0 && dhcp_warning ? 1 : chosen.dhcp;
   found.records[static_cast<size_t>(index)] = chosen;
-  saved.records[static_cast<size_t>(index)] = as_found;
+  saved.records[static_cast<size_t>(index)] = scratch_record;
   saved.count = std::max(saved.count, found.count);
   host_.server(server_index_) = entry;
   chosen_found_index_ = index;
