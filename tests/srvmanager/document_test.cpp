@@ -1,0 +1,353 @@
+// The document's rules that need no server on the network: selection and port
+// rows, command enabling, Delete Server, Map Port / UnMap Port, the COM conflict
+// check and the exit check.
+
+#include <gtest/gtest.h>
+
+#include "srvmanager/core/strings.hpp"
+#include "tests/srvmanager/fixture.hpp"
+
+namespace zelin::manager::testing {
+namespace {
+
+using DocTest = OfflineDocTest;
+
+TEST_F(DocTest, TreeLabelsIconsAndPortRows) {
+  auto& doc = MakeDoc(kMultiHost,
+                      {MakeEntry(11, "alpha", Addr(10)), MakeEntry(12, "beta", Addr(11)),
+                       MakeEntry(13, "odd", Addr(12), 4242)},
+                      {MakeRecord(11, "alpha-net", Addr(10), 9476, {2, 6, 18, 7}),
+                       MakeRecord(13, "odd", Addr(12), 4242, {})});
+  ASSERT_EQ(doc.tree().size(), 3u);
+  EXPECT_EQ(doc.tree()[0].label, "alpha-net(QX404)");
+  EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
+  EXPECT_EQ(doc.tree()[1].label, "beta");
+  EXPECT_EQ(doc.tree()[1].icon, kIconOffline);
+  // An unknown model: name with empty parentheses.
+  EXPECT_EQ(doc.tree()[2].label, "odd()");
+  EXPECT_TRUE(doc.in_tree(0));
+
+  doc.server(0).port_mapped[0] = 1;
+  doc.server(0).com_number[0] = 0;
+  doc.SelectTreeItem(0);
+  const auto rows = doc.PortRows();
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[0].port, "   1");
+  EXPECT_EQ(rows[0].com, "COM256");
+  EXPECT_TRUE(rows[0].mapped);
+  EXPECT_EQ(rows[0].status, "Available");
+  EXPECT_EQ(rows[1].com, "---");
+  EXPECT_EQ(rows[1].status, "Not Available");
+  EXPECT_EQ(rows[2].status, "Non-authorize");
+  EXPECT_EQ(rows[3].status, "Not Available");
+
+  doc.SelectTreeItem(1);  // offline: rows without status
+  const auto offline_rows = doc.PortRows();
+  ASSERT_EQ(offline_rows.size(), 4u);
+  EXPECT_EQ(offline_rows[0].status, "");
+  doc.SelectTreeItem(-1);  // root: nothing
+  EXPECT_TRUE(doc.PortRows().empty());
+  EXPECT_EQ(CDaoViewDoc::PortColumns(),
+            (std::vector<std::string>{"     Port      ", "     COM         ", " Status           "}));
+}
+
+TEST_F(DocTest, EnableTableOfBothViews) {
+  ServerConfig added = MakeEntry(12, "added", Addr(11));
+  added.write_state = kWriteAlways;
+  auto& doc = MakeDoc(kCustom, {MakeEntry(11, "a", Addr(10)), added, MakeEntry(13, "off", Addr(12))},
+                      {MakeRecord(11, "a", Addr(10), 9476, {2, 6, 18, 9}),
+                       MakeRecord(12, "added", Addr(11))});
+  const auto on = [&](int cmd, ActiveView v) { return doc.IsEnabled(cmd, v); };
+  constexpr auto T = ActiveView::Tree;
+  constexpr auto L = ActiveView::PortList;
+
+  // Nothing selected.
+  EXPECT_FALSE(on(kCmdDeleteServer, T));
+  EXPECT_TRUE(on(kCmdAddServerWizard, T));
+  EXPECT_TRUE(on(kCmdAddServerWizard, L));
+  EXPECT_FALSE(on(kCmdSaveConfiguration, T));
+
+  doc.SelectTreeItem(0);  // online, write state 0
+  EXPECT_TRUE(on(kCmdDeleteServer, T));
+  EXPECT_TRUE(on(kCmdServerProperties, T));
+  EXPECT_TRUE(on(kCmdUpgradeFirmware, T));
+  EXPECT_FALSE(on(kCmdReplaceServer, T));
+  for (int cmd : {kCmdDeleteServer, kCmdServerProperties, kCmdUpgradeFirmware, kCmdReplaceServer})
+    EXPECT_FALSE(on(cmd, L)) << cmd;
+  EXPECT_FALSE(on(kCmdMapPort, L));  // no row yet
+  doc.SelectPortRow(0);
+  EXPECT_TRUE(on(kCmdMapPort, L));
+  EXPECT_FALSE(on(kCmdMapPort, T));
+  EXPECT_FALSE(on(kCmdUnMapPort, L));  // not mapped
+  doc.server(0).port_mapped = {1, 1, 1, 1};
+  EXPECT_TRUE(on(kCmdUnMapPort, L));
+  EXPECT_FALSE(on(kCmdUnMapPort, T));
+  doc.SelectPortRow(1);  // status 6
+  EXPECT_FALSE(on(kCmdMapPort, L));
+  EXPECT_FALSE(on(kCmdUnMapPort, L));
+  doc.SelectPortRow(2);  // status 18
+  EXPECT_FALSE(on(kCmdUnMapPort, L));
+  doc.SelectPortRow(3);  // status 9: Custom may unmap it
+  EXPECT_TRUE(on(kCmdUnMapPort, L));
+  EXPECT_FALSE(on(kCmdMapPort, L));
+
+  doc.SelectTreeItem(1);  // online, added by the wizard (write state 1)
+  EXPECT_TRUE(on(kCmdServerProperties, T));
+  EXPECT_FALSE(on(kCmdUpgradeFirmware, T));
+  EXPECT_FALSE(doc.IsContextEnabled(kCmdCtxUpgradeFirmware));
+  EXPECT_TRUE(doc.IsContextEnabled(kCmdCtxServerProperties));
+
+  doc.SelectTreeItem(2);  // offline, not Single-Host
+  EXPECT_TRUE(on(kCmdDeleteServer, T));
+  EXPECT_FALSE(on(kCmdServerProperties, T));
+  EXPECT_FALSE(on(kCmdReplaceServer, T));
+  EXPECT_TRUE(doc.IsContextEnabled(kCmdCtxDeleteServer));
+  EXPECT_FALSE(doc.IsContextEnabled(kCmdCtxReplaceServer));
+  doc.SelectPortRow(0);
+  EXPECT_FALSE(on(kCmdMapPort, L));
+
+  doc.SetModified(true);
+  EXPECT_TRUE(on(kCmdSaveConfiguration, T));
+  EXPECT_TRUE(on(kCmdSaveConfiguration, L));
+}
+
+TEST_F(DocTest, SingleHostOffersReplaceForOfflineOnlyAndNeverUnmapsUnavailablePorts) {
+  auto& doc = MakeDoc(kSingleHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(13, "off", Addr(12))},
+                      {MakeRecord(11, "a", Addr(10), 9476, {2, 9, 2, 2})});
+  doc.SelectTreeItem(1);
+  EXPECT_TRUE(doc.IsEnabled(kCmdReplaceServer, ActiveView::Tree));
+  EXPECT_TRUE(doc.IsContextEnabled(kCmdCtxReplaceServer));
+  doc.SelectTreeItem(0);
+  EXPECT_FALSE(doc.IsContextEnabled(kCmdCtxReplaceServer));
+  doc.server(0).port_mapped[1] = 1;
+  doc.SelectPortRow(1);
+  EXPECT_FALSE(doc.IsEnabled(kCmdUnMapPort, ActiveView::PortList));
+}
+
+TEST_F(DocTest, DeleteServerRemovesFirstEntryOfTheSerialAndAsksFirst) {
+  auto& doc = MakeDoc(kMultiHost,
+                      {MakeEntry(11, "first", Addr(10)), MakeEntry(20, "other", Addr(11)),
+                       MakeEntry(11, "second", Addr(12))},
+                      {});
+  doc.SelectTreeItem(2);  // the second entry with serial 11
+  prompter_.QueueAnswer(MsgAnswer::Cancel);
+  doc.DeleteServer();
+  EXPECT_EQ(doc.count(), 3);
+  EXPECT_FALSE(doc.modified());
+  EXPECT_EQ(prompter_.texts().back(), "Do you really want to delete this server?");
+
+  doc.SelectTreeItem(2);
+  doc.DeleteServer();  // default answer OK
+  ASSERT_EQ(doc.count(), 2);
+  EXPECT_EQ(doc.server(0).name(), "other");
+  EXPECT_EQ(doc.server(1).name(), "second");
+  EXPECT_EQ(doc.server(2), ServerConfig{});  // freed slot cleared
+  EXPECT_TRUE(doc.modified());
+  EXPECT_EQ(doc.tree().size(), 2u);
+  EXPECT_EQ(store_.saves, 0);  // the store changes only on Save Configuration
+}
+
+TEST_F(DocTest, DeleteServerEmptiesTheFoundRecordInPlace) {
+  auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(12, "b", Addr(11))},
+                      {MakeRecord(11, "a", Addr(10)), MakeRecord(12, "b", Addr(11))});
+  doc.SelectTreeItem(0);
+  doc.DeleteServer();
+  EXPECT_EQ(doc.found().count, 2);
+  EXPECT_EQ(doc.found().records[0].serial_number(), 0);
+  EXPECT_EQ(doc.found().records[1].serial_number(), 12);
+  ASSERT_EQ(doc.tree().size(), 1u);
+  EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
+}
+
+TEST_F(DocTest, MapPortSingleAndNoneKeepsComByte) {
+  auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10))}, {MakeRecord(11, "a", Addr(10))});
+  doc.SelectTreeItem(0);
+  doc.SelectPortRow(2);
+  auto c = doc.BeginMapPort();
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->label, "Port 3 at a");
+  EXPECT_EQ(c->selection, 0);
+  EXPECT_FALSE(c->consecutive_enabled);
+  c->selection = 7;
+  c->classical = true;
+  c->fifo_disabled = true;
+  doc.FinishMapPort(*c);
+  EXPECT_EQ(doc.server(0).port_mapped[2], 1);
+  EXPECT_EQ(doc.server(0).com_number[2], 7);
+  EXPECT_EQ(doc.server(0).port_options[2], kOptionClassical | kOptionFifoDisabled);
+  EXPECT_TRUE(doc.modified());
+
+  auto again = doc.BeginMapPort();
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->selection, 7);
+  EXPECT_TRUE(again->classical);
+  again->selection = 0;  // NONE
+  again->classical = false;
+  doc.FinishMapPort(*again);
+  EXPECT_EQ(doc.server(0).port_mapped[2], 0);
+  EXPECT_EQ(doc.server(0).com_number[2], 7);
+  EXPECT_EQ(doc.server(0).port_options[2], kOptionFifoDisabled);
+  // An unmapped port keeps its byte but takes no part in the conflict check.
+  doc.SelectPortRow(0);
+  auto other = doc.BeginMapPort();
+  other->selection = 7;
+  doc.FinishMapPort(*other);
+  EXPECT_FALSE(doc.FindComConflict());
+
+  // COM256 is stored as 0 and shows as COM256 again.
+  doc.SelectPortRow(1);
+  auto last = doc.BeginMapPort();
+  last->selection = 256;
+  doc.FinishMapPort(*last);
+  EXPECT_EQ(doc.server(0).com_number[1], 0);
+  EXPECT_EQ(doc.BeginMapPort()->selection, 256);
+
+  doc.UnMapPort();
+  EXPECT_EQ(doc.server(0).port_mapped[1], 0);
+  EXPECT_EQ(doc.server(0).com_number[1], 0);
+}
+
+TEST_F(DocTest, MapPortRefusesWithoutRowOrFoundServer) {
+  auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(12, "b", Addr(11))},
+                      {MakeRecord(11, "a", Addr(10))});
+  doc.SelectTreeItem(0);
+  EXPECT_FALSE(doc.BeginMapPort());
+  EXPECT_EQ(prompter_.texts().back(), "Please select server first!");
+  doc.SelectTreeItem(1);
+  doc.SelectPortRow(0);
+  EXPECT_FALSE(doc.BeginMapPort());
+  EXPECT_EQ(prompter_.texts().back(), "Get Interface Error!");
+}
+
+TEST_F(DocTest, ConsecutiveMappingStopsAfterCom256AndSkipsUnavailablePorts) {
+  auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(12, "b", Addr(11))},
+                      {MakeRecord(11, "a", Addr(10)), MakeRecord(12, "b", Addr(11), 9476, {2, 6, 2, 2})});
+  doc.SelectTreeItem(0);
+  doc.SelectPortRow(0);
+  auto c = doc.BeginMapPort();
+  ASSERT_TRUE(c && c->consecutive_enabled);
+  c->selection = 255;
+  c->consecutive = true;
+  doc.FinishMapPort(*c);
+  const ServerConfig& a = doc.server(0);
+  EXPECT_EQ(a.port_mapped, (std::array<uint8_t, 16>{1, 1, 0, 0}));
+  EXPECT_EQ(a.com_number[0], 255);
+  EXPECT_EQ(a.com_number[1], 0);  // COM256
+  EXPECT_EQ(prompter_.texts(), std::vector<std::string>{"Your COM name have exceeded 256 limitation!"});
+
+  doc.SelectTreeItem(1);
+  doc.SelectPortRow(0);
+  c = doc.BeginMapPort();
+  c->selection = 5;
+  c->consecutive = true;
+  doc.FinishMapPort(*c);
+  const ServerConfig& b = doc.server(1);
+  EXPECT_EQ(b.port_mapped, (std::array<uint8_t, 16>{1, 0, 1, 1}));
+  EXPECT_EQ(b.com_number[0], 5);
+  EXPECT_EQ(b.com_number[2], 6);
+  EXPECT_EQ(b.com_number[3], 7);
+
+  // Consecutive from NONE unmaps every port and clears their numbers.
+  c = doc.BeginMapPort();
+  c->selection = 0;
+  c->consecutive = true;
+  doc.FinishMapPort(*c);
+  EXPECT_EQ(doc.server(1).port_mapped, (std::array<uint8_t, 16>{}));
+  EXPECT_EQ(doc.server(1).com_number, (std::array<uint8_t, 16>{}));
+}
+
+TEST_F(DocTest, ConflictMessagesNameTheEarlierServerFirst) {
+  ServerConfig a = MakeEntry(11, "first", Addr(10));
+  ServerConfig b = MakeEntry(12, "second", Addr(11));
+  a.port_mapped[1] = 1;
+  a.com_number[1] = 9;
+  b.port_mapped[3] = 1;
+  b.com_number[3] = 9;
+  auto& doc = MakeDoc(kMultiHost, {a, b}, {});
+  EXPECT_EQ(doc.FindComConflict().value_or(""),
+            "Server [first] port 2 COM9 conflict with server [second] port 4");
+  doc.server(0).com_number[1] = 0;
+  doc.server(1).com_number[3] = 0;
+  EXPECT_EQ(doc.FindComConflict().value_or(""),
+            "Server [first] port 2 COM256 conflict with server [second] port 4");
+  doc.server(1).port_mapped[0] = 1;
+  doc.server(1).com_number[0] = 0;
+  doc.server(0).port_mapped[1] = 0;
+  EXPECT_EQ(doc.FindComConflict().value_or(""),
+            "Server [second] port 1 COM name conflict with port 4");
+
+  // Save stops at the conflict with nothing written.
+  doc.SetModified(true);
+  prompter_.Clear();
+  EXPECT_FALSE(doc.SaveConfiguration());
+  EXPECT_EQ(prompter_.texts().size(), 1u);
+  EXPECT_EQ(store_.saves, 0);
+  EXPECT_TRUE(doc.modified());
+}
+
+TEST_F(DocTest, SaveDeclinedWritesNothingAndStoreFailureKeepsModifiedMark) {
+  auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10))}, {});
+  doc.SetModified(true);
+  prompter_.QueueAnswer(MsgAnswer::No);
+  EXPECT_FALSE(doc.SaveConfiguration());
+  EXPECT_EQ(prompter_.shown().at(0).icon, MsgIcon::Warning);
+  EXPECT_EQ(store_.saves, 0);
+
+  store_.fail_save = true;
+  doc.server(0).port_mapped[0] = 1;
+  EXPECT_FALSE(doc.SaveConfiguration());
+  EXPECT_TRUE(doc.modified());
+  EXPECT_EQ(fresh_ports_, 0);
+  EXPECT_TRUE(doc.ConfigurationChanged());
+
+  store_.fail_save = false;
+  EXPECT_TRUE(doc.SaveConfiguration());
+  EXPECT_FALSE(doc.modified());
+  EXPECT_EQ(fresh_ports_, 1);
+  EXPECT_EQ(store_.servers.at(0).port_mapped[0], 1);
+  EXPECT_FALSE(doc.ConfigurationChanged());
+}
+
+TEST_F(DocTest, ExitCheckAsksOnlyAfterAChange) {
+  auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10))}, {});
+  EXPECT_TRUE(doc.CanClose());
+  EXPECT_TRUE(prompter_.texts().empty());
+
+  doc.server(0).port_mapped[0] = 1;
+  prompter_.QueueAnswer(MsgAnswer::Cancel);
+  EXPECT_FALSE(doc.CanClose());
+  EXPECT_EQ(prompter_.texts().back(),
+            "You have changed Zelin configuration. Do you want to save before exit?");
+  EXPECT_EQ(prompter_.shown().back().buttons, MsgButtons::YesNoCancel);
+
+  prompter_.QueueAnswer(MsgAnswer::No);
+  EXPECT_TRUE(doc.CanClose());
+  EXPECT_EQ(store_.saves, 0);
+
+  prompter_.QueueAnswer(MsgAnswer::Yes);  // save before exit
+  prompter_.QueueAnswer(MsgAnswer::Yes);  // the restart warning
+  EXPECT_TRUE(doc.CanClose());
+  EXPECT_EQ(store_.saves, 1);
+  EXPECT_TRUE(doc.CanClose());  // nothing changed any more
+
+  // Yes closes even when the save stops at the warning.
+  doc.server(0).port_mapped[1] = 1;
+  prompter_.QueueAnswer(MsgAnswer::Yes);
+  prompter_.QueueAnswer(MsgAnswer::No);
+  EXPECT_TRUE(doc.CanClose());
+  EXPECT_EQ(store_.saves, 1);
+}
+
+TEST_F(DocTest, StoreThatCannotBeReadLeavesAnEmptyModel) {
+  store_.fail_load = true;
+  doc_ = std::make_unique<CDaoViewDoc>(*transport_, store_, kMultiHost, nullptr);
+  doc_->Load();
+  EXPECT_EQ(doc_->count(), 0);
+  EXPECT_TRUE(doc_->tree().empty());
+  ASSERT_FALSE(prompter_.texts().empty());
+  EXPECT_EQ(prompter_.texts().back(),
+            "Fail to load Zelin parameter from registery! Please reinstall Zelin Server software! \n");
+}
+
+}  // namespace
+}  // namespace zelin::manager::testing
