@@ -31,11 +31,7 @@ bool ValidValueName(std::string_view name) {
 }
 
 bool ValidValue(const RegValue& v) {
-  if (!ValidValueName(v.name) || v.data.size() > kMaxRegValueSize) return false;
-  if (v.type == kRegString)
-    return std::none_of(v.data.begin(), v.data.end(),
-                        [](uint8_t b) { return b == 0 || b == '\r' || b == '\n'; });
-  return true;
+  return ValidValueName(v.name) && v.data.size() <= kMaxRegValueSize;
 }
 
 // Splits "a\b\c" into its components; false for an empty component or a path deeper
@@ -106,6 +102,7 @@ bool Registry::WriteBinary(std::string_view path, std::string_view name, Bytes d
 }
 
 bool Registry::WriteString(std::string_view path, std::string_view name, std::string_view text) {
+  if (text.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) return false;
   return WriteValue(path, RegValue{std::string(name), kRegString, {text.begin(), text.end()}});
 }
 

@@ -73,8 +73,7 @@ class Registry {
   virtual std::optional<RegValue> EnumValue(std::string_view path, size_t index) const = 0;
   virtual std::optional<RegValue> ReadValue(std::string_view path, std::string_view name) const = 0;
   // Sets a value of an existing key (a missing key is not created: false). An existing
-  // value keeps its place in the enumeration order; a new one is appended. Strings may
-  // not contain NUL, CR or LF.
+  // value keeps its place in the enumeration order; a new one is appended.
   virtual bool WriteValue(std::string_view path, const RegValue& value) = 0;
 
   // --- Typed helpers over the operations above. A read of another type than asked
@@ -86,6 +85,7 @@ class Registry {
   std::optional<std::string> ReadString(std::string_view path, std::string_view name) const;
   bool WriteDword(std::string_view path, std::string_view name, uint32_t value);
   bool WriteBinary(std::string_view path, std::string_view name, Bytes data);
+  // Text with NUL, CR or LF is refused (a string value holds one line of text).
   bool WriteString(std::string_view path, std::string_view name, std::string_view text);
 };
 
