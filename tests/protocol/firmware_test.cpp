@@ -1,0 +1,262 @@
+// Firmware download against a tiny TCP server on a loopback address.
+#include "protocol/firmware.hpp"
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "protocol/address.hpp"
+#include "protocol/md5.hpp"
+#include "tests/protocol/fixtures.hpp"
+#include "tests/support/loopback.hpp"
+#include "tests/support/scripted_prompter.hpp"
+
+namespace zelin {
+namespace {
+
+using testing::Hex;
+using V = std::vector<uint8_t>;
+
+// Listens on address:4000 and plays the server's side of one session. Each reply
+// is configurable; what the client sent is recorded.
+class FirmwareServer {
+ public:
+  V challenge = Hex("14 04 0a 0b 0c 0d");
+  V login_result = Hex("00 01");
+  V ready = Hex("0d 00");
+  V verdict = Hex("0d 01");
+
+  V login_request, login_answer, download_request, image;
+
+  explicit FirmwareServer(Ipv4 address) {
+    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(wire::kServerTcpPort);
+    sa.sin_addr.s_addr = address;
+    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        ::listen(listen_fd_, 1) != 0)
+      throw std::runtime_error("FirmwareServer: cannot listen");
+  }
+  ~FirmwareServer() {
+    if (thread_.joinable()) thread_.join();
+    ::close(listen_fd_);
+  }
+
+  void Start() { thread_ = std::thread([this] { Run(); }); }
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  // Reads exactly n bytes (or until the client closes / 5 s pass).
+  static V Read(int fd, size_t n) {
+    V out;
+    uint8_t buf[65536];
+    while (out.size() < n) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 5000) <= 0) break;
+      const ssize_t got = ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
+      if (got <= 0) break;
+      out.insert(out.end(), buf, buf + got);
+    }
+    return out;
+  }
+  static bool Send(int fd, const V& v) {
+    return ::send(fd, v.data(), v.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(v.size());
+  }
+
+  void Run() {
+    pollfd p{listen_fd_, POLLIN, 0};
+    if (::poll(&p, 1, 5000) <= 0) return;
+    const int fd = ::accept(listen_fd_, nullptr, nullptr);
+    if (fd < 0) return;
+    login_request = Read(fd, 1);
+    if (Send(fd, challenge)) {
+      login_answer = Read(fd, 17);
+      if (login_answer.size() == 17 && Send(fd, login_result)) {
+        download_request = Read(fd, 5);
+        if (download_request.size() == 5 && Send(fd, ready)) {
+          image = Read(fd, GetLe32(download_request, 1));
+          Send(fd, verdict);
+        }
+      }
+    }
+    // Wait for the client to close.
+    Read(fd, 1);
+    ::close(fd);
+  }
+
+  int listen_fd_ = -1;
+  std::thread thread_;
+};
+
+class FirmwareTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    t = std::make_unique<Transport>(
+        clock, prompter, Deliverable::Manager,
+        TransportOptions{.interfaces = {block.Interface()}, .broadcast = block.Broadcast(),
+                         .loopback_only = true});
+    record = testing::Record({.serial = 4660, .name = "Lab", .ip = block.Address(10)});
+    record.password = "pw";
+    dir = std::filesystem::temp_directory_path() /
+          ("zelin_fw_" + std::to_string(::getpid()) + "_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  std::string WriteFile(size_t size) {
+    V bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    const auto path = (dir / ("image_" + std::to_string(size) + ".rom")).string();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
+    return path;
+  }
+  std::string Text(const char* tail) const {
+    return "Server Name : Lab \n\nSerial No.: 4660\n\nServer IP address : " +
+           AddressToText(block.Address(10)) + " \n\n" + tail;
+  }
+
+  testing::LoopbackBlock block;
+  ScaledClock clock{20};
+  testing::ScriptedPrompter prompter;
+  testing::RecordingProgress progress;
+  std::unique_ptr<Transport> t;
+  ServerRecord record;
+  std::filesystem::path dir;
+};
+
+TEST_F(FirmwareTest, DownloadsWholeFilesAndStepsTheProgressByTenths) {
+  struct Case {
+    size_t size;
+    int steps;
+  };
+  for (const Case c : {Case{0, 0}, Case{2048, 1}, Case{20000, 9}, Case{5, 1}}) {
+    SCOPED_TRACE(c.size);
+    const std::string path = WriteFile(c.size);
+    FirmwareServer server(block.Address(10));
+    server.Start();
+    testing::RecordingProgress p;
+    EXPECT_EQ(DownloadFirmware(*t, record, path, 20, p), DownloadResult::kSuccess);
+    server.Join();
+    EXPECT_EQ(server.login_request, Hex("14"));
+    const Md5Digest d = Md5({AsBytes("pw"), Hex("0a 0b 0c 0d")});
+    V answer = Hex("00");
+    answer.insert(answer.end(), d.begin(), d.end());
+    EXPECT_EQ(server.login_answer, answer);
+    V request = Hex("0d 00 00 00 00");
+    PutLe32(request, 1, static_cast<uint32_t>(c.size));
+    EXPECT_EQ(server.download_request, request);
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(server.image, V(std::istreambuf_iterator<char>(in), {}));
+    EXPECT_EQ(p.steps, c.steps);
+    EXPECT_EQ(p.shows, 1);
+    EXPECT_EQ(p.closes, 1);
+    EXPECT_EQ(p.texts, (std::vector<std::string>{Text("\tDownloading..."),
+                                                 Text("Server is upgrading, Please wait...")}));
+  }
+}
+
+TEST_F(FirmwareTest, AnEmptyPasswordAnswersWithTheDigestOfTheNonceAlone) {
+  record.password.clear();
+  FirmwareServer server(block.Address(10));
+  server.Start();
+  EXPECT_EQ(DownloadFirmware(*t, record, WriteFile(10), 20, progress), DownloadResult::kSuccess);
+  server.Join();
+  const Md5Digest d = Md5({Hex("0a 0b 0c 0d")});
+  EXPECT_EQ(V(server.login_answer.begin() + 1, server.login_answer.end()), V(d.begin(), d.end()));
+}
+
+TEST_F(FirmwareTest, LoginAndHandshakeFailures) {
+  const std::string path = WriteFile(100);
+  struct Case {
+    const char* what;
+    V FirmwareServer::*field;
+    V value;
+    DownloadResult expected;
+    bool shown;
+  };
+  const std::vector<Case> cases = {
+      {"refused login", &FirmwareServer::login_result, Hex("00 00"), DownloadResult::kLoginRefused, false},
+      {"long login result", &FirmwareServer::login_result, Hex("00 01 00"), DownloadResult::kLoginRefused, false},
+      {"7-byte challenge", &FirmwareServer::challenge, Hex("14 04 01 02 03 04 05"),
+       DownloadResult::kNoChallengeOrReady, false},
+      {"wrong challenge tag", &FirmwareServer::challenge, Hex("14 05 01 02 03 04"),
+       DownloadResult::kNoChallengeOrReady, false},
+      {"not ready", &FirmwareServer::ready, Hex("0d 01"), DownloadResult::kNoChallengeOrReady, false},
+      {"bad verdict", &FirmwareServer::verdict, Hex("0d 02"), DownloadResult::kNoVerdict, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FirmwareServer server(block.Address(10));
+    server.*(c.field) = c.value;
+    server.Start();
+    testing::RecordingProgress p;
+    EXPECT_EQ(DownloadFirmware(*t, record, path, 20, p), c.expected);
+    server.Join();
+    EXPECT_EQ(p.shows, c.shown ? 1 : 0);
+    EXPECT_EQ(p.closes, p.shows) << "a shown window is always closed";
+  }
+}
+
+TEST_F(FirmwareTest, FailuresBeforeTheTransfer) {
+  record.password = std::string(17, 'p');
+  EXPECT_EQ(DownloadFirmware(*t, record, WriteFile(1), 20, progress),
+            DownloadResult::kPasswordTooLong);
+  record.password = "pw";
+
+  // Nobody listens: the connection cannot be made.
+  EXPECT_EQ(DownloadFirmware(*t, record, WriteFile(1), 1, progress),
+            DownloadResult::kConnectFailed);
+
+  // A server outside the loopback range is refused before connecting.
+  ServerRecord remote = record;
+  remote.set_ip_address(Ipv4FromOctets(192, 168, 1, 10));
+  EXPECT_EQ(DownloadFirmware(*t, remote, WriteFile(1), 1, progress),
+            DownloadResult::kConnectFailed);
+  ASSERT_EQ(prompter.shown().size(), 1u);
+  EXPECT_NE(prompter.shown()[0].text.find("192.168.1.10"), std::string::npos);
+
+  // A missing file is found out after the login.
+  FirmwareServer server(block.Address(10));
+  server.Start();
+  EXPECT_EQ(DownloadFirmware(*t, record, (dir / "missing.rom").string(), 20, progress),
+            DownloadResult::kFileFailed);
+  server.Join();
+  EXPECT_EQ(progress.shows, 0);
+}
+
+TEST_F(FirmwareTest, LargeImageThroughput) {
+  const size_t size = 16u << 20;
+  const std::string path = WriteFile(size);
+  FirmwareServer server(block.Address(10));
+  server.Start();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(DownloadFirmware(*t, record, path, 20, progress), DownloadResult::kSuccess);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  server.Join();
+  EXPECT_EQ(server.image.size(), size);
+  EXPECT_EQ(progress.steps, 10);
+  // Reported, never asserted.
+  RecordProperty("MBps", std::to_string(static_cast<int>(size / seconds / 1e6)));
+  std::printf("firmware download: %.1f MB/s\n", static_cast<double>(size) / seconds / 1e6);
+}
+
+}  // namespace
+}  // namespace zelin
