@@ -1,0 +1,77 @@
+#pragma once
+// A document over an emulated lab on the test's own loopback block.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/lab.hpp"
+#include "protocol/address.hpp"
+#include "tests/srvmanager/fixture.hpp"
+
+namespace zelin::manager::testing {
+
+inline emulator::ServerSpec LabServer(uint16_t serial, const char* name, Ipv4 ip,
+                                      DeviceType type = 9476, const char* password = "",
+                                      uint32_t firmware = 0x02200100) {
+  emulator::ServerSpec s;
+  s.type = type;
+  s.serial = serial;
+  s.name = name;
+  s.ip = ip;
+  s.netmask = Ipv4FromOctets(255, 255, 255, 0);
+  s.password = password;
+  s.firmware = firmware;
+  return s;
+}
+
+class LabDocTest : public OfflineDocTest {
+ protected:
+  void TearDown() override {
+    for (auto& lab : labs_) lab->Stop();
+    OfflineDocTest::TearDown();
+  }
+
+  // Starts a lab answering on `broadcast` (the block's broadcast address by default).
+  emulator::Lab& StartLab(std::vector<emulator::ServerSpec> servers, Ipv4 broadcast = 0) {
+    emulator::LabSpec spec;
+    spec.broadcast = broadcast != 0 ? broadcast : block_.Broadcast();
+    spec.restart_ms = 200;
+    spec.servers = std::move(servers);
+    const std::string problem = emulator::CompleteAndCheck(spec);
+    EXPECT_EQ(problem, "");
+    labs_.push_back(std::make_unique<emulator::Lab>(spec, clock_));
+    std::string error;
+    EXPECT_TRUE(labs_.back()->Start(&error)) << error;
+    return *labs_.back();
+  }
+
+  // Loads the store's `entries` with the network as the labs make it.
+  CDaoViewDoc& LoadDoc(int type, std::vector<ServerConfig> entries) {
+    store_.servers = std::move(entries);
+    store_.type = type;
+    doc_ = std::make_unique<CDaoViewDoc>(*transport_, store_, type, [this] { ++fresh_ports_; });
+    doc_->Load();
+    return *doc_;
+  }
+
+  // The codes of the answered UDP requests to the server with `serial`, in order.
+  std::vector<int> Codes(emulator::Lab& lab, uint16_t serial) {
+    std::vector<int> codes;
+    for (const auto& e : lab.Log())
+      if (e.server == std::to_string(serial) && e.proto == "udp" && !e.ignored())
+        codes.push_back(e.code);
+    return codes;
+  }
+
+  int FoundIndex(uint16_t serial) { return doc_->found().FindSerial(serial); }
+  ServerRecord& Found(uint16_t serial) {
+    return doc_->found().records[static_cast<size_t>(FoundIndex(serial))];
+  }
+
+  std::vector<std::unique_ptr<emulator::Lab>> labs_;
+};
+
+}  // namespace zelin::manager::testing

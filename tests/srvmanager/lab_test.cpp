@@ -1,0 +1,256 @@
+// The document against emulated servers: load and matching, the password check,
+// and Save Configuration as the servers see it in the lab's request log.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "srvmanager/core/strings.hpp"
+#include "tests/srvmanager/lab_fixture.hpp"
+
+namespace zelin::manager::testing {
+namespace {
+
+using wire::kAddRoute, wire::kDhcp, wire::kLogin, wire::kSaveAndRestart, wire::kSetAccessList,
+    wire::kSetAddress, wire::kSetName, wire::kSetPassword, wire::kSetPortKinds;
+
+bool Contains(const std::vector<int>& v, int code) {
+  return std::find(v.begin(), v.end(), code) != v.end();
+}
+
+using LoadTest = LabDocTest;
+
+TEST_F(LoadTest, MatchingNeedsAddressOnlyInWriteStateZero) {
+  StartLab({LabServer(101, "one", Addr(10)), LabServer(102, "two", Addr(11), 771)});
+  // Entry 102 is stored with an old address: found by serial, but not matched.
+  auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "one", Addr(10)),
+                                   MakeEntry(102, "two", Addr(40), 771)});
+  ASSERT_EQ(doc.tree().size(), 2u);
+  EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
+  EXPECT_EQ(doc.tree()[0].label, "one(QX404)");
+  EXPECT_EQ(doc.tree()[1].icon, kIconOffline);
+  EXPECT_EQ(doc.tree()[1].label, "two");
+  EXPECT_TRUE(doc.in_tree(FoundIndex(101)));
+  EXPECT_FALSE(doc.in_tree(FoundIndex(102)));
+
+  // Once the wizard marks it to be written, the serial number alone matches.
+  doc.server(1).write_state = kWriteAlways;
+  doc.BuildTree();
+  EXPECT_EQ(doc.tree()[1].icon, kIconOnline);
+  EXPECT_EQ(doc.tree()[1].label, "two(VR-13)");
+  EXPECT_TRUE(prompter_.texts().empty());
+}
+
+TEST_F(LoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
+  StartLab({LabServer(101, "seen", Addr(10))});
+  // This lab does not hear the test's broadcasts: only a probe of its address finds it.
+  StartLab({LabServer(150, "hidden", Addr(50))}, Addr(200));
+  auto& doc = LoadDoc(kMultiHost, {MakeEntry(150, "hidden", Addr(50)), MakeEntry(101, "seen", Addr(10))});
+  ASSERT_EQ(doc.tree().size(), 2u);
+  EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
+  EXPECT_EQ(doc.tree()[0].label, "hidden(QX404)");
+  const int fi = FoundIndex(150);
+  ASSERT_GE(fi, 0);
+  EXPECT_TRUE(doc.found().records[static_cast<size_t>(fi)].unicast);
+  EXPECT_EQ(doc.saved_found().FindSerial(150), fi);
+  EXPECT_FALSE(doc.ServerChanged(0));
+}
+
+TEST_F(LoadTest, AdoptOfferIsMadeOnceAndDecliningLeavesServersOffline) {
+  StartLab({LabServer(202, "new-a", Addr(10)), LabServer(204, "new-b", Addr(11))});
+  prompter_.QueueAnswer(MsgAnswer::Cancel);
+  auto& doc = LoadDoc(kMultiHost, {MakeEntry(201, "old-a", Addr(10)), MakeEntry(203, "old-b", Addr(11))});
+  ASSERT_EQ(prompter_.shown().size(), 1u);
+  EXPECT_EQ(prompter_.shown()[0].buttons, MsgButtons::OkCancel);
+  EXPECT_EQ(prompter_.texts()[0],
+            AdoptOffer("old-a", AddressToText(Addr(10)), 201, 202));
+  EXPECT_EQ(doc.tree()[0].icon, kIconOffline);
+  EXPECT_EQ(doc.tree()[1].icon, kIconOffline);
+  EXPECT_FALSE(doc.modified());
+  doc.BuildTree();  // not offered again in this run
+  EXPECT_EQ(prompter_.shown().size(), 1u);
+}
+
+TEST_F(LoadTest, AcceptedAdoptOfferTakesTheFoundSerialNumber) {
+  StartLab({LabServer(202, "new-a", Addr(10))});
+  auto& doc = LoadDoc(kCustom, {MakeEntry(201, "old-a", Addr(10))});
+  ASSERT_EQ(prompter_.shown().size(), 1u);
+  EXPECT_EQ(doc.server(0).serial_number, 202);
+  EXPECT_EQ(doc.saved_server(0).serial_number, 202);
+  EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
+  EXPECT_TRUE(doc.modified());
+}
+
+TEST_F(LoadTest, NoAdoptOfferForSingleHostOrAnotherModel) {
+  StartLab({LabServer(202, "new-a", Addr(10)), LabServer(204, "other", Addr(11), 771)});
+  auto& doc = LoadDoc(kSingleHost, {MakeEntry(201, "old-a", Addr(10))});
+  EXPECT_TRUE(prompter_.texts().empty());
+  EXPECT_EQ(doc.tree()[0].icon, kIconOffline);
+  auto& doc2 = LoadDoc(kMultiHost, {MakeEntry(203, "old", Addr(11), 9476)});
+  EXPECT_TRUE(prompter_.texts().empty());
+  EXPECT_EQ(doc2.tree()[0].icon, kIconOffline);
+}
+
+TEST_F(LoadTest, DoubleClickOnOfflineServerProbesItAgain) {
+  auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "late", Addr(10))});
+  ASSERT_EQ(doc.tree()[0].icon, kIconOffline);
+  StartLab({LabServer(101, "late-now", Addr(10))});
+  doc.SelectTreeItem(0);
+  EXPECT_FALSE(doc.ActivateTreeItem(0));  // it becomes online; properties do not open yet
+  EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
+  EXPECT_EQ(doc.tree()[0].label, "late-now(QX404)");
+  EXPECT_EQ(doc.server(0).name(), "late-now");
+  EXPECT_NE(doc.selected_record(), nullptr);
+  EXPECT_TRUE(doc.ActivateTreeItem(0));
+}
+
+using PasswordTest = LabDocTest;
+
+TEST_F(PasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
+  auto& lab = StartLab({LabServer(101, "locked", Addr(10), 9476, "secret")});
+  ServerConfig e = MakeEntry(101, "locked", Addr(10));
+  e.flags = kServerFlagPasswordSaved;
+  e.set_password("wrong");
+  auto& doc = LoadDoc(kMultiHost, {e});
+  ServerRecord& rec = Found(101);
+  ASSERT_TRUE(rec.has_password());
+
+  prompter_.QueuePassword("still-wrong");
+  prompter_.QueuePassword("secret");
+  EXPECT_TRUE(doc.RequestServerPassword(rec, kServerFlagPasswordSaved, doc.server(0)));
+  EXPECT_EQ(prompter_.texts(), (std::vector<std::string>{"Password error!", "Password error!"}));
+  ASSERT_EQ(prompter_.password_prompts().size(), 2u);
+  EXPECT_EQ(prompter_.password_prompts()[0],
+            PasswordDialogText("locked", 101, AddressToText(Addr(10))));
+  EXPECT_EQ(doc.server(0).password(), "secret");
+
+  // The stored password is tried without asking once it is right.
+  prompter_.Clear();
+  EXPECT_TRUE(doc.RequestServerPassword(rec, kServerFlagPasswordSaved, doc.server(0)));
+  EXPECT_TRUE(prompter_.texts().empty());
+  EXPECT_TRUE(prompter_.password_prompts().empty());
+
+  // Without the saved flag the dialog comes at once; Cancel fails the check.
+  EXPECT_FALSE(doc.RequestServerPassword(rec, 0, doc.server(0)));
+  EXPECT_EQ(prompter_.password_prompts().size(), 1u);
+  EXPECT_TRUE(Contains(Codes(lab, 101), kLogin));
+}
+
+using SaveTest = LabDocTest;
+
+TEST_F(SaveTest, WriteSequenceOrderWithPasswordChange) {
+  auto& lab = StartLab({LabServer(101, "dev", Addr(10), 771, "old")});
+  ServerConfig e = MakeEntry(101, "dev", Addr(10), 771);
+  e.flags = kServerFlagPasswordSaved;
+  e.set_password("old");
+  auto& doc = LoadDoc(kMultiHost, {e});
+  ServerRecord& rec = Found(101);
+  rec.new_password = "fresh";
+  rec.password_change_pending = true;
+  doc.server(0).set_name("renamed");
+  doc.SetModified(true);
+  lab.ClearLog();
+
+  ASSERT_TRUE(doc.SaveConfiguration());
+  EXPECT_EQ(Codes(lab, 101), (std::vector<int>{kLogin, kSetName, kSetPassword, kSetAddress,
+                                               kSetPortKinds, kDhcp, kSaveAndRestart}));
+  const auto snap = lab.Snapshot(101);
+  ASSERT_TRUE(snap);
+  EXPECT_EQ(snap->applied.password, "fresh");
+  EXPECT_EQ(snap->applied.NameText(), "renamed");
+  EXPECT_EQ(doc.server(0).password(), "fresh");
+  EXPECT_EQ(doc.saved_server(0).password(), "fresh");
+  EXPECT_EQ(Found(101).password, "fresh");
+  EXPECT_FALSE(Found(101).password_change_pending);
+  EXPECT_FALSE(doc.modified());
+  EXPECT_EQ(store_.saves, 1);
+  EXPECT_EQ(fresh_ports_, 1);
+  // Written once: nothing has changed since.
+  EXPECT_FALSE(doc.ServerChanged(0));
+  EXPECT_FALSE(doc.ConfigurationChanged());
+}
+
+TEST_F(SaveTest, AccessTablesByInstallationTypeAndDhcpByModelAndFirmware) {
+  auto& lab = StartLab({LabServer(101, "old-fw", Addr(10), 9476, "", 0x021F0000),
+                        LabServer(102, "new-fw", Addr(11), 9476, "", 0x02200000),
+                        LabServer(103, "no-dhcp", Addr(12), 8452)});
+  auto& doc = LoadDoc(kSingleHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11)),
+                                    MakeEntry(103, "c", Addr(12), 8452)});
+  for (int i = 0; i < 3; ++i) doc.server(i).write_state = kWriteAlways;
+  lab.ClearLog();
+  ASSERT_TRUE(doc.SaveConfiguration());
+  // Single-Host writes the access table of every server written.
+  for (uint16_t s : {101, 102, 103}) EXPECT_TRUE(Contains(Codes(lab, s), kSetAccessList)) << s;
+  EXPECT_FALSE(Contains(Codes(lab, 101), kDhcp));
+  EXPECT_TRUE(Contains(Codes(lab, 102), kDhcp));
+  EXPECT_FALSE(Contains(Codes(lab, 103), kDhcp));
+  EXPECT_FALSE(Contains(Codes(lab, 101), kAddRoute));
+  EXPECT_EQ(doc.server(0).write_state, kWriteWhenChanged);
+}
+
+TEST_F(SaveTest, MultiHostSendsTablesOnlyWhenChanged) {
+  auto& lab = StartLab({LabServer(101, "a", Addr(10)), LabServer(102, "b", Addr(11))});
+  auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});
+  doc.server(0).write_state = kWriteAlways;
+  doc.server(1).write_state = kWriteAlways;
+  doc.server(1).tables_changed = 1;
+  ServerRecord& rec = Found(102);
+  rec.route_total = 2;
+  rec.route_table[0] = RouteEntry{Addr(1), Addr(0), Ipv4FromOctets(255, 255, 255, 0), 1};
+  rec.route_table[1] = RouteEntry{Addr(2), Addr(0), Ipv4FromOctets(255, 255, 0, 0), 2};
+  rec.access_total = 1;
+  rec.access_table[0] = AccessEntry{Addr(1), Ipv4FromOctets(255, 255, 255, 255), 0x000F};
+  lab.ClearLog();
+  ASSERT_TRUE(doc.SaveConfiguration());
+  EXPECT_FALSE(Contains(Codes(lab, 101), kSetAccessList));
+  const auto codes = Codes(lab, 102);
+  EXPECT_EQ(codes, (std::vector<int>{kSetName, kSetAddress, kAddRoute, kAddRoute, kSetAccessList,
+                                     kSetPortKinds, kDhcp, kSaveAndRestart}));
+  EXPECT_EQ(lab.Snapshot(102)->applied.access.size(), 1u);
+  EXPECT_EQ(doc.server(1).tables_changed, 0u);
+}
+
+TEST_F(SaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten) {
+  auto& lab = StartLab({LabServer(101, "bad", Addr(10)), LabServer(102, "good", Addr(11))});
+  emulator::FaultSettings refuse;
+  refuse.refuse = true;
+  ASSERT_TRUE(lab.SetFaults(101, refuse));
+  ServerConfig offline = MakeEntry(150, "gone", Addr(50));
+  auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "bad", Addr(10)), MakeEntry(102, "good", Addr(11)), offline});
+  ASSERT_EQ(doc.tree()[2].icon, kIconOffline);
+  for (int i = 0; i < 3; ++i) doc.server(i).write_state = kWriteAlways;
+  doc.server(2).port_mapped[0] = 1;
+  doc.server(2).com_number[0] = 12;
+  doc.SetModified(true);
+  lab.ClearLog();
+  prompter_.Clear();
+
+  EXPECT_TRUE(doc.SaveConfiguration());
+  const auto texts = prompter_.texts();
+  ASSERT_EQ(texts.size(), 2u);  // the warning, then the failure of server 101
+  EXPECT_EQ(texts[1], ServerWriteFailed("bad", AddressToText(Addr(10)), kWriteStepName));
+  EXPECT_TRUE(Contains(Codes(lab, 102), kSaveAndRestart));
+  for (const auto& e : lab.Log()) EXPECT_EQ(e.to.rfind(AddressToText(Addr(50)), 0), std::string::npos);
+  EXPECT_FALSE(doc.modified());
+  EXPECT_EQ(store_.saves, 1);
+  ASSERT_EQ(store_.servers.size(), 3u);
+  EXPECT_EQ(store_.servers[2].port_mapped[0], 1);
+  EXPECT_EQ(store_.servers[2].com_number[0], 12);
+  EXPECT_EQ(fresh_ports_, 1);
+}
+
+TEST_F(SaveTest, UnchangedServerIsNotWrittenAndWriteStateTwoNever) {
+  auto& lab = StartLab({LabServer(101, "a", Addr(10)), LabServer(102, "b", Addr(11))});
+  auto& doc = LoadDoc(kSingleHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});
+  doc.server(1).write_state = kWriteNever;
+  Found(102).set_name("changed");
+  doc.SetModified(true);
+  lab.ClearLog();
+  ASSERT_TRUE(doc.SaveConfiguration());
+  EXPECT_TRUE(Codes(lab, 101).empty());
+  EXPECT_TRUE(Codes(lab, 102).empty());
+  EXPECT_EQ(store_.saves, 1);
+}
+
+}  // namespace
+}  // namespace zelin::manager::testing
