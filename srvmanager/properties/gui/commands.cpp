@@ -1,0 +1,62 @@
+#include "srvmanager/properties/gui/commands.hpp"
+
+#include <QFileDialog>
+
+#include "srvmanager/core/document.hpp"
+#include "srvmanager/gui/server_commands.hpp"
+#include "srvmanager/properties/core/document_host.hpp"
+#include "srvmanager/properties/core/property_sheet.hpp"
+#include "srvmanager/properties/gui/qt_property_dialogs.hpp"
+#include "srvmanager/properties/gui/replace_server_view.hpp"
+#include "srvmanager/properties/gui/upgrade_window.hpp"
+#include "ui/qt_prompter.hpp"
+
+namespace zelin::manager {
+
+std::optional<std::string> QtFirmwareFileChooser::ChooseFirmwareFile() {
+  const QString path = QFileDialog::getOpenFileName(parent_, QString(), QString(), QString(),
+                                                    nullptr, QFileDialog::ReadOnly);
+  if (path.isEmpty()) return std::nullopt;
+  return ui::ToStdString(path);
+}
+
+bool RunServerProperties(CDaoViewDoc& doc, QWidget* parent) {
+  DocumentHost host(doc);
+  QtPropertyDialogs dialogs(parent);
+  ServerPropertiesCommand command(host, dialogs);
+  const PropertiesOutcome out = command.Run(doc.selected_server(), doc.selected_found());
+  if (!out.accepted) return false;
+  if (out.mark_modified) doc.SetModified(true);
+  return true;
+}
+
+bool RunReplaceServer(CDaoViewDoc& doc, QWidget* parent) {
+  if (doc.selected_server() < 0) return false;
+  DocumentHost host(doc);
+  ReplaceServerDialog model(host, doc.selected_server());
+  ReplaceServerView view(model, parent);
+  if (view.exec() != QDialog::Accepted) return false;
+  doc.SetModified(true);
+  return true;
+}
+
+bool RunUpgradeFirmware(CDaoViewDoc& doc, QWidget* parent, FirmwareFileChooser* chooser) {
+  DocumentHost host(doc);
+  QtFirmwareFileChooser files(parent);
+  UpgradeProgress progress;
+  UpgradeWindow window(progress, parent != nullptr ? parent->window() : nullptr);
+  UpgradeFirmwareCommand command(host, chooser != nullptr ? *chooser : files, progress);
+  command.Run(doc.selected_server(), doc.selected_found());
+  return false;
+}
+
+void InstallPropertiesHooks() {
+  ServerCommandHooks& hooks = ServerHooks();
+  hooks.server_properties = &RunServerProperties;
+  hooks.replace_server = &RunReplaceServer;
+  hooks.upgrade_firmware = [](CDaoViewDoc& doc, QWidget* parent) {
+    return RunUpgradeFirmware(doc, parent);
+  };
+}
+
+}  // namespace zelin::manager

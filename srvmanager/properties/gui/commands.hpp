@@ -1,0 +1,37 @@
+#pragma once
+// The Qt entry points of Server Properties, Replace Server and Upgrade Firmware for
+// the manager's main frame. Each runs on the document's current selection and returns
+// true when it changed the model (the frame then relabels or rebuilds its views);
+// InstallPropertiesHooks hands them to the frame. GUI thread only.
+
+#include <optional>
+#include <string>
+
+#include "srvmanager/properties/core/firmware_upgrade.hpp"
+
+class QWidget;
+
+namespace zelin::manager {
+
+class CDaoViewDoc;
+
+// The standard file-open dialog: no type filter, no read-only box.
+class QtFirmwareFileChooser final : public FirmwareFileChooser {
+ public:
+  explicit QtFirmwareFileChooser(QWidget* parent) : parent_(parent) {}
+  std::optional<std::string> ChooseFirmwareFile() override;
+
+ private:
+  QWidget* parent_;
+};
+
+bool RunServerProperties(CDaoViewDoc& doc, QWidget* parent);
+bool RunReplaceServer(CDaoViewDoc& doc, QWidget* parent);
+// `chooser` null: QtFirmwareFileChooser over `parent`. The progress window disables
+// `parent` while it shows.
+bool RunUpgradeFirmware(CDaoViewDoc& doc, QWidget* parent, FirmwareFileChooser* chooser = nullptr);
+
+// Installs the three commands in the main frame's hooks.
+void InstallPropertiesHooks();
+
+}  // namespace zelin::manager

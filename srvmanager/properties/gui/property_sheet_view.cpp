@@ -1,0 +1,327 @@
+#include "srvmanager/properties/gui/property_sheet_view.hpp"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "srvmanager/properties/core/properties_strings.hpp"
+#include "srvmanager/properties/gui/dialogs.hpp"
+#include "ui/qt_prompter.hpp"
+
+namespace zelin::manager {
+
+using ui::ToQString;
+using ui::ToStdString;
+
+// --- General -------------------------------------------------------------------------
+
+GeneralPageView::GeneralPageView(CMyPropertyPage1& page, QWidget* parent)
+    : PageView(parent), page_(page) {
+  auto* layout = new QVBoxLayout(this);
+  auto* box = new QGroupBox(QStringLiteral("Server Info"), this);
+  auto* form = new QFormLayout(box);
+  form->addRow(QStringLiteral("Serial No : "), new QLabel(ToQString(page.serial_text), box));
+  name = new QLineEdit(box);
+  name->setMaxLength(static_cast<int>(CMyPropertyPage1::kNameMaxLength));
+  address = new QLineEdit(box);
+  netmask = new QLineEdit(box);
+  for (QLineEdit* e : {address, netmask}) {
+    e->setMaxLength(static_cast<int>(CMyPropertyPage1::kAddressMaxLength));
+    e->setReadOnly(page.address_read_only());
+  }
+  form->addRow(QStringLiteral("Server Name : "), name);
+  form->addRow(QStringLiteral("Server IP address : "), address);
+  form->addRow(QStringLiteral("Netmask :"), netmask);
+  auto* radios = new QHBoxLayout;
+  dhcp_enable = new QRadioButton(QStringLiteral("Enable"), box);
+  dhcp_disable = new QRadioButton(QStringLiteral("Disable"), box);
+  dhcp_enable->setEnabled(page.dhcp_radios_enabled());
+  dhcp_disable->setEnabled(page.dhcp_radios_enabled());
+  radios->addWidget(dhcp_enable);
+  radios->addWidget(dhcp_disable);
+  radios->addStretch();
+  form->addRow(QStringLiteral("DHCP :"), radios);
+  layout->addWidget(box);
+  layout->addStretch();
+  Load();
+}
+
+void GeneralPageView::Store() {
+  page_.name = ToStdString(name->text());
+  page_.address_text = ToStdString(address->text());
+  page_.netmask_text = ToStdString(netmask->text());
+  page_.dhcp_enable = dhcp_enable->isChecked();
+}
+
+void GeneralPageView::Load() {
+  name->setText(ToQString(page_.name));
+  address->setText(ToQString(page_.address_text));
+  netmask->setText(ToQString(page_.netmask_text));
+  dhcp_enable->setChecked(page_.dhcp_enable);
+  dhcp_disable->setChecked(!page_.dhcp_enable);
+}
+
+// --- Password ------------------------------------------------------------------------
+
+PasswordPageView::PasswordPageView(CMyPropertyPage2& page, QWidget* parent)
+    : PageView(parent), page_(page) {
+  auto* layout = new QVBoxLayout(this);
+  auto* box = new QGroupBox(QStringLiteral("Change Password"), this);
+  auto* form = new QFormLayout(box);
+  auto edit = [box] {
+    auto* e = new QLineEdit(box);
+    e->setEchoMode(QLineEdit::Password);
+    e->setMaxLength(static_cast<int>(CMyPropertyPage2::kPasswordMaxLength));
+    return e;
+  };
+  current = edit();
+  fresh = edit();
+  confirm = edit();
+  form->addRow(QStringLiteral("Current Server Password : "), current);
+  form->addRow(QStringLiteral("New Password : "), fresh);
+  form->addRow(QStringLiteral("Confirm New Password : "), confirm);
+  layout->addWidget(box);
+  auto_save = new QCheckBox(QStringLiteral("&Auto Save Password on this computer"), this);
+  layout->addWidget(auto_save);
+  layout->addStretch();
+  Load();
+}
+
+void PasswordPageView::Store() {
+  page_.current_password = ToStdString(current->text());
+  page_.new_password = ToStdString(fresh->text());
+  page_.confirm_password = ToStdString(confirm->text());
+  page_.auto_save = auto_save->isChecked();
+}
+
+void PasswordPageView::Load() {
+  current->setText(ToQString(page_.current_password));
+  fresh->setText(ToQString(page_.new_password));
+  confirm->setText(ToQString(page_.confirm_password));
+  auto_save->setChecked(page_.auto_save);
+  if (page_.focus_new_password) fresh->setFocus();
+}
+
+// --- Access Control ------------------------------------------------------------------
+
+AccessControlPageView::AccessControlPageView(CMyPropertyPage4& page, QWidget* parent)
+    : PageView(parent), page_(page) {
+  auto* layout = new QHBoxLayout(this);
+  auto* left = new QVBoxLayout;
+  tree = new QTreeWidget(this);
+  tree->setHeaderHidden(true);
+  tree->setRootIsDecorated(true);
+  left->addWidget(tree);
+  auto* by = new QHBoxLayout;
+  by->addWidget(new QLabel(QStringLiteral("View access control list by :"), this));
+  view = new QComboBox(this);
+  for (const auto& item : CMyPropertyPage4::ViewItems()) view->addItem(ToQString(item));
+  by->addWidget(view);
+  left->addLayout(by);
+  layout->addLayout(left, 1);
+  auto* buttons = new QVBoxLayout;
+  add_ip = new QPushButton(QStringLiteral("Add IP"), this);
+  add_port = new QPushButton(QStringLiteral("Add Port"), this);
+  remove = new QPushButton(QStringLiteral("&Remove"), this);
+  modify = new QPushButton(QStringLiteral("&Modify"), this);
+  for (QPushButton* b : {add_ip, add_port, remove, modify}) buttons->addWidget(b);
+  buttons->addStretch();
+  layout->addLayout(buttons);
+
+  connect(view, &QComboBox::currentIndexChanged, this, [this](int index) {
+    if (loading_) return;
+    page_.SetView(static_cast<AccessView>(index));
+    Load();
+  });
+  connect(tree, &QTreeWidget::currentItemChanged, this, [this] { SelectionChanged(); });
+  connect(add_ip, &QPushButton::clicked, this, [this] {
+    page_.AddIp();
+    Load();
+  });
+  connect(add_port, &QPushButton::clicked, this, [this] {
+    page_.AddPort();
+    Load();
+  });
+  connect(remove, &QPushButton::clicked, this, [this] {
+    page_.Remove();
+    Load();
+  });
+  connect(modify, &QPushButton::clicked, this, [this] {
+    page_.Modify();
+    Load();
+  });
+  Load();
+}
+
+void AccessControlPageView::Load() {
+  loading_ = true;
+  view->setCurrentIndex(static_cast<int>(page_.view()));
+  tree->clear();
+  const AccessTreeNode& model = page_.tree();
+  auto* root = new QTreeWidgetItem(tree, QStringList{ToQString(model.text)});
+  for (const auto& top : model.children) {
+    auto* item = new QTreeWidgetItem(root, QStringList{ToQString(top.text)});
+    for (const auto& sub : top.children) new QTreeWidgetItem(item, QStringList{ToQString(sub.text)});
+  }
+  root->setExpanded(true);
+  tree->setCurrentItem(root);
+  loading_ = false;
+  UpdateButtons();
+}
+
+void AccessControlPageView::SelectionChanged() {
+  if (loading_) return;
+  AccessTreePath path;
+  QTreeWidgetItem* item = tree->currentItem();
+  if (item != nullptr && item->parent() != nullptr) {
+    QTreeWidgetItem* parent = item->parent();
+    if (parent->parent() == nullptr) {
+      path.top = parent->indexOfChild(item);
+    } else {
+      path.top = parent->parent()->indexOfChild(parent);
+      path.sub = parent->indexOfChild(item);
+    }
+  }
+  page_.Select(path);
+  UpdateButtons();
+}
+
+void AccessControlPageView::SelectPath(AccessTreePath path) {
+  QTreeWidgetItem* item = tree->topLevelItem(0);
+  if (item != nullptr && path.top >= 0) item = item->child(path.top);
+  if (item != nullptr && path.sub >= 0) item = item->child(path.sub);
+  if (item != nullptr) tree->setCurrentItem(item);
+}
+
+void AccessControlPageView::UpdateButtons() {
+  const AccessButtons b = page_.buttons();
+  add_ip->setEnabled(b.add_ip);
+  add_port->setEnabled(b.add_port);
+  remove->setEnabled(b.remove);
+  modify->setEnabled(b.modify);
+}
+
+// --- Advanced ------------------------------------------------------------------------
+
+AdvancedPageView::AdvancedPageView(CMyPropertyPage3& page, QWidget* parent)
+    : PageView(parent), page_(page) {
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel(ToQString(kPsAdvancedIntro), this));
+  auto* row = new QHBoxLayout;
+  list = new QTreeWidget(this);
+  list->setRootIsDecorated(false);
+  list->setAllColumnsShowFocus(true);
+  QStringList headings;
+  for (const auto& c : CMyPropertyPage3::Columns()) headings << ToQString(c);
+  list->setHeaderLabels(headings);
+  const QFontMetrics metrics(list->font());
+  for (int i = 0; i < headings.size(); ++i)
+    list->setColumnWidth(i, metrics.horizontalAdvance(headings[i]) + 15);
+  row->addWidget(list, 1);
+  auto* buttons = new QVBoxLayout;
+  add = new QPushButton(QStringLiteral("&Add"), this);
+  remove = new QPushButton(QStringLiteral("&Remove"), this);
+  modify = new QPushButton(QStringLiteral("&Modify"), this);
+  for (QPushButton* b : {add, remove, modify}) buttons->addWidget(b);
+  buttons->addStretch();
+  row->addLayout(buttons);
+  layout->addLayout(row);
+
+  connect(list, &QTreeWidget::currentItemChanged, this, [this] {
+    if (!loading_ && list->currentItem() != nullptr)
+      page_.SelectRow(list->indexOfTopLevelItem(list->currentItem()));
+  });
+  connect(add, &QPushButton::clicked, this, [this] {
+    page_.Add();
+    Load();
+  });
+  connect(remove, &QPushButton::clicked, this, [this] {
+    page_.Remove();
+    Load();
+  });
+  connect(modify, &QPushButton::clicked, this, [this] {
+    page_.Modify();
+    Load();
+  });
+  Load();
+}
+
+void AdvancedPageView::Load() {
+  loading_ = true;
+  list->clear();
+  for (const auto& r : page_.rows())
+    new QTreeWidgetItem(list, QStringList{ToQString(r.destination), ToQString(r.gateway),
+                                          ToQString(r.netmask), ToQString(r.metric)});
+  if (page_.selected_row() >= 0) list->setCurrentItem(list->topLevelItem(page_.selected_row()));
+  remove->setEnabled(page_.remove_enabled());
+  modify->setEnabled(page_.modify_enabled());
+  loading_ = false;
+}
+
+// --- the sheet -----------------------------------------------------------------------
+
+PropertySheetView::PropertySheetView(CMyPropertySheet& sheet, QWidget* parent)
+    : QDialog(parent), sheet_(sheet) {
+  setWindowTitle(ToQString(CMyPropertySheet::Caption()));
+  auto* layout = new QVBoxLayout(this);
+  tabs_ = new QTabWidget(this);
+  for (int i = 0; i < sheet.page_count(); ++i) {
+    PageView* view = nullptr;
+    switch (sheet.page_kind(i)) {
+      case PageKind::kGeneral:
+        view = new GeneralPageView(sheet.general(), tabs_);
+        break;
+      case PageKind::kPassword:
+        view = new PasswordPageView(sheet.password(), tabs_);
+        break;
+      case PageKind::kAccessControl:
+        view = new AccessControlPageView(*sheet.access_control(), tabs_);
+        break;
+      case PageKind::kAdvanced:
+        view = new AdvancedPageView(*sheet.advanced(), tabs_);
+        break;
+    }
+    pages_.push_back(view);
+    tabs_->addTab(view, ToQString(CMyPropertySheet::PageTitle(sheet.page_kind(i))));
+  }
+  layout->addWidget(tabs_);
+  layout->addWidget(AddOkCancel(this));
+  connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) { TabChanged(index); });
+  resize(460, 360);
+}
+
+void PropertySheetView::TabChanged(int index) {
+  if (switching_) return;
+  const int from = sheet_.active_page();
+  pages_[static_cast<size_t>(from)]->Store();
+  const bool moved = sheet_.SetActivePage(index);
+  pages_[static_cast<size_t>(from)]->Load();
+  if (!moved) {
+    switching_ = true;
+    tabs_->setCurrentIndex(from);
+    switching_ = false;
+  }
+}
+
+void PropertySheetView::ShowPage(int index) { tabs_->setCurrentIndex(index); }
+
+void PropertySheetView::accept() {
+  PageView* active = pages_[static_cast<size_t>(sheet_.active_page())];
+  active->Store();
+  const bool ok = sheet_.Ok();
+  active->Load();
+  if (ok) QDialog::accept();
+}
+
+}  // namespace zelin::manager

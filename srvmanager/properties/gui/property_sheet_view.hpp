@@ -1,0 +1,116 @@
+#pragma once
+// The Server Properties sheet as a QDialog: a QTabWidget with one widget per page of
+// the core sheet, and OK and Cancel (no Apply). Each page widget copies its controls
+// into the page model before the model validates (when its tab is left and on OK) and
+// reloads them afterwards. GUI thread only; the sheet model outlives the dialog.
+
+#include <QDialog>
+#include <QWidget>
+#include <vector>
+
+#include "srvmanager/properties/core/property_sheet.hpp"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QTreeWidget;
+
+namespace zelin::manager {
+
+// Common binding of a page widget.
+class PageView : public QWidget {
+ public:
+  using QWidget::QWidget;
+  virtual void Store() {}  // controls -> model
+  virtual void Load() {}   // model -> controls
+};
+
+class GeneralPageView final : public PageView {
+ public:
+  GeneralPageView(CMyPropertyPage1& page, QWidget* parent = nullptr);
+  void Store() override;
+  void Load() override;
+
+  QLineEdit* name = nullptr;
+  QLineEdit* address = nullptr;
+  QLineEdit* netmask = nullptr;
+  QRadioButton* dhcp_enable = nullptr;
+  QRadioButton* dhcp_disable = nullptr;
+
+ private:
+  CMyPropertyPage1& page_;
+};
+
+class PasswordPageView final : public PageView {
+ public:
+  PasswordPageView(CMyPropertyPage2& page, QWidget* parent = nullptr);
+  void Store() override;
+  void Load() override;
+
+  QLineEdit* current = nullptr;
+  QLineEdit* fresh = nullptr;
+  QLineEdit* confirm = nullptr;
+  QCheckBox* auto_save = nullptr;
+
+ private:
+  CMyPropertyPage2& page_;
+};
+
+class AccessControlPageView final : public PageView {
+ public:
+  AccessControlPageView(CMyPropertyPage4& page, QWidget* parent = nullptr);
+  void Load() override;
+
+  QTreeWidget* tree = nullptr;
+  QComboBox* view = nullptr;
+  QPushButton* add_ip = nullptr;
+  QPushButton* add_port = nullptr;
+  QPushButton* remove = nullptr;
+  QPushButton* modify = nullptr;
+  // Selects the tree item of a path, as a click would.
+  void SelectPath(AccessTreePath path);
+
+ private:
+  void SelectionChanged();
+  void UpdateButtons();
+  CMyPropertyPage4& page_;
+  bool loading_ = false;
+};
+
+class AdvancedPageView final : public PageView {
+ public:
+  AdvancedPageView(CMyPropertyPage3& page, QWidget* parent = nullptr);
+  void Load() override;
+
+  QTreeWidget* list = nullptr;
+  QPushButton* add = nullptr;
+  QPushButton* remove = nullptr;
+  QPushButton* modify = nullptr;
+
+ private:
+  CMyPropertyPage3& page_;
+  bool loading_ = false;
+};
+
+class PropertySheetView final : public QDialog {
+ public:
+  PropertySheetView(CMyPropertySheet& sheet, QWidget* parent = nullptr);
+  void accept() override;
+
+  QTabWidget* tabs() const { return tabs_; }
+  PageView* page(int index) const { return pages_[static_cast<size_t>(index)]; }
+  // Switches tabs as a click would (the page left validates first).
+  void ShowPage(int index);
+
+ private:
+  void TabChanged(int index);
+  CMyPropertySheet& sheet_;
+  QTabWidget* tabs_;
+  std::vector<PageView*> pages_;
+  bool switching_ = false;
+};
+
+}  // namespace zelin::manager

@@ -1,0 +1,62 @@
+#include "srvmanager/properties/gui/upgrade_window.hpp"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+#include "ui/qt_prompter.hpp"
+
+namespace zelin::manager {
+
+UpgradeWindow::UpgradeWindow(UpgradeProgress& model, QWidget* main_window)
+    : QDialog(main_window), model_(model), main_window_(main_window) {
+  setModal(false);
+  setWindowTitle(ui::ToQString(UpgradeProgress::Caption()));
+  auto* layout = new QVBoxLayout(this);
+  message_ = new QLabel(this);
+  message_->setMinimumWidth(340);
+  layout->addWidget(message_);
+  auto* row = new QHBoxLayout;
+  bar_ = new QProgressBar(this);
+  bar_->setRange(UpgradeProgress::kMinimum, UpgradeProgress::kMaximum);
+  bar_->setTextVisible(false);
+  percent_ = new QLabel(this);
+  percent_->setMinimumWidth(40);
+  row->addWidget(bar_, 1);
+  row->addWidget(percent_);
+  layout->addLayout(row);
+  model_.set_view(this);
+  Changed(false);
+}
+
+UpgradeWindow::~UpgradeWindow() {
+  model_.set_view(nullptr);
+  if (main_window_) main_window_->setEnabled(true);
+}
+
+void UpgradeWindow::SetShown(bool shown) {
+  if (shown) {
+    ++shows_;
+    if (main_window_) main_window_->setEnabled(false);
+    show();
+  } else {
+    hide();
+    if (main_window_) main_window_->setEnabled(true);
+  }
+}
+
+void UpgradeWindow::Changed(bool repaint_now) {
+  bar_->setValue(model_.position());
+  percent_->setText(ui::ToQString(model_.percent_text()));
+  message_->setText(ui::ToQString(model_.message()));
+  if (repaint_now && isVisible()) {
+    // The download holds the event loop: paint the window now, and let other pending
+    // paint events through so the rest of the screen stays drawn.
+    repaint();
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  }
+}
+
+}  // namespace zelin::manager

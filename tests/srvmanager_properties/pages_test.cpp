@@ -1,0 +1,250 @@
+// The General, Password and Advanced pages and the sheet's page flow, without a network.
+#include <gtest/gtest.h>
+
+#include "srvmanager/properties/core/properties_strings.hpp"
+#include "srvmanager/properties/core/property_sheet.hpp"
+#include "tests/srvmanager_properties/fakes.hpp"
+#include "tests/support/scripted_prompter.hpp"
+
+namespace zelin::manager {
+namespace {
+
+using testing::Ip;
+using testing::MakeEntry;
+using testing::MakeRecord;
+using testing::ScriptedDialogs;
+using testing::ScriptedPrompter;
+
+std::string S(int id) { return std::string(PropertiesString(id)); }
+
+class PagesTest : public ::testing::Test {
+ protected:
+  PagesTest()
+      : entry(MakeEntry(9476, 12, "Lab", Ip("10.0.0.5"))),
+        record(MakeRecord(9476, 12, "Lab", Ip("10.0.0.5"), Ip("10.0.0.1"), 4)) {
+    entry.set_password("old");
+    record.dhcp = 1;
+  }
+  ServerConfig entry;
+  ServerRecord record;
+  ScriptedPrompter prompter;
+  ScriptedDialogs dialogs;
+};
+
+TEST_F(PagesTest, SheetPagesByInstallationType) {
+  auto kinds = [&](int type) {
+    CMyPropertySheet sheet(prompter, type, entry, record, dialogs);
+    std::vector<PageKind> out;
+    for (int i = 0; i < sheet.page_count(); ++i) out.push_back(sheet.page_kind(i));
+    return out;
+  };
+  using K = PageKind;
+  EXPECT_EQ(kinds(1), (std::vector<K>{K::kGeneral, K::kPassword}));
+  EXPECT_EQ(kinds(2), (std::vector<K>{K::kGeneral, K::kPassword, K::kAccessControl}));
+  EXPECT_EQ(kinds(3), (std::vector<K>{K::kGeneral, K::kPassword, K::kAccessControl, K::kAdvanced}));
+  EXPECT_EQ(kinds(0), (std::vector<K>{K::kGeneral, K::kPassword}));
+  EXPECT_EQ(CMyPropertySheet::Caption(), "Server Properties");
+}
+
+TEST_F(PagesTest, GeneralPageValidatesAddressesWhenLeftAndOnOk) {
+  CMyPropertySheet sheet(prompter, kInstallMultiHost, entry, record, dialogs);
+  CMyPropertyPage1& general = sheet.general();
+  EXPECT_EQ(general.serial_text, "12");
+  EXPECT_EQ(general.address_text, "10.0.0.5");
+  EXPECT_FALSE(general.address_read_only());
+
+  general.address_text = "1.2.3";
+  EXPECT_FALSE(sheet.SetActivePage(1));
+  EXPECT_EQ(sheet.active_page(), 0);
+  EXPECT_FALSE(sheet.Ok());
+  EXPECT_EQ(prompter.texts(), (std::vector<std::string>(2, S(kPsInvalidAddress))));
+  EXPECT_EQ(entry.ip_address, Ip("10.0.0.5"));
+
+  general.address_text = "...";
+  general.name = "Renamed";
+  general.dhcp_enable = false;
+  ASSERT_TRUE(sheet.Ok());
+  EXPECT_EQ(entry.ip_address, 0u);
+  EXPECT_EQ(record.ip_address(), 0u);
+  EXPECT_EQ(entry.name(), "Renamed");
+  EXPECT_EQ(record.name(), "Renamed");
+  EXPECT_EQ(record.dhcp, 0);
+}
+
+TEST_F(PagesTest, GeneralPageSingleHostAndDhcpCapability) {
+  CMyPropertyPage1 single(prompter, kInstallSingleHost, entry, record);
+  EXPECT_TRUE(single.address_read_only());
+  EXPECT_TRUE(single.dhcp_radios_enabled());  // 9476 with firmware 0x0220
+  EXPECT_TRUE(single.dhcp_enable);
+
+  ServerRecord old_firmware = MakeRecord(9476, 12, "Lab", 0, 0, 4, 0x021FFFFF);
+  CMyPropertyPage1 old(prompter, kInstallCustom, entry, old_firmware);
+  EXPECT_FALSE(old.dhcp_radios_enabled());
+  ServerRecord no_dhcp = MakeRecord(8452, 12, "Lab", 0, 0, 4, 0x09990000);
+  EXPECT_FALSE(CMyPropertyPage1(prompter, kInstallCustom, entry, no_dhcp).dhcp_radios_enabled());
+}
+
+TEST_F(PagesTest, PasswordValidationOrder) {
+  CMyPropertyPage2 page(prompter, entry, record);
+  auto check = [&](const char* cur, const char* neu, const char* conf) {
+    page.current_password = cur;
+    page.new_password = neu;
+    page.confirm_password = conf;
+    prompter.Clear();
+    const bool ok = page.Validate();
+    return std::make_pair(ok, prompter.texts());
+  };
+  using R = std::pair<bool, std::vector<std::string>>;
+  EXPECT_EQ(check("", "", ""), (R{true, {}}));
+  // A wrong current password is reported before anything about the new one.
+  EXPECT_EQ(check("bad", "a b", "x"), (R{false, {S(kPsWrongCurrentPassword)}}));
+  EXPECT_EQ(check("old", "new", "nwe"), (R{false, {S(kPsPasswordMismatch)}}));
+  EXPECT_EQ(check("old", "n w", "n w"), (R{false, {S(kPsPasswordSpace)}}));
+  EXPECT_TRUE(page.new_password.empty());
+  EXPECT_TRUE(page.confirm_password.empty());
+  EXPECT_TRUE(page.focus_new_password);
+  EXPECT_EQ(check("old", "new", "new"), (R{true, {}}));
+  EXPECT_EQ(check("old", "", ""), (R{true, {}}));
+  EXPECT_FALSE(record.password_change_pending);  // validation alone changes nothing
+}
+
+TEST_F(PagesTest, PasswordOkStepRecordsTheChange) {
+  entry.flags = 0x0102;
+  CMyPropertyPage2 page(prompter, entry, record);
+  EXPECT_FALSE(page.auto_save);
+  page.auto_save = true;
+  page.current_password = "old";
+  page.new_password = page.confirm_password = "";
+  ASSERT_TRUE(page.Validate());
+  page.OnOk();
+  EXPECT_EQ(entry.flags, 0x0103);
+  // An empty new password with the right current one is a change to no password.
+  EXPECT_TRUE(record.password_change_pending);
+  EXPECT_EQ(record.new_password, "");
+
+  ServerRecord other = record;
+  other.password_change_pending = false;
+  CMyPropertyPage2 same(prompter, entry, other);
+  same.current_password = same.new_password = same.confirm_password = "old";
+  same.auto_save = false;
+  same.OnOk();
+  EXPECT_FALSE(other.password_change_pending);
+  EXPECT_EQ(entry.flags, 0x0102);
+}
+
+TEST_F(PagesTest, OkRunsTheOkStepOfShownPagesOnly) {
+  record.set_port_kind(0, kPortNoAccess);  // the access page would make it 2 (empty table)
+  {
+    CMyPropertySheet sheet(prompter, kInstallCustom, entry, record, dialogs);
+    sheet.password().auto_save = true;
+    ASSERT_TRUE(sheet.Ok());
+    EXPECT_EQ(entry.flags & kServerFlagPasswordSaved, 0);
+    EXPECT_EQ(record.port_kind(0), kPortNoAccess);
+  }
+  CMyPropertySheet sheet(prompter, kInstallCustom, entry, record, dialogs);
+  ASSERT_TRUE(sheet.SetActivePage(2));
+  ASSERT_TRUE(sheet.SetActivePage(1));
+  sheet.password().auto_save = true;
+  ASSERT_TRUE(sheet.Ok());
+  EXPECT_NE(entry.flags & kServerFlagPasswordSaved, 0);
+  EXPECT_EQ(record.port_kind(0), kPortMappable);
+  EXPECT_FALSE(sheet.shown(3));
+}
+
+// --- Advanced page ---------------------------------------------------------------------
+
+class AdvancedTest : public PagesTest {
+ protected:
+  void AddRoute(const char* dest, uint16_t metric) {
+    record.route_table[record.route_total++] = {Ip("10.0.0.1"), Ip(dest), Ip("255.255.255.0"),
+                                                metric};
+  }
+  static std::function<bool(GatewaySettingsDialog&)> Type(std::string dest, std::string metric) {
+    return [dest, metric](GatewaySettingsDialog& d) {
+      d.destination_text = dest;
+      d.gateway_text = "10.0.0.1";
+      d.netmask_text = "255.255.255.0";
+      d.metric_text = metric;
+      return d.Ok();
+    };
+  }
+};
+
+TEST_F(AdvancedTest, ListsLiveRoutesAndRemoveMarksThem) {
+  AddRoute("192.168.1.0", 1);
+  AddRoute("192.168.2.0", 0xFFFF);
+  AddRoute("192.168.3.0", 3);
+  CMyPropertyPage3 page(prompter, record, dialogs);
+  ASSERT_EQ(page.rows().size(), 2u);
+  EXPECT_EQ(page.rows()[1].destination, "192.168.3.0");
+  EXPECT_EQ(page.rows()[1].gateway, "10.0.0.1");
+  EXPECT_EQ(page.rows()[1].metric, "3");
+  EXPECT_EQ(page.selected_row(), 0);
+
+  page.SelectRow(0);
+  page.Remove();
+  EXPECT_EQ(record.route_table[0].metric, 0xFFFF);
+  EXPECT_EQ(record.route_total, 3);  // removing never shrinks the table
+  ASSERT_EQ(page.rows().size(), 1u);
+  EXPECT_EQ(page.selected_row(), 0);
+  page.Remove();
+  EXPECT_TRUE(page.rows().empty());
+  EXPECT_FALSE(page.remove_enabled());
+  EXPECT_FALSE(page.modify_enabled());
+  EXPECT_EQ(page.selected_row(), -1);
+}
+
+TEST_F(AdvancedTest, ModifyAppendsOneRemovalEntryOnlyWhenChanged) {
+  AddRoute("192.168.1.0", 1);
+  CMyPropertyPage3 page(prompter, record, dialogs);
+  dialogs.gateway = [](GatewaySettingsDialog& d) {
+    EXPECT_EQ(d.destination_text, "192.168.1.0");
+    EXPECT_EQ(d.metric_text, "1");
+    return d.Ok();
+  };
+  page.Modify();
+  EXPECT_EQ(record.route_total, 1);
+
+  dialogs.gateway = Type("192.168.1.0", "5");
+  page.Modify();
+  ASSERT_EQ(record.route_total, 2);
+  EXPECT_EQ(record.route_table[0].metric, 5);
+  EXPECT_EQ(record.route_table[1],
+            (RouteEntry{Ip("10.0.0.1"), Ip("192.168.1.0"), Ip("255.255.255.0"), 0xFFFF}));
+  EXPECT_EQ(page.rows().size(), 1u);
+}
+
+TEST_F(AdvancedTest, AddAppendsOnOkOnlyAndRefusesAFullTable) {
+  CMyPropertyPage3 page(prompter, record, dialogs);
+  dialogs.gateway = [](GatewaySettingsDialog& d) {
+    EXPECT_EQ(d.destination_text, "");
+    EXPECT_EQ(d.metric_text, "1");
+    d.destination_text = "1.2.3";
+    EXPECT_FALSE(d.Ok());
+    return false;  // Cancel
+  };
+  page.Add();
+  EXPECT_EQ(record.route_total, 0);
+  EXPECT_EQ(prompter.texts(), std::vector<std::string>{S(kPsInvalidAddress)});
+
+  dialogs.gateway = Type("172.16.0.0", "2");
+  page.Add();
+  ASSERT_EQ(record.route_total, 1);
+  EXPECT_EQ(record.route_table[0].destination, Ip("172.16.0.0"));
+  EXPECT_EQ(record.route_table[0].metric, 2);
+
+  while (record.route_total < 32) AddRoute("192.168.9.0", 1);
+  CMyPropertyPage3 full(prompter, record, dialogs);
+  prompter.Clear();
+  const int gateways = dialogs.gateways;
+  full.Add();
+  EXPECT_EQ(dialogs.gateways, gateways);  // not even opened
+  dialogs.gateway = Type("192.168.9.0", "9");
+  full.Modify();  // would need a removal entry
+  EXPECT_EQ(record.route_total, 32);
+  EXPECT_EQ(record.route_table[0].metric, 2);
+  EXPECT_EQ(prompter.texts(), std::vector<std::string>(2, std::string(kPsRouteTableFull)));
+}
+
+}  // namespace
+}  // namespace zelin::manager
