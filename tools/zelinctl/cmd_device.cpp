@@ -333,6 +333,7 @@ int RunSet(const Args& args) {
     if (!step(wire::kSetName, "setting the name", 1)) return kExitFailed;
   }
   if (ip_value || mask_value) {
+    r->unicast_address = r->ip_address();  // the server answers there until it restarts
     if (ip_value) r->set_ip_address(*ip_value);
     if (mask_value) r->set_netmask(*mask_value);
     if (!step(wire::kSetAddress, "setting the address", 1)) return kExitFailed;
@@ -340,9 +341,10 @@ int RunSet(const Args& args) {
   if (password != nullptr) {
     r->new_password = *password;
     if (!step(wire::kSetPassword, "setting the password", 1)) return kExitFailed;
-    r->password = *password;
   }
+  // The server keeps the current password until it restarts.
   if (!step(wire::kSaveAndRestart, "save and restart", 10)) return kExitFailed;
+  if (password != nullptr) r->password = *password;
   std::printf("Server %u saved and restarted at %s\n", unsigned{*serial},
               AddressToText(r->ip_address()).c_str());
   return kExitOk;
