@@ -1,0 +1,132 @@
+// Lab descriptions: the JSON lab file and the --server flag, with their errors.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "emulator/lab_spec.hpp"
+#include "emulator/request_log.hpp"
+
+namespace zelin::emulator {
+namespace {
+
+std::string Problem(const std::string& text) {
+  auto parsed = ParseLabJson(text);
+  if (!parsed) return parsed.error;
+  return CompleteAndCheck(*parsed.value);
+}
+
+TEST(LabSpecTest, ParsesAFullLabAndFillsDefaults) {
+  auto parsed = ParseLabJson(R"({
+    "broadcast": "127.0.42.255", "restart_ms": 40, "seed": 9,
+    "occupied": ["127.0.42.60", {"ip": "127.0.42.61", "hardware": "02:aa:00:00:00:01"}],
+    "servers": [
+      {"type": 9480, "serial": 12, "ip": "127.0.42.10", "password": "pw", "firmware": "0x02200005",
+       "access": [{"ip": "127.0.42.1", "ports": 3}],
+       "routes": [{"gateway": "127.0.42.1", "destination": "127.5.0.0", "netmask": "255.255.0.0"}],
+       "firmware_rule": {"prefix": "5a4c", "max_size": 1000, "upgraded_version": 7},
+       "faults": {"drop": 0.25, "tcp_challenge": "wrong-tag"}},
+      {"type": 771, "serial": 13, "ip": "127.0.42.11", "name": "East", "ports": 4,
+       "port_kinds": [2, 6, 18]}
+    ]})");
+  ASSERT_TRUE(parsed) << parsed.error;
+  LabSpec lab = *parsed.value;
+  ASSERT_EQ(CompleteAndCheck(lab), "");
+  EXPECT_EQ(lab.restart_ms, 40);
+  ASSERT_EQ(lab.servers.size(), 2u);
+  const ServerSpec& a = lab.servers[0];
+  EXPECT_EQ(a.firmware, 0x02200005u);
+  EXPECT_EQ(a.port_count, 8);  // from the model table
+  EXPECT_EQ(a.port_kinds[7], 2);
+  EXPECT_EQ(a.port_kinds[8], 0);
+  EXPECT_EQ(a.name, "Server 12");
+  EXPECT_EQ(a.access[0].netmask, kBroadcastAddress);
+  EXPECT_EQ(a.routes[0].metric, 1);
+  EXPECT_EQ(a.firmware_rule.prefix, (std::vector<uint8_t>{0x5A, 0x4C}));
+  EXPECT_EQ(a.faults.drop_share, 0.25);
+  EXPECT_EQ(a.faults.tcp_challenge, ChallengeFault::kWrongTag);
+  const ServerSpec& b = lab.servers[1];
+  EXPECT_EQ(b.port_count, 4);
+  EXPECT_EQ(b.port_kinds[1], 6);
+  EXPECT_EQ(b.port_kinds[3], 0);  // kinds given: the rest stay "not available"
+  EXPECT_NE(a.hardware, b.hardware);
+  EXPECT_EQ(HardwareToText(lab.occupied[1].hardware), "02:aa:00:00:00:01");
+}
+
+TEST(LabSpecTest, RefusesBadLabsWithClearMessages) {
+  const std::string ok_server = R"({"type": 771, "serial": 1, "ip": "127.0.42.10"})";
+  auto lab = [](const std::string& servers, const std::string& broadcast = "127.0.42.255") {
+    return R"({"broadcast": ")" + broadcast + R"(", "servers": [)" + servers + "]}";
+  };
+  EXPECT_EQ(Problem(lab(ok_server)), "");
+  EXPECT_NE(Problem(lab(R"({"type": 771, "serial": 1, "ip": "127.0.42.300"})"))
+                .find("\"127.0.42.300\" is not a valid IPv4 address"),
+            std::string::npos);
+  EXPECT_NE(Problem(lab(R"({"type": 771, "serial": 1, "ip": "192.168.1.10"})"))
+                .find("192.168.1.10 is not a loopback address"),
+            std::string::npos);
+  EXPECT_NE(Problem(lab(ok_server, "255.255.255.255")).find("not a loopback address"),
+            std::string::npos);
+  EXPECT_NE(Problem(lab(R"({"type": 1234, "serial": 1, "ip": "127.0.42.10"})"))
+                .find("unknown model code 1234"),
+            std::string::npos);
+  EXPECT_NE(Problem(lab(R"({"type": 771, "serial": 1, "ip": "127.0.42.10", "pasword": "x"})"))
+                .find("unknown key \"pasword\""),
+            std::string::npos);
+  EXPECT_NE(Problem(lab(ok_server + "," + ok_server)).find("already used"), std::string::npos);
+  EXPECT_NE(Problem(R"({"servers": [)" + ok_server + "]}").find("broadcast"), std::string::npos);
+  EXPECT_NE(Problem("{\"servers\": [").find("not valid JSON"), std::string::npos);
+  EXPECT_NE(Problem(lab(R"({"type": 771, "serial": 70000, "ip": "127.0.42.10"})")).find("65535"),
+            std::string::npos);
+  EXPECT_NE(Problem(lab(R"({"type": 771, "serial": 1, "ip": "127.0.42.10",
+                            "password": "seventeen-chars!!"})"))
+                .find("16 characters"),
+            std::string::npos);
+
+  std::string many;
+  for (int i = 0; i < 33; ++i) {
+    if (i) many += ",";
+    many += R"({"type": 771, "serial": )" + std::to_string(i) + R"(, "ip": "127.0.42.)" +
+            std::to_string(10 + i) + "\"}";
+  }
+  EXPECT_NE(Problem(lab(many)).find("at most 32 servers"), std::string::npos);
+}
+
+TEST(LabSpecTest, ServerFlag) {
+  auto s = ParseServerFlag(
+      "type=776,serial=5,ip=127.0.42.10,password=secret,firmware=0x1234,"
+      "name=Dock,kinds=02020606");
+  ASSERT_TRUE(s) << s.error;
+  EXPECT_EQ(s.value->type, 776);
+  EXPECT_EQ(s.value->serial, 5);
+  EXPECT_EQ(s.value->password, "secret");
+  EXPECT_EQ(s.value->firmware, 0x1234u);
+  EXPECT_EQ(s.value->name, "Dock");
+  EXPECT_EQ(s.value->port_kinds[2], 6);
+  EXPECT_FALSE(ParseServerFlag("type=776,serial=5"));  // no address
+  EXPECT_NE(ParseServerFlag("type=776,serial").error.find("key=value"), std::string::npos);
+  EXPECT_NE(ParseServerFlag("type=x,serial=1,ip=127.0.0.2").error.find("type"), std::string::npos);
+}
+
+TEST(LabSpecTest, LogLinesAreJson) {
+  LogEntry e;
+  e.server = "5";
+  e.from = "127.0.0.1:1028";
+  e.code = 0x41;
+  e.length = 26;
+  e.sequence = 3;
+  e.verdict = "refused:digest";
+  e.status = 6;
+  e.hex = HexOf(std::vector<uint8_t>{0x41, 0x00});
+  const auto j = nlohmann::json::parse(e.ToJson());
+  EXPECT_EQ(j["server"], "5");
+  EXPECT_EQ(j["code"], 0x41);
+  EXPECT_EQ(j["sequence"], 3);
+  EXPECT_EQ(j["status"], 6);
+  EXPECT_EQ(j["hex"], "4100");
+  e.status = -1;
+  EXPECT_TRUE(nlohmann::json::parse(e.ToJson())["status"].is_null());
+}
+
+}  // namespace
+}  // namespace zelin::emulator
