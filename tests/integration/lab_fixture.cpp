@@ -1,0 +1,77 @@
+#include "tests/integration/lab_fixture.hpp"
+
+#include "protocol/bytes.hpp"
+
+namespace zelin::testing {
+
+std::vector<uint8_t> FromHex(const std::string& hex) {
+  std::vector<uint8_t> out;
+  auto digit = [](char c) {
+    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+  };
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<uint8_t>(digit(hex[i]) * 16 + digit(hex[i + 1])));
+  return out;
+}
+
+void LabTest::TearDown() {
+  if (transport_) transport_->CloseTransport();
+  if (lab_) lab_->Stop();
+}
+
+emulator::ServerSpec LabTest::Server(uint16_t serial, uint8_t host,
+                                     const std::string& password) const {
+  emulator::ServerSpec s;
+  s.type = 9476;
+  s.serial = serial;
+  s.name = "Server" + std::to_string(serial);
+  s.ip = block_.Address(host);
+  s.netmask = Ipv4FromOctets(255, 255, 255, 0);
+  s.password = password;
+  return s;
+}
+
+emulator::Lab& LabTest::MakeLab(std::vector<emulator::ServerSpec> servers, uint64_t seed) {
+  emulator::LabSpec spec;
+  spec.broadcast = block_.Broadcast();
+  spec.restart_ms = 500;
+  spec.seed = seed;
+  spec.servers = std::move(servers);
+  const std::string problem = emulator::CompleteAndCheck(spec);
+  EXPECT_EQ(problem, "");
+  lab_ = std::make_unique<emulator::Lab>(spec, clock_);
+  return *lab_;
+}
+
+void LabTest::StartLab() {
+  std::string error;
+  ASSERT_TRUE(lab_->Start(&error)) << error;
+}
+
+void LabTest::OpenClient() {
+  TransportOptions o{.interfaces = {block_.Interface()},
+                     .broadcast = block_.Broadcast(),
+                     .loopback_only = true};
+  transport_ = std::make_unique<Transport>(clock_, prompter_, Deliverable::Manager, o);
+  ASSERT_TRUE(transport_->OpenTransport());
+}
+
+ServerRecord& LabTest::Found(uint16_t serial) {
+  SearchServers(*transport_, list_, 1);
+  const int i = list_.FindSerial(serial);
+  EXPECT_GE(i, 0) << "serial " << serial << " not found";
+  return list_.records[static_cast<size_t>(i < 0 ? 0 : i)];
+}
+
+std::vector<emulator::LogEntry> LabTest::Requests(int code, const std::string& server) const {
+  std::vector<emulator::LogEntry> out;
+  for (auto& e : lab_->Log()) {
+    if (e.ignored() || e.server == "broadcast") continue;
+    if (code >= 0 && e.code != code) continue;
+    if (!server.empty() && e.server != server) continue;
+    out.push_back(e);
+  }
+  return out;
+}
+
+}  // namespace zelin::testing
