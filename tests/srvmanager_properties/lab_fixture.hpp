@@ -1,0 +1,142 @@
+#pragma once
+// The manager's document over an emulated lab on this test's loopback block, with a
+// store in memory, a compressed clock and a scripted prompter, for driving the
+// property commands the way the main frame does.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/lab.hpp"
+#include "platform/clock.hpp"
+#include "protocol/transport.hpp"
+#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_store.hpp"
+#include "srvmanager/properties/core/document_host.hpp"
+#include "tests/srvmanager_properties/fakes.hpp"
+#include "tests/support/loopback.hpp"
+#include "tests/support/scripted_prompter.hpp"
+
+namespace zelin::manager::testing {
+
+using zelin::testing::LoopbackBlock;
+using zelin::testing::ScriptedDialogs;
+using zelin::testing::ScriptedPrompter;
+
+class MemoryStore final : public ManagerStore {
+ public:
+  std::vector<ServerConfig> servers;
+  int Load(ServerConfig* table, int capacity) override {
+    const int n = std::min(capacity, static_cast<int>(servers.size()));
+    std::copy_n(servers.begin(), n, table);
+    return n;
+  }
+  bool Save(const ServerConfig* table, int count, const ServerConfig*, int) override {
+    servers.assign(table, table + count);
+    return true;
+  }
+  int ReadInstallationType() override { return 0; }
+  void RemoveAllServers() override { servers.clear(); }
+};
+
+class LabTest : public ::testing::Test {
+ protected:
+  emulator::ServerSpec Server(uint16_t serial, uint8_t host, DeviceType type = 9476,
+                              std::string name = {}) {
+    emulator::ServerSpec s;
+    s.type = type;
+    s.serial = serial;
+    s.ip = block.Address(host);
+    s.netmask = Ipv4FromOctets(255, 255, 255, 0);
+    s.name = name.empty() ? "Lab" + std::to_string(serial) : std::move(name);
+    s.hardware = {0x02, 0x00, 0x00, 0x00, static_cast<uint8_t>(serial >> 8),
+                  static_cast<uint8_t>(serial)};
+    return s;
+  }
+
+  void StartLab(std::vector<emulator::ServerSpec> servers,
+                std::vector<emulator::OccupiedAddress> occupied = {}) {
+    emulator::LabSpec spec;
+    spec.broadcast = block.Broadcast();
+    spec.restart_ms = 500;
+    spec.servers = std::move(servers);
+    spec.occupied = std::move(occupied);
+    lab = std::make_unique<emulator::Lab>(std::move(spec), clock);
+    std::string error;
+    ASSERT_TRUE(lab->Start(&error)) << error;
+    const TransportOptions options{.interfaces = {block.Interface()},
+                                   .broadcast = block.Broadcast(),
+                                   .loopback_only = true};
+    transport = std::make_unique<Transport>(clock, prompter, Deliverable::Manager, options);
+    ASSERT_TRUE(transport->OpenTransport());
+  }
+
+  // A configured server in the store, as the entry of a lab server (or of none).
+  ServerConfig& Configure(uint16_t serial, uint8_t host, DeviceType type = 9476,
+                          std::string name = {}) {
+    ServerConfig c = zelin::testing::MakeEntry(
+        type, serial, (name.empty() ? "Cfg" + std::to_string(serial) : name).c_str(),
+        block.Address(host));
+    store.servers.push_back(c);
+    return store.servers.back();
+  }
+
+  // Loads the document (search, store, tree) for an installation type.
+  void LoadDoc(int type) {
+    doc = std::make_unique<CDaoViewDoc>(*transport, store, type, [] {});
+    doc->Load();
+    doc_host = std::make_unique<DocumentHost>(*doc);
+  }
+
+  // Selects the tree item of the entry with this serial number.
+  void Select(uint16_t serial) {
+    for (size_t i = 0; i < doc->tree().size(); ++i) {
+      if (doc->server(doc->tree()[i].server_index).serial_number == serial) {
+        doc->SelectTreeItem(static_cast<int>(i));
+        return;
+      }
+    }
+    ADD_FAILURE() << "no tree item for serial " << serial;
+  }
+
+  ServerRecord& Found(uint16_t serial) {
+    const int i = doc->found().FindSerial(serial);
+    EXPECT_GE(i, 0) << "serial " << serial << " not found";
+    return doc->found().records[static_cast<size_t>(std::max(i, 0))];
+  }
+
+  // Command codes of the UDP requests the server with this serial number took, in
+  // order (searches left out).
+  std::vector<int> Codes(uint16_t serial) const {
+    std::vector<int> out;
+    for (const auto& e : lab->Log()) {
+      if (e.proto != "udp" || e.code == wire::kSearch || e.ignored()) continue;
+      if (e.server == std::to_string(serial)) out.push_back(e.code);
+    }
+    return out;
+  }
+  static int Count(const std::vector<int>& codes, int code) {
+    return static_cast<int>(std::count(codes.begin(), codes.end(), code));
+  }
+
+  bool Shown(std::string_view text) const {
+    for (const auto& t : prompter.texts())
+      if (t == text) return true;
+    return false;
+  }
+
+  LoopbackBlock block;
+  ScaledClock clock{20};
+  ScriptedPrompter prompter;
+  ScriptedDialogs dialogs;
+  MemoryStore store;
+  std::unique_ptr<emulator::Lab> lab;
+  std::unique_ptr<Transport> transport;
+  std::unique_ptr<CDaoViewDoc> doc;
+  std::unique_ptr<DocumentHost> doc_host;
+};
+
+}  // namespace zelin::manager::testing

@@ -1,0 +1,228 @@
+// The Server Properties command against the emulated lab: what it reads from the
+// server and when, Cancel, OK with its relabelling and modified rule, and Save
+// Configuration after edits on every page.
+#include <gtest/gtest.h>
+
+#include "srvmanager/properties/core/properties_strings.hpp"
+#include "srvmanager/properties/core/property_sheet.hpp"
+#include "tests/srvmanager_properties/lab_fixture.hpp"
+
+namespace zelin::manager::testing {
+namespace {
+
+using zelin::testing::TypeGrant;
+
+class PropertiesTest : public LabTest {
+ protected:
+  // A QX404 with firmware carrying DHCP (on), one route and one access entry.
+  emulator::ServerSpec Rich(uint16_t serial, uint8_t host) {
+    emulator::ServerSpec s = Server(serial, host);
+    s.dhcp = 1;
+    s.routes = {{block.Address(1), Ipv4FromOctets(10, 1, 0, 0), Ipv4FromOctets(255, 255, 0, 0), 2}};
+    s.access = {{block.Address(0), Ipv4FromOctets(255, 255, 255, 0), 0x3}};
+    return s;
+  }
+  PropertiesOutcome Run() {
+    ServerPropertiesCommand command(*doc_host, dialogs);
+    return command.Run(doc->selected_server(), doc->selected_found());
+  }
+};
+
+TEST_F(PropertiesTest, SingleHostShowsTwoPagesAndReadsNoTables) {
+  StartLab({Rich(10, 10)});
+  Configure(10, 10);
+  LoadDoc(kInstallSingleHost);
+  Select(10);
+  lab->ClearLog();
+  int pages = 0;
+  dialogs.sheet = [&](CMyPropertySheet& s) {
+    pages = s.page_count();
+    return false;
+  };
+  const PropertiesOutcome out = Run();
+  EXPECT_TRUE(out.opened);
+  EXPECT_EQ(pages, 2);
+  EXPECT_EQ(Codes(10), std::vector<int>{wire::kDhcp});
+  EXPECT_EQ(doc->server(0).tables_changed, 1u);
+  EXPECT_EQ(doc->saved_server(0).tables_changed, 1u);
+  EXPECT_EQ(Found(10).dhcp, 1);
+  EXPECT_EQ(Found(10).access_total, 0);
+}
+
+TEST_F(PropertiesTest, TablesAreReadOnceUntilSaved) {
+  StartLab({Rich(10, 10)});
+  Configure(10, 10);
+  LoadDoc(kInstallCustom);
+  Select(10);
+  lab->ClearLog();
+  int pages = 0;
+  dialogs.sheet = [&](CMyPropertySheet& s) {
+    pages = s.page_count();
+    return false;
+  };
+  Run();
+  EXPECT_EQ(pages, 4);
+  EXPECT_EQ(Codes(10), (std::vector<int>{wire::kDhcp, wire::kGetRoutes, wire::kGetAccessList}));
+  const ServerRecord& r = Found(10);
+  ASSERT_EQ(r.access_total, 1);
+  EXPECT_EQ(r.access_table[0].port_mask, 0x3);
+  ASSERT_EQ(r.route_total, 1);
+  EXPECT_EQ(r.route_table[0].metric, 2);
+  // The saved copy holds the same tables, so nothing counts as changed yet.
+  EXPECT_FALSE(doc->ServerChanged(0));
+
+  lab->ClearLog();
+  Run();
+  EXPECT_TRUE(Codes(10).empty());
+  EXPECT_EQ(dialogs.sheets, 2);
+}
+
+TEST_F(PropertiesTest, CancelRestoresTheRecord) {
+  StartLab({Rich(10, 10)});
+  Configure(10, 10);
+  LoadDoc(kInstallMultiHost);
+  Select(10);
+  ServerRecord at_open;
+  dialogs.grant = TypeGrant("127.9.9.9", "");
+  dialogs.sheet = [&](CMyPropertySheet& s) {
+    at_open = Found(10);
+    s.general().name = "Changed";
+    s.general().address_text = "127.0.0.99";
+    EXPECT_TRUE(s.SetActivePage(2));
+    s.access_control()->Select({0, -1});
+    s.access_control()->AddIp();
+    EXPECT_TRUE(s.Ok());  // the pages changed the record ...
+    EXPECT_EQ(Found(10).name(), "Changed");
+    return false;         // ... and Cancel puts it back
+  };
+  const PropertiesOutcome out = Run();
+  EXPECT_FALSE(out.accepted);
+  const ServerRecord& r = Found(10);
+  EXPECT_EQ(r.search_reply, at_open.search_reply);
+  EXPECT_EQ(r.access_table, at_open.access_table);
+  EXPECT_EQ(r.access_total, 1);
+}
+
+TEST_F(PropertiesTest, OkRelabelsAndMarksModifiedOnlyOnChange) {
+  StartLab({Rich(10, 10)});
+  Configure(10, 10, 9476, "Lab10");  // the name the server reports
+  LoadDoc(kInstallSingleHost);
+  Select(10);
+  dialogs.sheet = [](CMyPropertySheet& s) { return s.Ok(); };
+  PropertiesOutcome out = Run();
+  EXPECT_TRUE(out.accepted);
+  EXPECT_FALSE(out.mark_modified);
+  EXPECT_EQ(out.tree_label, "Lab10(QX404)");
+
+  dialogs.sheet = [](CMyPropertySheet& s) {
+    s.general().name = "Renamed";
+    return s.Ok();
+  };
+  out = Run();
+  EXPECT_TRUE(out.mark_modified);
+  EXPECT_EQ(out.tree_label, "Renamed(QX404)");
+
+  // The password check box alone (a flags change) also counts.
+  Found(10).set_name("Lab10");
+  doc->server(0).set_name("Lab10");
+  dialogs.sheet = [](CMyPropertySheet& s) {
+    EXPECT_TRUE(s.SetActivePage(1));
+    s.password().auto_save = true;
+    return s.Ok();
+  };
+  out = Run();
+  EXPECT_TRUE(out.mark_modified);
+}
+
+TEST_F(PropertiesTest, RefusalsBeforeTheSheetOpens) {
+  emulator::ServerSpec s = Rich(10, 10);
+  s.faults.refuse = true;
+  StartLab({s, Server(11, 11, 8452)});
+  Configure(10, 10);
+  Configure(12, 12);  // not on the network
+  LoadDoc(kInstallCustom);
+
+  Select(12);
+  EXPECT_FALSE(Run().opened);
+  EXPECT_TRUE(Shown(PropertiesString(kPsNoServer)));
+
+  Select(10);
+  EXPECT_FALSE(Run().opened);
+  EXPECT_TRUE(Shown(PropertiesString(kPsGetDhcpError)));
+  EXPECT_EQ(doc->server(0).tables_changed, 0u);
+  EXPECT_EQ(dialogs.sheets, 0);
+}
+
+TEST_F(PropertiesTest, PasswordProtectedServerAsksFirst) {
+  emulator::ServerSpec s = Rich(10, 10);
+  s.password = "secret";
+  StartLab({s});
+  Configure(10, 10);
+  LoadDoc(kInstallSingleHost);
+  Select(10);
+  prompter.QueuePassword(std::nullopt);
+  EXPECT_FALSE(Run().opened);
+  prompter.QueuePassword("wrong");
+  prompter.QueuePassword("secret");
+  dialogs.sheet = [](CMyPropertySheet&) { return false; };
+  EXPECT_TRUE(Run().opened);
+  EXPECT_EQ(doc->server(0).password(), "secret");
+  EXPECT_TRUE(Shown("Password error!"));
+}
+
+// Edits on every page, then Save Configuration: exactly the write sequence goes out,
+// and the server applies it.
+TEST_F(PropertiesTest, SaveConfigurationSendsTheWriteSequence) {
+  StartLab({Rich(10, 10)});
+  Configure(10, 10);
+  LoadDoc(kInstallCustom);
+  Select(10);
+  dialogs.grant = TypeGrant("127.50.0.0", "255.255.0.0");
+  dialogs.add_port = [](AddPortDialog& d) {
+    d.selected[3] = true;
+    return true;
+  };
+  dialogs.gateway = [this](GatewaySettingsDialog& d) {
+    d.destination_text = "10.2.0.0";
+    d.gateway_text = AddressToText(block.Address(1));
+    d.netmask_text = "255.255.0.0";
+    d.metric_text = "4";
+    return d.Ok();
+  };
+  dialogs.sheet = [](CMyPropertySheet& s) {
+    s.general().name = "Edited";
+    s.general().dhcp_enable = false;
+    EXPECT_TRUE(s.SetActivePage(1));
+    s.password().new_password = s.password().confirm_password = "newpw";
+    EXPECT_TRUE(s.SetActivePage(2));
+    s.access_control()->SetView(AccessView::kByAddress);
+    s.access_control()->AddIp();
+    EXPECT_TRUE(s.SetActivePage(3));
+    s.advanced()->Add();
+    return s.Ok();
+  };
+  const PropertiesOutcome out = Run();
+  ASSERT_TRUE(out.accepted);
+  ASSERT_TRUE(out.mark_modified);
+  doc->SetModified(true);
+  lab->ClearLog();
+  EXPECT_TRUE(doc->SaveConfiguration());
+  EXPECT_EQ(Codes(10), (std::vector<int>{wire::kSetName, wire::kSetPassword, wire::kSetAddress,
+                                          wire::kAddRoute, wire::kAddRoute, wire::kSetAccessList,
+                                          wire::kSetPortKinds, wire::kDhcp,
+                                          wire::kSaveAndRestart}));
+  const auto state = lab->Snapshot(10);
+  ASSERT_TRUE(state.has_value());
+  EXPECT_EQ(state->applied.NameText(), "Edited");
+  EXPECT_EQ(state->applied.password, "newpw");
+  EXPECT_EQ(state->applied.dhcp, 0);
+  ASSERT_EQ(state->applied.access.size(), 2u);
+  EXPECT_EQ(state->applied.access[1],
+            (AccessEntry{Ipv4FromOctets(127, 50, 0, 0), Ipv4FromOctets(255, 255, 0, 0), 0x8}));
+  ASSERT_EQ(state->applied.routes.size(), 2u);
+  EXPECT_EQ(state->applied.routes[1].metric, 4);
+  EXPECT_EQ(doc->server(0).tables_changed, 0u);
+}
+
+}  // namespace
+}  // namespace zelin::manager::testing
