@@ -19,7 +19,8 @@ std::string ProgressText(const ServerRecord& r, const char* tail) {
   const std::string name = r.name();
   const std::string ip = AddressToText(r.ip_address());
   char text[256];
-  std::snprintf(text, sizeof text, "Server Name : %s \n\nSerial No.: %d\n\nServer IP address : %s \n\n%s",
+  std::snprintf(text, sizeof text,
+                "Server Name : %s \n\nSerial No.: %d\n\nServer IP address : %s \n\n%s",
                 name.c_str(), static_cast<int>(r.serial_number()), ip.c_str(), tail);
   return text;
 }

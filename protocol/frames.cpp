@@ -112,22 +112,34 @@ namespace {
 // Request length of an authenticated command, 0 for codes that are not one.
 size_t AuthRequestSize(const ServerRecord& r, uint8_t code) {
   switch (code) {
-    case kSetAddress: return kSetAddressSize;
-    case kSaveAndRestart: return kSaveAndRestartSize;
-    case kSetName: return kSetNameSize;
-    case kSetPortKinds: return kSetPortKindsSize;
-    case kSetPassword: return kSetPasswordSize;
-    case kAddRoute: return kAddRouteSize;
-    case kGetRoutes: return kGetRoutesSize;
-    case kGetAccessList: return kGetAccessListSize;
+    case kSetAddress:
+      return kSetAddressSize;
+    case kSaveAndRestart:
+      return kSaveAndRestartSize;
+    case kSetName:
+      return kSetNameSize;
+    case kSetPortKinds:
+      return kSetPortKindsSize;
+    case kSetPassword:
+      return kSetPasswordSize;
+    case kAddRoute:
+      return kAddRouteSize;
+    case kGetRoutes:
+      return kGetRoutesSize;
+    case kGetAccessList:
+      return kGetAccessListSize;
     case kSetAccessList: {
       const size_t count = std::min<size_t>(r.access_count, kTableCapacity);
       return kSetAccessListBaseSize + kAccessEntrySize * count;
     }
-    case kCheckAddress: return kCheckAddressSize;
-    case kLogin: return kLoginSize;
-    case kDhcp: return kDhcpSize;
-    default: return 0;
+    case kCheckAddress:
+      return kCheckAddressSize;
+    case kLogin:
+      return kLoginSize;
+    case kDhcp:
+      return kDhcpSize;
+    default:
+      return 0;
   }
 }
 

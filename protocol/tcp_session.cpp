@@ -33,7 +33,9 @@ int WaitFor(int fd, short events, int64_t real_ms) {
 TcpSession::TcpSession(Clock& clock, Prompter& prompter, const TransportOptions& options)
     : clock_(clock), prompter_(prompter), options_(options) {}
 
-TcpSession::~TcpSession() { Close(); }
+TcpSession::~TcpSession() {
+  Close();
+}
 
 void TcpSession::Close() {
   if (fd_ >= 0) ::close(fd_);

@@ -40,7 +40,9 @@ std::optional<Ipv4> ParseAddress(std::string_view text) {
   return TextToAddress(t);
 }
 
-int PollMs(int64_t ms) { return static_cast<int>(std::clamp<int64_t>(ms, 0, INT_MAX)); }
+int PollMs(int64_t ms) {
+  return static_cast<int>(std::clamp<int64_t>(ms, 0, INT_MAX));
+}
 
 }  // namespace
 
@@ -111,7 +113,9 @@ Transport::Transport(Clock& clock, Prompter& prompter, Deliverable who, Transpor
   sockets_.fill(kNoSocket);
 }
 
-Transport::~Transport() { CloseTransport(); }
+Transport::~Transport() {
+  CloseTransport();
+}
 
 bool Transport::OpenTransport(uint16_t first_local_port) {
   CloseTransport();
@@ -176,8 +180,8 @@ void Transport::CloseTransport() {
 }
 
 bool Transport::AdoptSockets(const int* sockets, const Ipv4* local_addresses, int count) {
-  if (count < 0 || count > kMaxInterfaces || (count > 0 && (sockets == nullptr ||
-                                                             local_addresses == nullptr)))
+  if (count < 0 || count > kMaxInterfaces ||
+      (count > 0 && (sockets == nullptr || local_addresses == nullptr)))
     return false;
   CloseTransport();
   sockets_.fill(kNoSocket);
@@ -193,7 +197,9 @@ bool Transport::AdoptSockets(const int* sockets, const Ipv4* local_addresses, in
   return true;
 }
 
-void Transport::SetDestination(Ipv4 address) { destination_ = address; }
+void Transport::SetDestination(Ipv4 address) {
+  destination_ = address;
+}
 
 uint16_t Transport::local_port(int slot) const {
   if (slot < 0 || slot >= kSlots) return 0;

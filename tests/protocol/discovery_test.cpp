@@ -24,10 +24,10 @@ using Datagrams = std::vector<std::vector<uint8_t>>;
 class DiscoveryTest : public ::testing::Test {
  protected:
   std::unique_ptr<Transport> Open(Deliverable who = Deliverable::Manager) {
-    auto t = std::make_unique<Transport>(
-        clock, prompter, who,
-        TransportOptions{.interfaces = {block.Interface()}, .broadcast = block.Broadcast(),
-                         .loopback_only = true});
+    auto t = std::make_unique<Transport>(clock, prompter, who,
+                                         TransportOptions{.interfaces = {block.Interface()},
+                                                          .broadcast = block.Broadcast(),
+                                                          .loopback_only = true});
     EXPECT_TRUE(t->OpenTransport());
     return t;
   }
@@ -101,7 +101,7 @@ TEST_F(DiscoveryTest, MalformedRepliesAreSkippedAndAWrongSequenceIsReported) {
     error_status[1] = 3;
     auto monitor_only = SearchReply({.type = 769, .serial = 10});
     auto wrong_sequence = SearchReply({.serial = 11, .sequence = 5});
-    return Datagrams{short_one, long_one,     wrong_code,     error_status,
+    return Datagrams{short_one,    long_one,       wrong_code, error_status,
                      monitor_only, wrong_sequence, good};
   });
   auto t = Open();

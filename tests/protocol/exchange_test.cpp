@@ -25,10 +25,10 @@ using E = LastCommandError;
 class ExchangeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    t = std::make_unique<Transport>(
-        clock, prompter, Deliverable::Manager,
-        TransportOptions{.interfaces = {block.Interface()}, .broadcast = block.Broadcast(),
-                         .loopback_only = true});
+    t = std::make_unique<Transport>(clock, prompter, Deliverable::Manager,
+                                    TransportOptions{.interfaces = {block.Interface()},
+                                                     .broadcast = block.Broadcast(),
+                                                     .loopback_only = true});
     ASSERT_TRUE(t->OpenTransport());
     record = testing::Record({.ip = block.Address(10)});
     record.socket = t->socket(0);

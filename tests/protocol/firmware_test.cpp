@@ -55,7 +55,9 @@ class FirmwareServer {
     ::close(listen_fd_);
   }
 
-  void Start() { thread_ = std::thread([this] { Run(); }); }
+  void Start() {
+    thread_ = std::thread([this] { Run(); });
+  }
   void Join() {
     if (thread_.joinable()) thread_.join();
   }
@@ -106,10 +108,10 @@ class FirmwareServer {
 class FirmwareTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    t = std::make_unique<Transport>(
-        clock, prompter, Deliverable::Manager,
-        TransportOptions{.interfaces = {block.Interface()}, .broadcast = block.Broadcast(),
-                         .loopback_only = true});
+    t = std::make_unique<Transport>(clock, prompter, Deliverable::Manager,
+                                    TransportOptions{.interfaces = {block.Interface()},
+                                                     .broadcast = block.Broadcast(),
+                                                     .loopback_only = true});
     record = testing::Record({.serial = 4660, .name = "Lab", .ip = block.Address(10)});
     record.password = "pw";
     dir = std::filesystem::temp_directory_path() /
@@ -192,13 +194,16 @@ TEST_F(FirmwareTest, LoginAndHandshakeFailures) {
     bool shown;
   };
   const std::vector<Case> cases = {
-      {"refused login", &FirmwareServer::login_result, Hex("00 00"), DownloadResult::kLoginRefused, false},
-      {"long login result", &FirmwareServer::login_result, Hex("00 01 00"), DownloadResult::kLoginRefused, false},
+      {"refused login", &FirmwareServer::login_result, Hex("00 00"), DownloadResult::kLoginRefused,
+       false},
+      {"long login result", &FirmwareServer::login_result, Hex("00 01 00"),
+       DownloadResult::kLoginRefused, false},
       {"7-byte challenge", &FirmwareServer::challenge, Hex("14 04 01 02 03 04 05"),
        DownloadResult::kNoChallengeOrReady, false},
       {"wrong challenge tag", &FirmwareServer::challenge, Hex("14 05 01 02 03 04"),
        DownloadResult::kNoChallengeOrReady, false},
-      {"not ready", &FirmwareServer::ready, Hex("0d 01"), DownloadResult::kNoChallengeOrReady, false},
+      {"not ready", &FirmwareServer::ready, Hex("0d 01"), DownloadResult::kNoChallengeOrReady,
+       false},
       {"bad verdict", &FirmwareServer::verdict, Hex("0d 02"), DownloadResult::kNoVerdict, true},
   };
   for (const auto& c : cases) {

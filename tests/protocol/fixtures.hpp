@@ -82,8 +82,8 @@ inline std::vector<uint8_t> ReplyTo(Bytes request, size_t size, uint8_t status,
   b[5] = request[5];
   std::copy(next_nonce.begin(), next_nonce.end(), b.begin() + 6);
   // Device type and serial: from the authenticated header (22-25) or the short one (6-9).
-  const size_t id = request.size() >= wire::kAuthHeaderSize ? wire::kAuthDeviceType
-                                                            : wire::kShortDeviceType;
+  const size_t id =
+      request.size() >= wire::kAuthHeaderSize ? wire::kAuthDeviceType : wire::kShortDeviceType;
   std::copy_n(request.begin() + static_cast<ptrdiff_t>(id), 4, b.begin() + 10);
   return b;
 }

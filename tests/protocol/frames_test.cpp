@@ -31,8 +31,12 @@ V Build(const ServerRecord& r, uint8_t code, uint32_t t = 0) {
 // from the documented inputs: password characters, then the 4 nonce bytes).
 V AuthHeader(uint8_t code, size_t total, const ServerRecord& r) {
   const Md5Digest d = Md5({AsBytes(r.password), Bytes(r.nonce)});
-  V h = {code, 0, static_cast<uint8_t>(total >> 8), static_cast<uint8_t>(total),
-         static_cast<uint8_t>(r.sequence), static_cast<uint8_t>(r.sequence >> 8)};
+  V h = {code,
+         0,
+         static_cast<uint8_t>(total >> 8),
+         static_cast<uint8_t>(total),
+         static_cast<uint8_t>(r.sequence),
+         static_cast<uint8_t>(r.sequence >> 8)};
   h.insert(h.end(), d.begin(), d.end());
   const V id = Hex("03 03 34 12");  // type 771, serial 0x1234, little-endian
   h.insert(h.end(), id.begin(), id.end());
@@ -98,16 +102,15 @@ TEST(RequestFrames, ConfigurationPayloads) {
   r.sequence = 2;
   r.set_ip_address(Ipv4FromOctets(192, 168, 1, 10));
   r.set_netmask(Ipv4FromOctets(255, 255, 255, 0));
-  EXPECT_EQ(Build(r, wire::kSetAddress), Cat({AuthHeader(0x33, 34, r), Hex("c0 a8 01 0a ff ff ff 00")}));
+  EXPECT_EQ(Build(r, wire::kSetAddress),
+            Cat({AuthHeader(0x33, 34, r), Hex("c0 a8 01 0a ff ff ff 00")}));
   EXPECT_EQ(Build(r, wire::kCheckAddress), Cat({AuthHeader(0x3d, 30, r), Hex("c0 a8 01 0a")}));
 
   r.set_name("abc");
-  EXPECT_EQ(Build(r, wire::kSetName),
-            Cat({AuthHeader(0x36, 56, r), Hex("61 62 63"), V(27, ' ')}));
+  EXPECT_EQ(Build(r, wire::kSetName), Cat({AuthHeader(0x36, 56, r), Hex("61 62 63"), V(27, ' ')}));
 
   for (size_t p = 0; p < 16; ++p) r.set_port_kind(p, static_cast<uint8_t>(p < 8 ? 2 : 18));
-  EXPECT_EQ(Build(r, wire::kSetPortKinds),
-            Cat({AuthHeader(0x37, 42, r), V(8, 2), V(8, 18)}));
+  EXPECT_EQ(Build(r, wire::kSetPortKinds), Cat({AuthHeader(0x37, 42, r), V(8, 2), V(8, 18)}));
 
   r.route_to_send = {Ipv4FromOctets(10, 0, 0, 1), Ipv4FromOctets(10, 1, 0, 0),
                      Ipv4FromOctets(255, 255, 0, 0), 0xFFFF};

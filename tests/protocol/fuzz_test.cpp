@@ -17,18 +17,22 @@ class Fuzz {
  public:
   explicit Fuzz(uint32_t seed) : rng_(seed) {}
 
-  uint32_t Next(uint32_t bound) { return std::uniform_int_distribution<uint32_t>(0, bound - 1)(rng_); }
+  uint32_t Next(uint32_t bound) {
+    return std::uniform_int_distribution<uint32_t>(0, bound - 1)(rng_);
+  }
 
   // A heap block of exactly the chosen size, so that a read past it is caught.
   std::vector<uint8_t> Bytes() {
-    static const size_t kSizes[] = {0, 1, 5, 6, 9, 10, 13, 14, 17, 18, 19, 21, 22, 23, 24, 27,
-                                    28, 33, 34, 85, 86, 87, 423, 424, 425, 583, 584, 585, 2048};
+    static const size_t kSizes[] = {0,  1,  5,   6,   9,   10,  13,  14,  17,  18,
+                                    19, 21, 22,  23,  24,  27,  28,  33,  34,  85,
+                                    86, 87, 423, 424, 425, 583, 584, 585, 2048};
     const size_t size = Next(4) == 0 ? Next(2049) : kSizes[Next(std::size(kSizes))];
     std::vector<uint8_t> b(size);
     for (auto& x : b) x = static_cast<uint8_t>(Next(256));
     // Plausible headers often enough to get past the first checks.
     if (size > 1 && Next(2) == 0) b[1] = 0;
-    if (size > 0 && Next(2) == 0) b[0] = static_cast<uint8_t>(kCodes[Next(std::size(kCodes))] | 0x80);
+    if (size > 0 && Next(2) == 0)
+      b[0] = static_cast<uint8_t>(kCodes[Next(std::size(kCodes))] | 0x80);
     if (size >= 24 && Next(2) == 0) {
       PutLe16(b, 18, static_cast<uint16_t>(Next(80)));
       PutLe16(b, 20, static_cast<uint16_t>(Next(80)));
@@ -37,8 +41,8 @@ class Fuzz {
     return b;
   }
 
-  static constexpr uint8_t kCodes[] = {0x01, 0x31, 0x32, 0x33, 0x35, 0x36, 0x37, 0x38,
-                                       0x39, 0x3A, 0x3B, 0x3C, 0x3D, 0x41, 0x45, 0x00, 0xFF};
+  static constexpr uint8_t kCodes[] = {0x01, 0x31, 0x32, 0x33, 0x35, 0x36, 0x37, 0x38, 0x39,
+                                       0x3A, 0x3B, 0x3C, 0x3D, 0x41, 0x45, 0x00, 0xFF};
 
  private:
   std::mt19937 rng_;
@@ -84,7 +88,8 @@ TEST(FuzzTest, SearchRepliesAndTcpMessages) {
     auto bytes = f.Bytes();
     if (f.Next(3) == 0) {
       bytes = testing::SearchReply({});
-      for (size_t i = 28; i < 58; ++i) bytes[i] = static_cast<uint8_t>(f.Next(3) == 0 ? ' ' : f.Next(256));
+      for (size_t i = 28; i < 58; ++i)
+        bytes[i] = static_cast<uint8_t>(f.Next(3) == 0 ? ' ' : f.Next(256));
     }
     if (frames::IsSearchReplyShape(bytes, bytes.size())) {
       frames::CleanSearchReplyName(bytes);
@@ -119,7 +124,8 @@ TEST(FuzzTest, RequestsFromHostileRecords) {
     LastCommandError e = LastCommandError::kNone;
     const auto request = frames::BuildRequest(r, code, f.Next(0xFFFFFFFFu), &e);
     if (!request) {
-      EXPECT_TRUE(e == LastCommandError::kPasswordTooLong || e == LastCommandError::kUnknownCommand);
+      EXPECT_TRUE(e == LastCommandError::kPasswordTooLong ||
+                  e == LastCommandError::kUnknownCommand);
       continue;
     }
     ASSERT_GE(request->size(), 10u);

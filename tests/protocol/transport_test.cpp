@@ -44,8 +44,8 @@ class PortHolder {
 class TransportTest : public ::testing::Test {
  protected:
   std::unique_ptr<Transport> Make(std::vector<Ipv4> interfaces, bool with_broadcast = true) {
-    TransportOptions o{.interfaces = std::move(interfaces), .broadcast = std::nullopt,
-                       .loopback_only = true};
+    TransportOptions o{
+        .interfaces = std::move(interfaces), .broadcast = std::nullopt, .loopback_only = true};
     if (with_broadcast) o.broadcast = block.Broadcast();
     return std::make_unique<Transport>(clock, prompter, Deliverable::Manager, o);
   }
@@ -210,7 +210,8 @@ TEST(TransportOptionsTest, ReadFromTheEnvironment) {
 
 TEST(SocketErrorTextTest, KnownCodesOnly) {
   EXPECT_EQ(SocketErrorText(EMFILE), "No more socket descriptors are available.");
-  EXPECT_EQ(SocketErrorText(ENOBUFS), "No buffer space is available. The socket cannot be created.");
+  EXPECT_EQ(SocketErrorText(ENOBUFS),
+            "No buffer space is available. The socket cannot be created.");
   EXPECT_EQ(SocketErrorText(EALREADY), SocketErrorText(EINPROGRESS));
   EXPECT_EQ(SocketErrorText(ENOTSOCK), "Socket operation on non-socket.");
   EXPECT_EQ(SocketErrorText(ECONNREFUSED), "");

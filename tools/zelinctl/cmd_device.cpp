@@ -76,8 +76,8 @@ Parsed Parse(const Args& args, std::set<std::string> valued, std::set<std::strin
 }
 
 std::optional<Ipv4> ParseAddress(const std::string& text) {
-  if (text.empty() || std::count(text.begin(), text.end(), '.') != 3 ||
-      !IsValidAddressText(text) || text == "...")
+  if (text.empty() || std::count(text.begin(), text.end(), '.') != 3 || !IsValidAddressText(text) ||
+      text == "...")
     return std::nullopt;
   return TextToAddress(text);
 }
@@ -172,8 +172,7 @@ void PrintTable(const ServerList& list, int first, int count) {
 
 // Serial number argument: decimal, 0..65535.
 std::optional<uint16_t> ParseSerial(const std::string& text) {
-  if (text.empty() || text.size() > 5 ||
-      text.find_first_not_of("0123456789") != std::string::npos)
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
     return std::nullopt;
   const long v = std::strtol(text.c_str(), nullptr, 10);
   if (v > 65535) return std::nullopt;
@@ -210,7 +209,8 @@ int RunSearch(const Args& args) {
   SearchServers(*s.transport, s.list, 1);
   if (p.flags.count("--json") != 0) {
     nlohmann::json out = nlohmann::json::array();
-    for (int i = 0; i < s.list.count; ++i) out.push_back(ToJson(s.list.records[static_cast<size_t>(i)]));
+    for (int i = 0; i < s.list.count; ++i)
+      out.push_back(ToJson(s.list.records[static_cast<size_t>(i)]));
     std::printf("%s\n", out.dump(2).c_str());
   } else {
     PrintTable(s.list, 0, s.list.count);
@@ -271,8 +271,8 @@ int RunLocate(const Args& args) {
 // --- set -----------------------------------------------------------------------
 
 int RunSet(const Args& args) {
-  const Parsed p = Parse(
-      args, {"--name", "--ip", "--netmask", "--password", "--current-password"}, {});
+  const Parsed p =
+      Parse(args, {"--name", "--ip", "--netmask", "--password", "--current-password"}, {});
   const auto serial = p.positional.size() == 1 ? ParseSerial(p.positional[0]) : std::nullopt;
   if (p.help || !p.error.empty() || !serial)
     return Usage(p,
@@ -324,8 +324,7 @@ int RunSet(const Args& args) {
   }
   auto step = [&](uint8_t code, const char* what, int timeout) {
     if (Command(t, *r, code, timeout)) return true;
-    std::fprintf(stderr, "zelinctl: %s failed (error %d)\n", what,
-                 static_cast<int>(t.last_error));
+    std::fprintf(stderr, "zelinctl: %s failed (error %d)\n", what, static_cast<int>(t.last_error));
     return false;
   };
   if (name != nullptr) {
@@ -375,8 +374,8 @@ class TerminalProgress final : public ProgressWindow {
     std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
   }
   void Draw() const {
-    std::fprintf(stderr, "\r[%-40s] %3d%%", std::string(static_cast<size_t>(steps_) * 4, '#').c_str(),
-                 steps_ * 10);
+    std::fprintf(stderr, "\r[%-40s] %3d%%",
+                 std::string(static_cast<size_t>(steps_) * 4, '#').c_str(), steps_ * 10);
     std::fflush(stderr);
   }
   int steps_ = 0;
