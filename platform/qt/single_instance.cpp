@@ -90,6 +90,10 @@ bool InstanceChannel::Listen() {
   return true;
 }
 
+void InstanceChannel::Close() {
+  if (server_ != nullptr) server_->close();
+}
+
 void InstanceChannel::OnConnection() {
   while (QLocalSocket* socket = server_->nextPendingConnection()) {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);

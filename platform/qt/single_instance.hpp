@@ -49,6 +49,8 @@ class InstanceChannel : public QObject {
   // Starts listening (removing a stale channel file that nobody answers on). False
   // when another program already answers on it, or the channel cannot be opened.
   bool Listen();
+  // Stops listening (the program's window is going away).
+  void Close();
   const QString& title() const { return title_; }
 
  signals:

@@ -1,0 +1,319 @@
+// The manager's Qt main window offscreen over an emulated lab and a hive file, and
+// the srvmanager program's Release and second-instance courses as processes.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolBar>
+
+#include <filesystem>
+
+#include "platform/qt/single_instance.hpp"
+#include "srvmanager/core/registry_store.hpp"
+#include "srvmanager/core/startup.hpp"
+#include "srvmanager/core/strings.hpp"
+#include "srvmanager/gui/dialogs.hpp"
+#include "srvmanager/gui/icons.hpp"
+#include "srvmanager/gui/main_frame.hpp"
+#include "srvmanager/gui/views.hpp"
+#include "store/server_store.hpp"
+#include "tests/srvmanager/lab_fixture.hpp"
+#include "ui/snapshot.hpp"
+
+// Fontconfig keeps its caches until exit.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
+namespace zelin::manager::testing {
+namespace {
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "srvmanager_gui_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+bool SameIcon(const QIcon& a, const QIcon& b) {
+  return a.pixmap(16, 16).toImage() == b.pixmap(16, 16).toImage();
+}
+
+// Runs the event loop until `done` or about 20 s of real time.
+template <typename F>
+bool SpinUntil(F done) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < 20000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  return done();
+}
+
+class GuiTest : public LabDocTest {
+ protected:
+  void SetUp() override {
+    App();
+    LabDocTest::SetUp();
+    ASSERT_TRUE(dir_.isValid());
+    hive_path_ = std::filesystem::path(dir_.path().toStdString()) / "registry.reg";
+  }
+
+  // Writes `entries` and the installation type into the hive file.
+  void WriteHive(int type, const std::vector<ServerConfig>& entries) {
+    HiveFile hive(hive_path_);
+    ASSERT_TRUE(WriteInstallationType(hive, type));
+    ASSERT_TRUE(SaveServerStore(hive, entries, {}));
+  }
+
+  CMainFrame& OpenFrame(int type, CMainFrame::WizardRunner wizard = {}) {
+    hive_store_ = std::make_unique<HiveManagerStore>(hive_path_);
+    doc_ = std::make_unique<CDaoViewDoc>(*transport_, *hive_store_, type, [] {});
+    doc_->Load();
+    frame_ = std::make_unique<CMainFrame>(*doc_, ui::ToQString(MainTitle(type)), std::move(wizard));
+    frame_->show();
+    frame_->InitialUpdate(false);
+    return *frame_;
+  }
+
+  QTreeWidgetItem* ServerItem(int i) { return frame_->tree()->topLevelItem(0)->child(i); }
+
+  // Selects port row `row` of server item `item` with the port list active.
+  void SelectPort(int item, int row) {
+    frame_->tree()->setCurrentItem(ServerItem(item));
+    frame_->list()->setCurrentItem(frame_->list()->topLevelItem(row));
+    frame_->SetActiveView(ActiveView::PortList);
+  }
+
+  // Answers the next Map Port dialog with COM `selection`, consecutive or not.
+  void AnswerMapPort(int selection, bool consecutive) {
+    QTimer::singleShot(0, [selection, consecutive] {
+      auto* d = qobject_cast<MapPortDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(d, nullptr);
+      d->map_to()->setCurrentIndex(selection);
+      d->consecutive()->setChecked(consecutive);
+      d->accept();
+    });
+  }
+
+  void TearDown() override {
+    if (frame_) {
+      doc_->SetModified(false);
+      frame_->hide();
+    }
+    frame_.reset();
+    LabDocTest::TearDown();
+  }
+
+  QTemporaryDir dir_;
+  std::filesystem::path hive_path_;
+  std::unique_ptr<HiveManagerStore> hive_store_;
+  std::unique_ptr<CMainFrame> frame_;
+};
+
+TEST_F(GuiTest, StartUpShowsServersWithIconsAndPortRows) {
+  StartLab({LabServer(101, "north", Addr(10), 9476), LabServer(102, "south", Addr(11), 776)});
+  WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "south", Addr(11), 776),
+                         MakeEntry(103, "gone", Addr(12))});
+  CMainFrame& frame = OpenFrame(kMultiHost);
+  EXPECT_EQ(frame.windowTitle(), "Zelin Server Manager - Multi-Host");
+  QTreeWidgetItem* root = frame.tree()->topLevelItem(0);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->text(0), "Zelin Server Pro");
+  ASSERT_EQ(root->childCount(), 3);
+  EXPECT_EQ(root->child(0)->text(0), "north(QX404)");
+  EXPECT_EQ(root->child(1)->text(0), "south(VR-18)");
+  EXPECT_EQ(root->child(2)->text(0), "gone");
+  EXPECT_TRUE(SameIcon(root->child(0)->icon(0), StripIcon(kIconOnline)));
+  EXPECT_TRUE(SameIcon(root->child(2)->icon(0), StripIcon(kIconOffline)));
+  EXPECT_EQ(frame.active_view(), ActiveView::PortList);
+  EXPECT_EQ(frame.list()->topLevelItemCount(), 0);  // nothing selected yet
+
+  frame.tree()->setCurrentItem(root->child(1));
+  ASSERT_EQ(frame.list()->topLevelItemCount(), 8);
+  EXPECT_EQ(frame.list()->headerItem()->text(1), "     COM         ");
+  EXPECT_EQ(frame.list()->topLevelItem(7)->text(0), "   8");
+  EXPECT_EQ(frame.list()->topLevelItem(7)->text(1), "---");
+  EXPECT_EQ(frame.list()->topLevelItem(7)->text(2), "Available");
+
+  // The toolbar in its order, with the tool tips of the command strings.
+  auto* bar = frame.findChild<QToolBar*>("toolbar");
+  ASSERT_NE(bar, nullptr);
+  std::vector<int> order;
+  for (QAction* a : bar->actions()) order.push_back(a->isSeparator() ? 0 : a->data().toInt());
+  EXPECT_EQ(order, (std::vector<int>{kCmdSaveConfiguration, kCmdAddServerWizard, kCmdDeleteServer, 0,
+                                     kCmdMapPort, kCmdUnMapPort, 0, kCmdServerProperties,
+                                     kCmdUpgradeFirmware, 0, 0}));
+  EXPECT_EQ(frame.action(kCmdDeleteServer)->toolTip(), "Delete Server");
+  EXPECT_EQ(frame.action(kCmdDeleteServer)->statusTip(), "Delete a server ");
+  // Enabling follows the active view.
+  frame.SetActiveView(ActiveView::Tree);
+  EXPECT_TRUE(frame.action(kCmdDeleteServer)->isEnabled());
+  EXPECT_FALSE(frame.action(kCmdMapPort)->isEnabled());
+  EXPECT_FALSE(frame.action(kCmdSaveConfiguration)->isEnabled());
+}
+
+TEST_F(GuiTest, MappingThroughTheDialogAndSavingWritesStoreAndDeviceEntries) {
+  StartLab({LabServer(101, "north", Addr(10), 9476)});
+  WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10))});
+  CMainFrame& frame = OpenFrame(kMultiHost);
+  SelectPort(0, 0);
+  ASSERT_TRUE(frame.action(kCmdMapPort)->isEnabled());
+  AnswerMapPort(5, true);
+  frame.action(kCmdMapPort)->trigger();
+  EXPECT_EQ(frame.list()->topLevelItem(0)->text(1), "COM5");
+  EXPECT_EQ(frame.list()->topLevelItem(3)->text(1), "COM8");
+  EXPECT_TRUE(SameIcon(frame.list()->topLevelItem(0)->icon(0), StripIcon(kIconMappedPort)));
+  ASSERT_TRUE(frame.action(kCmdSaveConfiguration)->isEnabled());
+
+  frame.action(kCmdSaveConfiguration)->trigger();  // the scripted prompter answers Yes
+  EXPECT_FALSE(frame.action(kCmdSaveConfiguration)->isEnabled());
+
+  HiveFile hive(hive_path_);
+  std::array<ServerConfig, 32> table{};
+  ASSERT_EQ(LoadServerStore(hive, table), 1);
+  EXPECT_EQ(table[0].port_mapped, (std::array<uint8_t, 16>{1, 1, 1, 1}));
+  EXPECT_EQ(table[0].com_number[3], 8);
+  MemoryRegistry reg;
+  ASSERT_TRUE(hive.Load(reg));
+  const auto key = FindServerKey(reg, 101);
+  ASSERT_TRUE(key);
+  const std::string port = RegJoin(RegJoin(kParametersKey, *key), "Port0003");
+  const auto driver = reg.ReadString(port, "PortDriver");
+  ASSERT_TRUE(driver);
+  EXPECT_TRUE(reg.KeyExists(RegJoin("Enum\\Root", *driver)));
+  EXPECT_EQ(reg.ReadDword(port, "PortFlag").value_or(0), 1u);
+}
+
+TEST_F(GuiTest, AddServerStartOpensTheWizardOnceAfterTheTreeIsFilled) {
+  StartLab({LabServer(101, "north", Addr(10))});
+  WriteHive(kCustom, {});
+  size_t tree_size_at_call = 99;
+  CMainFrame& frame = OpenFrame(kCustom, [&](WizardArguments* args) {
+    tree_size_at_call = frame_->tree()->topLevelItem(0)->childCount();
+    EXPECT_EQ(args->interface_count, 1);
+    EXPECT_EQ(args->found->count, 1);
+    ServerConfig added = MakeEntry(101, "north", Addr(10));
+    added.write_state = kWriteAlways;
+    args->configuration[*args->configuration_count] = added;
+    ++*args->configuration_count;
+    return 1;
+  });
+  frame.InitialUpdate(true);
+  EXPECT_EQ(frame.wizard_runs(), 0);  // posted, not run at once
+  ASSERT_TRUE(SpinUntil([&] { return frame.wizard_runs() == 1; }));
+  EXPECT_EQ(tree_size_at_call, 0u);
+  EXPECT_TRUE(doc_->modified());
+  ASSERT_EQ(frame.tree()->topLevelItem(0)->childCount(), 1);
+  EXPECT_EQ(frame.tree()->topLevelItem(0)->child(0)->text(0), "north(QX404)");
+  EXPECT_TRUE(frame.action(kCmdSaveConfiguration)->isEnabled());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(frame.wizard_runs(), 1);
+}
+
+TEST_F(GuiTest, ScreenshotOfTheMainWindow) {
+  StartLab({LabServer(101, "lab-north", Addr(10), 9476), LabServer(102, "lab-south", Addr(11), 771),
+            LabServer(103, "lab-east", Addr(12), 9752)});
+  WriteHive(kCustom, {MakeEntry(101, "lab-north", Addr(10)), MakeEntry(102, "lab-south", Addr(11), 771),
+                      MakeEntry(103, "lab-east", Addr(12), 9752), MakeEntry(104, "lab-west", Addr(13))});
+  CMainFrame& frame = OpenFrame(kCustom);
+  SelectPort(1, 0);
+  AnswerMapPort(3, true);
+  frame.action(kCmdMapPort)->trigger();
+  SelectPort(1, 2);
+  const QString path = QStringLiteral(ZELIN_BUILD_DIR "/screenshots/srvmanager/main_window.png");
+  ASSERT_TRUE(ui::SaveWidgetPng(&frame, path));
+  EXPECT_TRUE(QFileInfo::exists(path));
+}
+
+// --- the program as a process ------------------------------------------------------------
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    ASSERT_TRUE(dir_.isValid());
+    hive_ = dir_.filePath("registry.reg");
+    env_ = QProcessEnvironment::systemEnvironment();
+    env_.insert("ZELIN_REGISTRY", hive_);
+    env_.insert("ZELIN_RUNTIME_DIR", dir_.path());
+    env_.insert("ZELIN_LOOPBACK_ONLY", "1");
+    env_.insert("ZELIN_INTERFACES", "127.0.0.1");
+    env_.insert("ZELIN_BROADCAST", "127.0.0.255");
+    env_.insert("QT_QPA_PLATFORM", "offscreen");
+    qputenv("ZELIN_RUNTIME_DIR", dir_.path().toLocal8Bit());
+  }
+  void TearDown() override { qunsetenv("ZELIN_RUNTIME_DIR"); }
+
+  // Runs srvmanager with `arguments` while this process keeps serving its channels.
+  int Run(const QStringList& arguments) {
+    QProcess p;
+    p.setProcessEnvironment(env_);
+    p.start(QStringLiteral(ZELIN_SRVMANAGER_PATH), arguments);
+    EXPECT_TRUE(p.waitForStarted());
+    EXPECT_TRUE(SpinUntil([&] { return p.state() == QProcess::NotRunning; }));
+    if (p.state() != QProcess::NotRunning) {
+      p.kill();
+      p.waitForFinished();
+    }
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  }
+
+  QTemporaryDir dir_;
+  QString hive_;
+  QProcessEnvironment env_;
+};
+
+TEST_F(ProgramTest, ReleaseEmptiesTheStoreAndClosesOtherSuiteWindows) {
+  {
+    HiveFile hive(hive_.toStdString());
+    ASSERT_TRUE(WriteInstallationType(hive, 2));
+    ServerConfig e = MakeEntry(7, "x", Ipv4FromOctets(127, 0, 0, 10));
+    e.port_mapped[0] = 1;
+    e.com_number[0] = 3;
+    ASSERT_TRUE(SaveServerStore(hive, std::vector<ServerConfig>{e}, {}));
+  }
+  platform_qt::InstanceChannel monitor(QStringLiteral("Zelin Server Monitor - lab.mnt"));
+  platform_qt::InstanceChannel uninstall(QStringLiteral("Zelin Server Pro Uninstall"));
+  ASSERT_TRUE(monitor.Listen());
+  ASSERT_TRUE(uninstall.Listen());
+  int monitor_closes = 0, uninstall_closes = 0;
+  QObject::connect(&monitor, &platform_qt::InstanceChannel::closeRequested, [&] {
+    ++monitor_closes;
+    monitor.Close();  // the window closes, its channel goes
+  });
+  QObject::connect(&uninstall, &platform_qt::InstanceChannel::closeRequested,
+                   [&] { ++uninstall_closes; });
+
+  EXPECT_EQ(Run({QStringLiteral("RELEASE")}), 0);
+  EXPECT_GE(monitor_closes, 1);
+  EXPECT_EQ(uninstall_closes, 0);
+  HiveFile hive(hive_.toStdString());
+  EXPECT_EQ(ReadInstallationType(hive), -1);
+  MemoryRegistry reg;
+  ASSERT_TRUE(hive.Load(reg));
+  EXPECT_FALSE(reg.KeyExists(kParametersKey));
+  EXPECT_TRUE(QFileInfo::exists(hive_ + ".changed"));  // FreshPort ran
+}
+
+TEST_F(ProgramTest, SecondStartActivatesTheFirstWindow) {
+  {
+    HiveFile hive(hive_.toStdString());
+    ASSERT_TRUE(WriteInstallationType(hive, 3));
+  }
+  platform_qt::InstanceChannel first(QStringLiteral("Zelin Server Manager - Custom"));
+  ASSERT_TRUE(first.Listen());
+  int activations = 0;
+  QObject::connect(&first, &platform_qt::InstanceChannel::activateRequested, [&] { ++activations; });
+  EXPECT_EQ(Run({}), 0);
+  EXPECT_TRUE(SpinUntil([&] { return activations == 1; }));
+  // The same channel cannot be opened twice.
+  platform_qt::InstanceChannel again(QStringLiteral("Zelin Server Manager - Custom"));
+  EXPECT_FALSE(again.Listen());
+}
+
+}  // namespace
+}  // namespace zelin::manager::testing
