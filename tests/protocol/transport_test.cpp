@@ -208,15 +208,5 @@ TEST(TransportOptionsTest, ReadFromTheEnvironment) {
   ::unsetenv("ZELIN_BROADCAST");
 }
 
-TEST(SocketErrorTextTest, KnownCodesOnly) {
-  EXPECT_EQ(SocketErrorText(EMFILE), "No more socket descriptors are available.");
-  EXPECT_EQ(SocketErrorText(ENOBUFS),
-            "No buffer space is available. The socket cannot be created.");
-  EXPECT_EQ(SocketErrorText(EALREADY), SocketErrorText(EINPROGRESS));
-  EXPECT_EQ(SocketErrorText(ENOTSOCK), "Socket operation on non-socket.");
-  EXPECT_EQ(SocketErrorText(ECONNREFUSED), "");
-  EXPECT_EQ(SocketErrorText(0), "");
-}
-
 }  // namespace
 }  // namespace zelin
