@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/host_interfaces.hpp"
 #include "tests/support/loopback.hpp"
 #include "tests/support/scripted_prompter.hpp"
 #include "tests/support/udp_peer.hpp"
@@ -206,6 +207,19 @@ TEST(TransportOptionsTest, ReadFromTheEnvironment) {
   EXPECT_NE(error.find("ZELIN_BROADCAST"), std::string::npos);
   ::unsetenv("ZELIN_INTERFACES");
   ::unsetenv("ZELIN_BROADCAST");
+}
+
+TEST(HostInterfacesTest, LoopbackOnlyWhenNamedAndThenOnTheLoopbackInterface) {
+  for (const HostInterface& h : ListHostInterfaces()) EXPECT_FALSE(IsLoopback(h.address));
+  const Ipv4 named = Ipv4FromOctets(127, 42, 7, 1);
+  const Ipv4 unknown = Ipv4FromOctets(203, 0, 113, 9);
+  const auto resolved = ResolveHostInterfaces({named, unknown});
+  ASSERT_EQ(resolved.size(), 2u);
+  EXPECT_EQ(resolved[0].address, named);
+  EXPECT_GT(resolved[0].index, 0);
+  EXPECT_FALSE(resolved[0].name.empty());
+  EXPECT_EQ(resolved[1].address, unknown);
+  EXPECT_EQ(resolved[1].index, 0) << "no interface holds it";
 }
 
 }  // namespace
