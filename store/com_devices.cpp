@@ -1,6 +1,7 @@
 #include "store/com_devices.hpp"
 
 #include <algorithm>
+#include <bitset>
 #include <cstdio>
 
 #include "store/server_config.hpp"
@@ -22,21 +23,34 @@ std::string ComName(uint8_t com_number) { return "COM" + std::to_string(ComNumbe
 std::string DeviceKeyName(int device_index) { return Indexed("Ports\\%04d", device_index); }
 std::string ClassKeyName(int class_index) { return Indexed("ports\\%04d", class_index); }
 
-int FindFreeDeviceIndex(const Registry& reg) {
+namespace {
+
+// Lowest index 0..1023 without a subkey named "%04d" below `parent`. One listing of
+// the parent instead of a lookup per index: a full store has a thousand such keys.
+int LowestFreeIndex(const Registry& reg, std::string_view parent) {
+  std::bitset<kMaxDeviceIndex> taken;
+  for (const auto& name : reg.Subkeys(parent)) {
+    if (name.size() != 4) continue;
+    int index = 0;
+    for (const char c : name)
+      index = (c >= '0' && c <= '9' && index >= 0) ? index * 10 + (c - '0') : -1;
+    if (index >= 0 && index < kMaxDeviceIndex) taken.set(static_cast<size_t>(index));
+  }
   for (int i = 0; i < kMaxDeviceIndex; ++i)
-    if (!reg.KeyExists(RegJoin(kEnumRootKey, DeviceKeyName(i)))) return i;
+    if (!taken.test(static_cast<size_t>(i))) return i;
   return -1;
 }
 
+}  // namespace
+
+int FindFreeDeviceIndex(const Registry& reg) {
+  return LowestFreeIndex(reg, kDeviceParentKey);
+}
+
 int FindFreeClassIndex(const Registry& reg, std::string* class_key_name) {
-  for (int i = 0; i < kMaxDeviceIndex; ++i) {
-    std::string name = ClassKeyName(i);
-    if (!reg.KeyExists(RegJoin(kClassRootKey, name))) {
-      if (class_key_name != nullptr) *class_key_name = std::move(name);
-      return i;
-    }
-  }
-  return -1;
+  const int index = LowestFreeIndex(reg, RegJoin(kClassRootKey, "ports"));
+  if (index >= 0 && class_key_name != nullptr) *class_key_name = ClassKeyName(index);
+  return index;
 }
 
 bool CreateDeviceKey(Registry& reg, int device_index, std::string_view class_key_name) {
@@ -106,15 +120,10 @@ void RemovePortDevice(Registry& reg, std::string_view port_key_path) {
 }
 
 void RemoveServerDevices(Registry& reg, std::string_view server_key_path) {
-  std::vector<std::string> ports;
-  for (size_t i = 0;; ++i) {
-    auto name = reg.EnumSubkey(server_key_path, i);
-    if (!name) break;
-    if (name->size() == 8 && RegNameEquals(name->substr(0, 4), "Port") &&
-        std::all_of(name->begin() + 4, name->end(), [](char c) { return c >= '0' && c <= '9'; }))
-      ports.push_back(*name);
-  }
-  for (const auto& name : ports) {
+  for (const auto& name : reg.Subkeys(server_key_path)) {
+    if (name.size() != 8 || !RegNameEquals(std::string_view(name).substr(0, 4), "Port") ||
+        !std::all_of(name.begin() + 4, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      continue;
     const std::string port_key = RegJoin(server_key_path, name);
     RemovePortDevice(reg, port_key);
     if (DeleteKeyTree(reg, port_key)) reg.DeleteKey(port_key);

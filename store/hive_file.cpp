@@ -96,7 +96,12 @@ fs::path FolderOf(const fs::path& path) {
   return dir.empty() ? fs::path(".") : dir;
 }
 
-std::string TempPrefix(const fs::path& path) { return "." + path.filename().string() + "."; }
+std::string TempPrefix(const fs::path& path) {
+  std::string prefix(".");
+  prefix.append(path.filename().string());
+  prefix.push_back('.');
+  return prefix;
+}
 
 // Temporary files left by a writer that was killed. Only called under the exclusive
 // lock, when no other writer can be using one.

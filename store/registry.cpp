@@ -10,11 +10,23 @@ namespace {
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::string Folded(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = Lower(c);
-  return out;
-}
+// Case-insensitive hashing and comparison of names, usable with string_view keys so
+// that a lookup allocates nothing.
+struct NameHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const {
+    size_t h = 14695981039346656037ull;  // FNV-1a over the folded bytes
+    for (const char c : s) {
+      h ^= static_cast<unsigned char>(Lower(c));
+      h *= 1099511628211ull;
+    }
+    return h;
+  }
+};
+struct NameEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const { return RegNameEquals(a, b); }
+};
 
 bool ValidKeyName(std::string_view name) {
   if (name.empty() || name.size() > kMaxRegNameLength) return false;
@@ -106,27 +118,33 @@ bool Registry::WriteString(std::string_view path, std::string_view name, std::st
   return WriteValue(path, RegValue{std::string(name), kRegString, {text.begin(), text.end()}});
 }
 
+std::vector<std::string> Registry::Subkeys(std::string_view path) const {
+  std::vector<std::string> names;
+  while (auto name = EnumSubkey(path, names.size())) names.push_back(std::move(*name));
+  return names;
+}
+
 // ---- MemoryRegistry ----
 
 struct MemoryRegistry::Node {
   std::string name;
   std::vector<RegValue> values;
   std::vector<std::unique_ptr<Node>> children;
-  std::unordered_map<std::string, Node*> index;  // folded name -> child
+  std::unordered_map<std::string, Node*, NameHash, NameEqual> index;  // name -> child
 
   Node* Child(std::string_view child_name) const {
-    const auto it = index.find(Folded(child_name));
+    const auto it = index.find(child_name);
     return it == index.end() ? nullptr : it->second;
   }
   Node* AddChild(std::string_view child_name) {
     children.push_back(std::make_unique<Node>());
     Node* n = children.back().get();
     n->name = std::string(child_name);
-    index.emplace(Folded(child_name), n);
+    index.emplace(n->name, n);
     return n;
   }
   bool RemoveChild(std::string_view child_name) {
-    const auto it = index.find(Folded(child_name));
+    const auto it = index.find(child_name);
     if (it == index.end()) return false;
     Node* target = it->second;
     index.erase(it);
@@ -145,7 +163,7 @@ struct MemoryRegistry::Node {
     copy->values = values;
     for (const auto& c : children) {
       copy->children.push_back(c->Clone());
-      copy->index.emplace(Folded(c->name), copy->children.back().get());
+      copy->index.emplace(c->name, copy->children.back().get());
     }
     return copy;
   }
@@ -177,14 +195,19 @@ bool MemoryRegistry::operator==(const MemoryRegistry& other) const {
 }
 
 MemoryRegistry::Node* MemoryRegistry::Find(std::string_view path) const {
-  std::vector<std::string_view> parts;
-  if (!SplitPath(path, parts)) return nullptr;
   Node* n = root_.get();
-  for (const auto part : parts) {
+  if (path.empty()) return n;
+  size_t start = 0;
+  for (size_t depth = 1; depth <= kMaxRegKeyDepth; ++depth) {
+    const size_t end = path.find('\\', start);
+    const std::string_view part =
+        path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    if (part.empty()) return nullptr;
     n = n->Child(part);
-    if (n == nullptr) return nullptr;
+    if (n == nullptr || end == std::string_view::npos) return n;
+    start = end + 1;
   }
-  return n;
+  return nullptr;
 }
 
 bool MemoryRegistry::KeyExists(std::string_view path) const { return Find(path) != nullptr; }
@@ -213,6 +236,15 @@ std::optional<std::string> MemoryRegistry::EnumSubkey(std::string_view path, siz
   const Node* n = Find(path);
   if (n == nullptr || index >= n->children.size()) return std::nullopt;
   return n->children[index]->name;
+}
+
+std::vector<std::string> MemoryRegistry::Subkeys(std::string_view path) const {
+  std::vector<std::string> names;
+  if (const Node* n = Find(path)) {
+    names.reserve(n->children.size());
+    for (const auto& c : n->children) names.push_back(c->name);
+  }
+  return names;
 }
 
 std::optional<RegValue> MemoryRegistry::EnumValue(std::string_view path, size_t index) const {

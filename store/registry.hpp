@@ -70,6 +70,9 @@ class Registry {
   // Name of the index-th subkey (from 0), as created; nullopt past the last one or
   // when the key does not exist.
   virtual std::optional<std::string> EnumSubkey(std::string_view path, size_t index) const = 0;
+  // All subkey names in enumeration order (empty when the key does not exist). The
+  // default goes through EnumSubkey; backends may answer it in one step.
+  virtual std::vector<std::string> Subkeys(std::string_view path) const;
   virtual std::optional<RegValue> EnumValue(std::string_view path, size_t index) const = 0;
   virtual std::optional<RegValue> ReadValue(std::string_view path, std::string_view name) const = 0;
   // Sets a value of an existing key (a missing key is not created: false). An existing
@@ -104,6 +107,7 @@ class MemoryRegistry final : public Registry {
   bool CreateKey(std::string_view path) override;
   bool DeleteKey(std::string_view path) override;
   std::optional<std::string> EnumSubkey(std::string_view path, size_t index) const override;
+  std::vector<std::string> Subkeys(std::string_view path) const override;
   std::optional<RegValue> EnumValue(std::string_view path, size_t index) const override;
   std::optional<RegValue> ReadValue(std::string_view path, std::string_view name) const override;
   bool WriteValue(std::string_view path, const RegValue& value) override;
@@ -132,6 +136,9 @@ class FailingRegistry final : public Registry {
   bool DeleteKey(std::string_view path) override;
   std::optional<std::string> EnumSubkey(std::string_view path, size_t index) const override {
     return inner_.EnumSubkey(path, index);
+  }
+  std::vector<std::string> Subkeys(std::string_view path) const override {
+    return inner_.Subkeys(path);
   }
   std::optional<RegValue> EnumValue(std::string_view path, size_t index) const override {
     return inner_.EnumValue(path, index);

@@ -35,6 +35,9 @@ class WriteTracker final : public Registry {
   std::optional<std::string> EnumSubkey(std::string_view path, size_t index) const override {
     return inner_.EnumSubkey(path, index);
   }
+  std::vector<std::string> Subkeys(std::string_view path) const override {
+    return inner_.Subkeys(path);
+  }
   std::optional<RegValue> EnumValue(std::string_view path, size_t index) const override {
     return inner_.EnumValue(path, index);
   }

@@ -18,13 +18,8 @@ std::string Folded(std::string_view s) {
   return out;
 }
 
-std::vector<std::string> Subkeys(const Registry& reg, std::string_view path) {
-  std::vector<std::string> out;
-  for (size_t i = 0;; ++i) {
-    auto name = reg.EnumSubkey(path, i);
-    if (!name) return out;
-    out.push_back(std::move(*name));
-  }
+std::vector<std::string> SubkeysOf(const Registry& reg, std::string_view path) {
+  return reg.Subkeys(path);
 }
 
 }  // namespace
@@ -34,9 +29,9 @@ std::vector<StoreProblem> CheckStore(const Registry& reg) {
   std::set<std::string> linked_devices;      // folded device key paths of mapped ports
   std::map<int, std::string> com_owner;      // COM number -> first port key using it
 
-  for (const auto& server : Subkeys(reg, kParametersKey)) {
+  for (const auto& server : SubkeysOf(reg, kParametersKey)) {
     const std::string server_key = RegJoin(kParametersKey, server);
-    for (const auto& port : Subkeys(reg, server_key)) {
+    for (const auto& port : SubkeysOf(reg, server_key)) {
       if (!RegNameEquals(std::string_view(port).substr(0, 4), "Port")) continue;
       const std::string port_key = RegJoin(server_key, port);
       if (reg.ReadDword(port_key, "PortFlag").value_or(0) == 0) continue;
@@ -66,7 +61,7 @@ std::vector<StoreProblem> CheckStore(const Registry& reg) {
   }
 
   std::set<std::string> named_classes;  // folded class key paths named by any device key
-  for (const auto& name : Subkeys(reg, kDeviceParentKey)) {
+  for (const auto& name : SubkeysOf(reg, kDeviceParentKey)) {
     const std::string device_key = RegJoin(kDeviceParentKey, name);
     if (const auto driver = reg.ReadString(device_key, "Driver"))
       named_classes.insert(Folded(RegJoin(kClassRootKey, *driver)));
@@ -76,7 +71,7 @@ std::vector<StoreProblem> CheckStore(const Registry& reg) {
                           device_key + ": device key that no mapped port links to"});
   }
   const std::string class_parent = RegJoin(kClassRootKey, "ports");
-  for (const auto& name : Subkeys(reg, class_parent)) {
+  for (const auto& name : SubkeysOf(reg, class_parent)) {
     const std::string class_key = RegJoin(class_parent, name);
     if (reg.ReadString(class_key, "MatchingDeviceId") != std::string(kHardwareId)) continue;
     if (!named_classes.contains(Folded(class_key)))
