@@ -147,6 +147,7 @@ UdpOutcome Device::HandleDatagram(Bytes d, Endpoint from, const UdpDispatch& dis
   }
 
   const bool is_short = h->frame == FrameKind::kShort;
+  const bool no_digest = is_short || h->frame == FrameKind::kUnsigned;
   const size_t at_type = is_short ? wire::kShortDeviceType : wire::kAuthDeviceType;
   const size_t at_serial = is_short ? wire::kShortSerial : wire::kAuthSerial;
   if (d.size() < at_serial + 2) return ignore("too short");
@@ -154,7 +155,7 @@ UdpOutcome Device::HandleDatagram(Bytes d, Endpoint from, const UdpDispatch& dis
 
   Client& c = ClientFor(from);
   HandlerResult r;
-  if (is_short) {
+  if (no_digest) {
     r = h->handle(ctx);
     if (r.ignore) return ignore(r.reason);
   } else {
@@ -197,7 +198,7 @@ UdpOutcome Device::HandleDatagram(Bytes d, Endpoint from, const UdpDispatch& dis
   }
   if (reply.size() < wire::kReplyHeaderSize) reply.resize(wire::kReplyHeaderSize);
   if (r.status == wire::kStatusRefused) std::fill(reply.begin(), reply.end(), 0);
-  if (is_short || r.status == wire::kStatusOk || r.status == wire::kStatusRefused) {
+  if (no_digest || r.status == wire::kStatusOk || r.status == wire::kStatusRefused) {
     // Clients take the nonce of these replies and step their sequence number.
     const Nonce nonce = FreshNonce();
     WriteReplyHeader(reply, code, r.status, sequence, nonce);
@@ -214,7 +215,7 @@ UdpOutcome Device::HandleDatagram(Bytes d, Endpoint from, const UdpDispatch& dis
   }
   out.previous = c.last_reply;
   c.last_reply = reply;
-  if (is_short) c.has_last = false;
+  if (no_digest) c.has_last = false;
 
   out.status = r.status;
   if (r.status == wire::kStatusOk) {

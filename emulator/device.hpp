@@ -93,6 +93,7 @@ enum class FrameKind {
   kSearch,         // Search: no sequence check, fresh nonce, identity from the exclusion list
   kShort,          // 10 bytes, identity at 6/8, no digest
   kAuthenticated,  // 26-byte header with sequence, digest and identity at 22/24
+  kUnsigned,       // the same header, but the digest field is not checked
 };
 
 class Device;

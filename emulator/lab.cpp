@@ -509,4 +509,18 @@ bool Lab::SetFaults(uint16_t serial, const FaultSettings& faults) {
   return false;
 }
 
+bool Lab::Modify(uint16_t serial, const std::function<void(DeviceState&)>& change) {
+  std::lock_guard lock(mu_);
+  for (Server& s : servers_) {
+    DeviceState& st = s.device->mutable_state();
+    if (st.serial == serial) {
+      const Ipv4 ip = st.applied.ip;
+      change(st);
+      st.applied.ip = ip;
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace zelin::emulator

@@ -80,6 +80,10 @@ class Lab {
 
   // Fault injection at run time. False when no server has that serial number.
   bool SetFaults(uint16_t serial, const FaultSettings& faults);
+  // Any other change of a running server's state (password, firmware rule, tables,
+  // ...), made under the lab's lock. The applied address must not be changed here:
+  // addresses move with SetAddress and SaveAndRestart, which rebind the sockets.
+  bool Modify(uint16_t serial, const std::function<void(DeviceState&)>& change);
 
  private:
   struct Server {
