@@ -11,7 +11,8 @@ namespace zelin::ui {
 bool SaveWidgetPng(QWidget* widget, const QString& path) {
   if (widget == nullptr) return false;
   QApplication::processEvents();
-  if (!widget->isVisible()) widget->adjustSize();
+  // A hidden widget that nobody sized gets the size it would show with.
+  if (!widget->isVisible() && !widget->testAttribute(Qt::WA_Resized)) widget->adjustSize();
   const QPixmap pm = widget->grab();
   if (pm.isNull()) return false;
   if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;

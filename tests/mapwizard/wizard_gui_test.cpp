@@ -15,6 +15,7 @@
 #include "mapwizard/gui/wizard_dialogs.hpp"
 #include "mapwizard/gui/wizard_pages.hpp"
 #include "tests/mapwizard/wizard_fixture.hpp"
+#include "tests/ui/qt_app.hpp"
 #include "ui/snapshot.hpp"
 
 // Fontconfig keeps a cache for the life of the process that the leak checker reports.
@@ -23,19 +24,9 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 namespace zelin::wizard::testing {
 namespace {
 
-QApplication& App() {
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static int argc = 1;
-  static char name[] = "wizard_gui_test";
-  static char* argv[] = {name, nullptr};
-  // Never destroyed: Qt's input devices must not be torn down by exit handlers.
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
-
 class WizardGuiTest : public WizardFixture {
  protected:
-  void SetUp() override { App(); }
+  void SetUp() override { zelin::testing::QtApp(); }
 
   gui::AddServerWizard& Sheet(int type) {
     Flow(type);  // started by the sheet below as well; Begin() does not start twice
