@@ -12,7 +12,7 @@ namespace zelin::emulator {
 namespace {
 
 constexpr size_t kMaxClients = 64;
-constexpr size_t kMaxSearchNonces = 4;
+constexpr size_t kMaxSearchNonces = 8;
 constexpr size_t kImageHeadBytes = 64;
 constexpr size_t kTcpPendingLimit = 4096;
 
