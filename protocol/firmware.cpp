@@ -68,7 +68,11 @@ DownloadResult DownloadFirmware(Transport& t, const ServerRecord& record, const 
   std::array<uint8_t, wire::kTcpReceiveBufferSize> reply{};
   if (!session.SendAll(frames::BuildDownloadRequest(static_cast<uint32_t>(length))))
     return R::kNoChallengeOrReady;
-  int n = session.ReceiveMessage(reply, timeout_seconds);
+  // An empty image has nothing between "ready" and the verdict, so the server may send
+  // both back to back and they can arrive in one receive; take only "ready" then and
+  // leave the verdict for its own receive.
+  const size_t ready_window = length == 0 ? wire::kTcpReplySize : reply.size();
+  int n = session.ReceiveMessage(MutableBytes(reply.data(), ready_window), timeout_seconds);
   if (!frames::IsTcpPair(Bytes(reply.data(), n > 0 ? static_cast<size_t>(n) : 0),
                          wire::kTcpDownload, wire::kTcpDownloadReady))
     return R::kNoChallengeOrReady;
