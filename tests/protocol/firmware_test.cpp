@@ -90,8 +90,14 @@ class FirmwareServer {
       login_answer = Read(fd, 17);
       if (login_answer.size() == 17 && Send(fd, login_result)) {
         download_request = Read(fd, 5);
-        if (download_request.size() == 5 && Send(fd, ready)) {
-          image = Read(fd, GetLe32(download_request, 1));
+        const uint32_t length = download_request.size() == 5 ? GetLe32(download_request, 1) : 0;
+        if (download_request.size() == 5 && length == 0) {
+          // Nothing to wait for: "ready" and the verdict leave in one segment.
+          V both = ready;
+          both.insert(both.end(), verdict.begin(), verdict.end());
+          Send(fd, both);
+        } else if (download_request.size() == 5 && Send(fd, ready)) {
+          image = Read(fd, length);
           Send(fd, verdict);
         }
       }
