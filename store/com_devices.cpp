@@ -16,12 +16,18 @@ std::string Indexed(const char* format, int index) {
   return buf;
 }
 
-std::string ComName(uint8_t com_number) { return "COM" + std::to_string(ComNumberOf(com_number)); }
+std::string ComName(uint8_t com_number) {
+  return "COM" + std::to_string(ComNumberOf(com_number));
+}
 
 }  // namespace
 
-std::string DeviceKeyName(int device_index) { return Indexed("Ports\\%04d", device_index); }
-std::string ClassKeyName(int class_index) { return Indexed("ports\\%04d", class_index); }
+std::string DeviceKeyName(int device_index) {
+  return Indexed("Ports\\%04d", device_index);
+}
+std::string ClassKeyName(int class_index) {
+  return Indexed("ports\\%04d", class_index);
+}
 
 namespace {
 
@@ -59,13 +65,13 @@ bool CreateDeviceKey(Registry& reg, int device_index, std::string_view class_key
   const std::string key = RegJoin(parent, Indexed("%04d", device_index));
   static constexpr uint8_t kConfigFlags[4] = {0x00, 0x00, 0x00, 0x00};
   static constexpr uint8_t kCapabilities[4] = {0x14, 0x00, 0x00, 0x00};
-  return reg.CreateKey(parent) && reg.CreateKey(key) &&              //
-         reg.WriteString(key, "Class", "ports") &&                   //
-         reg.WriteString(key, "Driver", class_key_name) &&           //
-         reg.WriteString(key, "Mfg", "Kivo") &&                      //
-         reg.WriteString(key, "HardwareID", kHardwareId) &&          //
-         reg.WriteString(key, "ClassGUID", kPortsClassGuid) &&       //
-         reg.WriteBinary(key, "ConfigFlags", kConfigFlags) &&        //
+  return reg.CreateKey(parent) && reg.CreateKey(key) &&         //
+         reg.WriteString(key, "Class", "ports") &&              //
+         reg.WriteString(key, "Driver", class_key_name) &&      //
+         reg.WriteString(key, "Mfg", "Kivo") &&                 //
+         reg.WriteString(key, "HardwareID", kHardwareId) &&     //
+         reg.WriteString(key, "ClassGUID", kPortsClassGuid) &&  //
+         reg.WriteBinary(key, "ConfigFlags", kConfigFlags) &&   //
          reg.WriteBinary(key, "Capabilities", kCapabilities);
 }
 
@@ -75,17 +81,18 @@ bool CreateDriverKey(Registry& reg, std::string_view class_key_name) {
   if (!reg.CreateKey(key)) return false;
   if (!reg.WriteString(key, "Enumerator", "serenum.vxd") ||
       !reg.WriteString(key, "ConfigDialog", "serialui.dll") ||
-      !reg.WriteBinary(key, "DCB", kDefaultDcb) ||
-      !reg.WriteString(key, "DevLoader", "*vcomm"))
+      !reg.WriteBinary(key, "DCB", kDefaultDcb) || !reg.WriteString(key, "DevLoader", "*vcomm"))
     return false;
   reg.WriteString(key, "DriverDesc", "Zelin");  // failure ignored: descriptive only
   reg.WriteString(key, "EnumPropPages", "serialui.dll,EnumPropPages");  // likewise
-  return reg.WriteString(key, "InfPath", "KVZELIN.INF") &&
-         reg.WriteString(key, "InfSection", "Zelin") &&
-         reg.WriteString(key, "PortDriver", "zelin.vxd") &&
-         reg.WriteBinary(key, "PortSubClass", kPortSubClass) &&
-         reg.WriteString(key, "MatchingDeviceId", kHardwareId) &&
-         (reg.WriteString(key, "ProviderName", kProviderName), true);  // failure ignored
+  if (!reg.WriteString(key, "InfPath", "KVZELIN.INF") ||
+      !reg.WriteString(key, "InfSection", "Zelin") ||
+      !reg.WriteString(key, "PortDriver", "zelin.vxd") ||
+      !reg.WriteBinary(key, "PortSubClass", kPortSubClass) ||
+      !reg.WriteString(key, "MatchingDeviceId", kHardwareId))
+    return false;
+  reg.WriteString(key, "ProviderName", kProviderName);  // failure ignored
+  return true;
 }
 
 bool WriteComNames(Registry& reg, std::string_view port_driver, uint8_t com_number) {

@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ErrnoText(int err) { return std::generic_category().message(err); }
+std::string ErrnoText(int err) {
+  return std::generic_category().message(err);
+}
 
 // An flock on the lock file, released when the object goes.
 class FileLock {
@@ -61,6 +63,11 @@ std::optional<std::string> ReadWhole(const fs::path& path, std::optional<std::st
     if (errno == ENOENT) return std::nullopt;
     return path.string() + ": cannot open: " + ErrnoText(errno);
   }
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(kMaxHiveFileSize)) {
+    ::close(fd);
+    return path.string() + ": file too large for a registry hive";
+  }
   std::string data;
   char buf[65536];
   while (true) {
@@ -73,6 +80,10 @@ std::optional<std::string> ReadWhole(const fs::path& path, std::optional<std::st
     }
     if (n == 0) break;
     data.append(buf, static_cast<size_t>(n));
+    if (data.size() > kMaxHiveFileSize) {  // grew while being read
+      ::close(fd);
+      return path.string() + ": file too large for a registry hive";
+    }
   }
   ::close(fd);
   text = std::move(data);
@@ -219,9 +230,8 @@ HiveStatus HiveFile::Update(const std::function<bool(Registry&)>& edit) {
 }
 
 HiveStatus HiveFile::Store(const Registry& reg) {
-  return Transact(*this, [&](MemoryRegistry&) -> std::optional<std::string> {
-    return FormatRegText(reg);
-  });
+  return Transact(
+      *this, [&](MemoryRegistry&) -> std::optional<std::string> { return FormatRegText(reg); });
 }
 
 }  // namespace zelin

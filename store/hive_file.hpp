@@ -29,6 +29,9 @@
 
 namespace zelin {
 
+// A larger file is refused as not a hive (a full store is about half a megabyte).
+inline constexpr size_t kMaxHiveFileSize = 64 * 1024 * 1024;
+
 struct HiveStatus {
   bool ok = true;
   std::string message;  // "PATH:LINE: what" for syntax errors, "PATH: what" otherwise

@@ -286,8 +286,8 @@ std::string FormatRegValue(const RegValue& value) {
     AppendQuoted(out, value.name);
   out += '=';
   if (value.type == kRegString && PrintableString(value.data)) {
-    AppendQuoted(out, std::string_view(reinterpret_cast<const char*>(value.data.data()),
-                                       value.data.size()));
+    AppendQuoted(
+        out, std::string_view(reinterpret_cast<const char*>(value.data.data()), value.data.size()));
     return out;
   }
   char buf[32];

@@ -8,7 +8,9 @@ namespace zelin {
 
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Case-insensitive hashing and comparison of names, usable with string_view keys so
 // that a lookup allocates nothing.
@@ -168,8 +170,7 @@ struct MemoryRegistry::Node {
     return copy;
   }
   bool Equals(const Node& o) const {
-    if (name != o.name || values != o.values || children.size() != o.children.size())
-      return false;
+    if (name != o.name || values != o.values || children.size() != o.children.size()) return false;
     for (size_t i = 0; i < children.size(); ++i)
       if (!children[i]->Equals(*o.children[i])) return false;
     return true;
@@ -210,7 +211,9 @@ MemoryRegistry::Node* MemoryRegistry::Find(std::string_view path) const {
   return nullptr;
 }
 
-bool MemoryRegistry::KeyExists(std::string_view path) const { return Find(path) != nullptr; }
+bool MemoryRegistry::KeyExists(std::string_view path) const {
+  return Find(path) != nullptr;
+}
 
 bool MemoryRegistry::CreateKey(std::string_view path) {
   std::vector<std::string_view> parts;

@@ -40,10 +40,10 @@ inline constexpr size_t kMaxRegValueSize = 1024 * 1024;  // bytes of one value
 inline constexpr size_t kMaxRegKeyDepth = 64;            // components of a key path
 
 struct RegValue {
-  std::string name;               // "" is the key's default value ("@" in the file)
+  std::string name;  // "" is the key's default value ("@" in the file)
   uint32_t type = kRegNone;
-  std::vector<uint8_t> data;      // kRegString: the text without terminator;
-                                  // kRegDword: 4 bytes little-endian
+  std::vector<uint8_t> data;  // kRegString: the text without terminator;
+                              // kRegDword: 4 bytes little-endian
   bool operator==(const RegValue&) const = default;
 };
 

@@ -20,7 +20,9 @@ std::string PortKeyName(uint32_t index) {
   return buf;
 }
 
-std::string ServerKeyName(int number) { return "Server" + std::to_string(number); }
+std::string ServerKeyName(int number) {
+  return "Server" + std::to_string(number);
+}
 
 // Forwards to another registry and remembers whether any write failed, so that a save
 // can refuse to commit a half-written tree.
@@ -134,8 +136,7 @@ void AddServer(Registry& reg, const ServerConfig& c) {
     const int class_index = FindFreeClassIndex(reg, &class_key);
     if (device_index < 0 || class_index < 0) break;  // the remaining ports are not created
     const std::string port = RegJoin(key, PortKeyName(i));
-    if (!reg.CreateKey(port) ||
-        !reg.WriteString(port, "PortDriver", DeviceKeyName(device_index)))
+    if (!reg.CreateKey(port) || !reg.WriteString(port, "PortDriver", DeviceKeyName(device_index)))
       continue;
     if (c.port_mapped[i] != 0)
       entries[i] = CreateDeviceKey(reg, device_index, class_key) && CreateDriverKey(reg, class_key);
@@ -180,8 +181,7 @@ bool InLine(ProductLine line, DeviceType type) {
       return m != nullptr && !m->monitor_only;
     }
     case ProductLine::kZelit:
-      return type == 769 || type == 817 || type == 770 || type == 818 || type == 772 ||
-             type == 820;
+      return type == 769 || type == 817 || type == 770 || type == 818 || type == 772 || type == 820;
     case ProductLine::kZelinExpress:
       return type == 785 || type == 33553;
   }
@@ -202,7 +202,9 @@ std::string_view ParametersKeyOf(ProductLine line) {
   return kParametersKey;
 }
 
-int PortCountOf(DeviceType type) { return PortCountOf(ProductLine::kZelin, type); }
+int PortCountOf(DeviceType type) {
+  return PortCountOf(ProductLine::kZelin, type);
+}
 
 int PortCountOf(ProductLine line, DeviceType type) {
   return InLine(line, type) ? ModelPortCount(type) : 0;
@@ -355,8 +357,8 @@ int LoadServerStore(const HiveFile& hive, ProductLine line, std::span<ServerConf
 
 bool SaveServerStore(HiveFile& hive, std::span<const ServerConfig> new_table,
                      std::span<const ServerConfig> old_table, HiveStatus* status) {
-  HiveStatus st = hive.Update(
-      [&](Registry& reg) { return SaveServerStore(reg, new_table, old_table); });
+  HiveStatus st =
+      hive.Update([&](Registry& reg) { return SaveServerStore(reg, new_table, old_table); });
   const bool ok = st.ok;
   Report(status, std::move(st));
   return ok;

@@ -26,8 +26,8 @@ std::vector<std::string> SubkeysOf(const Registry& reg, std::string_view path) {
 
 std::vector<StoreProblem> CheckStore(const Registry& reg) {
   std::vector<StoreProblem> problems;
-  std::set<std::string> linked_devices;      // folded device key paths of mapped ports
-  std::map<int, std::string> com_owner;      // COM number -> first port key using it
+  std::set<std::string> linked_devices;  // folded device key paths of mapped ports
+  std::map<int, std::string> com_owner;  // COM number -> first port key using it
 
   for (const auto& server : SubkeysOf(reg, kParametersKey)) {
     const std::string server_key = RegJoin(kParametersKey, server);
@@ -46,17 +46,17 @@ std::vector<StoreProblem> CheckStore(const Registry& reg) {
                                 (port_driver ? device_key : std::string("(no PortDriver)")) +
                                 " is missing"});
       } else if (!driver || !reg.KeyExists(RegJoin(kClassRootKey, *driver))) {
-        problems.push_back({StoreProblem::Kind::kMissingDevice, port_key,
-                            port_key + ": mapped, but the driver key of " + device_key +
-                                " is missing"});
+        problems.push_back(
+            {StoreProblem::Kind::kMissingDevice, port_key,
+             port_key + ": mapped, but the driver key of " + device_key + " is missing"});
       }
       if (port_driver) linked_devices.insert(Folded(device_key));
       const int com = ComNumberOf(static_cast<uint8_t>(reg.ReadDword(port_key, "COM").value_or(0)));
       const auto [it, inserted] = com_owner.emplace(com, port_key);
       if (!inserted)
-        problems.push_back({StoreProblem::Kind::kDuplicateCom, port_key,
-                            port_key + ": COM" + std::to_string(com) + " is also mapped by " +
-                                it->second});
+        problems.push_back(
+            {StoreProblem::Kind::kDuplicateCom, port_key,
+             port_key + ": COM" + std::to_string(com) + " is also mapped by " + it->second});
     }
   }
 

@@ -11,10 +11,10 @@ namespace zelin {
 
 struct StoreProblem {
   enum class Kind {
-    kOrphanDeviceKey,   // "Enum\Root\Ports\NNNN" of this driver that no mapped port links to
-    kOrphanClassKey,    // class key "ports\NNNN" of this driver that no device key names
-    kMissingDevice,     // a mapped port whose device or driver key is missing
-    kDuplicateCom,      // two mapped ports with the same COM number
+    kOrphanDeviceKey,  // "Enum\Root\Ports\NNNN" of this driver that no mapped port links to
+    kOrphanClassKey,   // class key "ports\NNNN" of this driver that no device key names
+    kMissingDevice,    // a mapped port whose device or driver key is missing
+    kDuplicateCom,     // two mapped ports with the same COM number
   };
   Kind kind;
   std::string key;      // the key concerned (full path below HKEY_LOCAL_MACHINE)

@@ -124,7 +124,7 @@ TEST(ComDevices, FreeIndicesAreTheLowestMissingOnes) {
   EXPECT_EQ(FindFreeDeviceIndex(reg), 0);
   ASSERT_TRUE(reg.CreateKey("Enum\\Root\\PORTS\\0000"));
   ASSERT_TRUE(reg.CreateKey("Enum\\Root\\Ports\\0002"));
-  ASSERT_TRUE(reg.CreateKey("Enum\\Root\\Ports\\1"));     // not a "%04d" name
+  ASSERT_TRUE(reg.CreateKey("Enum\\Root\\Ports\\1"));  // not a "%04d" name
   ASSERT_TRUE(reg.CreateKey("Enum\\Root\\Ports\\00001"));
   EXPECT_EQ(FindFreeDeviceIndex(reg), 1);
   ASSERT_TRUE(reg.CreateKey(RegJoin(kClassRootKey, "Ports\\0000")));

@@ -27,12 +27,13 @@ TEST(HiveFile, MissingFileIsAnEmptyRegistryAndIsNotCreatedByReading) {
 TEST(HiveFile, UpdateWritesOnceAndOnlyWhenTheEditSucceeds) {
   TempDir dir;
   HiveFile hive(dir / "data" / "registry.reg");
-  ASSERT_TRUE(hive.Update([](Registry& r) {
-    return r.CreateKey("A\\B") && r.WriteDword("A\\B", "v", 7);
-  }).ok);
+  ASSERT_TRUE(
+      hive.Update([](Registry& r) { return r.CreateKey("A\\B") && r.WriteDword("A\\B", "v", 7); })
+          .ok);
   const std::string text = ReadFileText(hive.path());
-  EXPECT_EQ(text, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\n[HKEY_LOCAL_MACHINE\\A\\B]\n"
-                  "\"v\"=dword:00000007\n\n");
+  EXPECT_EQ(text,
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\n[HKEY_LOCAL_MACHINE\\A\\B]\n"
+            "\"v\"=dword:00000007\n\n");
 
   // A failed edit leaves nothing behind, even what it changed before failing.
   const HiveStatus st = hive.Update([](Registry& r) {
@@ -79,6 +80,19 @@ TEST(HiveFile, MalformedFileIsReportedWithPathAndLineAndNeverOverwritten) {
     EXPECT_FALSE(hive.Store(MemoryRegistry()).ok);
     EXPECT_EQ(ReadFileText(path), texts[i]);
   }
+}
+
+TEST(HiveFile, RefusesAnOversizedFile) {
+  TempDir dir;
+  HiveFile hive(dir / "registry.reg");
+  WriteFileText(hive.path(), "REGEDIT4\n");
+  std::filesystem::resize_file(hive.path(), kMaxHiveFileSize + 1);  // sparse: cheap
+  MemoryRegistry reg;
+  const HiveStatus st = hive.Load(reg);
+  EXPECT_FALSE(st.ok);
+  EXPECT_NE(st.message.find("too large"), std::string::npos) << st.message;
+  EXPECT_FALSE(hive.Update([](Registry&) { return true; }).ok);
+  EXPECT_EQ(std::filesystem::file_size(hive.path()), kMaxHiveFileSize + 1);
 }
 
 TEST(HiveFile, StoreReplacesTheTreeAndKeepsThePermissions) {

@@ -27,7 +27,9 @@ using Table = std::vector<ServerConfig>;
 
 const std::string kParams(kParametersKey);
 
-std::string ServerKey(const std::string& name) { return RegJoin(kParams, name); }
+std::string ServerKey(const std::string& name) {
+  return RegJoin(kParams, name);
+}
 
 // A server key written by hand, with every value the loader requires.
 void RawServer(Registry& reg, const std::string& name, uint32_t type, uint32_t serial) {
@@ -112,7 +114,7 @@ TEST_F(StoreTest, LoadTakesUpToServersUsableKeysInRegistryOrder) {
   RawServer(reg, "Broken", 9480, 99);
   ASSERT_TRUE(reg.DeleteKey(ServerKey("Broken")));
   ASSERT_TRUE(reg.CreateKey(ServerKey("Broken")));  // no values at all
-  RawServer(reg, "Server2", 769, 2);                 // a type of another product line
+  RawServer(reg, "Server2", 769, 2);                // a type of another product line
   RawServer(reg, "Server1", 771, 1);
   RawServer(reg, "Server3", 8452, 3);
   ASSERT_TRUE(reg.WriteDword(kParams, "Servers", 5));
@@ -176,7 +178,7 @@ TEST_F(StoreTest, PortValuesLoadUntilTheFirstMissingPortKey) {
   };
   port("Port0000", {{"PortFlag", 1}, {"COM", 0}, {"Transmission", 1}, {"FIFO", 1}});
   port("Port0001", {{"PortFlag", 1}, {"Transmission", 1}});  // no COM: rest unread
-  port("Port0003", {{"PortFlag", 1}, {"COM", 9}});            // behind a missing key
+  port("Port0003", {{"PortFlag", 1}, {"COM", 9}});           // behind a missing key
   Put(reg);
   const Table t = Load();
   ASSERT_EQ(t.size(), 1u);
@@ -225,8 +227,8 @@ TEST_F(StoreTest, AddressAndNetmaskUseTheirOwnByteOrders) {
 
 TEST_F(StoreTest, PasswordIsMaskedPerServer) {
   const Md5Digest mask = PasswordMask(9480, 0x1234);
-  EXPECT_EQ(mask, (Md5Digest{0x3d, 0x30, 0x64, 0x85, 0x5d, 0x18, 0xdb, 0x46, 0x25, 0xf9, 0x0b,
-                             0xcc, 0x7d, 0x46, 0xb8, 0x11}));
+  EXPECT_EQ(mask, (Md5Digest{0x3d, 0x30, 0x64, 0x85, 0x5d, 0x18, 0xdb, 0x46, 0x25, 0xf9, 0x0b, 0xcc,
+                             0x7d, 0x46, 0xb8, 0x11}));
   Table t{MakeServer(1), MakeServer(2), MakeServer(3)};
   t[0].set_password("secret");
   t[1].set_password("secret");
@@ -411,10 +413,9 @@ TEST_F(StoreTest, SaveChangesOnlyWhatChanged) {
   std::vector<std::string> changed;
   for (size_t i = 0; i < a.size(); ++i)
     if (a[i] != b[i]) changed.push_back(b[i]);
-  EXPECT_EQ(changed, (std::vector<std::string>{"\"COM\"=dword:00000007",
-                                               "\"DeviceDesc\"=\"Zelin Server (COM7)\"",
-                                               "\"PortName\"=\"COM7\"",
-                                               "\"FriendlyName\"=\"Zelin Server (COM7)\""}));
+  EXPECT_EQ(changed, (std::vector<std::string>{
+                         "\"COM\"=dword:00000007", "\"DeviceDesc\"=\"Zelin Server (COM7)\"",
+                         "\"PortName\"=\"COM7\"", "\"FriendlyName\"=\"Zelin Server (COM7)\""}));
   EXPECT_EQ(Load(), edited);
 }
 
@@ -492,13 +493,12 @@ TEST_F(StoreTest, MalformedHiveIsReportedAndLeftAlone) {
 
 TEST_F(StoreTest, InstallationType) {
   EXPECT_EQ(ReadInstallationType(hive_), -1);
-  ASSERT_TRUE(Save({}, {}) == false);  // no parameters key: nothing to count
+  EXPECT_FALSE(Save({}, {}));  // no parameters key: nothing to count
   EXPECT_FALSE(std::filesystem::exists(hive_.path()));
   ASSERT_TRUE(WriteInstallationType(hive_, 3));
   EXPECT_EQ(ReadInstallationType(hive_), 3);
   EXPECT_FALSE(WriteInstallationType(hive_, 4));
   MemoryRegistry reg = Tree();
-  ASSERT_TRUE(reg.DeleteKey(RegJoin(kParams, "")) == false);
   ASSERT_TRUE(reg.WriteString(kParams, "ZelinType", "x"));  // not a DWORD: not set
   Put(reg);
   EXPECT_EQ(ReadInstallationType(hive_), 0);

@@ -39,8 +39,8 @@ ServerConfig MakeServer(uint16_t serial, uint16_t device_type) {
   c.serial_number = serial;
   c.port_count = static_cast<uint32_t>(PortCountOf(device_type));
   c.set_name("Server-" + std::to_string(serial));
-  c.ip_address = Ipv4FromOctets(10, 0, static_cast<uint8_t>(serial >> 8),
-                                 static_cast<uint8_t>(serial));
+  c.ip_address =
+      Ipv4FromOctets(10, 0, static_cast<uint8_t>(serial >> 8), static_cast<uint8_t>(serial));
   c.netmask = Ipv4FromOctets(255, 255, 255, 0);
   return c;
 }

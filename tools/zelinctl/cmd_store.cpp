@@ -91,7 +91,9 @@ Options ParseOptions(const Args& args, size_t from, bool allow_json) {
   return o;
 }
 
-HiveFile OpenHive(const Options& o) { return HiveFile(ResolveRegistryPath(o.registry.value_or(""))); }
+HiveFile OpenHive(const Options& o) {
+  return HiveFile(ResolveRegistryPath(o.registry.value_or("")));
+}
 
 int Fail(const std::string& message, int code) {
   std::fprintf(stderr, "zelinctl store: %s\n", message.c_str());
@@ -130,9 +132,8 @@ int List(const Options& o) {
     const std::string key_name = FindServerKey(reg, c.serial_number).value_or("?");
     const std::string server_key = RegJoin(kParametersKey, key_name);
     const std::string model(ModelName(c.device_type));
-    std::snprintf(line, sizeof line, "%-9s %-7u %-9s %-16s %s\n", key_name.c_str(),
-                  c.serial_number, model.c_str(), AddressToText(c.ip_address).c_str(),
-                  c.name().c_str());
+    std::snprintf(line, sizeof line, "%-9s %-7u %-9s %-16s %s\n", key_name.c_str(), c.serial_number,
+                  model.c_str(), AddressToText(c.ip_address).c_str(), c.name().c_str());
     text += line;
     text += "  PORT  COM      DEVICE KEY   TRANSMISSION    FIFO\n";
     nlohmann::json ports = nlohmann::json::array();
@@ -186,9 +187,9 @@ int Export(const Options& o) {
   MemoryRegistry reg;
   if (auto code = LoadTree(hive, reg)) return *code;
   if (!reg.KeyExists(kZelinKey))
-    return Fail(hive.path().string() + ": no store (the key " + std::string(kZelinKey) +
-                    " does not exist)",
-                kExitNotFound);
+    return Fail(
+        hive.path().string() + ": no store (the key " + std::string(kZelinKey) + " does not exist)",
+        kExitNotFound);
   std::vector<std::string> keys{std::string(kZelinKey)};
   // The device and driver keys that the mapped ports link to.
   for (size_t s = 0;; ++s) {
