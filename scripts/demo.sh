@@ -1,29 +1,69 @@
 #!/usr/bin/env bash
-# Sets up, builds, starts an emulated lab of three device servers on loopback and
-# runs the suite against it; the lab is stopped on exit.
+# Sets up, builds, starts an emulated lab of four device servers on loopback and opens
+# the server manager against it with a fresh registry hive; the lab is stopped on exit.
+#
+#   scripts/demo.sh [LAB.json]
+#
+# With a display ($DISPLAY or $WAYLAND_DISPLAY) the manager opens as a normal window.
+# Without one it runs offscreen for a few seconds and saves a picture of its main
+# window to $build/screenshots/demo/srvmanager.png.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/setup.sh"
 build="${ZELIN_DEMO_BUILD:-$root/build-demo}"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELIN_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target devsim zelinctl
+if [ "${ZELIN_DEMO_SKIP_BUILD:-0}" != 1 ]; then  # 1: use the programs already in $build
+  "$root/scripts/setup.sh"
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELIN_TESTS=OFF >/dev/null
+  cmake --build "$build" -j"$(nproc)" --target devsim zelinctl srvmanager
+fi
 
+# Loopback only: the transport refuses anything outside 127.0.0.0/8.
 export ZELIN_LOOPBACK_ONLY=1
-export ZELIN_INTERFACES=127.0.42.1
-export ZELIN_BROADCAST=127.0.42.255
-lab="${1:-$root/emulator/labs/demo.json}"
+export ZELIN_INTERFACES=127.0.43.1
+export ZELIN_BROADCAST=127.0.43.255
+lab="${1:-$root/emulator/labs/manager-demo.json}"
 
-# devsim prints a "ready" line per server and then "ready broadcast=..." once every
-# socket is bound; wait for that line (at most 10 s) instead of guessing.
-ready="$(mktemp)"
-"$build/emulator/devsim" --lab "$lab" --broadcast "$ZELIN_BROADCAST" >"$ready" &
+# A fresh hive: three of the lab's servers are configured ("Spare Bay" is left for the
+# Add Server Wizard), the installation type is Multi-Host.
+demo="$build/demo"
+mkdir -p "$demo"
+export ZELIN_REGISTRY="$demo/registry.reg"
+export ZELIN_RUNTIME_DIR="$demo"
+rm -f "$ZELIN_REGISTRY" "$ZELIN_REGISTRY.changed"
+
+hexname() { printf '%s' "$1" | od -An -tx1 | tr -s ' \n' ',' | sed 's/^,//; s/,$//'; }
+server_key() {  # number type serial name last-octet ports
+  local n=$1 type=$2 serial=$3 name=$4 octet=$5 ports=$6 p
+  printf '[HKEY_LOCAL_MACHINE\\SoftWare\\KIVO\\Zelin\\Parameters\\Server%d]\n' "$n"
+  printf '"DeviceType"=dword:%08x\n"ServerFlag"=dword:00000000\n"SerialNo"=dword:%08x\n' "$type" "$serial"
+  printf '"ServerName"=hex:%s\n' "$(hexname "$name")"
+  printf '"IPAddress"=dword:7f002b%02x\n"Netmask"=dword:00ffffff\n\n' "$octet"
+  for ((p = 0; p < ports; p++)); do
+    printf '[HKEY_LOCAL_MACHINE\\SoftWare\\KIVO\\Zelin\\Parameters\\Server%d\\Port%04d]\n' "$n" "$p"
+    printf '"PortDriver"="Ports\\\\%04d"\n"COM"=dword:00000000\n"PortFlag"=dword:00000000\n' "$(( (n - 1) * 16 + p ))"
+    printf '"Transmission"=dword:00000000\n"FIFO"=dword:00000000\n\n'
+  done
+}
+{
+  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SoftWare\\KIVO\\Zelin\\Parameters]\n'
+  printf '"Servers"=dword:00000003\n"Ports"=dword:00000028\n"SessionRecovery"=dword:00000001\n\n'
+  server_key 1 771 1201 "Dock North" 10 16
+  server_key 2 771 1202 "Dock South" 11 16
+  server_key 3 9480 3307 "Workshop" 12 8
+} >"$ZELIN_REGISTRY"
+"$build/tools/zelinctl/zelinctl" store set-type 2
+
+"$build/emulator/devsim" --lab "$lab" --broadcast "$ZELIN_BROADCAST" &
 devsim=$!
-trap 'kill "$devsim" 2>/dev/null; wait "$devsim" 2>/dev/null || true; rm -f "$ready"' EXIT
-for _ in $(seq 100); do
-  grep -q '^ready broadcast=' "$ready" && break
-  kill -0 "$devsim" 2>/dev/null || { echo "devsim did not start" >&2; exit 1; }
-  sleep 0.1
-done
-grep -q '^ready broadcast=' "$ready" || { echo "devsim is not ready after 10 s" >&2; exit 1; }
-cat "$ready"
+trap 'kill "$devsim" 2>/dev/null; wait "$devsim" 2>/dev/null || true' EXIT
+sleep 0.3
 "$build/tools/zelinctl/zelinctl" search
+
+manager="$build/srvmanager/gui/srvmanager"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  "$manager"
+else
+  shot="$build/screenshots/demo/srvmanager.png"
+  echo "demo: no display; running the manager offscreen for a few seconds"
+  QT_QPA_PLATFORM=offscreen ZELIN_SCREENSHOT="$shot" ZELIN_SCREENSHOT_AFTER=3 "$manager"
+  echo "demo: picture of the manager's main window: $shot"
+fi

@@ -1,0 +1,151 @@
+// Timed tool: how long the manager takes from start to a filled server tree with
+// 32 configured servers of which 30 answer, split into the search floor (the fixed
+// broadcasts and reply rounds of discovery), the probes of the two silent servers,
+// and everything else (store read, matching, tree contents).
+//
+//   manager_load_bench [--speedup N] [--runs N]
+//
+// Uses the real clock by default (speedup 1). Everything runs on 127.201.7.0/24.
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/lab.hpp"
+#include "platform/clock.hpp"
+#include "platform/prompter.hpp"
+#include "protocol/discovery.hpp"
+#include "protocol/transport.hpp"
+#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_store.hpp"
+
+using namespace zelin;
+
+namespace {
+
+Ipv4 Addr(uint8_t host) { return Ipv4FromOctets(127, 201, 7, host); }
+
+class Store final : public manager::ManagerStore {
+ public:
+  std::vector<ServerConfig> servers;
+  int Load(ServerConfig* table, int capacity) override {
+    int n = 0;
+    for (const auto& s : servers)
+      if (n < capacity) table[n++] = s;
+    return n;
+  }
+  bool Save(const ServerConfig*, int, const ServerConfig*, int) override { return true; }
+  int ReadInstallationType() override { return manager::kMultiHost; }
+  void RemoveAllServers() override {}
+};
+
+class QuietPrompter final : public Prompter {
+ public:
+  MsgAnswer Message(std::string_view, MsgButtons, MsgIcon, std::string_view) override {
+    return MsgAnswer::Cancel;
+  }
+  std::optional<std::string> AskPassword(std::string_view, size_t) override { return std::nullopt; }
+  void BeginWait() override {}
+  void EndWait() override {}
+};
+
+double Ms(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double speedup = 1.0;
+  int runs = 1;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--speedup") == 0) speedup = std::atof(argv[i + 1]);
+    if (std::strcmp(argv[i], "--runs") == 0) runs = std::atoi(argv[i + 1]);
+  }
+  if (speedup <= 0 || runs <= 0) {
+    std::fprintf(stderr, "usage: %s [--speedup N] [--runs N]\n", argv[0]);
+    return 2;
+  }
+  RealClock real;
+  ScaledClock scaled(speedup);
+  Clock& clock = speedup == 1.0 ? static_cast<Clock&>(real) : scaled;
+
+  emulator::LabSpec spec;
+  spec.broadcast = Addr(255);
+  Store store;
+  for (int i = 0; i < 32; ++i) {
+    const auto host = static_cast<uint8_t>(10 + i);
+    const auto serial = static_cast<uint16_t>(1000 + i);
+    const DeviceType type = (i % 2 == 0) ? 9476 : 771;
+    ServerConfig c;
+    c.device_type = type;
+    c.serial_number = serial;
+    c.set_name("bench-" + std::to_string(i));
+    c.ip_address = Addr(host);
+    c.netmask = Ipv4FromOctets(255, 255, 255, 0);
+    store.servers.push_back(c);
+    if (i < 30) {  // the last two stay silent
+      emulator::ServerSpec s;
+      s.type = type;
+      s.serial = serial;
+      s.name = c.name();
+      s.ip = c.ip_address;
+      s.netmask = c.netmask;
+      spec.servers.push_back(s);
+    }
+  }
+  if (const std::string problem = emulator::CompleteAndCheck(spec); !problem.empty()) {
+    std::fprintf(stderr, "lab: %s\n", problem.c_str());
+    return 1;
+  }
+  emulator::Lab lab(spec, clock);
+  std::string error;
+  if (!lab.Start(&error)) {
+    std::fprintf(stderr, "lab: %s\n", error.c_str());
+    return 1;
+  }
+
+  QuietPrompter prompter;
+  Transport transport(clock, prompter, Deliverable::Manager,
+                      TransportOptions{.interfaces = {Addr(1)}, .broadcast = Addr(255),
+                                       .loopback_only = true});
+  if (!transport.OpenTransport()) {
+    std::fprintf(stderr, "transport cannot open\n");
+    return 1;
+  }
+
+  std::printf("32 configured servers, 30 answering, clock speedup %.0f, %d run(s)\n", speedup,
+              runs);
+  std::printf("%-6s %12s %12s %12s %12s %8s\n", "run", "total ms", "search ms", "probes ms",
+              "rest ms", "online");
+  for (int r = 0; r < runs; ++r) {
+    // The search alone: its waits are fixed, so this is the floor of every start.
+    ServerList list;
+    auto t0 = std::chrono::steady_clock::now();
+    SearchServers(transport, list, 1);
+    const double search = Ms(std::chrono::steady_clock::now() - t0);
+
+    // The two silent servers' probes (four attempts each).
+    t0 = std::chrono::steady_clock::now();
+    for (int i = 30; i < 32; ++i)
+      ProbeAddressRetry(transport, list, store.servers[static_cast<size_t>(i)].ip_address, 1);
+    const double probes = Ms(std::chrono::steady_clock::now() - t0);
+
+    // The whole load as the manager runs it at start.
+    manager::CDaoViewDoc doc(transport, store, manager::kMultiHost, nullptr);
+    t0 = std::chrono::steady_clock::now();
+    doc.Load();
+    const double total = Ms(std::chrono::steady_clock::now() - t0);
+    int online = 0;
+    for (const auto& item : doc.tree()) online += item.icon == manager::kIconOnline ? 1 : 0;
+    std::printf("%-6d %12.1f %12.1f %12.1f %12.1f %8d\n", r + 1, total, search, probes,
+                total - search - probes, online);
+  }
+  transport.CloseTransport();
+  lab.Stop();
+  return 0;
+}
