@@ -41,7 +41,13 @@ int RunWizard(WizardArguments& args) {
 
   zelin::ui::QtPrompter prompter(
       zelin::ui::ToQString(zelin::wizard::SheetCaption(type)));
-  zelin::TransportOptions options = zelin::TransportOptions::FromEnvironment();
+  std::string problem;
+  const zelin::TransportOptions options = zelin::TransportOptions::FromEnvironment(&problem);
+  if (!problem.empty()) {
+    // Unreadable network settings could send where the user did not mean to.
+    prompter.Message(problem, zelin::MsgButtons::Ok, zelin::MsgIcon::Error);
+    return 0;
+  }
   zelin::Transport transport(zelin::SystemClock(), prompter, zelin::Deliverable::Wizard,
                              options);
   if (args.interface_count > 0 &&
