@@ -233,6 +233,11 @@ int RunProbe(const Args& args) {
   }
   Session s;
   if (int rc = OpenSession(p, s); rc != kExitOk) return rc;
+  if (!s.transport->MaySendTo(*address)) {
+    std::fprintf(stderr, "zelinctl: %s is outside 127.0.0.0/8 and loopback-only is set\n",
+                 p.positional[0].c_str());
+    return kExitEnvironment;
+  }
   const int i = ProbeAddressRetry(*s.transport, s.list, *address, 1);
   if (i < 0) {
     std::fprintf(stderr, "zelinctl: no server answered at %s\n", p.positional[0].c_str());
