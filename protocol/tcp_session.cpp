@@ -40,7 +40,6 @@ TcpSession::~TcpSession() {
 void TcpSession::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  unread_.clear();
 }
 
 TcpSession::ConnectStatus TcpSession::Connect(Ipv4 address, uint16_t port, int timeout_seconds) {
@@ -107,12 +106,6 @@ int TcpSession::ReceiveMessage(MutableBytes buffer, int timeout_seconds) {
   if (fd_ < 0) {
     last_error_ = ENOTSOCK;
     return -1;
-  }
-  if (!unread_.empty()) {
-    const size_t n = std::min(unread_.size(), buffer.size());
-    std::copy_n(unread_.begin(), n, buffer.begin());
-    unread_.clear();
-    return static_cast<int>(n);
   }
   WaitCursor wait(prompter_);
   const int ready = WaitFor(fd_, POLLIN, clock_.RealWaitMs(int64_t{timeout_seconds} * 1000));

@@ -13,7 +13,6 @@
 // Not thread safe.
 
 #include <string_view>
-#include <vector>
 
 #include "platform/clock.hpp"
 #include "platform/prompter.hpp"
@@ -46,13 +45,8 @@ class TcpSession {
 
   // Waits up to timeout_seconds for data and receives once, at most buffer.size()
   // bytes. Returns the length received, 0 on time-out or when the peer closed, -1 on
-  // a socket error. Bytes handed back with Unread() are returned first, without waiting.
+  // a socket error.
   int ReceiveMessage(MutableBytes buffer, int timeout_seconds);
-
-  // Keeps `bytes` as the next message: for a reply that arrived in the same receive as
-  // the one before it (the server sends its verdict right after "ready" when there is
-  // no image to wait for).
-  void Unread(Bytes bytes) { unread_.assign(bytes.begin(), bytes.end()); }
 
   void Close();
   bool is_open() const { return fd_ >= 0; }
@@ -65,7 +59,6 @@ class TcpSession {
   TransportOptions options_;
   int fd_ = -1;
   int last_error_ = 0;
-  std::vector<uint8_t> unread_;
 };
 
 }  // namespace zelin
