@@ -271,7 +271,7 @@ TcpAction TcpSession::FinishImage(std::vector<uint8_t>& out, std::vector<Event>&
   rec.accepted = accepted;
   st.last_image = rec;
   out.push_back(wire::kTcpDownload);
-  out.push_back(accepted ? uint8_t{0x01} : rule.reject_status);
+  out.push_back(accepted ? wire::kTcpDownloadAccepted : rule.reject_status);
   Event ev{wire::kTcpDownload, static_cast<size_t>(image_length_), {}, {}};
   ev.head.assign(image_head_.begin(), image_head_.end());
   if (accepted) {
@@ -365,19 +365,20 @@ TcpAction TcpSession::Feed(Bytes in, std::vector<uint8_t>& out, std::vector<Even
     if (stage_ == Stage::kAwaitAnswer) {
       if (avail < wire::kTcpLoginAnswerSize) break;
       Md5Digest digest;
-      std::copy_n(p + 1, digest.size(), digest.begin());
-      const bool right = first == 0x00 && digest == Md5({AsBytes(device_.state().applied.password),
-                                                         Bytes(challenge_)});
+      std::copy_n(p + 1, digest.size(), digest.begin());  // after the tag
+      const bool right =
+          first == wire::kTcpLoginResultTag &&
+          digest == Md5({AsBytes(device_.state().applied.password), Bytes(challenge_)});
       pending_pos += wire::kTcpLoginAnswerSize;
       if (right && !device_.state().faults.tcp_refuse_login) {
-        out.push_back(0x00);
-        out.push_back(0x01);
+        out.push_back(wire::kTcpLoginResultTag);
+        out.push_back(wire::kTcpLoginAccepted);
         events.push_back({first, wire::kTcpLoginAnswerSize, "login accepted", {first}});
         stage_ = Stage::kReady;
         continue;
       }
-      out.push_back(0x00);
-      out.push_back(0x00);
+      out.push_back(wire::kTcpLoginResultTag);
+      out.push_back(0x00);  // anything but "accepted"
       return close(right ? "login refused (fault)" : "login refused: wrong digest", first,
                    wire::kTcpLoginAnswerSize);
     }

@@ -8,9 +8,9 @@ namespace {
 // 0x0D + image length (LE): answer "ready", then the session streams the image and
 // answers with the verdict of the server's firmware rule.
 TcpAction Download(TcpContext& ctx) {
-  const uint32_t length = GetLe32(ctx.request, 1);
+  const uint32_t length = GetLe32(ctx.request, wire::kTcpDownloadLength);
   ctx.out.push_back(wire::kTcpDownload);
-  ctx.out.push_back(0x00);
+  ctx.out.push_back(wire::kTcpDownloadReady);
   ctx.session.BeginImage(length);
   ctx.verdict = "ready for " + std::to_string(length) + " bytes";
   return TcpAction::kContinue;

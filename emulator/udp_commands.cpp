@@ -163,7 +163,7 @@ HandlerResult AddRoute(UdpContext& ctx) {
 
 HandlerResult GetRoutes(UdpContext& ctx) {
   const auto& routes = Staged(ctx).routes;
-  const Window w = TableWindow(routes.size(), GetLe16(ctx.request, kPayload));
+  const Window w = TableWindow(routes.size(), GetLe16(ctx.request, wire::kTableRequestStart));
   std::vector<uint8_t>& r = ctx.reply;
   PutLe16(r, wire::kTableTotal, w.total);
   PutLe16(r, wire::kTableStart, w.start);
@@ -179,7 +179,7 @@ HandlerResult GetRoutes(UdpContext& ctx) {
 
 HandlerResult GetAccessList(UdpContext& ctx) {
   const auto& access = Staged(ctx).access;
-  const Window w = TableWindow(access.size(), GetLe16(ctx.request, kPayload));
+  const Window w = TableWindow(access.size(), GetLe16(ctx.request, wire::kTableRequestStart));
   std::vector<uint8_t>& r = ctx.reply;
   PutLe16(r, wire::kTableTotal, w.total);
   PutLe16(r, wire::kTableStart, w.start);
@@ -190,9 +190,9 @@ HandlerResult GetAccessList(UdpContext& ctx) {
 
 HandlerResult SetAccessList(UdpContext& ctx) {
   const Bytes d = ctx.request;
-  const uint16_t total = GetLe16(d, kPayload);
-  const uint16_t start = GetLe16(d, kPayload + 2);
-  const uint16_t count = GetLe16(d, kPayload + 4);
+  const uint16_t total = GetLe16(d, wire::kSetAccessTotal);
+  const uint16_t start = GetLe16(d, wire::kSetAccessStart);
+  const uint16_t count = GetLe16(d, wire::kSetAccessCount);
   if (count != (d.size() - wire::kSetAccessListBaseSize) / wire::kAccessEntrySize)
     return HandlerResult::Ignore("entry count does not match the length");
   if (total > kDeviceTableCapacity)
@@ -211,7 +211,7 @@ HandlerResult SetAccessList(UdpContext& ctx) {
 }
 
 HandlerResult CheckAddress(UdpContext& ctx) {
-  const Ipv4 tested = GetIpv4(ctx.request, kPayload);
+  const Ipv4 tested = GetIpv4(ctx.request, wire::kCheckAddressTested);
   PutIpv4(ctx.reply, wire::kReplyPayload, tested);
   if (const auto hw = ctx.owners.Owner(tested, ctx.device.state())) {
     std::copy(hw->begin(), hw->end(), ctx.reply.begin() + wire::kCheckHardwareAddress);
@@ -225,12 +225,12 @@ HandlerResult Login(UdpContext&) {
 }
 
 HandlerResult Dhcp(UdpContext& ctx) {
-  const uint8_t value = ctx.request[kPayload];
+  const uint8_t value = ctx.request[wire::kDhcpSetting];
   if (value != wire::kDhcpQuery) {
     if (value > 1) return HandlerResult::Status(kStatusBadValue, "DHCP setting is 0 or 1");
     Staged(ctx).dhcp = value;
   }
-  ctx.reply[wire::kReplyPayload] = Staged(ctx).dhcp;
+  ctx.reply[wire::kDhcpReplySetting] = Staged(ctx).dhcp;
   return HandlerResult::Ok();
 }
 

@@ -151,5 +151,15 @@ inline constexpr uint8_t kTcpLoginAccepted = 0x01;
 inline constexpr uint8_t kTcpDownloadReady = 0x00;
 inline constexpr uint8_t kTcpDownloadAccepted = 0x01;
 inline constexpr size_t kTcpChallengeNonce = 2;
+inline constexpr size_t kTcpDownloadLength = 1;  // image length (LE) in the download request
+
+// --- request payload fields (absolute offsets) ------------------------------------
+inline constexpr size_t kTableRequestStart = 26;   // GetRoutes / GetAccessList: start index
+inline constexpr size_t kSetAccessTotal = 26;      // SetAccessList: total, start, count,
+inline constexpr size_t kSetAccessStart = 28;      // then `count` entries from offset 32
+inline constexpr size_t kSetAccessCount = 30;
+inline constexpr size_t kCheckAddressTested = 26;  // CheckAddress: the address to test
+inline constexpr size_t kDhcpSetting = 26;         // Dhcp: 0, 1 or kDhcpQuery
+inline constexpr size_t kDhcpReplySetting = 18;
 
 }  // namespace zelin::wire
