@@ -71,7 +71,9 @@ int LoadServerStore(const Registry& reg, ProductLine line, std::span<ServerConfi
 // servers being matched by serial number: removes, adds, updates (with their device
 // entries), then "Servers", "Ports" and "SessionRecovery". Returns false when a table
 // exceeds its capacity (nothing written), when any registry write failed, or when the
-// parameters key does not exist at the end.
+// parameters key does not exist at the end. A mapped port that finds no free device or
+// class index is stored with "PortFlag" 0 (it has no entries) and is mapped again by
+// the next save.
 bool SaveServerStore(Registry& reg, std::span<const ServerConfig> new_table,
                      std::span<const ServerConfig> old_table);
 
@@ -90,6 +92,8 @@ bool RemoveAllServers(Registry& reg);
 
 // ---- On the hive file (one transaction each) ----
 // `status` (optional) receives the file's error, e.g. a syntax error with its line.
+// Loads return -1 and saves false also when the file cannot be read or parsed; a save
+// that returns false has left the file exactly as it was.
 
 int LoadServerStore(const HiveFile& hive, std::span<ServerConfig> table,
                     HiveStatus* status = nullptr);
