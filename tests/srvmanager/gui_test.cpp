@@ -36,6 +36,7 @@ QApplication& App() {
   static int argc = 1;
   static char name[] = "srvmanager_gui_tests";
   static char* argv[] = {name, nullptr};
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   static QApplication* app = new QApplication(argc, argv);
   return *app;
 }
