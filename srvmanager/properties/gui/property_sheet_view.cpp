@@ -298,7 +298,7 @@ PropertySheetView::PropertySheetView(CMyPropertySheet& sheet, QWidget* parent)
   layout->addWidget(tabs_);
   layout->addWidget(AddOkCancel(this));
   connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) { TabChanged(index); });
-  resize(460, 360);
+  resize(560, 380);
 }
 
 void PropertySheetView::TabChanged(int index) {

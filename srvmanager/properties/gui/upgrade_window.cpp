@@ -11,7 +11,8 @@
 namespace zelin::manager {
 
 UpgradeWindow::UpgradeWindow(UpgradeProgress& model, QWidget* main_window)
-    : QDialog(main_window), model_(model), main_window_(main_window) {
+    : QDialog(nullptr), model_(model), main_window_(main_window) {
+  // Not a child of the main window: disabling the main window would grey this one too.
   setModal(false);
   setWindowTitle(ui::ToQString(UpgradeProgress::Caption()));
   auto* layout = new QVBoxLayout(this);
@@ -39,7 +40,11 @@ UpgradeWindow::~UpgradeWindow() {
 void UpgradeWindow::SetShown(bool shown) {
   if (shown) {
     ++shows_;
-    if (main_window_) main_window_->setEnabled(false);
+    if (main_window_) {
+      main_window_->setEnabled(false);
+      adjustSize();
+      move(main_window_->geometry().center() - rect().center());
+    }
     show();
   } else {
     hide();
