@@ -27,8 +27,7 @@ std::unique_ptr<QApplication> EnsureApplication() {
 }
 
 int RunWizard(WizardArguments& args) {
-  if (args.interface_count < 0 || args.interface_count > zelin::Transport::kMaxInterfaces)
-    return 0;
+  if (args.interface_count < 0 || args.interface_count > zelin::Transport::kMaxInterfaces) return 0;
   if (args.interface_count > 0 && (args.socket_table == nullptr || args.local_addresses == nullptr))
     return 0;
   const zelin::wizard::WizardTables tables{args.found, args.saved_found, args.configuration,
@@ -39,8 +38,7 @@ int RunWizard(WizardArguments& args) {
   zelin::HiveFile hive(zelin::ResolveRegistryPath());
   const int type = zelin::ReadInstallationType(hive);
 
-  zelin::ui::QtPrompter prompter(
-      zelin::ui::ToQString(zelin::wizard::SheetCaption(type)));
+  zelin::ui::QtPrompter prompter(zelin::ui::ToQString(zelin::wizard::SheetCaption(type)));
   std::string problem;
   const zelin::TransportOptions options = zelin::TransportOptions::FromEnvironment(&problem);
   if (!problem.empty()) {
@@ -48,8 +46,7 @@ int RunWizard(WizardArguments& args) {
     prompter.Message(problem, zelin::MsgButtons::Ok, zelin::MsgIcon::Error);
     return 0;
   }
-  zelin::Transport transport(zelin::SystemClock(), prompter, zelin::Deliverable::Wizard,
-                             options);
+  zelin::Transport transport(zelin::SystemClock(), prompter, zelin::Deliverable::Wizard, options);
   if (args.interface_count > 0 &&
       !transport.AdoptSockets(args.socket_table, args.local_addresses, args.interface_count))
     return 0;

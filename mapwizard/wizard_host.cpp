@@ -90,10 +90,10 @@ int main(int argc, char** argv) {
     sockets[static_cast<size_t>(i)] = transport.socket(i);
     addresses[static_cast<size_t>(i)] = transport.local_address(i);
   }
-  WizardArguments args{sockets.data(),           n,
-                       addresses.data(),          &tables->found,
-                       &tables->saved_found,      tables->configuration.data(),
-                       tables->saved.data(),      &tables->count};
+  WizardArguments args{sockets.data(),       n,
+                       addresses.data(),     &tables->found,
+                       &tables->saved_found, tables->configuration.data(),
+                       tables->saved.data(), &tables->count};
   const int result = VCOMMManWizard(&args);
   if (result != 1) {
     std::printf("wizard ended without adding a server\n");

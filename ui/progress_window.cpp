@@ -52,9 +52,17 @@ void QtProgressWindow::Close() {
   QApplication::processEvents();
 }
 
-QWidget* QtProgressWindow::widget() const { return dialog_.get(); }
-QString QtProgressWindow::text() const { return label_->text(); }
-int QtProgressWindow::value() const { return bar_->value(); }
-bool QtProgressWindow::visible() const { return dialog_->isVisible(); }
+QWidget* QtProgressWindow::widget() const {
+  return dialog_.get();
+}
+QString QtProgressWindow::text() const {
+  return label_->text();
+}
+int QtProgressWindow::value() const {
+  return bar_->value();
+}
+bool QtProgressWindow::visible() const {
+  return dialog_->isVisible();
+}
 
 }  // namespace zelin::ui

@@ -14,7 +14,9 @@ QString ToQString(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-std::string ToStdString(const QString& text) { return text.toUtf8().toStdString(); }
+std::string ToStdString(const QString& text) {
+  return text.toUtf8().toStdString();
+}
 
 QtPrompter::QtPrompter(QString title, QWidget* parent)
     : title_(std::move(title)), parent_(parent) {}

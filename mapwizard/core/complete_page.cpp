@@ -13,7 +13,9 @@ constexpr uint16_t kAllPorts = 0xFFFF;
 constexpr Ipv4 kHostMask = 0xFFFFFFFFu;
 
 // Device types whose DHCP setting is asked for on Finish.
-bool AsksDhcpOnFinish(DeviceType t) { return t == 776 || t == 771; }
+bool AsksDhcpOnFinish(DeviceType t) {
+  return t == 776 || t == 771;
+}
 
 }  // namespace
 

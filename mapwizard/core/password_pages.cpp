@@ -39,9 +39,8 @@ Step MultiPasswordPage::Next() {
   if (staged == nullptr || saved == nullptr) return Step::Stay();
   if (!administrator_) {
     if (ctx_.state.conflict) {
-      return ctx_.Say(kStrDuplicatedAddress, MsgButtons::OkCancel) == MsgAnswer::Ok
-                 ? Step::Stay()
-                 : Step::End();
+      return ctx_.Say(kStrDuplicatedAddress, MsgButtons::OkCancel) == MsgAnswer::Ok ? Step::Stay()
+                                                                                    : Step::End();
     }
     staged->write_state = kWriteNever;
     saved->flags = 0;

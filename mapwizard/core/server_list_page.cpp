@@ -106,9 +106,9 @@ void ServerListPage::Locate() {
     ctx_.Say(kStrCannotLocate);
     return;
   }
-  ctx_.dialogs().ShowLocate(Format("Name : %s\nIP address : %s\nSerial No : %d",
-                                   {r.name(), AddressToText(r.ip_address()),
-                                    std::to_string(r.serial_number())}));
+  ctx_.dialogs().ShowLocate(
+      Format("Name : %s\nIP address : %s\nSerial No : %d",
+             {r.name(), AddressToText(r.ip_address()), std::to_string(r.serial_number())}));
   bool off = false;
   {
     WaitCursor wait(ctx_.prompter());
@@ -160,8 +160,8 @@ Step ServerListPage::Next() {
   s.selected = index;
   s.found_address = r.ip_address();
   s.manual_entry = false;
-  s.conflict = ctx_.AddressConfigured(s.found_address) ||
-               (r.flags() & wire::kFlagAddressConflict) != 0;
+  s.conflict =
+      ctx_.AddressConfigured(s.found_address) || (r.flags() & wire::kFlagAddressConflict) != 0;
   if (!r.has_password() && s.conflict && !SearchFreeAddress(r)) return Step::Stay();
   if (!ctx_.Stage(r)) return Step::Stay();
   r.password_change_pending = false;

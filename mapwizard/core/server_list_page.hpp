@@ -15,7 +15,7 @@
 namespace zelin::wizard {
 
 struct ServerRow {
-  std::string model;    // "" for an unknown device type
+  std::string model;  // "" for an unknown device type
   std::string name;
   std::string address;  // dotted text
   std::string serial;   // decimal

@@ -95,7 +95,7 @@ enum PageId : int {
 
 struct WizardState {
   int installation_type = 0;
-  int selected = -1;      // index of the selected record in the found list
+  int selected = -1;       // index of the selected record in the found list
   Ipv4 found_address = 0;  // its address as found
   bool conflict = false;
   bool manual_entry = false;

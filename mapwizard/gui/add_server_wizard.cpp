@@ -13,8 +13,7 @@ namespace zelin::wizard::gui {
 
 using ui::ToQString;
 
-AddServerWizard::AddServerWizard(WizardFlow& flow, QWidget* parent)
-    : QWizard(parent), flow_(flow) {
+AddServerWizard::AddServerWizard(WizardFlow& flow, QWidget* parent) : QWizard(parent), flow_(flow) {
   setObjectName(QStringLiteral("addServerWizard"));
   setWindowTitle(ToQString(SheetCaption(flow.context().installation_type())));
   setWindowIcon(ui::SuiteIcon());
@@ -25,8 +24,8 @@ AddServerWizard::AddServerWizard(WizardFlow& flow, QWidget* parent)
   setButtonText(kBackButton, tr("< &Back"));
   setButtonText(kNextButton, tr("&Next >"));
   setButtonText(kFinishButton, tr("Finish"));
-  setButtonLayout({QWizard::Stretch, kBackButton, kNextButton, kFinishButton,
-                   QWizard::CancelButton});
+  setButtonLayout(
+      {QWizard::Stretch, kBackButton, kNextButton, kFinishButton, QWizard::CancelButton});
   button(kBackButton)->setObjectName(QStringLiteral("back"));
   button(kNextButton)->setObjectName(QStringLiteral("next"));
   button(kFinishButton)->setObjectName(QStringLiteral("finish"));
@@ -46,15 +45,12 @@ AddServerWizard::AddServerWizard(WizardFlow& flow, QWidget* parent)
   for (int i = 0; i < kPageCount; ++i) setPage(i, pages_[static_cast<size_t>(i)]);
   cannot_find_ = std::make_unique<CannotFindDialog>(this);
 
-  connect(button(kBackButton), &QAbstractButton::clicked, this, [this] {
-    Act([this] { flow_.Back(); });
-  });
-  connect(button(kNextButton), &QAbstractButton::clicked, this, [this] {
-    Act([this] { flow_.Next(); });
-  });
-  connect(button(kFinishButton), &QAbstractButton::clicked, this, [this] {
-    Act([this] { flow_.Finish(); });
-  });
+  connect(button(kBackButton), &QAbstractButton::clicked, this,
+          [this] { Act([this] { flow_.Back(); }); });
+  connect(button(kNextButton), &QAbstractButton::clicked, this,
+          [this] { Act([this] { flow_.Next(); }); });
+  connect(button(kFinishButton), &QAbstractButton::clicked, this,
+          [this] { Act([this] { flow_.Finish(); }); });
 }
 
 AddServerWizard::~AddServerWizard() = default;
@@ -104,7 +100,8 @@ void AddServerWizard::Sync() {
   button(kBackButton)->setVisible(b.back);
   button(kNextButton)->setVisible(b.next);
   button(kFinishButton)->setVisible(b.finish);
-  if (auto* finish = qobject_cast<QPushButton*>(button(kFinishButton))) finish->setDefault(b.finish);
+  if (auto* finish = qobject_cast<QPushButton*>(button(kFinishButton)))
+    finish->setDefault(b.finish);
   if (auto* next = qobject_cast<QPushButton*>(button(kNextButton)))
     next->setDefault(b.next && !b.finish);
   syncing_ = false;

@@ -83,7 +83,10 @@ BeginPageWidget::BeginPageWidget(BeginPage& model) : model_(model) {
   layout->addStretch();
   connect(yes_, &QRadioButton::toggled, this, [this](bool on) {
     if (binding_) return;
-    if (on) model_.ChooseYes(); else model_.ChooseNo();
+    if (on)
+      model_.ChooseYes();
+    else
+      model_.ChooseNo();
   });
 }
 
@@ -128,7 +131,8 @@ ServerListPageWidget::ServerListPageWidget(ServerListPage& model, ActFn act)
   connect(list_, &QTreeWidget::currentItemChanged, this, [this] {
     if (!binding_) model_.SelectRow(list_->indexOfTopLevelItem(list_->currentItem()));
   });
-  connect(manual_, &QRadioButton::clicked, this, [this] { act_([this] { model_.ChooseManual(); }); });
+  connect(manual_, &QRadioButton::clicked, this,
+          [this] { act_([this] { model_.ChooseManual(); }); });
   connect(existing_, &QRadioButton::clicked, this,
           [this] { act_([this] { model_.ChooseExisting(); }); });
   connect(find_, &QPushButton::clicked, this, [this] { act_([this] { model_.Find(); }); });
@@ -145,8 +149,8 @@ void ServerListPageWidget::Bind() {
   existing_->setChecked(!model_.manual());
   list_->clear();
   for (const ServerRow& row : model_.rows()) {
-    list_->addTopLevelItem(new QTreeWidgetItem(
-        {ToQString(row.model), ToQString(row.name), ToQString(row.address), ToQString(row.serial)}));
+    list_->addTopLevelItem(new QTreeWidgetItem({ToQString(row.model), ToQString(row.name),
+                                                ToQString(row.address), ToQString(row.serial)}));
   }
   if (model_.selected_row() >= 0) list_->setCurrentItem(list_->topLevelItem(model_.selected_row()));
   list_->setEnabled(model_.list_enabled());
@@ -218,7 +222,10 @@ MultiPasswordPageWidget::MultiPasswordPageWidget(MultiPasswordPage& model) : mod
   layout->addStretch();
   connect(administrator_, &QRadioButton::toggled, this, [this](bool on) {
     if (binding_) return;
-    if (on) model_.ChooseAdministrator(); else model_.ChooseGeneralUser();
+    if (on)
+      model_.ChooseAdministrator();
+    else
+      model_.ChooseGeneralUser();
     password_->setEnabled(model_.password_enabled());
   });
   connect(password_, &QLineEdit::textChanged, this, [this](const QString& t) {
@@ -350,7 +357,9 @@ CompletePageWidget::CompletePageWidget(CompletePage& model) : model_(model) {
   layout->addStretch();
 }
 
-void CompletePageWidget::Bind() { summary_->setText(ToQString(model_.summary())); }
+void CompletePageWidget::Bind() {
+  summary_->setText(ToQString(model_.summary()));
+}
 
 // --- page 6 ------------------------------------------------------------------------
 

@@ -45,7 +45,8 @@ TEST_F(ComFinishTest, ConsecutiveMappingSkipsNumbersInUse) {
   ASSERT_EQ(f.page(), kPageComplete);
   EXPECT_EQ(f.complete().summary(),
             "Model : QX104\nServer Name : Lab1\nPorts : COM3-COM7\nServer Serial Number : 1\n"
-            "Server IP : " + AddressToText(block.Address(10)));
+            "Server IP : " +
+                AddressToText(block.Address(10)));
 }
 
 TEST_F(ComFinishTest, MappingStopsAtTheLimitOfCom256) {
@@ -55,7 +56,8 @@ TEST_F(ComFinishTest, MappingStopsAtTheLimitOfCom256) {
   f.Next();
   EXPECT_EQ(Mapped(), (std::vector<int>{255, 256, -1, -1}));
   EXPECT_EQ(Staged().com_number[1], 0);  // COM256 is stored as 0
-  EXPECT_EQ(prompter.texts(), std::vector<std::string>{"Your COM name have exceeded 256 limitation!"});
+  EXPECT_EQ(prompter.texts(),
+            std::vector<std::string>{"Your COM name have exceeded 256 limitation!"});
   f.Next();
   EXPECT_NE(f.complete().summary().find("\nPorts : COM255-COM256\n"), std::string::npos);
 }

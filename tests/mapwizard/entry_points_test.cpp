@@ -14,7 +14,9 @@
 #include "tests/ui/qt_app.hpp"
 
 // Fontconfig keeps a cache for the life of the process that the leak checker reports.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n";
+}
 
 namespace zelin::wizard::testing {
 namespace {
@@ -107,8 +109,9 @@ TEST_F(EntryPointTest, WizardRunsModallyOnTheBorrowedSocketsAndReportsFinish) {
 
   std::array<int, 1> sockets{manager->socket(0)};
   std::array<uint32_t, 1> addresses{manager->local_address(0)};
-  WizardArguments args{sockets.data(), 1,      addresses.data(), found.get(), saved_found.get(),
-                       config.data(),  saved.data(), &count};
+  WizardArguments args{
+      sockets.data(), 1,     addresses.data(), found.get(), saved_found.get(), config.data(),
+      saved.data(),   &count};
   EXPECT_EQ(VCOMMManWizard(&args), 1);
   driver.stop();
   EXPECT_EQ(caption, "Zelin Wizard - Traditional");

@@ -12,9 +12,7 @@ constexpr uint16_t kLocked = 102;  // password "secret"
 
 class PageFlowTest : public WizardFixture {
  protected:
-  void SetUp() override {
-    StartLab({Server(kOpen, 10), Server(kLocked, 11, 8452, "secret")});
-  }
+  void SetUp() override { StartLab({Server(kOpen, 10), Server(kLocked, 11, 8452, "secret")}); }
 };
 
 TEST_F(PageFlowTest, StartPageOffersNextOnlyAndNoEndsWithResultZero) {

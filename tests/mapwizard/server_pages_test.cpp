@@ -40,7 +40,8 @@ TEST_F(ServerListTest, AllConfiguredOrNoneFoundLeavesBackOnlyWithTheMatchingWarn
   EXPECT_TRUE(f.server_list().rows().empty());
   EXPECT_EQ(f.buttons(), (Buttons{true, false, false}));
   EXPECT_FALSE(f.server_list().locate_enabled());
-  EXPECT_EQ(prompter.texts(), std::vector<std::string>{std::string(WizardString(kStrAllServersAdded))});
+  EXPECT_EQ(prompter.texts(),
+            std::vector<std::string>{std::string(WizardString(kStrAllServersAdded))});
   f.Next();  // not offered
   EXPECT_EQ(f.page(), kPageServerList);
   // Manual entry stays possible on a multi-host installation.
@@ -54,7 +55,8 @@ TEST_F(ServerListTest, AllConfiguredOrNoneFoundLeavesBackOnlyWithTheMatchingWarn
   found->count = 0;
   f.Back();
   f.Next();
-  EXPECT_EQ(prompter.texts(), std::vector<std::string>{std::string(WizardString(kStrNoServersAnswered))});
+  EXPECT_EQ(prompter.texts(),
+            std::vector<std::string>{std::string(WizardString(kStrNoServersAnswered))});
 }
 
 TEST_F(ServerListTest, NextWithoutSelectionAsksForOne) {
@@ -71,8 +73,8 @@ TEST_F(ServerListTest, LocateShowsTheServerAndSwitchesTheLightOff) {
   WizardFlow& f = FlowAtList(kSingleHost);
   f.server_list().Locate();
   ASSERT_EQ(prompter.texts().size(), 1u);
-  EXPECT_NE(prompter.texts()[0].find("Name : Lab7\nIP address : " + AddressToText(block.Address(10)) +
-                                     "\nSerial No : 7"),
+  EXPECT_NE(prompter.texts()[0].find("Name : Lab7\nIP address : " +
+                                     AddressToText(block.Address(10)) + "\nSerial No : 7"),
             std::string::npos);
   EXPECT_FALSE(lab->Snapshot(7)->locating);
   lab->Stop();
@@ -94,9 +96,10 @@ TEST_F(ServerListTest, CollidingServerWithoutPasswordMovesToTheNextFreeAddressWi
   EXPECT_EQ(Record(5).ip_address(), block.Address(3));
   EXPECT_EQ(f.new_address().address_text(), AddressToText(block.Address(3)));
   EXPECT_EQ(f.new_address().label(), "Suggested IP address:");
-  EXPECT_EQ(f.new_address().message().rfind("Warning Duplicated IP address\n\nServer Name : Lab5 \n IP address : " +
-                                                AddressToText(block.Address(254)),
-                                            0),
+  EXPECT_EQ(f.new_address().message().rfind(
+                "Warning Duplicated IP address\n\nServer Name : Lab5 \n IP address : " +
+                    AddressToText(block.Address(254)),
+                0),
             0u);
   // Back to the list puts the found address back into the record.
   f.Back();
@@ -104,9 +107,12 @@ TEST_F(ServerListTest, CollidingServerWithoutPasswordMovesToTheNextFreeAddressWi
 }
 
 TEST_F(ServerListTest, NextCandidateWrapsAsTheAddressSearchExpects) {
-  EXPECT_EQ(ServerListPage::NextCandidate(Ipv4FromOctets(10, 0, 0, 7)), Ipv4FromOctets(10, 0, 0, 8));
-  EXPECT_EQ(ServerListPage::NextCandidate(Ipv4FromOctets(10, 0, 0, 254)), Ipv4FromOctets(10, 0, 0, 1));
-  EXPECT_EQ(ServerListPage::NextCandidate(Ipv4FromOctets(10, 0, 0, 255)), Ipv4FromOctets(10, 0, 0, 0));
+  EXPECT_EQ(ServerListPage::NextCandidate(Ipv4FromOctets(10, 0, 0, 7)),
+            Ipv4FromOctets(10, 0, 0, 8));
+  EXPECT_EQ(ServerListPage::NextCandidate(Ipv4FromOctets(10, 0, 0, 254)),
+            Ipv4FromOctets(10, 0, 0, 1));
+  EXPECT_EQ(ServerListPage::NextCandidate(Ipv4FromOctets(10, 0, 0, 255)),
+            Ipv4FromOctets(10, 0, 0, 0));
 }
 
 TEST_F(ServerListTest, AddressSearchThatCannotAskTheServerStaysAndRestores) {
@@ -130,7 +136,8 @@ TEST_F(AddressPageTest, ManualEntryRefusesBadTextAndUnknownOrConfiguredServers) 
   f.server_list().ChooseManual();
   f.Next();
   ASSERT_EQ(f.page(), kPageAssignAddress);
-  for (const char* bad : {"", "...", "1.2.3", "300.1.1.1", "a.b.c.d", "0.0.0.0", "255.255.255.255"}) {
+  for (const char* bad :
+       {"", "...", "1.2.3", "300.1.1.1", "a.b.c.d", "0.0.0.0", "255.255.255.255"}) {
     prompter.Clear();
     f.assign_address().SetAddressText(bad);
     f.Next();

@@ -34,8 +34,8 @@ class WizardFixture : public ::testing::Test {
     s.ip = block.Address(host);
     s.password = std::move(password);
     s.name = name.empty() ? "Lab" + std::to_string(serial) : std::move(name);
-    s.hardware = {0x02, 0x00, 0x00, 0x00, static_cast<uint8_t>(serial >> 8),
-                  static_cast<uint8_t>(serial)};
+    s.hardware = {
+        0x02, 0x00, 0x00, 0x00, static_cast<uint8_t>(serial >> 8), static_cast<uint8_t>(serial)};
     return s;
   }
 
@@ -57,9 +57,8 @@ class WizardFixture : public ::testing::Test {
   }
 
   void OpenTransports() {
-    const TransportOptions options{.interfaces = {block.Interface()},
-                                   .broadcast = block.Broadcast(),
-                                   .loopback_only = true};
+    const TransportOptions options{
+        .interfaces = {block.Interface()}, .broadcast = block.Broadcast(), .loopback_only = true};
     manager = std::make_unique<Transport>(clock, prompter, Deliverable::Manager, options);
     ASSERT_TRUE(manager->OpenTransport());
     wizard = std::make_unique<Transport>(clock, prompter, Deliverable::Wizard, options);
@@ -108,7 +107,8 @@ class WizardFixture : public ::testing::Test {
   void SelectSerial(WizardFlow& f, uint16_t serial) {
     const auto& rows = f.server_list().rows();
     for (size_t i = 0; i < rows.size(); ++i)
-      if (rows[i].serial == std::to_string(serial)) return f.server_list().SelectRow(static_cast<int>(i));
+      if (rows[i].serial == std::to_string(serial))
+        return f.server_list().SelectRow(static_cast<int>(i));
     ADD_FAILURE() << "no row for serial " << serial;
   }
 

@@ -19,7 +19,9 @@
 #include "ui/snapshot.hpp"
 
 // Fontconfig keeps a cache for the life of the process that the leak checker reports.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n";
+}
 
 namespace zelin::wizard::testing {
 namespace {
@@ -106,7 +108,8 @@ TEST_F(WizardGuiTest, SingleHostWithoutPasswordFromStartToFinish) {
   EXPECT_FALSE(w.button(gui::AddServerWizard::kNextButton)->isVisible());
   EXPECT_EQ(On<QLabel>("summary")->text(),
             "Model : QX104\nServer Name : Office\nPorts : COM4-COM8\nServer Serial Number : 2\n"
-            "Server IP : " + QString::fromStdString(AddressToText(block.Address(11))));
+            "Server IP : " +
+                QString::fromStdString(AddressToText(block.Address(11))));
   Snap("04_complete.png");
 
   Click("finish");
@@ -204,7 +207,8 @@ TEST_F(WizardGuiTest, SmallDialogsShowTheirTexts) {
   EXPECT_EQ(missing.findChild<QLineEdit*>("info")->text(),
             "The select server 127.0.0.99 cannot be found on your network");
   EXPECT_EQ(missing.findChild<QPushButton*>("cancel")->text(), "&Cancel");
-  EXPECT_TRUE(ui::SaveWidgetPng(&missing, QStringLiteral(ZELIN_SCREENSHOT_DIR "/146_not_found.png")));
+  EXPECT_TRUE(
+      ui::SaveWidgetPng(&missing, QStringLiteral(ZELIN_SCREENSHOT_DIR "/146_not_found.png")));
 }
 
 }  // namespace

@@ -11,12 +11,14 @@
 #include <cstdlib>
 #include <functional>
 
-#include "ui/progress_window.hpp"
 #include "tests/ui/qt_app.hpp"
+#include "ui/progress_window.hpp"
 #include "ui/qt_prompter.hpp"
 
 // Fontconfig keeps a cache for the life of the process that the leak checker reports.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n";
+}
 
 namespace zelin::ui {
 namespace {
