@@ -1,0 +1,197 @@
+// The built zelinctl program against emulated servers: an in-process lab on the
+// real clock (zelinctl waits the product's real times), and one devsim process.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "protocol/address.hpp"
+#include "tests/integration/lab_fixture.hpp"
+
+namespace zelin::testing {
+namespace {
+
+struct RunResult {
+  int exit_code = -1;
+  std::string out, err;
+};
+
+class ZelinctlTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    if (lab_) lab_->Stop();
+  }
+
+  emulator::ServerSpec Server(uint16_t serial, uint8_t host, const std::string& password = "") {
+    emulator::ServerSpec s;
+    s.type = 9480;
+    s.serial = serial;
+    s.name = "Ctl" + std::to_string(serial);
+    s.ip = block_.Address(host);
+    s.netmask = Ipv4FromOctets(255, 255, 255, 0);
+    s.password = password;
+    return s;
+  }
+
+  void StartLab(std::vector<emulator::ServerSpec> servers) {
+    emulator::LabSpec spec;
+    spec.broadcast = block_.Broadcast();
+    spec.restart_ms = 300;
+    spec.servers = std::move(servers);
+    ASSERT_EQ(emulator::CompleteAndCheck(spec), "");
+    lab_ = std::make_unique<emulator::Lab>(spec);  // the real clock, as zelinctl's
+    std::string error;
+    ASSERT_TRUE(lab_->Start(&error)) << error;
+  }
+
+  // Runs zelinctl with `args` and the network options of the block.
+  RunResult Run(const std::string& args) {
+    const std::string err_path = ::testing::TempDir() + "zelinctl_stderr_" +
+                                 std::to_string(::getpid()) + ".txt";
+    const std::string cmd = std::string(ZELINCTL_PATH) + " " + args + " --interfaces " +
+                            AddressToText(block_.Interface()) + " --broadcast " +
+                            AddressToText(block_.Broadcast()) + " --loopback-only 2>" + err_path;
+    RunResult r;
+    std::FILE* p = ::popen(cmd.c_str(), "r");
+    if (p == nullptr) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    const int status = ::pclose(p);
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(err_path);
+    std::stringstream s;
+    s << in.rdbuf();
+    r.err = s.str();
+    std::remove(err_path.c_str());
+    return r;
+  }
+
+  LoopbackBlock block_;
+  std::unique_ptr<emulator::Lab> lab_;
+};
+
+TEST_F(ZelinctlTest, SearchProbeAndLocate) {
+  StartLab({Server(21, 10, "pw"), Server(22, 11)});
+
+  RunResult r = Run("search --json");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const auto list = nlohmann::json::parse(r.out);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0]["serial"], 21);
+  EXPECT_EQ(list[0]["model"], "QX408");
+  EXPECT_EQ(list[0]["name"], "Ctl21");
+  EXPECT_EQ(list[0]["ip_address"], AddressToText(block_.Address(10)));
+  EXPECT_EQ(list[0]["ports"], 8);
+  EXPECT_EQ(list[0]["password"], true);
+  EXPECT_EQ(list[1]["password"], false);
+
+  r = Run("probe " + AddressToText(block_.Address(11)) + " --json");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(nlohmann::json::parse(r.out)["serial"], 22);
+  r = Run("probe " + AddressToText(block_.Address(12)));
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_NE(r.err.find("no server answered"), std::string::npos) << r.err;
+  EXPECT_EQ(Run("probe 1.2.3").exit_code, 2);
+
+  r = Run("locate 22");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(lab_->Snapshot(22)->locating);
+  r = Run("locate 22 --off");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_FALSE(lab_->Snapshot(22)->locating);
+}
+
+TEST_F(ZelinctlTest, SetChangesTheServerAndRestartsIt) {
+  StartLab({Server(21, 10, "pw")});
+  RunResult r = Run("set 21 --current-password wrong --name X");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("Password error!"), std::string::npos) << r.err;
+  EXPECT_EQ(lab_->Snapshot(21)->staged.NameText(), "Ctl21");
+  EXPECT_EQ(Run("set 21 --password 12345678901234567").exit_code, 2);
+
+  const Ipv4 new_ip = block_.Address(40);
+  r = Run("set 21 --current-password pw --name Depot --ip " + AddressToText(new_ip) +
+          " --password next");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("saved and restarted at " + AddressToText(new_ip)), std::string::npos)
+      << r.out;
+  const auto st = lab_->Snapshot(21);
+  EXPECT_EQ(st->applied.NameText(), "Depot");
+  EXPECT_EQ(st->applied.ip, new_ip);
+  EXPECT_EQ(st->applied.password, "next");
+  EXPECT_EQ(st->restarts, 1);
+}
+
+TEST_F(ZelinctlTest, UpgradeReportsTheVerdict) {
+  auto spec = Server(21, 10, "pw");
+  spec.firmware_rule.prefix = {'Z', 'F'};
+  StartLab({spec});
+  const std::string good = ::testing::TempDir() + "ctl_good.rom";
+  const std::string bad = ::testing::TempDir() + "ctl_bad.rom";
+  std::ofstream(good, std::ios::binary) << "ZF" << std::string(9000, 'x');
+  std::ofstream(bad, std::ios::binary) << "QQ" << std::string(9000, 'x');
+
+  RunResult r = Run("upgrade 21 " + bad + " --password pw");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("Upgrade server firmware Fail! (code -7)"), std::string::npos) << r.err;
+  r = Run("upgrade 21 " + good + " --password nope");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("(code -4)"), std::string::npos) << r.err;
+  EXPECT_EQ(Run("upgrade 21 " + ::testing::TempDir() + "missing.rom").exit_code, 3);
+  r = Run("upgrade 21 " + good + " --password pw");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("Firmware accepted by server 21"), std::string::npos);
+  EXPECT_NE(r.err.find("Downloading..."), std::string::npos);
+  EXPECT_EQ(lab_->Snapshot(21)->upgrades, 1);
+  EXPECT_EQ(lab_->Snapshot(21)->last_image->size, 9002u);
+  std::remove(good.c_str());
+  std::remove(bad.c_str());
+}
+
+// devsim as its own process: started with servers on the block, found by zelinctl.
+TEST_F(ZelinctlTest, SearchFindsTheServersOfADevsimProcess) {
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const std::string broadcast = AddressToText(block_.Broadcast());
+  const std::string s1 = "type=771,serial=31,name=Alpha,ip=" + AddressToText(block_.Address(10));
+  const std::string s2 = "type=8452,serial=32,ip=" + AddressToText(block_.Address(11));
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    ::close(out[0]);
+    ::execl(DEVSIM_PATH, DEVSIM_PATH, "--broadcast", broadcast.c_str(), "--server", s1.c_str(),
+            "--server", s2.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::FILE* from_devsim = ::fdopen(out[0], "r");
+  std::string ready;
+  char line[512];
+  while (std::fgets(line, sizeof line, from_devsim) != nullptr) {
+    ready += line;
+    if (std::string(line).rfind("ready broadcast=", 0) == 0) break;
+  }
+  EXPECT_NE(ready.find("ready broadcast=" + broadcast + " servers=2"), std::string::npos) << ready;
+
+  const RunResult r = Run("search --json");
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  std::fclose(from_devsim);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const auto list = nlohmann::json::parse(r.out);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0]["name"], "Alpha");
+  EXPECT_EQ(list[1]["model"], "QX104");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace
+}  // namespace zelin::testing
