@@ -51,7 +51,8 @@ NotFoundDialog::NotFoundDialog(const QString& info, QWidget* parent) : QDialog(p
   auto* field = new QLineEdit(info, this);
   field->setObjectName(QStringLiteral("info"));
   field->setReadOnly(true);
-  field->setMinimumWidth(360);
+  field->setMinimumWidth(420);
+  field->setCursorPosition(0);
   layout->addWidget(field);
   auto* box = new QDialogButtonBox(this);
   box->addButton(QDialogButtonBox::Ok);

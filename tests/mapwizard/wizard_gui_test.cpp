@@ -177,6 +177,7 @@ TEST_F(WizardGuiTest, CustomManualEntryThenCancel) {
   On<QRadioButton>("manual")->click();
   EXPECT_FALSE(On<QTreeWidget>("serverList")->isEnabled());
   EXPECT_FALSE(On<QPushButton>("find")->isEnabled());
+  Snap("01_server_list_custom.png");
   Click("next");
   ASSERT_EQ(w.currentId(), kPageAssignAddress);
   auto* address = On<QLineEdit>("address");
