@@ -65,6 +65,17 @@ std::vector<Datagram> UdpPeer::Drain(int quiet_ms) {
   return all;
 }
 
+std::vector<Datagram> UdpPeer::Collect(size_t n, int wait_ms) {
+  std::vector<Datagram> all;
+  while (all.size() < n) {
+    auto d = Receive(wait_ms);
+    if (!d) return all;
+    all.push_back(std::move(*d));
+  }
+  for (auto& extra : Drain(100)) all.push_back(std::move(extra));
+  return all;
+}
+
 TcpPeer::TcpPeer(Ipv4 local, Ipv4 server, uint16_t port) {
   fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in me = Addr(local, 0);
@@ -176,24 +187,30 @@ uint16_t SequenceOf(const Datagram& r) {
   return GetLe16(r, 4);
 }
 
+// Like a client, both skip datagrams that are not the awaited reply (stray replies
+// to earlier requests).
 std::optional<Datagram> Session::Search() {
   peer.Send(server_ip, SearchRequest());
-  auto r = peer.Receive();
-  if (r && r->size() == 86) {
+  while (auto r = peer.Receive()) {
+    if (r->size() != 86 || (*r)[0] != 0x81 || GetLe16(*r, 12) != serial) continue;
     nonce = NonceOf(*r);
     sequence = 1;
+    return r;
   }
-  return r;
+  return std::nullopt;
 }
 
 std::optional<Datagram> Session::Request(uint8_t code, Bytes payload) {
   peer.Send(server_ip, AuthRequest(code, sequence, password, nonce, type, serial, payload));
-  auto r = peer.Receive();
-  if (r && r->size() >= 18 && (r->at(1) == 0 || r->at(1) == 6) && SequenceOf(*r) == sequence) {
-    nonce = NonceOf(*r);
-    ++sequence;
+  while (auto r = peer.Receive()) {
+    if (r->size() < 18 || (*r)[0] != (code | 0x80) || SequenceOf(*r) != sequence) continue;
+    if ((*r)[1] == 0 || (*r)[1] == 6) {
+      nonce = NonceOf(*r);
+      ++sequence;
+    }
+    return r;
   }
-  return r;
+  return std::nullopt;
 }
 
 emulator::LabSpec LabIn(const LoopbackBlock& block, int64_t restart_ms) {

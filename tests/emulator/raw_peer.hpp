@@ -32,6 +32,9 @@ class UdpPeer {
   std::optional<Datagram> Receive(int wait_ms = 2000);
   // Every datagram until none arrives for `quiet_ms`.
   std::vector<Datagram> Drain(int quiet_ms = 150);
+  // Waits (up to `wait_ms` each) for `n` datagrams, then takes any extra ones that
+  // arrive within a short quiet period, so that a count can be checked exactly.
+  std::vector<Datagram> Collect(size_t n, int wait_ms = 3000);
   Ipv4 address() const { return local_; }
   uint16_t port() const { return port_; }
 

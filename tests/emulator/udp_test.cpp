@@ -84,19 +84,19 @@ TEST_F(UdpTest, SearchReplyCarriesIdentityAndTheRequestersAddress) {
 TEST_F(UdpTest, BroadcastSearchHonoursTheExclusionList) {
   StartTwo();
   peer_.Send(block_.Broadcast(), SearchRequest());
-  auto all = peer_.Drain();
+  auto all = peer_.Collect(2);
   ASSERT_EQ(all.size(), 2u);
   std::set<uint16_t> serials{GetLe16(all[0], 12), GetLe16(all[1], 12)};
   EXPECT_EQ(serials, (std::set<uint16_t>{5, 6}));
 
   peer_.Send(block_.Broadcast(), SearchRequest({{kType, 5}}));
-  all = peer_.Drain();
+  all = peer_.Collect(1);
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(GetLe16(all[0], 12), 6);
 
   // Same serial, other model: not excluded.
   peer_.Send(block_.Broadcast(), SearchRequest({{9480, 6}, {776, 5}}));
-  all = peer_.Drain();
+  all = peer_.Collect(1);
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(GetLe16(all[0], 12), 5);
 
@@ -159,7 +159,7 @@ TEST_F(UdpTest, EveryNonceOfARepeatedSearchOpensTheSession) {
   StartTwo();
   // A client sends the search three times and keeps the first reply it takes.
   for (int i = 0; i < 3; ++i) peer_.Send(block_.Broadcast(), SearchRequest());
-  const auto replies = peer_.Drain();
+  const auto replies = peer_.Collect(6);
   ASSERT_EQ(replies.size(), 6u);
   Nonce first_of_b{};
   for (const auto& r : replies)
