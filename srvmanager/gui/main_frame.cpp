@@ -204,7 +204,9 @@ void CMainFrame::SelectFirstServer() {
 
 void CMainFrame::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
   QMenu menu(this);
+  menu.setObjectName(QStringLiteral("TreeContextMenu"));
   if (on_server) {
+    menu.setTitle(QStringLiteral("&Server"));
     // The item under the mouse becomes the current server, without moving the
     // tree's own selection.
     doc_.SelectTreeItem(item);
@@ -228,8 +230,8 @@ void CMainFrame::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
       connect(a, &QAction::triggered, this, e.handler);
     }
   } else {
-    QMenu* sub = menu.addMenu(QStringLiteral("Add Server"));
-    QAction* a = sub->addAction(QStringLiteral("&Add Server Wizard..."));
+    menu.setTitle(QStringLiteral("Add Server"));
+    QAction* a = menu.addAction(QStringLiteral("&Add Server Wizard..."));
     a->setData(kCmdAddServerWizard);
     connect(a, &QAction::triggered, this, &CMainFrame::OnAddServerWizard);
   }

@@ -56,6 +56,10 @@ class CMainFrame : public QMainWindow {
   void OnUnMapPort();
   void OnAbout();
 
+  // The tree's context menu for server item `item` (menu 133) or, when `on_server` is
+  // false, for the root or empty space (menu 139). Modal until the menu closes.
+  void ShowTreeContextMenu(int item, bool on_server, QPoint global);
+
   // Selects the first server item of the tree, as a click on it does.
   void SelectFirstServer();
 
@@ -70,7 +74,6 @@ class CMainFrame : public QMainWindow {
   void BuildMenus();
   void BuildToolBar();
   void ConnectViews();
-  void ShowTreeContextMenu(int item, bool on_server, QPoint global);
 
   CDaoViewDoc& doc_;
   WizardRunner wizard_;

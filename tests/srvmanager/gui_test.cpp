@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QMenu>
 #include <QToolBar>
 
 #include <filesystem>
@@ -213,6 +214,35 @@ TEST_F(GuiTest, AddServerStartOpensTheWizardOnceAfterTheTreeIsFilled) {
   EXPECT_TRUE(frame.action(kCmdSaveConfiguration)->isEnabled());
   QCoreApplication::processEvents();
   EXPECT_EQ(frame.wizard_runs(), 1);
+}
+
+TEST_F(GuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
+  StartLab({LabServer(101, "north", Addr(10))});
+  WriteHive(kSingleHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "gone", Addr(12))});
+  CMainFrame& frame = OpenFrame(kSingleHost);
+  frame.tree()->setCurrentItem(ServerItem(0));
+  std::vector<std::pair<QString, bool>> seen;
+  auto read_menu = [&seen] {
+    QTimer::singleShot(0, [&seen] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      ASSERT_NE(menu, nullptr);
+      for (QAction* a : menu->actions())
+        if (!a->isSeparator()) seen.emplace_back(a->text(), a->isEnabled());
+      menu->close();
+    });
+  };
+  read_menu();
+  frame.ShowTreeContextMenu(1, true, QPoint(10, 10));
+  EXPECT_EQ(seen, (std::vector<std::pair<QString, bool>>{{"&Delete Server", true},
+                                                          {"Server &Properties", false},
+                                                          {"&Replace Server...", true},
+                                                          {"&Upgrade Firmware", false}}));
+  EXPECT_EQ(frame.tree()->currentItem(), ServerItem(0));  // the tree's selection stays
+  EXPECT_EQ(doc_->selected_server(), 1);                  // the menu's server is the one under it
+  seen.clear();
+  read_menu();
+  frame.ShowTreeContextMenu(-1, false, QPoint(10, 10));
+  EXPECT_EQ(seen, (std::vector<std::pair<QString, bool>>{{"&Add Server Wizard...", true}}));
 }
 
 TEST_F(GuiTest, ScreenshotOfTheMainWindow) {
