@@ -104,6 +104,12 @@ class CDaoViewDoc {
   int selected_port() const { return selected_port_; }
   int selected_item() const { return selected_item_; }
 
+  // Server Properties with OK relabels the server's item ("%s(%s)").
+  void SetItemLabel(int item, std::string label) {
+    if (item >= 0 && item < static_cast<int>(tree_.size()))
+      tree_[static_cast<size_t>(item)].label = std::move(label);
+  }
+
   // Double-click on a tree item: an offline server is probed again and, when it
   // answers with its serial number, becomes online. Returns true when the item is
   // (now) an online server, so that the caller may open Server Properties.

@@ -21,6 +21,9 @@
 #include "srvmanager/gui/dialogs.hpp"
 #include "srvmanager/gui/main_frame.hpp"
 #include "srvmanager/gui/suite_windows.hpp"
+#ifdef ZELIN_HAVE_PROPERTIES
+#include "srvmanager/properties/gui/commands.hpp"
+#endif
 #include "store/hive_file.hpp"
 #include "ui/qt_prompter.hpp"
 #include "ui/snapshot.hpp"
@@ -76,6 +79,9 @@ int main(int argc, char** argv) {
   }
 
   CDaoViewDoc doc(transport, store, installation_type, CallFreshPort);
+#ifdef ZELIN_HAVE_PROPERTIES
+  InstallPropertiesHooks();  // Server Properties, Replace Server, Upgrade Firmware
+#endif
   CMainFrame frame(doc, title, WizardEntry());
   qt_prompter.set_parent(&frame);
 

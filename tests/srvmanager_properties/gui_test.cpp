@@ -24,6 +24,8 @@
 #include <fstream>
 
 #include "protocol/firmware.hpp"
+#include "srvmanager/gui/main_frame.hpp"
+#include "srvmanager/gui/views.hpp"
 #include "srvmanager/properties/core/properties_strings.hpp"
 #include "srvmanager/properties/gui/commands.hpp"
 #include "srvmanager/properties/gui/dialogs.hpp"
@@ -221,6 +223,26 @@ TEST_F(GuiTest, AccessControlAndAdvancedPagesMainPaths) {
   EXPECT_EQ(r.access_table[1], (AccessEntry{block.Address(77), 0xFFFFFFFFu, 0x1}));
   EXPECT_EQ(r.route_total, 2);
   EXPECT_EQ(r.route_table[1].metric, 3);
+}
+
+// Through the manager's main window: the installed command relabels the tree item.
+TEST_F(GuiTest, MainFrameCommandRelabelsTheServer) {
+  Open(kInstallCustom);
+  InstallPropertiesHooks();
+  CMainFrame frame(*doc, "Zelin Server Manager - Custom", {});
+  frame.InitialUpdate(false);
+  frame.show();
+  frame.SelectFirstServer();
+  OnModal(nullptr, [](QDialog* d) {
+    auto* sheet = dynamic_cast<PropertySheetView*>(d);
+    dynamic_cast<GeneralPageView*>(sheet->page(0))->name->setText("Renamed");
+    sheet->accept();
+  });
+  frame.OnServerProperties();
+  EXPECT_EQ(frame.tree()->topLevelItem(0)->child(0)->text(0), "Renamed(QX404)");
+  EXPECT_TRUE(doc->modified());
+  EXPECT_TRUE(frame.action(kCmdSaveConfiguration)->isEnabled());
+  ui::SaveWidgetPng(&frame, Shot("main_window_after_properties"));
 }
 
 TEST_F(GuiTest, ReplaceDialogListsCandidatesAndDoubleClickActsAsOk) {

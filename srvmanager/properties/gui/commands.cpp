@@ -26,6 +26,7 @@ bool RunServerProperties(CDaoViewDoc& doc, QWidget* parent) {
   ServerPropertiesCommand command(host, dialogs);
   const PropertiesOutcome out = command.Run(doc.selected_server(), doc.selected_found());
   if (!out.accepted) return false;
+  doc.SetItemLabel(doc.selected_item(), out.tree_label);
   if (out.mark_modified) doc.SetModified(true);
   return true;
 }
