@@ -7,7 +7,6 @@
 #include "platform/clock.hpp"
 #include "srvmanager/core/model_info.hpp"
 #include "srvmanager/core/startup.hpp"
-#include "srvmanager/core/strings.hpp"
 #include "tests/srvmanager/fixture.hpp"
 
 namespace zelin::manager::testing {
@@ -49,20 +48,6 @@ TEST(StartupTest, ModelNamesPortsAndDhcpCapability) {
     EXPECT_TRUE(HasDhcpSetting(late, 0x02200000)) << late;
   }
   EXPECT_FALSE(HasDhcpSetting(769, 0x03000000));
-}
-
-TEST(StartupTest, StringTableAndCommandTexts) {
-  EXPECT_EQ(ManagerString(105), "Network port open error or being occupied!");
-  EXPECT_EQ(ManagerString(123), "Zelin Server Pro");
-  EXPECT_EQ(ManagerString(1), "");
-  EXPECT_EQ(CommandStatusText(32783), "Delete a server ");
-  EXPECT_EQ(CommandToolTip(32783), "Delete Server");
-  EXPECT_EQ(CommandToolTip(32790), "Save all Server");
-  EXPECT_EQ(PasswordDialogText("box", 7, "127.0.0.1"),
-            "Server Name : box \n\nSerial No. : 7\n\nIP address : 127.0.0.1");
-  EXPECT_EQ(ServerWriteFailed("box", "1.2.3.4", -4),
-            "Server Name : box\n\nIP Address : 1.2.3.4\n\nFail to save parameters to Zelin "
-            "Server! Error(-4)");
 }
 
 // Windows that close after a given number of requests (or never).
