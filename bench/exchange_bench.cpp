@@ -1,0 +1,78 @@
+// Authenticated round trips per second against an emulated server on loopback:
+// Command(Login) and Command(GetAccessList) through the real transport and the lab's
+// worker thread, on the real clock. Everything stays inside 127.201.1.0/24.
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "emulator/lab.hpp"
+#include "platform/prompter.hpp"
+#include "protocol/discovery.hpp"
+#include "protocol/exchange.hpp"
+#include "protocol/transport.hpp"
+
+namespace {
+
+using namespace zelin;
+
+Ipv4 Address(uint8_t host) { return Ipv4FromOctets(127, 201, 1, host); }
+
+class SilentPrompter final : public Prompter {
+ public:
+  MsgAnswer Message(std::string_view, MsgButtons, MsgIcon, std::string_view) override {
+    return MsgAnswer::Ok;
+  }
+  std::optional<std::string> AskPassword(std::string_view, size_t) override { return {}; }
+  void BeginWait() override {}
+  void EndWait() override {}
+};
+
+struct Setup {
+  Setup() {
+    emulator::LabSpec spec;
+    spec.broadcast = Address(255);
+    emulator::ServerSpec s;
+    s.type = 9476;
+    s.serial = 1;
+    s.ip = Address(10);
+    s.password = "secret";
+    for (uint8_t i = 0; i < 32; ++i) s.access.push_back({Address(i), 0xFFFFFFFFu, 0xFFFF});
+    spec.servers.push_back(s);
+    if (const auto problem = emulator::CompleteAndCheck(spec); !problem.empty()) std::abort();
+    lab = std::make_unique<emulator::Lab>(spec);
+    std::string error;
+    if (!lab->Start(&error)) std::abort();
+    transport = std::make_unique<Transport>(
+        SystemClock(), prompter, Deliverable::Manager,
+        TransportOptions{.interfaces = {Address(1)}, .broadcast = Address(255), .loopback_only = true});
+    if (!transport->OpenTransport()) std::abort();
+    if (ProbeAddress(*transport, list, Address(10), 1) != 0) std::abort();
+    list.records[0].password = "secret";
+  }
+  SilentPrompter prompter;
+  std::unique_ptr<emulator::Lab> lab;
+  std::unique_ptr<Transport> transport;
+  ServerList list;
+};
+
+Setup& Shared() {
+  static Setup s;
+  return s;
+}
+
+void BM_CommandRoundTrip(benchmark::State& state) {
+  Setup& s = Shared();
+  ServerRecord& r = s.list.records[0];
+  const auto code = static_cast<uint8_t>(state.range(0));
+  int64_t failures = 0;
+  for (auto _ : state)
+    if (!Command(*s.transport, r, code, 1)) ++failures;
+  state.SetItemsProcessed(state.iterations());
+  state.counters["failures"] = static_cast<double>(failures);
+}
+BENCHMARK(BM_CommandRoundTrip)->Arg(wire::kLogin)->Arg(wire::kGetAccessList)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
