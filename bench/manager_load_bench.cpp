@@ -27,7 +27,9 @@ using namespace zelin;
 
 namespace {
 
-Ipv4 Addr(uint8_t host) { return Ipv4FromOctets(127, 201, 7, host); }
+Ipv4 Addr(uint8_t host) {
+  return Ipv4FromOctets(127, 201, 7, host);
+}
 
 class Store final : public manager::ManagerStore {
  public:
@@ -110,9 +112,9 @@ int main(int argc, char** argv) {
   }
 
   QuietPrompter prompter;
-  Transport transport(clock, prompter, Deliverable::Manager,
-                      TransportOptions{.interfaces = {Addr(1)}, .broadcast = Addr(255),
-                                       .loopback_only = true});
+  Transport transport(
+      clock, prompter, Deliverable::Manager,
+      TransportOptions{.interfaces = {Addr(1)}, .broadcast = Addr(255), .loopback_only = true});
   if (!transport.OpenTransport()) {
     std::fprintf(stderr, "transport cannot open\n");
     return 1;

@@ -54,7 +54,9 @@ bool SendRequest(const QString& title, const QString& request, QString* reply) {
   return SendToChannel(ChannelName(title), request, reply);
 }
 
-bool ActivateRunning(const QString& title) { return SendRequest(title, QStringLiteral("activate")); }
+bool ActivateRunning(const QString& title) {
+  return SendRequest(title, QStringLiteral("activate"));
+}
 
 QStringList RunningTitles() {
   QStringList titles;
@@ -119,6 +121,8 @@ bool IsRunning(const QString& title) {
   return SendRequest(title, QStringLiteral("title"), &reply) && reply == title;
 }
 
-void RequestClose(const QString& title) { SendRequest(title, QStringLiteral("close")); }
+void RequestClose(const QString& title) {
+  SendRequest(title, QStringLiteral("close"));
+}
 
 }  // namespace zelin::platform_qt

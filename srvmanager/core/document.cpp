@@ -41,7 +41,9 @@ CDaoViewDoc::CDaoViewDoc(Transport& transport, ManagerStore& store, int installa
       installation_type_(installation_type),
       fresh_port_(std::move(fresh_port)) {}
 
-std::string CDaoViewDoc::RootLabel() { return std::string(ManagerString(kStrTreeRoot)); }
+std::string CDaoViewDoc::RootLabel() {
+  return std::string(ManagerString(kStrTreeRoot));
+}
 
 // --- load ------------------------------------------------------------------------
 
@@ -108,10 +110,9 @@ void CDaoViewDoc::CopyToSavedFound(int found_index) {
 }
 
 void CDaoViewDoc::BuildTree() {
-  const uint16_t keep_serial =
-      selected_server_ >= 0 && selected_server_ < count_
-          ? servers_[static_cast<size_t>(selected_server_)].serial_number
-          : 0;
+  const uint16_t keep_serial = selected_server_ >= 0 && selected_server_ < count_
+                                   ? servers_[static_cast<size_t>(selected_server_)].serial_number
+                                   : 0;
   const bool had_selection = selected_server_ >= 0 && selected_server_ < count_;
   tree_.clear();
   in_tree_.fill(0);
@@ -128,18 +129,17 @@ void CDaoViewDoc::BuildTree() {
         const ServerRecord& rec = found_.records[static_cast<size_t>(probed)];
         if (rec.serial_number() == entry.serial_number) {
           fi = probed;
-        } else if (rec.device_type() == entry.device_type &&
-                   installation_type_ != kSingleHost && !adopt_offer_made_) {
+        } else if (rec.device_type() == entry.device_type && installation_type_ != kSingleHost &&
+                   !adopt_offer_made_) {
           adopt_offer_made_ = true;
-          const std::string text =
-              AdoptOffer(entry.name(), AddressToText(entry.ip_address), entry.serial_number,
-                         rec.serial_number());
+          const std::string text = AdoptOffer(entry.name(), AddressToText(entry.ip_address),
+                                              entry.serial_number, rec.serial_number());
           if (transport_.prompter().Message(text, MsgButtons::OkCancel, MsgIcon::Question) ==
               MsgAnswer::Ok) {
             const int saved = FindSavedServer(entry.serial_number);
             entry.serial_number = rec.serial_number();
-            if (saved >= 0) saved_servers_[static_cast<size_t>(saved)].serial_number =
-                rec.serial_number();
+            if (saved >= 0)
+              saved_servers_[static_cast<size_t>(saved)].serial_number = rec.serial_number();
             modified_ = true;
             fi = probed;
           }
@@ -192,7 +192,9 @@ void CDaoViewDoc::FillSelectionFromItem(int item) {
   }
 }
 
-void CDaoViewDoc::SelectTreeItem(int item) { FillSelectionFromItem(item); }
+void CDaoViewDoc::SelectTreeItem(int item) {
+  FillSelectionFromItem(item);
+}
 
 const ServerRecord* CDaoViewDoc::selected_record() const {
   return ValidFound(found_, selected_found_) ? &found_.records[static_cast<size_t>(selected_found_)]
@@ -260,7 +262,8 @@ bool CDaoViewDoc::PortRowOpensMapPort(int row) const {
   const ServerRecord* rec = selected_record();
   if (rec == nullptr || row < 0) return false;
   const auto rows = PortRows();
-  return row < static_cast<int>(rows.size()) && rows[static_cast<size_t>(row)].status_code == kPortMappable;
+  return row < static_cast<int>(rows.size()) &&
+         rows[static_cast<size_t>(row)].status_code == kPortMappable;
 }
 
 // --- enabling -------------------------------------------------------------------------
@@ -297,9 +300,9 @@ bool CDaoViewDoc::IsEnabled(int command, ActiveView view) const {
   // Port list active.
   const ServerRecord* rec = selected_record();
   if (rec == nullptr || selected_port_ < 0 || selected_server_ < 0) return false;
-  const int ports = std::min<int>(
-      PortCountOfModel(servers_[static_cast<size_t>(selected_server_)].device_type),
-      kMaxServerPorts);
+  const int ports =
+      std::min<int>(PortCountOfModel(servers_[static_cast<size_t>(selected_server_)].device_type),
+                    kMaxServerPorts);
   if (selected_port_ >= ports) return false;
   const auto pi = static_cast<size_t>(selected_port_);
   const uint8_t status = rec->port_kind(pi);
@@ -500,8 +503,8 @@ bool CDaoViewDoc::ServerChanged(int server_index) const {
   if (!std::equal(a.begin() + wire::kSrName, a.begin() + wire::kSrName + wire::kNameSize,
                   b.begin() + wire::kSrName))
     return true;
-  if (!std::equal(a.begin() + wire::kSrPortKinds,
-                  a.begin() + wire::kSrPortKinds + wire::kMaxPorts, b.begin() + wire::kSrPortKinds))
+  if (!std::equal(a.begin() + wire::kSrPortKinds, a.begin() + wire::kSrPortKinds + wire::kMaxPorts,
+                  b.begin() + wire::kSrPortKinds))
     return true;
   if (cur.ip_address() != old.ip_address() || cur.netmask() != old.netmask()) return true;
   if (HasDhcpSetting(cur.device_type(), cur.firmware_version()) && cur.dhcp != old.dhcp)
@@ -530,8 +533,8 @@ bool CDaoViewDoc::ConfigurationChanged() const {
 
 bool CDaoViewDoc::CanClose() {
   if (!ConfigurationChanged()) return true;
-  switch (transport_.prompter().Message(ManagerString(kStrSaveBeforeExit),
-                                        MsgButtons::YesNoCancel, MsgIcon::Question)) {
+  switch (transport_.prompter().Message(ManagerString(kStrSaveBeforeExit), MsgButtons::YesNoCancel,
+                                        MsgIcon::Question)) {
     case MsgAnswer::Yes:
       SaveConfiguration();
       return true;
@@ -542,7 +545,8 @@ bool CDaoViewDoc::CanClose() {
   }
 }
 
-// --- password --------------------------------------------------------------------------------------
+// --- password
+// --------------------------------------------------------------------------------------
 
 bool CDaoViewDoc::RequestServerPassword(ServerRecord& record, uint16_t saved_flags,
                                         ServerConfig& entry) {
@@ -553,8 +557,8 @@ bool CDaoViewDoc::RequestServerPassword(ServerRecord& record, uint16_t saved_fla
     if (Command(transport_, record, wire::kLogin, kCommandTimeoutSeconds)) return true;
     prompter.Message(ManagerString(kStrPasswordError));
   }
-  const std::string info = PasswordDialogText(record.name(), record.serial_number(),
-                                              AddressToText(record.ip_address()));
+  const std::string info =
+      PasswordDialogText(record.name(), record.serial_number(), AddressToText(record.ip_address()));
   while (true) {
     std::optional<std::string> typed = prompter.AskPassword(info, wire::kMaxPasswordLength);
     if (!typed) return false;
@@ -568,7 +572,8 @@ bool CDaoViewDoc::RequestServerPassword(ServerRecord& record, uint16_t saved_fla
   }
 }
 
-// --- Save Configuration ----------------------------------------------------------------------------
+// --- Save Configuration
+// ----------------------------------------------------------------------------
 
 int CDaoViewDoc::WriteServer(int server_index, int found_index) {
   if (server_index < 0 || server_index >= count_ || !ValidFound(found_, found_index))
@@ -591,7 +596,7 @@ int CDaoViewDoc::WriteServer(int server_index, int found_index) {
     if (saved >= 0) saved_servers_[static_cast<size_t>(saved)].set_password(rec.new_password);
     const uint8_t f = rec.flags();
     rec.set_flags(static_cast<uint8_t>(rec.new_password.empty() ? (f & ~wire::kFlagPassword)
-                                                                 : (f | wire::kFlagPassword)));
+                                                                : (f | wire::kFlagPassword)));
   }
 
   rec.unicast_address = rec.ip_address();

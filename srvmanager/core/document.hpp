@@ -50,13 +50,13 @@ struct PortRow {
 
 // The values of the Map Port dialog (dialog 165) and what the user chose.
 struct MapPortChoice {
-  int port = 0;               // 0-based port index
-  std::string label;          // "Port %d at %s"
-  int selection = 0;          // 0 "NONE", n "COMn" (1..256)
-  bool consecutive = false;   // the check box, cleared on opening
+  int port = 0;                      // 0-based port index
+  std::string label;                 // "Port %d at %s"
+  int selection = 0;                 // 0 "NONE", n "COMn" (1..256)
+  bool consecutive = false;          // the check box, cleared on opening
   bool consecutive_enabled = false;  // only for port 1
-  bool classical = false;     // Transmission Mode radios
-  bool fifo_disabled = false; // FIFO radios
+  bool classical = false;            // Transmission Mode radios
+  bool fifo_disabled = false;        // FIFO radios
 };
 
 // The 257 items of the "Map to : " drop-down.

@@ -22,9 +22,9 @@ int HiveManagerStore::Load(ServerConfig* table, int capacity) {
 bool HiveManagerStore::Save(const ServerConfig* table, int count, const ServerConfig* old_table,
                             int old_count) {
   HiveStatus status;
-  const bool ok = SaveServerStore(hive_, std::span<const ServerConfig>(table, Clamp(count)),
-                                  std::span<const ServerConfig>(old_table, Clamp(old_count)),
-                                  &status);
+  const bool ok =
+      SaveServerStore(hive_, std::span<const ServerConfig>(table, Clamp(count)),
+                      std::span<const ServerConfig>(old_table, Clamp(old_count)), &status);
   last_error_ = status.ok ? std::string() : status.message;
   return ok;
 }

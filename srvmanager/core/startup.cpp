@@ -65,8 +65,8 @@ void CloseSuiteWindows(SuiteWindows& windows, Clock& clock, int max_requests) {
   }
 }
 
-void RunRelease(ManagerStore& store, const std::function<void()>& fresh_port,
-                SuiteWindows& windows, Clock& clock) {
+void RunRelease(ManagerStore& store, const std::function<void()>& fresh_port, SuiteWindows& windows,
+                Clock& clock) {
   store.RemoveAllServers();
   if (fresh_port) fresh_port();
   CloseSuiteWindows(windows, clock);

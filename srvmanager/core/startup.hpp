@@ -43,7 +43,7 @@ void CloseSuiteWindows(SuiteWindows& windows, Clock& clock, int max_requests = 1
 
 // The Release course: removes every server and the store keys, calls FreshPort and
 // closes the suite's windows. Shows nothing.
-void RunRelease(ManagerStore& store, const std::function<void()>& fresh_port,
-                SuiteWindows& windows, Clock& clock);
+void RunRelease(ManagerStore& store, const std::function<void()>& fresh_port, SuiteWindows& windows,
+                Clock& clock);
 
 }  // namespace zelin::manager

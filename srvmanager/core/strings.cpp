@@ -77,9 +77,13 @@ std::string Format(const char* fmt, ...) {
   return out;
 }
 
-std::string PortNumberText(int one_based_port) { return Format("%4d", one_based_port); }
+std::string PortNumberText(int one_based_port) {
+  return Format("%4d", one_based_port);
+}
 
-std::string ComNameText(int stored_com) { return Format("COM%d", stored_com == 0 ? 256 : stored_com); }
+std::string ComNameText(int stored_com) {
+  return Format("COM%d", stored_com == 0 ? 256 : stored_com);
+}
 
 std::string_view PortStatusText(int status_code) {
   switch (status_code) {

@@ -12,7 +12,9 @@
 
 namespace zelin::manager {
 namespace {
-QString Q(std::string_view s) { return ui::ToQString(s); }
+QString Q(std::string_view s) {
+  return ui::ToQString(s);
+}
 }  // namespace
 
 MapPortDialog::MapPortDialog(const MapPortChoice& initial, QWidget* parent)

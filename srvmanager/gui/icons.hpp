@@ -6,7 +6,7 @@
 
 namespace zelin::manager {
 
-QIcon StripIcon(int index);  // TreeIcon values of the document
+QIcon StripIcon(int index);         // TreeIcon values of the document
 QIcon CommandIcon(int command_id);  // toolbar pictures; 0 is the About button
 
 }  // namespace zelin::manager

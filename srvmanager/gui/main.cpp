@@ -33,7 +33,9 @@ using namespace zelin::manager;
 
 namespace {
 
-void CallFreshPort() { (void)FreshPort(); }
+void CallFreshPort() {
+  (void)FreshPort();
+}
 
 CMainFrame::WizardRunner WizardEntry() {
 #ifdef ZELIN_HAVE_MAPWIZARD

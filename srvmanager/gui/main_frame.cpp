@@ -30,8 +30,7 @@ ServerCommandHooks& ServerHooks() {
   return hooks;
 }
 
-CMainFrame::CMainFrame(CDaoViewDoc& doc, const QString& title, WizardRunner wizard,
-                       QWidget* parent)
+CMainFrame::CMainFrame(CDaoViewDoc& doc, const QString& title, WizardRunner wizard, QWidget* parent)
     : QMainWindow(parent), doc_(doc), wizard_(std::move(wizard)) {
   setObjectName(QStringLiteral("CMainFrame"));
   setWindowTitle(title);
@@ -108,8 +107,9 @@ void CMainFrame::BuildMenus() {
   port_properties->setData(kCmdMapPort);
   port_properties->setStatusTip(action(kCmdMapPort)->statusTip());
   connect(port_properties, &QAction::triggered, this, &CMainFrame::OnMapPort);
-  connect(action(kCmdMapPort), &QAction::changed, port_properties,
-          [this, port_properties] { port_properties->setEnabled(action(kCmdMapPort)->isEnabled()); });
+  connect(action(kCmdMapPort), &QAction::changed, port_properties, [this, port_properties] {
+    port_properties->setEnabled(action(kCmdMapPort)->isEnabled());
+  });
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   help->addAction(about_);
@@ -256,10 +256,14 @@ void CMainFrame::OnAddServerWizard() {
       sockets[static_cast<size_t>(i)] = t.socket(i);
       addresses[static_cast<size_t>(i)] = t.local_address(i);
     }
-    WizardArguments args{sockets.data(),          t.interface_count(),
-                         addresses.data(),        doc_.found_table(),
-                         doc_.saved_found_table(), doc_.server_table(),
-                         doc_.saved_server_table(), doc_.count_pointer()};
+    WizardArguments args{sockets.data(),
+                         t.interface_count(),
+                         addresses.data(),
+                         doc_.found_table(),
+                         doc_.saved_found_table(),
+                         doc_.server_table(),
+                         doc_.saved_server_table(),
+                         doc_.count_pointer()};
     result = wizard_(&args);
   }
   doc_.WizardReturned(result);

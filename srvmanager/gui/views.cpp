@@ -105,9 +105,8 @@ CDaoListView::CDaoListView(QWidget* parent) : QTreeWidget(parent) {
           [this](QTreeWidgetItem* current, QTreeWidgetItem*) {
             emit rowSelected(current == nullptr ? -1 : indexOfTopLevelItem(current));
           });
-  connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
-    emit rowDoubleClicked(indexOfTopLevelItem(item));
-  });
+  connect(this, &QTreeWidget::itemDoubleClicked, this,
+          [this](QTreeWidgetItem* item, int) { emit rowDoubleClicked(indexOfTopLevelItem(item)); });
 }
 
 void CDaoListView::Refill(const CDaoViewDoc& doc) {
@@ -148,6 +147,8 @@ void CDaoListView::focusInEvent(QFocusEvent* e) {
   emit activated();
 }
 
-void CDaoListView::contextMenuEvent(QContextMenuEvent* e) { emit contextMenuAt(e->globalPos()); }
+void CDaoListView::contextMenuEvent(QContextMenuEvent* e) {
+  emit contextMenuAt(e->globalPos());
+}
 
 }  // namespace zelin::manager

@@ -23,8 +23,8 @@ class CDaoTreeView : public QTreeWidget {
   bool rebuilding() const { return rebuilding_; }
 
  signals:
-  void activated();                      // got the focus
-  void itemSelected(int item);           // -1 root
+  void activated();             // got the focus
+  void itemSelected(int item);  // -1 root
   void itemDoubleClicked(int item);
   void contextMenuAt(int item, bool on_server, QPoint global);  // item -1: root/empty
   void deletePressed();

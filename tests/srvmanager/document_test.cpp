@@ -47,16 +47,17 @@ TEST_F(DocTest, TreeLabelsIconsAndPortRows) {
   EXPECT_EQ(offline_rows[0].status, "");
   doc.SelectTreeItem(-1);  // root: nothing
   EXPECT_TRUE(doc.PortRows().empty());
-  EXPECT_EQ(CDaoViewDoc::PortColumns(),
-            (std::vector<std::string>{"     Port      ", "     COM         ", " Status           "}));
+  EXPECT_EQ(
+      CDaoViewDoc::PortColumns(),
+      (std::vector<std::string>{"     Port      ", "     COM         ", " Status           "}));
 }
 
 TEST_F(DocTest, EnableTableOfBothViews) {
   ServerConfig added = MakeEntry(12, "added", Addr(11));
   added.write_state = kWriteAlways;
-  auto& doc = MakeDoc(kCustom, {MakeEntry(11, "a", Addr(10)), added, MakeEntry(13, "off", Addr(12))},
-                      {MakeRecord(11, "a", Addr(10), 9476, {2, 6, 18, 9}),
-                       MakeRecord(12, "added", Addr(11))});
+  auto& doc = MakeDoc(
+      kCustom, {MakeEntry(11, "a", Addr(10)), added, MakeEntry(13, "off", Addr(12))},
+      {MakeRecord(11, "a", Addr(10), 9476, {2, 6, 18, 9}), MakeRecord(12, "added", Addr(11))});
   const auto on = [&](int cmd, ActiveView v) { return doc.IsEnabled(cmd, v); };
   constexpr auto T = ActiveView::Tree;
   constexpr auto L = ActiveView::PortList;
@@ -220,8 +221,9 @@ TEST_F(DocTest, MapPortRefusesWithoutRowOrFoundServer) {
 }
 
 TEST_F(DocTest, ConsecutiveMappingStopsAfterCom256AndSkipsUnavailablePorts) {
-  auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(12, "b", Addr(11))},
-                      {MakeRecord(11, "a", Addr(10)), MakeRecord(12, "b", Addr(11), 9476, {2, 6, 2, 2})});
+  auto& doc =
+      MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(12, "b", Addr(11))},
+              {MakeRecord(11, "a", Addr(10)), MakeRecord(12, "b", Addr(11), 9476, {2, 6, 2, 2})});
   doc.SelectTreeItem(0);
   doc.SelectPortRow(0);
   auto c = doc.BeginMapPort();
@@ -233,7 +235,8 @@ TEST_F(DocTest, ConsecutiveMappingStopsAfterCom256AndSkipsUnavailablePorts) {
   EXPECT_EQ(a.port_mapped, (std::array<uint8_t, 16>{1, 1, 0, 0}));
   EXPECT_EQ(a.com_number[0], 255);
   EXPECT_EQ(a.com_number[1], 0);  // COM256
-  EXPECT_EQ(prompter_.texts(), std::vector<std::string>{"Your COM name have exceeded 256 limitation!"});
+  EXPECT_EQ(prompter_.texts(),
+            std::vector<std::string>{"Your COM name have exceeded 256 limitation!"});
 
   doc.SelectTreeItem(1);
   doc.SelectPortRow(0);
@@ -345,8 +348,9 @@ TEST_F(DocTest, StoreThatCannotBeReadLeavesAnEmptyModel) {
   EXPECT_EQ(doc_->count(), 0);
   EXPECT_TRUE(doc_->tree().empty());
   ASSERT_FALSE(prompter_.texts().empty());
-  EXPECT_EQ(prompter_.texts().back(),
-            "Fail to load Zelin parameter from registery! Please reinstall Zelin Server software! \n");
+  EXPECT_EQ(
+      prompter_.texts().back(),
+      "Fail to load Zelin parameter from registery! Please reinstall Zelin Server software! \n");
 }
 
 }  // namespace

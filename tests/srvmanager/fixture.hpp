@@ -78,11 +78,10 @@ inline ServerRecord MakeRecord(uint16_t serial, const char* name, Ipv4 ip, Devic
 class OfflineDocTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    transport_ = std::make_unique<Transport>(
-        clock_, prompter_, Deliverable::Manager,
-        TransportOptions{.interfaces = {block_.Interface()},
-                         .broadcast = block_.Broadcast(),
-                         .loopback_only = true});
+    transport_ = std::make_unique<Transport>(clock_, prompter_, Deliverable::Manager,
+                                             TransportOptions{.interfaces = {block_.Interface()},
+                                                              .broadcast = block_.Broadcast(),
+                                                              .loopback_only = true});
     ASSERT_TRUE(transport_->OpenTransport());
   }
   void TearDown() override { transport_->CloseTransport(); }

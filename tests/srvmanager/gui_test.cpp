@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QComboBox>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QMenu>
 #include <QToolBar>
 
 #include <filesystem>
@@ -28,7 +28,9 @@
 #include "ui/snapshot.hpp"
 
 // Fontconfig keeps its caches until exit.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n";
+}
 
 namespace zelin::manager::testing {
 namespace {
@@ -146,8 +148,8 @@ TEST_F(GuiTest, StartUpShowsServersWithIconsAndPortRows) {
   ASSERT_NE(bar, nullptr);
   std::vector<int> order;
   for (QAction* a : bar->actions()) order.push_back(a->isSeparator() ? 0 : a->data().toInt());
-  EXPECT_EQ(order, (std::vector<int>{kCmdSaveConfiguration, kCmdAddServerWizard, kCmdDeleteServer, 0,
-                                     kCmdMapPort, kCmdUnMapPort, 0, kCmdServerProperties,
+  EXPECT_EQ(order, (std::vector<int>{kCmdSaveConfiguration, kCmdAddServerWizard, kCmdDeleteServer,
+                                     0, kCmdMapPort, kCmdUnMapPort, 0, kCmdServerProperties,
                                      kCmdUpgradeFirmware, 0, 0}));
   EXPECT_EQ(frame.action(kCmdDeleteServer)->toolTip(), "Delete Server");
   EXPECT_EQ(frame.action(kCmdDeleteServer)->statusTip(), "Delete a server ");
@@ -234,9 +236,9 @@ TEST_F(GuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
   read_menu();
   frame.ShowTreeContextMenu(1, true, QPoint(10, 10));
   EXPECT_EQ(seen, (std::vector<std::pair<QString, bool>>{{"&Delete Server", true},
-                                                          {"Server &Properties", false},
-                                                          {"&Replace Server...", true},
-                                                          {"&Upgrade Firmware", false}}));
+                                                         {"Server &Properties", false},
+                                                         {"&Replace Server...", true},
+                                                         {"&Upgrade Firmware", false}}));
   EXPECT_EQ(frame.tree()->currentItem(), ServerItem(0));  // the tree's selection stays
   EXPECT_EQ(doc_->selected_server(), 1);                  // the menu's server is the one under it
   seen.clear();
@@ -248,8 +250,9 @@ TEST_F(GuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
 TEST_F(GuiTest, ScreenshotOfTheMainWindow) {
   StartLab({LabServer(101, "lab-north", Addr(10), 9476), LabServer(102, "lab-south", Addr(11), 771),
             LabServer(103, "lab-east", Addr(12), 9752)});
-  WriteHive(kCustom, {MakeEntry(101, "lab-north", Addr(10)), MakeEntry(102, "lab-south", Addr(11), 771),
-                      MakeEntry(103, "lab-east", Addr(12), 9752), MakeEntry(104, "lab-west", Addr(13))});
+  WriteHive(kCustom,
+            {MakeEntry(101, "lab-north", Addr(10)), MakeEntry(102, "lab-south", Addr(11), 771),
+             MakeEntry(103, "lab-east", Addr(12), 9752), MakeEntry(104, "lab-west", Addr(13))});
   CMainFrame& frame = OpenFrame(kCustom);
   SelectPort(1, 0);
   AnswerMapPort(3, true);
@@ -338,7 +341,8 @@ TEST_F(ProgramTest, SecondStartActivatesTheFirstWindow) {
   platform_qt::InstanceChannel first(QStringLiteral("Zelin Server Manager - Custom"));
   ASSERT_TRUE(first.Listen());
   int activations = 0;
-  QObject::connect(&first, &platform_qt::InstanceChannel::activateRequested, [&] { ++activations; });
+  QObject::connect(&first, &platform_qt::InstanceChannel::activateRequested,
+                   [&] { ++activations; });
   EXPECT_EQ(Run({}), 0);
   EXPECT_TRUE(SpinUntil([&] { return activations == 1; }));
   // The same channel cannot be opened twice.

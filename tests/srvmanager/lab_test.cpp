@@ -23,8 +23,8 @@ using LoadTest = LabDocTest;
 TEST_F(LoadTest, MatchingNeedsAddressOnlyInWriteStateZero) {
   StartLab({LabServer(101, "one", Addr(10)), LabServer(102, "two", Addr(11), 771)});
   // Entry 102 is stored with an old address: found by serial, but not matched.
-  auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "one", Addr(10)),
-                                   MakeEntry(102, "two", Addr(40), 771)});
+  auto& doc =
+      LoadDoc(kMultiHost, {MakeEntry(101, "one", Addr(10)), MakeEntry(102, "two", Addr(40), 771)});
   ASSERT_EQ(doc.tree().size(), 2u);
   EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
   EXPECT_EQ(doc.tree()[0].label, "one(QX404)");
@@ -45,7 +45,8 @@ TEST_F(LoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
   StartLab({LabServer(101, "seen", Addr(10))});
   // This lab does not hear the test's broadcasts: only a probe of its address finds it.
   StartLab({LabServer(150, "hidden", Addr(50))}, Addr(200));
-  auto& doc = LoadDoc(kMultiHost, {MakeEntry(150, "hidden", Addr(50)), MakeEntry(101, "seen", Addr(10))});
+  auto& doc =
+      LoadDoc(kMultiHost, {MakeEntry(150, "hidden", Addr(50)), MakeEntry(101, "seen", Addr(10))});
   ASSERT_EQ(doc.tree().size(), 2u);
   EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
   EXPECT_EQ(doc.tree()[0].label, "hidden(QX404)");
@@ -59,11 +60,11 @@ TEST_F(LoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
 TEST_F(LoadTest, AdoptOfferIsMadeOnceAndDecliningLeavesServersOffline) {
   StartLab({LabServer(202, "new-a", Addr(10)), LabServer(204, "new-b", Addr(11))});
   prompter_.QueueAnswer(MsgAnswer::Cancel);
-  auto& doc = LoadDoc(kMultiHost, {MakeEntry(201, "old-a", Addr(10)), MakeEntry(203, "old-b", Addr(11))});
+  auto& doc =
+      LoadDoc(kMultiHost, {MakeEntry(201, "old-a", Addr(10)), MakeEntry(203, "old-b", Addr(11))});
   ASSERT_EQ(prompter_.shown().size(), 1u);
   EXPECT_EQ(prompter_.shown()[0].buttons, MsgButtons::OkCancel);
-  EXPECT_EQ(prompter_.texts()[0],
-            AdoptOffer("old-a", AddressToText(Addr(10)), 201, 202));
+  EXPECT_EQ(prompter_.texts()[0], AdoptOffer("old-a", AddressToText(Addr(10)), 201, 202));
   EXPECT_EQ(doc.tree()[0].icon, kIconOffline);
   EXPECT_EQ(doc.tree()[1].icon, kIconOffline);
   EXPECT_FALSE(doc.modified());
@@ -216,7 +217,8 @@ TEST_F(SaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten) {
   refuse.refuse = true;
   ASSERT_TRUE(lab.SetFaults(101, refuse));
   ServerConfig offline = MakeEntry(150, "gone", Addr(50));
-  auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "bad", Addr(10)), MakeEntry(102, "good", Addr(11)), offline});
+  auto& doc = LoadDoc(kMultiHost,
+                      {MakeEntry(101, "bad", Addr(10)), MakeEntry(102, "good", Addr(11)), offline});
   ASSERT_EQ(doc.tree()[2].icon, kIconOffline);
   for (int i = 0; i < 3; ++i) doc.server(i).write_state = kWriteAlways;
   doc.server(2).port_mapped[0] = 1;
@@ -230,7 +232,8 @@ TEST_F(SaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten) {
   ASSERT_EQ(texts.size(), 2u);  // the warning, then the failure of server 101
   EXPECT_EQ(texts[1], ServerWriteFailed("bad", AddressToText(Addr(10)), kWriteStepName));
   EXPECT_TRUE(Contains(Codes(lab, 102), kSaveAndRestart));
-  for (const auto& e : lab.Log()) EXPECT_EQ(e.to.rfind(AddressToText(Addr(50)), 0), std::string::npos);
+  for (const auto& e : lab.Log())
+    EXPECT_EQ(e.to.rfind(AddressToText(Addr(50)), 0), std::string::npos);
   EXPECT_FALSE(doc.modified());
   EXPECT_EQ(store_.saves, 1);
   ASSERT_EQ(store_.servers.size(), 3u);

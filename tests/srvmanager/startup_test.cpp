@@ -77,7 +77,8 @@ TEST(StartupTest, ReleaseEmptiesStoreAndClosesSuiteWindowsOnly) {
                   {"Zelin Server Diagnostic", -1}};
   int fresh = 0;
   ScaledClock clock(1000.0);
-  RunRelease(store, [&] { ++fresh; }, windows, clock);
+  RunRelease(
+      store, [&] { ++fresh; }, windows, clock);
   EXPECT_EQ(store.removals, 1);
   EXPECT_TRUE(store.servers.empty());
   EXPECT_EQ(fresh, 1);
