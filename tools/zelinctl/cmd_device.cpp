@@ -170,13 +170,12 @@ void PrintTable(const ServerList& list, int first, int count) {
   }
 }
 
-// Serial number argument: decimal, 0..65535.
-std::optional<uint16_t> ParseSerial(const std::string& text) {
+// Serial number argument: decimal, 0..65535; -1 when it is not one.
+int ParseSerial(const std::string& text) {
   if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
-    return std::nullopt;
+    return -1;
   const long v = std::strtol(text.c_str(), nullptr, 10);
-  if (v > 65535) return std::nullopt;
-  return static_cast<uint16_t>(v);
+  return v > 65535 ? -1 : static_cast<int>(v);
 }
 
 // Searches and returns the record of `serial`, or nullptr (message printed).
@@ -254,15 +253,15 @@ int RunProbe(const Args& args) {
 
 int RunLocate(const Args& args) {
   const Parsed p = Parse(args, {}, {"--off"});
-  const auto serial = p.positional.size() == 1 ? ParseSerial(p.positional[0]) : std::nullopt;
-  if (p.help || !p.error.empty() || !serial)
+  const int serial = p.positional.size() == 1 ? ParseSerial(p.positional[0]) : -1;
+  if (p.help || !p.error.empty() || serial < 0)
     return Usage(p,
                  "usage: zelinctl locate SERIAL [--off]\n\n"
                  "Makes the server with serial number SERIAL show itself (its locate signal), or\n"
                  "stops it with --off.\n");
   Session s;
   if (int rc = OpenSession(p, s); rc != kExitOk) return rc;
-  ServerRecord* r = FindServer(s, *serial);
+  ServerRecord* r = FindServer(s, static_cast<uint16_t>(serial));
   if (r == nullptr) return kExitNotFound;
   const uint8_t code = p.flags.count("--off") != 0 ? wire::kLocateOff : wire::kLocateOn;
   if (!Command(*s.transport, *r, code, 1)) {
@@ -278,8 +277,8 @@ int RunLocate(const Args& args) {
 int RunSet(const Args& args) {
   const Parsed p =
       Parse(args, {"--name", "--ip", "--netmask", "--password", "--current-password"}, {});
-  const auto serial = p.positional.size() == 1 ? ParseSerial(p.positional[0]) : std::nullopt;
-  if (p.help || !p.error.empty() || !serial)
+  const int serial = p.positional.size() == 1 ? ParseSerial(p.positional[0]) : -1;
+  if (p.help || !p.error.empty() || serial < 0)
     return Usage(p,
                  "usage: zelinctl set SERIAL [--name N] [--ip A] [--netmask M] [--password NEW]\n"
                  "                    [--current-password P]\n\n"
@@ -319,7 +318,7 @@ int RunSet(const Args& args) {
 
   Session s;
   if (int rc = OpenSession(p, s); rc != kExitOk) return rc;
-  ServerRecord* r = FindServer(s, *serial);
+  ServerRecord* r = FindServer(s, static_cast<uint16_t>(serial));
   if (r == nullptr) return kExitNotFound;
   Transport& t = *s.transport;
   r->password = current != nullptr ? *current : "";
@@ -349,7 +348,7 @@ int RunSet(const Args& args) {
   // The server keeps the current password until it restarts.
   if (!step(wire::kSaveAndRestart, "save and restart", 10)) return kExitFailed;
   if (password != nullptr) r->password = *password;
-  std::printf("Server %u saved and restarted at %s\n", unsigned{*serial},
+  std::printf("Server %u saved and restarted at %s\n", static_cast<unsigned>(serial),
               AddressToText(r->ip_address()).c_str());
   return kExitOk;
 }
@@ -388,8 +387,8 @@ class TerminalProgress final : public ProgressWindow {
 
 int RunUpgrade(const Args& args) {
   const Parsed p = Parse(args, {"--password"}, {});
-  const auto serial = p.positional.size() == 2 ? ParseSerial(p.positional[0]) : std::nullopt;
-  if (p.help || !p.error.empty() || !serial)
+  const int serial = p.positional.size() == 2 ? ParseSerial(p.positional[0]) : -1;
+  if (p.help || !p.error.empty() || serial < 0)
     return Usage(p,
                  "usage: zelinctl upgrade SERIAL FILE [--password P]\n\n"
                  "Downloads the firmware image FILE (*.rom) to the server with serial number\n"
@@ -403,7 +402,7 @@ int RunUpgrade(const Args& args) {
   }
   Session s;
   if (int rc = OpenSession(p, s); rc != kExitOk) return rc;
-  ServerRecord* r = FindServer(s, *serial);
+  ServerRecord* r = FindServer(s, static_cast<uint16_t>(serial));
   if (r == nullptr) return kExitNotFound;
   if (auto it = p.values.find("--password"); it != p.values.end()) r->password = it->second;
   TerminalProgress progress;
@@ -412,7 +411,7 @@ int RunUpgrade(const Args& args) {
     std::fprintf(stderr, "Upgrade server firmware Fail! (code %d)\n", static_cast<int>(result));
     return result == DownloadResult::kFileFailed ? kExitNotFound : kExitFailed;
   }
-  std::printf("Firmware accepted by server %u\n", unsigned{*serial});
+  std::printf("Firmware accepted by server %u\n", static_cast<unsigned>(serial));
   return kExitOk;
 }
 
