@@ -19,9 +19,9 @@ using testing::TypeGrant;
 
 constexpr Ipv4 kOne = 0xFFFFFFFFu;
 
-class AccessControlTest : public ::testing::Test {
+class AccessControlPageTest : public ::testing::Test {
  protected:
-  AccessControlTest() : record(MakeRecord(9476, 7, "Lab", Ip("127.0.0.10"), Ip("127.0.0.1"), 4)) {}
+  AccessControlPageTest() : record(MakeRecord(9476, 7, "Lab", Ip("127.0.0.10"), Ip("127.0.0.1"), 4)) {}
 
   void AddEntry(const char* ip, const char* mask, uint16_t ports) {
     ASSERT_TRUE(MergeAccessPorts(record, Ip(ip), Ip(mask), Ip(ip), Ip(mask), ports, true));
@@ -37,7 +37,7 @@ class AccessControlTest : public ::testing::Test {
   ScriptedDialogs dialogs;
 };
 
-TEST_F(AccessControlTest, MergeAddsClearsMovesAndAppends) {
+TEST_F(AccessControlPageTest, MergeAddsClearsMovesAndAppends) {
   AddEntry("10.0.0.1", "255.255.255.255", 0x1);
   EXPECT_EQ(record.access_total, 1);
   EXPECT_EQ(record.access_count, 1);
@@ -60,7 +60,7 @@ TEST_F(AccessControlTest, MergeAddsClearsMovesAndAppends) {
   EXPECT_EQ(record.access_table[1], (AccessEntry{Ip("10.0.1.0"), Ip("255.255.255.0"), 0x4}));
 }
 
-TEST_F(AccessControlTest, FullTableRefusesNewEntriesAndChangesNothing) {
+TEST_F(AccessControlPageTest, FullTableRefusesNewEntriesAndChangesNothing) {
   for (int i = 0; i < 32; ++i)
     AddEntry(("10.0.0." + std::to_string(i + 1)).c_str(), "255.255.255.255", 0x1);
   const ServerRecord before = record;
@@ -84,7 +84,7 @@ TEST_F(AccessControlTest, FullTableRefusesNewEntriesAndChangesNothing) {
   EXPECT_EQ(record.access_table[0].port_mask, 0x1);
 }
 
-TEST_F(AccessControlTest, TreeByPortAndByAddress) {
+TEST_F(AccessControlPageTest, TreeByPortAndByAddress) {
   AddEntry("10.0.0.1", "255.255.255.255", 0x5);  // ports 1 and 3
   AddEntry("10.0.1.0", "255.255.255.0", 0x2);    // port 2
   CMyPropertyPage4 page(prompter, record, dialogs);
@@ -103,7 +103,7 @@ TEST_F(AccessControlTest, TreeByPortAndByAddress) {
   EXPECT_FALSE(page.Select({0, 2}));
 }
 
-TEST_F(AccessControlTest, ButtonsFollowTheSelectionInBothViews) {
+TEST_F(AccessControlPageTest, ButtonsFollowTheSelectionInBothViews) {
   AddEntry("10.0.0.1", "255.255.255.255", 0x1);
   CMyPropertyPage4 page(prompter, record, dialogs);
   EXPECT_EQ(page.buttons(), (AccessButtons{false, false, false, false}));
@@ -120,7 +120,7 @@ TEST_F(AccessControlTest, ButtonsFollowTheSelectionInBothViews) {
   EXPECT_EQ(page.buttons(), (AccessButtons{false, false, true, false}));
 }
 
-TEST_F(AccessControlTest, AddIpByPortGrantsThatPortToASingleComputer) {
+TEST_F(AccessControlPageTest, AddIpByPortGrantsThatPortToASingleComputer) {
   CMyPropertyPage4 page(prompter, record, dialogs);
   std::string info;
   bool single_on_open = false;
@@ -140,7 +140,7 @@ TEST_F(AccessControlTest, AddIpByPortGrantsThatPortToASingleComputer) {
   EXPECT_EQ(page.tree().children[1].children.size(), 1u);
 }
 
-TEST_F(AccessControlTest, AddIpByAddressThenAddPort) {
+TEST_F(AccessControlPageTest, AddIpByAddressThenAddPort) {
   CMyPropertyPage4 page(prompter, record, dialogs);
   page.SetView(AccessView::kByAddress);
   dialogs.grant = TypeGrant("10.1.0.0", "255.255.0.0");
@@ -174,7 +174,7 @@ TEST_F(AccessControlTest, AddIpByAddressThenAddPort) {
   EXPECT_EQ(record.access_table[1].port_mask, 0x2);
 }
 
-TEST_F(AccessControlTest, RemoveInBothViews) {
+TEST_F(AccessControlPageTest, RemoveInBothViews) {
   AddEntry("10.0.0.1", "255.255.255.255", 0x2);
   AddEntry("10.0.0.2", "255.255.255.255", 0x3);
   AddEntry("10.0.0.3", "255.255.255.255", 0x1);
@@ -202,7 +202,7 @@ TEST_F(AccessControlTest, RemoveInBothViews) {
   EXPECT_EQ(record.access_table[2], AccessEntry{});
 }
 
-TEST_F(AccessControlTest, ModifyByPortMovesOnlyThatPort) {
+TEST_F(AccessControlPageTest, ModifyByPortMovesOnlyThatPort) {
   AddEntry("10.0.0.1", "255.255.255.255", 0x3);
   CMyPropertyPage4 page(prompter, record, dialogs);
   std::string info;
@@ -220,7 +220,7 @@ TEST_F(AccessControlTest, ModifyByPortMovesOnlyThatPort) {
   EXPECT_EQ(record.access_table[1], (AccessEntry{Ip("10.0.0.9"), kOne, 0x2}));
 }
 
-TEST_F(AccessControlTest, ModifyByAddress) {
+TEST_F(AccessControlPageTest, ModifyByAddress) {
   AddEntry("10.0.0.1", "255.255.255.255", 0x3);
   AddEntry("10.0.0.2", "255.255.255.255", 0x4);
   CMyPropertyPage4 page(prompter, record, dialogs);
@@ -250,7 +250,7 @@ TEST_F(AccessControlTest, ModifyByAddress) {
   EXPECT_EQ(record.access_table[0].port_mask, 0x7);
 }
 
-TEST_F(AccessControlTest, GrantDialogValidation) {
+TEST_F(AccessControlPageTest, GrantDialogValidation) {
   GrantAccessIpDialog d(prompter, "info", "", "255.255.0.0");
   EXPECT_FALSE(d.single_computer());
   EXPECT_TRUE(d.netmask_enabled());
@@ -275,7 +275,7 @@ TEST_F(AccessControlTest, GrantDialogValidation) {
                                       std::string(kPsInvalidHostAddress)}));
 }
 
-TEST_F(AccessControlTest, PortStatusRefreshMatchesThisHostThroughTheNetmask) {
+TEST_F(AccessControlPageTest, PortStatusRefreshMatchesThisHostThroughTheNetmask) {
   record.set_port_kind(2, kPortWan);
   record.set_port_kind(3, kPortNoAccess);
   // The host 127.0.0.1 is inside 127.0.0.0/8 for port 1 only; the entry for

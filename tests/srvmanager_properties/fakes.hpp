@@ -1,11 +1,10 @@
 #pragma once
-// Test doubles for the property commands: a PropertiesHost over tables of its own
-// and a PropertyDialogs whose dialogs are answered by test code.
+// Test doubles for the property pages: a PropertyDialogs whose dialogs are answered
+// by test code, and records and entries as a search and the store would fill them.
 
 #include <functional>
 
 #include "protocol/address.hpp"
-#include "protocol/exchange.hpp"
 #include "srvmanager/properties/core/access_control_page.hpp"
 #include "srvmanager/properties/core/advanced_page.hpp"
 #include "srvmanager/properties/core/host.hpp"
@@ -14,63 +13,6 @@
 namespace zelin::testing {
 
 inline Ipv4 Ip(const char* text) { return TextToAddress(text); }
-
-// Servers and found records in plain tables; the password check logs in with the
-// entry's password (no prompt) and change detection compares names and tables.
-class TableHost final : public manager::PropertiesHost {
- public:
-  TableHost(Transport& t, int installation_type) : t_(t), type_(installation_type) {}
-
-  Transport& transport() override { return t_; }
-  int installation_type() const override { return type_; }
-  ServerList& found() override { return found_; }
-  ServerList& saved_found() override { return saved_found_; }
-  int count() const override { return count_; }
-  ServerConfig& server(int i) override { return servers_[static_cast<size_t>(i)]; }
-  ServerConfig* saved_server(int i) override {
-    return i < saved_count_ ? &saved_servers_[static_cast<size_t>(i)] : nullptr;
-  }
-  bool RequestServerPassword(ServerRecord& record, uint16_t, ServerConfig& entry) override {
-    ++password_checks;
-    if (!record.has_password()) return true;
-    record.password = entry.password();
-    return Command(t_, record, wire::kLogin, 1);
-  }
-  bool ServerChanged(int i) override {
-    const int f = found_.FindSerial(servers_[static_cast<size_t>(i)].serial_number);
-    const int s = saved_found_.FindSerial(servers_[static_cast<size_t>(i)].serial_number);
-    if (f < 0 || s < 0) return false;
-    const ServerRecord& a = found_.records[static_cast<size_t>(f)];
-    const ServerRecord& b = saved_found_.records[static_cast<size_t>(s)];
-    return a.search_reply != b.search_reply || a.access_table != b.access_table ||
-           a.access_total != b.access_total || a.route_table != b.route_table ||
-           a.route_total != b.route_total || a.dhcp != b.dhcp || a.password_change_pending;
-  }
-
-  // Adds a configured server and, when `record` is given, its found record; both are
-  // copied to the saved tables.
-  int AddServer(const ServerConfig& entry, const ServerRecord* record = nullptr) {
-    servers_[static_cast<size_t>(count_)] = entry;
-    saved_servers_[static_cast<size_t>(count_)] = entry;
-    saved_count_ = ++count_;
-    if (record != nullptr) {
-      found_.records[static_cast<size_t>(found_.count++)] = *record;
-      saved_found_ = found_;
-    }
-    return count_ - 1;
-  }
-  void SyncSavedFound() { saved_found_ = found_; }
-
-  int password_checks = 0;
-
- private:
-  Transport& t_;
-  int type_;
-  ServerList found_, saved_found_;
-  std::array<ServerConfig, kMaxConfiguredServers> servers_{};
-  std::array<ServerConfig, kMaxConfiguredServers> saved_servers_{};
-  int count_ = 0, saved_count_ = 0;
-};
 
 // Every dialog is answered by a function; an unset function cancels the dialog.
 class ScriptedDialogs final : public manager::PropertyDialogs {

@@ -21,7 +21,7 @@ class ChooserStub final : public FirmwareFileChooser {
   }
 };
 
-class FirmwareTest : public LabTest {
+class UpgradeFirmwareTest : public LabTest {
  protected:
   std::string WriteImage(size_t size, uint8_t first = 0x5A) {
     const std::string path = ::testing::TempDir() + "props_fw_" +
@@ -43,7 +43,7 @@ class FirmwareTest : public LabTest {
   UpgradeProgress progress;
 };
 
-TEST_F(FirmwareTest, OneBlockImageStepsOnceAndReportsSuccess) {
+TEST_F(UpgradeFirmwareTest, OneBlockImageStepsOnceAndReportsSuccess) {
   StartLab({Server(10, 10)});
   Configure(10, 10, 9476, "Lab10");
   LoadDoc(kInstallSingleHost);
@@ -65,7 +65,7 @@ TEST_F(FirmwareTest, OneBlockImageStepsOnceAndReportsSuccess) {
   EXPECT_EQ(state->last_image->size, 1000u);
 }
 
-TEST_F(FirmwareTest, RejectedImageShowsFailureAndLeavesTheModel) {
+TEST_F(UpgradeFirmwareTest, RejectedImageShowsFailureAndLeavesTheModel) {
   emulator::ServerSpec s = Server(10, 10);
   s.password = "pw";
   s.firmware_rule.prefix = {0xAA, 0x55};
@@ -92,7 +92,7 @@ TEST_F(FirmwareTest, RejectedImageShowsFailureAndLeavesTheModel) {
   EXPECT_EQ(prompter.texts(), std::vector<std::string>{std::string(PropertiesString(kPsUpgradeFail))});
 }
 
-TEST_F(FirmwareTest, CancelledFileChoiceSendsNothing) {
+TEST_F(UpgradeFirmwareTest, CancelledFileChoiceSendsNothing) {
   StartLab({Server(10, 10)});
   Configure(10, 10);
   LoadDoc(kInstallSingleHost);

@@ -45,6 +45,8 @@ QApplication& App() {
   static int argc = 1;
   static char name[] = "properties_gui_tests";
   static char* argv[] = {name, nullptr};
+  // Never a real display, whatever the runner passed on.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
   static QApplication* app = new QApplication(argc, argv);
   return *app;
 }
@@ -73,7 +75,7 @@ class ChooserStub final : public FirmwareFileChooser {
   std::optional<std::string> ChooseFirmwareFile() override { return path; }
 };
 
-class GuiTest : public LabTest {
+class PropertiesGuiTest : public LabTest {
  protected:
   void SetUp() override { App(); }
   emulator::ServerSpec Rich(uint16_t serial, uint8_t host) {
@@ -91,9 +93,9 @@ class GuiTest : public LabTest {
   }
 };
 
-class SheetTest : public GuiTest, public ::testing::WithParamInterface<int> {};
+class PropertySheetTypeTest : public PropertiesGuiTest, public ::testing::WithParamInterface<int> {};
 
-TEST_P(SheetTest, OpensWithThePagesOfTheTypeAndSavesTheGeneralPage) {
+TEST_P(PropertySheetTypeTest, OpensWithThePagesOfTheTypeAndSavesTheGeneralPage) {
   const int type = GetParam();
   Open(type);
   QStringList titles;
@@ -127,9 +129,9 @@ TEST_P(SheetTest, OpensWithThePagesOfTheTypeAndSavesTheGeneralPage) {
   EXPECT_TRUE(doc->modified());
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, SheetTest, ::testing::Values(1, 2, 3));
+INSTANTIATE_TEST_SUITE_P(Types, PropertySheetTypeTest, ::testing::Values(1, 2, 3));
 
-TEST_F(GuiTest, PasswordPageRefusesAWrongCurrentPasswordAndStays) {
+TEST_F(PropertiesGuiTest, PasswordPageRefusesAWrongCurrentPasswordAndStays) {
   Open(kInstallSingleHost);
   bool stayed = false;
   OnModal(nullptr, [&](QDialog* d) {
@@ -160,7 +162,7 @@ TEST_F(GuiTest, PasswordPageRefusesAWrongCurrentPasswordAndStays) {
   EXPECT_NE(doc->server(0).flags & kServerFlagPasswordSaved, 0);
 }
 
-TEST_F(GuiTest, AccessControlAndAdvancedPagesMainPaths) {
+TEST_F(PropertiesGuiTest, AccessControlAndAdvancedPagesMainPaths) {
   Open(kInstallCustom);
   int port1_items = -1, addresses = -1, routes = -1;
   OnModal(nullptr, [&](QDialog* d) {
@@ -226,7 +228,7 @@ TEST_F(GuiTest, AccessControlAndAdvancedPagesMainPaths) {
 }
 
 // Through the manager's main window: the installed command relabels the tree item.
-TEST_F(GuiTest, MainFrameCommandRelabelsTheServer) {
+TEST_F(PropertiesGuiTest, MainFrameCommandRelabelsTheServer) {
   Open(kInstallCustom);
   InstallPropertiesHooks();
   CMainFrame frame(*doc, "Zelin Server Manager - Custom", {});
@@ -245,7 +247,7 @@ TEST_F(GuiTest, MainFrameCommandRelabelsTheServer) {
   ui::SaveWidgetPng(&frame, Shot("main_window_after_properties"));
 }
 
-TEST_F(GuiTest, ReplaceDialogListsCandidatesAndDoubleClickActsAsOk) {
+TEST_F(PropertiesGuiTest, ReplaceDialogListsCandidatesAndDoubleClickActsAsOk) {
   StartLab({Server(200, 60, 9476, "KivoServer"), Server(300, 61, 8452)});
   Configure(100, 50, 9476, "Old");
   LoadDoc(kInstallSingleHost);
@@ -269,7 +271,7 @@ TEST_F(GuiTest, ReplaceDialogListsCandidatesAndDoubleClickActsAsOk) {
   EXPECT_TRUE(doc->modified());
 }
 
-TEST_F(GuiTest, ProgressWindowShowsPercentAndDisablesTheMainWindow) {
+TEST_F(PropertiesGuiTest, ProgressWindowShowsPercentAndDisablesTheMainWindow) {
   QWidget main;
   main.resize(300, 200);
   main.show();
@@ -292,7 +294,7 @@ TEST_F(GuiTest, ProgressWindowShowsPercentAndDisablesTheMainWindow) {
 
 // 4 MiB through the manager's command with the window shown, and the same image
 // through the bare download for comparison. Reported, not asserted.
-TEST_F(GuiTest, UpgradeThroughputOfA4MiBImage) {
+TEST_F(PropertiesGuiTest, UpgradeThroughputOfA4MiBImage) {
   StartLab({Server(10, 10)});
   Configure(10, 10, 9476, "Lab10");
   LoadDoc(kInstallSingleHost);

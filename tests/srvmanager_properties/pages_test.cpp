@@ -17,9 +17,9 @@ using testing::ScriptedPrompter;
 
 std::string S(int id) { return std::string(PropertiesString(id)); }
 
-class PagesTest : public ::testing::Test {
+class PropertyPagesTest : public ::testing::Test {
  protected:
-  PagesTest()
+  PropertyPagesTest()
       : entry(MakeEntry(9476, 12, "Lab", Ip("10.0.0.5"))),
         record(MakeRecord(9476, 12, "Lab", Ip("10.0.0.5"), Ip("10.0.0.1"), 4)) {
     entry.set_password("old");
@@ -31,7 +31,7 @@ class PagesTest : public ::testing::Test {
   ScriptedDialogs dialogs;
 };
 
-TEST_F(PagesTest, SheetPagesByInstallationType) {
+TEST_F(PropertyPagesTest, SheetPagesByInstallationType) {
   auto kinds = [&](int type) {
     CMyPropertySheet sheet(prompter, type, entry, record, dialogs);
     std::vector<PageKind> out;
@@ -46,7 +46,7 @@ TEST_F(PagesTest, SheetPagesByInstallationType) {
   EXPECT_EQ(CMyPropertySheet::Caption(), "Server Properties");
 }
 
-TEST_F(PagesTest, GeneralPageValidatesAddressesWhenLeftAndOnOk) {
+TEST_F(PropertyPagesTest, GeneralPageValidatesAddressesWhenLeftAndOnOk) {
   CMyPropertySheet sheet(prompter, kInstallMultiHost, entry, record, dialogs);
   CMyPropertyPage1& general = sheet.general();
   EXPECT_EQ(general.serial_text, "12");
@@ -71,7 +71,7 @@ TEST_F(PagesTest, GeneralPageValidatesAddressesWhenLeftAndOnOk) {
   EXPECT_EQ(record.dhcp, 0);
 }
 
-TEST_F(PagesTest, GeneralPageSingleHostAndDhcpCapability) {
+TEST_F(PropertyPagesTest, GeneralPageSingleHostAndDhcpCapability) {
   CMyPropertyPage1 single(prompter, kInstallSingleHost, entry, record);
   EXPECT_TRUE(single.address_read_only());
   EXPECT_TRUE(single.dhcp_radios_enabled());  // 9476 with firmware 0x0220
@@ -84,7 +84,7 @@ TEST_F(PagesTest, GeneralPageSingleHostAndDhcpCapability) {
   EXPECT_FALSE(CMyPropertyPage1(prompter, kInstallCustom, entry, no_dhcp).dhcp_radios_enabled());
 }
 
-TEST_F(PagesTest, PasswordValidationOrder) {
+TEST_F(PropertyPagesTest, PasswordValidationOrder) {
   CMyPropertyPage2 page(prompter, entry, record);
   auto check = [&](const char* cur, const char* neu, const char* conf) {
     page.current_password = cur;
@@ -108,7 +108,7 @@ TEST_F(PagesTest, PasswordValidationOrder) {
   EXPECT_FALSE(record.password_change_pending);  // validation alone changes nothing
 }
 
-TEST_F(PagesTest, PasswordOkStepRecordsTheChange) {
+TEST_F(PropertyPagesTest, PasswordOkStepRecordsTheChange) {
   entry.flags = 0x0102;
   CMyPropertyPage2 page(prompter, entry, record);
   EXPECT_FALSE(page.auto_save);
@@ -132,7 +132,7 @@ TEST_F(PagesTest, PasswordOkStepRecordsTheChange) {
   EXPECT_EQ(entry.flags, 0x0102);
 }
 
-TEST_F(PagesTest, OkRunsTheOkStepOfShownPagesOnly) {
+TEST_F(PropertyPagesTest, OkRunsTheOkStepOfShownPagesOnly) {
   record.set_port_kind(0, kPortNoAccess);  // the access page would make it 2 (empty table)
   {
     CMyPropertySheet sheet(prompter, kInstallCustom, entry, record, dialogs);
@@ -153,7 +153,7 @@ TEST_F(PagesTest, OkRunsTheOkStepOfShownPagesOnly) {
 
 // --- Advanced page ---------------------------------------------------------------------
 
-class AdvancedTest : public PagesTest {
+class AdvancedPageTest : public PropertyPagesTest {
  protected:
   void AddRoute(const char* dest, uint16_t metric) {
     record.route_table[record.route_total++] = {Ip("10.0.0.1"), Ip(dest), Ip("255.255.255.0"),
@@ -170,7 +170,7 @@ class AdvancedTest : public PagesTest {
   }
 };
 
-TEST_F(AdvancedTest, ListsLiveRoutesAndRemoveMarksThem) {
+TEST_F(AdvancedPageTest, ListsLiveRoutesAndRemoveMarksThem) {
   AddRoute("192.168.1.0", 1);
   AddRoute("192.168.2.0", 0xFFFF);
   AddRoute("192.168.3.0", 3);
@@ -194,7 +194,7 @@ TEST_F(AdvancedTest, ListsLiveRoutesAndRemoveMarksThem) {
   EXPECT_EQ(page.selected_row(), -1);
 }
 
-TEST_F(AdvancedTest, ModifyAppendsOneRemovalEntryOnlyWhenChanged) {
+TEST_F(AdvancedPageTest, ModifyAppendsOneRemovalEntryOnlyWhenChanged) {
   AddRoute("192.168.1.0", 1);
   CMyPropertyPage3 page(prompter, record, dialogs);
   dialogs.gateway = [](GatewaySettingsDialog& d) {
@@ -214,7 +214,7 @@ TEST_F(AdvancedTest, ModifyAppendsOneRemovalEntryOnlyWhenChanged) {
   EXPECT_EQ(page.rows().size(), 1u);
 }
 
-TEST_F(AdvancedTest, AddAppendsOnOkOnlyAndRefusesAFullTable) {
+TEST_F(AdvancedPageTest, AddAppendsOnOkOnlyAndRefusesAFullTable) {
   CMyPropertyPage3 page(prompter, record, dialogs);
   dialogs.gateway = [](GatewaySettingsDialog& d) {
     EXPECT_EQ(d.destination_text, "");

@@ -12,7 +12,7 @@ namespace {
 
 using zelin::testing::TypeGrant;
 
-class PropertiesTest : public LabTest {
+class ServerPropertiesTest : public LabTest {
  protected:
   // A QX404 with firmware carrying DHCP (on), one route and one access entry.
   emulator::ServerSpec Rich(uint16_t serial, uint8_t host) {
@@ -28,7 +28,7 @@ class PropertiesTest : public LabTest {
   }
 };
 
-TEST_F(PropertiesTest, SingleHostShowsTwoPagesAndReadsNoTables) {
+TEST_F(ServerPropertiesTest, SingleHostShowsTwoPagesAndReadsNoTables) {
   StartLab({Rich(10, 10)});
   Configure(10, 10);
   LoadDoc(kInstallSingleHost);
@@ -49,7 +49,7 @@ TEST_F(PropertiesTest, SingleHostShowsTwoPagesAndReadsNoTables) {
   EXPECT_EQ(Found(10).access_total, 0);
 }
 
-TEST_F(PropertiesTest, TablesAreReadOnceUntilSaved) {
+TEST_F(ServerPropertiesTest, TablesAreReadOnceUntilSaved) {
   StartLab({Rich(10, 10)});
   Configure(10, 10);
   LoadDoc(kInstallCustom);
@@ -77,7 +77,7 @@ TEST_F(PropertiesTest, TablesAreReadOnceUntilSaved) {
   EXPECT_EQ(dialogs.sheets, 2);
 }
 
-TEST_F(PropertiesTest, CancelRestoresTheRecord) {
+TEST_F(ServerPropertiesTest, CancelRestoresTheRecord) {
   StartLab({Rich(10, 10)});
   Configure(10, 10);
   LoadDoc(kInstallMultiHost);
@@ -103,7 +103,7 @@ TEST_F(PropertiesTest, CancelRestoresTheRecord) {
   EXPECT_EQ(r.access_total, 1);
 }
 
-TEST_F(PropertiesTest, OkRelabelsAndMarksModifiedOnlyOnChange) {
+TEST_F(ServerPropertiesTest, OkRelabelsAndMarksModifiedOnlyOnChange) {
   StartLab({Rich(10, 10)});
   Configure(10, 10, 9476, "Lab10");  // the name the server reports
   LoadDoc(kInstallSingleHost);
@@ -134,7 +134,7 @@ TEST_F(PropertiesTest, OkRelabelsAndMarksModifiedOnlyOnChange) {
   EXPECT_TRUE(out.mark_modified);
 }
 
-TEST_F(PropertiesTest, RefusalsBeforeTheSheetOpens) {
+TEST_F(ServerPropertiesTest, RefusalsBeforeTheSheetOpens) {
   emulator::ServerSpec s = Rich(10, 10);
   s.faults.refuse = true;
   StartLab({s, Server(11, 11, 8452)});
@@ -153,7 +153,7 @@ TEST_F(PropertiesTest, RefusalsBeforeTheSheetOpens) {
   EXPECT_EQ(dialogs.sheets, 0);
 }
 
-TEST_F(PropertiesTest, PasswordProtectedServerAsksFirst) {
+TEST_F(ServerPropertiesTest, PasswordProtectedServerAsksFirst) {
   emulator::ServerSpec s = Rich(10, 10);
   s.password = "secret";
   StartLab({s});
@@ -172,7 +172,7 @@ TEST_F(PropertiesTest, PasswordProtectedServerAsksFirst) {
 
 // Edits on every page, then Save Configuration: exactly the write sequence goes out,
 // and the server applies it.
-TEST_F(PropertiesTest, SaveConfigurationSendsTheWriteSequence) {
+TEST_F(ServerPropertiesTest, SaveConfigurationSendsTheWriteSequence) {
   StartLab({Rich(10, 10)});
   Configure(10, 10);
   LoadDoc(kInstallCustom);

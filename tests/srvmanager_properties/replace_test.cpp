@@ -13,7 +13,7 @@
 namespace zelin::manager::testing {
 namespace {
 
-class ReplaceTest : public LabTest {
+class ReplaceServerTest : public LabTest {
  protected:
   // The configured server 100 at .50 is gone; the lab has candidates and others.
   void StandardLab(std::vector<emulator::ServerSpec> extra = {}) {
@@ -51,7 +51,7 @@ class ReplaceTest : public LabTest {
   }
 };
 
-TEST_F(ReplaceTest, ListsUnconfiguredServersOfTheSameModel) {
+TEST_F(ReplaceServerTest, ListsUnconfiguredServersOfTheSameModel) {
   StandardLab();
   Configure(100, 50, 9476, "Old");
   Configure(400, 62);
@@ -68,7 +68,7 @@ TEST_F(ReplaceTest, ListsUnconfiguredServersOfTheSameModel) {
   EXPECT_EQ(ReplaceServerDialog::Columns().size(), 3u);
 }
 
-TEST_F(ReplaceTest, TakeoverGrantsThisHostAndSavesToTheNewServer) {
+TEST_F(ReplaceServerTest, TakeoverGrantsThisHostAndSavesToTheNewServer) {
   StandardLab();
   ServerConfig& old = Configure(100, 50, 9476, "Old");
   old.port_mapped[0] = 1;
@@ -115,7 +115,7 @@ TEST_F(ReplaceTest, TakeoverGrantsThisHostAndSavesToTheNewServer) {
   EXPECT_EQ(state->applied.access.size(), 1u);
 }
 
-TEST_F(ReplaceTest, PasswordIsAskedUntilRightOrCancelled) {
+TEST_F(ReplaceServerTest, PasswordIsAskedUntilRightOrCancelled) {
   emulator::ServerSpec locked = Server(600, 64);
   locked.password = "pw";
   StartLab({locked});
@@ -139,7 +139,7 @@ TEST_F(ReplaceTest, PasswordIsAskedUntilRightOrCancelled) {
   EXPECT_FALSE(Shown(PropertiesString(kPsReplaceDhcpWarning)));  // DHCP was off
 }
 
-TEST_F(ReplaceTest, AddressConflictWalkWrapsPast254) {
+TEST_F(ReplaceServerTest, AddressConflictWalkWrapsPast254) {
   StartLab({Server(700, 254)}, {{block.Address(0), {0x02, 0xEE, 0, 0, 0, 0}}});
   Configure(100, 50, 9476, "Old");
   Configure(800, 254, 8452, "Other");  // another entry uses .254
@@ -156,7 +156,26 @@ TEST_F(ReplaceTest, AddressConflictWalkWrapsPast254) {
             block.Address(50));
 }
 
-TEST_F(ReplaceTest, FailuresKeepTheDialogOpenAndChangeNothing) {
+TEST_F(ReplaceServerTest, AddressWalkGivesUpAfter255Tries) {
+  emulator::ServerSpec s = Server(700, 20);
+  s.flags = wire::kFlagAddressConflict;
+  std::vector<emulator::OccupiedAddress> everywhere;
+  for (int host = 0; host < 256; ++host)
+    everywhere.push_back({block.Address(static_cast<uint8_t>(host)), {0x02, 0xEE, 0, 0, 0, 1}});
+  StartLab({s}, everywhere);
+  Configure(100, 50, 9476, "Old");
+  LoadDoc(kInstallSingleHost);
+  ReplaceServerDialog d(*doc_host, 0);
+  d.Find();
+  SelectSerial(d, 700);
+  lab->ClearLog();
+  EXPECT_FALSE(d.Ok());
+  EXPECT_TRUE(Shown(kPsNoFreeAddress));
+  EXPECT_EQ(CheckedAddresses().size(), 255u);
+  EXPECT_EQ(doc->server(0).serial_number, 100);
+}
+
+TEST_F(ReplaceServerTest, FailuresKeepTheDialogOpenAndChangeNothing) {
   emulator::ServerSpec refusing = Server(900, 65);
   refusing.flags = wire::kFlagAddressConflict;
   refusing.faults.refuse = true;
@@ -184,7 +203,7 @@ TEST_F(ReplaceTest, FailuresKeepTheDialogOpenAndChangeNothing) {
   EXPECT_EQ(prompter.texts(), std::vector<std::string>{std::string(PropertiesString(kPsSelectServerFirst))});
 }
 
-TEST_F(ReplaceTest, MultiHostKeepsTheServerTablesAndAddsThisHost) {
+TEST_F(ReplaceServerTest, MultiHostKeepsTheServerTablesAndAddsThisHost) {
   emulator::ServerSpec s = Server(200, 60);
   s.access = {{Ipv4FromOctets(127, 200, 0, 0), Ipv4FromOctets(255, 255, 0, 0), 0x1}};
   s.routes = {{block.Address(1), Ipv4FromOctets(10, 1, 0, 0), Ipv4FromOctets(255, 255, 0, 0), 3}};
