@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ inline emulator::ServerSpec LabServer(uint16_t serial, const char* name, Ipv4 ip
 
 class LabDocTest : public OfflineDocTest {
  protected:
+  double Speedup() const override { return 25.0; }
+
   void TearDown() override {
     for (auto& lab : labs_) lab->Stop();
     OfflineDocTest::TearDown();
@@ -42,7 +45,7 @@ class LabDocTest : public OfflineDocTest {
     spec.servers = std::move(servers);
     const std::string problem = emulator::CompleteAndCheck(spec);
     EXPECT_EQ(problem, "");
-    labs_.push_back(std::make_unique<emulator::Lab>(spec, clock_));
+    labs_.push_back(std::make_unique<emulator::Lab>(spec, *clock_));
     std::string error;
     EXPECT_TRUE(labs_.back()->Start(&error)) << error;
     return *labs_.back();
@@ -68,7 +71,9 @@ class LabDocTest : public OfflineDocTest {
 
   int FoundIndex(uint16_t serial) { return doc_->found().FindSerial(serial); }
   ServerRecord& Found(uint16_t serial) {
-    return doc_->found().records[static_cast<size_t>(FoundIndex(serial))];
+    const int i = FoundIndex(serial);
+    if (i < 0) throw std::runtime_error("server " + std::to_string(serial) + " was not found");
+    return doc_->found().records[static_cast<size_t>(i)];
   }
 
   std::vector<std::unique_ptr<emulator::Lab>> labs_;
