@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <memory>
@@ -110,7 +111,14 @@ int main(int argc, char** argv) {
     if (!ok) seconds = 3;
     QTimer::singleShot(seconds * 1000, &frame, [&frame, shot] {
       frame.SelectFirstServer();
-      ui::SaveWidgetPng(&frame, QString::fromLocal8Bit(shot));
+      const QString path = QString::fromLocal8Bit(shot);
+      ui::SaveWidgetPng(&frame, path);
+      // A dialog open at that moment (the wizard of an AddServer start) is saved beside it.
+      if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != &frame) {
+        QString dialog_path = path;
+        dialog_path.replace(QRegularExpression(QStringLiteral("\\.png$")), QString());
+        ui::SaveWidgetPng(modal, dialog_path + QStringLiteral("-dialog.png"));
+      }
       QCoreApplication::exit(0);
     });
   }
