@@ -132,6 +132,15 @@ TEST_F(DiscoveryTest, ProbeFindsAppendsAndRefreshes) {
   EXPECT_EQ(list_.count, 1);
   EXPECT_EQ(r.name(), "Server6");
   EXPECT_EQ(r.sequence, sequence);
+  // The server took the probe as a new search and expects sequence 1 again, while the
+  // record kept its own: the first attempt is refused, and its reply puts the record
+  // back in step for Command's retry.
+  lab_->ClearLog();
+  EXPECT_TRUE(Command(*transport_, r, wire::kLogin, 1));
+  const auto after = Requests(wire::kLogin);
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[0].status, wire::kStatusRefused);
+  EXPECT_EQ(after[1].verdict, "ok");
 }
 
 TEST_F(DiscoveryTest, ProbeRetryOutlastsUnansweredSearches) {
