@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "srvmanager/core/strings.hpp"
+
 namespace zelin::manager {
 namespace {
 
@@ -47,6 +49,13 @@ std::string MainTitle(int installation_type) {
       break;
   }
   return title;
+}
+
+bool OpenTransportOrReport(Transport& transport) {
+  if (transport.OpenTransport()) return true;
+  transport.prompter().Message(ManagerString(kStrTransportOpenError), MsgButtons::Ok,
+                               MsgIcon::Error);
+  return false;
 }
 
 bool ReleaseCloses(std::string_view title) {

@@ -76,10 +76,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   Transport transport(SystemClock(), prompter, Deliverable::Manager, options);
-  if (!transport.OpenTransport()) {
-    prompter.Message(ManagerString(kStrTransportOpenError), MsgButtons::Ok, MsgIcon::Error, {});
-    return 1;
-  }
+  if (!OpenTransportOrReport(transport)) return 1;
 
   CDaoViewDoc doc(transport, store, installation_type, CallFreshPort);
 #ifdef ZELIN_HAVE_PROPERTIES

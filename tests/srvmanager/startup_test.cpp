@@ -50,6 +50,32 @@ TEST(StartupTest, ModelNamesPortsAndDhcpCapability) {
   EXPECT_FALSE(HasDhcpSetting(769, 0x03000000));
 }
 
+TEST(StartupTest, TransportThatCannotOpenShowsMessage105) {
+  zelin::testing::LoopbackBlock block;
+  // More host addresses than the socket table holds: the transport does not open.
+  std::vector<Ipv4> too_many;
+  for (int i = 0; i <= Transport::kMaxInterfaces; ++i)
+    too_many.push_back(
+        Ipv4FromOctets(127, 254, static_cast<uint8_t>(i / 250), static_cast<uint8_t>(1 + i % 250)));
+  ScaledClock clock(100.0);
+  zelin::testing::ScriptedPrompter prompter;
+  Transport t(clock, prompter, Deliverable::Manager,
+              TransportOptions{
+                  .interfaces = too_many, .broadcast = block.Broadcast(), .loopback_only = true});
+  EXPECT_FALSE(OpenTransportOrReport(t));
+  ASSERT_FALSE(prompter.texts().empty());
+  EXPECT_EQ(prompter.texts().back(), "Network port open error or being occupied!");
+
+  Transport ok(clock, prompter, Deliverable::Manager,
+               TransportOptions{.interfaces = {block.Interface()},
+                                .broadcast = block.Broadcast(),
+                                .loopback_only = true});
+  prompter.Clear();
+  EXPECT_TRUE(OpenTransportOrReport(ok));
+  EXPECT_TRUE(prompter.texts().empty());
+  ok.CloseTransport();
+}
+
 // Windows that close after a given number of requests (or never).
 class FakeWindows final : public SuiteWindows {
  public:
