@@ -16,7 +16,9 @@ namespace {
 
 using namespace zelin;
 
-Ipv4 Address(uint8_t host) { return Ipv4FromOctets(127, 201, 1, host); }
+Ipv4 Address(uint8_t host) {
+  return Ipv4FromOctets(127, 201, 1, host);
+}
 
 class SilentPrompter final : public Prompter {
  public:
@@ -45,7 +47,8 @@ struct Setup {
     if (!lab->Start(&error)) std::abort();
     transport = std::make_unique<Transport>(
         SystemClock(), prompter, Deliverable::Manager,
-        TransportOptions{.interfaces = {Address(1)}, .broadcast = Address(255), .loopback_only = true});
+        TransportOptions{
+            .interfaces = {Address(1)}, .broadcast = Address(255), .loopback_only = true});
     if (!transport->OpenTransport()) std::abort();
     if (ProbeAddress(*transport, list, Address(10), 1) != 0) std::abort();
     list.records[0].password = "secret";

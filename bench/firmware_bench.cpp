@@ -18,7 +18,9 @@ namespace {
 
 using namespace zelin;
 
-Ipv4 Address(uint8_t host) { return Ipv4FromOctets(127, 201, 2, host); }
+Ipv4 Address(uint8_t host) {
+  return Ipv4FromOctets(127, 201, 2, host);
+}
 
 class SilentPrompter final : public Prompter {
  public:
@@ -64,7 +66,8 @@ void BM_FirmwareDownload(benchmark::State& state) {
   }
   SilentPrompter prompter;
   Transport t(SystemClock(), prompter, Deliverable::Manager,
-              TransportOptions{.interfaces = {Address(1)}, .broadcast = Address(255), .loopback_only = true});
+              TransportOptions{
+                  .interfaces = {Address(1)}, .broadcast = Address(255), .loopback_only = true});
   ServerRecord r;
   r.set_ip_address(Address(10));
   r.password = "pw";

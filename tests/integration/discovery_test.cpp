@@ -90,15 +90,15 @@ TEST_F(DiscoveryTest, ServerThatMissesTheFirstRoundIsAddedByTheExclusionSearch) 
 
 TEST_F(DiscoveryTest, ThirtyTwoServersSkipTheSecondRound) {
   std::vector<emulator::ServerSpec> servers;
-  for (uint8_t i = 0; i < 32; ++i) servers.push_back(Server(static_cast<uint16_t>(100 + i), 10 + i));
+  for (uint8_t i = 0; i < 32; ++i)
+    servers.push_back(Server(static_cast<uint16_t>(100 + i), 10 + i));
   StartLab(servers);
   OpenClient();
   SearchServers(*transport_, list_, 1);
   ASSERT_EQ(list_.count, 32);
   for (const auto& e : lab_->Log())
     EXPECT_EQ(e.length, wire::kSearchSize) << "an exclusion search was sent";
-  for (int i = 0; i < 32; ++i)
-    EXPECT_GE(list_.FindSerial(static_cast<uint16_t>(100 + i)), 0) << i;
+  for (int i = 0; i < 32; ++i) EXPECT_GE(list_.FindSerial(static_cast<uint16_t>(100 + i)), 0) << i;
 }
 
 TEST_F(DiscoveryTest, ProbeFindsAppendsAndRefreshes) {

@@ -226,8 +226,8 @@ TEST_F(ConfigTest, AccessAndRouteTablesThroughTheWindows) {
   for (uint8_t i = 0; i < 3; ++i)
     spec.access.push_back({Ipv4FromOctets(127, 1, 1, i), Ipv4FromOctets(255, 255, 255, 255),
                            static_cast<uint16_t>(1u << i)});
-  spec.routes.push_back({block_.Address(1), Ipv4FromOctets(127, 9, 0, 0),
-                         Ipv4FromOctets(255, 255, 0, 0), 3});
+  spec.routes.push_back(
+      {block_.Address(1), Ipv4FromOctets(127, 9, 0, 0), Ipv4FromOctets(255, 255, 0, 0), 3});
   StartLab({spec});
   OpenClient();
   ServerRecord& r = Found(5);

@@ -60,7 +60,8 @@ TEST_F(FaultsTest, TwoHostInterfacesEachReachTheServers) {
   ASSERT_EQ(list_.count, 2);
   // Each broadcast left once through each socket, so every server answered six times.
   std::set<std::string> senders;
-  for (const auto& e : Requests(wire::kSearch, "5")) senders.insert(e.from.substr(0, e.from.find(':')));
+  for (const auto& e : Requests(wire::kSearch, "5"))
+    senders.insert(e.from.substr(0, e.from.find(':')));
   EXPECT_EQ(senders, (std::set<std::string>{AddressToText(block_.Interface(0)),
                                             AddressToText(block_.Interface(1))}));
   EXPECT_EQ(Requests(wire::kSearch, "5").size(), 6u);
@@ -75,8 +76,7 @@ TEST_F(FaultsTest, TwoHostInterfacesEachReachTheServers) {
 TEST_F(FaultsTest, TablesLongerThanARecordHolds) {
   auto wide = Server(5, 10);
   for (int i = 0; i < 50; ++i)
-    wide.access.push_back({Ipv4FromOctets(127, 3, 0, static_cast<uint8_t>(i + 1)),
-                           0xFFFFFFFFu, 1});
+    wide.access.push_back({Ipv4FromOctets(127, 3, 0, static_cast<uint8_t>(i + 1)), 0xFFFFFFFFu, 1});
   for (int i = 0; i < 40; ++i)
     wide.routes.push_back({block_.Address(1), Ipv4FromOctets(127, 4, static_cast<uint8_t>(i), 0),
                            Ipv4FromOctets(255, 255, 255, 0), static_cast<uint16_t>(i)});

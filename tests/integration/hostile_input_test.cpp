@@ -27,13 +27,15 @@ namespace {
 
 using Rng = std::mt19937;
 
-constexpr uint8_t kCodes[] = {wire::kSearch,        wire::kLocateOn,     wire::kLocateOff,
-                              wire::kSetAddress,    wire::kSaveAndRestart, wire::kSetName,
-                              wire::kSetPortKinds,  wire::kSetPassword,  wire::kAddRoute,
-                              wire::kGetRoutes,     wire::kGetAccessList, wire::kSetAccessList,
-                              wire::kCheckAddress,  wire::kLogin,        wire::kDhcp};
+constexpr uint8_t kCodes[] = {wire::kSearch,       wire::kLocateOn,       wire::kLocateOff,
+                              wire::kSetAddress,   wire::kSaveAndRestart, wire::kSetName,
+                              wire::kSetPortKinds, wire::kSetPassword,    wire::kAddRoute,
+                              wire::kGetRoutes,    wire::kGetAccessList,  wire::kSetAccessList,
+                              wire::kCheckAddress, wire::kLogin,          wire::kDhcp};
 
-size_t Pick(Rng& rng, size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); }
+size_t Pick(Rng& rng, size_t n) {
+  return std::uniform_int_distribution<size_t>(0, n - 1)(rng);
+}
 
 std::vector<uint8_t> RandomBytes(Rng& rng, size_t n) {
   std::vector<uint8_t> b(n);
@@ -186,7 +188,8 @@ TEST_F(HostileInputTest, ServersKeepServingThroughRandomTcpStreams) {
         const frames::Nonce nonce{challenge[2], challenge[3], challenge[4], challenge[5]};
         const auto answer = frames::BuildTcpLoginAnswer("", nonce);
         stream.assign(answer.begin(), answer.end());
-        const uint32_t length = Pick(rng, 2) == 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(Pick(rng, 5000));
+        const uint32_t length =
+            Pick(rng, 2) == 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(Pick(rng, 5000));
         const auto request = frames::BuildDownloadRequest(length);
         if (Pick(rng, 4) != 0) stream.insert(stream.end(), request.begin(), request.end());
         const auto tail = RandomBytes(rng, Pick(rng, 6000));
@@ -232,7 +235,8 @@ std::vector<uint8_t> HostileReply(Rng& rng, const std::vector<uint8_t>& request)
     if (Pick(rng, 3) != 0) PutLe16(b, 10, 9476);
     return b;
   }
-  const size_t sizes[] = {0, 5, 10, 17, 18, 19, 20, 21, 22, 27, 28, 29, 33, 34, 100, 423, 424, 583, 584, 1500};
+  const size_t sizes[] = {0,  5,  10, 17, 18,  19,  20,  21,  22,  27,
+                          28, 29, 33, 34, 100, 423, 424, 583, 584, 1500};
   auto b = RandomBytes(rng, sizes[Pick(rng, std::size(sizes))]);
   if (b.size() >= 1) b[0] = static_cast<uint8_t>(code | wire::kReplyBit);
   if (b.size() >= 2) b[1] = Pick(rng, 3) == 0 ? static_cast<uint8_t>(rng()) : 0;
@@ -251,9 +255,8 @@ std::vector<uint8_t> HostileReply(Rng& rng, const std::vector<uint8_t>& request)
 TEST_F(HostileInputTest, ClientSurvivesRandomReplies) {
   // A faster clock: most waits here end on a time-out.
   ScaledClock fast(200);
-  TransportOptions o{.interfaces = {block_.Interface()},
-                     .broadcast = block_.Broadcast(),
-                     .loopback_only = true};
+  TransportOptions o{
+      .interfaces = {block_.Interface()}, .broadcast = block_.Broadcast(), .loopback_only = true};
   Transport t(fast, prompter_, Deliverable::Manager, o);
   ASSERT_TRUE(t.OpenTransport());
   UdpPeer peer(block_.Broadcast(), wire::kServerUdpPort);
@@ -271,7 +274,8 @@ TEST_F(HostileInputTest, ClientSurvivesRandomReplies) {
     ServerList list;
     SearchServers(t, list, 1);
     EXPECT_LE(list.count, 32);
-    for (int i = 0; i < list.count; ++i) EXPECT_LE(list.records[static_cast<size_t>(i)].name().size(), 29u);
+    for (int i = 0; i < list.count; ++i)
+      EXPECT_LE(list.records[static_cast<size_t>(i)].name().size(), 29u);
   }
 
   ServerRecord r;
@@ -300,9 +304,8 @@ TEST_F(HostileInputTest, ClientSurvivesRandomReplies) {
 // right reply, or hangs up.
 TEST_F(HostileInputTest, FirmwareDownloadSurvivesARandomServer) {
   ScaledClock fast(200);
-  TransportOptions o{.interfaces = {block_.Interface()},
-                     .broadcast = block_.Broadcast(),
-                     .loopback_only = true};
+  TransportOptions o{
+      .interfaces = {block_.Interface()}, .broadcast = block_.Broadcast(), .loopback_only = true};
   Transport t(fast, prompter_, Deliverable::Manager, o);
   const Ipv4 address = block_.Address(20);
   const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -6,9 +6,7 @@ namespace zelin::testing {
 
 std::vector<uint8_t> FromHex(const std::string& hex) {
   std::vector<uint8_t> out;
-  auto digit = [](char c) {
-    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-  };
+  auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
   for (size_t i = 0; i + 1 < hex.size(); i += 2)
     out.push_back(static_cast<uint8_t>(digit(hex[i]) * 16 + digit(hex[i + 1])));
   return out;
@@ -49,9 +47,8 @@ void LabTest::StartLab() {
 }
 
 void LabTest::OpenClient() {
-  TransportOptions o{.interfaces = {block_.Interface()},
-                     .broadcast = block_.Broadcast(),
-                     .loopback_only = true};
+  TransportOptions o{
+      .interfaces = {block_.Interface()}, .broadcast = block_.Broadcast(), .loopback_only = true};
   transport_ = std::make_unique<Transport>(clock_, prompter_, Deliverable::Manager, o);
   ASSERT_TRUE(transport_->OpenTransport());
 }

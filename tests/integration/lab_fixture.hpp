@@ -29,7 +29,8 @@ class LabTest : public ::testing::Test {
   void TearDown() override;
 
   // A server of model 9476 at block address `host`.
-  emulator::ServerSpec Server(uint16_t serial, uint8_t host, const std::string& password = "") const;
+  emulator::ServerSpec Server(uint16_t serial, uint8_t host,
+                              const std::string& password = "") const;
 
   // Builds the lab (not started) so that a test can change its handler tables first.
   emulator::Lab& MakeLab(std::vector<emulator::ServerSpec> servers, uint64_t seed = 1);

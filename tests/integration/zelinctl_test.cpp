@@ -51,8 +51,8 @@ class ZelinctlTest : public ::testing::Test {
 
   // Runs zelinctl with `args` and the network options of the block.
   RunResult Run(const std::string& args) {
-    const std::string err_path = ::testing::TempDir() + "zelinctl_stderr_" +
-                                 std::to_string(::getpid()) + ".txt";
+    const std::string err_path =
+        ::testing::TempDir() + "zelinctl_stderr_" + std::to_string(::getpid()) + ".txt";
     const std::string cmd = std::string(ZELINCTL_PATH) + " " + args + " --interfaces " +
                             AddressToText(block_.Interface()) + " --broadcast " +
                             AddressToText(block_.Broadcast()) + " --loopback-only 2>" + err_path;
