@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "protocol/address.hpp"
+#include "srvmanager/core/strings.hpp"
 
 namespace zelin::manager {
 namespace {
@@ -23,8 +24,6 @@ constexpr Entry kStrings[] = {
      "address and re-configure your DHCP server."},
     {kPsUpgradeOk, "Upgrade server firmware OK!"},
     {kPsUpgradeFail, "Upgrade server firmware Fail!"},
-    {kPsSelectServerFirst, "Please select server first!"},
-    {kPsPasswordError, "Password error!"},
     {kPsPasswordMismatch,
      "Fail to change server password! New password and new password confirmation don't match!"},
     {kPsNoServer, "No server exists on your network!"},
@@ -41,7 +40,9 @@ constexpr Entry kStrings[] = {
 std::string_view PropertiesString(int id) {
   for (const auto& e : kStrings)
     if (e.id == id) return e.text;
-  return {};
+  // Strings the manager's other commands share ("Please select server first!",
+  // "Password error!") live in its table.
+  return ManagerString(id);
 }
 
 std::string PsFormat(const char* fmt, ...) {

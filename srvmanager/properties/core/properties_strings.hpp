@@ -2,8 +2,9 @@
 // The numbered strings and fixed texts of Server Properties, Replace Server and
 // Upgrade Firmware, and the formats built from them.
 //
-// PropertiesString(id) returns the exact text of a numbered string, or "" for an id
-// this table does not hold. The returned view points at static storage.
+// PropertiesString(id) returns the exact text of a numbered string (from the manager's
+// table for the ones its other commands share), or "" for an id neither table holds.
+// The returned view points at static storage.
 
 #include <cstdint>
 #include <string>

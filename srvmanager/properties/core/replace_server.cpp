@@ -39,6 +39,7 @@ void ReplaceServerDialog::Find() {
   rows_.clear();
   selected_ = -1;
   scratch_ = ServerList{};
+  if (server_index_ < 0 || server_index_ >= host_.count()) return;
   SearchServers(host_.transport(), scratch_, 1);
   if (scratch_.count == 0) return;
   const DeviceType model = host_.server(server_index_).device_type;

@@ -34,21 +34,17 @@ UpgradeWindow::UpgradeWindow(UpgradeProgress& model, QWidget* main_window)
 
 UpgradeWindow::~UpgradeWindow() {
   model_.set_view(nullptr);
-  if (main_window_) main_window_->setEnabled(true);
+  if (QWidget* main = main_window_.data()) main->setEnabled(true);
 }
 
 void UpgradeWindow::SetShown(bool shown) {
   if (shown) {
     ++shows_;
-    if (main_window_) {
-      main_window_->setEnabled(false);
-      adjustSize();
-      move(main_window_->geometry().center() - rect().center());
-    }
+    if (QWidget* main = main_window_.data()) main->setEnabled(false);
     show();
   } else {
     hide();
-    if (main_window_) main_window_->setEnabled(true);
+    if (QWidget* main = main_window_.data()) main->setEnabled(true);
   }
 }
 
