@@ -55,13 +55,21 @@ QString Shot(const QString& name) {
   return QStringLiteral(ZELIN_BUILD_DIR "/screenshots/properties/") + name + ".png";
 }
 
-// Calls `act` with the next modal dialog other than `outer` once it runs.
+// Calls `act` with the next modal dialog other than `outer` once it runs. Gives up
+// (failing the test) when none comes within about 2000 ticks of the event loop.
 void OnModal(QWidget* outer, std::function<void(QDialog*)> act) {
   auto* timer = new QTimer;
   timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, outer, act] {
+  auto ticks = std::make_shared<int>(0);
+  QObject::connect(timer, &QTimer::timeout, [timer, outer, act, ticks] {
     auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (d == nullptr || d == outer) return;
+    if (d == nullptr || d == outer) {
+      if (++*ticks < 2000) return;
+      ADD_FAILURE() << "no dialog came";
+      timer->stop();
+      timer->deleteLater();
+      return;
+    }
     timer->stop();
     timer->deleteLater();
     act(d);
