@@ -21,7 +21,8 @@ constexpr Ipv4 kOne = 0xFFFFFFFFu;
 
 class AccessControlPageTest : public ::testing::Test {
  protected:
-  AccessControlPageTest() : record(MakeRecord(9476, 7, "Lab", Ip("127.0.0.10"), Ip("127.0.0.1"), 4)) {}
+  AccessControlPageTest()
+      : record(MakeRecord(9476, 7, "Lab", Ip("127.0.0.10"), Ip("127.0.0.1"), 4)) {}
 
   void AddEntry(const char* ip, const char* mask, uint16_t ports) {
     ASSERT_TRUE(MergeAccessPorts(record, Ip(ip), Ip(mask), Ip(ip), Ip(mask), ports, true));
@@ -53,8 +54,8 @@ TEST_F(AccessControlPageTest, MergeAddsClearsMovesAndAppends) {
   EXPECT_EQ(record.access_total, 1);
 
   // Moving port 3 to another pair: the old entry keeps its place with an empty mask.
-  EXPECT_TRUE(MergeAccessPorts(record, Ip("10.0.0.1"), kOne, Ip("10.0.1.0"),
-                               Ip("255.255.255.0"), 0x4, true));
+  EXPECT_TRUE(MergeAccessPorts(record, Ip("10.0.0.1"), kOne, Ip("10.0.1.0"), Ip("255.255.255.0"),
+                               0x4, true));
   ASSERT_EQ(record.access_total, 2);
   EXPECT_EQ(record.access_table[0].port_mask, 0);
   EXPECT_EQ(record.access_table[1], (AccessEntry{Ip("10.0.1.0"), Ip("255.255.255.0"), 0x4}));
@@ -90,8 +91,10 @@ TEST_F(AccessControlPageTest, TreeByPortAndByAddress) {
   CMyPropertyPage4 page(prompter, record, dialogs);
   EXPECT_EQ(page.tree().text, "Lab(127.0.0.10)");
   EXPECT_EQ(Texts(page.tree()), (std::vector<std::string>{"Port 1", "Port 2", "Port 3", "Port 4"}));
-  EXPECT_EQ(Texts(page.tree().children[0]), std::vector<std::string>{"10.0.0.1       255.255.255.255"});
-  EXPECT_EQ(Texts(page.tree().children[1]), std::vector<std::string>{"10.0.1.0       255.255.255.0"});
+  EXPECT_EQ(Texts(page.tree().children[0]),
+            std::vector<std::string>{"10.0.0.1       255.255.255.255"});
+  EXPECT_EQ(Texts(page.tree().children[1]),
+            std::vector<std::string>{"10.0.1.0       255.255.255.0"});
   EXPECT_TRUE(page.tree().children[3].children.empty());
 
   page.SetView(AccessView::kByAddress);

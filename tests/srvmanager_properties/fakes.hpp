@@ -12,7 +12,9 @@
 
 namespace zelin::testing {
 
-inline Ipv4 Ip(const char* text) { return TextToAddress(text); }
+inline Ipv4 Ip(const char* text) {
+  return TextToAddress(text);
+}
 
 // Every dialog is answered by a function; an unset function cancels the dialog.
 class ScriptedDialogs final : public manager::PropertyDialogs {
@@ -43,7 +45,7 @@ class ScriptedDialogs final : public manager::PropertyDialogs {
 
 // A Grant Access IP answer: type the texts and press OK once.
 inline std::function<bool(manager::GrantAccessIpDialog&)> TypeGrant(std::string address,
-                                                                     std::string netmask) {
+                                                                    std::string netmask) {
   return [address, netmask](manager::GrantAccessIpDialog& d) {
     d.address_text = address;
     if (netmask.empty()) {

@@ -56,7 +56,8 @@ TEST_F(UpgradeFirmwareTest, OneBlockImageStepsOnceAndReportsSuccess) {
   EXPECT_EQ(progress.percent_text(), "10%");
   EXPECT_EQ(progress.message(), UpgradingText("Lab10", 10, block.Address(10)));
   EXPECT_FALSE(progress.shown());
-  EXPECT_EQ(prompter.texts(), std::vector<std::string>{std::string(PropertiesString(kPsUpgradeOk))});
+  EXPECT_EQ(prompter.texts(),
+            std::vector<std::string>{std::string(PropertiesString(kPsUpgradeOk))});
   EXPECT_EQ(prompter.wait_depth(), 0);
   const auto state = lab->Snapshot(10);
   ASSERT_TRUE(state.has_value());
@@ -78,7 +79,8 @@ TEST_F(UpgradeFirmwareTest, RejectedImageShowsFailureAndLeavesTheModel) {
   const ServerRecord record = Found(10);
   chooser.path = WriteImage(5000);
   EXPECT_EQ(Run(), UpgradeFirmwareCommand::Result::kFailed);
-  EXPECT_EQ(prompter.texts(), std::vector<std::string>{std::string(PropertiesString(kPsUpgradeFail))});
+  EXPECT_EQ(prompter.texts(),
+            std::vector<std::string>{std::string(PropertiesString(kPsUpgradeFail))});
   EXPECT_FALSE(progress.shown());
   EXPECT_EQ(doc->server(0), entry);
   EXPECT_EQ(Found(10).search_reply, record.search_reply);
@@ -89,7 +91,8 @@ TEST_F(UpgradeFirmwareTest, RejectedImageShowsFailureAndLeavesTheModel) {
   doc->server(0).set_password("nope");
   prompter.Clear();
   EXPECT_EQ(Run(), UpgradeFirmwareCommand::Result::kFailed);
-  EXPECT_EQ(prompter.texts(), std::vector<std::string>{std::string(PropertiesString(kPsUpgradeFail))});
+  EXPECT_EQ(prompter.texts(),
+            std::vector<std::string>{std::string(PropertiesString(kPsUpgradeFail))});
 }
 
 TEST_F(UpgradeFirmwareTest, CancelledFileChoiceSendsNothing) {

@@ -21,6 +21,7 @@
 #include <QTreeWidget>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "protocol/firmware.hpp"
@@ -36,7 +37,9 @@
 #include "ui/snapshot.hpp"
 
 // Fontconfig keeps its caches until exit.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n";
+}
 
 namespace zelin::manager::testing {
 namespace {
@@ -53,6 +56,17 @@ QApplication& App() {
 
 QString Shot(const QString& name) {
   return QStringLiteral(ZELIN_BUILD_DIR "/screenshots/properties/") + name + ".png";
+}
+
+// The widget as the type the test expects; a different widget is a broken test.
+template <typename T>
+T* As(QObject* object) {
+  T* typed = dynamic_cast<T*>(object);
+  if (typed == nullptr) {
+    std::fprintf(stderr, "unexpected widget type\n");
+    std::abort();
+  }
+  return typed;
 }
 
 // Calls `act` with the next modal dialog other than `outer` once it runs. Gives up
@@ -101,7 +115,8 @@ class PropertiesGuiTest : public LabTest {
   }
 };
 
-class PropertySheetTypeTest : public PropertiesGuiTest, public ::testing::WithParamInterface<int> {};
+class PropertySheetTypeTest : public PropertiesGuiTest,
+                              public ::testing::WithParamInterface<int> {};
 
 TEST_P(PropertySheetTypeTest, OpensWithThePagesOfTheTypeAndSavesTheGeneralPage) {
   const int type = GetParam();
@@ -109,8 +124,7 @@ TEST_P(PropertySheetTypeTest, OpensWithThePagesOfTheTypeAndSavesTheGeneralPage) 
   QStringList titles;
   bool read_only = false;
   OnModal(nullptr, [&](QDialog* d) {
-    auto* sheet = dynamic_cast<PropertySheetView*>(d);
-    ASSERT_NE(sheet, nullptr);
+    auto* sheet = As<PropertySheetView>(d);
     EXPECT_EQ(sheet->windowTitle(), "Server Properties");
     for (int i = 0; i < sheet->tabs()->count(); ++i) {
       titles << sheet->tabs()->tabText(i);
@@ -118,7 +132,7 @@ TEST_P(PropertySheetTypeTest, OpensWithThePagesOfTheTypeAndSavesTheGeneralPage) 
       ui::SaveWidgetPng(sheet, Shot(QStringLiteral("sheet_type%1_%2").arg(type).arg(i + 1)));
     }
     sheet->ShowPage(0);
-    auto* general = dynamic_cast<GeneralPageView*>(sheet->page(0));
+    auto* general = As<GeneralPageView>(sheet->page(0));
     read_only = general->address->isReadOnly();
     EXPECT_TRUE(general->dhcp_enable->isEnabled());
     EXPECT_TRUE(general->dhcp_enable->isChecked());
@@ -143,9 +157,9 @@ TEST_F(PropertiesGuiTest, PasswordPageRefusesAWrongCurrentPasswordAndStays) {
   Open(kInstallSingleHost);
   bool stayed = false;
   OnModal(nullptr, [&](QDialog* d) {
-    auto* sheet = dynamic_cast<PropertySheetView*>(d);
+    auto* sheet = As<PropertySheetView>(d);
     sheet->ShowPage(1);
-    auto* page = dynamic_cast<PasswordPageView*>(sheet->page(1));
+    auto* page = As<PasswordPageView>(sheet->page(1));
     page->current->setText("wrong");
     sheet->ShowPage(0);  // leaving validates
     EXPECT_EQ(sheet->tabs()->currentIndex(), 1);
@@ -174,14 +188,14 @@ TEST_F(PropertiesGuiTest, AccessControlAndAdvancedPagesMainPaths) {
   Open(kInstallCustom);
   int port1_items = -1, addresses = -1, routes = -1;
   OnModal(nullptr, [&](QDialog* d) {
-    auto* sheet = dynamic_cast<PropertySheetView*>(d);
+    auto* sheet = As<PropertySheetView>(d);
     sheet->ShowPage(2);
-    auto* access = dynamic_cast<AccessControlPageView*>(sheet->page(2));
+    auto* access = As<AccessControlPageView>(sheet->page(2));
     EXPECT_FALSE(access->add_ip->isEnabled());  // root of the port view
     access->SelectPath({0, -1});
     EXPECT_TRUE(access->add_ip->isEnabled());
     OnModal(sheet, [&](QDialog* g) {
-      auto* grant = dynamic_cast<GrantAccessIpView*>(g);
+      auto* grant = As<GrantAccessIpView>(g);
       EXPECT_TRUE(grant->single()->isChecked());
       EXPECT_FALSE(grant->netmask()->isEnabled());
       grant->address()->setText(QString::fromStdString(AddressToText(block.Address(77))));
@@ -197,7 +211,7 @@ TEST_F(PropertiesGuiTest, AccessControlAndAdvancedPagesMainPaths) {
     access->SelectPath({0, -1});
     EXPECT_TRUE(access->add_port->isEnabled());
     OnModal(sheet, [&](QDialog* a) {
-      auto* add = dynamic_cast<AddPortView*>(a);
+      auto* add = As<AddPortView>(a);
       EXPECT_EQ(add->list()->count(), 4);
       add->list()->item(3)->setSelected(true);
       ui::SaveWidgetPng(add, Shot("add_port"));
@@ -207,9 +221,9 @@ TEST_F(PropertiesGuiTest, AccessControlAndAdvancedPagesMainPaths) {
     ui::SaveWidgetPng(sheet, Shot("access_by_address"));
 
     sheet->ShowPage(3);
-    auto* advanced = dynamic_cast<AdvancedPageView*>(sheet->page(3));
+    auto* advanced = As<AdvancedPageView>(sheet->page(3));
     OnModal(sheet, [&](QDialog* g) {
-      auto* gw = dynamic_cast<GatewaySettingsView*>(g);
+      auto* gw = As<GatewaySettingsView>(g);
       EXPECT_EQ(gw->metric()->text(), "1");
       gw->destination()->setText("10.7.0.0");
       gw->gateway()->setText(QString::fromStdString(AddressToText(block.Address(1))));
@@ -244,8 +258,8 @@ TEST_F(PropertiesGuiTest, MainFrameCommandRelabelsTheServer) {
   frame.show();
   frame.SelectFirstServer();
   OnModal(nullptr, [](QDialog* d) {
-    auto* sheet = dynamic_cast<PropertySheetView*>(d);
-    dynamic_cast<GeneralPageView*>(sheet->page(0))->name->setText("Renamed");
+    auto* sheet = As<PropertySheetView>(d);
+    As<GeneralPageView>(sheet->page(0))->name->setText("Renamed");
     sheet->accept();
   });
   frame.OnServerProperties();
@@ -263,8 +277,7 @@ TEST_F(PropertiesGuiTest, ReplaceDialogListsCandidatesAndDoubleClickActsAsOk) {
   int rows = -1;
   QString first;
   OnModal(nullptr, [&](QDialog* d) {
-    auto* view = dynamic_cast<ReplaceServerView*>(d);
-    ASSERT_NE(view, nullptr);
+    auto* view = As<ReplaceServerView>(d);
     EXPECT_EQ(view->windowTitle(), "Replace Server...");
     EXPECT_EQ(view->find()->text(), "&Find");
     rows = view->list()->topLevelItemCount();
@@ -312,7 +325,8 @@ TEST_F(PropertiesGuiTest, UpgradeThroughputOfA4MiBImage) {
     std::ofstream f(path, std::ios::binary);
     std::vector<char> block_bytes(65536);
     for (size_t i = 0; i < block_bytes.size(); ++i) block_bytes[i] = static_cast<char>(i * 31);
-    for (int i = 0; i < 64; ++i) f.write(block_bytes.data(), static_cast<std::streamsize>(block_bytes.size()));
+    for (int i = 0; i < 64; ++i)
+      f.write(block_bytes.data(), static_cast<std::streamsize>(block_bytes.size()));
   }
   QWidget main;
   main.show();
@@ -322,7 +336,8 @@ TEST_F(PropertiesGuiTest, UpgradeThroughputOfA4MiBImage) {
   RunUpgradeFirmware(*doc, &main, &chooser);
   const double with_window =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  EXPECT_EQ(prompter.texts(), std::vector<std::string>{std::string(PropertiesString(kPsUpgradeOk))});
+  EXPECT_EQ(prompter.texts(),
+            std::vector<std::string>{std::string(PropertiesString(kPsUpgradeOk))});
   EXPECT_TRUE(main.isEnabled());
 
   // Let the server finish its restart, then the bare download.
@@ -337,9 +352,10 @@ TEST_F(PropertiesGuiTest, UpgradeThroughputOfA4MiBImage) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
   EXPECT_EQ(bare, DownloadResult::kSuccess);
   const double mib = 4.0;
-  std::printf("[ throughput ] 4 MiB upgrade: %.1f MiB/s with the progress window (%.3f s), "
-              "%.1f MiB/s bare (%.3f s)\n",
-              mib / with_window, with_window, mib / without_window, without_window);
+  std::printf(
+      "[ throughput ] 4 MiB upgrade: %.1f MiB/s with the progress window (%.3f s), "
+      "%.1f MiB/s bare (%.3f s)\n",
+      mib / with_window, with_window, mib / without_window, without_window);
   RecordProperty("with_window_mib_s", std::to_string(mib / with_window));
   RecordProperty("bare_mib_s", std::to_string(mib / without_window));
   EXPECT_EQ(lab->Snapshot(10)->upgrades, 2);

@@ -52,8 +52,8 @@ class LabTest : public ::testing::Test {
     s.ip = block.Address(host);
     s.netmask = Ipv4FromOctets(255, 255, 255, 0);
     s.name = name.empty() ? "Lab" + std::to_string(serial) : std::move(name);
-    s.hardware = {0x02, 0x00, 0x00, 0x00, static_cast<uint8_t>(serial >> 8),
-                  static_cast<uint8_t>(serial)};
+    s.hardware = {
+        0x02, 0x00, 0x00, 0x00, static_cast<uint8_t>(serial >> 8), static_cast<uint8_t>(serial)};
     return s;
   }
 
@@ -67,9 +67,8 @@ class LabTest : public ::testing::Test {
     lab = std::make_unique<emulator::Lab>(std::move(spec), clock);
     std::string error;
     ASSERT_TRUE(lab->Start(&error)) << error;
-    const TransportOptions options{.interfaces = {block.Interface()},
-                                   .broadcast = block.Broadcast(),
-                                   .loopback_only = true};
+    const TransportOptions options{
+        .interfaces = {block.Interface()}, .broadcast = block.Broadcast(), .loopback_only = true};
     transport = std::make_unique<Transport>(clock, prompter, Deliverable::Manager, options);
     ASSERT_TRUE(transport->OpenTransport());
   }

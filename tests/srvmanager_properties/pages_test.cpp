@@ -15,7 +15,9 @@ using testing::MakeRecord;
 using testing::ScriptedDialogs;
 using testing::ScriptedPrompter;
 
-std::string S(int id) { return std::string(PropertiesString(id)); }
+std::string S(int id) {
+  return std::string(PropertiesString(id));
+}
 
 class PropertyPagesTest : public ::testing::Test {
  protected:

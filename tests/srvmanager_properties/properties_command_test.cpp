@@ -93,7 +93,7 @@ TEST_F(ServerPropertiesTest, CancelRestoresTheRecord) {
     s.access_control()->AddIp();
     EXPECT_TRUE(s.Ok());  // the pages changed the record ...
     EXPECT_EQ(Found(10).name(), "Changed");
-    return false;         // ... and Cancel puts it back
+    return false;  // ... and Cancel puts it back
   };
   const PropertiesOutcome out = Run();
   EXPECT_FALSE(out.accepted);
@@ -208,9 +208,8 @@ TEST_F(ServerPropertiesTest, SaveConfigurationSendsTheWriteSequence) {
   lab->ClearLog();
   EXPECT_TRUE(doc->SaveConfiguration());
   EXPECT_EQ(Codes(10), (std::vector<int>{wire::kSetName, wire::kSetPassword, wire::kSetAddress,
-                                          wire::kAddRoute, wire::kAddRoute, wire::kSetAccessList,
-                                          wire::kSetPortKinds, wire::kDhcp,
-                                          wire::kSaveAndRestart}));
+                                         wire::kAddRoute, wire::kAddRoute, wire::kSetAccessList,
+                                         wire::kSetPortKinds, wire::kDhcp, wire::kSaveAndRestart}));
   const auto state = lab->Snapshot(10);
   ASSERT_TRUE(state.has_value());
   EXPECT_EQ(state->applied.NameText(), "Edited");

@@ -58,9 +58,9 @@ TEST_F(ReplaceServerTest, ListsUnconfiguredServersOfTheSameModel) {
   LoadDoc(kInstallSingleHost);
   ReplaceServerDialog d(*doc_host, 0);
   d.Find();
-  EXPECT_EQ(RowNames(d), (std::set<std::string>{
-                             "Server200|" + AddressToText(block.Address(60)) + "|200",
-                             "Server500|" + AddressToText(block.Address(63)) + "|500"}));
+  EXPECT_EQ(RowNames(d),
+            (std::set<std::string>{"Server200|" + AddressToText(block.Address(60)) + "|200",
+                                   "Server500|" + AddressToText(block.Address(63)) + "|500"}));
   EXPECT_EQ(d.selected_row(), 0);
   const int i = d.scratch().FindSerial(200);
   ASSERT_GE(i, 0);
@@ -104,9 +104,9 @@ TEST_F(ReplaceServerTest, TakeoverGrantsThisHostAndSavesToTheNewServer) {
   doc->SetModified(true);
   lab->ClearLog();
   ASSERT_TRUE(doc->SaveConfiguration());
-  EXPECT_EQ(Codes(200), (std::vector<int>{wire::kSetName, wire::kSetAddress, wire::kSetAccessList,
-                                           wire::kSetPortKinds, wire::kDhcp,
-                                           wire::kSaveAndRestart}));
+  EXPECT_EQ(Codes(200),
+            (std::vector<int>{wire::kSetName, wire::kSetAddress, wire::kSetAccessList,
+                              wire::kSetPortKinds, wire::kDhcp, wire::kSaveAndRestart}));
   const auto state = lab->Snapshot(200);
   ASSERT_TRUE(state.has_value());
   EXPECT_EQ(state->applied.ip, block.Address(50));
@@ -200,7 +200,8 @@ TEST_F(ReplaceServerTest, FailuresKeepTheDialogOpenAndChangeNothing) {
   EXPECT_TRUE(d.rows().empty());
   prompter.Clear();
   EXPECT_FALSE(d.Ok());
-  EXPECT_EQ(prompter.texts(), std::vector<std::string>{std::string(PropertiesString(kPsSelectServerFirst))});
+  EXPECT_EQ(prompter.texts(),
+            std::vector<std::string>{std::string(PropertiesString(kPsSelectServerFirst))});
 }
 
 TEST_F(ReplaceServerTest, MultiHostKeepsTheServerTablesAndAddsThisHost) {

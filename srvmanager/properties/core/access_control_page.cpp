@@ -8,14 +8,16 @@ namespace zelin::manager {
 namespace {
 
 constexpr Ipv4 kSingleHostMask = 0xFFFFFFFFu;
-constexpr uint16_t Bit(int port) { return static_cast<uint16_t>(1u << (port - 1)); }
+constexpr uint16_t Bit(int port) {
+  return static_cast<uint16_t>(1u << (port - 1));
+}
 
 }  // namespace
 
 // --- Grant Access IP ---------------------------------------------------------------
 
-GrantAccessIpDialog::GrantAccessIpDialog(Prompter& prompter, std::string info,
-                                         std::string address, std::string netmask)
+GrantAccessIpDialog::GrantAccessIpDialog(Prompter& prompter, std::string info, std::string address,
+                                         std::string netmask)
     : info_text(std::move(info)),
       address_text(std::move(address)),
       netmask_text(std::move(netmask)),
@@ -29,7 +31,9 @@ void GrantAccessIpDialog::ChooseSingleComputer() {
   netmask_text = std::string(kPsSingleHostMask);
 }
 
-void GrantAccessIpDialog::ChooseGroup() { single_ = false; }
+void GrantAccessIpDialog::ChooseGroup() {
+  single_ = false;
+}
 
 bool GrantAccessIpDialog::Ok() {
   const std::string mask = netmask_text.empty() ? std::string(kPsSingleHostMask) : netmask_text;
@@ -92,7 +96,9 @@ void CMyPropertyPage4::Rebuild() {
         if ((e.port_mask & Bit(p)) == 0) continue;
         port.children.push_back({PsFormat("%s       %s", AddressToText(e.address).c_str(),
                                           AddressToText(e.netmask).c_str()),
-                                 0, i, {}});
+                                 0,
+                                 i,
+                                 {}});
       }
       root_.children.push_back(std::move(port));
     }
@@ -101,7 +107,9 @@ void CMyPropertyPage4::Rebuild() {
       const AccessEntry& e = record_.access_table[static_cast<size_t>(i)];
       AccessTreeNode address{PsFormat("%s      %s", AddressToText(e.address).c_str(),
                                       AddressToText(e.netmask).c_str()),
-                             0, i, {}};
+                             0,
+                             i,
+                             {}};
       for (int p = 1; p <= 16; ++p)
         if (e.port_mask & Bit(p)) address.children.push_back({PsFormat("Port %d", p), p, -1, {}});
       root_.children.push_back(std::move(address));
@@ -138,7 +146,8 @@ const AccessTreeNode* CMyPropertyPage4::SelectedNode() const {
 AccessButtons CMyPropertyPage4::buttons() const {
   switch (SelectedKind()) {
     case Kind::kRoot:
-      return view_ == AccessView::kByPort ? AccessButtons{} : AccessButtons{true, false, false, false};
+      return view_ == AccessView::kByPort ? AccessButtons{}
+                                          : AccessButtons{true, false, false, false};
     case Kind::kPort:
       return {true, false, false, false};
     case Kind::kAddressUnderPort:
@@ -242,6 +251,8 @@ void CMyPropertyPage4::Modify() {
   Rebuild();
 }
 
-void CMyPropertyPage4::OnOk() { RefreshPortStatus(record_); }
+void CMyPropertyPage4::OnOk() {
+  RefreshPortStatus(record_);
+}
 
 }  // namespace zelin::manager

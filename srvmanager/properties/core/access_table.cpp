@@ -39,8 +39,8 @@ void DeleteAccessEntry(ServerRecord& record, int index) {
   SetCount(record, n - 1);
 }
 
-bool MergeAccessPorts(ServerRecord& record, Ipv4 old_address, Ipv4 old_netmask,
-                      Ipv4 new_address, Ipv4 new_netmask, uint16_t ports, bool add) {
+bool MergeAccessPorts(ServerRecord& record, Ipv4 old_address, Ipv4 old_netmask, Ipv4 new_address,
+                      Ipv4 new_netmask, uint16_t ports, bool add) {
   const bool moving = old_address != new_address || old_netmask != new_netmask;
   const int target = FindAccessEntry(record, new_address, new_netmask);
   const int n = AccessEntryCount(record);

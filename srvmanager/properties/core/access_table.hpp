@@ -22,8 +22,8 @@ void DeleteAccessEntry(ServerRecord& record, int index);
 // pair's entry, appending the entry with `ports` when adding to a pair that is not there.
 // Clearing ports of a pair that is not there changes nothing. Returns false, changing
 // nothing, when a new entry is needed and the table already holds 32.
-bool MergeAccessPorts(ServerRecord& record, Ipv4 old_address, Ipv4 old_netmask,
-                      Ipv4 new_address, Ipv4 new_netmask, uint16_t ports, bool add);
+bool MergeAccessPorts(ServerRecord& record, Ipv4 old_address, Ipv4 old_netmask, Ipv4 new_address,
+                      Ipv4 new_netmask, uint16_t ports, bool add);
 
 // True when `entry` grants port `port_index` (0-based) to `host`: the port's bit is set
 // and the entry's address and the host's are equal under the entry's netmask.

@@ -56,7 +56,9 @@ std::vector<std::string> CMyPropertyPage3::Columns() {
   return {"    Destination    ", "    Gateway        ", "    Netmask        ", "Metric"};
 }
 
-int CMyPropertyPage3::RouteCount() const { return std::min<int>(record_.route_total, kCapacity); }
+int CMyPropertyPage3::RouteCount() const {
+  return std::min<int>(record_.route_total, kCapacity);
+}
 
 void CMyPropertyPage3::SetRouteCount(int n) {
   record_.route_total = static_cast<uint16_t>(n);

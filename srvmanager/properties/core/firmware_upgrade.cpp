@@ -37,7 +37,9 @@ void UpgradeProgress::Close() {
   if (view_ != nullptr) view_->SetShown(false);
 }
 
-std::string_view UpgradeProgress::Caption() { return PropertiesString(kPsUpgradeCaption); }
+std::string_view UpgradeProgress::Caption() {
+  return PropertiesString(kPsUpgradeCaption);
+}
 
 UpgradeFirmwareCommand::UpgradeFirmwareCommand(PropertiesHost& host, FirmwareFileChooser& chooser,
                                                ProgressWindow& progress)

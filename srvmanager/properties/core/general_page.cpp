@@ -7,8 +7,8 @@
 
 namespace zelin::manager {
 
-CMyPropertyPage1::CMyPropertyPage1(Prompter& prompter, int installation_type,
-                                   ServerConfig& entry, ServerRecord& record)
+CMyPropertyPage1::CMyPropertyPage1(Prompter& prompter, int installation_type, ServerConfig& entry,
+                                   ServerRecord& record)
     : prompter_(prompter),
       entry_(entry),
       record_(record),

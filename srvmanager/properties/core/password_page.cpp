@@ -5,7 +5,9 @@
 namespace zelin::manager {
 namespace {
 
-bool HasSpace(const std::string& s) { return s.find(' ') != std::string::npos; }
+bool HasSpace(const std::string& s) {
+  return s.find(' ') != std::string::npos;
+}
 
 }  // namespace
 

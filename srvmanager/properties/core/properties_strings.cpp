@@ -70,8 +70,9 @@ std::string PasswordDialogText(std::string_view name, int serial, Ipv4 address) 
 
 std::string DownloadingText(std::string_view name, int serial, Ipv4 address) {
   const std::string n(name);
-  return PsFormat("Server Name : %s \n\nSerial No.: %d\n\nServer IP address : %s \n\n\tDownloading...",
-                  n.c_str(), serial, AddressToText(address).c_str());
+  return PsFormat(
+      "Server Name : %s \n\nSerial No.: %d\n\nServer IP address : %s \n\n\tDownloading...",
+      n.c_str(), serial, AddressToText(address).c_str());
 }
 
 std::string UpgradingText(std::string_view name, int serial, Ipv4 address) {

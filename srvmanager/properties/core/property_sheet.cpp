@@ -8,9 +8,8 @@ namespace zelin::manager {
 
 // --- the sheet -----------------------------------------------------------------------
 
-CMyPropertySheet::CMyPropertySheet(Prompter& prompter, int installation_type,
-                                   ServerConfig& entry, ServerRecord& record,
-                                   PropertyDialogs& dialogs)
+CMyPropertySheet::CMyPropertySheet(Prompter& prompter, int installation_type, ServerConfig& entry,
+                                   ServerRecord& record, PropertyDialogs& dialogs)
     : general_(prompter, installation_type, entry, record), password_(prompter, entry, record) {
   pages_ = {PageKind::kGeneral, PageKind::kPassword};
   if (installation_type == kInstallMultiHost || installation_type == kInstallCustom) {
@@ -25,7 +24,9 @@ CMyPropertySheet::CMyPropertySheet(Prompter& prompter, int installation_type,
   shown_[0] = true;
 }
 
-std::string_view CMyPropertySheet::Caption() { return PropertiesString(kPsSheetCaption); }
+std::string_view CMyPropertySheet::Caption() {
+  return PropertiesString(kPsSheetCaption);
+}
 
 std::string_view CMyPropertySheet::PageTitle(PageKind kind) {
   switch (kind) {
@@ -92,8 +93,8 @@ bool ServerPropertiesCommand::ReadServerSettings(ServerConfig& entry, ServerConf
   Transport& t = host_.transport();
   ServerList& saved_list = host_.saved_found();
   const int saved_index = saved_list.FindSerial(record.serial_number());
-  ServerRecord* saved = saved_index >= 0 ? &saved_list.records[static_cast<size_t>(saved_index)]
-                                         : nullptr;
+  ServerRecord* saved =
+      saved_index >= 0 ? &saved_list.records[static_cast<size_t>(saved_index)] : nullptr;
   record.dhcp = wire::kDhcpQuery;
   if (saved != nullptr) saved->dhcp = wire::kDhcpQuery;
   if (RecordHasDhcp(record)) {

@@ -51,7 +51,8 @@ void ReplaceServerDialog::Find() {
       configured = host_.server(s).serial_number == r.serial_number();
     if (configured) continue;
     if (NeedsGenericName(r.name())) r.set_name(PsFormat("Server%d", r.serial_number()));
-    rows_.push_back({r.name(), AddressToText(r.ip_address()), std::to_string(r.serial_number()), i});
+    rows_.push_back(
+        {r.name(), AddressToText(r.ip_address()), std::to_string(r.serial_number()), i});
   }
   if (!rows_.empty()) selected_ = 0;
 }
@@ -123,8 +124,7 @@ bool ReplaceServerDialog::GrantHostAccess(ServerRecord& chosen, ServerConfig& en
     }
     if (FindAccessEntry(chosen, host, kHostMask) < 0) {
       if (!MergeAccessPorts(chosen, host, kHostMask, host, kHostMask, 0xFFFF, true)) {
-        host_.transport().prompter().Message(kPsAccessTableFull, MsgButtons::Ok,
-                                             MsgIcon::Warning);
+        host_.transport().prompter().Message(kPsAccessTableFull, MsgButtons::Ok, MsgIcon::Warning);
         return false;
       }
       granted = true;

@@ -172,7 +172,8 @@ void AccessControlPageView::Load() {
   auto* root = new QTreeWidgetItem(tree, QStringList{ToQString(model.text)});
   for (const auto& top : model.children) {
     auto* item = new QTreeWidgetItem(root, QStringList{ToQString(top.text)});
-    for (const auto& sub : top.children) new QTreeWidgetItem(item, QStringList{ToQString(sub.text)});
+    for (const auto& sub : top.children)
+      new QTreeWidgetItem(item, QStringList{ToQString(sub.text)});
   }
   root->setExpanded(true);
   tree->setCurrentItem(root);
@@ -314,7 +315,9 @@ void PropertySheetView::TabChanged(int index) {
   }
 }
 
-void PropertySheetView::ShowPage(int index) { tabs_->setCurrentIndex(index); }
+void PropertySheetView::ShowPage(int index) {
+  tabs_->setCurrentIndex(index);
+}
 
 void PropertySheetView::accept() {
   PageView* active = pages_[static_cast<size_t>(sheet_.active_page())];

@@ -57,8 +57,8 @@ void ReplaceServerView::Load() {
   loading_ = true;
   list_->clear();
   for (const auto& r : model_.rows())
-    new QTreeWidgetItem(list_, QStringList{ToQString(r.name), ToQString(r.address),
-                                           ToQString(r.serial)});
+    new QTreeWidgetItem(list_,
+                        QStringList{ToQString(r.name), ToQString(r.address), ToQString(r.serial)});
   if (model_.selected_row() >= 0) list_->setCurrentItem(list_->topLevelItem(model_.selected_row()));
   loading_ = false;
 }
