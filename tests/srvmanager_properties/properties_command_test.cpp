@@ -153,6 +153,48 @@ TEST_F(ServerPropertiesTest, RefusalsBeforeTheSheetOpens) {
   EXPECT_EQ(dialogs.sheets, 0);
 }
 
+TEST_F(ServerPropertiesTest, DhcpIsQueriedOnlyFromModelsThatCarryIt) {
+  emulator::ServerSpec old_firmware = Rich(10, 10);
+  old_firmware.firmware = 0x021FFFFF;
+  StartLab({old_firmware, Server(11, 11, 8452)});
+  Configure(10, 10);
+  Configure(11, 11, 8452);
+  LoadDoc(kInstallSingleHost);
+  bool radios = true;
+  dialogs.sheet = [&](CMyPropertySheet& s) {
+    radios = s.general().dhcp_radios_enabled();
+    return false;
+  };
+  for (uint16_t serial : {10, 11}) {
+    Select(serial);
+    lab->ClearLog();
+    EXPECT_TRUE(Run().opened);
+    EXPECT_TRUE(Codes(serial).empty()) << serial;
+    EXPECT_EQ(Found(serial).dhcp, 1);
+    EXPECT_FALSE(radios);
+  }
+}
+
+// A table that cannot be read leaves the record and the flag as they were, so that no
+// save writes a table cut short.
+TEST_F(ServerPropertiesTest, UnreadableTablesKeepTheSheetClosed) {
+  emulator::ServerSpec s = Server(11, 11, 8452);
+  s.faults.refuse = true;
+  StartLab({s});
+  Configure(11, 11, 8452);
+  LoadDoc(kInstallMultiHost);
+  Select(11);
+  Found(11).access_total = 1;
+  Found(11).access_table[0] = {Ipv4FromOctets(127, 1, 2, 3), 0xFFFFFFFFu, 0x1};
+  const ServerRecord before = Found(11);
+  EXPECT_FALSE(Run().opened);
+  EXPECT_TRUE(Shown(kPsReadTablesFailed));
+  EXPECT_EQ(doc->server(0).tables_changed, 0u);
+  EXPECT_EQ(Found(11).access_total, 1);
+  EXPECT_EQ(Found(11).access_table, before.access_table);
+  EXPECT_EQ(dialogs.sheets, 0);
+}
+
 TEST_F(ServerPropertiesTest, PasswordProtectedServerAsksFirst) {
   emulator::ServerSpec s = Rich(10, 10);
   s.password = "secret";
