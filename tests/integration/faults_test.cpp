@@ -1,7 +1,9 @@
 // The client against servers that misbehave on the network: duplicated, stale and
 // late replies, two host interfaces, and tables longer than a record holds.
 
+#include <atomic>
 #include <set>
+#include <thread>
 
 #include "protocol/address.hpp"
 #include "tests/integration/lab_fixture.hpp"
@@ -46,6 +48,42 @@ TEST_F(FaultsTest, DuplicatedStaleAndLateRepliesKeepClientAndServerInStep) {
   lab_->SetFaults(5, duplicate);
   SearchServers(*transport_, list_, 1);
   EXPECT_EQ(list_.count, 1);
+}
+
+// The reply to SaveAndRestart is lost but the server restarts all the same: the retry
+// meets the server back up, is answered from its replay cache, and it restarts once.
+TEST_F(FaultsTest, LostSaveAndRestartReplyRestartsTheServerOnce) {
+  StartLab({Server(5, 10)});
+  OpenClient();
+  ServerRecord& r = Found(5);
+  r.set_name("Renamed");
+  ASSERT_TRUE(Command(*transport_, r, wire::kSetName, 1));
+  emulator::FaultSettings lossy;
+  lossy.drop_share = 1.0;
+  ASSERT_TRUE(lab_->SetFaults(5, lossy));
+  std::atomic<bool> done{false};
+  std::thread healer([&] {
+    // Lets the first SaveAndRestart reply be dropped, then stops the loss.
+    while (!done) {
+      for (const auto& e : lab_->Log())
+        if (e.code == wire::kSaveAndRestart && e.server == "5") {
+          lab_->SetFaults(5, {});
+          return;
+        }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  const bool saved = Command(*transport_, r, wire::kSaveAndRestart, 10);
+  done = true;
+  healer.join();
+  EXPECT_TRUE(saved);
+  const auto st = lab_->Snapshot(5);
+  EXPECT_EQ(st->restarts, 1);
+  EXPECT_EQ(st->applied.NameText(), "Renamed");
+  const auto saves = Requests(wire::kSaveAndRestart, "5");
+  ASSERT_EQ(saves.size(), 2u);
+  EXPECT_EQ(saves[1].verdict, "replayed");
+  EXPECT_TRUE(Command(*transport_, r, wire::kLogin, 1));
 }
 
 TEST_F(FaultsTest, TwoHostInterfacesEachReachTheServers) {
