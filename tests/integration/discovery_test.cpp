@@ -143,6 +143,33 @@ TEST_F(DiscoveryTest, ProbeFindsAppendsAndRefreshes) {
   EXPECT_EQ(after[1].verdict, "ok");
 }
 
+// The monitor runs beside the manager on the same interface (its sockets start at
+// 5124) and lists the single-port models that the manager leaves out.
+TEST_F(DiscoveryTest, ManagerAndMonitorSearchSideBySide) {
+  auto small = Server(8, 12);
+  small.type = 769;
+  StartLab({Server(5, 10), small});
+  OpenClient();
+  TransportOptions o{
+      .interfaces = {block_.Interface()}, .broadcast = block_.Broadcast(), .loopback_only = true};
+  Transport monitor(clock_, prompter_, Deliverable::Monitor, o);
+  ASSERT_TRUE(monitor.OpenTransport(wire::kMonitorFirstLocalPort));
+  EXPECT_EQ(transport_->local_port(0), wire::kManagerFirstLocalPort);
+  EXPECT_EQ(monitor.local_port(0), wire::kMonitorFirstLocalPort);
+
+  ServerList watched;
+  SearchServers(monitor, watched, 1);
+  SearchServers(*transport_, list_, 1);
+  EXPECT_EQ(watched.count, 2);
+  ASSERT_EQ(list_.count, 1);
+  EXPECT_EQ(list_.records[0].serial_number(), 5);
+  // Each keeps its own conversation with the server.
+  ServerRecord& m = watched.records[static_cast<size_t>(watched.FindSerial(5))];
+  EXPECT_TRUE(Command(monitor, m, wire::kLogin, 1));
+  EXPECT_TRUE(Command(*transport_, list_.records[0], wire::kLogin, 1));
+  EXPECT_TRUE(Command(monitor, m, wire::kLogin, 1));
+}
+
 TEST_F(DiscoveryTest, ProbeRetryOutlastsUnansweredSearches) {
   MakeLab({Server(5, 10)});
   Wrap(*lab_, FlakySearch);
