@@ -10,9 +10,9 @@
 namespace zelin::manager::testing {
 namespace {
 
-using DocTest = OfflineDocTest;
+using ManagerDocTest = OfflineDocTest;
 
-TEST_F(DocTest, TreeLabelsIconsAndPortRows) {
+TEST_F(ManagerDocTest, TreeLabelsIconsAndPortRows) {
   auto& doc = MakeDoc(kMultiHost,
                       {MakeEntry(11, "alpha", Addr(10)), MakeEntry(12, "beta", Addr(11)),
                        MakeEntry(13, "odd", Addr(12), 4242)},
@@ -52,7 +52,7 @@ TEST_F(DocTest, TreeLabelsIconsAndPortRows) {
       (std::vector<std::string>{"     Port      ", "     COM         ", " Status           "}));
 }
 
-TEST_F(DocTest, EnableTableOfBothViews) {
+TEST_F(ManagerDocTest, EnableTableOfBothViews) {
   ServerConfig added = MakeEntry(12, "added", Addr(11));
   added.write_state = kWriteAlways;
   auto& doc = MakeDoc(
@@ -112,7 +112,7 @@ TEST_F(DocTest, EnableTableOfBothViews) {
   EXPECT_TRUE(on(kCmdSaveConfiguration, L));
 }
 
-TEST_F(DocTest, SingleHostOffersReplaceForOfflineOnlyAndNeverUnmapsUnavailablePorts) {
+TEST_F(ManagerDocTest, SingleHostOffersReplaceForOfflineOnlyAndNeverUnmapsUnavailablePorts) {
   auto& doc = MakeDoc(kSingleHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(13, "off", Addr(12))},
                       {MakeRecord(11, "a", Addr(10), 9476, {2, 9, 2, 2})});
   doc.SelectTreeItem(1);
@@ -125,7 +125,7 @@ TEST_F(DocTest, SingleHostOffersReplaceForOfflineOnlyAndNeverUnmapsUnavailablePo
   EXPECT_FALSE(doc.IsEnabled(kCmdUnMapPort, ActiveView::PortList));
 }
 
-TEST_F(DocTest, DeleteServerRemovesFirstEntryOfTheSerialAndAsksFirst) {
+TEST_F(ManagerDocTest, DeleteServerRemovesFirstEntryOfTheSerialAndAsksFirst) {
   auto& doc = MakeDoc(kMultiHost,
                       {MakeEntry(11, "first", Addr(10)), MakeEntry(20, "other", Addr(11)),
                        MakeEntry(11, "second", Addr(12))},
@@ -148,7 +148,7 @@ TEST_F(DocTest, DeleteServerRemovesFirstEntryOfTheSerialAndAsksFirst) {
   EXPECT_EQ(store_.saves, 0);  // the store changes only on Save Configuration
 }
 
-TEST_F(DocTest, DeleteServerEmptiesTheFoundRecordInPlace) {
+TEST_F(ManagerDocTest, DeleteServerEmptiesTheFoundRecordInPlace) {
   auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(12, "b", Addr(11))},
                       {MakeRecord(11, "a", Addr(10)), MakeRecord(12, "b", Addr(11))});
   doc.SelectTreeItem(0);
@@ -160,7 +160,7 @@ TEST_F(DocTest, DeleteServerEmptiesTheFoundRecordInPlace) {
   EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
 }
 
-TEST_F(DocTest, MapPortSingleAndNoneKeepsComByte) {
+TEST_F(ManagerDocTest, MapPortSingleAndNoneKeepsComByte) {
   auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10))}, {MakeRecord(11, "a", Addr(10))});
   doc.SelectTreeItem(0);
   doc.SelectPortRow(2);
@@ -208,7 +208,7 @@ TEST_F(DocTest, MapPortSingleAndNoneKeepsComByte) {
   EXPECT_EQ(doc.server(0).com_number[1], 0);
 }
 
-TEST_F(DocTest, MapPortRefusesWithoutRowOrFoundServer) {
+TEST_F(ManagerDocTest, MapPortRefusesWithoutRowOrFoundServer) {
   auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(12, "b", Addr(11))},
                       {MakeRecord(11, "a", Addr(10))});
   doc.SelectTreeItem(0);
@@ -220,7 +220,7 @@ TEST_F(DocTest, MapPortRefusesWithoutRowOrFoundServer) {
   EXPECT_EQ(prompter_.texts().back(), "Get Interface Error!");
 }
 
-TEST_F(DocTest, ConsecutiveMappingStopsAfterCom256AndSkipsUnavailablePorts) {
+TEST_F(ManagerDocTest, ConsecutiveMappingStopsAfterCom256AndSkipsUnavailablePorts) {
   auto& doc =
       MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(12, "b", Addr(11))},
               {MakeRecord(11, "a", Addr(10)), MakeRecord(12, "b", Addr(11), 9476, {2, 6, 2, 2})});
@@ -259,7 +259,7 @@ TEST_F(DocTest, ConsecutiveMappingStopsAfterCom256AndSkipsUnavailablePorts) {
   EXPECT_EQ(doc.server(1).com_number, (std::array<uint8_t, 16>{}));
 }
 
-TEST_F(DocTest, ConflictMessagesNameTheEarlierServerFirst) {
+TEST_F(ManagerDocTest, ConflictMessagesNameTheEarlierServerFirst) {
   ServerConfig a = MakeEntry(11, "first", Addr(10));
   ServerConfig b = MakeEntry(12, "second", Addr(11));
   a.port_mapped[1] = 1;
@@ -288,7 +288,7 @@ TEST_F(DocTest, ConflictMessagesNameTheEarlierServerFirst) {
   EXPECT_TRUE(doc.modified());
 }
 
-TEST_F(DocTest, SaveDeclinedWritesNothingAndStoreFailureKeepsModifiedMark) {
+TEST_F(ManagerDocTest, SaveDeclinedWritesNothingAndStoreFailureKeepsModifiedMark) {
   auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10))}, {});
   doc.SetModified(true);
   prompter_.QueueAnswer(MsgAnswer::No);
@@ -311,7 +311,7 @@ TEST_F(DocTest, SaveDeclinedWritesNothingAndStoreFailureKeepsModifiedMark) {
   EXPECT_FALSE(doc.ConfigurationChanged());
 }
 
-TEST_F(DocTest, ExitCheckAsksOnlyAfterAChange) {
+TEST_F(ManagerDocTest, ExitCheckAsksOnlyAfterAChange) {
   auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10))}, {});
   EXPECT_TRUE(doc.CanClose());
   EXPECT_TRUE(prompter_.texts().empty());
@@ -341,7 +341,7 @@ TEST_F(DocTest, ExitCheckAsksOnlyAfterAChange) {
   EXPECT_EQ(store_.saves, 1);
 }
 
-TEST_F(DocTest, StoreThatCannotBeReadLeavesAnEmptyModel) {
+TEST_F(ManagerDocTest, StoreThatCannotBeReadLeavesAnEmptyModel) {
   store_.fail_load = true;
   doc_ = std::make_unique<CDaoViewDoc>(*transport_, store_, kMultiHost, nullptr);
   doc_->Load();

@@ -13,7 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FreshPortTest : public ::testing::Test {
+class ManagerFreshPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("fresh_port_test_" + std::to_string(::getpid()));
@@ -35,7 +35,7 @@ class FreshPortTest : public ::testing::Test {
   fs::path dir_, hive_;
 };
 
-TEST_F(FreshPortTest, StampCountsChangesAndHookRunsWithTheHivePath) {
+TEST_F(ManagerFreshPortTest, StampCountsChangesAndHookRunsWithTheHivePath) {
   const fs::path stamp = fs::path(hive_.string() + ".changed");
   ASSERT_EQ(FreshPort(), 0);
   ASSERT_TRUE(fs::exists(stamp));

@@ -57,7 +57,7 @@ bool SpinUntil(F done) {
   return done();
 }
 
-class GuiTest : public LabDocTest {
+class ManagerGuiTest : public LabDocTest {
  protected:
   void SetUp() override {
     App();
@@ -118,7 +118,7 @@ class GuiTest : public LabDocTest {
   std::unique_ptr<CMainFrame> frame_;
 };
 
-TEST_F(GuiTest, StartUpShowsServersWithIconsAndPortRows) {
+TEST_F(ManagerGuiTest, StartUpShowsServersWithIconsAndPortRows) {
   StartLab({LabServer(101, "north", Addr(10), 9476), LabServer(102, "south", Addr(11), 776)});
   WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "south", Addr(11), 776),
                          MakeEntry(103, "gone", Addr(12))});
@@ -160,7 +160,7 @@ TEST_F(GuiTest, StartUpShowsServersWithIconsAndPortRows) {
   EXPECT_FALSE(frame.action(kCmdSaveConfiguration)->isEnabled());
 }
 
-TEST_F(GuiTest, MappingThroughTheDialogAndSavingWritesStoreAndDeviceEntries) {
+TEST_F(ManagerGuiTest, MappingThroughTheDialogAndSavingWritesStoreAndDeviceEntries) {
   StartLab({LabServer(101, "north", Addr(10), 9476)});
   WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10))});
   CMainFrame& frame = OpenFrame(kMultiHost);
@@ -192,7 +192,7 @@ TEST_F(GuiTest, MappingThroughTheDialogAndSavingWritesStoreAndDeviceEntries) {
   EXPECT_EQ(reg.ReadDword(port, "PortFlag").value_or(0), 1u);
 }
 
-TEST_F(GuiTest, AddServerStartOpensTheWizardOnceAfterTheTreeIsFilled) {
+TEST_F(ManagerGuiTest, AddServerStartOpensTheWizardOnceAfterTheTreeIsFilled) {
   StartLab({LabServer(101, "north", Addr(10))});
   WriteHive(kCustom, {});
   size_t tree_size_at_call = 99;
@@ -218,7 +218,7 @@ TEST_F(GuiTest, AddServerStartOpensTheWizardOnceAfterTheTreeIsFilled) {
   EXPECT_EQ(frame.wizard_runs(), 1);
 }
 
-TEST_F(GuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
+TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
   StartLab({LabServer(101, "north", Addr(10))});
   WriteHive(kSingleHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "gone", Addr(12))});
   CMainFrame& frame = OpenFrame(kSingleHost);
@@ -247,7 +247,7 @@ TEST_F(GuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
   EXPECT_EQ(seen, (std::vector<std::pair<QString, bool>>{{"&Add Server Wizard...", true}}));
 }
 
-TEST_F(GuiTest, ScreenshotOfTheMainWindow) {
+TEST_F(ManagerGuiTest, ScreenshotOfTheMainWindow) {
   StartLab({LabServer(101, "lab-north", Addr(10), 9476), LabServer(102, "lab-south", Addr(11), 771),
             LabServer(103, "lab-east", Addr(12), 9752)});
   WriteHive(kCustom,
@@ -265,7 +265,7 @@ TEST_F(GuiTest, ScreenshotOfTheMainWindow) {
 
 // --- the program as a process ------------------------------------------------------------
 
-class ProgramTest : public ::testing::Test {
+class ManagerProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
@@ -301,7 +301,7 @@ class ProgramTest : public ::testing::Test {
   QProcessEnvironment env_;
 };
 
-TEST_F(ProgramTest, ReleaseEmptiesTheStoreAndClosesOtherSuiteWindows) {
+TEST_F(ManagerProgramTest, ReleaseEmptiesTheStoreAndClosesOtherSuiteWindows) {
   {
     HiveFile hive(hive_.toStdString());
     ASSERT_TRUE(WriteInstallationType(hive, 2));
@@ -333,7 +333,7 @@ TEST_F(ProgramTest, ReleaseEmptiesTheStoreAndClosesOtherSuiteWindows) {
   EXPECT_TRUE(QFileInfo::exists(hive_ + ".changed"));  // FreshPort ran
 }
 
-TEST_F(ProgramTest, SecondStartActivatesTheFirstWindow) {
+TEST_F(ManagerProgramTest, SecondStartActivatesTheFirstWindow) {
   {
     HiveFile hive(hive_.toStdString());
     ASSERT_TRUE(WriteInstallationType(hive, 3));

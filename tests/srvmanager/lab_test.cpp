@@ -18,9 +18,9 @@ bool Contains(const std::vector<int>& v, int code) {
   return std::find(v.begin(), v.end(), code) != v.end();
 }
 
-using LoadTest = LabDocTest;
+using ManagerLoadTest = LabDocTest;
 
-TEST_F(LoadTest, MatchingNeedsAddressOnlyInWriteStateZero) {
+TEST_F(ManagerLoadTest, MatchingNeedsAddressOnlyInWriteStateZero) {
   StartLab({LabServer(101, "one", Addr(10)), LabServer(102, "two", Addr(11), 771)});
   // Entry 102 is stored with an old address: found by serial, but not matched.
   auto& doc =
@@ -41,7 +41,7 @@ TEST_F(LoadTest, MatchingNeedsAddressOnlyInWriteStateZero) {
   EXPECT_TRUE(prompter_.texts().empty());
 }
 
-TEST_F(LoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
+TEST_F(ManagerLoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
   StartLab({LabServer(101, "seen", Addr(10))});
   // This lab does not hear the test's broadcasts: only a probe of its address finds it.
   StartLab({LabServer(150, "hidden", Addr(50))}, Addr(200));
@@ -57,7 +57,7 @@ TEST_F(LoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
   EXPECT_FALSE(doc.ServerChanged(0));
 }
 
-TEST_F(LoadTest, AdoptOfferIsMadeOnceAndDecliningLeavesServersOffline) {
+TEST_F(ManagerLoadTest, AdoptOfferIsMadeOnceAndDecliningLeavesServersOffline) {
   StartLab({LabServer(202, "new-a", Addr(10)), LabServer(204, "new-b", Addr(11))});
   prompter_.QueueAnswer(MsgAnswer::Cancel);
   auto& doc =
@@ -72,7 +72,7 @@ TEST_F(LoadTest, AdoptOfferIsMadeOnceAndDecliningLeavesServersOffline) {
   EXPECT_EQ(prompter_.shown().size(), 1u);
 }
 
-TEST_F(LoadTest, AcceptedAdoptOfferTakesTheFoundSerialNumber) {
+TEST_F(ManagerLoadTest, AcceptedAdoptOfferTakesTheFoundSerialNumber) {
   StartLab({LabServer(202, "new-a", Addr(10))});
   auto& doc = LoadDoc(kCustom, {MakeEntry(201, "old-a", Addr(10))});
   ASSERT_EQ(prompter_.shown().size(), 1u);
@@ -82,7 +82,7 @@ TEST_F(LoadTest, AcceptedAdoptOfferTakesTheFoundSerialNumber) {
   EXPECT_TRUE(doc.modified());
 }
 
-TEST_F(LoadTest, NoAdoptOfferForSingleHostOrAnotherModel) {
+TEST_F(ManagerLoadTest, NoAdoptOfferForSingleHostOrAnotherModel) {
   StartLab({LabServer(202, "new-a", Addr(10)), LabServer(204, "other", Addr(11), 771)});
   auto& doc = LoadDoc(kSingleHost, {MakeEntry(201, "old-a", Addr(10))});
   EXPECT_TRUE(prompter_.texts().empty());
@@ -92,7 +92,7 @@ TEST_F(LoadTest, NoAdoptOfferForSingleHostOrAnotherModel) {
   EXPECT_EQ(doc2.tree()[0].icon, kIconOffline);
 }
 
-TEST_F(LoadTest, DoubleClickOnOfflineServerProbesItAgain) {
+TEST_F(ManagerLoadTest, DoubleClickOnOfflineServerProbesItAgain) {
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "late", Addr(10))});
   ASSERT_EQ(doc.tree()[0].icon, kIconOffline);
   StartLab({LabServer(101, "late-now", Addr(10))});
@@ -105,9 +105,9 @@ TEST_F(LoadTest, DoubleClickOnOfflineServerProbesItAgain) {
   EXPECT_TRUE(doc.ActivateTreeItem(0));
 }
 
-using PasswordTest = LabDocTest;
+using ManagerPasswordTest = LabDocTest;
 
-TEST_F(PasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
+TEST_F(ManagerPasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
   auto& lab = StartLab({LabServer(101, "locked", Addr(10), 9476, "secret")});
   ServerConfig e = MakeEntry(101, "locked", Addr(10));
   e.flags = kServerFlagPasswordSaved;
@@ -137,9 +137,9 @@ TEST_F(PasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
   EXPECT_TRUE(Contains(Codes(lab, 101), kLogin));
 }
 
-using SaveTest = LabDocTest;
+using ManagerSaveTest = LabDocTest;
 
-TEST_F(SaveTest, WriteSequenceOrderWithPasswordChange) {
+TEST_F(ManagerSaveTest, WriteSequenceOrderWithPasswordChange) {
   auto& lab = StartLab({LabServer(101, "dev", Addr(10), 771, "old")});
   ServerConfig e = MakeEntry(101, "dev", Addr(10), 771);
   e.flags = kServerFlagPasswordSaved;
@@ -171,7 +171,7 @@ TEST_F(SaveTest, WriteSequenceOrderWithPasswordChange) {
   EXPECT_FALSE(doc.ConfigurationChanged());
 }
 
-TEST_F(SaveTest, AccessTablesByInstallationTypeAndDhcpByModelAndFirmware) {
+TEST_F(ManagerSaveTest, AccessTablesByInstallationTypeAndDhcpByModelAndFirmware) {
   auto& lab = StartLab({LabServer(101, "old-fw", Addr(10), 9476, "", 0x021F0000),
                         LabServer(102, "new-fw", Addr(11), 9476, "", 0x02200000),
                         LabServer(103, "no-dhcp", Addr(12), 8452)});
@@ -189,7 +189,7 @@ TEST_F(SaveTest, AccessTablesByInstallationTypeAndDhcpByModelAndFirmware) {
   EXPECT_EQ(doc.server(0).write_state, kWriteWhenChanged);
 }
 
-TEST_F(SaveTest, MultiHostSendsTablesOnlyWhenChanged) {
+TEST_F(ManagerSaveTest, MultiHostSendsTablesOnlyWhenChanged) {
   auto& lab = StartLab({LabServer(101, "a", Addr(10)), LabServer(102, "b", Addr(11))});
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});
   doc.server(0).write_state = kWriteAlways;
@@ -211,7 +211,7 @@ TEST_F(SaveTest, MultiHostSendsTablesOnlyWhenChanged) {
   EXPECT_EQ(doc.server(1).tables_changed, 0u);
 }
 
-TEST_F(SaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten) {
+TEST_F(ManagerSaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten) {
   auto& lab = StartLab({LabServer(101, "bad", Addr(10)), LabServer(102, "good", Addr(11))});
   emulator::FaultSettings refuse;
   refuse.refuse = true;
@@ -242,7 +242,7 @@ TEST_F(SaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten) {
   EXPECT_EQ(fresh_ports_, 1);
 }
 
-TEST_F(SaveTest, UnchangedServerIsNotWrittenAndWriteStateTwoNever) {
+TEST_F(ManagerSaveTest, UnchangedServerIsNotWrittenAndWriteStateTwoNever) {
   auto& lab = StartLab({LabServer(101, "a", Addr(10)), LabServer(102, "b", Addr(11))});
   auto& doc = LoadDoc(kSingleHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});
   doc.server(1).write_state = kWriteNever;

@@ -12,7 +12,7 @@
 namespace zelin::manager::testing {
 namespace {
 
-TEST(StartupTest, CommandLineWordsAreWholeAndCaseBlind) {
+TEST(ManagerStartupTest, CommandLineWordsAreWholeAndCaseBlind) {
   EXPECT_EQ(ParseCommandLine("Release"), StartMode::Release);
   EXPECT_EQ(ParseCommandLine("rElEaSe"), StartMode::Release);
   EXPECT_EQ(ParseCommandLine("addserver"), StartMode::AddServer);
@@ -26,14 +26,14 @@ TEST(StartupTest, CommandLineWordsAreWholeAndCaseBlind) {
   EXPECT_EQ(ParseCommandLine(JoinArguments(2, argv)), StartMode::AddServer);
 }
 
-TEST(StartupTest, TitleSuffixByInstallationType) {
+TEST(ManagerStartupTest, TitleSuffixByInstallationType) {
   EXPECT_EQ(MainTitle(1), "Zelin Server Manager - Single-Host");
   EXPECT_EQ(MainTitle(2), "Zelin Server Manager - Multi-Host");
   EXPECT_EQ(MainTitle(3), "Zelin Server Manager - Custom");
   for (int t : {-1, 0, 4, 99}) EXPECT_EQ(MainTitle(t), "Zelin Server Manager");
 }
 
-TEST(StartupTest, ModelNamesPortsAndDhcpCapability) {
+TEST(ManagerStartupTest, ModelNamesPortsAndDhcpCapability) {
   EXPECT_EQ(ModelNameOf(9476), "QX404");
   EXPECT_EQ(PortCountOfModel(771), 16);
   EXPECT_EQ(PortCountOfModel(8452), 4);
@@ -50,7 +50,7 @@ TEST(StartupTest, ModelNamesPortsAndDhcpCapability) {
   EXPECT_FALSE(HasDhcpSetting(769, 0x03000000));
 }
 
-TEST(StartupTest, TransportThatCannotOpenShowsMessage105) {
+TEST(ManagerStartupTest, TransportThatCannotOpenShowsMessage105) {
   zelin::testing::LoopbackBlock block;
   // More host addresses than the socket table holds: the transport does not open.
   std::vector<Ipv4> too_many;
@@ -93,7 +93,7 @@ class FakeWindows final : public SuiteWindows {
   }
 };
 
-TEST(StartupTest, ReleaseEmptiesStoreAndClosesSuiteWindowsOnly) {
+TEST(ManagerStartupTest, ReleaseEmptiesStoreAndClosesSuiteWindowsOnly) {
   MemoryStore store;
   store.servers.push_back(MakeEntry(1, "a", 0));
   FakeWindows windows;
