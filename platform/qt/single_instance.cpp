@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QStandardPaths>
 
 #include <cstdint>
 
@@ -24,7 +25,10 @@ QString HashOf(const QString& title) {
 
 QString ChannelFolder() {
   const QByteArray dir = qgetenv("ZELIN_RUNTIME_DIR");
-  return dir.isEmpty() ? QDir::tempPath() : QString::fromLocal8Bit(dir);
+  if (!dir.isEmpty()) return QString::fromLocal8Bit(dir);
+  // The user's own runtime folder, so that two users' programs never meet.
+  const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  return runtime.isEmpty() ? QDir::tempPath() : runtime;
 }
 
 QString ChannelName(const QString& title) {

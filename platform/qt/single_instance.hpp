@@ -7,8 +7,8 @@
 // Release course uses the same channels to list the suite's windows and to ask them
 // to close (RunningTitles, RequestClose).
 //
-// The channels live in one folder: ZELIN_RUNTIME_DIR when set, else the system's
-// temporary folder. A channel's file name is "zelin-win-" and a 64-bit hash of the
+// The channels live in one folder: ZELIN_RUNTIME_DIR when set, else the user's
+// runtime folder ($XDG_RUNTIME_DIR), else the system's temporary folder. A channel's file name is "zelin-win-" and a 64-bit hash of the
 // title; the channel answers a "title" request with the full title, so titles of
 // any length work. Requests are single lines: "activate", "close", "title".
 //
