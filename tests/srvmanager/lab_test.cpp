@@ -105,6 +105,31 @@ TEST_F(ManagerLoadTest, DoubleClickOnOfflineServerProbesItAgain) {
   EXPECT_TRUE(doc.ActivateTreeItem(0));
 }
 
+TEST_F(ManagerLoadTest, ChangeDetectionCountsDhcpOnlyWhereTheServerCarriesIt) {
+  StartLab({LabServer(101, "old-fw", Addr(10), 9476, "", 0x021F0000),
+            LabServer(102, "new-fw", Addr(11), 9476, "", 0x02200000)});
+  auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});
+  EXPECT_FALSE(doc.ServerChanged(0));
+  EXPECT_FALSE(doc.ConfigurationChanged());
+  Found(101).dhcp = 1;
+  Found(102).dhcp = 1;
+  EXPECT_FALSE(doc.ServerChanged(0));
+  EXPECT_TRUE(doc.ServerChanged(1));
+  // Route and access blocks count once they hold entries; a pending password always.
+  Found(102).dhcp = doc.saved_found().records[static_cast<size_t>(FoundIndex(102))].dhcp;
+  EXPECT_FALSE(doc.ServerChanged(1));
+  Found(101).access_total = 1;
+  EXPECT_TRUE(doc.ServerChanged(0));
+  Found(101).access_total = 0;
+  Found(101).route_table[3].metric = 7;
+  EXPECT_FALSE(doc.ServerChanged(0));  // route total 0: the block is not compared
+  Found(101).route_total = 4;
+  EXPECT_TRUE(doc.ServerChanged(0));
+  Found(102).password_change_pending = true;
+  EXPECT_TRUE(doc.ServerChanged(1));
+  EXPECT_TRUE(doc.ConfigurationChanged());
+}
+
 using ManagerPasswordTest = LabDocTest;
 
 TEST_F(ManagerPasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
