@@ -38,9 +38,9 @@ void Wrap(emulator::Lab& lab, emulator::UdpHandlerFn fn) {
   lab.udp_handlers().Register(h);
 }
 
-using DiscoveryTest = LabTest;
+using LabDiscoveryTest = LabTest;
 
-TEST_F(DiscoveryTest, TwoServersAnsweringThreeBroadcastsGiveTwoRecords) {
+TEST_F(LabDiscoveryTest, TwoServersAnsweringThreeBroadcastsGiveTwoRecords) {
   auto a = Server(5, 10, "pw");
   a.name = "Abc";
   StartLab({a, Server(6, 11)});
@@ -65,7 +65,7 @@ TEST_F(DiscoveryTest, TwoServersAnsweringThreeBroadcastsGiveTwoRecords) {
   EXPECT_EQ(list_.count, 2);
 }
 
-TEST_F(DiscoveryTest, ServerThatMissesTheFirstRoundIsAddedByTheExclusionSearch) {
+TEST_F(LabDiscoveryTest, ServerThatMissesTheFirstRoundIsAddedByTheExclusionSearch) {
   g_late_serial = 7;
   MakeLab({Server(5, 10), Server(7, 12)});
   Wrap(*lab_, LateSearch);
@@ -88,7 +88,7 @@ TEST_F(DiscoveryTest, ServerThatMissesTheFirstRoundIsAddedByTheExclusionSearch) 
   EXPECT_TRUE(Command(*transport_, list_.records[1], wire::kLogin, 1));
 }
 
-TEST_F(DiscoveryTest, ThirtyTwoServersSkipTheSecondRound) {
+TEST_F(LabDiscoveryTest, ThirtyTwoServersSkipTheSecondRound) {
   std::vector<emulator::ServerSpec> servers;
   for (uint8_t i = 0; i < 32; ++i)
     servers.push_back(Server(static_cast<uint16_t>(100 + i), 10 + i));
@@ -101,7 +101,7 @@ TEST_F(DiscoveryTest, ThirtyTwoServersSkipTheSecondRound) {
   for (int i = 0; i < 32; ++i) EXPECT_GE(list_.FindSerial(static_cast<uint16_t>(100 + i)), 0) << i;
 }
 
-TEST_F(DiscoveryTest, ProbeFindsAppendsAndRefreshes) {
+TEST_F(LabDiscoveryTest, ProbeFindsAppendsAndRefreshes) {
   StartLab({Server(5, 10), Server(6, 11)});
   OpenClient();
 
@@ -145,7 +145,7 @@ TEST_F(DiscoveryTest, ProbeFindsAppendsAndRefreshes) {
 
 // The monitor runs beside the manager on the same interface (its sockets start at
 // 5124) and lists the single-port models that the manager leaves out.
-TEST_F(DiscoveryTest, ManagerAndMonitorSearchSideBySide) {
+TEST_F(LabDiscoveryTest, ManagerAndMonitorSearchSideBySide) {
   auto small = Server(8, 12);
   small.type = 769;
   StartLab({Server(5, 10), small});
@@ -170,7 +170,7 @@ TEST_F(DiscoveryTest, ManagerAndMonitorSearchSideBySide) {
   EXPECT_TRUE(Command(monitor, m, wire::kLogin, 1));
 }
 
-TEST_F(DiscoveryTest, ProbeRetryOutlastsUnansweredSearches) {
+TEST_F(LabDiscoveryTest, ProbeRetryOutlastsUnansweredSearches) {
   MakeLab({Server(5, 10)});
   Wrap(*lab_, FlakySearch);
   StartLab();

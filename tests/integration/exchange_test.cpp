@@ -22,7 +22,7 @@ HandlerResult RefusingLogin(UdpContext& ctx) {
   return g_login(ctx);
 }
 
-using ExchangeTest = LabTest;
+using LabExchangeTest = LabTest;
 
 // The digest field (bytes 6-21) of a logged request.
 Md5Digest DigestOf(const emulator::LogEntry& e) {
@@ -32,7 +32,7 @@ Md5Digest DigestOf(const emulator::LogEntry& e) {
   return d;
 }
 
-TEST_F(ExchangeTest, SequenceAndNonceAdvanceWithEveryReply) {
+TEST_F(LabExchangeTest, SequenceAndNonceAdvanceWithEveryReply) {
   StartLab({Server(5, 10, "secret")});
   OpenClient();
   ServerRecord& r = Found(5);
@@ -64,7 +64,7 @@ TEST_F(ExchangeTest, SequenceAndNonceAdvanceWithEveryReply) {
   ASSERT_TRUE(Command(*transport_, r, wire::kLogin, 1));
 }
 
-TEST_F(ExchangeTest, RefusalFailsAtOnceButAdvancesSoTheRetrySucceeds) {
+TEST_F(LabExchangeTest, RefusalFailsAtOnceButAdvancesSoTheRetrySucceeds) {
   MakeLab({Server(5, 10)});
   emulator::UdpHandler h = *lab_->udp_handlers().Find(wire::kLogin);
   g_login = h.handle;
@@ -97,7 +97,7 @@ TEST_F(ExchangeTest, RefusalFailsAtOnceButAdvancesSoTheRetrySucceeds) {
   g_refusals = 0;
 }
 
-TEST_F(ExchangeTest, WrongAndOverlongPasswords) {
+TEST_F(LabExchangeTest, WrongAndOverlongPasswords) {
   StartLab({Server(5, 10, "secret")});
   OpenClient();
   ServerRecord& r = Found(5);
@@ -126,7 +126,7 @@ TEST_F(ExchangeTest, WrongAndOverlongPasswords) {
 // in a row are lost, one time in eight on average. The lab's seed fixes the loss
 // pattern: with seeds 4 and 7, 36 and 35 of the 40 commands succeed. A slow machine
 // that lets a reply miss its wait shifts the pattern, so the bound leaves room.
-TEST_F(ExchangeTest, CommandsSurviveHalfTheRepliesLost) {
+TEST_F(LabExchangeTest, CommandsSurviveHalfTheRepliesLost) {
   for (uint64_t seed : {4u, 7u}) {
     SCOPED_TRACE(seed);
     StartLab({Server(5, 10, "pw")}, seed);
@@ -159,9 +159,9 @@ TEST_F(ExchangeTest, CommandsSurviveHalfTheRepliesLost) {
   }
 }
 
-class ConfigTest : public LabTest {};
+class LabConfigTest : public LabTest {};
 
-TEST_F(ConfigTest, SettingsApplyOnlyAfterSaveAndTheServerAnswersAtItsNewAddress) {
+TEST_F(LabConfigTest, SettingsApplyOnlyAfterSaveAndTheServerAnswersAtItsNewAddress) {
   StartLab({Server(5, 10, "old")});
   OpenClient();
   ServerRecord& r = Found(5);
@@ -222,7 +222,7 @@ TEST_F(ConfigTest, SettingsApplyOnlyAfterSaveAndTheServerAnswersAtItsNewAddress)
   EXPECT_TRUE(Command(*transport_, again.records[0], wire::kLogin, 1));
 }
 
-TEST_F(ConfigTest, AccessAndRouteTablesThroughTheWindows) {
+TEST_F(LabConfigTest, AccessAndRouteTablesThroughTheWindows) {
   auto spec = Server(5, 10);
   for (uint8_t i = 0; i < 3; ++i)
     spec.access.push_back({Ipv4FromOctets(127, 1, 1, i), Ipv4FromOctets(255, 255, 255, 255),
@@ -273,7 +273,7 @@ TEST_F(ConfigTest, AccessAndRouteTablesThroughTheWindows) {
   EXPECT_EQ(r.route_total, 1);
 }
 
-TEST_F(ConfigTest, CheckAddressDhcpAndLocate) {
+TEST_F(LabConfigTest, CheckAddressDhcpAndLocate) {
   auto a = Server(5, 10);
   a.dhcp = 1;
   StartLab({a, Server(6, 11)});

@@ -11,9 +11,9 @@
 namespace zelin::testing {
 namespace {
 
-using FaultsTest = LabTest;
+using LabFaultsTest = LabTest;
 
-TEST_F(FaultsTest, DuplicatedStaleAndLateRepliesKeepClientAndServerInStep) {
+TEST_F(LabFaultsTest, DuplicatedStaleAndLateRepliesKeepClientAndServerInStep) {
   StartLab({Server(5, 10, "pw")});
   OpenClient();
   ServerRecord& r = Found(5);
@@ -52,7 +52,7 @@ TEST_F(FaultsTest, DuplicatedStaleAndLateRepliesKeepClientAndServerInStep) {
 
 // The reply to SaveAndRestart is lost but the server restarts all the same: the retry
 // meets the server back up, is answered from its replay cache, and it restarts once.
-TEST_F(FaultsTest, LostSaveAndRestartReplyRestartsTheServerOnce) {
+TEST_F(LabFaultsTest, LostSaveAndRestartReplyRestartsTheServerOnce) {
   StartLab({Server(5, 10)});
   OpenClient();
   ServerRecord& r = Found(5);
@@ -86,7 +86,7 @@ TEST_F(FaultsTest, LostSaveAndRestartReplyRestartsTheServerOnce) {
   EXPECT_TRUE(Command(*transport_, r, wire::kLogin, 1));
 }
 
-TEST_F(FaultsTest, TwoHostInterfacesEachReachTheServers) {
+TEST_F(LabFaultsTest, TwoHostInterfacesEachReachTheServers) {
   StartLab({Server(5, 10), Server(6, 11)});
   TransportOptions o{.interfaces = {block_.Interface(0), block_.Interface(1)},
                      .broadcast = block_.Broadcast(),
@@ -111,7 +111,7 @@ TEST_F(FaultsTest, TwoHostInterfacesEachReachTheServers) {
   }
 }
 
-TEST_F(FaultsTest, TablesLongerThanARecordHolds) {
+TEST_F(LabFaultsTest, TablesLongerThanARecordHolds) {
   auto wide = Server(5, 10);
   for (int i = 0; i < 50; ++i)
     wide.access.push_back({Ipv4FromOctets(127, 3, 0, static_cast<uint8_t>(i + 1)), 0xFFFFFFFFu, 1});

@@ -14,7 +14,7 @@
 namespace zelin::testing {
 namespace {
 
-class FirmwareTest : public LabTest {
+class LabFirmwareTest : public LabTest {
  protected:
   void TearDown() override {
     LabTest::TearDown();
@@ -54,7 +54,7 @@ class FirmwareTest : public LabTest {
   std::map<std::string, std::string> digests_;
 };
 
-TEST_F(FirmwareTest, ImagesOfSeveralSizesArriveWholeWithTheirProgressSteps) {
+TEST_F(LabFirmwareTest, ImagesOfSeveralSizesArriveWholeWithTheirProgressSteps) {
   auto spec = Server(5, 10, "pw");
   spec.firmware_rule.min_size = 0;
   StartOne(spec);
@@ -88,7 +88,7 @@ TEST_F(FirmwareTest, ImagesOfSeveralSizesArriveWholeWithTheirProgressSteps) {
   EXPECT_EQ(lab_->Snapshot(5)->upgrades, 4);
 }
 
-TEST_F(FirmwareTest, LoginFailures) {
+TEST_F(LabFirmwareTest, LoginFailures) {
   auto spec = Server(5, 10, "pw");
   StartOne(spec);
   const std::string path = Image(100);
@@ -123,7 +123,7 @@ TEST_F(FirmwareTest, LoginFailures) {
   EXPECT_EQ(Download(path), DownloadResult::kConnectFailed);
 }
 
-TEST_F(FirmwareTest, RejectedImageIsNoVerdictAndTheServerKeepsItsFirmware) {
+TEST_F(LabFirmwareTest, RejectedImageIsNoVerdictAndTheServerKeepsItsFirmware) {
   auto spec = Server(5, 10);
   spec.firmware_rule.prefix = {'Z', 'F', 'W'};
   spec.firmware_rule.reject_status = 0x02;

@@ -90,9 +90,9 @@ std::vector<uint8_t> HostileRequest(Rng& rng, const ServerRecord& like) {
   }
 }
 
-using HostileInputTest = LabTest;
+using LabHostileInputTest = LabTest;
 
-TEST_F(HostileInputTest, ServersKeepServingThroughRandomDatagrams) {
+TEST_F(LabHostileInputTest, ServersKeepServingThroughRandomDatagrams) {
   StartLab({Server(5, 10, "pw"), Server(6, 11)});
   OpenClient();
   SearchServers(*transport_, list_, 1);
@@ -153,7 +153,7 @@ void HangUp(int fd, int ms) {
   ::close(fd);
 }
 
-TEST_F(HostileInputTest, ServersKeepServingThroughRandomTcpStreams) {
+TEST_F(LabHostileInputTest, ServersKeepServingThroughRandomTcpStreams) {
   // Random images are rejected, so the server never restarts in the middle.
   auto spec = Server(5, 10);
   spec.firmware_rule.prefix = {'Z', 'E', 'L', 'I', 'N', 'F', 'W', '1'};
@@ -252,7 +252,7 @@ std::vector<uint8_t> HostileReply(Rng& rng, const std::vector<uint8_t>& request)
   return b;
 }
 
-TEST_F(HostileInputTest, ClientSurvivesRandomReplies) {
+TEST_F(LabHostileInputTest, ClientSurvivesRandomReplies) {
   // A faster clock: most waits here end on a time-out.
   ScaledClock fast(200);
   TransportOptions o{
@@ -302,7 +302,7 @@ TEST_F(HostileInputTest, ClientSurvivesRandomReplies) {
 
 // A fake server on port 4000 that answers every message with random bytes, or the
 // right reply, or hangs up.
-TEST_F(HostileInputTest, FirmwareDownloadSurvivesARandomServer) {
+TEST_F(LabHostileInputTest, FirmwareDownloadSurvivesARandomServer) {
   ScaledClock fast(200);
   TransportOptions o{
       .interfaces = {block_.Interface()}, .broadcast = block_.Broadcast(), .loopback_only = true};

@@ -21,7 +21,7 @@ struct RunResult {
   std::string out, err;
 };
 
-class ZelinctlTest : public ::testing::Test {
+class ZelinctlProcessTest : public ::testing::Test {
  protected:
   void TearDown() override {
     if (lab_) lab_->Stop();
@@ -76,7 +76,7 @@ class ZelinctlTest : public ::testing::Test {
   std::unique_ptr<emulator::Lab> lab_;
 };
 
-TEST_F(ZelinctlTest, SearchProbeAndLocate) {
+TEST_F(ZelinctlProcessTest, SearchProbeAndLocate) {
   StartLab({Server(21, 10, "pw"), Server(22, 11)});
 
   RunResult r = Run("search --json");
@@ -107,7 +107,7 @@ TEST_F(ZelinctlTest, SearchProbeAndLocate) {
   EXPECT_FALSE(lab_->Snapshot(22)->locating);
 }
 
-TEST_F(ZelinctlTest, SetChangesTheServerAndRestartsIt) {
+TEST_F(ZelinctlProcessTest, SetChangesTheServerAndRestartsIt) {
   StartLab({Server(21, 10, "pw")});
   RunResult r = Run("set 21 --current-password wrong --name X");
   EXPECT_EQ(r.exit_code, 1);
@@ -128,7 +128,7 @@ TEST_F(ZelinctlTest, SetChangesTheServerAndRestartsIt) {
   EXPECT_EQ(st->restarts, 1);
 }
 
-TEST_F(ZelinctlTest, UpgradeReportsTheVerdict) {
+TEST_F(ZelinctlProcessTest, UpgradeReportsTheVerdict) {
   auto spec = Server(21, 10, "pw");
   spec.firmware_rule.prefix = {'Z', 'F'};
   StartLab({spec});
@@ -155,7 +155,7 @@ TEST_F(ZelinctlTest, UpgradeReportsTheVerdict) {
 }
 
 // devsim as its own process: started with servers on the block, found by zelinctl.
-TEST_F(ZelinctlTest, SearchFindsTheServersOfADevsimProcess) {
+TEST_F(ZelinctlProcessTest, SearchFindsTheServersOfADevsimProcess) {
   int out[2];
   ASSERT_EQ(::pipe(out), 0);
   const std::string broadcast = AddressToText(block_.Broadcast());
