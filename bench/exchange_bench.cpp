@@ -32,17 +32,17 @@ class SilentPrompter final : public Prompter {
 
 struct Setup {
   Setup() {
-    emulator::LabSpec spec;
-    spec.broadcast = Address(255);
+    emulator::LabSpec desc;
+    desc.broadcast = Address(255);
     emulator::ServerSpec s;
     s.type = 9476;
     s.serial = 1;
     s.ip = Address(10);
     s.password = "secret";
     for (uint8_t i = 0; i < 32; ++i) s.access.push_back({Address(i), 0xFFFFFFFFu, 0xFFFF});
-    spec.servers.push_back(s);
-    if (const auto problem = emulator::CompleteAndCheck(spec); !problem.empty()) std::abort();
-    lab = std::make_unique<emulator::Lab>(spec);
+    desc.servers.push_back(s);
+    if (const auto problem = emulator::CompleteAndCheck(desc); !problem.empty()) std::abort();
+    lab = std::make_unique<emulator::Lab>(desc);
     std::string error;
     if (!lab->Start(&error)) std::abort();
     transport = std::make_unique<Transport>(

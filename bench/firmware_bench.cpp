@@ -43,17 +43,17 @@ class NoProgress final : public ProgressWindow {
 
 void BM_FirmwareDownload(benchmark::State& state) {
   const size_t size = static_cast<size_t>(state.range(0));
-  emulator::LabSpec spec;
-  spec.broadcast = Address(255);
+  emulator::LabSpec desc;
+  desc.broadcast = Address(255);
   emulator::ServerSpec s;
   s.type = 9476;
   s.serial = 1;
   s.ip = Address(10);
   s.password = "pw";
   s.firmware_rule.prefix = {'N', 'O'};
-  spec.servers.push_back(s);
-  if (!emulator::CompleteAndCheck(spec).empty()) std::abort();
-  emulator::Lab lab(spec);
+  desc.servers.push_back(s);
+  if (!emulator::CompleteAndCheck(desc).empty()) std::abort();
+  emulator::Lab lab(desc);
   std::string error;
   if (!lab.Start(&error)) std::abort();
 

@@ -66,8 +66,8 @@ std::vector<uint8_t> Reply(const ServerRecord& r, uint8_t code, size_t size) {
 void BM_CheckAndApplyReply(benchmark::State& state) {
   ServerRecord r = MakeRecord();
   const auto code = static_cast<uint8_t>(state.range(0));
-  const auto spec = frames::ReplySpecFor(code);
-  const auto reply = Reply(r, code, spec->expected);
+  const auto desc = frames::ReplySpecFor(code);
+  const auto reply = Reply(r, code, desc->expected);
   frames::Messages messages;
   for (auto _ : state) {
     const auto e = frames::CheckReply(reply, reply.size(), code, r);

@@ -76,8 +76,8 @@ int main(int argc, char** argv) {
   ScaledClock scaled(speedup);
   Clock& clock = speedup == 1.0 ? static_cast<Clock&>(real) : scaled;
 
-  emulator::LabSpec spec;
-  spec.broadcast = Addr(255);
+  emulator::LabSpec desc;
+  desc.broadcast = Addr(255);
   Store store;
   for (int i = 0; i < 32; ++i) {
     const auto host = static_cast<uint8_t>(10 + i);
@@ -97,14 +97,14 @@ int main(int argc, char** argv) {
       s.name = c.name();
       s.ip = c.ip_address;
       s.netmask = c.netmask;
-      spec.servers.push_back(s);
+      desc.servers.push_back(s);
     }
   }
-  if (const std::string problem = emulator::CompleteAndCheck(spec); !problem.empty()) {
+  if (const std::string problem = emulator::CompleteAndCheck(desc); !problem.empty()) {
     std::fprintf(stderr, "lab: %s\n", problem.c_str());
     return 1;
   }
-  emulator::Lab lab(spec, clock);
+  emulator::Lab lab(desc, clock);
   std::string error;
   if (!lab.Start(&error)) {
     std::fprintf(stderr, "lab: %s\n", error.c_str());

@@ -30,27 +30,27 @@ std::string DeviceSettings::NameText() const {
 
 // --- Device -------------------------------------------------------------------------
 
-Device::Device(const ServerSpec& spec, uint64_t seed)
-    : rng_(seed ^ (uint64_t{spec.type} << 32) ^ (uint64_t{spec.serial} * 0x9E3779B97F4A7C15ull)) {
-  state_.type = spec.type;
-  state_.serial = spec.serial;
-  state_.firmware = spec.firmware;
-  state_.flags = spec.flags;
-  state_.port_count = spec.port_count;
-  state_.hardware = spec.hardware;
+Device::Device(const ServerSpec& desc, uint64_t seed)
+    : rng_(seed ^ (uint64_t{desc.type} << 32) ^ (uint64_t{desc.serial} * 0x9E3779B97F4A7C15ull)) {
+  state_.type = desc.type;
+  state_.serial = desc.serial;
+  state_.firmware = desc.firmware;
+  state_.flags = desc.flags;
+  state_.port_count = desc.port_count;
+  state_.hardware = desc.hardware;
   DeviceSettings& s = state_.applied;
   s.name.fill(' ');
-  std::copy_n(spec.name.begin(), std::min(spec.name.size(), s.name.size()), s.name.begin());
-  s.ip = spec.ip;
-  s.netmask = spec.netmask;
-  s.password = spec.password;
-  s.port_kinds = spec.port_kinds;
-  s.dhcp = spec.dhcp;
-  s.access = spec.access;
-  s.routes = spec.routes;
+  std::copy_n(desc.name.begin(), std::min(desc.name.size(), s.name.size()), s.name.begin());
+  s.ip = desc.ip;
+  s.netmask = desc.netmask;
+  s.password = desc.password;
+  s.port_kinds = desc.port_kinds;
+  s.dhcp = desc.dhcp;
+  s.access = desc.access;
+  s.routes = desc.routes;
   state_.staged = s;
-  state_.firmware_rule = spec.firmware_rule;
-  state_.faults = spec.faults;
+  state_.firmware_rule = desc.firmware_rule;
+  state_.faults = desc.faults;
 }
 
 Nonce Device::FreshNonce() {

@@ -195,7 +195,7 @@ struct UdpOutcome {
 
 class Device {
  public:
-  Device(const ServerSpec& spec, uint64_t seed);
+  Device(const ServerSpec& desc, uint64_t seed);
 
   const DeviceState& state() const { return state_; }
   DeviceState& mutable_state() { return state_; }

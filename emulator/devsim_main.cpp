@@ -24,7 +24,7 @@ constexpr const char* kUsage =
     "\n"
     "Emulates up to 32 device servers on loopback addresses (127.0.0.0/8).\n"
     "  --lab FILE         a JSON lab file\n"
-    "  --server SPEC      one more server: type=771,serial=5,ip=127.0.42.10,password=secret,\n"
+    "  --server FIELDS    one more server: type=771,serial=5,ip=127.0.42.10,password=secret,\n"
     "                     name=...,netmask=...,firmware=0x02200100,ports=16,flags=0,dhcp=0,\n"
     "                     kinds=<16 hex bytes>\n"
     "  --broadcast ADDR   the address clients send to instead of 255.255.255.255\n"

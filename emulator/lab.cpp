@@ -86,7 +86,7 @@ class Lab::Owners final : public AddressOwners {
   const Lab& lab_;
 };
 
-Lab::Lab(LabSpec spec, Clock& clock) : spec_(std::move(spec)), clock_(clock) {
+Lab::Lab(LabSpec desc, Clock& clock) : spec_(std::move(desc)), clock_(clock) {
   const std::string problem = CompleteAndCheck(spec_);
   if (!problem.empty()) throw std::invalid_argument(problem);
   RegisterStandardUdpHandlers(udp_);

@@ -48,9 +48,9 @@ struct LabStats {
 
 class Lab {
  public:
-  // `spec` must have passed CompleteAndCheck (the constructor throws
+  // `desc` must have passed CompleteAndCheck (the constructor throws
   // std::invalid_argument otherwise). `clock` must outlive the Lab.
-  explicit Lab(LabSpec spec, Clock& clock = SystemClock());
+  explicit Lab(LabSpec desc, Clock& clock = SystemClock());
   ~Lab();
   Lab(const Lab&) = delete;
   Lab& operator=(const Lab&) = delete;
@@ -67,7 +67,7 @@ class Lab {
   void Stop();
   bool running() const { return thread_.joinable(); }
 
-  const LabSpec& spec() const { return spec_; }
+  const LabSpec& desc() const { return spec_; }
 
   // Snapshots of the servers' state, in lab order / by serial number (the first
   // server with that number).

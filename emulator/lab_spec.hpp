@@ -93,7 +93,7 @@ struct LabSpec {
   std::vector<OccupiedAddress> occupied;
 };
 
-// Result of parsing: a spec, or the first error in words a user can act on.
+// Result of parsing: a desc, or the first error in words a user can act on.
 template <typename T>
 struct Parsed {
   std::optional<T> value;

@@ -13,9 +13,9 @@ constexpr int64_t kRestartWaitMs = 6000;
 // Waits for the reply to the request just sent (checks in the order of
 // frames::CheckReply, then the status). Sets t.last_error.
 bool WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
-  const auto spec = frames::ReplySpecFor(code);
+  const auto shape = frames::ReplySpecFor(code);
   std::array<uint8_t, wire::kReceiveBufferSize> buf;
-  const MutableBytes window(buf.data(), std::min(spec->expected, buf.size()));
+  const MutableBytes window(buf.data(), std::min(shape->expected, buf.size()));
   LastCommandError last = LastCommandError::kTimeout;
   const int64_t start = t.clock().NowMs();
   while (t.clock().NowMs() - start <= int64_t{timeout_seconds} * 1000) {
@@ -44,7 +44,7 @@ bool WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds)
       last = LastCommandError::kErrorStatus;
       continue;
     }
-    if (kept.size() < spec->needed) {  // too short to carry the command's payload
+    if (kept.size() < shape->needed) {  // too short to carry the command's payload
       last = LastCommandError::kWrongLength;
       continue;
     }

@@ -254,9 +254,9 @@ std::optional<ReplySpec> ReplySpecFor(uint8_t code) {
 
 LastCommandError CheckReply(Bytes kept, size_t full_length, uint8_t code,
                             const ServerRecord& record) {
-  const auto spec = ReplySpecFor(code);
-  if (!spec) return LastCommandError::kUnknownCommand;
-  if (spec->length_checked ? full_length != spec->expected : kept.size() < kReplyHeaderSize)
+  const auto shape = ReplySpecFor(code);
+  if (!shape) return LastCommandError::kUnknownCommand;
+  if (shape->length_checked ? full_length != shape->expected : kept.size() < kReplyHeaderSize)
     return LastCommandError::kWrongLength;
   if (kept.size() < kReplyHeaderSize) return LastCommandError::kWrongLength;
   if (kept[kOffCode] != static_cast<uint8_t>(code + kReplyBit))

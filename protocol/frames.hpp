@@ -85,7 +85,7 @@ std::optional<ReplySpec> ReplySpecFor(uint8_t code);
 // exact length for checked commands, at least the 18-byte header otherwise), code,
 // sequence (low 16 bits of record.sequence), device type, serial number.
 // Returns kNone when the reply belongs to the record's pending request.
-// `kept` holds at most spec.expected bytes, `full_length` is what arrived.
+// `kept` holds at most shape.expected bytes, `full_length` is what arrived.
 LastCommandError CheckReply(Bytes kept, size_t full_length, uint8_t code,
                             const ServerRecord& record);
 

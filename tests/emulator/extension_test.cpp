@@ -13,9 +13,9 @@ using emulator::TcpAction;
 
 TEST(ExtensionTest, RegisteredHandlersServeNewCodes) {
   LoopbackBlock block;
-  emulator::LabSpec spec = LabIn(block);
-  spec.servers.push_back(ServerAt(block.Address(10), 4, 9752, "pw"));
-  emulator::Lab lab(std::move(spec));
+  emulator::LabSpec desc = LabIn(block);
+  desc.servers.push_back(ServerAt(block.Address(10), 4, 9752, "pw"));
+  emulator::Lab lab(std::move(desc));
   // A datagram without digest check that echoes its four payload bytes, with a
   // reply length of the handler's choosing.
   lab.udp_handlers().Register(

@@ -15,9 +15,9 @@ using emulator::Lab;
 class FaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    emulator::LabSpec spec = LabIn(block_);
-    spec.servers.push_back(ServerAt(Server(), 3, 776, "k"));
-    lab_ = std::make_unique<Lab>(std::move(spec));
+    emulator::LabSpec desc = LabIn(block_);
+    desc.servers.push_back(ServerAt(Server(), 3, 776, "k"));
+    lab_ = std::make_unique<Lab>(std::move(desc));
     std::string error;
     ASSERT_TRUE(lab_->Start(&error)) << error;
     ASSERT_TRUE(session_.Search());

@@ -14,10 +14,10 @@ namespace {
 
 TEST(FuzzTest, LabSurvivesHostileDatagramsAndStreams) {
   LoopbackBlock block;
-  emulator::LabSpec spec = LabIn(block);
-  spec.servers.push_back(ServerAt(block.Address(10), 21, 9747, "pw"));
-  spec.servers.push_back(ServerAt(block.Address(11), 22, 8452));
-  emulator::Lab lab(std::move(spec));
+  emulator::LabSpec desc = LabIn(block);
+  desc.servers.push_back(ServerAt(block.Address(10), 21, 9747, "pw"));
+  desc.servers.push_back(ServerAt(block.Address(11), 22, 8452));
+  emulator::Lab lab(std::move(desc));
   std::string error;
   ASSERT_TRUE(lab.Start(&error)) << error;
 

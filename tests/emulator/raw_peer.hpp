@@ -94,7 +94,7 @@ struct Session {
   std::optional<Datagram> Request(uint8_t code, Bytes payload = {});
 };
 
-// A lab spec with the broadcast stand-in of `block` and no servers yet.
+// A lab desc with the broadcast stand-in of `block` and no servers yet.
 emulator::LabSpec LabIn(const LoopbackBlock& block, int64_t restart_ms = 30);
 emulator::ServerSpec ServerAt(Ipv4 ip, uint16_t serial, uint16_t type = 771,
                               std::string password = "");

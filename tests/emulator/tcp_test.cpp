@@ -16,14 +16,14 @@ using emulator::ServerSpec;
 class TcpTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    LabSpec spec = LabIn(block_);
+    LabSpec desc = LabIn(block_);
     ServerSpec s = ServerAt(Server(), 9, 9491, "pw");
     s.firmware = 0x02200001;
     s.firmware_rule.prefix = {0x5A, 0x4C};
     s.firmware_rule.max_size = 1 << 20;
     s.firmware_rule.upgraded_version = 0x02300000;
-    spec.servers.push_back(s);
-    lab_ = std::make_unique<Lab>(std::move(spec));
+    desc.servers.push_back(s);
+    lab_ = std::make_unique<Lab>(std::move(desc));
     std::string error;
     ASSERT_TRUE(lab_->Start(&error)) << error;
   }

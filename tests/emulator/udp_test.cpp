@@ -19,21 +19,21 @@ constexpr uint16_t kType = 771;
 
 class UdpTest : public ::testing::Test {
  protected:
-  void StartLab(LabSpec spec) {
-    lab_ = std::make_unique<Lab>(std::move(spec));
+  void StartLab(LabSpec desc) {
+    lab_ = std::make_unique<Lab>(std::move(desc));
     std::string error;
     ASSERT_TRUE(lab_->Start(&error)) << error;
   }
   // Two servers: serial 5 without password at .10, serial 6 with "secret" at .11.
   void StartTwo() {
-    LabSpec spec = LabIn(block_);
+    LabSpec desc = LabIn(block_);
     ServerSpec a = ServerAt(block_.Address(10), 5, kType);
     a.name = "North";
     a.firmware = 0x02210007;
     a.netmask = Ipv4FromOctets(255, 255, 0, 0);
-    spec.servers.push_back(a);
-    spec.servers.push_back(ServerAt(block_.Address(11), 6, 9480, "secret"));
-    StartLab(std::move(spec));
+    desc.servers.push_back(a);
+    desc.servers.push_back(ServerAt(block_.Address(11), 6, 9480, "secret"));
+    StartLab(std::move(desc));
   }
   Ipv4 A() const { return block_.Address(10); }
   Ipv4 B() const { return block_.Address(11); }
@@ -300,7 +300,7 @@ TEST_F(UdpTest, SetPasswordIsVerifiedAndTakesEffectAfterTheRestart) {
 }
 
 TEST_F(UdpTest, TableWindowsAndTableCommands) {
-  LabSpec spec = LabIn(block_);
+  LabSpec desc = LabIn(block_);
   ServerSpec srv = ServerAt(block_.Address(10), 5);
   for (uint8_t i = 0; i < 45; ++i)
     srv.routes.push_back({Ipv4FromOctets(127, 1, 0, 1), Ipv4FromOctets(127, 2, i, 0),
@@ -308,8 +308,8 @@ TEST_F(UdpTest, TableWindowsAndTableCommands) {
   srv.access.push_back({Ipv4FromOctets(127, 3, 0, 1), kBroadcastAddress, 0x0003});
   srv.access.push_back({kBroadcastAddress, kBroadcastAddress, 0x0001});
   srv.access.push_back({Ipv4FromOctets(127, 3, 0, 0), Ipv4FromOctets(255, 255, 0, 0), 0x8000});
-  spec.servers.push_back(srv);
-  StartLab(std::move(spec));
+  desc.servers.push_back(srv);
+  StartLab(std::move(desc));
   Session s{peer_, block_.Address(10), kType, 5, ""};
   ASSERT_TRUE(s.Search());
 
@@ -389,12 +389,12 @@ TEST_F(UdpTest, TableWindowsAndTableCommands) {
 }
 
 TEST_F(UdpTest, CheckAddressReportsOtherServersAndOccupiedAddresses) {
-  LabSpec spec = LabIn(block_);
-  spec.servers.push_back(ServerAt(block_.Address(10), 5));
-  spec.servers.push_back(ServerAt(block_.Address(11), 6));
-  spec.servers[1].hardware = {0x02, 1, 2, 3, 4, 5};
-  spec.occupied.push_back({block_.Address(50), {0x02, 0xAA, 0, 0, 0, 9}});
-  StartLab(std::move(spec));
+  LabSpec desc = LabIn(block_);
+  desc.servers.push_back(ServerAt(block_.Address(10), 5));
+  desc.servers.push_back(ServerAt(block_.Address(11), 6));
+  desc.servers[1].hardware = {0x02, 1, 2, 3, 4, 5};
+  desc.occupied.push_back({block_.Address(50), {0x02, 0xAA, 0, 0, 0, 9}});
+  StartLab(std::move(desc));
   Session s{peer_, block_.Address(10), kType, 5, ""};
   ASSERT_TRUE(s.Search());
   auto check = [&](Ipv4 a) {

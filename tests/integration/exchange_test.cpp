@@ -223,22 +223,22 @@ TEST_F(LabConfigTest, SettingsApplyOnlyAfterSaveAndTheServerAnswersAtItsNewAddre
 }
 
 TEST_F(LabConfigTest, AccessAndRouteTablesThroughTheWindows) {
-  auto spec = Server(5, 10);
+  auto desc = Server(5, 10);
   for (uint8_t i = 0; i < 3; ++i)
-    spec.access.push_back({Ipv4FromOctets(127, 1, 1, i), Ipv4FromOctets(255, 255, 255, 255),
+    desc.access.push_back({Ipv4FromOctets(127, 1, 1, i), Ipv4FromOctets(255, 255, 255, 255),
                            static_cast<uint16_t>(1u << i)});
-  spec.routes.push_back(
+  desc.routes.push_back(
       {block_.Address(1), Ipv4FromOctets(127, 9, 0, 0), Ipv4FromOctets(255, 255, 0, 0), 3});
-  StartLab({spec});
+  StartLab({desc});
   OpenClient();
   ServerRecord& r = Found(5);
 
   ASSERT_TRUE(ReadAccessTable(*transport_, r, 1));
   EXPECT_EQ(r.access_total, 3);
-  EXPECT_EQ(r.access_table[2], spec.access[2]);
+  EXPECT_EQ(r.access_table[2], desc.access[2]);
   ASSERT_TRUE(ReadRouteTable(*transport_, r, 1));
   EXPECT_EQ(r.route_total, 1);
-  EXPECT_EQ(r.route_table[0], spec.routes[0]);
+  EXPECT_EQ(r.route_table[0], desc.routes[0]);
 
   // Write 32 entries, read them back whole.
   for (uint8_t i = 0; i < 32; ++i)

@@ -41,11 +41,11 @@ class LabFirmwareTest : public LabTest {
     return DownloadFirmware(*transport_, record_, path, 20, progress_);
   }
 
-  void StartOne(emulator::ServerSpec spec) {
-    StartLab({spec});
+  void StartOne(emulator::ServerSpec desc) {
+    StartLab({desc});
     OpenClient();
-    record_ = Found(spec.serial);
-    record_.password = spec.password;
+    record_ = Found(desc.serial);
+    record_.password = desc.password;
   }
 
   ServerRecord record_;
@@ -55,9 +55,9 @@ class LabFirmwareTest : public LabTest {
 };
 
 TEST_F(LabFirmwareTest, ImagesOfSeveralSizesArriveWholeWithTheirProgressSteps) {
-  auto spec = Server(5, 10, "pw");
-  spec.firmware_rule.min_size = 0;
-  StartOne(spec);
+  auto desc = Server(5, 10, "pw");
+  desc.firmware_rule.min_size = 0;
+  StartOne(desc);
   struct Case {
     size_t size;
     int steps;
@@ -89,8 +89,8 @@ TEST_F(LabFirmwareTest, ImagesOfSeveralSizesArriveWholeWithTheirProgressSteps) {
 }
 
 TEST_F(LabFirmwareTest, LoginFailures) {
-  auto spec = Server(5, 10, "pw");
-  StartOne(spec);
+  auto desc = Server(5, 10, "pw");
+  StartOne(desc);
   const std::string path = Image(100);
 
   record_.password = "wrong";
@@ -124,24 +124,24 @@ TEST_F(LabFirmwareTest, LoginFailures) {
 }
 
 TEST_F(LabFirmwareTest, RejectedImageIsNoVerdictAndTheServerKeepsItsFirmware) {
-  auto spec = Server(5, 10);
-  spec.firmware_rule.prefix = {'Z', 'F', 'W'};
-  spec.firmware_rule.reject_status = 0x02;
-  StartOne(spec);
+  auto desc = Server(5, 10);
+  desc.firmware_rule.prefix = {'Z', 'F', 'W'};
+  desc.firmware_rule.reject_status = 0x02;
+  StartOne(desc);
   EXPECT_EQ(Download(Image(5000, {'X', 'F', 'W'})), DownloadResult::kNoVerdict);
   EXPECT_EQ(progress_.closes, 1);
   auto st = lab_->Snapshot(5);
   ASSERT_TRUE(st->last_image);
   EXPECT_FALSE(st->last_image->accepted);
   EXPECT_EQ(st->upgrades, 0);
-  EXPECT_EQ(st->firmware, spec.firmware);
+  EXPECT_EQ(st->firmware, desc.firmware);
 
   // An empty image is judged like any other: the verdict, not the "ready" reply, fails.
   EXPECT_EQ(Download(Image(0)), DownloadResult::kNoVerdict);
   EXPECT_EQ(lab_->Snapshot(5)->last_image->size, 0u);
 
   EXPECT_EQ(Download(Image(5000, {'Z', 'F', 'W'})), DownloadResult::kSuccess);
-  EXPECT_EQ(lab_->Snapshot(5)->firmware, spec.firmware + 1);
+  EXPECT_EQ(lab_->Snapshot(5)->firmware, desc.firmware + 1);
 }
 
 }  // namespace

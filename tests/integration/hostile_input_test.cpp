@@ -155,9 +155,9 @@ void HangUp(int fd, int ms) {
 
 TEST_F(LabHostileInputTest, ServersKeepServingThroughRandomTcpStreams) {
   // Random images are rejected, so the server never restarts in the middle.
-  auto spec = Server(5, 10);
-  spec.firmware_rule.prefix = {'Z', 'E', 'L', 'I', 'N', 'F', 'W', '1'};
-  StartLab({spec});
+  auto desc = Server(5, 10);
+  desc.firmware_rule.prefix = {'Z', 'E', 'L', 'I', 'N', 'F', 'W', '1'};
+  StartLab({desc});
   OpenClient();
   ServerRecord r = Found(5);
   const std::string path = ::testing::TempDir() + "hostile_tcp.rom";

@@ -30,14 +30,14 @@ emulator::ServerSpec LabTest::Server(uint16_t serial, uint8_t host,
 }
 
 emulator::Lab& LabTest::MakeLab(std::vector<emulator::ServerSpec> servers, uint64_t seed) {
-  emulator::LabSpec spec;
-  spec.broadcast = block_.Broadcast();
-  spec.restart_ms = 500;
-  spec.seed = seed;
-  spec.servers = std::move(servers);
-  const std::string problem = emulator::CompleteAndCheck(spec);
+  emulator::LabSpec desc;
+  desc.broadcast = block_.Broadcast();
+  desc.restart_ms = 500;
+  desc.seed = seed;
+  desc.servers = std::move(servers);
+  const std::string problem = emulator::CompleteAndCheck(desc);
   EXPECT_EQ(problem, "");
-  lab_ = std::make_unique<emulator::Lab>(spec, clock_);
+  lab_ = std::make_unique<emulator::Lab>(desc, clock_);
   return *lab_;
 }
 

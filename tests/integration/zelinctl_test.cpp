@@ -39,12 +39,12 @@ class ZelinctlProcessTest : public ::testing::Test {
   }
 
   void StartLab(std::vector<emulator::ServerSpec> servers) {
-    emulator::LabSpec spec;
-    spec.broadcast = block_.Broadcast();
-    spec.restart_ms = 300;
-    spec.servers = std::move(servers);
-    ASSERT_EQ(emulator::CompleteAndCheck(spec), "");
-    lab_ = std::make_unique<emulator::Lab>(spec);  // the real clock, as zelinctl's
+    emulator::LabSpec desc;
+    desc.broadcast = block_.Broadcast();
+    desc.restart_ms = 300;
+    desc.servers = std::move(servers);
+    ASSERT_EQ(emulator::CompleteAndCheck(desc), "");
+    lab_ = std::make_unique<emulator::Lab>(desc);  // the real clock, as zelinctl's
     std::string error;
     ASSERT_TRUE(lab_->Start(&error)) << error;
   }
@@ -129,9 +129,9 @@ TEST_F(ZelinctlProcessTest, SetChangesTheServerAndRestartsIt) {
 }
 
 TEST_F(ZelinctlProcessTest, UpgradeReportsTheVerdict) {
-  auto spec = Server(21, 10, "pw");
-  spec.firmware_rule.prefix = {'Z', 'F'};
-  StartLab({spec});
+  auto desc = Server(21, 10, "pw");
+  desc.firmware_rule.prefix = {'Z', 'F'};
+  StartLab({desc});
   const std::string good = ::testing::TempDir() + "ctl_good.rom";
   const std::string bad = ::testing::TempDir() + "ctl_bad.rom";
   std::ofstream(good, std::ios::binary) << "ZF" << std::string(9000, 'x');

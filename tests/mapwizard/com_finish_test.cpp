@@ -149,7 +149,7 @@ TEST_F(ComFinishTest, CustomFinishKeepsAHostEntryAlreadyPresentAndWanPorts) {
   // The server already grants this host (the client side's interface address).
   WizardFlow& f = AtComPage(1, kCustom);
   lab->Stop();
-  auto with_host = lab->spec();
+  auto with_host = lab->desc();
   with_host.servers[0].access = {{Record(1).host_address(), 0xFFFFFFFFu, 0x00FF}};
   lab = std::make_unique<emulator::Lab>(with_host, clock);
   std::string error;

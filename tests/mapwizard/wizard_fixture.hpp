@@ -46,11 +46,11 @@ class WizardFixture : public ::testing::Test {
 
   void StartLab(std::vector<emulator::ServerSpec> servers,
                 std::vector<emulator::OccupiedAddress> occupied = {}) {
-    emulator::LabSpec spec;
-    spec.broadcast = block.Broadcast();
-    spec.servers = std::move(servers);
-    spec.occupied = std::move(occupied);
-    lab = std::make_unique<emulator::Lab>(std::move(spec), clock);
+    emulator::LabSpec desc;
+    desc.broadcast = block.Broadcast();
+    desc.servers = std::move(servers);
+    desc.occupied = std::move(occupied);
+    lab = std::make_unique<emulator::Lab>(std::move(desc), clock);
     std::string error;
     ASSERT_TRUE(lab->Start(&error)) << error;
     OpenTransports();

@@ -39,13 +39,13 @@ class LabDocTest : public OfflineDocTest {
 
   // Starts a lab answering on `broadcast` (the block's broadcast address by default).
   emulator::Lab& StartLab(std::vector<emulator::ServerSpec> servers, Ipv4 broadcast = 0) {
-    emulator::LabSpec spec;
-    spec.broadcast = broadcast != 0 ? broadcast : block_.Broadcast();
-    spec.restart_ms = 200;
-    spec.servers = std::move(servers);
-    const std::string problem = emulator::CompleteAndCheck(spec);
+    emulator::LabSpec desc;
+    desc.broadcast = broadcast != 0 ? broadcast : block_.Broadcast();
+    desc.restart_ms = 200;
+    desc.servers = std::move(servers);
+    const std::string problem = emulator::CompleteAndCheck(desc);
     EXPECT_EQ(problem, "");
-    labs_.push_back(std::make_unique<emulator::Lab>(spec, *clock_));
+    labs_.push_back(std::make_unique<emulator::Lab>(desc, *clock_));
     std::string error;
     EXPECT_TRUE(labs_.back()->Start(&error)) << error;
     return *labs_.back();

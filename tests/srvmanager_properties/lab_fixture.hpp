@@ -59,12 +59,12 @@ class LabTest : public ::testing::Test {
 
   void StartLab(std::vector<emulator::ServerSpec> servers,
                 std::vector<emulator::OccupiedAddress> occupied = {}) {
-    emulator::LabSpec spec;
-    spec.broadcast = block.Broadcast();
-    spec.restart_ms = 500;
-    spec.servers = std::move(servers);
-    spec.occupied = std::move(occupied);
-    lab = std::make_unique<emulator::Lab>(std::move(spec), clock);
+    emulator::LabSpec desc;
+    desc.broadcast = block.Broadcast();
+    desc.restart_ms = 500;
+    desc.servers = std::move(servers);
+    desc.occupied = std::move(occupied);
+    lab = std::make_unique<emulator::Lab>(std::move(desc), clock);
     std::string error;
     ASSERT_TRUE(lab->Start(&error)) << error;
     const TransportOptions options{

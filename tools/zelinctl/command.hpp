@@ -27,7 +27,7 @@ struct CommandSpec {
 
 // Registers a subcommand at static-initialisation time.
 struct Registration {
-  explicit Registration(CommandSpec spec);
+  explicit Registration(CommandSpec command);
 };
 
 const std::vector<CommandSpec>& Commands();

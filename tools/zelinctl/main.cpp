@@ -14,7 +14,7 @@ std::vector<CommandSpec>& Registry() {
 }
 }  // namespace
 
-Registration::Registration(CommandSpec spec) { Registry().push_back(spec); }
+Registration::Registration(CommandSpec command) { Registry().push_back(command); }
 
 const std::vector<CommandSpec>& Commands() { return Registry(); }
 
