@@ -39,6 +39,24 @@ constexpr Entry kStrings[] = {
     {32786, "Unmap port\nUnmap port"},
     {32787, "Upgrade server firmware\nUpgrade Firmware"},
     {32790, "Save parameters to all server\nSave all Server"},
+    // Server Properties, Replace Server and Upgrade Firmware.
+    {kStrSheetCaption, "Server Properties"},
+    {kStrUpgradeCaption, "Zelin Server Upgrade"},
+    {kStrReplaceDhcpWarning,
+     "Warning ! For replacing server, this Zelin Server's DHCP mode will be disabled. Before "
+     "re-enable this Zelin Server's DHCP mode, you should check this Zelin Port Server 's MAC "
+     "address and re-configure your DHCP server."},
+    {kStrUpgradeOk, "Upgrade server firmware OK!"},
+    {kStrUpgradeFail, "Upgrade server firmware Fail!"},
+    {kStrPasswordMismatch,
+     "Fail to change server password! New password and new password confirmation don't match!"},
+    {kStrNoServer, "No server exists on your network!"},
+    {kStrWrongCurrentPassword, "You have input a error Current Password!"},
+    {kStrPasswordSpace,
+     "Bad Password : No SPACE character is allowed in Server password.\nPlease try again!"},
+    {kStrDeviceTypeMismatch, "Device type no match!"},
+    {kStrInvalidAddress, "Invalid IP address!"},
+    {kStrGetDhcpError, "Get DHCP Error!"},
 };
 
 }  // namespace

@@ -24,6 +24,19 @@ enum StringId : int {
   kStrSaveBeforeExit = 61231,
   kStrComLimitExceeded = 61237,
   kStrGetInterfaceError = 61241,
+  // Server Properties, Replace Server and Upgrade Firmware.
+  kStrSheetCaption = 102,
+  kStrUpgradeCaption = 120,
+  kStrReplaceDhcpWarning = 125,
+  kStrUpgradeOk = 61215,
+  kStrUpgradeFail = 61216,
+  kStrPasswordMismatch = 61220,
+  kStrNoServer = 61221,
+  kStrWrongCurrentPassword = 61232,
+  kStrPasswordSpace = 61234,
+  kStrDeviceTypeMismatch = 61236,
+  kStrInvalidAddress = 61239,
+  kStrGetDhcpError = 61242,
 };
 
 std::string_view ManagerString(int id);
