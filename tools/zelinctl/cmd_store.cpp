@@ -275,6 +275,7 @@ int RunStore(const Args& args) {
     if (!s.positional && !o.positional.empty()) {
       std::fprintf(stderr, "zelinctl store %s: unexpected argument '%s'\n", s.name,
                    o.positional[0].c_str());
+      std::fputs(s.help, stderr);
       return kExitUsage;
     }
     return s.run(o);
