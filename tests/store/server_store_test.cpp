@@ -167,6 +167,57 @@ TEST_F(StoreTest, ProductLinesTakeOnlyTheirOwnModels) {
   EXPECT_EQ(PortCountOf(9747), 16);
 }
 
+// Every known code against every line: a code counts only in its own line's store.
+TEST_F(StoreTest, EachLineHasItsOwnKeyAndPortCounts) {
+  EXPECT_EQ(ParametersKeyOf(ProductLine::kZelin), "SoftWare\\KIVO\\Zelin\\Parameters");
+  EXPECT_EQ(ParametersKeyOf(ProductLine::kZelit), "SoftWare\\KIVO\\Zelit\\Parameters");
+  EXPECT_EQ(ParametersKeyOf(ProductLine::kZelinExpress),
+            "SoftWare\\KIVO\\ZelinExpress\\Parameters");
+  struct Expected {
+    DeviceType type;
+    int zelin, zelit, express;
+  };
+  static constexpr Expected kCounts[] = {
+      {771, 16, 0, 0},  {776, 8, 0, 0},    {8452, 4, 0, 0},  {8456, 8, 0, 0},  {8470, 16, 0, 0},
+      {9476, 4, 0, 0},  {9480, 8, 0, 0},   {9491, 16, 0, 0}, {9494, 16, 0, 0}, {9496, 8, 0, 0},
+      {9747, 16, 0, 0}, {9752, 8, 0, 0},   {769, 0, 1, 0},   {817, 0, 1, 0},   {770, 0, 2, 0},
+      {818, 0, 2, 0},   {772, 0, 4, 0},    {820, 0, 4, 0},   {785, 0, 0, 1},   {33553, 0, 0, 1},
+      {0, 0, 0, 0},     {0x2100, 0, 0, 0}, {65535, 0, 0, 0}};
+  for (const auto& e : kCounts) {
+    EXPECT_EQ(PortCountOf(e.type), e.zelin) << e.type;
+    EXPECT_EQ(PortCountOf(ProductLine::kZelin, e.type), e.zelin) << e.type;
+    EXPECT_EQ(PortCountOf(ProductLine::kZelit, e.type), e.zelit) << e.type;
+    EXPECT_EQ(PortCountOf(ProductLine::kZelinExpress, e.type), e.express) << e.type;
+  }
+
+  // Each line loads from its own key only: one server of each line in each tree.
+  MemoryRegistry reg;
+  const ProductLine lines[] = {ProductLine::kZelin, ProductLine::kZelit,
+                               ProductLine::kZelinExpress};
+  const uint32_t types[] = {9480, 818, 33553};
+  for (const ProductLine line : lines) {
+    const std::string params(ParametersKeyOf(line));
+    ASSERT_TRUE(reg.CreateKey(params));
+    ASSERT_TRUE(reg.WriteDword(params, "Servers", 3));
+    for (size_t i = 0; i < 3; ++i) {
+      const std::string key = RegJoin(params, "Server" + std::to_string(i + 1));
+      ASSERT_TRUE(reg.CreateKey(key));
+      for (const char* v : {"ServerFlag", "IPAddress", "Netmask"})
+        ASSERT_TRUE(reg.WriteDword(key, v, 0));
+      ASSERT_TRUE(reg.WriteDword(key, "SerialNo", 100 * (static_cast<uint32_t>(line) + 1) + i));
+      ASSERT_TRUE(reg.WriteDword(key, "DeviceType", types[i]));
+      ASSERT_TRUE(reg.WriteBinary(key, "ServerName", AsBytes("x")));
+    }
+  }
+  Put(reg);
+  for (size_t l = 0; l < 3; ++l) {
+    Table t(32);
+    ASSERT_EQ(LoadServerStore(hive_, lines[l], t), 1) << l;
+    EXPECT_EQ(t[0].device_type, types[l]);
+    EXPECT_EQ(t[0].serial_number, 100 * (l + 1) + l);
+  }
+}
+
 TEST_F(StoreTest, PortValuesLoadUntilTheFirstMissingPortKey) {
   MemoryRegistry reg;
   RawServer(reg, "Server1", 8452, 1);  // 4 ports
