@@ -10,7 +10,8 @@
 // Three implementations:
 //   - MemoryRegistry: the tree in memory; the hive file is loaded into one, edited and
 //     written back (store/hive_file.hpp). Also the registry of most tests.
-//   - FailingRegistry: a decorator that fails one chosen write, for reliability tests.
+//   - FailingRegistry: a decorator that fails one chosen write, for reliability tests
+//     (decorators derive from ForwardingRegistry).
 //   - HiveFile transactions hand a MemoryRegistry to the code that edits the store.
 //
 // Thread safety: none; a Registry object belongs to one thread at a time.
@@ -122,18 +123,15 @@ class MemoryRegistry final : public Registry {
   std::unique_ptr<Node> root_;
 };
 
-// Forwards to another registry and makes the N-th write (1-based; CreateKey,
-// DeleteKey and WriteValue each count as one) and every later write fail without
-// touching the inner registry. fail_at = 0 never fails. Does not own `inner`.
-class FailingRegistry final : public Registry {
+// Forwards every operation to another registry, which it does not own. Decorators
+// derive from it and override the operations they change.
+class ForwardingRegistry : public Registry {
  public:
-  FailingRegistry(Registry& inner, size_t fail_at) : inner_(inner), fail_at_(fail_at) {}
-
-  size_t writes() const { return writes_; }  // write calls seen so far
+  explicit ForwardingRegistry(Registry& inner) : inner_(inner) {}
 
   bool KeyExists(std::string_view path) const override { return inner_.KeyExists(path); }
-  bool CreateKey(std::string_view path) override;
-  bool DeleteKey(std::string_view path) override;
+  bool CreateKey(std::string_view path) override { return inner_.CreateKey(path); }
+  bool DeleteKey(std::string_view path) override { return inner_.DeleteKey(path); }
   std::optional<std::string> EnumSubkey(std::string_view path, size_t index) const override {
     return inner_.EnumSubkey(path, index);
   }
@@ -146,11 +144,29 @@ class FailingRegistry final : public Registry {
   std::optional<RegValue> ReadValue(std::string_view path, std::string_view name) const override {
     return inner_.ReadValue(path, name);
   }
+  bool WriteValue(std::string_view path, const RegValue& value) override {
+    return inner_.WriteValue(path, value);
+  }
+
+ protected:
+  Registry& inner_;
+};
+
+// Forwards to another registry and makes the N-th write (1-based; CreateKey,
+// DeleteKey and WriteValue each count as one) and every later write fail without
+// touching the inner registry. fail_at = 0 never fails. Does not own `inner`.
+class FailingRegistry final : public ForwardingRegistry {
+ public:
+  FailingRegistry(Registry& inner, size_t fail_at) : ForwardingRegistry(inner), fail_at_(fail_at) {}
+
+  size_t writes() const { return writes_; }  // write calls seen so far
+
+  bool CreateKey(std::string_view path) override;
+  bool DeleteKey(std::string_view path) override;
   bool WriteValue(std::string_view path, const RegValue& value) override;
 
  private:
   bool Allow();
-  Registry& inner_;
   size_t fail_at_;
   size_t writes_ = 0;
 };

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "store/com_devices.hpp"
 
@@ -26,26 +27,13 @@ std::string ServerKeyName(int number) {
 
 // Forwards to another registry and remembers whether any write failed, so that a save
 // can refuse to commit a half-written tree.
-class WriteTracker final : public Registry {
+class WriteTracker final : public ForwardingRegistry {
  public:
-  explicit WriteTracker(Registry& inner) : inner_(inner) {}
+  explicit WriteTracker(Registry& inner) : ForwardingRegistry(inner) {}
   bool failed() const { return failed_; }
 
-  bool KeyExists(std::string_view path) const override { return inner_.KeyExists(path); }
   bool CreateKey(std::string_view path) override { return Track(inner_.CreateKey(path)); }
   bool DeleteKey(std::string_view path) override { return Track(inner_.DeleteKey(path)); }
-  std::optional<std::string> EnumSubkey(std::string_view path, size_t index) const override {
-    return inner_.EnumSubkey(path, index);
-  }
-  std::vector<std::string> Subkeys(std::string_view path) const override {
-    return inner_.Subkeys(path);
-  }
-  std::optional<RegValue> EnumValue(std::string_view path, size_t index) const override {
-    return inner_.EnumValue(path, index);
-  }
-  std::optional<RegValue> ReadValue(std::string_view path, std::string_view name) const override {
-    return inner_.ReadValue(path, name);
-  }
   bool WriteValue(std::string_view path, const RegValue& value) override {
     return Track(inner_.WriteValue(path, value));
   }
@@ -55,7 +43,6 @@ class WriteTracker final : public Registry {
     if (!ok) failed_ = true;
     return ok;
   }
-  Registry& inner_;
   bool failed_ = false;
 };
 
@@ -337,9 +324,23 @@ bool RemoveAllServers(Registry& target) {
 // ---- On the hive file ----
 
 namespace {
-void Report(HiveStatus* out, HiveStatus status) {
-  if (out != nullptr) *out = std::move(status);
+
+// Loads the whole tree; on failure reports the file's error and returns false.
+bool LoadTree(const HiveFile& hive, MemoryRegistry& reg, HiveStatus* status) {
+  HiveStatus st = hive.Load(reg);
+  const bool ok = st.ok;
+  if (status != nullptr) *status = std::move(st);
+  return ok;
 }
+
+// Runs `edit` as one transaction of the file and reports its outcome.
+bool Transaction(HiveFile& hive, HiveStatus* status, const std::function<bool(Registry&)>& edit) {
+  HiveStatus st = hive.Update(edit);
+  const bool ok = st.ok;
+  if (status != nullptr) *status = std::move(st);
+  return ok;
+}
+
 }  // namespace
 
 int LoadServerStore(const HiveFile& hive, std::span<ServerConfig> table, HiveStatus* status) {
@@ -349,41 +350,26 @@ int LoadServerStore(const HiveFile& hive, std::span<ServerConfig> table, HiveSta
 int LoadServerStore(const HiveFile& hive, ProductLine line, std::span<ServerConfig> table,
                     HiveStatus* status) {
   MemoryRegistry reg;
-  HiveStatus st = hive.Load(reg);
-  const bool ok = st.ok;
-  Report(status, std::move(st));
-  return ok ? LoadServerStore(reg, line, table) : -1;
+  return LoadTree(hive, reg, status) ? LoadServerStore(reg, line, table) : -1;
 }
 
 bool SaveServerStore(HiveFile& hive, std::span<const ServerConfig> new_table,
                      std::span<const ServerConfig> old_table, HiveStatus* status) {
-  HiveStatus st =
-      hive.Update([&](Registry& reg) { return SaveServerStore(reg, new_table, old_table); });
-  const bool ok = st.ok;
-  Report(status, std::move(st));
-  return ok;
+  return Transaction(hive, status,
+                     [&](Registry& reg) { return SaveServerStore(reg, new_table, old_table); });
 }
 
 int ReadInstallationType(const HiveFile& hive, HiveStatus* status) {
   MemoryRegistry reg;
-  HiveStatus st = hive.Load(reg);
-  const bool ok = st.ok;
-  Report(status, std::move(st));
-  return ok ? ReadInstallationType(reg) : -1;
+  return LoadTree(hive, reg, status) ? ReadInstallationType(reg) : -1;
 }
 
 bool WriteInstallationType(HiveFile& hive, int type, HiveStatus* status) {
-  HiveStatus st = hive.Update([&](Registry& reg) { return WriteInstallationType(reg, type); });
-  const bool ok = st.ok;
-  Report(status, std::move(st));
-  return ok;
+  return Transaction(hive, status, [&](Registry& reg) { return WriteInstallationType(reg, type); });
 }
 
 bool RemoveAllServers(HiveFile& hive, HiveStatus* status) {
-  HiveStatus st = hive.Update([](Registry& reg) { return RemoveAllServers(reg); });
-  const bool ok = st.ok;
-  Report(status, std::move(st));
-  return ok;
+  return Transaction(hive, status, [](Registry& reg) { return RemoveAllServers(reg); });
 }
 
 }  // namespace zelin

@@ -60,27 +60,16 @@ size_t ValueCount(const Registry& reg, const std::string& key) {
 }
 
 // Fails exactly one write (1-based), unlike FailingRegistry, which fails every later one.
-class OneFailure final : public Registry {
+class OneFailure final : public ForwardingRegistry {
  public:
-  OneFailure(Registry& inner, size_t at) : in_(inner), at_(at) {}
-  bool KeyExists(std::string_view p) const override { return in_.KeyExists(p); }
-  bool CreateKey(std::string_view p) override { return ++n_ != at_ && in_.CreateKey(p); }
-  bool DeleteKey(std::string_view p) override { return ++n_ != at_ && in_.DeleteKey(p); }
-  std::optional<std::string> EnumSubkey(std::string_view p, size_t i) const override {
-    return in_.EnumSubkey(p, i);
-  }
-  std::optional<RegValue> EnumValue(std::string_view p, size_t i) const override {
-    return in_.EnumValue(p, i);
-  }
-  std::optional<RegValue> ReadValue(std::string_view p, std::string_view v) const override {
-    return in_.ReadValue(p, v);
-  }
+  OneFailure(Registry& inner, size_t at) : ForwardingRegistry(inner), at_(at) {}
+  bool CreateKey(std::string_view p) override { return ++n_ != at_ && inner_.CreateKey(p); }
+  bool DeleteKey(std::string_view p) override { return ++n_ != at_ && inner_.DeleteKey(p); }
   bool WriteValue(std::string_view p, const RegValue& v) override {
-    return ++n_ != at_ && in_.WriteValue(p, v);
+    return ++n_ != at_ && inner_.WriteValue(p, v);
   }
 
  private:
-  Registry& in_;
   size_t n_ = 0;
   size_t at_;
 };
