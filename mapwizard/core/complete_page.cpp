@@ -1,7 +1,9 @@
 #include "mapwizard/core/complete_page.hpp"
 
 #include <algorithm>
+#include <tuple>
 
+#include "mapwizard/core/strings.hpp"
 #include "protocol/address.hpp"
 #include "protocol/exchange.hpp"
 
@@ -9,29 +11,31 @@ namespace zelin::wizard {
 
 namespace {
 
-constexpr uint16_t kAllPorts = 0xFFFF;
-constexpr Ipv4 kHostMask = 0xFFFFFFFFu;
-
 // Device types whose DHCP setting is asked for on Finish.
 bool AsksDhcpOnFinish(DeviceType t) {
   return t == 776 || t == 771;
 }
 
-}  // namespace
-
-bool EnsureHostAccess(ServerRecord& record, Ipv4 host) {
-  const AccessEntry entry{host, kHostMask, kAllPorts};
-  const size_t n = std::min<size_t>(record.access_count, record.access_table.size());
-  for (size_t i = 0; i < n; ++i)
-    if (record.access_table[i].address == host && record.access_table[i].netmask == kHostMask)
-      return true;
-  if (n >= record.access_table.size()) return false;
-  record.access_table[n] = entry;
-  record.access_count = static_cast<uint16_t>(n + 1);
-  ++record.access_total;
-  record.access_start = 0;
-  return true;
+// Reads the server's route and access tables into `r` afresh. A table read in part
+// would be written back short by the manager's next save, and an access list cut short
+// opens the server to every host; so a failed read leaves both tables as they were.
+bool ReadTables(Transport& t, ServerRecord& r) {
+  auto access = std::tie(r.access_total, r.access_start, r.access_count, r.access_table);
+  auto route = std::tie(r.route_total, r.route_start, r.route_count, r.route_table);
+  const auto access_before = std::tuple(r.access_total, r.access_start, r.access_count,
+                                        r.access_table);
+  const auto route_before = std::tuple(r.route_total, r.route_start, r.route_count, r.route_table);
+  r.access_total = r.access_start = r.access_count = 0;
+  r.access_table.fill({});
+  r.route_total = r.route_start = r.route_count = 0;
+  r.route_table.fill({});
+  if (ReadRouteTable(t, r, kCommandTimeout) && ReadAccessTable(t, r, kCommandTimeout)) return true;
+  access = access_before;
+  route = route_before;
+  return false;
 }
+
+}  // namespace
 
 void CompletePage::Activate() {
   const ServerConfig* s = ctx_.staged();
@@ -66,21 +70,15 @@ bool CompletePage::Finish() {
 
   const bool general_user = s->write_state == kWriteNever;
   if (ctx_.single_host()) {
-    r->access_table[0] = {r->host_address(), kHostMask, kAllPorts};
-    r->access_start = 0;
-    r->access_total = r->access_count = 1;
+    GrantOnlyAccess(*r, r->host_address());
     if (r->port_count() != 1 || IsMappablePortKind(r->port_kind(0)))
       for (size_t i = 0; i < wire::kMaxPorts; ++i) r->set_port_kind(i, kPortMappable);
   } else if (!general_user) {
-    if (s->tables_changed == 0) {
-      r->access_total = r->access_start = r->access_count = 0;
-      r->access_table.fill({});
-      r->route_total = r->route_start = r->route_count = 0;
-      r->route_table.fill({});
-      ReadRouteTable(t, *r, kCommandTimeout);
-      ReadAccessTable(t, *r, kCommandTimeout);
-      s->tables_changed = 1;
+    if (s->tables_changed == 0 && !ReadTables(t, *r)) {
+      ctx_.Say(kTextReadTablesFailed, MsgButtons::Ok, MsgIcon::Error);
+      return false;
     }
+    s->tables_changed = 1;
     EnsureHostAccess(*r, r->host_address());
     if (ctx_.installation_type() == kMultiHost)
       for (size_t i = 0; i < wire::kMaxPorts; ++i) r->set_port_kind(i, kPortMappable);

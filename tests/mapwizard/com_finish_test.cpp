@@ -141,6 +141,30 @@ TEST_F(ComFinishTest, MultiHostFinishReadsTheServerTablesAndAddsThisHostOnce) {
   for (size_t i = 0; i < wire::kMaxPorts; ++i) EXPECT_EQ(r.port_kind(i), kPortMappable) << i;
 }
 
+TEST_F(ComFinishTest, FinishThatCannotReadTheServerTablesKeepsThemAndThePage) {
+  StartLab({Server(1, 10, 8452, "pw")});
+  WizardFlow& f = FlowAtList(kMultiHost);
+  f.Next();
+  f.multi_password().SetPassword("pw");
+  f.Next();  // -> 8
+  f.Next();  // -> 2
+  f.Next();  // -> 4
+  ASSERT_EQ(f.page(), kPageComplete);
+  ServerRecord& r = found->records[static_cast<size_t>(found->FindSerial(1))];
+  r.access_table[0] = {block.Address(60), 0xFFFFFFFFu, 0x0003};
+  r.access_total = r.access_count = 1;
+  lab->Stop();
+  f.Finish();
+  // Saving a table read only in part would cut the server's access list short.
+  EXPECT_TRUE(f.running());
+  EXPECT_EQ(f.page(), kPageComplete);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(config[0].tables_changed, 0u);
+  ASSERT_EQ(r.access_count, 1);
+  EXPECT_EQ(r.access_table[0], (AccessEntry{block.Address(60), 0xFFFFFFFFu, 0x0003}));
+  EXPECT_TRUE(Shown(kTextReadTablesFailed));
+}
+
 TEST_F(ComFinishTest, CustomFinishKeepsAHostEntryAlreadyPresentAndWanPorts) {
   auto s = Server(1, 10);
   s.port_kinds = {kPortWan, kPortNoAccess, kPortMappable, kPortWan};
