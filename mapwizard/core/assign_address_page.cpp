@@ -53,23 +53,11 @@ Step AssignAddressPage::Next() {
       s.conflict = true;
   }
 
-  // Grant this host every port of the server by its own address.
-  const AccessEntry entry{r.ip_address(), kBroadcastAddress, 0xFFFF};
-  if (ctx_.single_host()) {
-    r.access_table[0] = entry;
-    r.access_total = r.access_count = 1;
-    r.access_start = 0;
-  } else {
-    const size_t n = std::min<size_t>(r.access_count, r.access_table.size());
-    const bool present = std::find(r.access_table.begin(), r.access_table.begin() + n, entry) !=
-                         r.access_table.begin() + n;
-    if (!present && n < r.access_table.size()) {
-      r.access_table[n] = entry;
-      r.access_count = static_cast<uint16_t>(n + 1);
-      ++r.access_total;
-      r.access_start = 0;
-    }
-  }
+  // Grant every port by the server's own address.
+  if (ctx_.single_host())
+    GrantOnlyAccess(r, r.ip_address());
+  else
+    EnsureHostAccess(r, r.ip_address());
   return ctx_.AfterServerChosen();
 }
 

@@ -27,8 +27,4 @@ class CompletePage {
   std::string summary_;
 };
 
-// Appends the entry granting `host` every port unless the record already holds it;
-// a full table (32 entries) takes no more. True when the entry is (now) present.
-bool EnsureHostAccess(ServerRecord& record, Ipv4 host);
-
 }  // namespace zelin::wizard

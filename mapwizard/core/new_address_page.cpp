@@ -53,7 +53,7 @@ Step NewAddressPage::Next() {
                             {r->name(), AddressToText(address)});
   text += WizardString(kStrDuplicatedAddress);
   text += "Press OK to go back to previous menu or Cancel to exit.\n";
-  return ctx_.Say(text, MsgButtons::OkCancel) == MsgAnswer::Ok ? Step::Stay() : Step::End();
+  return ctx_.StayOrEnd(text);
 }
 
 Step NewAddressPage::Back() {

@@ -29,8 +29,7 @@ Step SinglePasswordPage::Next() {
     ctx_.staged()->flags = 0;
     return Step::Go(kPageComMap);
   }
-  return ctx_.Say(kStrWrongPassword, MsgButtons::OkCancel) == MsgAnswer::Ok ? Step::Stay()
-                                                                            : Step::End();
+  return ctx_.StayOrEnd(kStrWrongPassword);
 }
 
 Step MultiPasswordPage::Next() {
@@ -38,10 +37,7 @@ Step MultiPasswordPage::Next() {
   ServerConfig* saved = ctx_.saved_staged();
   if (staged == nullptr || saved == nullptr) return Step::Stay();
   if (!administrator_) {
-    if (ctx_.state.conflict) {
-      return ctx_.Say(kStrDuplicatedAddress, MsgButtons::OkCancel) == MsgAnswer::Ok ? Step::Stay()
-                                                                                    : Step::End();
-    }
+    if (ctx_.state.conflict) return ctx_.StayOrEnd(kStrDuplicatedAddress);
     staged->write_state = kWriteNever;
     saved->flags = 0;
     return Step::Go(kPageComMap);
@@ -51,8 +47,7 @@ Step MultiPasswordPage::Next() {
     staged->write_state = kWriteAlways;
     return Step::Go(kPageNewAddress);
   }
-  return ctx_.Say(kStrWrongPassword, MsgButtons::OkCancel) == MsgAnswer::Ok ? Step::Stay()
-                                                                            : Step::End();
+  return ctx_.StayOrEnd(kStrWrongPassword);
 }
 
 Step SetPasswordPage::Next() {

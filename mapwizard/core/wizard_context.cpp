@@ -40,6 +40,30 @@ bool PrompterDialogs::ShowNotFound(std::string_view info) {
                            kTextDialogCaption) == MsgAnswer::Ok;
 }
 
+namespace {
+constexpr uint16_t kAllPorts = 0xFFFF;
+constexpr Ipv4 kHostMask = 0xFFFFFFFFu;
+}  // namespace
+
+void GrantOnlyAccess(ServerRecord& record, Ipv4 address) {
+  record.access_table[0] = {address, kHostMask, kAllPorts};
+  record.access_start = 0;
+  record.access_total = record.access_count = 1;
+}
+
+bool EnsureHostAccess(ServerRecord& record, Ipv4 address) {
+  const size_t n = std::min<size_t>(record.access_count, record.access_table.size());
+  for (size_t i = 0; i < n; ++i)
+    if (record.access_table[i].address == address && record.access_table[i].netmask == kHostMask)
+      return true;
+  if (n >= record.access_table.size()) return false;
+  record.access_table[n] = {address, kHostMask, kAllPorts};
+  record.access_count = static_cast<uint16_t>(n + 1);
+  ++record.access_total;
+  record.access_start = 0;
+  return true;
+}
+
 std::string Format(std::string_view pattern, std::initializer_list<std::string> args) {
   std::string out;
   auto next = args.begin();
@@ -143,6 +167,14 @@ MsgAnswer WizardContext::Say(int string_id, MsgButtons buttons, MsgIcon icon) {
 
 MsgAnswer WizardContext::Say(std::string_view text, MsgButtons buttons, MsgIcon icon) {
   return prompter().Message(text, buttons, icon, {});
+}
+
+Step WizardContext::StayOrEnd(int string_id) {
+  return StayOrEnd(WizardString(string_id));
+}
+
+Step WizardContext::StayOrEnd(std::string_view text) {
+  return Say(text, MsgButtons::OkCancel) == MsgAnswer::Ok ? Step::Stay() : Step::End();
 }
 
 }  // namespace zelin::wizard

@@ -146,6 +146,9 @@ class WizardContext {
                 MsgIcon icon = MsgIcon::Warning);
   MsgAnswer Say(std::string_view text, MsgButtons buttons = MsgButtons::Ok,
                 MsgIcon icon = MsgIcon::Warning);
+  // Shows the message with OK and Cancel: OK keeps the page, Cancel ends the wizard.
+  Step StayOrEnd(int string_id);
+  Step StayOrEnd(std::string_view text);
 
   WizardState state;
 
@@ -154,6 +157,17 @@ class WizardContext {
   WizardTables tables_;
   WizardDialogs& dialogs_;
 };
+
+// The access entries the wizard writes into a server's record: one address with netmask
+// 255.255.255.255 and all 16 ports. Both keep within the record's 32-entry table,
+// whatever count the record holds.
+//
+// Makes `address` the record's only entry (total 1, start 0, count 1).
+void GrantOnlyAccess(ServerRecord& record, Ipv4 address);
+// Appends the entry for `address` (total and count +1, start 0) unless the table already
+// holds one with that address and netmask; a full table takes no more. True when the
+// entry is (now) present.
+bool EnsureHostAccess(ServerRecord& record, Ipv4 address);
 
 // "%d" formatting for the page texts, without printf's buffer rules.
 std::string Format(std::string_view pattern, std::initializer_list<std::string> args);
