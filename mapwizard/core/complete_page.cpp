@@ -22,8 +22,8 @@ bool AsksDhcpOnFinish(DeviceType t) {
 bool ReadTables(Transport& t, ServerRecord& r) {
   auto access = std::tie(r.access_total, r.access_start, r.access_count, r.access_table);
   auto route = std::tie(r.route_total, r.route_start, r.route_count, r.route_table);
-  const auto access_before = std::tuple(r.access_total, r.access_start, r.access_count,
-                                        r.access_table);
+  const auto access_before =
+      std::tuple(r.access_total, r.access_start, r.access_count, r.access_table);
   const auto route_before = std::tuple(r.route_total, r.route_start, r.route_count, r.route_table);
   r.access_total = r.access_start = r.access_count = 0;
   r.access_table.fill({});
