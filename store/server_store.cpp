@@ -15,16 +15,6 @@ namespace {
 constexpr std::string_view kMaskSeed = "TrellisQuietOak";
 constexpr size_t kMaxNameBytes = 29;
 
-std::string PortKeyName(uint32_t index) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "Port%04u", index);
-  return buf;
-}
-
-std::string ServerKeyName(int number) {
-  return "Server" + std::to_string(number);
-}
-
 // Forwards to another registry and remembers whether any write failed, so that a save
 // can refuse to commit a half-written tree.
 class WriteTracker final : public ForwardingRegistry {
@@ -176,6 +166,16 @@ bool InLine(ProductLine line, DeviceType type) {
 }
 
 }  // namespace
+
+std::string ServerKeyName(int number) {
+  return "Server" + std::to_string(number);
+}
+
+std::string PortKeyName(uint32_t index) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "Port%04u", index);
+  return buf;
+}
 
 std::string_view ParametersKeyOf(ProductLine line) {
   switch (line) {

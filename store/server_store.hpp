@@ -48,6 +48,10 @@ enum class ProductLine { kZelin, kZelit, kZelinExpress };
 // "SoftWare\KIVO\ZelinExpress\Parameters".
 std::string_view ParametersKeyOf(ProductLine line);
 
+// "Server%d" and "Port%04d": the names of a server key and of a port key (index from 0).
+std::string ServerKeyName(int number);
+std::string PortKeyName(uint32_t index);
+
 // Port count of a device type in the main line: 16, 8, 4, or 0 for a type the manager
 // does not accept.
 int PortCountOf(DeviceType type);

@@ -89,9 +89,7 @@ class StoreTest : public ::testing::Test {
   std::string PortKey(uint16_t serial, int port) const {
     const auto name = FindServerKey(Tree(), serial);
     EXPECT_TRUE(name) << serial;
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "Port%04d", port);
-    return RegJoin(ServerKey(name.value_or("?")), buf);
+    return RegJoin(ServerKey(name.value_or("?")), PortKeyName(static_cast<uint32_t>(port)));
   }
   std::string DeviceKeyOf(uint16_t serial, int port) const {
     return RegJoin(kEnumRootKey, Tree().ReadString(PortKey(serial, port), "PortDriver").value());
@@ -434,6 +432,31 @@ TEST_F(StoreTest, RemoveAllServersTakesEveryEntryWhateverTheOrder) {
   int result = 0;
   Load(32, &result);
   EXPECT_EQ(result, -1);
+}
+
+// A server that keeps its serial number but reports another model: the ports it no
+// longer has go with their device entries, the new ones are created and mapped.
+TEST_F(StoreTest, ChangedModelKeepsOnlyThePortsItHas) {
+  Table saved;
+  Table now{MakeServer(1, 771)};  // 16 ports
+  for (int p = 0; p < 16; ++p) MapPort(now[0], p, static_cast<uint8_t>(p + 1));
+  Commit(now, saved);
+  Table smaller{MakeServer(1, 8452)};  // 4 ports
+  MapPort(smaller[0], 3, 4);
+  Commit(smaller, saved);
+  EXPECT_EQ(Load(), smaller);
+  EXPECT_EQ(Tree().Subkeys(ServerKey("Server1")).size(), 4u);
+  EXPECT_EQ(Tree().Subkeys(kDeviceParentKey).size(), 1u);
+  EXPECT_EQ(Inconsistencies(), std::vector<std::string>{});
+  EXPECT_EQ(Tree().ReadDword(kParams, "Ports"), 4u);
+
+  Table larger{MakeServer(1, 9480)};  // 8 ports
+  MapPort(larger[0], 7, 9);
+  Commit(larger, saved);
+  EXPECT_EQ(Load(), larger);
+  EXPECT_EQ(Tree().ReadString(DeviceKeyOf(1, 7), "PortName"), "COM9");
+  EXPECT_EQ(Tree().Subkeys(kDeviceParentKey).size(), 1u);
+  EXPECT_EQ(Inconsistencies(), std::vector<std::string>{});
 }
 
 TEST_F(StoreTest, SaveChangesOnlyWhatChanged) {

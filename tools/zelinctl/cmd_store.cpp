@@ -107,12 +107,6 @@ std::optional<int> LoadTree(const HiveFile& hive, MemoryRegistry& reg) {
   return std::nullopt;
 }
 
-std::string PortKeyPath(const std::string& server_key, uint32_t port) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "Port%04u", port);
-  return RegJoin(server_key, buf);
-}
-
 int List(const Options& o) {
   const HiveFile hive = OpenHive(o);
   MemoryRegistry reg;
@@ -139,7 +133,7 @@ int List(const Options& o) {
     nlohmann::json ports = nlohmann::json::array();
     for (uint32_t p = 0; p < c.port_count; ++p) {
       const bool mapped = c.port_mapped[p] != 0;
-      const auto driver = reg.ReadString(PortKeyPath(server_key, p), "PortDriver");
+      const auto driver = reg.ReadString(RegJoin(server_key, PortKeyName(p)), "PortDriver");
       std::optional<std::string> com_name;
       if (mapped && driver) com_name = reg.ReadString(RegJoin(kEnumRootKey, *driver), "PortName");
       const char* transmission =
