@@ -273,7 +273,7 @@ TEST_F(AccessControlPageTest, GrantDialogValidation) {
   d.address_text = "255.255.255.255";
   EXPECT_FALSE(d.Ok());
   EXPECT_EQ(prompter.texts(),
-            (std::vector<std::string>{std::string(PropertiesString(kPsInvalidAddress)),
+            (std::vector<std::string>{std::string(ManagerString(kStrInvalidAddress)),
                                       std::string(kPsInvalidHostAddress),
                                       std::string(kPsInvalidHostAddress)}));
 }

@@ -56,8 +56,7 @@ TEST_F(UpgradeFirmwareTest, OneBlockImageStepsOnceAndReportsSuccess) {
   EXPECT_EQ(progress.percent_text(), "10%");
   EXPECT_EQ(progress.message(), UpgradingText("Lab10", 10, block.Address(10)));
   EXPECT_FALSE(progress.shown());
-  EXPECT_EQ(prompter.texts(),
-            std::vector<std::string>{std::string(PropertiesString(kPsUpgradeOk))});
+  EXPECT_EQ(prompter.texts(), std::vector<std::string>{std::string(ManagerString(kStrUpgradeOk))});
   EXPECT_EQ(prompter.wait_depth(), 0);
   const auto state = lab->Snapshot(10);
   ASSERT_TRUE(state.has_value());
@@ -80,7 +79,7 @@ TEST_F(UpgradeFirmwareTest, RejectedImageShowsFailureAndLeavesTheModel) {
   chooser.path = WriteImage(5000);
   EXPECT_EQ(Run(), UpgradeFirmwareCommand::Result::kFailed);
   EXPECT_EQ(prompter.texts(),
-            std::vector<std::string>{std::string(PropertiesString(kPsUpgradeFail))});
+            std::vector<std::string>{std::string(ManagerString(kStrUpgradeFail))});
   EXPECT_FALSE(progress.shown());
   EXPECT_EQ(doc->server(0), entry);
   EXPECT_EQ(Found(10).search_reply, record.search_reply);
@@ -92,7 +91,7 @@ TEST_F(UpgradeFirmwareTest, RejectedImageShowsFailureAndLeavesTheModel) {
   prompter.Clear();
   EXPECT_EQ(Run(), UpgradeFirmwareCommand::Result::kFailed);
   EXPECT_EQ(prompter.texts(),
-            std::vector<std::string>{std::string(PropertiesString(kPsUpgradeFail))});
+            std::vector<std::string>{std::string(ManagerString(kStrUpgradeFail))});
 }
 
 TEST_F(UpgradeFirmwareTest, CancelledFileChoiceSendsNothing) {

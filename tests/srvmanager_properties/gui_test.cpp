@@ -177,8 +177,8 @@ TEST_F(PropertiesGuiTest, PasswordPageRefusesAWrongCurrentPasswordAndStays) {
   EXPECT_TRUE(RunServerProperties(*doc, nullptr));
   EXPECT_TRUE(stayed);
   EXPECT_EQ(prompter.texts(),
-            (std::vector<std::string>{std::string(PropertiesString(kPsWrongCurrentPassword)),
-                                      std::string(PropertiesString(kPsPasswordSpace))}));
+            (std::vector<std::string>{std::string(ManagerString(kStrWrongCurrentPassword)),
+                                      std::string(ManagerString(kStrPasswordSpace))}));
   EXPECT_TRUE(Found(10).password_change_pending);
   EXPECT_EQ(Found(10).new_password, "newpw");
   EXPECT_NE(doc->server(0).flags & kServerFlagPasswordSaved, 0);
@@ -336,8 +336,7 @@ TEST_F(PropertiesGuiTest, UpgradeThroughputOfA4MiBImage) {
   RunUpgradeFirmware(*doc, &main, &chooser);
   const double with_window =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  EXPECT_EQ(prompter.texts(),
-            std::vector<std::string>{std::string(PropertiesString(kPsUpgradeOk))});
+  EXPECT_EQ(prompter.texts(), std::vector<std::string>{std::string(ManagerString(kStrUpgradeOk))});
   EXPECT_TRUE(main.isEnabled());
 
   // Let the server finish its restart, then the bare download.

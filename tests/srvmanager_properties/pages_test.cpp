@@ -16,7 +16,37 @@ using testing::ScriptedDialogs;
 using testing::ScriptedPrompter;
 
 std::string S(int id) {
-  return std::string(PropertiesString(id));
+  return std::string(ManagerString(id));
+}
+
+// The numbered messages these commands show, as the user reads them.
+TEST(PropertiesStringsTest, NumberedTextsAreExact) {
+  EXPECT_EQ(S(kStrSheetCaption), "Server Properties");
+  EXPECT_EQ(S(kStrUpgradeCaption), "Zelin Server Upgrade");
+  EXPECT_EQ(S(kStrUpgradeOk), "Upgrade server firmware OK!");
+  EXPECT_EQ(S(kStrUpgradeFail), "Upgrade server firmware Fail!");
+  EXPECT_EQ(S(kStrSelectServerFirst), "Please select server first!");
+  EXPECT_EQ(S(kStrPasswordMismatch),
+            "Fail to change server password! New password and new password confirmation "
+            "don't match!");
+  EXPECT_EQ(S(kStrNoServer), "No server exists on your network!");
+  EXPECT_EQ(S(kStrWrongCurrentPassword), "You have input a error Current Password!");
+  EXPECT_EQ(S(kStrPasswordSpace),
+            "Bad Password : No SPACE character is allowed in Server password.\nPlease try "
+            "again!");
+  EXPECT_EQ(S(kStrDeviceTypeMismatch), "Device type no match!");
+  EXPECT_EQ(S(kStrInvalidAddress), "Invalid IP address!");
+  EXPECT_EQ(S(kStrGetDhcpError), "Get DHCP Error!");
+  EXPECT_EQ(S(kStrReplaceDhcpWarning),
+            "Warning ! For replacing server, this Zelin Server's DHCP mode will be disabled. "
+            "Before re-enable this Zelin Server's DHCP mode, you should check this Zelin Port "
+            "Server 's MAC address and re-configure your DHCP server.");
+  EXPECT_EQ(DownloadingText("Lab", 9476, Ip("10.0.0.5")),
+            "Server Name : Lab \n\nSerial No.: 9476\n\nServer IP address : 10.0.0.5 "
+            "\n\n\tDownloading...");
+  EXPECT_EQ(UpgradingText("Lab", 9476, Ip("10.0.0.5")),
+            "Server Name : Lab \n\nSerial No.: 9476\n\nServer IP address : 10.0.0.5 "
+            "\n\nServer is upgrading, Please wait...");
 }
 
 class PropertyPagesTest : public ::testing::Test {
@@ -59,7 +89,7 @@ TEST_F(PropertyPagesTest, GeneralPageValidatesAddressesWhenLeftAndOnOk) {
   EXPECT_FALSE(sheet.SetActivePage(1));
   EXPECT_EQ(sheet.active_page(), 0);
   EXPECT_FALSE(sheet.Ok());
-  EXPECT_EQ(prompter.texts(), (std::vector<std::string>(2, S(kPsInvalidAddress))));
+  EXPECT_EQ(prompter.texts(), (std::vector<std::string>(2, S(kStrInvalidAddress))));
   EXPECT_EQ(entry.ip_address, Ip("10.0.0.5"));
 
   general.address_text = "...";
@@ -99,9 +129,9 @@ TEST_F(PropertyPagesTest, PasswordValidationOrder) {
   using R = std::pair<bool, std::vector<std::string>>;
   EXPECT_EQ(check("", "", ""), (R{true, {}}));
   // A wrong current password is reported before anything about the new one.
-  EXPECT_EQ(check("bad", "a b", "x"), (R{false, {S(kPsWrongCurrentPassword)}}));
-  EXPECT_EQ(check("old", "new", "nwe"), (R{false, {S(kPsPasswordMismatch)}}));
-  EXPECT_EQ(check("old", "n w", "n w"), (R{false, {S(kPsPasswordSpace)}}));
+  EXPECT_EQ(check("bad", "a b", "x"), (R{false, {S(kStrWrongCurrentPassword)}}));
+  EXPECT_EQ(check("old", "new", "nwe"), (R{false, {S(kStrPasswordMismatch)}}));
+  EXPECT_EQ(check("old", "n w", "n w"), (R{false, {S(kStrPasswordSpace)}}));
   EXPECT_TRUE(page.new_password.empty());
   EXPECT_TRUE(page.confirm_password.empty());
   EXPECT_TRUE(page.focus_new_password);
@@ -227,7 +257,7 @@ TEST_F(AdvancedPageTest, AddAppendsOnOkOnlyAndRefusesAFullTable) {
   };
   page.Add();
   EXPECT_EQ(record.route_total, 0);
-  EXPECT_EQ(prompter.texts(), std::vector<std::string>{S(kPsInvalidAddress)});
+  EXPECT_EQ(prompter.texts(), std::vector<std::string>{S(kStrInvalidAddress)});
 
   dialogs.gateway = Type("172.16.0.0", "2");
   page.Add();

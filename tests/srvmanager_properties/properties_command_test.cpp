@@ -144,11 +144,11 @@ TEST_F(ServerPropertiesTest, RefusalsBeforeTheSheetOpens) {
 
   Select(12);
   EXPECT_FALSE(Run().opened);
-  EXPECT_TRUE(Shown(PropertiesString(kPsNoServer)));
+  EXPECT_TRUE(Shown(ManagerString(kStrNoServer)));
 
   Select(10);
   EXPECT_FALSE(Run().opened);
-  EXPECT_TRUE(Shown(PropertiesString(kPsGetDhcpError)));
+  EXPECT_TRUE(Shown(ManagerString(kStrGetDhcpError)));
   EXPECT_EQ(doc->server(0).tables_changed, 0u);
   EXPECT_EQ(dialogs.sheets, 0);
 }

@@ -95,7 +95,7 @@ TEST_F(ReplaceServerTest, TakeoverGrantsThisHostAndSavesToTheNewServer) {
   EXPECT_EQ(r.port_kind(2), kPortWan);
   EXPECT_EQ(r.port_kind(3), kPortMappable);
   EXPECT_EQ(r.dhcp, 0);
-  EXPECT_TRUE(Shown(PropertiesString(kPsReplaceDhcpWarning)));
+  EXPECT_TRUE(Shown(ManagerString(kStrReplaceDhcpWarning)));
 
   // The tree now shows the entry online, and saving writes the new server.
   doc->BuildTree();
@@ -127,7 +127,7 @@ TEST_F(ReplaceServerTest, PasswordIsAskedUntilRightOrCancelled) {
   prompter.QueuePassword("bad");
   prompter.QueuePassword(std::nullopt);
   EXPECT_FALSE(d.Ok());
-  EXPECT_TRUE(Shown(PropertiesString(kPsPasswordError)));
+  EXPECT_TRUE(Shown(ManagerString(kStrPasswordError)));
   EXPECT_EQ(doc->server(0).serial_number, 100);
   EXPECT_EQ(doc->server(0).password(), "");
   EXPECT_EQ(Found(600).name(), "Lab600");  // as the load found it
@@ -136,7 +136,7 @@ TEST_F(ReplaceServerTest, PasswordIsAskedUntilRightOrCancelled) {
   EXPECT_TRUE(d.Ok());
   EXPECT_EQ(doc->server(0).serial_number, 600);
   EXPECT_EQ(doc->server(0).password(), "pw");
-  EXPECT_FALSE(Shown(PropertiesString(kPsReplaceDhcpWarning)));  // DHCP was off
+  EXPECT_FALSE(Shown(ManagerString(kStrReplaceDhcpWarning)));  // DHCP was off
 }
 
 TEST_F(ReplaceServerTest, AddressConflictWalkWrapsPast254) {
@@ -201,7 +201,7 @@ TEST_F(ReplaceServerTest, FailuresKeepTheDialogOpenAndChangeNothing) {
   prompter.Clear();
   EXPECT_FALSE(d.Ok());
   EXPECT_EQ(prompter.texts(),
-            std::vector<std::string>{std::string(PropertiesString(kPsSelectServerFirst))});
+            std::vector<std::string>{std::string(ManagerString(kStrSelectServerFirst))});
 }
 
 TEST_F(ReplaceServerTest, MultiHostKeepsTheServerTablesAndAddsThisHost) {

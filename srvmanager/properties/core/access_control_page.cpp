@@ -38,7 +38,7 @@ void GrantAccessIpDialog::ChooseGroup() {
 bool GrantAccessIpDialog::Ok() {
   const std::string mask = netmask_text.empty() ? std::string(kPsSingleHostMask) : netmask_text;
   if (!IsValidAddressText(address_text) || !IsValidAddressText(mask)) {
-    prompter_.Message(PropertiesString(kPsInvalidAddress), MsgButtons::Ok, MsgIcon::Warning);
+    prompter_.Message(ManagerString(kStrInvalidAddress), MsgButtons::Ok, MsgIcon::Warning);
     return false;
   }
   const Ipv4 a = TextToAddress(address_text);
@@ -57,7 +57,7 @@ bool GrantAccessIpDialog::Ok() {
 
 AddPortDialog::AddPortDialog(int port_count, Ipv4 address, Ipv4 netmask)
     : address_text(AddressToText(address)), netmask_text(AddressToText(netmask)) {
-  for (int p = 1; p <= port_count && p <= 16; ++p) items.push_back(PsFormat("Port %d", p));
+  for (int p = 1; p <= port_count && p <= 16; ++p) items.push_back(Format("Port %d", p));
   selected.assign(items.size(), false);
 }
 
@@ -85,17 +85,17 @@ void CMyPropertyPage4::Rebuild() {
   root_ = AccessTreeNode{};
   const std::string name = record_.name();
   const std::string ip = AddressToText(record_.ip_address());
-  root_.text = PsFormat("%s(%s)", name.c_str(), ip.c_str());
+  root_.text = Format("%s(%s)", name.c_str(), ip.c_str());
   const int ports = RecordPortCount(record_);
   const int n = AccessEntryCount(record_);
   if (view_ == AccessView::kByPort) {
     for (int p = 1; p <= ports; ++p) {
-      AccessTreeNode port{PsFormat("Port %d", p), p, -1, {}};
+      AccessTreeNode port{Format("Port %d", p), p, -1, {}};
       for (int i = 0; i < n; ++i) {
         const AccessEntry& e = record_.access_table[static_cast<size_t>(i)];
         if ((e.port_mask & Bit(p)) == 0) continue;
-        port.children.push_back({PsFormat("%s       %s", AddressToText(e.address).c_str(),
-                                          AddressToText(e.netmask).c_str()),
+        port.children.push_back({Format("%s       %s", AddressToText(e.address).c_str(),
+                                        AddressToText(e.netmask).c_str()),
                                  0,
                                  i,
                                  {}});
@@ -105,13 +105,13 @@ void CMyPropertyPage4::Rebuild() {
   } else {
     for (int i = 0; i < n; ++i) {
       const AccessEntry& e = record_.access_table[static_cast<size_t>(i)];
-      AccessTreeNode address{PsFormat("%s      %s", AddressToText(e.address).c_str(),
-                                      AddressToText(e.netmask).c_str()),
-                             0,
-                             i,
-                             {}};
+      AccessTreeNode address{
+          Format("%s      %s", AddressToText(e.address).c_str(), AddressToText(e.netmask).c_str()),
+          0,
+          i,
+          {}};
       for (int p = 1; p <= 16; ++p)
-        if (e.port_mask & Bit(p)) address.children.push_back({PsFormat("Port %d", p), p, -1, {}});
+        if (e.port_mask & Bit(p)) address.children.push_back({Format("Port %d", p), p, -1, {}});
       root_.children.push_back(std::move(address));
     }
   }
@@ -161,7 +161,7 @@ AccessButtons CMyPropertyPage4::buttons() const {
 }
 
 std::string CMyPropertyPage4::ServerNameText() const {
-  return PsFormat("Server Name : %s", record_.name().c_str());
+  return Format("Server Name : %s", record_.name().c_str());
 }
 
 void CMyPropertyPage4::TableFull() {
@@ -172,7 +172,7 @@ void CMyPropertyPage4::AddIp() {
   const Kind kind = SelectedKind();
   if (kind == Kind::kPort) {
     const int port = SelectedNode()->port;
-    GrantAccessIpDialog grant(prompter_, ServerNameText() + PsFormat("\nPort %d", port), "",
+    GrantAccessIpDialog grant(prompter_, ServerNameText() + Format("\nPort %d", port), "",
                               std::string(kPsSingleHostMask));
     if (dialogs_.RunGrantAccessIp(grant)) {
       if (!MergeAccessPorts(record_, grant.address(), grant.netmask(), grant.address(),
@@ -230,7 +230,7 @@ void CMyPropertyPage4::Modify() {
   const bool by_port = kind == Kind::kAddressUnderPort;
   const int port = by_port ? root_.children[static_cast<size_t>(selection_.top)].port : 0;
   std::string info = ServerNameText();
-  if (by_port) info += PsFormat("\nPort %d", port);
+  if (by_port) info += Format("\nPort %d", port);
   GrantAccessIpDialog grant(prompter_, info, AddressToText(old.address),
                             AddressToText(old.netmask));
   if (!dialogs_.RunGrantAccessIp(grant)) return;

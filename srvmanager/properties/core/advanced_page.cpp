@@ -36,7 +36,7 @@ GatewaySettingsDialog::GatewaySettingsDialog(Prompter& prompter, const RouteEntr
 bool GatewaySettingsDialog::Ok() {
   if (!IsValidAddressText(destination_text) || !IsValidAddressText(gateway_text) ||
       !IsValidAddressText(netmask_text)) {
-    prompter_.Message(PropertiesString(kPsInvalidAddress), MsgButtons::Ok, MsgIcon::Warning);
+    prompter_.Message(ManagerString(kStrInvalidAddress), MsgButtons::Ok, MsgIcon::Warning);
     return false;
   }
   result_.destination = TextToAddress(destination_text);

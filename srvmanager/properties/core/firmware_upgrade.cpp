@@ -27,7 +27,7 @@ void UpgradeProgress::SetText(std::string_view text) {
 void UpgradeProgress::Step() {
   ++steps_;
   position_ = std::min(position_ + kStep, kMaximum);
-  percent_ = PsFormat("%d%c", position_, '%');
+  percent_ = Format("%d%c", position_, '%');
   if (view_ != nullptr) view_->Changed(true);
 }
 
@@ -38,7 +38,7 @@ void UpgradeProgress::Close() {
 }
 
 std::string_view UpgradeProgress::Caption() {
-  return PropertiesString(kPsUpgradeCaption);
+  return ManagerString(kStrUpgradeCaption);
 }
 
 UpgradeFirmwareCommand::UpgradeFirmwareCommand(PropertiesHost& host, FirmwareFileChooser& chooser,
@@ -63,10 +63,10 @@ UpgradeFirmwareCommand::Result UpgradeFirmwareCommand::Run(int server_index, int
   // Whatever path the download took, the window does not outlive it.
   progress_.Close();
   if (result == DownloadResult::kSuccess) {
-    t.prompter().Message(PropertiesString(kPsUpgradeOk), MsgButtons::Ok, MsgIcon::Information);
+    t.prompter().Message(ManagerString(kStrUpgradeOk), MsgButtons::Ok, MsgIcon::Information);
     return Result::kUpgraded;
   }
-  t.prompter().Message(PropertiesString(kPsUpgradeFail), MsgButtons::Ok, MsgIcon::Error);
+  t.prompter().Message(ManagerString(kStrUpgradeFail), MsgButtons::Ok, MsgIcon::Error);
   return Result::kFailed;
 }
 

@@ -23,7 +23,7 @@ CMyPropertyPage1::CMyPropertyPage1(Prompter& prompter, int installation_type, Se
 
 bool CMyPropertyPage1::Validate() {
   if (IsValidAddressText(address_text) && IsValidAddressText(netmask_text)) return true;
-  prompter_.Message(PropertiesString(kPsInvalidAddress), MsgButtons::Ok, MsgIcon::Warning);
+  prompter_.Message(ManagerString(kStrInvalidAddress), MsgButtons::Ok, MsgIcon::Warning);
   return false;
 }
 

@@ -1,24 +1,22 @@
 #pragma once
-// Model facts the property pages use: the model name shown in "%s(%s)" labels, the
-// port count, and whether a server carries a DHCP setting (the upper 16 bits of the
-// reported firmware version at 0x0220 or above for the models that gained it later).
+// Model facts the property pages read from a found-server record, from the manager's
+// model table (srvmanager/core/model_info.hpp).
 
-#include <cstdint>
-#include <string>
-#include <string_view>
+#include <algorithm>
 
-#include "protocol/device_types.hpp"
 #include "protocol/types.hpp"
+#include "srvmanager/core/model_info.hpp"
 
 namespace zelin::manager {
 
-bool ModelHasDhcp(DeviceType code, uint32_t firmware_version);
+// Whether the server carries a DHCP setting the manager reads and writes.
 inline bool RecordHasDhcp(const ServerRecord& r) {
-  return ModelHasDhcp(r.device_type(), r.firmware_version());
+  return HasDhcpSetting(r.device_type(), r.firmware_version());
 }
+
 // Serial ports of the model (0 for an unknown code), at most 16.
-int ModelPorts(DeviceType code);
-// "%s(%s)" with the name and the model name of the code ("" for an unknown code).
-std::string ServerLabel(std::string_view name, DeviceType code);
+inline int ModelPorts(DeviceType code) {
+  return std::clamp(PortCountOfModel(code), 0, 16);
+}
 
 }  // namespace zelin::manager

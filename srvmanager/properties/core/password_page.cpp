@@ -20,7 +20,7 @@ bool CMyPropertyPage2::Validate() {
   focus_new_password = false;
   if (current_password.empty() && new_password.empty() && confirm_password.empty()) return true;
   if (current_password != entry_.password()) {
-    prompter_.Message(PropertiesString(kPsWrongCurrentPassword), MsgButtons::Ok, MsgIcon::Warning);
+    prompter_.Message(ManagerString(kStrWrongCurrentPassword), MsgButtons::Ok, MsgIcon::Warning);
     return false;
   }
   if (new_password == confirm_password) {
@@ -28,10 +28,10 @@ bool CMyPropertyPage2::Validate() {
     new_password.clear();
     confirm_password.clear();
     focus_new_password = true;
-    prompter_.Message(PropertiesString(kPsPasswordSpace), MsgButtons::Ok, MsgIcon::Warning);
+    prompter_.Message(ManagerString(kStrPasswordSpace), MsgButtons::Ok, MsgIcon::Warning);
     return false;
   }
-  prompter_.Message(PropertiesString(kPsPasswordMismatch), MsgButtons::Ok, MsgIcon::Warning);
+  prompter_.Message(ManagerString(kStrPasswordMismatch), MsgButtons::Ok, MsgIcon::Warning);
   return false;
 }
 

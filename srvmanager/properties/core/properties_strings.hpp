@@ -1,42 +1,19 @@
 #pragma once
-// The numbered strings and fixed texts of Server Properties, Replace Server and
-// Upgrade Firmware, and the formats built from them.
-//
-// PropertiesString(id) returns the exact text of a numbered string (from the manager's
-// table for the ones its other commands share), or "" for an id neither table holds.
-// The returned view points at static storage.
+// The fixed texts of Server Properties, Replace Server and Upgrade Firmware that carry
+// no number, and the formats built from them. The numbered strings live in the
+// manager's table (srvmanager/core/strings.hpp, ManagerString).
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "protocol/bytes.hpp"
+#include "srvmanager/core/strings.hpp"
 
 namespace zelin::manager {
-
-enum PropertiesStringId : int {
-  kPsSheetCaption = 102,
-  kPsUpgradeCaption = 120,
-  kPsReplaceDhcpWarning = 125,
-  kPsUpgradeOk = 61215,
-  kPsUpgradeFail = 61216,
-  kPsSelectServerFirst = 61217,
-  kPsPasswordError = 61219,
-  kPsPasswordMismatch = 61220,
-  kPsNoServer = 61221,
-  kPsWrongCurrentPassword = 61232,
-  kPsPasswordSpace = 61234,
-  kPsDeviceTypeMismatch = 61236,
-  kPsInvalidAddress = 61239,
-  kPsGetDhcpError = 61242,
-};
-
-std::string_view PropertiesString(int id);
 
 // Texts without a number.
 inline constexpr std::string_view kPsConflictCheckFailed = "CALL IP Conflict fail";
 inline constexpr std::string_view kPsNoFreeAddress = "Can't found any IP address";
-inline constexpr std::string_view kPsPasswordDialogTitle = "Zelin Server";
 // Messages of this system for situations the pages leave open.
 inline constexpr std::string_view kPsAccessTableFull =
     "The access control list is full (32 entries). Remove an entry before adding another.";
@@ -66,13 +43,8 @@ inline constexpr std::string_view kPsReplaceIntro =
     "Select the server for replacement from the list below.";
 inline constexpr std::string_view kPsSingleHostMask = "255.255.255.255";
 
-// "Server Name : %s \n\nSerial No. : %d\n\nIP address : %s" (password dialog).
-std::string PasswordDialogText(std::string_view name, int serial, Ipv4 address);
 // The progress window's texts while sending and after the last block.
 std::string DownloadingText(std::string_view name, int serial, Ipv4 address);
 std::string UpgradingText(std::string_view name, int serial, Ipv4 address);
-
-// printf-style formatting into a std::string.
-std::string PsFormat(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace zelin::manager

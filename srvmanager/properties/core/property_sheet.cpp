@@ -25,7 +25,7 @@ CMyPropertySheet::CMyPropertySheet(Prompter& prompter, int installation_type, Se
 }
 
 std::string_view CMyPropertySheet::Caption() {
-  return PropertiesString(kPsSheetCaption);
+  return ManagerString(kStrSheetCaption);
 }
 
 std::string_view CMyPropertySheet::PageTitle(PageKind kind) {
@@ -99,7 +99,7 @@ bool ServerPropertiesCommand::ReadServerSettings(ServerConfig& entry, ServerConf
   if (saved != nullptr) saved->dhcp = wire::kDhcpQuery;
   if (RecordHasDhcp(record)) {
     if (!Command(t, record, wire::kDhcp, 1)) {
-      t.prompter().Message(PropertiesString(kPsGetDhcpError), MsgButtons::Ok, MsgIcon::Error);
+      t.prompter().Message(ManagerString(kStrGetDhcpError), MsgButtons::Ok, MsgIcon::Error);
       return false;
     }
   } else {
@@ -147,7 +147,7 @@ PropertiesOutcome ServerPropertiesCommand::Run(int server_index, int found_index
   ServerList& found = host_.found();
   if (server_index < 0 || server_index >= host_.count() || found_index < 0 ||
       found_index >= found.count) {
-    prompter.Message(PropertiesString(kPsNoServer), MsgButtons::Ok, MsgIcon::Warning);
+    prompter.Message(ManagerString(kStrNoServer), MsgButtons::Ok, MsgIcon::Warning);
     return out;
   }
   ServerConfig& entry = host_.server(server_index);
@@ -165,7 +165,7 @@ PropertiesOutcome ServerPropertiesCommand::Run(int server_index, int found_index
     return out;
   }
   out.accepted = true;
-  out.tree_label = ServerLabel(entry.name(), entry.device_type);
+  out.tree_label = TreeLabel(entry.name(), entry.device_type);
   bool modified = host_.ServerChanged(server_index);
   if (saved_entry == nullptr) {
     modified = true;

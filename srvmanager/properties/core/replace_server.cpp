@@ -50,7 +50,7 @@ void ReplaceServerDialog::Find() {
     for (int s = 0; s < host_.count() && !configured; ++s)
       configured = host_.server(s).serial_number == r.serial_number();
     if (configured) continue;
-    if (NeedsGenericName(r.name())) r.set_name(PsFormat("Server%d", r.serial_number()));
+    if (NeedsGenericName(r.name())) r.set_name(Format("Server%d", r.serial_number()));
     rows_.push_back(
         {r.name(), AddressToText(r.ip_address()), std::to_string(r.serial_number()), i});
   }
@@ -64,13 +64,13 @@ void ReplaceServerDialog::SelectRow(int row) {
 bool ReplaceServerDialog::AskPassword(ServerRecord& chosen) {
   Transport& t = host_.transport();
   while (true) {
-    auto typed = t.prompter().AskPassword(
-        PasswordDialogText(chosen.name(), chosen.serial_number(), chosen.ip_address()),
-        wire::kMaxPasswordLength);
+    auto typed = t.prompter().AskPassword(PasswordDialogText(chosen.name(), chosen.serial_number(),
+                                                             AddressToText(chosen.ip_address())),
+                                          wire::kMaxPasswordLength);
     if (!typed) return false;
     chosen.password = *typed;
     if (Command(t, chosen, wire::kLogin, 1)) return true;
-    t.prompter().Message(PropertiesString(kPsPasswordError), MsgButtons::Ok, MsgIcon::Error);
+    t.prompter().Message(ManagerString(kStrPasswordError), MsgButtons::Ok, MsgIcon::Error);
   }
 }
 
@@ -144,7 +144,7 @@ bool ReplaceServerDialog::Ok() {
   Transport& t = host_.transport();
   Prompter& prompter = t.prompter();
   if (selected_ < 0 || selected_ >= static_cast<int>(rows_.size())) {
-    prompter.Message(PropertiesString(kPsSelectServerFirst), MsgButtons::Ok, MsgIcon::Warning);
+    prompter.Message(ManagerString(kStrSelectServerFirst), MsgButtons::Ok, MsgIcon::Warning);
     return false;
   }
   const int scratch_index = rows_[static_cast<size_t>(selected_)].record;
@@ -160,7 +160,7 @@ bool ReplaceServerDialog::Ok() {
 
   ServerConfig entry = host_.server(server_index_);
   if (chosen.device_type() != entry.device_type) {
-    prompter.Message(PropertiesString(kPsDeviceTypeMismatch), MsgButtons::Ok, MsgIcon::Warning);
+    prompter.Message(ManagerString(kStrDeviceTypeMismatch), MsgButtons::Ok, MsgIcon::Warning);
     return false;
   }
 
@@ -205,7 +205,7 @@ bool ReplaceServerDialog::Ok() {
   chosen_found_index_ = index;
 
   if (dhcp_warning)
-    prompter.Message(PropertiesString(kPsReplaceDhcpWarning), MsgButtons::Ok, MsgIcon::Warning);
+    prompter.Message(ManagerString(kStrReplaceDhcpWarning), MsgButtons::Ok, MsgIcon::Warning);
   return true;
 }
 
