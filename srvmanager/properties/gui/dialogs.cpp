@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "srvmanager/properties/core/properties_strings.hpp"
@@ -22,6 +23,19 @@ QDialogButtonBox* AddOkCancel(QDialog* dialog) {
   QObject::connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
   QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
   return box;
+}
+
+QTreeWidget* NewReportList(const std::vector<std::string>& headings, QWidget* parent) {
+  auto* list = new QTreeWidget(parent);
+  list->setRootIsDecorated(false);
+  list->setAllColumnsShowFocus(true);
+  QStringList labels;
+  for (const auto& h : headings) labels << ToQString(h);
+  list->setHeaderLabels(labels);
+  const QFontMetrics metrics(list->font());
+  for (int i = 0; i < labels.size(); ++i)
+    list->setColumnWidth(i, metrics.horizontalAdvance(labels[i]) + 15);
+  return list;
 }
 
 // --- Grant Access IP ---------------------------------------------------------------

@@ -4,6 +4,8 @@
 // model and closes only when the model accepts. GUI thread only.
 
 #include <QDialog>
+#include <string>
+#include <vector>
 
 #include "srvmanager/properties/core/access_control_page.hpp"
 #include "srvmanager/properties/core/advanced_page.hpp"
@@ -13,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QRadioButton;
+class QTreeWidget;
 
 namespace zelin::manager {
 
@@ -66,5 +69,9 @@ class GatewaySettingsView : public QDialog {
 
 // OK and Cancel wired to the dialog's accept and reject (shared by the views).
 QDialogButtonBox* AddOkCancel(QDialog* dialog);
+
+// A list of rows under the given column headings, each column as wide as its heading
+// plus 15 pixels; whole rows are selected.
+QTreeWidget* NewReportList(const std::vector<std::string>& headings, QWidget* parent);
 
 }  // namespace zelin::manager

@@ -24,6 +24,37 @@ namespace zelin::manager {
 using ui::ToQString;
 using ui::ToStdString;
 
+// --- binding ---------------------------------------------------------------------
+
+void PageView::Bind(QLineEdit* edit, std::string& field) {
+  texts_.emplace_back(edit, &field);
+}
+
+void PageView::Bind(QAbstractButton* check, bool& field) {
+  checks_.emplace_back(check, &field);
+}
+
+void PageView::Store() {
+  for (auto& [edit, field] : texts_) *field = ToStdString(edit->text());
+  for (auto& [check, field] : checks_) *field = check->isChecked();
+}
+
+void PageView::Load() {
+  for (auto& [edit, field] : texts_) edit->setText(ToQString(*field));
+  for (auto& [check, field] : checks_) check->setChecked(*field);
+}
+
+QPushButton* PageView::AddCommand(QBoxLayout* column, const char* text,
+                                  std::function<void()> command) {
+  auto* button = new QPushButton(QString::fromLatin1(text), this);
+  column->addWidget(button);
+  connect(button, &QPushButton::clicked, this, [this, run = std::move(command)] {
+    run();
+    Load();
+  });
+  return button;
+}
+
 // --- General -------------------------------------------------------------------------
 
 GeneralPageView::GeneralPageView(CMyPropertyPage1& page, QWidget* parent)
@@ -54,21 +85,16 @@ GeneralPageView::GeneralPageView(CMyPropertyPage1& page, QWidget* parent)
   form->addRow(QStringLiteral("DHCP :"), radios);
   layout->addWidget(box);
   layout->addStretch();
+  Bind(name, page.name);
+  Bind(address, page.address_text);
+  Bind(netmask, page.netmask_text);
+  Bind(dhcp_enable, page.dhcp_enable);
   Load();
 }
 
-void GeneralPageView::Store() {
-  page_.name = ToStdString(name->text());
-  page_.address_text = ToStdString(address->text());
-  page_.netmask_text = ToStdString(netmask->text());
-  page_.dhcp_enable = dhcp_enable->isChecked();
-}
-
 void GeneralPageView::Load() {
-  name->setText(ToQString(page_.name));
-  address->setText(ToQString(page_.address_text));
-  netmask->setText(ToQString(page_.netmask_text));
-  dhcp_enable->setChecked(page_.dhcp_enable);
+  PageView::Load();
+  // Radios of one group: unchecking "Enable" alone would leave both checked.
   dhcp_disable->setChecked(!page_.dhcp_enable);
 }
 
@@ -95,21 +121,15 @@ PasswordPageView::PasswordPageView(CMyPropertyPage2& page, QWidget* parent)
   auto_save = new QCheckBox(QStringLiteral("&Auto Save Password on this computer"), this);
   layout->addWidget(auto_save);
   layout->addStretch();
+  Bind(current, page.current_password);
+  Bind(fresh, page.new_password);
+  Bind(confirm, page.confirm_password);
+  Bind(auto_save, page.auto_save);
   Load();
 }
 
-void PasswordPageView::Store() {
-  page_.current_password = ToStdString(current->text());
-  page_.new_password = ToStdString(fresh->text());
-  page_.confirm_password = ToStdString(confirm->text());
-  page_.auto_save = auto_save->isChecked();
-}
-
 void PasswordPageView::Load() {
-  current->setText(ToQString(page_.current_password));
-  fresh->setText(ToQString(page_.new_password));
-  confirm->setText(ToQString(page_.confirm_password));
-  auto_save->setChecked(page_.auto_save);
+  PageView::Load();
   if (page_.focus_new_password) fresh->setFocus();
 }
 
@@ -131,11 +151,10 @@ AccessControlPageView::AccessControlPageView(CMyPropertyPage4& page, QWidget* pa
   left->addLayout(by);
   layout->addLayout(left, 1);
   auto* buttons = new QVBoxLayout;
-  add_ip = new QPushButton(QStringLiteral("Add IP"), this);
-  add_port = new QPushButton(QStringLiteral("Add Port"), this);
-  remove = new QPushButton(QStringLiteral("&Remove"), this);
-  modify = new QPushButton(QStringLiteral("&Modify"), this);
-  for (QPushButton* b : {add_ip, add_port, remove, modify}) buttons->addWidget(b);
+  add_ip = AddCommand(buttons, "Add IP", [this] { page_.AddIp(); });
+  add_port = AddCommand(buttons, "Add Port", [this] { page_.AddPort(); });
+  remove = AddCommand(buttons, "&Remove", [this] { page_.Remove(); });
+  modify = AddCommand(buttons, "&Modify", [this] { page_.Modify(); });
   buttons->addStretch();
   layout->addLayout(buttons);
 
@@ -145,22 +164,6 @@ AccessControlPageView::AccessControlPageView(CMyPropertyPage4& page, QWidget* pa
     Load();
   });
   connect(tree, &QTreeWidget::currentItemChanged, this, [this] { SelectionChanged(); });
-  connect(add_ip, &QPushButton::clicked, this, [this] {
-    page_.AddIp();
-    Load();
-  });
-  connect(add_port, &QPushButton::clicked, this, [this] {
-    page_.AddPort();
-    Load();
-  });
-  connect(remove, &QPushButton::clicked, this, [this] {
-    page_.Remove();
-    Load();
-  });
-  connect(modify, &QPushButton::clicked, this, [this] {
-    page_.Modify();
-    Load();
-  });
   Load();
 }
 
@@ -220,21 +223,12 @@ AdvancedPageView::AdvancedPageView(CMyPropertyPage3& page, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(ToQString(kPsAdvancedIntro), this));
   auto* row = new QHBoxLayout;
-  list = new QTreeWidget(this);
-  list->setRootIsDecorated(false);
-  list->setAllColumnsShowFocus(true);
-  QStringList headings;
-  for (const auto& c : CMyPropertyPage3::Columns()) headings << ToQString(c);
-  list->setHeaderLabels(headings);
-  const QFontMetrics metrics(list->font());
-  for (int i = 0; i < headings.size(); ++i)
-    list->setColumnWidth(i, metrics.horizontalAdvance(headings[i]) + 15);
+  list = NewReportList(CMyPropertyPage3::Columns(), this);
   row->addWidget(list, 1);
   auto* buttons = new QVBoxLayout;
-  add = new QPushButton(QStringLiteral("&Add"), this);
-  remove = new QPushButton(QStringLiteral("&Remove"), this);
-  modify = new QPushButton(QStringLiteral("&Modify"), this);
-  for (QPushButton* b : {add, remove, modify}) buttons->addWidget(b);
+  add = AddCommand(buttons, "&Add", [this] { page_.Add(); });
+  remove = AddCommand(buttons, "&Remove", [this] { page_.Remove(); });
+  modify = AddCommand(buttons, "&Modify", [this] { page_.Modify(); });
   buttons->addStretch();
   row->addLayout(buttons);
   layout->addLayout(row);
@@ -242,18 +236,6 @@ AdvancedPageView::AdvancedPageView(CMyPropertyPage3& page, QWidget* parent)
   connect(list, &QTreeWidget::currentItemChanged, this, [this] {
     if (!loading_ && list->currentItem() != nullptr)
       page_.SelectRow(list->indexOfTopLevelItem(list->currentItem()));
-  });
-  connect(add, &QPushButton::clicked, this, [this] {
-    page_.Add();
-    Load();
-  });
-  connect(remove, &QPushButton::clicked, this, [this] {
-    page_.Remove();
-    Load();
-  });
-  connect(modify, &QPushButton::clicked, this, [this] {
-    page_.Modify();
-    Load();
   });
   Load();
 }

@@ -6,10 +6,15 @@
 
 #include <QDialog>
 #include <QWidget>
+#include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "srvmanager/properties/core/property_sheet.hpp"
 
+class QAbstractButton;
+class QBoxLayout;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -20,18 +25,28 @@ class QTreeWidget;
 
 namespace zelin::manager {
 
-// Common binding of a page widget.
+// Common binding of a page widget: each bound control mirrors one field of the page
+// model. Store copies the controls into the model, Load the model into the controls.
 class PageView : public QWidget {
  public:
   using QWidget::QWidget;
-  virtual void Store() {}  // controls -> model
-  virtual void Load() {}   // model -> controls
+  virtual void Store();  // controls -> model
+  virtual void Load();   // model -> controls
+
+ protected:
+  void Bind(QLineEdit* edit, std::string& field);
+  void Bind(QAbstractButton* check, bool& field);
+  // A button appended to `column` that runs `command` on the model and reloads the page.
+  QPushButton* AddCommand(QBoxLayout* column, const char* text, std::function<void()> command);
+
+ private:
+  std::vector<std::pair<QLineEdit*, std::string*>> texts_;
+  std::vector<std::pair<QAbstractButton*, bool*>> checks_;
 };
 
 class GeneralPageView final : public PageView {
  public:
   GeneralPageView(CMyPropertyPage1& page, QWidget* parent = nullptr);
-  void Store() override;
   void Load() override;
 
   QLineEdit* name = nullptr;
@@ -47,7 +62,6 @@ class GeneralPageView final : public PageView {
 class PasswordPageView final : public PageView {
  public:
   PasswordPageView(CMyPropertyPage2& page, QWidget* parent = nullptr);
-  void Store() override;
   void Load() override;
 
   QLineEdit* current = nullptr;

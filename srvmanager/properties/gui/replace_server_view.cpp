@@ -21,15 +21,7 @@ ReplaceServerView::ReplaceServerView(ReplaceServerDialog& model, QWidget* parent
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(ToQString(kPsReplaceIntro), this));
   auto* row = new QHBoxLayout;
-  list_ = new QTreeWidget(this);
-  list_->setRootIsDecorated(false);
-  list_->setAllColumnsShowFocus(true);
-  QStringList headings;
-  for (const auto& c : ReplaceServerDialog::Columns()) headings << ToQString(c);
-  list_->setHeaderLabels(headings);
-  const QFontMetrics metrics(list_->font());
-  for (int i = 0; i < headings.size(); ++i)
-    list_->setColumnWidth(i, metrics.horizontalAdvance(headings[i]) + 15);
+  list_ = NewReportList(ReplaceServerDialog::Columns(), this);
   row->addWidget(list_, 1);
   find_ = new QPushButton(QStringLiteral("&Find"), this);
   auto* side = new QVBoxLayout;
