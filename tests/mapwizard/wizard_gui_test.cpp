@@ -11,6 +11,7 @@
 #include <QTreeWidget>
 #include <cstdlib>
 
+#include "mapwizard/core/strings.hpp"
 #include "mapwizard/gui/add_server_wizard.hpp"
 #include "mapwizard/gui/wizard_dialogs.hpp"
 #include "mapwizard/gui/wizard_pages.hpp"
@@ -167,6 +168,31 @@ TEST_F(WizardGuiTest, MultiHostAdministratorWithNewAddress) {
   EXPECT_EQ(config[0].ip_address, block.Address(33));
   EXPECT_EQ(config[0].password(), "key");
   EXPECT_EQ(config[0].port_count, 8u);
+}
+
+TEST_F(WizardGuiTest, SingleHostPasswordPageRetriesAWrongPassword) {
+  StartLab({Server(5, 14, 8452, "gate", "Dock")});
+  auto& w = Sheet(kSingleHost);
+  Click("next");
+  Click("next");
+  ASSERT_EQ(w.currentId(), kPageSinglePassword);
+  auto* password = On<QLineEdit>("password");
+  EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(password->maxLength(), 16);
+  QTest::keyClicks(password, "gat");
+  Snap("05_single_password.png");
+  prompter.QueueAnswer(MsgAnswer::Ok);
+  Click("next");
+  EXPECT_EQ(w.currentId(), kPageSinglePassword);
+  EXPECT_EQ(prompter.texts().back(), WizardString(kStrWrongPassword));
+  QTest::keyClicks(password, "e");
+  Click("next");
+  ASSERT_EQ(w.currentId(), kPageComMap);
+  EXPECT_EQ(On<QLabel>("info")->text().toStdString(),
+            "Name : Dock    Serial No. : 5\nTotal Port : 4");
+  Click("back");
+  EXPECT_EQ(w.currentId(), kPageSinglePassword);
+  EXPECT_EQ(On<QLineEdit>("password")->text(), "gate");
 }
 
 TEST_F(WizardGuiTest, CustomManualEntryThenCancel) {
