@@ -24,6 +24,11 @@ bool ValidFound(const ServerList& list, int index) {
   return index >= 0 && index < list.count && index < static_cast<int>(kMaxServers);
 }
 
+// The ports of a configured server: its model's count, never more than a record holds.
+int PortsOf(const ServerConfig& entry) {
+  return std::min<int>(PortCountOfModel(entry.device_type), kMaxServerPorts);
+}
+
 }  // namespace
 
 std::vector<std::string> MapPortItems() {
@@ -58,7 +63,6 @@ void CDaoViewDoc::Load() {
     r.password_change_pending = false;
   }
   in_tree_.fill(0);
-  saved_in_tree_.fill(0);
   saved_found_ = found_;
 
   servers_.fill(ServerConfig{});
@@ -99,7 +103,6 @@ bool CDaoViewDoc::in_tree(int found_index) const {
 void CDaoViewDoc::SetInTree(int found_index, bool value) {
   if (found_index < 0 || found_index >= static_cast<int>(kMaxServers)) return;
   in_tree_[static_cast<size_t>(found_index)] = value ? 1 : 0;
-  saved_in_tree_[static_cast<size_t>(found_index)] = value ? 1 : 0;
 }
 
 void CDaoViewDoc::CopyToSavedFound(int found_index) {
@@ -116,7 +119,6 @@ void CDaoViewDoc::BuildTree() {
   const bool had_selection = selected_server_ >= 0 && selected_server_ < count_;
   tree_.clear();
   in_tree_.fill(0);
-  saved_in_tree_.fill(0);
   WaitCursor wait(transport_.prompter());
   for (int si = 0; si < count_; ++si) {
     ServerConfig& entry = servers_[static_cast<size_t>(si)];
@@ -137,6 +139,7 @@ void CDaoViewDoc::BuildTree() {
           if (transport_.prompter().Message(text, MsgButtons::OkCancel, MsgIcon::Question) ==
               MsgAnswer::Ok) {
             const int saved = FindSavedServer(entry.serial_number);
+            adopted_.push_back({entry.serial_number, rec.serial_number()});
             entry.serial_number = rec.serial_number();
             if (saved >= 0)
               saved_servers_[static_cast<size_t>(saved)].serial_number = rec.serial_number();
@@ -219,7 +222,7 @@ std::vector<PortRow> CDaoViewDoc::PortRows() const {
   if (selected_server_ < 0 || selected_server_ >= count_) return rows;
   const ServerConfig& entry = servers_[static_cast<size_t>(selected_server_)];
   const ServerRecord* rec = selected_record();
-  const int ports = std::min<int>(PortCountOfModel(entry.device_type), kMaxServerPorts);
+  const int ports = PortsOf(entry);
   for (int p = 0; p < ports; ++p) {
     PortRow row;
     const auto pi = static_cast<size_t>(p);
@@ -268,14 +271,6 @@ bool CDaoViewDoc::PortRowOpensMapPort(int row) const {
 
 // --- enabling -------------------------------------------------------------------------
 
-bool CDaoViewDoc::SelectedRowIsMappable() const {
-  const ServerRecord* rec = selected_record();
-  if (rec == nullptr || selected_port_ < 0 || selected_server_ < 0) return false;
-  const int ports = PortCountOfModel(servers_[static_cast<size_t>(selected_server_)].device_type);
-  if (selected_port_ >= std::min<int>(ports, kMaxServerPorts)) return false;
-  return rec->port_kind(static_cast<size_t>(selected_port_)) == kPortMappable;
-}
-
 bool CDaoViewDoc::IsEnabled(int command, ActiveView view) const {
   command = MainCommandOf(command);
   if (command == kCmdAddServerWizard) return true;
@@ -300,10 +295,7 @@ bool CDaoViewDoc::IsEnabled(int command, ActiveView view) const {
   // Port list active.
   const ServerRecord* rec = selected_record();
   if (rec == nullptr || selected_port_ < 0 || selected_server_ < 0) return false;
-  const int ports =
-      std::min<int>(PortCountOfModel(servers_[static_cast<size_t>(selected_server_)].device_type),
-                    kMaxServerPorts);
-  if (selected_port_ >= ports) return false;
+  if (selected_port_ >= PortsOf(servers_[static_cast<size_t>(selected_server_)])) return false;
   const auto pi = static_cast<size_t>(selected_port_);
   const uint8_t status = rec->port_kind(pi);
   switch (command) {
@@ -319,21 +311,15 @@ bool CDaoViewDoc::IsEnabled(int command, ActiveView view) const {
 }
 
 bool CDaoViewDoc::IsContextEnabled(int command) const {
-  command = MainCommandOf(command);
-  const bool server_item = selected_item_ >= 0 && selected_server_ >= 0;
-  const bool online = server_item && selected_record() != nullptr;
-  switch (command) {
+  // Menu 133 follows the tree's rules for the item under the mouse; menu 139 holds
+  // only the Add Server Wizard.
+  switch (MainCommandOf(command)) {
     case kCmdDeleteServer:
-      return server_item;
     case kCmdServerProperties:
-      return online;
     case kCmdReplaceServer:
-      return server_item && !online && installation_type_ == kSingleHost;
     case kCmdUpgradeFirmware:
-      return online &&
-             servers_[static_cast<size_t>(selected_server_)].write_state == kWriteWhenChanged;
     case kCmdAddServerWizard:
-      return true;
+      return IsEnabled(command, ActiveView::Tree);
     default:
       return false;
   }
@@ -387,7 +373,7 @@ std::optional<MapPortChoice> CDaoViewDoc::BeginMapPort() {
     return std::nullopt;
   }
   const ServerConfig& entry = servers_[static_cast<size_t>(selected_server_)];
-  const int ports = std::min<int>(PortCountOfModel(entry.device_type), kMaxServerPorts);
+  const int ports = PortsOf(entry);
   if (selected_port_ >= ports) {
     transport_.prompter().Message(ManagerString(kStrSelectServerFirst));
     return std::nullopt;
@@ -407,7 +393,7 @@ std::optional<MapPortChoice> CDaoViewDoc::BeginMapPort() {
 void CDaoViewDoc::FinishMapPort(const MapPortChoice& choice) {
   if (selected_server_ < 0 || selected_server_ >= count_) return;
   ServerConfig& entry = servers_[static_cast<size_t>(selected_server_)];
-  const int ports = std::min<int>(PortCountOfModel(entry.device_type), kMaxServerPorts);
+  const int ports = PortsOf(entry);
   if (choice.port < 0 || choice.port >= ports) return;
   const int k = std::clamp(choice.selection, 0, kMaxComNumber);
   const auto pi = static_cast<size_t>(choice.port);
@@ -462,7 +448,7 @@ void CDaoViewDoc::UnMapPort() {
 std::optional<std::string> CDaoViewDoc::FindComConflict() const {
   for (int s = 0; s < count_; ++s) {
     const ServerConfig& a = servers_[static_cast<size_t>(s)];
-    const int pa = std::min<int>(PortCountOfModel(a.device_type), kMaxServerPorts);
+    const int pa = PortsOf(a);
     for (int p = 0; p < pa; ++p) {
       const auto pi = static_cast<size_t>(p);
       if (a.port_mapped[pi] == 0) continue;
@@ -473,7 +459,7 @@ std::optional<std::string> CDaoViewDoc::FindComConflict() const {
       }
       for (int t = s + 1; t < count_; ++t) {
         const ServerConfig& b = servers_[static_cast<size_t>(t)];
-        const int pb = std::min<int>(PortCountOfModel(b.device_type), kMaxServerPorts);
+        const int pb = PortsOf(b);
         for (int q = 0; q < pb; ++q) {
           const auto qi = static_cast<size_t>(q);
           if (b.port_mapped[qi] != 0 && b.com_number[qi] == a.com_number[pi])
@@ -522,7 +508,7 @@ bool CDaoViewDoc::ServerChanged(int server_index) const {
 }
 
 bool CDaoViewDoc::ConfigurationChanged() const {
-  if (count_ != saved_count_) return true;
+  if (count_ != saved_count_ || !adopted_.empty()) return true;
   for (int i = 0; i < count_; ++i) {
     if (servers_[static_cast<size_t>(i)].write_state != kWriteNever && ServerChanged(i))
       return true;
@@ -675,7 +661,14 @@ bool CDaoViewDoc::SaveConfiguration() {
     }
   }
 
-  if (!store_.Save(servers_.data(), count_, saved_servers_.data(), saved_count_)) {
+  // The store still files an adopted server under the serial number it had: hand the
+  // store that number as the old one, so that it moves the entry to the new number.
+  std::array<ServerConfig, kMaxConfiguredServers> stored = saved_servers_;
+  for (const auto& [was, now] : adopted_)
+    for (int i = 0; i < saved_count_; ++i)
+      if (stored[static_cast<size_t>(i)].serial_number == now)
+        stored[static_cast<size_t>(i)].serial_number = was;
+  if (!store_.Save(servers_.data(), count_, stored.data(), saved_count_)) {
     // The store is unchanged: keep the saved copy and the modified mark so that the
     // next save writes the same difference again.
     prompter.Message(kStoreSaveFailed, MsgButtons::Ok, MsgIcon::Error);
@@ -683,6 +676,7 @@ bool CDaoViewDoc::SaveConfiguration() {
   }
   saved_servers_ = servers_;
   saved_count_ = count_;
+  adopted_.clear();
   modified_ = false;
   if (fresh_port_) fresh_port_();
   return true;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "protocol/transport.hpp"
@@ -187,7 +188,6 @@ class CDaoViewDoc {
   void CopyToSavedFound(int found_index);
   bool ServerArrayChanged() const;
   void FillSelectionFromItem(int item);
-  bool SelectedRowIsMappable() const;
 
   Transport& transport_;
   ManagerStore& store_;
@@ -197,13 +197,15 @@ class CDaoViewDoc {
   ServerList found_;
   ServerList saved_found_;
   std::array<uint32_t, kMaxServers> in_tree_{};
-  std::array<uint32_t, kMaxServers> saved_in_tree_{};
   std::array<ServerConfig, kMaxConfiguredServers> servers_{};
   std::array<ServerConfig, kMaxConfiguredServers> saved_servers_{};
   int count_ = 0;
   int saved_count_ = 0;
   bool modified_ = false;
   bool adopt_offer_made_ = false;
+  // Servers that took over a found server's serial number in this run, as {serial in
+  // the store, new serial}; kept until Save Configuration has written the store.
+  std::vector<std::pair<uint16_t, uint16_t>> adopted_;
 
   std::vector<TreeItem> tree_;
   int selected_item_ = -1;    // tree item of the selection, -1 root or none

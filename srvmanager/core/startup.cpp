@@ -34,7 +34,7 @@ std::string JoinArguments(int argc, char** argv) {
 }
 
 std::string MainTitle(int installation_type) {
-  std::string title = "Zelin Server Manager";
+  std::string title(kTitleBase);
   switch (installation_type) {
     case 1:
       title += " - Single-Host";

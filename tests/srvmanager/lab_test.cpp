@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
+#include "srvmanager/core/registry_store.hpp"
 #include "srvmanager/core/strings.hpp"
+#include "store/hive_file.hpp"
+#include "store/server_store.hpp"
 #include "tests/srvmanager/lab_fixture.hpp"
 
 namespace zelin::manager::testing {
@@ -80,6 +84,34 @@ TEST_F(ManagerLoadTest, AcceptedAdoptOfferTakesTheFoundSerialNumber) {
   EXPECT_EQ(doc.saved_server(0).serial_number, 202);
   EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
   EXPECT_TRUE(doc.modified());
+}
+
+TEST_F(ManagerLoadTest, AdoptedSerialNumberReachesTheStoreAndCountsAsAChange) {
+  const std::filesystem::path path =
+      std::filesystem::path(::testing::TempDir()) / "manager-adopt-registry.reg";
+  std::filesystem::remove(path);
+  {
+    HiveFile hive(path);
+    ASSERT_TRUE(WriteInstallationType(hive, kMultiHost));
+    ASSERT_TRUE(
+        SaveServerStore(hive, std::vector<ServerConfig>{MakeEntry(201, "old-a", Addr(10))}, {}));
+  }
+  StartLab({LabServer(202, "new-a", Addr(10))});
+  HiveManagerStore store(path);
+  CDaoViewDoc doc(*transport_, store, kMultiHost, [] {});
+  doc.Load();  // the scripted prompter accepts the offer
+  ASSERT_EQ(doc.server(0).serial_number, 202);
+  EXPECT_TRUE(doc.ConfigurationChanged());  // the exit check asks
+
+  prompter_.QueueAnswer(MsgAnswer::Yes);  // the restart warning
+  ASSERT_TRUE(doc.SaveConfiguration());
+  EXPECT_FALSE(doc.ConfigurationChanged());
+  std::array<ServerConfig, 32> table{};
+  HiveFile hive(path);
+  ASSERT_EQ(LoadServerStore(hive, table), 1);
+  EXPECT_EQ(table[0].serial_number, 202);
+  EXPECT_EQ(table[0].name(), "old-a");
+  std::filesystem::remove(path);
 }
 
 TEST_F(ManagerLoadTest, NoAdoptOfferForSingleHostOrAnotherModel) {
