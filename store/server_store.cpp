@@ -36,9 +36,29 @@ class WriteTracker final : public ForwardingRegistry {
   bool failed_ = false;
 };
 
-bool HasSerial(std::span<const ServerConfig> table, uint16_t serial) {
-  return std::any_of(table.begin(), table.end(),
-                     [serial](const ServerConfig& c) { return c.serial_number == serial; });
+size_t CountSerial(std::span<const ServerConfig> table, uint16_t serial) {
+  return static_cast<size_t>(
+      std::count_if(table.begin(), table.end(),
+                    [serial](const ServerConfig& c) { return c.serial_number == serial; }));
+}
+
+// Occurrence of each record's serial number before it in its table (0 for the first
+// record of a serial number, 1 for the second, ...).
+std::vector<size_t> Occurrences(std::span<const ServerConfig> table) {
+  std::vector<size_t> out;
+  for (size_t i = 0; i < table.size(); ++i)
+    out.push_back(CountSerial(table.first(i), table[i].serial_number));
+  return out;
+}
+
+// Full paths of the server keys whose "SerialNo" is `serial`, in enumeration order.
+std::vector<std::string> ServerKeysOf(const Registry& reg, uint16_t serial) {
+  std::vector<std::string> keys;
+  for (const auto& name : reg.Subkeys(kParametersKey)) {
+    std::string key = RegJoin(kParametersKey, name);
+    if (reg.ReadDword(key, "SerialNo") == uint32_t{serial}) keys.push_back(std::move(key));
+  }
+  return keys;
 }
 
 bool WithinCapacity(std::span<const ServerConfig> table) {
@@ -265,17 +285,28 @@ bool SaveServerStore(Registry& target, std::span<const ServerConfig> new_table,
                      std::span<const ServerConfig> old_table) {
   if (!WithinCapacity(new_table) || !WithinCapacity(old_table)) return false;
   WriteTracker reg(target);
-  for (const auto& c : old_table) {
-    if (HasSerial(new_table, c.serial_number)) continue;
-    if (const auto name = FindServerKey(reg, c.serial_number))
-      RemoveServer(reg, RegJoin(kParametersKey, *name));
+  // Records are paired with server keys by serial number: the k-th record of a serial
+  // number in a table with the k-th key of that number in the registry (one of each in
+  // a store that nobody edited by hand).
+  const std::vector<size_t> new_occurrence = Occurrences(new_table);
+  const std::vector<size_t> old_occurrence = Occurrences(old_table);
+  for (size_t i = 0; i < old_table.size(); ++i) {
+    const uint16_t serial = old_table[i].serial_number;
+    if (old_occurrence[i] < CountSerial(new_table, serial)) continue;  // still there
+    // Gone: the keys of this serial number beyond what the new table keeps. The
+    // first of them is taken each time, as the ones before it stay.
+    const auto keys = ServerKeysOf(reg, serial);
+    const size_t kept = CountSerial(new_table, serial);
+    if (kept < keys.size()) RemoveServer(reg, keys[kept]);
   }
-  for (const auto& c : new_table)
-    if (!HasSerial(old_table, c.serial_number)) AddServer(reg, c);
-  for (const auto& c : new_table) {
-    if (!HasSerial(old_table, c.serial_number)) continue;
-    if (const auto name = FindServerKey(reg, c.serial_number))
-      UpdateServer(reg, RegJoin(kParametersKey, *name), c);
+  for (size_t i = 0; i < new_table.size(); ++i)
+    if (new_occurrence[i] >= CountSerial(old_table, new_table[i].serial_number))
+      AddServer(reg, new_table[i]);
+  for (size_t i = 0; i < new_table.size(); ++i) {
+    const ServerConfig& c = new_table[i];
+    if (new_occurrence[i] >= CountSerial(old_table, c.serial_number)) continue;  // added
+    const auto keys = ServerKeysOf(reg, c.serial_number);
+    if (new_occurrence[i] < keys.size()) UpdateServer(reg, keys[new_occurrence[i]], c);
   }
   if (!reg.KeyExists(kParametersKey)) return false;
   uint32_t ports = 0;
@@ -299,12 +330,10 @@ bool WriteInstallationType(Registry& reg, int type) {
 }
 
 std::optional<std::string> FindServerKey(const Registry& reg, uint16_t serial_number) {
-  for (size_t i = 0;; ++i) {
-    auto name = reg.EnumSubkey(kParametersKey, i);
-    if (!name) return std::nullopt;
-    if (reg.ReadDword(RegJoin(kParametersKey, *name), "SerialNo") == uint32_t{serial_number})
+  for (const auto& name : reg.Subkeys(kParametersKey))
+    if (reg.ReadDword(RegJoin(kParametersKey, name), "SerialNo") == uint32_t{serial_number})
       return name;
-  }
+  return std::nullopt;
 }
 
 bool RemoveAllServers(Registry& target) {

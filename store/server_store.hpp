@@ -73,7 +73,8 @@ int LoadServerStore(const Registry& reg, ProductLine line, std::span<ServerConfi
 
 // Writes the difference between `old_table` (as last loaded or saved) and `new_table`,
 // servers being matched by serial number: removes, adds, updates (with their device
-// entries), then "Servers", "Ports" and "SessionRecovery". Returns false when a table
+// entries), then "Servers", "Ports" and "SessionRecovery". Records that share a serial
+// number pair with the keys of that number in order (the k-th record with the k-th key). Returns false when a table
 // exceeds its capacity (nothing written), when any registry write failed, or when the
 // parameters key does not exist at the end. A mapped port that finds no free device or
 // class index is stored with "PortFlag" 0 (it has no entries) and is mapped again by

@@ -459,6 +459,34 @@ TEST_F(StoreTest, ChangedModelKeepsOnlyThePortsItHas) {
   EXPECT_EQ(Inconsistencies(), std::vector<std::string>{});
 }
 
+// Two records with one serial number (a hand-edited store loads that way) each keep a
+// key of their own, and dropping one of them takes its key and entries with it.
+TEST_F(StoreTest, RecordsSharingASerialNumberPairWithTheirOwnKeys) {
+  Table saved;
+  Table now{MakeServer(1), MakeServer(1, 8452)};
+  MapPort(now[0], 0, 3);
+  MapPort(now[1], 0, 4);
+  MapPort(now[1], 1, 5);
+  Commit(now, saved);
+  EXPECT_EQ(Load(), now);
+  EXPECT_EQ(Tree().Subkeys(kDeviceParentKey).size(), 3u);
+
+  now[1].com_number[1] = 6;  // the second record changes: its own key follows
+  Commit(now, saved);
+  EXPECT_EQ(Load(), now);
+
+  now.pop_back();
+  Commit(now, saved);
+  EXPECT_EQ(Load(), now);
+  EXPECT_EQ(Tree().Subkeys(kParams).size(), 1u);
+  EXPECT_EQ(Tree().Subkeys(kDeviceParentKey).size(), 1u);
+  EXPECT_EQ(Inconsistencies(), std::vector<std::string>{});
+
+  Commit({}, saved);
+  EXPECT_TRUE(Tree().Subkeys(kDeviceParentKey).empty());
+  EXPECT_TRUE(Tree().Subkeys(kParams).empty());
+}
+
 TEST_F(StoreTest, SaveChangesOnlyWhatChanged) {
   Table saved;
   Table now{MakeServer(1), MakeServer(2, 8452)};
