@@ -15,8 +15,10 @@ void ComMapPage::Activate() {
   for (int n = 1; n <= kLastCom; ++n)
     if (!ctx_.ComInUse(n)) choices_.push_back(n);
   selected_ = choices_.empty() ? -1 : 0;
-  auto third = std::find_if(choices_.begin(), choices_.end(), [](int n) { return n >= 3; });
-  if (third != choices_.end()) selected_ = static_cast<int>(third - choices_.begin());
+  auto first = std::find(choices_.begin(), choices_.end(), mapped_from_);
+  if (first == choices_.end())
+    first = std::find_if(choices_.begin(), choices_.end(), [](int n) { return n >= 3; });
+  if (first != choices_.end()) selected_ = static_cast<int>(first - choices_.begin());
   if (const ServerConfig* s = ctx_.staged()) {
     info_ = Format("Name : %s    Serial No. : %d\nTotal Port : %d",
                    {s->name(), std::to_string(s->serial_number), std::to_string(s->port_count)});
@@ -42,6 +44,7 @@ Step ComMapPage::Next() {
   s->com_number.fill(0);
   // With every COM number taken there is nothing to start from.
   int n = selected_ >= 0 ? choices_[static_cast<size_t>(selected_)] : kLastCom + 1;
+  mapped_from_ = n;
   const size_t ports = std::min<size_t>(s->port_count, kMaxServerPorts);
   for (size_t i = 0; i < ports; ++i) {
     if (n > kLastCom) {

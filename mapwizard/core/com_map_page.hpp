@@ -13,7 +13,8 @@ class ComMapPage {
  public:
   explicit ComMapPage(WizardContext& ctx) : ctx_(ctx) {}
 
-  // Lists every free COM number and selects the first from COM3 on.
+  // Lists every free COM number and selects the first from COM3 on, or, when the user
+  // comes back to the page, the number mapped from last time while it is still free.
   void Activate();
   void Select(int index);  // out-of-range values are ignored
 
@@ -31,6 +32,7 @@ class ComMapPage {
   WizardContext& ctx_;
   std::vector<int> choices_;
   int selected_ = -1;
+  int mapped_from_ = 0;  // the first COM number of the last mapping; 0 before any
   std::string info_;
 };
 

@@ -60,6 +60,11 @@ TEST_F(ComFinishTest, MappingStopsAtTheLimitOfCom256) {
             std::vector<std::string>{"Your COM name have exceeded 256 limitation!"});
   f.Next();
   EXPECT_NE(f.complete().summary().find("\nPorts : COM255-COM256\n"), std::string::npos);
+  // Coming back to the page offers the number chosen before, not the first free one.
+  f.Back();
+  f.Back();
+  ASSERT_EQ(f.page(), kPageComMap);
+  EXPECT_EQ(f.com_map().choice_texts()[static_cast<size_t>(f.com_map().selected())], "COM255");
 }
 
 TEST_F(ComFinishTest, WanPortsAreNotMappedAndTheSummarySaysNone) {
