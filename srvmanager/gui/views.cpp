@@ -130,12 +130,15 @@ void CDaoListView::Refill(const CDaoViewDoc& doc) {
   for (int c = 0; c < labels.size(); ++c)
     setColumnWidth(c, fm.horizontalAdvance(labels[c]) + kColumnPadding);
   const QIcon mapped = StripIcon(kIconMappedPort);
+  // Unmapped rows get an empty picture of the same size, so that the port numbers of
+  // all rows stay in one column.
+  const QIcon unmapped = StripIcon(-1);
   for (const PortRow& row : doc.PortRows()) {
     auto* item = new QTreeWidgetItem(this);
     item->setText(0, ui::ToQString(row.port));
     item->setText(1, ui::ToQString(row.com));
     item->setText(2, ui::ToQString(row.status));
-    if (row.mapped) item->setIcon(0, mapped);
+    item->setIcon(0, row.mapped ? mapped : unmapped);
   }
   if (doc.selected_port() >= 0 && doc.selected_port() < topLevelItemCount())
     setCurrentItem(topLevelItem(doc.selected_port()));

@@ -142,6 +142,11 @@ TEST_F(ManagerGuiTest, StartUpShowsServersWithIconsAndPortRows) {
   EXPECT_EQ(frame.list()->topLevelItem(7)->text(0), "   8");
   EXPECT_EQ(frame.list()->topLevelItem(7)->text(1), "---");
   EXPECT_EQ(frame.list()->topLevelItem(7)->text(2), "Available");
+  // An unmapped row keeps an empty picture in the icon's place, so that its number lines
+  // up with those of mapped rows.
+  const QIcon unmapped = frame.list()->topLevelItem(7)->icon(0);
+  EXPECT_FALSE(unmapped.isNull());
+  EXPECT_FALSE(SameIcon(unmapped, StripIcon(kIconMappedPort)));
 
   // The toolbar in its order, with the tool tips of the command strings.
   auto* bar = frame.findChild<QToolBar*>("toolbar");
