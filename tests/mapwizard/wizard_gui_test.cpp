@@ -195,6 +195,19 @@ TEST_F(WizardGuiTest, SingleHostPasswordPageRetriesAWrongPassword) {
   EXPECT_EQ(On<QLineEdit>("password")->text(), "gate");
 }
 
+TEST_F(WizardGuiTest, CollidingAddressPageShowsTheWarningAndTheSuggestion) {
+  StartLab({Server(6, 20, 8452, {}, "Yard")});
+  Configure(900, block.Address(20));
+  auto& w = Sheet(kMultiHost);
+  Click("next");
+  Click("next");
+  ASSERT_EQ(w.currentId(), kPageNewAddress);
+  EXPECT_EQ(On<QLabel>("label")->text(), "Suggested IP address:");
+  EXPECT_EQ(On<QLineEdit>("address")->text().toStdString(), AddressToText(block.Address(21)));
+  EXPECT_TRUE(On<QLabel>("message")->text().startsWith("Warning Duplicated IP address"));
+  Snap("08_new_address_conflict.png");
+}
+
 TEST_F(WizardGuiTest, CustomManualEntryThenCancel) {
   StartLab({Server(4, 13)});
   auto& w = Sheet(kCustom);
