@@ -48,7 +48,8 @@ Ipv4 TextToAddress(std::string_view text) {
   const auto parts = SplitDots(text);
   if (parts.size() < 4) return 0;
   uint8_t o[4];
-  for (int i = 0; i < 4; ++i) o[i] = static_cast<uint8_t>(ParseDecimal(parts[static_cast<size_t>(i)]));
+  for (int i = 0; i < 4; ++i)
+    o[i] = static_cast<uint8_t>(ParseDecimal(parts[static_cast<size_t>(i)]));
   return Ipv4FromOctets(o[0], o[1], o[2], o[3]);
 }
 
@@ -64,6 +65,12 @@ bool IsValidAddressText(std::string_view text) {
     if (ParseDecimal(p) >= 256) return false;
   }
   return true;
+}
+
+std::optional<Ipv4> ParseHostAddress(std::string_view text) {
+  if (text == "..." || SplitDots(text).size() != 4 || !IsValidAddressText(text))
+    return std::nullopt;
+  return TextToAddress(text);
 }
 
 }  // namespace zelin

@@ -1,6 +1,7 @@
 #pragma once
 // Conversions between IPv4 addresses (network byte order) and dotted text.
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,5 +20,9 @@ Ipv4 TextToAddress(std::string_view text);
 // True for "..." (an empty address field) and for texts whose first four parts are
 // 1 to 3 decimal digits each with a value below 256; parts after the fourth are not checked.
 bool IsValidAddressText(std::string_view text);
+
+// An address typed on a command line or in the environment: exactly four valid
+// parts ("1.2.3.4"); the empty field "...", a fifth part or anything else gives nothing.
+std::optional<Ipv4> ParseHostAddress(std::string_view text);
 
 }  // namespace zelin

@@ -34,10 +34,7 @@ std::string Trim(std::string_view s) {
 
 // A dotted address that names a real host (not the empty field "...").
 std::optional<Ipv4> ParseAddress(std::string_view text) {
-  const std::string t = Trim(text);
-  if (t.empty() || t == "..." || !IsValidAddressText(t)) return std::nullopt;
-  if (std::count(t.begin(), t.end(), '.') != 3) return std::nullopt;
-  return TextToAddress(t);
+  return ParseHostAddress(Trim(text));
 }
 
 int PollMs(int64_t ms) {

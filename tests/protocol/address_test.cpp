@@ -26,9 +26,17 @@ TEST(AddressText, Validity) {
   EXPECT_TRUE(IsValidAddressText("1.2.3.4"));
   EXPECT_TRUE(IsValidAddressText("1.2.3.4.5"));  // parts after the fourth are not checked
   EXPECT_TRUE(IsValidAddressText("255.255.255.0"));
-  for (const char* bad : {"256.1.1.1", "1.2.3", "1.2.3.x", "1234.1.1.1", "1..3.4", "", "-1.2.3.4",
-                          "1.2.3. 4"})
+  for (const char* bad :
+       {"256.1.1.1", "1.2.3", "1.2.3.x", "1234.1.1.1", "1..3.4", "", "-1.2.3.4", "1.2.3. 4"})
     EXPECT_FALSE(IsValidAddressText(bad)) << bad;
+}
+
+// Typed addresses (options, environment) must name one host: the empty field and a
+// fifth part, which the field check lets through, are refused.
+TEST(AddressText, HostAddressesHaveExactlyFourParts) {
+  EXPECT_EQ(ParseHostAddress("127.0.42.255"), Ipv4FromOctets(127, 0, 42, 255));
+  for (const char* bad : {"...", "1.2.3.4.5", "1.2.3", "300.1.1.1", "", "1.2.3.4."})
+    EXPECT_FALSE(ParseHostAddress(bad)) << bad;
 }
 
 }  // namespace
