@@ -49,13 +49,16 @@ class ZelinctlProcessTest : public ::testing::Test {
     ASSERT_TRUE(lab_->Start(&error)) << error;
   }
 
-  // Runs zelinctl with `args` and the network options of the block.
-  RunResult Run(const std::string& args) {
+  // Runs zelinctl with `args` and the network options of the block (without its
+  // broadcast stand-in when `with_broadcast` is false).
+  RunResult Run(const std::string& args, bool with_broadcast = true) {
     const std::string err_path =
         ::testing::TempDir() + "zelinctl_stderr_" + std::to_string(::getpid()) + ".txt";
+    const std::string broadcast =
+        with_broadcast ? " --broadcast " + AddressToText(block_.Broadcast()) : "";
     const std::string cmd = std::string(ZELINCTL_PATH) + " " + args + " --interfaces " +
-                            AddressToText(block_.Interface()) + " --broadcast " +
-                            AddressToText(block_.Broadcast()) + " --loopback-only 2>" + err_path;
+                            AddressToText(block_.Interface()) + broadcast + " --loopback-only 2>" +
+                            err_path;
     RunResult r;
     std::FILE* p = ::popen(cmd.c_str(), "r");
     if (p == nullptr) return r;
@@ -105,6 +108,55 @@ TEST_F(ZelinctlProcessTest, SearchProbeAndLocate) {
   r = Run("locate 22 --off");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_FALSE(lab_->Snapshot(22)->locating);
+}
+
+// What a script relies on: help on every command, and distinct exit statuses with a
+// message for bad input, a network it may not use and a server that does not answer.
+TEST_F(ZelinctlProcessTest, HelpAndExitStatuses) {
+  RunResult r = Run("--help");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("Exit status:"), std::string::npos) << r.out;
+  for (const std::string command : {"search", "probe", "locate", "set", "upgrade"}) {
+    r = Run(command + " --help");
+    EXPECT_EQ(r.exit_code, 0) << command;
+    EXPECT_EQ(r.out.rfind("usage: zelinctl " + command, 0), 0u) << r.out;
+    r = Run("help " + command);
+    EXPECT_EQ(r.exit_code, 0) << command;
+    EXPECT_EQ(r.out.rfind("usage: zelinctl " + command, 0), 0u) << r.out;
+  }
+  EXPECT_EQ(Run("help nosuch").exit_code, 2);
+  EXPECT_EQ(Run("nosuch").exit_code, 2);
+
+  r = Run("probe 300.1.1.1");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("'300.1.1.1' is not an IPv4 address"), std::string::npos) << r.err;
+  EXPECT_EQ(Run("probe 10.1.2.3").exit_code, 4);
+  EXPECT_EQ(Run("locate 70000").exit_code, 2);
+  r = Run("search --broadcast 1.2.3", false);
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("--broadcast: '1.2.3' is not an IPv4 address"), std::string::npos);
+
+  // Nothing to change is a usage error, not a restart of the server.
+  r = Run("set 21");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("nothing to change"), std::string::npos) << r.err;
+
+  // Loopback-only without a loopback broadcast stand-in: said at once, before a search.
+  for (const std::string command : {"search", "locate 21"}) {
+    r = Run(command, false);
+    EXPECT_EQ(r.exit_code, 4) << command;
+    EXPECT_NE(r.err.find("broadcast address 255.255.255.255 is outside 127.0.0.0/8"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("Refused to send"), std::string::npos) << r.err;
+  }
+
+  // Nobody there.
+  r = Run("probe " + AddressToText(block_.Address(60)));
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_NE(r.err.find("no server answered at " + AddressToText(block_.Address(60))),
+            std::string::npos)
+      << r.err;
 }
 
 TEST_F(ZelinctlProcessTest, SetChangesTheServerAndRestartsIt) {

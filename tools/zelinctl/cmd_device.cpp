@@ -76,10 +76,7 @@ Parsed Parse(const Args& args, std::set<std::string> valued, std::set<std::strin
 }
 
 std::optional<Ipv4> ParseAddress(const std::string& text) {
-  if (text.empty() || std::count(text.begin(), text.end(), '.') != 3 || !IsValidAddressText(text) ||
-      text == "...")
-    return std::nullopt;
-  return TextToAddress(text);
+  return ParseHostAddress(text);
 }
 
 // The transport options: environment first, then the command line.
@@ -139,6 +136,17 @@ int OpenSession(const Parsed& p, Session& s) {
   return kExitOk;
 }
 
+// A search needs a broadcast address the options allow; said once here instead of a
+// refused send per attempt and an empty result.
+bool MayBroadcast(const Session& s) {
+  if (s.transport->MaySendTo(kBroadcastAddress)) return true;
+  std::fprintf(stderr,
+               "zelinctl: loopback-only is set and the broadcast address %s is outside "
+               "127.0.0.0/8; give --broadcast or ZELIN_BROADCAST\n",
+               AddressToText(s.transport->options().broadcast.value_or(kBroadcastAddress)).c_str());
+  return false;
+}
+
 std::string FirmwareText(uint32_t v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%X.%02X.%04X", (v >> 24) & 0xFF, (v >> 16) & 0xFF, v & 0xFFFF);
@@ -178,8 +186,52 @@ int ParseSerial(const std::string& text) {
   return v > 65535 ? -1 : static_cast<int>(v);
 }
 
-// Searches and returns the record of `serial`, or nullptr (message printed).
-ServerRecord* FindServer(Session& s, uint16_t serial) {
+// What went wrong in the last exchange, for a script's log.
+std::string ErrorText(LastCommandError e) {
+  const char* what = "";
+  switch (e) {
+    case LastCommandError::kNone:
+      what = "no error";
+      break;
+    case LastCommandError::kTimeout:
+      what = "no reply";
+      break;
+    case LastCommandError::kPasswordTooLong:
+      what = "password longer than 16 characters";
+      break;
+    case LastCommandError::kUnknownCommand:
+      what = "unknown command";
+      break;
+    case LastCommandError::kSendFailed:
+      what = "send failed";
+      break;
+    case LastCommandError::kWrongLength:
+      what = "reply of the wrong length";
+      break;
+    case LastCommandError::kWrongCodeOrRefused:
+      what = "refused by the server";
+      break;
+    case LastCommandError::kErrorStatus:
+      what = "the server reported an error";
+      break;
+    case LastCommandError::kWrongSequence:
+      what = "reply with the wrong sequence number";
+      break;
+    case LastCommandError::kWrongDeviceType:
+      what = "reply from another device type";
+      break;
+    case LastCommandError::kWrongSerial:
+      what = "reply from another serial number";
+      break;
+  }
+  return std::string(what) + " (error " + std::to_string(static_cast<int>(e)) + ")";
+}
+
+// Searches and returns the record of `serial`, or nullptr (message printed, *rc set).
+ServerRecord* FindServer(Session& s, uint16_t serial, int* rc) {
+  *rc = kExitEnvironment;
+  if (!MayBroadcast(s)) return nullptr;
+  *rc = kExitNotFound;
   SearchServers(*s.transport, s.list, 1);
   const int i = s.list.FindSerial(serial);
   if (i < 0) {
@@ -205,6 +257,7 @@ int RunSearch(const Args& args) {
                  "Broadcasts a search on every interface and lists the servers that answer.\n");
   Session s;
   if (int rc = OpenSession(p, s); rc != kExitOk) return rc;
+  if (!MayBroadcast(s)) return kExitEnvironment;
   SearchServers(*s.transport, s.list, 1);
   if (p.flags.count("--json") != 0) {
     nlohmann::json out = nlohmann::json::array();
@@ -261,12 +314,13 @@ int RunLocate(const Args& args) {
                  "stops it with --off.\n");
   Session s;
   if (int rc = OpenSession(p, s); rc != kExitOk) return rc;
-  ServerRecord* r = FindServer(s, static_cast<uint16_t>(serial));
-  if (r == nullptr) return kExitNotFound;
+  int rc = kExitOk;
+  ServerRecord* r = FindServer(s, static_cast<uint16_t>(serial), &rc);
+  if (r == nullptr) return rc;
   const uint8_t code = p.flags.count("--off") != 0 ? wire::kLocateOff : wire::kLocateOn;
   if (!Command(*s.transport, *r, code, 1)) {
-    std::fprintf(stderr, "zelinctl: the server did not answer (error %d)\n",
-                 static_cast<int>(s.transport->last_error));
+    std::fprintf(stderr, "zelinctl: locate failed: %s\n",
+                 ErrorText(s.transport->last_error).c_str());
     return kExitFailed;
   }
   return kExitOk;
@@ -296,6 +350,11 @@ int RunSet(const Args& args) {
   const std::string* mask = value("--netmask");
   const std::string* password = value("--password");
   const std::string* current = value("--current-password");
+  if (name == nullptr && ip == nullptr && mask == nullptr && password == nullptr) {
+    std::fprintf(stderr,
+                 "zelinctl: nothing to change; give --name, --ip, --netmask or --password\n");
+    return kExitUsage;
+  }
   if (name != nullptr && name->size() > wire::kNameSize - 1) {
     std::fprintf(stderr, "zelinctl: the name has more than 29 characters\n");
     return kExitUsage;
@@ -318,8 +377,9 @@ int RunSet(const Args& args) {
 
   Session s;
   if (int rc = OpenSession(p, s); rc != kExitOk) return rc;
-  ServerRecord* r = FindServer(s, static_cast<uint16_t>(serial));
-  if (r == nullptr) return kExitNotFound;
+  int rc = kExitOk;
+  ServerRecord* r = FindServer(s, static_cast<uint16_t>(serial), &rc);
+  if (r == nullptr) return rc;
   Transport& t = *s.transport;
   r->password = current != nullptr ? *current : "";
   if (!Command(t, *r, wire::kLogin, 1)) {
@@ -328,7 +388,7 @@ int RunSet(const Args& args) {
   }
   auto step = [&](uint8_t code, const char* what, int timeout) {
     if (Command(t, *r, code, timeout)) return true;
-    std::fprintf(stderr, "zelinctl: %s failed (error %d)\n", what, static_cast<int>(t.last_error));
+    std::fprintf(stderr, "zelinctl: %s failed: %s\n", what, ErrorText(t.last_error).c_str());
     return false;
   };
   if (name != nullptr) {
@@ -402,8 +462,9 @@ int RunUpgrade(const Args& args) {
   }
   Session s;
   if (int rc = OpenSession(p, s); rc != kExitOk) return rc;
-  ServerRecord* r = FindServer(s, static_cast<uint16_t>(serial));
-  if (r == nullptr) return kExitNotFound;
+  int rc = kExitOk;
+  ServerRecord* r = FindServer(s, static_cast<uint16_t>(serial), &rc);
+  if (r == nullptr) return rc;
   if (auto it = p.values.find("--password"); it != p.values.end()) r->password = it->second;
   TerminalProgress progress;
   const DownloadResult result = DownloadFirmware(*s.transport, *r, file, 20, progress);

@@ -14,9 +14,13 @@ std::vector<CommandSpec>& Registry() {
 }
 }  // namespace
 
-Registration::Registration(CommandSpec command) { Registry().push_back(command); }
+Registration::Registration(CommandSpec command) {
+  Registry().push_back(command);
+}
 
-const std::vector<CommandSpec>& Commands() { return Registry(); }
+const std::vector<CommandSpec>& Commands() {
+  return Registry();
+}
 
 }  // namespace zelin::ctl
 
@@ -31,9 +35,12 @@ void PrintUsage(FILE* out) {
   for (const auto& c : commands)
     std::fprintf(out, "  %-10.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
                  static_cast<int>(c.summary.size()), c.summary.data());
-  std::fprintf(out,
-               "\nRun 'zelinctl COMMAND --help' for the options of a command.\n"
-               "Environment: ZELIN_INTERFACES, ZELIN_BROADCAST, ZELIN_LOOPBACK_ONLY, ZELIN_REGISTRY.\n");
+  std::fprintf(
+      out,
+      "\nRun 'zelinctl COMMAND --help' for the options of a command.\n"
+      "Environment: ZELIN_INTERFACES, ZELIN_BROADCAST, ZELIN_LOOPBACK_ONLY, ZELIN_REGISTRY.\n"
+      "\nExit status: 0 done, 1 the server or store refused or failed, 2 bad usage,\n"
+      "3 server or file not found, 4 network or store not usable.\n");
 }
 }  // namespace
 
@@ -44,6 +51,13 @@ int main(int argc, char** argv) {
   }
   const std::string name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {
+    if (argc >= 3 && argv[2][0] != '-') {  // "help COMMAND": that command's own help
+      for (const auto& c : zelin::ctl::Commands())
+        if (c.name == argv[2]) return c.run({"--help"});
+      std::fprintf(stderr, "zelinctl: unknown command '%s'\n", argv[2]);
+      PrintUsage(stderr);
+      return zelin::ctl::kExitUsage;
+    }
     PrintUsage(stdout);
     return zelin::ctl::kExitOk;
   }
