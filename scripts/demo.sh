@@ -52,10 +52,27 @@ server_key() {  # number type serial name last-octet ports
 } >"$ZELIN_REGISTRY"
 "$build/tools/zelinctl/zelinctl" store set-type 2
 
-"$build/emulator/devsim" --lab "$lab" --broadcast "$ZELIN_BROADCAST" &
+# devsim prints one "ready" line per server and a last "ready broadcast=..." line once
+# every socket is bound; the lab is used only after that line (or gives up after 10 s).
+devsim_out="$demo/devsim.out"
+: >"$devsim_out"
+"$build/emulator/devsim" --lab "$lab" --broadcast "$ZELIN_BROADCAST" >"$devsim_out" &
 devsim=$!
 trap 'kill "$devsim" 2>/dev/null; wait "$devsim" 2>/dev/null || true' EXIT
-sleep 0.3
+for ((tick = 0; ; tick++)); do
+  if grep -q '^ready broadcast=' "$devsim_out"; then break; fi
+  if ! kill -0 "$devsim" 2>/dev/null; then
+    echo "demo: devsim ended before it was ready:" >&2
+    cat "$devsim_out" >&2
+    exit 1
+  fi
+  if ((tick >= 100)); then
+    echo "demo: devsim not ready after 10 s" >&2
+    exit 1
+  fi
+  sleep 0.1
+done
+grep '^ready' "$devsim_out"
 "$build/tools/zelinctl/zelinctl" search
 
 manager="$build/srvmanager/gui/srvmanager"
