@@ -46,7 +46,7 @@ class UpgradeFirmwareTest : public LabTest {
 TEST_F(UpgradeFirmwareTest, OneBlockImageStepsOnceAndReportsSuccess) {
   StartLab({Server(10, 10)});
   Configure(10, 10, 9476, "Lab10");
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   Select(10);
   EXPECT_EQ(progress.percent_text(), " 0 %");
   chooser.path = WriteImage(1000);
@@ -72,7 +72,7 @@ TEST_F(UpgradeFirmwareTest, RejectedImageShowsFailureAndLeavesTheModel) {
   StartLab({s});
   ServerConfig& c = Configure(10, 10, 9476, "Lab10");
   c.set_password("pw");
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   Select(10);
   const ServerConfig entry = doc->server(0);
   const ServerRecord record = Found(10);
@@ -97,7 +97,7 @@ TEST_F(UpgradeFirmwareTest, RejectedImageShowsFailureAndLeavesTheModel) {
 TEST_F(UpgradeFirmwareTest, CancelledFileChoiceSendsNothing) {
   StartLab({Server(10, 10)});
   Configure(10, 10);
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   Select(10);
   lab->ClearLog();
   EXPECT_EQ(Run(), UpgradeFirmwareCommand::Result::kCancelled);

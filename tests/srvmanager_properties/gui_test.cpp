@@ -142,10 +142,10 @@ TEST_P(PropertySheetTypeTest, OpensWithThePagesOfTheTypeAndSavesTheGeneralPage) 
   });
   EXPECT_TRUE(RunServerProperties(*doc, nullptr));
   QStringList expected{"General", "Password"};
-  if (type >= kInstallMultiHost) expected << "Access Control";
-  if (type == kInstallCustom) expected << "Advanced";
+  if (type >= kMultiHost) expected << "Access Control";
+  if (type == kCustom) expected << "Advanced";
   EXPECT_EQ(titles, expected);
-  EXPECT_EQ(read_only, type == kInstallSingleHost);
+  EXPECT_EQ(read_only, type == kSingleHost);
   EXPECT_EQ(doc->server(0).name(), "Gui" + std::to_string(type));
   EXPECT_EQ(Found(10).dhcp, 0);
   EXPECT_TRUE(doc->modified());
@@ -154,7 +154,7 @@ TEST_P(PropertySheetTypeTest, OpensWithThePagesOfTheTypeAndSavesTheGeneralPage) 
 INSTANTIATE_TEST_SUITE_P(Types, PropertySheetTypeTest, ::testing::Values(1, 2, 3));
 
 TEST_F(PropertiesGuiTest, PasswordPageRefusesAWrongCurrentPasswordAndStays) {
-  Open(kInstallSingleHost);
+  Open(kSingleHost);
   bool stayed = false;
   OnModal(nullptr, [&](QDialog* d) {
     auto* sheet = As<PropertySheetView>(d);
@@ -185,7 +185,7 @@ TEST_F(PropertiesGuiTest, PasswordPageRefusesAWrongCurrentPasswordAndStays) {
 }
 
 TEST_F(PropertiesGuiTest, AccessControlAndAdvancedPagesMainPaths) {
-  Open(kInstallCustom);
+  Open(kCustom);
   int port1_items = -1, addresses = -1, routes = -1;
   OnModal(nullptr, [&](QDialog* d) {
     auto* sheet = As<PropertySheetView>(d);
@@ -251,7 +251,7 @@ TEST_F(PropertiesGuiTest, AccessControlAndAdvancedPagesMainPaths) {
 
 // Through the manager's main window: the installed command relabels the tree item.
 TEST_F(PropertiesGuiTest, MainFrameCommandRelabelsTheServer) {
-  Open(kInstallCustom);
+  Open(kCustom);
   InstallPropertiesHooks();
   CMainFrame frame(*doc, "Zelin Server Manager - Custom", {});
   frame.InitialUpdate(false);
@@ -272,7 +272,7 @@ TEST_F(PropertiesGuiTest, MainFrameCommandRelabelsTheServer) {
 TEST_F(PropertiesGuiTest, ReplaceDialogListsCandidatesAndDoubleClickActsAsOk) {
   StartLab({Server(200, 60, 9476, "KivoServer"), Server(300, 61, 8452)});
   Configure(100, 50, 9476, "Old");
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   Select(100);
   int rows = -1;
   QString first;
@@ -318,7 +318,7 @@ TEST_F(PropertiesGuiTest, ProgressWindowShowsPercentAndDisablesTheMainWindow) {
 TEST_F(PropertiesGuiTest, UpgradeThroughputOfA4MiBImage) {
   StartLab({Server(10, 10)});
   Configure(10, 10, 9476, "Lab10");
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   Select(10);
   const std::string path = ::testing::TempDir() + "props_fw_4mib.rom";
   {

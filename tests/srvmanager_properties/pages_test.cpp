@@ -79,7 +79,7 @@ TEST_F(PropertyPagesTest, SheetPagesByInstallationType) {
 }
 
 TEST_F(PropertyPagesTest, GeneralPageValidatesAddressesWhenLeftAndOnOk) {
-  CMyPropertySheet sheet(prompter, kInstallMultiHost, entry, record, dialogs);
+  CMyPropertySheet sheet(prompter, kMultiHost, entry, record, dialogs);
   CMyPropertyPage1& general = sheet.general();
   EXPECT_EQ(general.serial_text, "12");
   EXPECT_EQ(general.address_text, "10.0.0.5");
@@ -104,16 +104,16 @@ TEST_F(PropertyPagesTest, GeneralPageValidatesAddressesWhenLeftAndOnOk) {
 }
 
 TEST_F(PropertyPagesTest, GeneralPageSingleHostAndDhcpCapability) {
-  CMyPropertyPage1 single(prompter, kInstallSingleHost, entry, record);
+  CMyPropertyPage1 single(prompter, kSingleHost, entry, record);
   EXPECT_TRUE(single.address_read_only());
   EXPECT_TRUE(single.dhcp_radios_enabled());  // 9476 with firmware 0x0220
   EXPECT_TRUE(single.dhcp_enable);
 
   ServerRecord old_firmware = MakeRecord(9476, 12, "Lab", 0, 0, 4, 0x021FFFFF);
-  CMyPropertyPage1 old(prompter, kInstallCustom, entry, old_firmware);
+  CMyPropertyPage1 old(prompter, kCustom, entry, old_firmware);
   EXPECT_FALSE(old.dhcp_radios_enabled());
   ServerRecord no_dhcp = MakeRecord(8452, 12, "Lab", 0, 0, 4, 0x09990000);
-  EXPECT_FALSE(CMyPropertyPage1(prompter, kInstallCustom, entry, no_dhcp).dhcp_radios_enabled());
+  EXPECT_FALSE(CMyPropertyPage1(prompter, kCustom, entry, no_dhcp).dhcp_radios_enabled());
 }
 
 TEST_F(PropertyPagesTest, PasswordValidationOrder) {
@@ -167,13 +167,13 @@ TEST_F(PropertyPagesTest, PasswordOkStepRecordsTheChange) {
 TEST_F(PropertyPagesTest, OkRunsTheOkStepOfShownPagesOnly) {
   record.set_port_kind(0, kPortNoAccess);  // the access page would make it 2 (empty table)
   {
-    CMyPropertySheet sheet(prompter, kInstallCustom, entry, record, dialogs);
+    CMyPropertySheet sheet(prompter, kCustom, entry, record, dialogs);
     sheet.password().auto_save = true;
     ASSERT_TRUE(sheet.Ok());
     EXPECT_EQ(entry.flags & kServerFlagPasswordSaved, 0);
     EXPECT_EQ(record.port_kind(0), kPortNoAccess);
   }
-  CMyPropertySheet sheet(prompter, kInstallCustom, entry, record, dialogs);
+  CMyPropertySheet sheet(prompter, kCustom, entry, record, dialogs);
   ASSERT_TRUE(sheet.SetActivePage(2));
   ASSERT_TRUE(sheet.SetActivePage(1));
   sheet.password().auto_save = true;

@@ -31,7 +31,7 @@ class ServerPropertiesTest : public LabTest {
 TEST_F(ServerPropertiesTest, SingleHostShowsTwoPagesAndReadsNoTables) {
   StartLab({Rich(10, 10)});
   Configure(10, 10);
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   Select(10);
   lab->ClearLog();
   int pages = 0;
@@ -52,7 +52,7 @@ TEST_F(ServerPropertiesTest, SingleHostShowsTwoPagesAndReadsNoTables) {
 TEST_F(ServerPropertiesTest, TablesAreReadOnceUntilSaved) {
   StartLab({Rich(10, 10)});
   Configure(10, 10);
-  LoadDoc(kInstallCustom);
+  LoadDoc(kCustom);
   Select(10);
   lab->ClearLog();
   int pages = 0;
@@ -80,7 +80,7 @@ TEST_F(ServerPropertiesTest, TablesAreReadOnceUntilSaved) {
 TEST_F(ServerPropertiesTest, CancelRestoresTheRecord) {
   StartLab({Rich(10, 10)});
   Configure(10, 10);
-  LoadDoc(kInstallMultiHost);
+  LoadDoc(kMultiHost);
   Select(10);
   ServerRecord at_open;
   dialogs.grant = TypeGrant("127.9.9.9", "");
@@ -106,7 +106,7 @@ TEST_F(ServerPropertiesTest, CancelRestoresTheRecord) {
 TEST_F(ServerPropertiesTest, OkRelabelsAndMarksModifiedOnlyOnChange) {
   StartLab({Rich(10, 10)});
   Configure(10, 10, 9476, "Lab10");  // the name the server reports
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   Select(10);
   dialogs.sheet = [](CMyPropertySheet& s) { return s.Ok(); };
   PropertiesOutcome out = Run();
@@ -140,7 +140,7 @@ TEST_F(ServerPropertiesTest, RefusalsBeforeTheSheetOpens) {
   StartLab({s, Server(11, 11, 8452)});
   Configure(10, 10);
   Configure(12, 12);  // not on the network
-  LoadDoc(kInstallCustom);
+  LoadDoc(kCustom);
 
   Select(12);
   EXPECT_FALSE(Run().opened);
@@ -159,7 +159,7 @@ TEST_F(ServerPropertiesTest, DhcpIsQueriedOnlyFromModelsThatCarryIt) {
   StartLab({old_firmware, Server(11, 11, 8452)});
   Configure(10, 10);
   Configure(11, 11, 8452);
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   bool radios = true;
   dialogs.sheet = [&](CMyPropertySheet& s) {
     radios = s.general().dhcp_radios_enabled();
@@ -182,7 +182,7 @@ TEST_F(ServerPropertiesTest, UnreadableTablesKeepTheSheetClosed) {
   s.faults.refuse = true;
   StartLab({s});
   Configure(11, 11, 8452);
-  LoadDoc(kInstallMultiHost);
+  LoadDoc(kMultiHost);
   Select(11);
   Found(11).access_total = 1;
   Found(11).access_table[0] = {Ipv4FromOctets(127, 1, 2, 3), 0xFFFFFFFFu, 0x1};
@@ -200,7 +200,7 @@ TEST_F(ServerPropertiesTest, PasswordProtectedServerAsksFirst) {
   s.password = "secret";
   StartLab({s});
   Configure(10, 10);
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   Select(10);
   prompter.QueuePassword(std::nullopt);
   EXPECT_FALSE(Run().opened);
@@ -217,7 +217,7 @@ TEST_F(ServerPropertiesTest, PasswordProtectedServerAsksFirst) {
 TEST_F(ServerPropertiesTest, SaveConfigurationSendsTheWriteSequence) {
   StartLab({Rich(10, 10)});
   Configure(10, 10);
-  LoadDoc(kInstallCustom);
+  LoadDoc(kCustom);
   Select(10);
   dialogs.grant = TypeGrant("127.50.0.0", "255.255.0.0");
   dialogs.add_port = [](AddPortDialog& d) {

@@ -55,7 +55,7 @@ TEST_F(ReplaceServerTest, ListsUnconfiguredServersOfTheSameModel) {
   StandardLab();
   Configure(100, 50, 9476, "Old");
   Configure(400, 62);
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   ReplaceServerDialog d(*doc_host, 0);
   d.Find();
   EXPECT_EQ(RowNames(d),
@@ -73,7 +73,7 @@ TEST_F(ReplaceServerTest, TakeoverGrantsThisHostAndSavesToTheNewServer) {
   ServerConfig& old = Configure(100, 50, 9476, "Old");
   old.port_mapped[0] = 1;
   old.com_number[0] = 7;
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   ReplaceServerDialog d(*doc_host, 0);
   d.Find();
   SelectSerial(d, 200);
@@ -120,7 +120,7 @@ TEST_F(ReplaceServerTest, PasswordIsAskedUntilRightOrCancelled) {
   locked.password = "pw";
   StartLab({locked});
   Configure(100, 50, 9476, "Old");
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   ReplaceServerDialog d(*doc_host, 0);
   d.Find();
   SelectSerial(d, 600);
@@ -143,7 +143,7 @@ TEST_F(ReplaceServerTest, AddressConflictWalkWrapsPast254) {
   StartLab({Server(700, 254)}, {{block.Address(0), {0x02, 0xEE, 0, 0, 0, 0}}});
   Configure(100, 50, 9476, "Old");
   Configure(800, 254, 8452, "Other");  // another entry uses .254
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   ReplaceServerDialog d(*doc_host, 0);
   d.Find();
   SelectSerial(d, 700);
@@ -164,7 +164,7 @@ TEST_F(ReplaceServerTest, AddressWalkGivesUpAfter255Tries) {
     everywhere.push_back({block.Address(static_cast<uint8_t>(host)), {0x02, 0xEE, 0, 0, 0, 1}});
   StartLab({s}, everywhere);
   Configure(100, 50, 9476, "Old");
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   ReplaceServerDialog d(*doc_host, 0);
   d.Find();
   SelectSerial(d, 700);
@@ -181,7 +181,7 @@ TEST_F(ReplaceServerTest, FailuresKeepTheDialogOpenAndChangeNothing) {
   refusing.faults.refuse = true;
   StartLab({refusing, Server(300, 61, 8452)});
   Configure(100, 50, 9476, "Old");
-  LoadDoc(kInstallSingleHost);
+  LoadDoc(kSingleHost);
   const ServerConfig before = doc->server(0);
   const int found_before = doc->found().count;
 
@@ -210,7 +210,7 @@ TEST_F(ReplaceServerTest, MultiHostKeepsTheServerTablesAndAddsThisHost) {
   s.routes = {{block.Address(1), Ipv4FromOctets(10, 1, 0, 0), Ipv4FromOctets(255, 255, 0, 0), 3}};
   StartLab({s});
   Configure(100, 50, 9476, "Old");
-  LoadDoc(kInstallMultiHost);
+  LoadDoc(kMultiHost);
   ReplaceServerDialog d(*doc_host, 0);
   d.Find();
   SelectSerial(d, 200);

@@ -12,7 +12,7 @@ CMyPropertyPage1::CMyPropertyPage1(Prompter& prompter, int installation_type, Se
     : prompter_(prompter),
       entry_(entry),
       record_(record),
-      address_read_only_(installation_type == kInstallSingleHost),
+      address_read_only_(installation_type == kSingleHost),
       dhcp_capable_(RecordHasDhcp(record)) {
   serial_text = std::to_string(entry.serial_number);
   name = entry.name();

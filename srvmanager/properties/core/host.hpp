@@ -10,13 +10,10 @@
 
 #include "protocol/transport.hpp"
 #include "protocol/types.hpp"
+#include "srvmanager/core/commands.hpp"  // InstallationType
 #include "store/server_config.hpp"
 
 namespace zelin::manager {
-
-inline constexpr int kInstallSingleHost = 1;
-inline constexpr int kInstallMultiHost = 2;
-inline constexpr int kInstallCustom = 3;
 
 class PropertiesHost {
  public:

@@ -12,11 +12,11 @@ CMyPropertySheet::CMyPropertySheet(Prompter& prompter, int installation_type, Se
                                    ServerRecord& record, PropertyDialogs& dialogs)
     : general_(prompter, installation_type, entry, record), password_(prompter, entry, record) {
   pages_ = {PageKind::kGeneral, PageKind::kPassword};
-  if (installation_type == kInstallMultiHost || installation_type == kInstallCustom) {
+  if (installation_type == kMultiHost || installation_type == kCustom) {
     access_ = std::make_unique<CMyPropertyPage4>(prompter, record, dialogs);
     pages_.push_back(PageKind::kAccessControl);
   }
-  if (installation_type == kInstallCustom) {
+  if (installation_type == kCustom) {
     advanced_ = std::make_unique<CMyPropertyPage3>(prompter, record, dialogs);
     pages_.push_back(PageKind::kAdvanced);
   }
@@ -107,7 +107,7 @@ bool ServerPropertiesCommand::ReadServerSettings(ServerConfig& entry, ServerConf
   }
   if (saved != nullptr) saved->dhcp = record.dhcp;
 
-  if (host_.installation_type() != kInstallSingleHost) {
+  if (host_.installation_type() != kSingleHost) {
     const ServerRecord before = record;
     record.access_total = record.access_start = record.access_count = 0;
     record.access_table.fill(AccessEntry{});

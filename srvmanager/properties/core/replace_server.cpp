@@ -103,7 +103,7 @@ bool ReplaceServerDialog::ResolveAddressConflict(ServerRecord& chosen) {
 bool ReplaceServerDialog::GrantHostAccess(ServerRecord& chosen, ServerConfig& entry) {
   const Ipv4 host = chosen.host_address();
   bool granted = false;
-  if (host_.installation_type() == kInstallSingleHost) {
+  if (host_.installation_type() == kSingleHost) {
     chosen.access_table.fill(AccessEntry{});
     chosen.access_table[0] = AccessEntry{host, kHostMask, 0xFFFF};
     chosen.access_total = chosen.access_count = 1;
