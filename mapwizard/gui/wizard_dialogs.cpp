@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "mapwizard/core/strings.hpp"
+#include "mapwizard/gui/labels.hpp"
 #include "ui/artwork.hpp"
 #include "ui/qt_prompter.hpp"
 
@@ -14,24 +15,12 @@ namespace zelin::wizard::gui {
 
 using ui::ToQString;
 
-namespace {
-
-QLabel* Heading(std::string_view text, QWidget* parent) {
-  auto* label = new QLabel(ToQString(text), parent);
-  QFont f = label->font();
-  f.setBold(true);
-  label->setFont(f);
-  return label;
-}
-
-}  // namespace
-
 LocateDialog::LocateDialog(const QString& server_info, QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("locateDialog"));
   setWindowTitle(ToQString(kTextDialogCaption));
   setWindowIcon(ui::SuiteIcon());
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(Heading(kTextLocateHeading, this));
+  layout->addWidget(HeadingLabel(kTextLocateHeading, this));
   auto* info = new QLabel(server_info, this);
   info->setObjectName(QStringLiteral("serverInfo"));
   layout->addWidget(info);
@@ -46,7 +35,7 @@ NotFoundDialog::NotFoundDialog(const QString& info, QWidget* parent) : QDialog(p
   setWindowTitle(ToQString(kTextDialogCaption));
   setWindowIcon(ui::SuiteIcon());
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(Heading(kTextNotFoundHeading, this));
+  layout->addWidget(HeadingLabel(kTextNotFoundHeading, this));
   layout->addWidget(new QLabel(ToQString(kTextNotFoundAdvice), this));
   auto* field = new QLineEdit(info, this);
   field->setObjectName(QStringLiteral("info"));
@@ -67,7 +56,7 @@ CannotFindDialog::CannotFindDialog(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("cannotFindDialog"));
   setWindowTitle(ToQString(kTextPageTitle));
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(Heading(kTextCannotFindHeading, this));
+  layout->addWidget(HeadingLabel(kTextCannotFindHeading, this));
 }
 
 void QtWizardDialogs::ShowLocate(std::string_view server_info) {

@@ -15,6 +15,7 @@
 #include <QWizard>
 
 #include "mapwizard/core/strings.hpp"
+#include "mapwizard/gui/labels.hpp"
 #include "ui/artwork.hpp"
 #include "ui/qt_prompter.hpp"
 
@@ -25,13 +26,9 @@ using ui::ToStdString;
 
 namespace {
 
+// Page headings are a little larger than the text below them.
 QLabel* Heading(std::string_view text, QWidget* parent) {
-  auto* label = new QLabel(ToQString(text), parent);
-  QFont f = label->font();
-  f.setBold(true);
-  f.setPointSizeF(f.pointSizeF() * 1.15);
-  label->setFont(f);
-  return label;
+  return HeadingLabel(text, parent, 1.15);
 }
 
 QLabel* Text(std::string_view text, QWidget* parent) {
