@@ -51,16 +51,6 @@ std::vector<size_t> Occurrences(std::span<const ServerConfig> table) {
   return out;
 }
 
-// Full paths of the server keys whose "SerialNo" is `serial`, in enumeration order.
-std::vector<std::string> ServerKeysOf(const Registry& reg, uint16_t serial) {
-  std::vector<std::string> keys;
-  for (const auto& name : reg.Subkeys(kParametersKey)) {
-    std::string key = RegJoin(kParametersKey, name);
-    if (reg.ReadDword(key, "SerialNo") == uint32_t{serial}) keys.push_back(std::move(key));
-  }
-  return keys;
-}
-
 bool WithinCapacity(std::span<const ServerConfig> table) {
   if (table.size() > kMaxConfiguredServers) return false;
   return std::all_of(table.begin(), table.end(),
@@ -297,7 +287,7 @@ bool SaveServerStore(Registry& target, std::span<const ServerConfig> new_table,
     // first of them is taken each time, as the ones before it stay.
     const auto keys = ServerKeysOf(reg, serial);
     const size_t kept = CountSerial(new_table, serial);
-    if (kept < keys.size()) RemoveServer(reg, keys[kept]);
+    if (kept < keys.size()) RemoveServer(reg, RegJoin(kParametersKey, keys[kept]));
   }
   for (size_t i = 0; i < new_table.size(); ++i)
     if (new_occurrence[i] >= CountSerial(old_table, new_table[i].serial_number))
@@ -306,7 +296,8 @@ bool SaveServerStore(Registry& target, std::span<const ServerConfig> new_table,
     const ServerConfig& c = new_table[i];
     if (new_occurrence[i] >= CountSerial(old_table, c.serial_number)) continue;  // added
     const auto keys = ServerKeysOf(reg, c.serial_number);
-    if (new_occurrence[i] < keys.size()) UpdateServer(reg, keys[new_occurrence[i]], c);
+    if (new_occurrence[i] < keys.size())
+      UpdateServer(reg, RegJoin(kParametersKey, keys[new_occurrence[i]]), c);
   }
   if (!reg.KeyExists(kParametersKey)) return false;
   uint32_t ports = 0;
@@ -327,6 +318,14 @@ bool WriteInstallationType(Registry& reg, int type) {
   if (type < 0 || type > 3) return false;
   return reg.CreateKey(kParametersKey) &&
          reg.WriteDword(kParametersKey, "ZelinType", static_cast<uint32_t>(type));
+}
+
+std::vector<std::string> ServerKeysOf(const Registry& reg, uint16_t serial_number) {
+  std::vector<std::string> names;
+  for (auto& name : reg.Subkeys(kParametersKey))
+    if (reg.ReadDword(RegJoin(kParametersKey, name), "SerialNo") == uint32_t{serial_number})
+      names.push_back(std::move(name));
+  return names;
 }
 
 std::optional<std::string> FindServerKey(const Registry& reg, uint16_t serial_number) {

@@ -29,6 +29,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "protocol/device_types.hpp"
 #include "protocol/md5.hpp"
@@ -74,9 +75,9 @@ int LoadServerStore(const Registry& reg, ProductLine line, std::span<ServerConfi
 // Writes the difference between `old_table` (as last loaded or saved) and `new_table`,
 // servers being matched by serial number: removes, adds, updates (with their device
 // entries), then "Servers", "Ports" and "SessionRecovery". Records that share a serial
-// number pair with the keys of that number in order (the k-th record with the k-th key). Returns false when a table
-// exceeds its capacity (nothing written), when any registry write failed, or when the
-// parameters key does not exist at the end. A mapped port that finds no free device or
+// number pair with the keys of that number in order (the k-th record with the k-th key). Returns
+// false when a table exceeds its capacity (nothing written), when any registry write failed, or
+// when the parameters key does not exist at the end. A mapped port that finds no free device or
 // class index is stored with "PortFlag" 0 (it has no entries) and is mapped again by
 // the next save.
 bool SaveServerStore(Registry& reg, std::span<const ServerConfig> new_table,
@@ -90,6 +91,10 @@ bool WriteInstallationType(Registry& reg, int type);
 
 // Name ("Server3") of the first server key whose "SerialNo" is `serial_number`.
 std::optional<std::string> FindServerKey(const Registry& reg, uint16_t serial_number);
+
+// Names of all server keys whose "SerialNo" is `serial_number`, in enumeration order
+// (one in a store that nobody edited by hand).
+std::vector<std::string> ServerKeysOf(const Registry& reg, uint16_t serial_number);
 
 // Removes every server with its device entries, then the parameters key and
 // "SoftWare\KIVO\Zelin". False when a registry write failed.

@@ -29,8 +29,16 @@ std::vector<StoreProblem> CheckStore(const Registry& reg) {
   std::set<std::string> linked_devices;  // folded device key paths of mapped ports
   std::map<int, std::string> com_owner;  // COM number -> first port key using it
 
+  std::map<uint32_t, std::string> serial_owner;  // "SerialNo" -> first server key
   for (const auto& server : SubkeysOf(reg, kParametersKey)) {
     const std::string server_key = RegJoin(kParametersKey, server);
+    if (const auto serial = reg.ReadDword(server_key, "SerialNo")) {
+      const auto [it, inserted] = serial_owner.emplace(*serial, server_key);
+      if (!inserted)
+        problems.push_back({StoreProblem::Kind::kDuplicateSerial, server_key,
+                            server_key + ": serial number " + std::to_string(*serial) +
+                                " is also used by " + it->second});
+    }
     for (const auto& port : SubkeysOf(reg, server_key)) {
       if (!RegNameEquals(std::string_view(port).substr(0, 4), "Port")) continue;
       const std::string port_key = RegJoin(server_key, port);

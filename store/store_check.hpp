@@ -15,6 +15,7 @@ struct StoreProblem {
     kOrphanClassKey,   // class key "ports\NNNN" of this driver that no device key names
     kMissingDevice,    // a mapped port whose device or driver key is missing
     kDuplicateCom,     // two mapped ports with the same COM number
+    kDuplicateSerial,  // two server keys with the same "SerialNo"
   };
   Kind kind;
   std::string key;      // the key concerned (full path below HKEY_LOCAL_MACHINE)

@@ -245,6 +245,28 @@ TEST_F(ZelinctlStore, CheckReportsEachKindOfDamageAndSetsItsExitStatus) {
                 "device key names\n");
 }
 
+// Two keys with one serial number: each record is listed under its own key, and check
+// names the second key.
+TEST_F(ZelinctlStore, KeysSharingASerialNumberAreListedApartAndReported) {
+  std::vector<ServerConfig> twice = table_;
+  twice.push_back(MakeServer(0x0102, 9476));
+  HiveStatus st;
+  ASSERT_TRUE(SaveServerStore(hive_, twice, table_, &st)) << st.message;
+  const RunResult list = Run({"list", "--json"});
+  ASSERT_EQ(list.status, 0) << list.err;
+  const auto doc = nlohmann::json::parse(list.out);
+  ASSERT_EQ(doc["servers"].size(), 3u);
+  EXPECT_EQ(doc["servers"][0]["key"], "Server1");
+  EXPECT_EQ(doc["servers"][2]["key"], "Server3");
+  EXPECT_EQ(doc["servers"][2]["ports"].size(), 4u);
+
+  const RunResult check = Run({"check"});
+  EXPECT_EQ(check.status, 1);
+  const std::string params(kParametersKey);
+  EXPECT_EQ(check.out,
+            params + "\\Server3: serial number 258 is also used by " + params + "\\Server1\n");
+}
+
 TEST_F(ZelinctlStore, RegistryOptionComesBeforeTheEnvironment) {
   const std::string other = (dir_ / "other.reg").string();
   // The environment names a hive without a store; the option names the real one.

@@ -2,6 +2,7 @@
 // installation type and a consistency check.
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,7 +30,8 @@ constexpr const char* kUsage =
     "  set-type N      set the installation type: 1 single-host, 2 multi-host, 3 custom,\n"
     "                  0 not set\n"
     "  check           report orphaned device or class keys, mapped ports without device\n"
-    "                  entries and duplicate COM numbers; exit status 1 when any is found\n"
+    "                  entries, duplicate COM numbers and server keys sharing a serial\n"
+    "                  number; exit status 1 when any is found\n"
     "\n"
     "Options:\n"
     "  --registry PATH  the registry hive (overrides ZELIN_REGISTRY; default\n"
@@ -53,8 +55,9 @@ constexpr const char* kSetTypeHelp =
 constexpr const char* kCheckHelp =
     "usage: zelinctl store check [--registry PATH]\n"
     "\n"
-    "Reports orphaned device or class keys, mapped ports without device entries and\n"
-    "duplicate COM numbers, one per line. Exit status 1 when any was found.\n";
+    "Reports orphaned device or class keys, mapped ports without device entries, duplicate\n"
+    "COM numbers and server keys sharing a serial number, one per line. Exit status 1 when\n"
+    "any was found.\n";
 
 struct Options {
   std::optional<std::string> registry;
@@ -122,8 +125,12 @@ int List(const Options& o) {
   nlohmann::json servers = nlohmann::json::array();
   std::string text;
   char line[256];
+  std::map<uint16_t, size_t> seen;  // records of each serial number so far
   for (const auto& c : table) {
-    const std::string key_name = FindServerKey(reg, c.serial_number).value_or("?");
+    // The k-th record of a serial number belongs to the k-th key of that number.
+    const auto keys = ServerKeysOf(reg, c.serial_number);
+    const size_t k = seen[c.serial_number]++;
+    const std::string key_name = k < keys.size() ? keys[k] : std::string("?");
     const std::string server_key = RegJoin(kParametersKey, key_name);
     const std::string model(ModelName(c.device_type));
     std::snprintf(line, sizeof line, "%-9s %-7u %-9s %-16s %s\n", key_name.c_str(), c.serial_number,
