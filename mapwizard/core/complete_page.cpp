@@ -73,7 +73,9 @@ bool CompletePage::Finish() {
     GrantOnlyAccess(*r, r->host_address());
     if (r->port_count() != 1 || IsMappablePortKind(r->port_kind(0)))
       for (size_t i = 0; i < wire::kMaxPorts; ++i) r->set_port_kind(i, kPortMappable);
-  } else if (!general_user) {
+  } else if (!general_user &&
+             (ctx_.installation_type() == kMultiHost || ctx_.installation_type() == kCustom)) {
+    // A type the installation did not set (0, or none of the three) grants nothing.
     if (s->tables_changed == 0 && !ReadTables(t, *r)) {
       ctx_.Say(kTextReadTablesFailed, MsgButtons::Ok, MsgIcon::Error);
       return false;

@@ -170,6 +170,22 @@ TEST_F(ComFinishTest, FinishThatCannotReadTheServerTablesKeepsThemAndThePage) {
   EXPECT_TRUE(Shown(kTextReadTablesFailed));
 }
 
+TEST_F(ComFinishTest, FinishWithoutAKnownInstallationTypeGrantsNothing) {
+  auto s = Server(1, 10);
+  s.access = {{block.Address(60), 0xFFFFFFFFu, 0x0003}};
+  StartLab({s});
+  WizardFlow& f = FlowAtList(0);
+  f.Next();  // -> 8
+  f.Next();  // -> 2
+  f.Next();  // -> 3
+  f.Next();  // -> 4
+  ASSERT_EQ(f.page(), kPageComplete);
+  f.Finish();
+  ASSERT_EQ(f.result(), 1);
+  EXPECT_EQ(Record(1).access_count, 0);  // neither read from the server nor granted
+  EXPECT_EQ(config[0].tables_changed, 0u);
+}
+
 TEST_F(ComFinishTest, CustomFinishKeepsAHostEntryAlreadyPresentAndWanPorts) {
   auto s = Server(1, 10);
   s.port_kinds = {kPortWan, kPortNoAccess, kPortMappable, kPortWan};
