@@ -75,7 +75,7 @@ bool CompletePage::Finish() {
       for (size_t i = 0; i < wire::kMaxPorts; ++i) r->set_port_kind(i, kPortMappable);
   } else if (!general_user &&
              (ctx_.installation_type() == kMultiHost || ctx_.installation_type() == kCustom)) {
-    // A type the installation did not set (0, or none of the three) grants nothing.
+    // Multi-host and custom only: a type the installation did not set grants nothing.
     if (s->tables_changed == 0 && !ReadTables(t, *r)) {
       ctx_.Say(kTextReadTablesFailed, MsgButtons::Ok, MsgIcon::Error);
       return false;
