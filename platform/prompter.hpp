@@ -36,6 +36,13 @@ class Prompter {
   virtual MsgAnswer Message(std::string_view text, MsgButtons buttons = MsgButtons::Ok,
                             MsgIcon icon = MsgIcon::None, std::string_view caption = {}) = 0;
 
+  // Asks with OK and Cancel where Cancel is the default button (Enter answers Cancel),
+  // for a question whose OK changes what the user may not have meant to change. By
+  // default an ordinary OK/Cancel message.
+  virtual MsgAnswer AskDefaultCancel(std::string_view text, MsgIcon icon = MsgIcon::Question) {
+    return Message(text, MsgButtons::OkCancel, icon);
+  }
+
   // Asks for a password with hidden input; nullopt when the user cancels.
   virtual std::optional<std::string> AskPassword(std::string_view prompt, size_t max_length) = 0;
 

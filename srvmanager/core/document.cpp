@@ -136,8 +136,7 @@ void CDaoViewDoc::BuildTree() {
           adopt_offer_made_ = true;
           const std::string text = AdoptOffer(entry.name(), AddressToText(entry.ip_address),
                                               entry.serial_number, rec.serial_number());
-          if (transport_.prompter().Message(text, MsgButtons::OkCancel, MsgIcon::Question) ==
-              MsgAnswer::Ok) {
+          if (transport_.prompter().AskDefaultCancel(text, MsgIcon::Question) == MsgAnswer::Ok) {
             const int saved = FindSavedServer(entry.serial_number);
             adopted_.push_back({entry.serial_number, rec.serial_number()});
             entry.serial_number = rec.serial_number();

@@ -1,11 +1,13 @@
 #include "srvmanager/gui/dialogs.hpp"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QVBoxLayout>
 
 #include "srvmanager/core/strings.hpp"
@@ -101,6 +103,20 @@ std::optional<std::string> ManagerPrompter::AskPassword(std::string_view prompt,
   PasswordDialog dialog(Q(prompt), static_cast<int>(max_length), base_.parent());
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return ui::ToStdString(dialog.edit()->text());
+}
+
+MsgAnswer ManagerPrompter::AskDefaultCancel(std::string_view text, MsgIcon icon) {
+  QMessageBox box(icon == MsgIcon::Warning ? QMessageBox::Warning : QMessageBox::Question,
+                  base_.title(), Q(text), QMessageBox::Ok | QMessageBox::Cancel, base_.parent());
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(QMessageBox::Cancel);
+  box.setEscapeButton(QMessageBox::Cancel);
+  // A box raised under the wait cursor must still be answerable with the arrow.
+  const bool waiting = base_.wait_depth() > 0;
+  if (waiting) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  const int r = box.exec();
+  if (waiting) QApplication::restoreOverrideCursor();
+  return r == QMessageBox::Ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
 }
 
 }  // namespace zelin::manager

@@ -48,7 +48,8 @@ class PasswordDialog : public QDialog {
   QLineEdit* edit_;
 };
 
-// QtPrompter with the manager's password dialog.
+// QtPrompter with the manager's password dialog and OK/Cancel questions that default
+// to Cancel.
 class ManagerPrompter final : public Prompter {
  public:
   explicit ManagerPrompter(ui::QtPrompter& base) : base_(base) {}
@@ -56,6 +57,7 @@ class ManagerPrompter final : public Prompter {
                     std::string_view caption) override {
     return base_.Message(text, buttons, icon, caption);
   }
+  MsgAnswer AskDefaultCancel(std::string_view text, MsgIcon icon) override;
   std::optional<std::string> AskPassword(std::string_view prompt, size_t max_length) override;
   void BeginWait() override { base_.BeginWait(); }
   void EndWait() override { base_.EndWait(); }

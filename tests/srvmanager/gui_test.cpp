@@ -8,7 +8,9 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
@@ -250,6 +252,25 @@ TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
   read_menu();
   frame.ShowTreeContextMenu(-1, false, QPoint(10, 10));
   EXPECT_EQ(seen, (std::vector<std::pair<QString, bool>>{{"&Add Server Wizard...", true}}));
+}
+
+TEST(ManagerPrompterTest, AdoptQuestionAnswersCancelOnEnter) {
+  App();
+  ui::QtPrompter base(QStringLiteral("Zelin Server Manager - Multi-Host"));
+  ManagerPrompter prompter(base);
+  QString shown;
+  bool enter_is_cancel = false;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    shown = box->text();
+    enter_is_cancel = box->defaultButton() == box->button(QMessageBox::Cancel);
+    box->defaultButton()->click();  // what Enter presses
+  });
+  const std::string text = AdoptOffer("old-a", "127.0.0.10", 201, 202);
+  EXPECT_EQ(prompter.AskDefaultCancel(text, MsgIcon::Question), MsgAnswer::Cancel);
+  EXPECT_TRUE(enter_is_cancel);
+  EXPECT_EQ(shown, ui::ToQString(text));
 }
 
 TEST_F(ManagerGuiTest, ScreenshotOfTheMainWindow) {
