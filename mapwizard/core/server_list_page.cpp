@@ -48,33 +48,16 @@ void ServerListPage::Fill() {
   if (!rows_.empty()) selected_row_ = 0;
 }
 
-void ServerListPage::UpdateControls() {
-  const bool has_rows = !rows_.empty();
-  if (!ctx_.single_host() && manual_) {
-    list_enabled_ = false;
-    find_enabled_ = false;
-    locate_enabled_ = false;
-    next_shown_ = true;
-    return;
-  }
-  list_enabled_ = true;
-  find_enabled_ = true;
-  locate_enabled_ = has_rows;
-  next_shown_ = has_rows;
-}
-
 void ServerListPage::Activate() {
   Fill();
-  UpdateControls();
-  if (rows_.empty() && (ctx_.single_host() || !manual_)) {
+  if (rows_.empty() && !manual_chosen()) {
     ctx_.Say(ctx_.found_count() == 0 ? kStrNoServersAnswered : kStrAllServersAdded);
   }
 }
 
 void ServerListPage::Find() {
-  if (!find_enabled_) return;
+  if (!find_enabled()) return;
   Fill();
-  UpdateControls();
 }
 
 void ServerListPage::SelectRow(int row) {
@@ -84,16 +67,14 @@ void ServerListPage::SelectRow(int row) {
 void ServerListPage::ChooseManual() {
   if (ctx_.single_host()) return;
   manual_ = true;
-  UpdateControls();
 }
 
 void ServerListPage::ChooseExisting() {
   manual_ = false;
-  UpdateControls();
 }
 
 void ServerListPage::Locate() {
-  if (!locate_enabled_ || selected_row_ < 0) return;
+  if (!locate_enabled() || selected_row_ < 0) return;
   const int index = rows_[static_cast<size_t>(selected_row_)].record;
   if (index < 0 || index >= ctx_.found_count()) return;
   ServerRecord& r = ctx_.found().records[static_cast<size_t>(index)];
@@ -143,8 +124,8 @@ bool ServerListPage::SearchFreeAddress(ServerRecord& record) {
 }
 
 Step ServerListPage::Next() {
-  if (!ctx_.single_host() && manual_) return Step::Go(kPageAssignAddress);
-  if (!next_shown_) return Step::Stay();
+  if (manual_chosen()) return Step::Go(kPageAssignAddress);
+  if (!next_shown()) return Step::Stay();
   if (selected_row_ < 0) {
     ctx_.Say(kStrSelectServer);
     return Step::Stay();

@@ -46,11 +46,12 @@ class ServerListPage {
   int selected_row() const { return selected_row_; }
   bool manual() const { return manual_; }
   bool radios_visible() const { return !ctx_.single_host(); }
-  bool list_enabled() const { return list_enabled_; }
-  bool find_enabled() const { return find_enabled_; }
-  bool locate_enabled() const { return locate_enabled_; }
+  // The list and "Find..." are for choosing from the list: off while manual entry is chosen.
+  bool list_enabled() const { return !manual_chosen(); }
+  bool find_enabled() const { return !manual_chosen(); }
+  bool locate_enabled() const { return !manual_chosen() && !rows_.empty(); }
   // False while the page offers Back only.
-  bool next_shown() const { return next_shown_; }
+  bool next_shown() const { return manual_chosen() || !rows_.empty(); }
   // The picture control shown for the installation type: 1023, 1024 or 1025.
   int picture() const { return 1022 + std::clamp(ctx_.installation_type(), 1, 3); }
 
@@ -64,16 +65,13 @@ class ServerListPage {
 
  private:
   void Fill();
-  void UpdateControls();
+  // Manual entry is chosen (never on a single-host installation).
+  bool manual_chosen() const { return manual_ && !ctx_.single_host(); }
 
   WizardContext& ctx_;
   std::vector<ServerRow> rows_;
   int selected_row_ = -1;
   bool manual_ = false;
-  bool list_enabled_ = true;
-  bool find_enabled_ = true;
-  bool locate_enabled_ = false;
-  bool next_shown_ = false;
 };
 
 }  // namespace zelin::wizard
