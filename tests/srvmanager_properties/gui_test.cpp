@@ -292,6 +292,31 @@ TEST_F(PropertiesGuiTest, ReplaceDialogListsCandidatesAndDoubleClickActsAsOk) {
   EXPECT_TRUE(doc->modified());
 }
 
+// The radios reload the edits from the model; what the user typed must survive them.
+TEST_F(PropertiesGuiTest, GrantRadiosKeepWhatWasTyped) {
+  ScriptedPrompter quiet;
+  GrantAccessIpDialog model(quiet, "Server Name : Lab", "", "");
+  GrantAccessIpView view(model);
+  EXPECT_TRUE(view.group()->isChecked());
+  EXPECT_TRUE(view.netmask()->isEnabled());
+  view.address()->setText("10.1.2.0");
+  view.netmask()->setText("255.255.255.0");
+  view.group()->click();
+  EXPECT_EQ(view.address()->text(), "10.1.2.0");
+  EXPECT_EQ(view.netmask()->text(), "255.255.255.0");
+  view.single()->click();
+  EXPECT_EQ(view.address()->text(), "10.1.2.0");
+  EXPECT_EQ(view.netmask()->text(), "255.255.255.255");
+  EXPECT_FALSE(view.netmask()->isEnabled());
+  view.group()->click();
+  EXPECT_TRUE(view.netmask()->isEnabled());
+  view.netmask()->setText("255.255.0.0");
+  view.accept();
+  EXPECT_EQ(view.result(), QDialog::Accepted);
+  EXPECT_EQ(model.address(), Ipv4FromOctets(10, 1, 2, 0));
+  EXPECT_EQ(model.netmask(), Ipv4FromOctets(255, 255, 0, 0));
+}
+
 TEST_F(PropertiesGuiTest, ProgressWindowShowsPercentAndDisablesTheMainWindow) {
   QWidget main;
   main.resize(300, 200);

@@ -61,16 +61,22 @@ GrantAccessIpView::GrantAccessIpView(GrantAccessIpDialog& model, QWidget* parent
   layout->addWidget(info);
   layout->addWidget(AddOkCancel(this));
   Load();
+  // A radio reloads both edits from the model: what was typed goes there first.
   connect(single_, &QRadioButton::clicked, this, [this] {
-    model_.address_text = ToStdString(address_->text());
+    Store();
     model_.ChooseSingleComputer();
     Load();
   });
   connect(group_, &QRadioButton::clicked, this, [this] {
-    model_.address_text = ToStdString(address_->text());
+    Store();
     model_.ChooseGroup();
     Load();
   });
+}
+
+void GrantAccessIpView::Store() {
+  model_.address_text = ToStdString(address_->text());
+  model_.netmask_text = ToStdString(netmask_->text());
 }
 
 void GrantAccessIpView::Load() {
@@ -82,8 +88,7 @@ void GrantAccessIpView::Load() {
 }
 
 void GrantAccessIpView::accept() {
-  model_.address_text = ToStdString(address_->text());
-  model_.netmask_text = ToStdString(netmask_->text());
+  Store();
   if (model_.Ok()) QDialog::accept();
 }
 

@@ -30,6 +30,7 @@ class GrantAccessIpView : public QDialog {
   QLineEdit* netmask() const { return netmask_; }
 
  private:
+  void Store();
   void Load();
   GrantAccessIpDialog& model_;
   QRadioButton* single_;
