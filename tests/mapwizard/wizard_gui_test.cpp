@@ -98,7 +98,17 @@ TEST_F(WizardGuiTest, SingleHostWithoutPasswordFromStartToFinish) {
   EXPECT_EQ(password->echoMode(), QLineEdit::Password);
   QTest::keyClicks(password, "0123456789abcdefXYZ");
   EXPECT_EQ(password->text(), "0123456789abcdef");
+  EXPECT_EQ(confirmation->maxLength(), 16);
+  EXPECT_EQ(confirmation->echoMode(), QLineEdit::Password);
   password->clear();
+  QTest::keyClicks(password, "do or");
+  QTest::keyClicks(confirmation, "do or");
+  Click("next");
+  ASSERT_EQ(w.currentId(), kPageSetPassword);
+  EXPECT_EQ(prompter.texts().back(), WizardString(kStrBadPasswordSpace));
+  EXPECT_TRUE(password->text().isEmpty());
+  EXPECT_TRUE(confirmation->text().isEmpty());
+  prompter.Clear();
   QTest::keyClicks(password, "door7");
   QTest::keyClicks(confirmation, "door7");
   On<QCheckBox>("autoSaved")->setChecked(true);
@@ -149,6 +159,7 @@ TEST_F(WizardGuiTest, MultiHostAdministratorWithNewAddress) {
   Click("next");
   ASSERT_EQ(w.currentId(), kPageNewAddress);
   auto* address = On<QLineEdit>("address");
+  EXPECT_EQ(address->maxLength(), 20);
   EXPECT_EQ(address->text().toStdString(), AddressToText(block.Address(12)));
   EXPECT_EQ(On<QLabel>("label")->text(), "Server IP address:");
   address->clear();
