@@ -128,12 +128,13 @@ UdpOutcome Device::HandleDatagram(Bytes d, Endpoint from, const UdpDispatch& dis
     HandlerResult r = h->handle(ctx);
     if (r.ignore) return ignore(r.reason);
     if (reply.size() < wire::kReplyHeaderSize) reply.resize(wire::kReplyHeaderSize);
+    // A search opens a new conversation (sequence 1, a search reply's nonce) without
+    // ending the one in progress: a client that probes a server it already knows
+    // refreshes only the name and port kinds and goes on with its own sequence and nonce.
     Client& c = ClientFor(from);
     if (!c.after_search) c.search_nonces.clear();
     c.known = true;
     c.after_search = true;
-    c.expected_sequence = 1;
-    c.has_last = false;
     const Nonce nonce = FreshNonce();
     c.search_nonces.push_back(nonce);
     if (c.search_nonces.size() > kMaxSearchNonces) c.search_nonces.erase(c.search_nonces.begin());
@@ -173,15 +174,22 @@ UdpOutcome Device::HandleDatagram(Bytes d, Endpoint from, const UdpDispatch& dis
     bool authentic = false;
     if (!c.known) {
       why = "no nonce handed out to this client";
-    } else if (sequence != c.expected_sequence) {
-      why = "sequence " + std::to_string(sequence) + ", expected " +
-            std::to_string(c.expected_sequence);
     } else {
-      const std::vector<Nonce> candidates =
-          c.after_search ? c.search_nonces : std::vector<Nonce>{c.nonce};
-      for (const Nonce& n : candidates)
-        authentic = authentic || Md5({AsBytes(state_.applied.password), Bytes(n)}) == digest;
-      if (!authentic) why = "digest";
+      const bool fresh = c.after_search && sequence == 1;
+      const bool ongoing = c.in_session && sequence == c.expected_sequence;
+      if (!fresh && !ongoing) {
+        why = "sequence " + std::to_string(sequence) + ", expected " +
+              std::to_string(c.after_search ? 1 : c.expected_sequence);
+        if (c.after_search && c.in_session) why += " or " + std::to_string(c.expected_sequence);
+      } else {
+        const std::string& password = state_.applied.password;
+        if (fresh) {
+          for (const Nonce& n : c.search_nonces)
+            authentic = authentic || Md5({AsBytes(password), Bytes(n)}) == digest;
+        }
+        if (ongoing) authentic = authentic || Md5({AsBytes(password), Bytes(c.nonce)}) == digest;
+        if (!authentic) why = "digest";
+      }
     }
     if (!authentic) {
       r = HandlerResult::Status(wire::kStatusRefused, why);
@@ -203,6 +211,7 @@ UdpOutcome Device::HandleDatagram(Bytes d, Endpoint from, const UdpDispatch& dis
     const Nonce nonce = FreshNonce();
     WriteReplyHeader(reply, code, r.status, sequence, nonce);
     c.known = true;
+    c.in_session = true;
     c.after_search = false;
     c.search_nonces.clear();
     c.nonce = nonce;

@@ -219,6 +219,7 @@ class Device {
     bool known = false;
     bool after_search = false;         // the next request may use any nonce of the search replies
     std::vector<Nonce> search_nonces;  // handed out in search replies since the last exchange
+    bool in_session = false;           // `nonce` and `expected_sequence` hold
     Nonce nonce{};                     // handed out in the last other reply
     uint16_t expected_sequence = 1;
     // One-entry replay cache: the request just answered and its reply. A

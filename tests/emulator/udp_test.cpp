@@ -176,6 +176,38 @@ TEST_F(UdpTest, EveryNonceOfARepeatedSearchOpensTheSession) {
   EXPECT_TRUE(peer_.Drain().empty());
 }
 
+// A probe of a server the client already knows is a search whose reply refreshes the
+// name only: the conversation in progress goes on, and so may a new one from sequence 1.
+// Whichever goes first is the conversation from then on.
+TEST_F(UdpTest, ASearchLeavesTheConversationInProgressOpen) {
+  StartTwo();
+  Session s{peer_, B(), 9480, 6, "secret"};
+  ASSERT_TRUE(s.Search());
+  ASSERT_EQ((*s.Request(wire::kLogin))[1], 0);
+  ASSERT_EQ((*s.Request(wire::kLogin))[1], 0);
+
+  Session fresh = s;
+  ASSERT_TRUE(fresh.Search());
+  auto r = s.Request(wire::kLogin);  // sequence 3, the nonce of the last reply
+  ASSERT_TRUE(r);
+  EXPECT_EQ((*r)[1], 0);
+  EXPECT_EQ(SequenceOf(*r), 3);
+  // The search's conversation ended with that.
+  r = fresh.Request(wire::kLogin);
+  ASSERT_TRUE(r);
+  EXPECT_EQ((*r)[1], 6);
+
+  ASSERT_TRUE(fresh.Search());
+  r = fresh.Request(wire::kLogin);  // sequence 1, the search reply's nonce
+  ASSERT_TRUE(r);
+  EXPECT_EQ((*r)[1], 0);
+  EXPECT_EQ(SequenceOf(*r), 1);
+  // And now the older one has ended.
+  r = s.Request(wire::kLogin);
+  ASSERT_TRUE(r);
+  EXPECT_EQ((*r)[1], 6);
+}
+
 TEST_F(UdpTest, ClientsAreKeptApartAndUnknownClientsAreBroughtInStep) {
   StartTwo();
   UdpPeer other(block_.Interface(1));

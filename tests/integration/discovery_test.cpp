@@ -132,15 +132,21 @@ TEST_F(LabDiscoveryTest, ProbeFindsAppendsAndRefreshes) {
   EXPECT_EQ(list_.count, 1);
   EXPECT_EQ(r.name(), "Server6");
   EXPECT_EQ(r.sequence, sequence);
-  // The server took the probe as a new search and expects sequence 1 again, while the
-  // record kept its own: the first attempt is refused, and its reply puts the record
-  // back in step for Command's retry.
+  // The record goes on with its own sequence and nonce, and the server still takes
+  // them after the probe's search: one attempt is enough.
   lab_->ClearLog();
-  EXPECT_TRUE(Command(*transport_, r, wire::kLogin, 1));
+  EXPECT_TRUE(Exchange(*transport_, r, wire::kLogin, 1));
+  EXPECT_EQ(r.sequence, sequence + 1);
   const auto after = Requests(wire::kLogin);
-  ASSERT_EQ(after.size(), 2u);
-  EXPECT_EQ(after[0].status, wire::kStatusRefused);
-  EXPECT_EQ(after[1].verdict, "ok");
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_EQ(after[0].verdict, "ok");
+  // A client that starts over from the probe's reply (sequence 1) is taken as well.
+  ServerList fresh;
+  ASSERT_EQ(ProbeAddress(*transport_, fresh, block_.Address(11), 1), 0);
+  EXPECT_TRUE(Exchange(*transport_, fresh.records[0], wire::kLogin, 1));
+  // And the older conversation has ended with it.
+  EXPECT_FALSE(Exchange(*transport_, r, wire::kLogin, 1));
+  EXPECT_EQ(transport_->last_error, LastCommandError::kWrongCodeOrRefused);
 }
 
 // The monitor runs beside the manager on the same interface (its sockets start at
