@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "protocol/exchange.hpp"
 #include "srvmanager/properties/core/manager_links.hpp"
 
 namespace zelin::manager {
@@ -77,6 +78,14 @@ int RecordPortCount(const ServerRecord& record) {
   const int ports = ModelPorts(record.device_type());
   if (ports > 0) return ports;
   return std::min<int>(record.port_count(), 16);
+}
+
+bool ReadServerTables(Transport& t, ServerRecord& record) {
+  record.access_total = record.access_start = record.access_count = 0;
+  record.access_table.fill(AccessEntry{});
+  record.route_total = record.route_start = record.route_count = 0;
+  record.route_table.fill(RouteEntry{});
+  return ReadRouteTable(t, record, 1) && ReadAccessTable(t, record, 1);
 }
 
 void RefreshPortStatus(ServerRecord& record) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "protocol/transport.hpp"
 #include "protocol/types.hpp"
 
 namespace zelin::manager {
@@ -32,6 +33,11 @@ bool EntryGrantsHost(const AccessEntry& entry, int port_index, Ipv4 host);
 // Number of ports the record's model has (its reported count when the model is unknown),
 // at most 16.
 int RecordPortCount(const ServerRecord& record);
+
+// Empties both tables of the record, then reads the routing table and the access-control
+// table from the server (1-second replies). False when either read fails; the tables
+// then hold what was read so far, so a caller must not keep them.
+bool ReadServerTables(Transport& t, ServerRecord& record);
 
 // For each port of the server whose kind is 2 or 18: 2 when the table is empty or an
 // entry grants the port to this host (the address in the search reply), else 18.

@@ -1,6 +1,7 @@
 #include "srvmanager/properties/core/property_sheet.hpp"
 
 #include "protocol/exchange.hpp"
+#include "srvmanager/properties/core/access_table.hpp"
 #include "srvmanager/properties/core/manager_links.hpp"
 #include "srvmanager/properties/core/properties_strings.hpp"
 
@@ -109,14 +110,10 @@ bool ServerPropertiesCommand::ReadServerSettings(ServerConfig& entry, ServerConf
 
   if (host_.installation_type() != kSingleHost) {
     const ServerRecord before = record;
-    record.access_total = record.access_start = record.access_count = 0;
-    record.access_table.fill(AccessEntry{});
-    record.route_total = record.route_start = record.route_count = 0;
-    record.route_table.fill(RouteEntry{});
     // A table read only in part would be written back short by the next save (an
     // access list cut short opens the server to every host), so a failed read leaves
     // the tables as they were and the sheet closed.
-    if (!ReadRouteTable(t, record, 1) || !ReadAccessTable(t, record, 1)) {
+    if (!ReadServerTables(t, record)) {
       const auto sequence = record.sequence;
       const auto nonce = record.nonce;
       record = before;

@@ -112,11 +112,7 @@ bool ReplaceServerDialog::GrantHostAccess(ServerRecord& chosen, ServerConfig& en
   } else if (entry.write_state != kWriteNever) {
     if (entry.tables_changed == 0) {
       Transport& t = host_.transport();
-      chosen.access_total = chosen.access_start = chosen.access_count = 0;
-      chosen.access_table.fill(AccessEntry{});
-      chosen.route_total = chosen.route_start = chosen.route_count = 0;
-      chosen.route_table.fill(RouteEntry{});
-      if (!ReadRouteTable(t, chosen, 1) || !ReadAccessTable(t, chosen, 1)) {
+      if (!ReadServerTables(t, chosen)) {
         t.prompter().Message(kPsReadTablesFailed, MsgButtons::Ok, MsgIcon::Error);
         return false;
       }
