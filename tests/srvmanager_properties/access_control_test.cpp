@@ -83,6 +83,18 @@ TEST_F(AccessControlPageTest, FullTableRefusesNewEntriesAndChangesNothing) {
   EXPECT_EQ(record.access_total, 32);
   EXPECT_EQ(FindAccessEntry(record, Ip("10.9.9.9"), kOne), -1);
   EXPECT_EQ(record.access_table[0].port_mask, 0x1);
+
+  // In the IP view a new address replaces the entry: the table does not grow, so a
+  // full table takes it.
+  prompter.Clear();
+  page.SetView(AccessView::kByAddress);
+  ASSERT_TRUE(page.Select({0, -1}));
+  page.Modify();
+  EXPECT_TRUE(prompter.texts().empty());
+  EXPECT_EQ(record.access_total, 32);
+  EXPECT_EQ(FindAccessEntry(record, Ip("10.0.0.1"), kOne), -1);
+  EXPECT_EQ(record.access_table[31], (AccessEntry{Ip("10.9.9.9"), kOne, 0x1}));
+  EXPECT_EQ(record.access_table[0].address, Ip("10.0.0.2"));
 }
 
 TEST_F(AccessControlPageTest, TreeByPortAndByAddress) {

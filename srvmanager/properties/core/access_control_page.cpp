@@ -240,13 +240,13 @@ void CMyPropertyPage4::Modify() {
     if (!MergeAccessPorts(record_, old.address, old.netmask, grant.address(), grant.netmask(),
                           Bit(port), true))
       TableFull();
-  } else {
-    if (!MergeAccessPorts(record_, old.address, old.netmask, grant.address(), grant.netmask(),
-                          old.port_mask, true)) {
-      TableFull();
-    } else if (changed) {
-      DeleteAccessEntry(record_, index);
-    }
+  } else if (changed) {
+    // The old entry goes and its whole mask joins the new pair's entry (appended when
+    // there is none). Deleting first gives the same table as merging first, and lets
+    // a full table take the new address.
+    DeleteAccessEntry(record_, index);
+    MergeAccessPorts(record_, grant.address(), grant.netmask(), grant.address(), grant.netmask(),
+                     old.port_mask, true);
   }
   Rebuild();
 }
