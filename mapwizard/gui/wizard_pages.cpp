@@ -125,8 +125,11 @@ ServerListPageWidget::ServerListPageWidget(ServerListPage& model, ActFn act)
   buttons->addWidget(find_);
   layout->addLayout(buttons);
 
-  connect(list_, &QTreeWidget::currentItemChanged, this, [this] {
-    if (!binding_) model_.SelectRow(list_->indexOfTopLevelItem(list_->currentItem()));
+  // A row counts as chosen only while it is selected (Ctrl+click takes the selection away).
+  connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] {
+    if (binding_) return;
+    const QList<QTreeWidgetItem*> items = list_->selectedItems();
+    model_.SelectRow(items.isEmpty() ? -1 : list_->indexOfTopLevelItem(items.first()));
   });
   connect(manual_, &QRadioButton::clicked, this,
           [this] { act_([this] { model_.ChooseManual(); }); });

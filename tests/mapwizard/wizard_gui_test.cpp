@@ -80,6 +80,12 @@ TEST_F(WizardGuiTest, SingleHostWithoutPasswordFromStartToFinish) {
   EXPECT_EQ(list->topLevelItem(1)->text(0), "QX104");
   EXPECT_EQ(list->topLevelItem(1)->text(1), "Office");
   EXPECT_FALSE(On<QRadioButton>("manual")->isVisible());
+  list->clearSelection();
+  Click("next");
+  ASSERT_EQ(w.currentId(), kPageServerList);
+  EXPECT_EQ(prompter.texts().back(), WizardString(kStrSelectServer));
+  prompter.Clear();
+  list = On<QTreeWidget>("serverList");
   list->setCurrentItem(list->topLevelItem(1));
   Snap("01_server_list.png");
 
