@@ -8,6 +8,7 @@
 // wizard ends with Finish, saves the new table to the hive. --type sets "ZelinType"
 // first when the hive has none.
 #include <QApplication>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
