@@ -61,19 +61,6 @@ void ReplaceServerDialog::SelectRow(int row) {
   selected_ = row >= 0 && row < static_cast<int>(rows_.size()) ? row : -1;
 }
 
-bool ReplaceServerDialog::AskPassword(ServerRecord& chosen) {
-  Transport& t = host_.transport();
-  while (true) {
-    auto typed = t.prompter().AskPassword(PasswordDialogText(chosen.name(), chosen.serial_number(),
-                                                             AddressToText(chosen.ip_address())),
-                                          wire::kMaxPasswordLength);
-    if (!typed) return false;
-    chosen.password = *typed;
-    if (Command(t, chosen, wire::kLogin, 1)) return true;
-    t.prompter().Message(ManagerString(kStrPasswordError), MsgButtons::Ok, MsgIcon::Error);
-  }
-}
-
 bool ReplaceServerDialog::EntryHasAddress(Ipv4 address, bool skip_replaced) const {
   for (int s = 0; s < host_.count(); ++s) {
     if (skip_replaced && s == server_index_) continue;
@@ -147,14 +134,15 @@ bool ReplaceServerDialog::Ok() {
   ServerRecord& scratch_record = scratch_.records[static_cast<size_t>(scratch_index)];
   // Work on copies: the document's tables and the entry change only once every step
   // that can fail has passed.
-  if (scratch_record.has_password() && !AskPassword(scratch_record)) return false;
+  ServerConfig entry = host_.server(server_index_);
+  // The manager's password dialog, asked at once (nothing stored is tried first).
+  if (!host_.RequestServerPassword(scratch_record, 0, entry)) return false;
   ServerRecord chosen = scratch_record;
   if (!ResolveAddressConflict(chosen)) return false;
   // Keep the exchange state the checks advanced, so the copy kept as found stays usable.
   scratch_record.sequence = chosen.sequence;
   scratch_record.nonce = chosen.nonce;
 
-  ServerConfig entry = host_.server(server_index_);
   if (chosen.device_type() != entry.device_type) {
     prompter.Message(ManagerString(kStrDeviceTypeMismatch), MsgButtons::Ok, MsgIcon::Warning);
     return false;

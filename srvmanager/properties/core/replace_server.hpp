@@ -46,7 +46,6 @@ class ReplaceServerDialog {
   const ServerList& scratch() const { return scratch_; }
 
  private:
-  bool AskPassword(ServerRecord& chosen);
   bool ResolveAddressConflict(ServerRecord& chosen);
   bool EntryHasAddress(Ipv4 address, bool skip_replaced) const;
   bool GrantHostAccess(ServerRecord& chosen, ServerConfig& entry);
