@@ -191,10 +191,13 @@ TEST_F(ZelinctlProcessTest, UpgradeReportsTheVerdict) {
 
   RunResult r = Run("upgrade 21 " + bad + " --password pw");
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("Upgrade server firmware Fail! (code -7)"), std::string::npos) << r.err;
+  EXPECT_NE(
+      r.err.find("Upgrade server firmware Fail! (code -7: the server did not accept the image)"),
+      std::string::npos)
+      << r.err;
   r = Run("upgrade 21 " + good + " --password nope");
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("(code -4)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(code -4: login refused)"), std::string::npos) << r.err;
   EXPECT_EQ(Run("upgrade 21 " + ::testing::TempDir() + "missing.rom").exit_code, 3);
   r = Run("upgrade 21 " + good + " --password pw");
   ASSERT_EQ(r.exit_code, 0) << r.err;

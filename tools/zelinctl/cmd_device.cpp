@@ -445,6 +445,28 @@ class TerminalProgress final : public ProgressWindow {
   int steps_ = 0;
 };
 
+const char* DownloadResultText(DownloadResult result) {
+  switch (result) {
+    case DownloadResult::kSuccess:
+      return "success";
+    case DownloadResult::kPasswordTooLong:
+      return "password longer than 16 characters";
+    case DownloadResult::kSocketFailed:
+      return "no TCP socket";
+    case DownloadResult::kConnectFailed:
+      return "no connection to the server";
+    case DownloadResult::kLoginRefused:
+      return "login refused";
+    case DownloadResult::kFileFailed:
+      return "the file cannot be read";
+    case DownloadResult::kNoChallengeOrReady:
+      return "the server did not take the download";
+    case DownloadResult::kNoVerdict:
+      return "the server did not accept the image";
+  }
+  return "";
+}
+
 int RunUpgrade(const Args& args) {
   const Parsed p = Parse(args, {"--password"}, {});
   const int serial = p.positional.size() == 2 ? ParseSerial(p.positional[0]) : -1;
@@ -469,7 +491,8 @@ int RunUpgrade(const Args& args) {
   TerminalProgress progress;
   const DownloadResult result = DownloadFirmware(*s.transport, *r, file, 20, progress);
   if (result != DownloadResult::kSuccess) {
-    std::fprintf(stderr, "Upgrade server firmware Fail! (code %d)\n", static_cast<int>(result));
+    std::fprintf(stderr, "Upgrade server firmware Fail! (code %d: %s)\n", static_cast<int>(result),
+                 DownloadResultText(result));
     return result == DownloadResult::kFileFailed ? kExitNotFound : kExitFailed;
   }
   std::printf("Firmware accepted by server %u\n", static_cast<unsigned>(serial));
