@@ -64,6 +64,23 @@ bool WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds)
   return false;
 }
 
+// Reads a table window by window with `code`, whose reply parser stores the window
+// in `start`, `count` and `total`. Windows follow each other while start + count is
+// below the total; a window that makes no progress, or one past what the record
+// holds, ends the read.
+bool ReadWindows(Transport& t, ServerRecord& r, uint8_t code, uint16_t& start,
+                 const uint16_t& count, const uint16_t& total, int timeout_seconds) {
+  uint32_t asked = 0;
+  for (size_t window = 0; window < wire::kTableLimit; ++window) {
+    if (!Command(t, r, code, timeout_seconds)) return false;
+    const uint32_t next = uint32_t{start} + count;
+    if (next >= total || next <= asked || next >= wire::kTableCapacity) break;
+    asked = next;
+    start = static_cast<uint16_t>(next);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool Exchange(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
@@ -100,17 +117,8 @@ bool Command(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
 bool ReadAccessTable(Transport& t, ServerRecord& r, int timeout_seconds) {
   r.access_total = r.access_start = r.access_count = 0;
   r.access_table.fill(AccessEntry{});
-  uint32_t asked = 0;
-  // Windows follow each other while the reply's start + count is below its total;
-  // a window that makes no progress, or one past what the record holds, ends the read.
-  for (size_t window = 0; window < wire::kTableLimit; ++window) {
-    if (!Command(t, r, wire::kGetAccessList, timeout_seconds)) return false;
-    const uint32_t next = uint32_t{r.access_start} + r.access_count;
-    if (next >= r.access_total || next <= asked || next >= wire::kTableCapacity) break;
-    asked = next;
-    r.access_start = static_cast<uint16_t>(next);
-  }
-  return true;
+  return ReadWindows(t, r, wire::kGetAccessList, r.access_start, r.access_count, r.access_total,
+                     timeout_seconds);
 }
 
 bool WriteAccessTable(Transport& t, ServerRecord& r, int entries, int timeout_seconds) {
@@ -124,15 +132,8 @@ bool WriteAccessTable(Transport& t, ServerRecord& r, int entries, int timeout_se
 bool ReadRouteTable(Transport& t, ServerRecord& r, int timeout_seconds) {
   r.route_total = r.route_start = r.route_count = 0;
   r.route_table.fill(RouteEntry{});
-  uint32_t asked = 0;
-  for (size_t window = 0; window < wire::kTableLimit; ++window) {
-    if (!Command(t, r, wire::kGetRoutes, timeout_seconds)) return false;
-    const uint32_t next = uint32_t{r.route_start} + r.route_count;
-    if (next >= r.route_total || next <= asked || next >= wire::kTableCapacity) break;
-    asked = next;
-    r.route_start = static_cast<uint16_t>(next);
-  }
-  return true;
+  return ReadWindows(t, r, wire::kGetRoutes, r.route_start, r.route_count, r.route_total,
+                     timeout_seconds);
 }
 
 }  // namespace zelin
