@@ -19,6 +19,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -329,6 +330,8 @@ TEST_F(PropertiesGuiTest, ProgressWindowShowsPercentAndDisablesTheMainWindow) {
   EXPECT_TRUE(window.isVisible());
   EXPECT_FALSE(main.isEnabled());
   EXPECT_TRUE(window.isEnabled());  // not greyed with the main window
+  ASSERT_NE(window.windowHandle(), nullptr);
+  EXPECT_EQ(window.windowHandle()->transientParent(), main.windowHandle());  // stays above it
   for (int i = 0; i < 4; ++i) progress.Step();
   EXPECT_EQ(window.bar()->value(), 40);
   EXPECT_EQ(window.percent()->text(), "40%");

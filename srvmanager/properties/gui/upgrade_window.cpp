@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "ui/qt_prompter.hpp"
 
@@ -40,7 +41,13 @@ UpgradeWindow::~UpgradeWindow() {
 void UpgradeWindow::SetShown(bool shown) {
   if (shown) {
     ++shows_;
-    if (QWidget* main = main_window_.data()) main->setEnabled(false);
+    if (QWidget* main = main_window_.data()) {
+      main->setEnabled(false);
+      // Kept above the main window by the window system, though not its child.
+      main->winId();
+      winId();
+      if (main->windowHandle() != nullptr) windowHandle()->setTransientParent(main->windowHandle());
+    }
     show();
   } else {
     hide();
