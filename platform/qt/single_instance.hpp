@@ -8,9 +8,9 @@
 // to close (RunningTitles, RequestClose).
 //
 // The channels live in one folder: ZELIN_RUNTIME_DIR when set, else the user's
-// runtime folder ($XDG_RUNTIME_DIR), else the system's temporary folder. A channel's file name is "zelin-win-" and a 64-bit hash of the
-// title; the channel answers a "title" request with the full title, so titles of
-// any length work. Requests are single lines: "activate", "close", "title".
+// runtime folder ($XDG_RUNTIME_DIR), else the system's temporary folder. A channel's file name is
+// "zelin-win-" and a 64-bit hash of the title; the channel answers a "title" request with the full
+// title, so titles of any length work. Requests are single lines: "activate", "close", "title".
 //
 // Thread safety: GUI thread only. The client calls block for at most about
 // kClientTimeoutMs; the serving side needs the Qt event loop.
