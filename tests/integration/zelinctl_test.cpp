@@ -50,15 +50,17 @@ class ZelinctlProcessTest : public ::testing::Test {
   }
 
   // Runs zelinctl with `args` and the network options of the block (without its
-  // broadcast stand-in when `with_broadcast` is false).
-  RunResult Run(const std::string& args, bool with_broadcast = true) {
+  // broadcast stand-in when `with_broadcast` is false; with other host addresses
+  // when `interfaces` is given).
+  RunResult Run(const std::string& args, bool with_broadcast = true,
+                const std::string& interfaces = "") {
     const std::string err_path =
         ::testing::TempDir() + "zelinctl_stderr_" + std::to_string(::getpid()) + ".txt";
     const std::string broadcast =
         with_broadcast ? " --broadcast " + AddressToText(block_.Broadcast()) : "";
-    const std::string cmd = std::string(ZELINCTL_PATH) + " " + args + " --interfaces " +
-                            AddressToText(block_.Interface()) + broadcast + " --loopback-only 2>" +
-                            err_path;
+    const std::string hosts = interfaces.empty() ? AddressToText(block_.Interface()) : interfaces;
+    const std::string cmd = std::string(ZELINCTL_PATH) + " " + args + " --interfaces " + hosts +
+                            broadcast + " --loopback-only 2>" + err_path;
     RunResult r;
     std::FILE* p = ::popen(cmd.c_str(), "r");
     if (p == nullptr) return r;
@@ -150,6 +152,11 @@ TEST_F(ZelinctlProcessTest, HelpAndExitStatuses) {
         << r.err;
     EXPECT_EQ(r.err.find("Refused to send"), std::string::npos) << r.err;
   }
+
+  // No host address can be used (none of them is this host's).
+  r = Run("search", true, "10.254.253.252");
+  EXPECT_EQ(r.exit_code, 4);
+  EXPECT_NE(r.err.find("no socket could be bound"), std::string::npos) << r.err;
 
   // Nobody there.
   r = Run("probe " + AddressToText(block_.Address(60)));

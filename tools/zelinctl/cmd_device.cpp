@@ -133,6 +133,17 @@ int OpenSession(const Parsed& p, Session& s) {
     std::fprintf(stderr, "Network port open error or being occupied!\n");
     return kExitEnvironment;
   }
+  // Interfaces that could not be bound are left unused; with none left nothing can be
+  // sent, and an empty search result would read as "no servers".
+  bool any = false;
+  for (int j = 0; j < s.transport->interface_count(); ++j)
+    any = any || s.transport->socket(j) != kNoSocket;
+  if (!any) {
+    std::fprintf(stderr,
+                 "zelinctl: no socket could be bound on the host addresses given; check "
+                 "--interfaces or ZELIN_INTERFACES\n");
+    return kExitEnvironment;
+  }
   return kExitOk;
 }
 
