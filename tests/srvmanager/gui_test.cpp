@@ -284,9 +284,21 @@ TEST_F(ManagerGuiTest, ScreenshotOfTheMainWindow) {
   AnswerMapPort(3, true);
   frame.action(kCmdMapPort)->trigger();
   SelectPort(1, 2);
-  const QString path = QStringLiteral(ZELIN_BUILD_DIR "/screenshots/srvmanager/main_window.png");
-  ASSERT_TRUE(ui::SaveWidgetPng(&frame, path));
-  EXPECT_TRUE(QFileInfo::exists(path));
+  const QString dir = QStringLiteral(ZELIN_BUILD_DIR "/screenshots/srvmanager/");
+  ASSERT_TRUE(ui::SaveWidgetPng(&frame, dir + QStringLiteral("main_window.png")));
+  EXPECT_TRUE(QFileInfo::exists(dir + QStringLiteral("main_window.png")));
+
+  // The Map Port dialog of port 2, as it opens.
+  bool saved = false;
+  QTimer::singleShot(0, [&] {
+    auto* d = qobject_cast<MapPortDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(d, nullptr);
+    saved = ui::SaveWidgetPng(d, dir + QStringLiteral("map_port.png"));
+    d->reject();
+  });
+  SelectPort(1, 1);
+  frame.action(kCmdMapPort)->trigger();
+  EXPECT_TRUE(saved);
 }
 
 // --- the program as a process ------------------------------------------------------------
