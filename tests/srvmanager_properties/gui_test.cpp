@@ -101,13 +101,6 @@ class ChooserStub final : public FirmwareFileChooser {
 class PropertiesGuiTest : public LabTest {
  protected:
   void SetUp() override { App(); }
-  emulator::ServerSpec Rich(uint16_t serial, uint8_t host) {
-    emulator::ServerSpec s = Server(serial, host);
-    s.dhcp = 1;
-    s.routes = {{block.Address(1), Ipv4FromOctets(10, 1, 0, 0), Ipv4FromOctets(255, 255, 0, 0), 2}};
-    s.access = {{block.Address(0), Ipv4FromOctets(255, 255, 255, 0), 0x3}};
-    return s;
-  }
   void Open(int type) {
     StartLab({Rich(10, 10)});
     Configure(10, 10, 9476, "Lab10");

@@ -56,6 +56,14 @@ class LabTest : public ::testing::Test {
         0x02, 0x00, 0x00, 0x00, static_cast<uint8_t>(serial >> 8), static_cast<uint8_t>(serial)};
     return s;
   }
+  // A QX404 with firmware carrying DHCP (on), one route and one access entry.
+  emulator::ServerSpec Rich(uint16_t serial, uint8_t host) {
+    emulator::ServerSpec s = Server(serial, host);
+    s.dhcp = 1;
+    s.routes = {{block.Address(1), Ipv4FromOctets(10, 1, 0, 0), Ipv4FromOctets(255, 255, 0, 0), 2}};
+    s.access = {{block.Address(0), Ipv4FromOctets(255, 255, 255, 0), 0x3}};
+    return s;
+  }
 
   void StartLab(std::vector<emulator::ServerSpec> servers,
                 std::vector<emulator::OccupiedAddress> occupied = {}) {

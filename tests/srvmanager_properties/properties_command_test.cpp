@@ -14,14 +14,6 @@ using zelin::testing::TypeGrant;
 
 class ServerPropertiesTest : public LabTest {
  protected:
-  // A QX404 with firmware carrying DHCP (on), one route and one access entry.
-  emulator::ServerSpec Rich(uint16_t serial, uint8_t host) {
-    emulator::ServerSpec s = Server(serial, host);
-    s.dhcp = 1;
-    s.routes = {{block.Address(1), Ipv4FromOctets(10, 1, 0, 0), Ipv4FromOctets(255, 255, 0, 0), 2}};
-    s.access = {{block.Address(0), Ipv4FromOctets(255, 255, 255, 0), 0x3}};
-    return s;
-  }
   PropertiesOutcome Run() {
     ServerPropertiesCommand command(*doc_host, dialogs);
     return command.Run(doc->selected_server(), doc->selected_found());
