@@ -281,27 +281,34 @@ int Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
     return -1;
   }
   WaitCursor wait(prompter_);
-  pollfd p{socket, POLLIN, 0};
-  const int64_t real_ms = timeout_ms > 0 ? clock_.RealWaitMs(timeout_ms) : 0;
-  int ready;
-  do {
-    ready = ::poll(&p, 1, PollMs(real_ms));
-  } while (ready < 0 && errno == EINTR);
-  if (ready < 0) {
-    last_socket_error_ = errno;
-    return -1;
-  }
-  if (ready == 0) return 0;
-  sockaddr_in from{};
-  socklen_t from_len = sizeof from;
-  ssize_t n;
-  do {
-    n = ::recvfrom(socket, receive_buffer_.data(), receive_buffer_.size(), 0,
-                   reinterpret_cast<sockaddr*>(&from), &from_len);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    last_socket_error_ = errno;
-    return -1;
+  const int64_t start = clock_.NowMs();
+  ssize_t n = 0;
+  // An empty datagram would read as a time-out (0) and end the caller's wait early,
+  // so it is dropped and the wait goes on for the time that is left.
+  for (bool first = true; n == 0; first = false) {
+    const int64_t left = timeout_ms - (clock_.NowMs() - start);
+    if (!first && left <= 0) return 0;
+    pollfd p{socket, POLLIN, 0};
+    const int64_t real_ms = left > 0 ? clock_.RealWaitMs(left) : 0;
+    int ready;
+    do {
+      ready = ::poll(&p, 1, PollMs(real_ms));
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) {
+      last_socket_error_ = errno;
+      return -1;
+    }
+    if (ready == 0) return 0;
+    sockaddr_in from{};
+    socklen_t from_len = sizeof from;
+    do {
+      n = ::recvfrom(socket, receive_buffer_.data(), receive_buffer_.size(), 0,
+                     reinterpret_cast<sockaddr*>(&from), &from_len);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+      last_socket_error_ = errno;
+      return -1;
+    }
   }
   const size_t copy = std::min(static_cast<size_t>(n), buffer.size());
   std::copy_n(receive_buffer_.begin(), copy, buffer.begin());

@@ -135,6 +135,15 @@ TEST_F(TransportTest, ReceiveCopiesAtMostTheExpectedLengthAndReturnsTheFullOne) 
   EXPECT_EQ(buf[9], 0x22);
   EXPECT_EQ(buf[10], 0xEE);
 
+  // An empty datagram is not "nothing arrived": the wait goes on to the next one.
+  std::fill(buf.begin(), buf.end(), 0xEE);
+  server.SendTo(block.Interface(0), 1028, {});
+  server.SendTo(block.Interface(0), 1028, std::vector<uint8_t>(12, 0x33));
+  EXPECT_EQ(t->Receive(t->socket(0), MutableBytes(buf).first(86), 1), 12);
+  EXPECT_EQ(buf[11], 0x33);
+  server.SendTo(block.Interface(0), 1028, {});
+  EXPECT_EQ(t->Receive(t->socket(0), MutableBytes(buf).first(86), 1), 0) << "time-out";
+
   EXPECT_LT(t->Receive(kNoSocket, buf, 1), 0);
   EXPECT_EQ(prompter.wait_depth(), 0);
   EXPECT_GE(prompter.wait_begins(), 3);
