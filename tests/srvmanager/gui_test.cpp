@@ -273,6 +273,32 @@ TEST(ManagerPrompterTest, AdoptQuestionAnswersCancelOnEnter) {
   EXPECT_EQ(shown, ui::ToQString(text));
 }
 
+TEST(ManagerPrompterTest, PasswordDialogShowsTheServerAndTakesSixteenCharacters) {
+  App();
+  ui::QtPrompter base(QStringLiteral("Zelin Server Manager"));
+  ManagerPrompter prompter(base);
+  const std::string info = PasswordDialogText("lab-north", 101, "127.0.0.10");
+  QString title;
+  int max_length = 0;
+  QTimer::singleShot(0, [&] {
+    auto* d = qobject_cast<PasswordDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(d, nullptr);
+    title = d->windowTitle();
+    max_length = d->edit()->maxLength();
+    ui::SaveWidgetPng(d, QStringLiteral(ZELIN_BUILD_DIR "/screenshots/srvmanager/password.png"));
+    d->edit()->setText(QStringLiteral("harbour"));
+    d->accept();
+  });
+  EXPECT_EQ(prompter.AskPassword(info, 16), std::optional<std::string>("harbour"));
+  EXPECT_EQ(title, "Zelin Server");
+  EXPECT_EQ(max_length, 16);
+
+  QTimer::singleShot(0, [] {
+    if (auto* d = qobject_cast<PasswordDialog*>(QApplication::activeModalWidget())) d->reject();
+  });
+  EXPECT_EQ(prompter.AskPassword(info, 16), std::nullopt);
+}
+
 TEST_F(ManagerGuiTest, ScreenshotOfTheMainWindow) {
   StartLab({LabServer(101, "lab-north", Addr(10), 9476), LabServer(102, "lab-south", Addr(11), 771),
             LabServer(103, "lab-east", Addr(12), 9752)});
