@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -82,6 +83,11 @@ TcpSession::ConnectStatus TcpSession::Connect(Ipv4 address, uint16_t port, int t
   if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
   const int on = 1;
   ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  const int64_t send_ms = std::max<int64_t>(clock_.RealWaitMs(int64_t{timeout_seconds} * 1000), 1);
+  timeval send_timeout{};
+  send_timeout.tv_sec = static_cast<time_t>(send_ms / 1000);
+  send_timeout.tv_usec = static_cast<suseconds_t>((send_ms % 1000) * 1000);
+  ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
   return ConnectStatus::kOk;
 }
 
@@ -94,7 +100,8 @@ bool TcpSession::SendAll(Bytes data) {
     const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
-      last_error_ = errno;
+      // The send time-out ran out: the server has stopped reading.
+      last_error_ = errno == EAGAIN || errno == EWOULDBLOCK ? ETIMEDOUT : errno;
       return false;
     }
     data = data.subspan(static_cast<size_t>(n));

@@ -31,7 +31,9 @@ class TcpSession {
   TcpSession(const TcpSession&) = delete;
   TcpSession& operator=(const TcpSession&) = delete;
 
-  // Connects to address:port, waiting up to timeout_seconds of the clock.
+  // Connects to address:port, waiting up to timeout_seconds of the clock. The same
+  // time bounds every send afterwards, so a server that stops reading cannot hold
+  // the caller for ever.
   ConnectStatus Connect(Ipv4 address, uint16_t port, int timeout_seconds);
 
   // Login request, challenge (exactly 0x14 0x04 + 4-byte nonce), answer with
@@ -40,7 +42,8 @@ class TcpSession {
   // kRefused: the answer was not accepted.
   LoginStatus Login(std::string_view password, int timeout_seconds);
 
-  // Sends every byte; false on a socket error (see last_error()).
+  // Sends every byte; false on a socket error (see last_error()), ETIMEDOUT when the
+  // server took nothing for the connect time-out.
   bool SendAll(Bytes data);
 
   // Waits up to timeout_seconds for data and receives once, at most buffer.size()

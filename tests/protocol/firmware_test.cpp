@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -37,6 +38,10 @@ class FirmwareServer {
   V verdict = Hex("0d 01");
 
   V login_request, login_answer, download_request, image;
+  // After "ready" the server reads nothing more until `release` is set.
+  bool stall_image = false;
+  std::atomic<bool> release{false};
+  bool released = false;  // the client gave up before the server ended the stall
 
   explicit FirmwareServer(Ipv4 address) {
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -97,6 +102,13 @@ class FirmwareServer {
           both.insert(both.end(), verdict.begin(), verdict.end());
           Send(fd, both);
         } else if (download_request.size() == 5 && Send(fd, ready)) {
+          for (int i = 0; stall_image && !release && i < 3000; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          if (stall_image) {
+            released = release.load();
+            ::close(fd);
+            return;
+          }
           image = Read(fd, length);
           Send(fd, verdict);
         }
@@ -250,6 +262,21 @@ TEST_F(FirmwareTest, FailuresBeforeTheTransfer) {
             DownloadResult::kFileFailed);
   server.Join();
   EXPECT_EQ(progress.shows, 0);
+}
+
+// A server that stops reading in the middle of the image: the send gives up after the
+// time-out instead of blocking for ever, and the progress window is closed.
+TEST_F(FirmwareTest, AServerThatStopsReadingEndsTheTransfer) {
+  const std::string path = WriteFile(24u << 20);  // more than the socket buffers hold
+  FirmwareServer server(block.Address(10));
+  server.stall_image = true;
+  server.Start();
+  EXPECT_EQ(DownloadFirmware(*t, record, path, 20, progress), DownloadResult::kConnectFailed);
+  server.release = true;
+  server.Join();
+  EXPECT_TRUE(server.released) << "the client only stopped when the server closed";
+  EXPECT_EQ(progress.shows, 1);
+  EXPECT_EQ(progress.closes, 1);
 }
 
 TEST_F(FirmwareTest, LargeImageThroughput) {
