@@ -52,6 +52,13 @@ std::string CDaoViewDoc::RootLabel() {
 
 // --- load ------------------------------------------------------------------------
 
+std::string CDaoViewDoc::WithStoreDetail(std::string_view message) const {
+  std::string text(message);
+  const std::string detail = store_.LastError();
+  if (!detail.empty()) text += (text.ends_with('\n') ? "" : "\n") + detail;
+  return text;
+}
+
 void CDaoViewDoc::Load() {
   {
     WaitCursor wait(transport_.prompter());
@@ -68,7 +75,7 @@ void CDaoViewDoc::Load() {
   servers_.fill(ServerConfig{});
   const int loaded = store_.Load(servers_.data(), kCapacity);
   if (loaded < 0) {
-    transport_.prompter().Message(ManagerString(kStrLoadStoreFailed));
+    transport_.prompter().Message(WithStoreDetail(ManagerString(kStrLoadStoreFailed)));
     count_ = 0;
   } else {
     count_ = std::min(loaded, kCapacity);
@@ -670,7 +677,7 @@ bool CDaoViewDoc::SaveConfiguration() {
   if (!store_.Save(servers_.data(), count_, stored.data(), saved_count_)) {
     // The store is unchanged: keep the saved copy and the modified mark so that the
     // next save writes the same difference again.
-    prompter.Message(kStoreSaveFailed, MsgButtons::Ok, MsgIcon::Error);
+    prompter.Message(WithStoreDetail(kStoreSaveFailed), MsgButtons::Ok, MsgIcon::Error);
     return false;
   }
   saved_servers_ = servers_;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -88,7 +89,8 @@ class CDaoViewDoc {
   // --- load and views ---------------------------------------------------------
   // Searches the network, reads the store and builds the tree (probing configured
   // servers that the search did not find). Shows string 112 when the store cannot
-  // be read and leaves the model empty.
+  // be read (followed by the store's own account, such as the file and line of a
+  // hive that does not parse) and leaves the model empty.
   void Load();
   // Clears and refills the tree, then keeps the selection of the same server (by
   // serial number) when it is still there, otherwise selects nothing.
@@ -182,6 +184,8 @@ class CDaoViewDoc {
   int* count_pointer() { return &count_; }
 
  private:
+  // `message` followed by what the store reported about its last failure, if anything.
+  std::string WithStoreDetail(std::string_view message) const;
   int FindSavedServer(uint16_t serial) const;
   int FindFoundForEntry(const ServerConfig& entry) const;
   void SetInTree(int found_index, bool in_tree);

@@ -3,6 +3,8 @@
 // document can be driven over any store (the registry hive in the program, the
 // same hive in a temporary file in tests).
 
+#include <string>
+
 #include "store/server_config.hpp"
 
 namespace zelin::manager {
@@ -21,6 +23,9 @@ class ManagerStore {
   virtual int ReadInstallationType() = 0;
   // Removes every server, its device entries and the store keys.
   virtual void RemoveAllServers() = 0;
+  // What went wrong in the last failed call, for example the file and line of a hive
+  // that does not parse; "" when the call succeeded or there is nothing to add.
+  virtual std::string LastError() const { return {}; }
 };
 
 }  // namespace zelin::manager

@@ -18,8 +18,7 @@ class HiveManagerStore final : public ManagerStore {
             int old_count) override;
   int ReadInstallationType() override;
   void RemoveAllServers() override;
-  // The error text of the last failed call ("" when it succeeded).
-  const std::string& last_error() const { return last_error_; }
+  std::string LastError() const override { return last_error_; }
 
  private:
   HiveFile hive_;

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "srvmanager/core/registry_store.hpp"
 #include "srvmanager/core/strings.hpp"
@@ -111,6 +113,38 @@ TEST_F(ManagerLoadTest, AdoptedSerialNumberReachesTheStoreAndCountsAsAChange) {
   ASSERT_EQ(LoadServerStore(hive, table), 1);
   EXPECT_EQ(table[0].serial_number, 202);
   EXPECT_EQ(table[0].name(), "old-a");
+  std::filesystem::remove(path);
+}
+
+TEST_F(ManagerLoadTest, MalformedHiveIsReportedWithItsLineAndLeftUntouched) {
+  const std::filesystem::path path =
+      std::filesystem::path(::testing::TempDir()) / "manager-malformed-registry.reg";
+  const std::string text =
+      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SoftWare\\KIVO\\Zelin\\Parameters]\n"
+      "\"Servers\"=dword:zz\n";
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+  }
+  StartLab({LabServer(202, "new-a", Addr(10))});
+  HiveManagerStore store(path);
+  CDaoViewDoc doc(*transport_, store, kMultiHost, [] {});
+  doc.Load();
+  EXPECT_EQ(doc.count(), 0);
+  ASSERT_FALSE(prompter_.texts().empty());
+  const std::string shown = prompter_.texts().back();
+  EXPECT_EQ(shown.rfind(
+                "Fail to load Zelin parameter from registery! Please reinstall Zelin Server "
+                "software! \n",
+                0),
+            0u);
+  EXPECT_NE(shown.find(path.string() + ":4"), std::string::npos) << shown;
+
+  // Saving refuses to replace a file it could not read, and says why.
+  prompter_.QueueAnswer(MsgAnswer::Yes);
+  EXPECT_FALSE(doc.SaveConfiguration());
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text);
   std::filesystem::remove(path);
 }
 
