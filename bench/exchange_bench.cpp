@@ -20,16 +20,6 @@ Ipv4 Address(uint8_t host) {
   return Ipv4FromOctets(127, 201, 1, host);
 }
 
-class SilentPrompter final : public Prompter {
- public:
-  MsgAnswer Message(std::string_view, MsgButtons, MsgIcon, std::string_view) override {
-    return MsgAnswer::Ok;
-  }
-  std::optional<std::string> AskPassword(std::string_view, size_t) override { return {}; }
-  void BeginWait() override {}
-  void EndWait() override {}
-};
-
 struct Setup {
   Setup() {
     emulator::LabSpec desc;
@@ -53,7 +43,7 @@ struct Setup {
     if (ProbeAddress(*transport, list, Address(10), 1) != 0) std::abort();
     list.records[0].password = "secret";
   }
-  SilentPrompter prompter;
+  ConsolePrompter prompter{/*quiet=*/true};  // answers every question with its default
   std::unique_ptr<emulator::Lab> lab;
   std::unique_ptr<Transport> transport;
   ServerList list;

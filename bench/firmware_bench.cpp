@@ -22,16 +22,6 @@ Ipv4 Address(uint8_t host) {
   return Ipv4FromOctets(127, 201, 2, host);
 }
 
-class SilentPrompter final : public Prompter {
- public:
-  MsgAnswer Message(std::string_view, MsgButtons, MsgIcon, std::string_view) override {
-    return MsgAnswer::Ok;
-  }
-  std::optional<std::string> AskPassword(std::string_view, size_t) override { return {}; }
-  void BeginWait() override {}
-  void EndWait() override {}
-};
-
 class NoProgress final : public ProgressWindow {
  public:
   void Show(std::string_view) override {}
@@ -64,7 +54,7 @@ void BM_FirmwareDownload(benchmark::State& state) {
     for (size_t done = 0; done < size; done += chunk.size())
       out.write(chunk.data(), static_cast<std::streamsize>(std::min(chunk.size(), size - done)));
   }
-  SilentPrompter prompter;
+  ConsolePrompter prompter{/*quiet=*/true};  // answers every question with its default
   Transport t(SystemClock(), prompter, Deliverable::Manager,
               TransportOptions{
                   .interfaces = {Address(1)}, .broadcast = Address(255), .loopback_only = true});

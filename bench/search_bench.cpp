@@ -28,16 +28,6 @@ namespace {
 
 using namespace zelin;
 
-class SilentPrompter final : public Prompter {
- public:
-  MsgAnswer Message(std::string_view, MsgButtons, MsgIcon, std::string_view) override {
-    return MsgAnswer::Ok;
-  }
-  std::optional<std::string> AskPassword(std::string_view, size_t) override { return {}; }
-  void BeginWait() override {}
-  void EndWait() override {}
-};
-
 std::string DevsimPath() {
   if (const char* env = std::getenv("DEVSIM")) return env;
   char self[4096];
@@ -106,7 +96,7 @@ void BM_Search(benchmark::State& state) {
   const auto net = static_cast<uint8_t>(servers == 32 ? 3 : 4);
   const double floor_ms = servers == 32 ? 1500 : 5500;
   const pid_t pid = StartDevsim(net, servers);
-  SilentPrompter prompter;
+  ConsolePrompter prompter{/*quiet=*/true};  // answers every question with its default
   Transport t(SystemClock(), prompter, Deliverable::Manager,
               TransportOptions{.interfaces = {Ipv4FromOctets(127, 201, net, 1)},
                                .broadcast = Ipv4FromOctets(127, 201, net, 255),
