@@ -41,3 +41,20 @@ TEST(AddressText, HostAddressesHaveExactlyFourParts) {
 
 }  // namespace
 }  // namespace zelin
+
+#include "protocol/device_text.hpp"
+
+namespace zelin {
+namespace {
+
+TEST(DeviceText, OnlyPrintableAsciiTravels) {
+  EXPECT_TRUE(IsDeviceText(""));
+  EXPECT_TRUE(IsDeviceText("Dock North ~!@#"));
+  EXPECT_FALSE(IsDeviceText("p\xC3\xA4ssword"));  // UTF-8 for a-umlaut
+  EXPECT_FALSE(IsDeviceText("tab\there"));
+  EXPECT_FALSE(IsDeviceText(std::string_view("nul\0", 4)));
+  EXPECT_FALSE(IsDeviceText("\x7F"));
+}
+
+}  // namespace
+}  // namespace zelin
