@@ -1,6 +1,7 @@
 #include "mapwizard/core/password_pages.hpp"
 
 #include "mapwizard/core/strings.hpp"
+#include "protocol/device_text.hpp"
 #include "protocol/exchange.hpp"
 
 namespace zelin::wizard {
@@ -25,6 +26,10 @@ bool LoginSelected(WizardContext& ctx, const std::string& password) {
 }
 
 Step SinglePasswordPage::Next() {
+  if (!IsDeviceText(password_)) {
+    ctx_.Say(kDeviceTextRefused);
+    return Step::Stay();
+  }
   if (LoginSelected(ctx_, password_)) {
     ctx_.staged()->flags = 0;
     return Step::Go(kPageComMap);
@@ -41,6 +46,10 @@ Step MultiPasswordPage::Next() {
     staged->write_state = kWriteNever;
     saved->flags = 0;
     return Step::Go(kPageComMap);
+  }
+  if (!IsDeviceText(password_)) {
+    ctx_.Say(kDeviceTextRefused);
+    return Step::Stay();
   }
   if (LoginSelected(ctx_, password_)) {
     // A general user's choice made earlier on this page no longer holds.
@@ -60,6 +69,13 @@ Step SetPasswordPage::Next() {
     confirmation_.clear();
     ++focus_requests_;
     ctx_.Say(kStrBadPasswordSpace);
+    return Step::Stay();
+  }
+  if (!IsDeviceText(password_)) {
+    password_.clear();
+    confirmation_.clear();
+    ++focus_requests_;
+    ctx_.Say(kDeviceTextRefused);
     return Step::Stay();
   }
   ServerRecord* r = ctx_.selected_record();

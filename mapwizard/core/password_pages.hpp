@@ -2,7 +2,9 @@
 // The password pages: page 5 (single-host, the server has a password), page 9
 // (multi-host and custom, administrator or general user) and page 3 (the server has no
 // password; the user may set one). Every password text is cut to 16 characters, as
-// the edits take no more.
+// the edits take no more. The server reads its password as 16 ASCII bytes, so Next
+// refuses any password with characters outside printable ASCII before it logs in or
+// stages anything; the page stays and the user is asked to retype it.
 
 #include <string>
 

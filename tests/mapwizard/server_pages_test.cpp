@@ -1,5 +1,6 @@
 // The server list, the address pages and the password pages against an emulated lab.
 #include "mapwizard/core/strings.hpp"
+#include "protocol/device_text.hpp"
 #include "tests/mapwizard/wizard_fixture.hpp"
 
 namespace zelin::wizard::testing {
@@ -323,6 +324,81 @@ TEST_F(PasswordPageTest, NewPasswordMustMatchHaveNoSpaceAndFitSixteenCharacters)
   f.Next();
   EXPECT_FALSE(Record(1).password_change_pending);
   EXPECT_EQ(Staged().flags, 0);
+}
+
+// A password outside printable ASCII would reach the server as other bytes than the
+// ones it checks: the login pages refuse it before sending anything.
+TEST_F(PasswordPageTest, LoginPagesRefuseNonAsciiPasswordsWithoutAsking) {
+  StartLab({Server(1, 10, 8452, "a ~!"), Server(2, 11, 8452, "pw")});
+  WizardFlow& f = FlowAtList(kSingleHost);
+  SelectSerial(f, 1);
+  f.Next();
+  ASSERT_EQ(f.page(), kPageSinglePassword);
+  const std::string before = Record(1).password;
+  for (const char* typed : {"a ~!\xC3\xA9", "a\t~!", "a ~!\x7F"}) {
+    SCOPED_TRACE(::testing::PrintToString(typed));
+    const uint64_t datagrams = lab->Stats().datagrams;
+    f.single_password().SetPassword(typed);
+    f.Next();
+    EXPECT_EQ(f.page(), kPageSinglePassword);
+    ASSERT_FALSE(prompter.shown().empty());
+    EXPECT_EQ(prompter.shown().back().text, kDeviceTextRefused);
+    EXPECT_EQ(prompter.shown().back().buttons, MsgButtons::Ok);
+    EXPECT_EQ(lab->Stats().datagrams, datagrams);
+    EXPECT_EQ(Record(1).password, before);
+    EXPECT_EQ(Record(1).new_password, "");
+  }
+  // Space and tilde are the ends of the accepted range.
+  f.single_password().SetPassword("a ~!");
+  f.Next();
+  EXPECT_EQ(f.page(), kPageComMap);
+  EXPECT_EQ(Staged().password(), "a ~!");
+
+  // Page 9: the administrator's password is checked; a general user sends none.
+  WizardFlow& g = FlowAtList(kCustom);
+  SelectSerial(g, 2);
+  g.Next();
+  ASSERT_EQ(g.page(), kPageMultiPassword);
+  const uint64_t datagrams = lab->Stats().datagrams;
+  g.multi_password().SetPassword("pw\xE2\x82\xAC");
+  g.Next();
+  EXPECT_EQ(g.page(), kPageMultiPassword);
+  EXPECT_EQ(prompter.texts().back(), kDeviceTextRefused);
+  EXPECT_EQ(lab->Stats().datagrams, datagrams);
+  EXPECT_EQ(Record(2).new_password, "");
+  g.multi_password().ChooseGeneralUser();
+  g.Next();
+  EXPECT_EQ(g.page(), kPageComMap);
+  EXPECT_EQ(Staged().write_state, kWriteNever);
+}
+
+TEST_F(PasswordPageTest, NewPasswordOutsidePrintableAsciiIsRefusedAndCleared) {
+  StartLab({Server(1, 10)});
+  WizardFlow& f = FlowAtList(kSingleHost);
+  f.Next();
+  f.Next();
+  ASSERT_EQ(f.page(), kPageSetPassword);
+  SetPasswordPage& p = f.set_password();
+  p.SetPassword("p\xC3\xA4ss");
+  p.SetConfirmation("p\xC3\xA4ss");
+  p.SetAutoSaved(true);
+  f.Next();
+  ASSERT_EQ(f.page(), kPageSetPassword);
+  EXPECT_EQ(prompter.texts().back(), kDeviceTextRefused);
+  EXPECT_EQ(p.password(), "");
+  EXPECT_EQ(p.confirmation(), "");
+  EXPECT_EQ(p.password_focus_requests(), 1);
+  EXPECT_FALSE(Record(1).password_change_pending);
+  EXPECT_EQ(Record(1).new_password, "");
+  EXPECT_EQ(Staged().flags, 0);
+
+  // A control character typed into both fields is refused the same way.
+  p.SetPassword("ab\x1B");
+  p.SetConfirmation("ab\x1B");
+  f.Next();
+  EXPECT_EQ(f.page(), kPageSetPassword);
+  EXPECT_EQ(p.password_focus_requests(), 2);
+  EXPECT_FALSE(Record(1).password_change_pending);
 }
 
 }  // namespace
