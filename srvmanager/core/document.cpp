@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "protocol/address.hpp"
+#include "protocol/device_text.hpp"
 #include "protocol/discovery.hpp"
 #include "protocol/exchange.hpp"
 #include "srvmanager/core/model_info.hpp"
@@ -554,6 +555,11 @@ bool CDaoViewDoc::RequestServerPassword(ServerRecord& record, uint16_t saved_fla
   while (true) {
     std::optional<std::string> typed = prompter.AskPassword(info, wire::kMaxPasswordLength);
     if (!typed) return false;
+    // Refused before the login is sent: the server would compare other bytes than were typed.
+    if (!IsDeviceText(*typed)) {
+      prompter.Message(kDeviceTextRefused, MsgButtons::Ok, MsgIcon::Warning);
+      continue;
+    }
     if (typed->size() > wire::kMaxPasswordLength) typed->resize(wire::kMaxPasswordLength);
     record.password = *typed;
     if (Command(transport_, record, wire::kLogin, kCommandTimeoutSeconds)) {

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "protocol/address.hpp"
+#include "protocol/device_text.hpp"
 #include "tests/integration/lab_fixture.hpp"
 
 namespace zelin::testing {
@@ -174,6 +175,19 @@ TEST_F(ZelinctlProcessTest, SetChangesTheServerAndRestartsIt) {
   EXPECT_EQ(lab_->Snapshot(21)->staged.NameText(), "Ctl21");
   EXPECT_EQ(Run("set 21 --password 12345678901234567").exit_code, 2);
 
+  // Names and passwords the server would read as other bytes are refused before
+  // anything is sent, even a search.
+  const size_t requests = lab_->Log().size();
+  for (const std::string args :
+       {"--name 'Caf\xC3\xA9'", "--name 'A\tB'", "--current-password pw --password 'n\xC3\xA9w'",
+        "--current-password 'p\xC3\xBC' --name X"}) {
+    r = Run("set 21 " + args);
+    EXPECT_EQ(r.exit_code, 2) << args;
+    EXPECT_NE(r.err.find(kDeviceTextRefused), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(lab_->Log().size(), requests);
+  EXPECT_EQ(lab_->Snapshot(21)->staged.NameText(), "Ctl21");
+
   const Ipv4 new_ip = block_.Address(40);
   r = Run("set 21 --current-password pw --name Depot --ip " + AddressToText(new_ip) +
           " --password next");
@@ -206,6 +220,10 @@ TEST_F(ZelinctlProcessTest, UpgradeReportsTheVerdict) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("(code -4: login refused)"), std::string::npos) << r.err;
   EXPECT_EQ(Run("upgrade 21 " + ::testing::TempDir() + "missing.rom").exit_code, 3);
+  r = Run("upgrade 21 " + good + " --password 'p\xC3\xBC'");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find(kDeviceTextRefused), std::string::npos) << r.err;
+  EXPECT_EQ(lab_->Snapshot(21)->upgrades, 0);
   r = Run("upgrade 21 " + good + " --password pw");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("Firmware accepted by server 21"), std::string::npos);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "protocol/device_text.hpp"
 #include "srvmanager/core/registry_store.hpp"
 #include "srvmanager/core/strings.hpp"
 #include "store/hive_file.hpp"
@@ -226,6 +227,35 @@ TEST_F(ManagerPasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
   EXPECT_FALSE(doc.RequestServerPassword(rec, 0, doc.server(0)));
   EXPECT_EQ(prompter_.password_prompts().size(), 1u);
   EXPECT_TRUE(Contains(Codes(lab, 101), kLogin));
+}
+
+// A typed password that is not printable ASCII would reach the server as other
+// bytes than the user sees: it is refused and asked again, and never sent.
+TEST_F(ManagerPasswordTest, TypedPasswordOutsidePrintableAsciiIsNotSent) {
+  auto& lab = StartLab({LabServer(101, "locked", Addr(10), 9476, "secret")});
+  auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "locked", Addr(10))});
+  ServerRecord& rec = Found(101);
+  const auto logins = [&] {
+    const std::vector<int> codes = Codes(lab, 101);
+    return std::count(codes.begin(), codes.end(), kLogin);
+  };
+  const auto before = logins();
+
+  prompter_.QueuePassword(std::string("s\xC3\xA9") + "cret");
+  prompter_.QueuePassword("secret\t");
+  prompter_.QueuePassword("secret");
+  EXPECT_TRUE(doc.RequestServerPassword(rec, 0, doc.server(0)));
+  EXPECT_EQ(prompter_.texts(), (std::vector<std::string>(2, std::string(kDeviceTextRefused))));
+  EXPECT_EQ(prompter_.password_prompts().size(), 3u);
+  EXPECT_EQ(logins(), before + 1);
+  EXPECT_EQ(doc.server(0).password(), "secret");
+
+  // Cancel after a refusal still fails the check, with nothing sent.
+  prompter_.Clear();
+  prompter_.QueuePassword("\xE2\x82\xAC");
+  EXPECT_FALSE(doc.RequestServerPassword(rec, 0, doc.server(0)));
+  EXPECT_EQ(logins(), before + 1);
+  EXPECT_EQ(doc.server(0).password(), "secret");
 }
 
 using ManagerSaveTest = LabDocTest;

@@ -1,6 +1,7 @@
 // The General, Password and Advanced pages and the sheet's page flow, without a network.
 #include <gtest/gtest.h>
 
+#include "protocol/device_text.hpp"
 #include "srvmanager/properties/core/properties_strings.hpp"
 #include "srvmanager/properties/core/property_sheet.hpp"
 #include "tests/srvmanager_properties/fakes.hpp"
@@ -101,6 +102,55 @@ TEST_F(PropertyPagesTest, GeneralPageValidatesAddressesWhenLeftAndOnOk) {
   EXPECT_EQ(entry.name(), "Renamed");
   EXPECT_EQ(record.name(), "Renamed");
   EXPECT_EQ(record.dhcp, 0);
+}
+
+// The server reads its name and passwords as one byte a character: anything but
+// printable ASCII is refused where it is typed, and nothing reaches the entry or record.
+TEST_F(PropertyPagesTest, NamesAndPasswordsMustBePrintableAscii) {
+  const std::vector<std::string> refused{std::string(kDeviceTextRefused)};
+  CMyPropertySheet sheet(prompter, kMultiHost, entry, record, dialogs);
+  CMyPropertyPage1& general = sheet.general();
+  for (const char* name : {"Caf\xC3\xA9", "Tab\there", "Bell\x07", "Del\x7F"}) {
+    prompter.Clear();
+    general.name = name;
+    EXPECT_FALSE(sheet.SetActivePage(1)) << name;
+    EXPECT_FALSE(sheet.Ok()) << name;
+    EXPECT_EQ(prompter.texts(), (std::vector<std::string>(2, refused[0]))) << name;
+  }
+  EXPECT_EQ(sheet.active_page(), 0);
+  EXPECT_EQ(entry.name(), "Lab");
+  EXPECT_EQ(record.name(), "Lab");
+  general.name = "Plain ~ name!";
+  prompter.Clear();
+  ASSERT_TRUE(sheet.Ok());
+  EXPECT_TRUE(prompter.texts().empty());
+  EXPECT_EQ(entry.name(), "Plain ~ name!");
+
+  CMyPropertyPage2 page(prompter, entry, record);
+  auto check = [&](const std::string& cur, const std::string& neu, const std::string& conf) {
+    page.current_password = cur;
+    page.new_password = neu;
+    page.confirm_password = conf;
+    page.focus_new_password = false;
+    prompter.Clear();
+    const bool ok = page.Validate();
+    return std::make_pair(ok, prompter.texts());
+  };
+  using R = std::pair<bool, std::vector<std::string>>;
+  const std::string umlaut = "p\xC3\xBCw";  // 3 characters, 4 bytes
+  EXPECT_EQ(check(umlaut, "new", "new"), (R{false, refused}));
+  EXPECT_EQ(check("old", umlaut, umlaut), (R{false, refused}));
+  EXPECT_TRUE(page.new_password.empty());
+  EXPECT_TRUE(page.confirm_password.empty());
+  EXPECT_TRUE(page.focus_new_password);
+  EXPECT_EQ(check("old", "n\x01w", "n\x01w"), (R{false, refused}));
+  // Mismatched fields are still reported as a mismatch.
+  EXPECT_EQ(check("old", umlaut, "new"), (R{false, {S(kStrPasswordMismatch)}}));
+  // The OK step never records such a password, even without Validate.
+  page.current_password = "old";
+  page.new_password = umlaut;
+  page.OnOk();
+  EXPECT_FALSE(record.password_change_pending);
 }
 
 TEST_F(PropertyPagesTest, GeneralPageSingleHostAndDhcpCapability) {

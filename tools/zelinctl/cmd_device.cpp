@@ -10,6 +10,7 @@
 #include "platform/clock.hpp"
 #include "platform/prompter.hpp"
 #include "protocol/address.hpp"
+#include "protocol/device_text.hpp"
 #include "protocol/device_types.hpp"
 #include "protocol/discovery.hpp"
 #include "protocol/exchange.hpp"
@@ -337,6 +338,13 @@ int RunLocate(const Args& args) {
   return kExitOk;
 }
 
+// A name or password the server could not read as typed: refused before any exchange.
+int RefuseDeviceText(const char* option) {
+  std::fprintf(stderr, "zelinctl: %s: %.*s\n", option, static_cast<int>(kDeviceTextRefused.size()),
+               kDeviceTextRefused.data());
+  return kExitUsage;
+}
+
 // --- set -----------------------------------------------------------------------
 
 int RunSet(const Args& args) {
@@ -370,6 +378,7 @@ int RunSet(const Args& args) {
     std::fprintf(stderr, "zelinctl: the name has more than 29 characters\n");
     return kExitUsage;
   }
+  if (name != nullptr && !IsDeviceText(*name)) return RefuseDeviceText("--name");
   std::optional<Ipv4> ip_value, mask_value;
   if (ip != nullptr && !(ip_value = ParseAddress(*ip))) {
     std::fprintf(stderr, "zelinctl: --ip: '%s' is not an IPv4 address\n", ip->c_str());
@@ -385,6 +394,8 @@ int RunSet(const Args& args) {
       return kExitUsage;
     }
   }
+  if (password != nullptr && !IsDeviceText(*password)) return RefuseDeviceText("--password");
+  if (current != nullptr && !IsDeviceText(*current)) return RefuseDeviceText("--current-password");
 
   Session s;
   if (int rc = OpenSession(p, s); rc != kExitOk) return rc;
@@ -486,6 +497,9 @@ int RunUpgrade(const Args& args) {
                  "usage: zelinctl upgrade SERIAL FILE [--password P]\n\n"
                  "Downloads the firmware image FILE (*.rom) to the server with serial number\n"
                  "SERIAL over its TCP command port and waits for its verdict.\n");
+  const auto password = p.values.find("--password");
+  if (password != p.values.end() && !IsDeviceText(password->second))
+    return RefuseDeviceText("--password");
   const std::string& file = p.positional[1];
   if (std::FILE* f = std::fopen(file.c_str(), "rb"); f != nullptr) {
     std::fclose(f);
@@ -498,7 +512,7 @@ int RunUpgrade(const Args& args) {
   int rc = kExitOk;
   ServerRecord* r = FindServer(s, static_cast<uint16_t>(serial), &rc);
   if (r == nullptr) return rc;
-  if (auto it = p.values.find("--password"); it != p.values.end()) r->password = it->second;
+  if (password != p.values.end()) r->password = password->second;
   TerminalProgress progress;
   const DownloadResult result = DownloadFirmware(*s.transport, *r, file, 20, progress);
   if (result != DownloadResult::kSuccess) {

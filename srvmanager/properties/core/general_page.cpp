@@ -1,6 +1,7 @@
 #include "srvmanager/properties/core/general_page.hpp"
 
 #include "protocol/address.hpp"
+#include "protocol/device_text.hpp"
 #include "srvmanager/properties/core/host.hpp"
 #include "srvmanager/properties/core/manager_links.hpp"
 #include "srvmanager/properties/core/properties_strings.hpp"
@@ -22,6 +23,10 @@ CMyPropertyPage1::CMyPropertyPage1(Prompter& prompter, int installation_type, Se
 }
 
 bool CMyPropertyPage1::Validate() {
+  if (!IsDeviceText(name)) {
+    prompter_.Message(kDeviceTextRefused, MsgButtons::Ok, MsgIcon::Warning);
+    return false;
+  }
   if (IsValidAddressText(address_text) && IsValidAddressText(netmask_text)) return true;
   prompter_.Message(ManagerString(kStrInvalidAddress), MsgButtons::Ok, MsgIcon::Warning);
   return false;
@@ -35,8 +40,10 @@ void CMyPropertyPage1::OnOk() {
   entry_.netmask = netmask;
   record_.set_ip_address(address);
   record_.set_netmask(netmask);
-  entry_.set_name(n);
-  record_.set_name(n);
+  if (IsDeviceText(n)) {  // Validate refuses any other name; never store one unchecked
+    entry_.set_name(n);
+    record_.set_name(n);
+  }
   record_.dhcp = dhcp_enable ? 1 : 0;
 }
 

@@ -35,9 +35,11 @@ class CMyPropertyPage1 {
   // Both DHCP radios are disabled unless the model carries a DHCP setting.
   bool dhcp_radios_enabled() const { return dhcp_capable_; }
 
-  // Both address texts must be valid; otherwise "Invalid IP address!" and false.
+  // The name must be printable ASCII (otherwise kDeviceTextRefused and false), then
+  // both address texts must be valid (otherwise "Invalid IP address!" and false).
   bool Validate();
-  // Stores address, netmask and name in the entry and the record, and the DHCP flag.
+  // Stores address, netmask and name in the entry and the record, and the DHCP flag;
+  // a name Validate would refuse is left as it was.
   void OnOk();
 
  private:

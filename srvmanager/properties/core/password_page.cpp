@@ -1,5 +1,6 @@
 #include "srvmanager/properties/core/password_page.hpp"
 
+#include "protocol/device_text.hpp"
 #include "srvmanager/properties/core/properties_strings.hpp"
 
 namespace zelin::manager {
@@ -19,16 +20,26 @@ CMyPropertyPage2::CMyPropertyPage2(Prompter& prompter, ServerConfig& entry, Serv
 bool CMyPropertyPage2::Validate() {
   focus_new_password = false;
   if (current_password.empty() && new_password.empty() && confirm_password.empty()) return true;
+  if (!IsDeviceText(current_password)) {
+    prompter_.Message(kDeviceTextRefused, MsgButtons::Ok, MsgIcon::Warning);
+    return false;
+  }
   if (current_password != entry_.password()) {
     prompter_.Message(ManagerString(kStrWrongCurrentPassword), MsgButtons::Ok, MsgIcon::Warning);
     return false;
   }
   if (new_password == confirm_password) {
-    if (new_password == current_password || !HasSpace(new_password)) return true;
+    const bool unchanged = new_password == current_password;
+    const bool printable = IsDeviceText(new_password);
+    if (unchanged || (printable && !HasSpace(new_password))) return true;
     new_password.clear();
     confirm_password.clear();
     focus_new_password = true;
-    prompter_.Message(ManagerString(kStrPasswordSpace), MsgButtons::Ok, MsgIcon::Warning);
+    if (printable) {
+      prompter_.Message(ManagerString(kStrPasswordSpace), MsgButtons::Ok, MsgIcon::Warning);
+    } else {
+      prompter_.Message(kDeviceTextRefused, MsgButtons::Ok, MsgIcon::Warning);
+    }
     return false;
   }
   prompter_.Message(ManagerString(kStrPasswordMismatch), MsgButtons::Ok, MsgIcon::Warning);
@@ -42,7 +53,8 @@ void CMyPropertyPage2::OnOk() {
     entry_.flags = static_cast<uint16_t>(entry_.flags & ~kServerFlagPasswordSaved);
   }
   if (new_password != current_password && current_password == entry_.password() &&
-      !HasSpace(new_password) && new_password.size() <= kPasswordMaxLength) {
+      !HasSpace(new_password) && IsDeviceText(new_password) &&
+      new_password.size() <= kPasswordMaxLength) {
     record_.password_change_pending = true;
     record_.new_password = new_password;
   }

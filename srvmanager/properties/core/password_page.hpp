@@ -1,7 +1,8 @@
 #pragma once
 // CMyPropertyPage2, the "Password" page: current, new and confirmed password (all
 // hidden) and "&Auto Save Password on this computer" (bit 0 of the entry's flags).
-// Validate runs when the page is left or on OK, in a fixed order; OnOk records a
+// Validate runs when the page is left or on OK, in a fixed order (passwords that
+// are not printable ASCII are refused with kDeviceTextRefused); OnOk records a
 // password change in the found-server record for Save Configuration to send.
 //
 // Borrows the prompter, the entry and the record; they outlive the page.
