@@ -58,7 +58,7 @@ std::vector<uint8_t> Reply(const ServerRecord& r, uint8_t code, size_t size) {
   if (code == wire::kGetAccessList) {
     PutLe16(b, wire::kTableTotal, 32);
     for (size_t i = 0; i < 32; ++i)
-      frames::PutAccessEntry(b, wire::kTableSlots + wire::kAccessEntrySize * i, r.access_table[i]);
+      PutAccessEntry(b, wire::kTableSlots + wire::kAccessEntrySize * i, r.access_table[i]);
   }
   return b;
 }

@@ -18,27 +18,6 @@ DeviceSettings& Staged(UdpContext& ctx) {
   return ctx.device.mutable_state().staged;
 }
 
-void PutAccess(MutableBytes b, size_t at, const AccessEntry& e) {
-  PutIpv4(b, at, e.address);
-  PutIpv4(b, at + 4, e.netmask);
-  PutLe16(b, at + 8, e.port_mask);
-}
-
-AccessEntry GetAccess(Bytes b, size_t at) {
-  return {GetIpv4(b, at), GetIpv4(b, at + 4), GetLe16(b, at + 8)};
-}
-
-void PutRoute(MutableBytes b, size_t at, const RouteEntry& e) {
-  PutIpv4(b, at, e.gateway);
-  PutIpv4(b, at + 4, e.destination);
-  PutIpv4(b, at + 8, e.netmask);
-  PutLe16(b, at + 12, e.metric);
-}
-
-RouteEntry GetRoute(Bytes b, size_t at) {
-  return {GetIpv4(b, at), GetIpv4(b, at + 4), GetIpv4(b, at + 8), GetLe16(b, at + 12)};
-}
-
 bool SameRoute(const RouteEntry& a, const RouteEntry& b) {
   return a.gateway == b.gateway && a.destination == b.destination && a.netmask == b.netmask;
 }
@@ -141,7 +120,7 @@ HandlerResult SetPassword(UdpContext& ctx) {
 // Metric 0xFFFF removes the route with the same gateway, destination and netmask;
 // any other metric adds the route or changes the metric of that route.
 HandlerResult AddRoute(UdpContext& ctx) {
-  const RouteEntry e = GetRoute(ctx.request, kPayload);
+  const RouteEntry e = GetRouteEntry(ctx.request, kPayload);
   auto& routes = Staged(ctx).routes;
   auto same = [&e](const RouteEntry& r) { return SameRoute(r, e); };
   if (e.metric == wire::kRouteEmptyMetric) {
@@ -172,7 +151,7 @@ HandlerResult GetRoutes(UdpContext& ctx) {
     RouteEntry e;
     e.metric = wire::kRouteEmptyMetric;
     if (i < routes.size()) e = routes[i];
-    PutRoute(r, wire::kTableSlots + wire::kRouteEntrySize * i, e);
+    PutRouteEntry(r, wire::kTableSlots + wire::kRouteEntrySize * i, e);
   }
   return HandlerResult::Ok();
 }
@@ -184,7 +163,7 @@ HandlerResult GetAccessList(UdpContext& ctx) {
   PutLe16(r, wire::kTableTotal, w.total);
   PutLe16(r, wire::kTableStart, w.start);
   for (size_t i = 0; i < wire::kTableSlotCount && i < access.size(); ++i)
-    PutAccess(r, wire::kTableSlots + wire::kAccessEntrySize * i, access[i]);
+    PutAccessEntry(r, wire::kTableSlots + wire::kAccessEntrySize * i, access[i]);
   return HandlerResult::Ok();
 }
 
@@ -203,7 +182,7 @@ HandlerResult SetAccessList(UdpContext& ctx) {
   if (start == 0) access.clear();
   access.resize(total);
   for (size_t i = 0; i < count; ++i)
-    access[start + i] = GetAccess(d, wire::kSetAccessListBaseSize + wire::kAccessEntrySize * i);
+    access[start + i] = GetAccessEntry(d, wire::kSetAccessListBaseSize + wire::kAccessEntrySize * i);
   // Bytes 18-21 of the reply (not read by clients): the total and the entries taken.
   PutLe16(ctx.reply, wire::kReplyPayload, total);
   PutLe16(ctx.reply, wire::kReplyPayload + 2, count);

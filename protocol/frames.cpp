@@ -276,27 +276,6 @@ Nonce ReplyNonce(Bytes reply) {
   return n;
 }
 
-void PutAccessEntry(MutableBytes b, size_t at, const AccessEntry& e) {
-  PutIpv4(b, at, e.address);
-  PutIpv4(b, at + 4, e.netmask);
-  PutLe16(b, at + 8, e.port_mask);
-}
-
-AccessEntry GetAccessEntry(Bytes b, size_t at) {
-  return {GetIpv4(b, at), GetIpv4(b, at + 4), GetLe16(b, at + 8)};
-}
-
-void PutRouteEntry(MutableBytes b, size_t at, const RouteEntry& e) {
-  PutIpv4(b, at, e.gateway);
-  PutIpv4(b, at + 4, e.destination);
-  PutIpv4(b, at + 8, e.netmask);
-  PutLe16(b, at + 12, e.metric);
-}
-
-RouteEntry GetRouteEntry(Bytes b, size_t at) {
-  return {GetIpv4(b, at), GetIpv4(b, at + 4), GetIpv4(b, at + 8), GetLe16(b, at + 12)};
-}
-
 namespace {
 std::string Format(const char* fmt, int a, int b = 0) {
   char buf[96];

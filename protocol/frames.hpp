@@ -103,12 +103,6 @@ void ParseGetAccessListReply(Bytes reply, ServerRecord& record, Messages* messag
 void ParseCheckAddressReply(Bytes reply, ServerRecord& record);
 void ParseDhcpReply(Bytes reply, ServerRecord& record);
 
-// Access and route entries on the wire.
-void PutAccessEntry(MutableBytes b, size_t at, const AccessEntry& e);
-AccessEntry GetAccessEntry(Bytes b, size_t at);
-void PutRouteEntry(MutableBytes b, size_t at, const RouteEntry& e);
-RouteEntry GetRouteEntry(Bytes b, size_t at);
-
 // --- TCP session messages ------------------------------------------------------
 
 // A challenge is exactly 6 bytes: 0x14, 0x04, nonce.

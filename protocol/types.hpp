@@ -39,6 +39,27 @@ struct RouteEntry {
   bool operator==(const RouteEntry&) const = default;
 };
 
+// The 10-byte access entry and the 14-byte route entry as they travel in the
+// table commands: addresses as the four octets in order, the mask and the
+// metric little-endian.
+inline void PutAccessEntry(MutableBytes b, size_t at, const AccessEntry& e) {
+  PutIpv4(b, at, e.address);
+  PutIpv4(b, at + 4, e.netmask);
+  PutLe16(b, at + 8, e.port_mask);
+}
+inline AccessEntry GetAccessEntry(Bytes b, size_t at) {
+  return {GetIpv4(b, at), GetIpv4(b, at + 4), GetLe16(b, at + 8)};
+}
+inline void PutRouteEntry(MutableBytes b, size_t at, const RouteEntry& e) {
+  PutIpv4(b, at, e.gateway);
+  PutIpv4(b, at + 4, e.destination);
+  PutIpv4(b, at + 8, e.netmask);
+  PutLe16(b, at + 12, e.metric);
+}
+inline RouteEntry GetRouteEntry(Bytes b, size_t at) {
+  return {GetIpv4(b, at), GetIpv4(b, at + 4), GetIpv4(b, at + 8), GetLe16(b, at + 12)};
+}
+
 // The code that the last failed exchange leaves; callers show their own messages.
 enum class LastCommandError : int {
   kNone = 0,
