@@ -604,11 +604,18 @@ int CDaoViewDoc::WriteServer(int server_index, int found_index) {
     return kWriteStepAddress;
 
   if (entry.tables_changed != 0) {
+    // Removals (metric 0xFFFF) go first, then the routes to keep, each in table order:
+    // a route the page removed or modified and then listed again is dropped and added
+    // back, never added and then dropped. The removals also make room on the server.
     const int routes = std::min<int>(rec.route_total, static_cast<int>(wire::kTableCapacity));
-    for (int i = 0; i < routes; ++i) {
-      rec.route_to_send = rec.route_table[static_cast<size_t>(i)];
-      if (!Command(transport_, rec, wire::kAddRoute, kCommandTimeoutSeconds))
-        return kWriteStepRoutes;
+    for (const bool removals : {true, false}) {
+      for (int i = 0; i < routes; ++i) {
+        const RouteEntry& route = rec.route_table[static_cast<size_t>(i)];
+        if ((route.metric == wire::kRouteEmptyMetric) != removals) continue;
+        rec.route_to_send = route;
+        if (!Command(transport_, rec, wire::kAddRoute, kCommandTimeoutSeconds))
+          return kWriteStepRoutes;
+      }
     }
   }
 

@@ -323,9 +323,16 @@ TEST_F(AdvancedPageTest, AddAppendsOnOkOnlyAndRefusesAFullTable) {
   EXPECT_EQ(dialogs.gateways, gateways);  // not even opened
   dialogs.gateway = Type("192.168.9.0", "9");
   full.Modify();  // would need a removal entry
+  EXPECT_EQ(dialogs.gateways, gateways);  // refused before Gateway Settings opens
   EXPECT_EQ(record.route_total, 32);
   EXPECT_EQ(record.route_table[0].metric, 2);
   EXPECT_EQ(prompter.texts(), std::vector<std::string>(2, std::string(kPsRouteTableFull)));
+
+  // Another entry has row 1's route, so its Modify needs no removal entry.
+  full.SelectRow(1);
+  full.Modify();
+  EXPECT_EQ(record.route_table[1].metric, 9);
+  EXPECT_EQ(prompter.texts().size(), 2u);
 }
 
 }  // namespace

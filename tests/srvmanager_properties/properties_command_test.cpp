@@ -3,6 +3,7 @@
 // Configuration after edits on every page.
 #include <gtest/gtest.h>
 
+#include "srvmanager/properties/core/access_table.hpp"
 #include "srvmanager/properties/core/properties_strings.hpp"
 #include "srvmanager/properties/core/property_sheet.hpp"
 #include "tests/srvmanager_properties/lab_fixture.hpp"
@@ -255,6 +256,67 @@ TEST_F(ServerPropertiesTest, SaveConfigurationSendsTheWriteSequence) {
   ASSERT_EQ(state->applied.routes.size(), 2u);
   EXPECT_EQ(state->applied.routes[1].metric, 4);
   EXPECT_EQ(doc->server(0).tables_changed, 0u);
+}
+
+
+// Runs of Add, Modify and Remove on the Advanced page, then Save Configuration: a fresh
+// read of each server's routes gives the one route its page listed. Every server starts
+// with 10.1.0.0/16 at metric 2.
+TEST_F(ServerPropertiesTest, SavedRouteEditsLeaveTheServerWithTheListedRoutes) {
+  struct Edit {
+    char action;  // Add, Modify or Remove list row `row`
+    int row;
+    const char* destination = "";
+    const char* metric = "";
+  };
+  const std::vector<std::pair<std::vector<Edit>, std::string>> cases = {
+      {{{'M', 0, "10.1.0.0", "7"}}, "10.1.0.0/7"},
+      {{{'M', 0, "10.1.0.0", "4"}, {'M', 0, "10.1.0.0", "6"}}, "10.1.0.0/6"},
+      {{{'M', 0, "10.9.0.0", "4"}, {'M', 0, "10.1.0.0", "5"}}, "10.1.0.0/5"},
+      {{{'M', 0, "10.9.0.0", "4"}}, "10.9.0.0/4"},
+      {{{'R', 0}, {'A', 0, "10.1.0.0", "3"}}, "10.1.0.0/3"},
+      {{{'A', 0, "10.1.0.0", "8"}, {'R', 1}}, "10.1.0.0/2"},
+      {{{'A', 0, "10.9.0.0", "3"}, {'R', 1}}, "10.1.0.0/2"},
+  };
+  const auto n = static_cast<uint8_t>(cases.size());
+  std::vector<emulator::ServerSpec> servers;
+  for (uint8_t i = 0; i < n; ++i) servers.push_back(Rich(10 + i, 10 + i));
+  StartLab(servers);
+  for (uint8_t i = 0; i < n; ++i) Configure(10 + i, 10 + i);
+  LoadDoc(kCustom);
+  for (uint8_t i = 0; i < n; ++i) {
+    Select(10 + i);
+    dialogs.sheet = [&](CMyPropertySheet& s) {
+      EXPECT_TRUE(s.SetActivePage(3));
+      for (const Edit& e : cases[i].first) {
+        dialogs.gateway = [&](GatewaySettingsDialog& d) {
+          d.destination_text = e.destination;
+          d.gateway_text = AddressToText(block.Address(1));
+          d.netmask_text = "255.255.0.0";
+          d.metric_text = e.metric;
+          return d.Ok();
+        };
+        s.advanced()->SelectRow(e.row);
+        if (e.action == 'A') s.advanced()->Add();
+        if (e.action == 'M') s.advanced()->Modify();
+        if (e.action == 'R') s.advanced()->Remove();
+      }
+      return s.Ok();
+    };
+    ASSERT_TRUE(Run().accepted);
+  }
+  doc->SetModified(true);
+  ASSERT_TRUE(doc->SaveConfiguration());
+  for (uint8_t i = 0; i < n; ++i) {
+    ServerRecord fresh = Found(10 + i);
+    ASSERT_TRUE(ReadServerTables(*transport, fresh));
+    std::string routes;
+    for (int r = 0; r < fresh.route_total; ++r) {
+      const RouteEntry& e = fresh.route_table[static_cast<size_t>(r)];
+      routes += AddressToText(e.destination) + "/" + std::to_string(e.metric) + " ";
+    }
+    EXPECT_EQ(routes, cases[i].second + " ") << "case " << int{i};
+  }
 }
 
 }  // namespace

@@ -96,23 +96,38 @@ void CMyPropertyPage3::Add() {
   Refill(selected_ < 0 ? 0 : selected_);
 }
 
+bool CMyPropertyPage3::OtherEntryHasKey(int index, const RouteEntry& key) const {
+  const int n = RouteCount();
+  for (int i = 0; i < n; ++i) {
+    const RouteEntry& r = record_.route_table[static_cast<size_t>(i)];
+    if (i != index && r.gateway == key.gateway && r.destination == key.destination &&
+        r.netmask == key.netmask)
+      return true;
+  }
+  return false;
+}
+
 void CMyPropertyPage3::Modify() {
   if (selected_ < 0) return;
   const int index = rows_[static_cast<size_t>(selected_)].entry;
   const RouteEntry old = record_.route_table[static_cast<size_t>(index)];
-  GatewaySettingsDialog dialog(prompter_, old);
-  if (!dialogs_.RunGatewaySettings(dialog)) return;
-  if (dialog.result() == old) return;
+  // Known before the dialog opens: the removal copy depends on the old route only.
+  const bool needs_removal = !OtherEntryHasKey(index, old);
   const int n = RouteCount();
-  if (n >= kCapacity) {
+  if (needs_removal && n >= kCapacity) {
     prompter_.Message(kPsRouteTableFull, MsgButtons::Ok, MsgIcon::Warning);
     return;
   }
+  GatewaySettingsDialog dialog(prompter_, old);
+  if (!dialogs_.RunGatewaySettings(dialog)) return;
+  if (dialog.result() == old) return;
   record_.route_table[static_cast<size_t>(index)] = dialog.result();
-  RouteEntry removal = old;
-  removal.metric = wire::kRouteEmptyMetric;
-  record_.route_table[static_cast<size_t>(n)] = removal;
-  SetRouteCount(n + 1);
+  if (needs_removal) {
+    RouteEntry removal = old;
+    removal.metric = wire::kRouteEmptyMetric;
+    record_.route_table[static_cast<size_t>(n)] = removal;
+    SetRouteCount(n + 1);
+  }
   Refill(selected_);
 }
 

@@ -1,10 +1,18 @@
 #pragma once
 // CMyPropertyPage3, the "Advanced" page, and its Gateway Settings dialog: the route
 // table of the found-server record as a list, with Add, Modify and Remove. Routes are
-// never deleted from the table: Remove marks a route with metric 0xFFFF, and Modify
-// appends the old route so marked, so that Save Configuration makes the server drop
-// it. The table holds at most 32 entries; an Add or a Modify that would need a 33rd
-// is refused with a message and changes nothing.
+// never deleted from the table: Remove marks a route with metric 0xFFFF (a removal),
+// and Modify appends the old route so marked, so that Save Configuration makes the
+// server drop it. Modify appends no removal when another entry of the table, listed
+// or a removal, already has the old route's gateway, destination and netmask: the
+// server then keeps or drops that route by that entry. Save Configuration sends the
+// removals before the listed routes, so a route listed on the page is on the server
+// after the save whatever was removed or modified on the way (a metric-only change
+// drops the route and adds it again with its new metric).
+//
+// The table holds at most 32 entries; an Add, or a Modify that would append a
+// removal, is refused on a full table with a message before Gateway Settings opens
+// and changes nothing.
 //
 // Borrows the prompter, the record and the dialog runner; they outlive the page.
 
@@ -63,6 +71,8 @@ class CMyPropertyPage3 {
 
  private:
   int RouteCount() const;
+  // Whether an entry other than `index` has the gateway, destination and netmask of `key`.
+  bool OtherEntryHasKey(int index, const RouteEntry& key) const;
   void SetRouteCount(int n);
   void Refill(int select_row);
 
