@@ -16,6 +16,11 @@ void ServerRecord::set_name(std::string_view n) {
   std::copy_n(n.begin(), len, search_reply.begin() + wire::kSrName);
 }
 
+void MakePortsMappable(ServerRecord& record, size_t ports) {
+  for (size_t i = 0; i < std::min(ports, wire::kMaxPorts); ++i)
+    if (record.port_kind(i) != kPortWan) record.set_port_kind(i, kPortMappable);
+}
+
 int ServerList::FindSerial(uint16_t serial) const {
   for (int i = 0; i < count && i < static_cast<int>(kMaxServers); ++i)
     if (records[i].serial_number() == serial) return i;

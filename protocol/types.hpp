@@ -123,6 +123,12 @@ struct ServerRecord {
   void set_name(std::string_view name);
 };
 
+// Makes the first `ports` ports of the server (at most 16) mappable (kind 2), except
+// its WAN ports (kind 6): a dial-up port never carries a COM port, and a WAN port
+// written back as kind 2 would stop working as one. The one rule for every place that
+// opens a server's ports to this host (the wizard's Finish, Replace Server).
+void MakePortsMappable(ServerRecord& record, size_t ports);
+
 // A count and up to 32 records; records 0 .. count - 1 are valid.
 struct ServerList {
   int count = 0;

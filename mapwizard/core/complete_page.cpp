@@ -72,7 +72,7 @@ bool CompletePage::Finish() {
   if (ctx_.single_host()) {
     GrantOnlyAccess(*r, r->host_address());
     if (r->port_count() != 1 || IsMappablePortKind(r->port_kind(0)))
-      for (size_t i = 0; i < wire::kMaxPorts; ++i) r->set_port_kind(i, kPortMappable);
+      MakePortsMappable(*r, wire::kMaxPorts);
   } else if (!general_user &&
              (ctx_.installation_type() == kMultiHost || ctx_.installation_type() == kCustom)) {
     // Multi-host and custom only: a type the installation did not set grants nothing.
@@ -82,8 +82,7 @@ bool CompletePage::Finish() {
     }
     s->tables_changed = 1;
     EnsureHostAccess(*r, r->host_address());
-    if (ctx_.installation_type() == kMultiHost)
-      for (size_t i = 0; i < wire::kMaxPorts; ++i) r->set_port_kind(i, kPortMappable);
+    if (ctx_.installation_type() == kMultiHost) MakePortsMappable(*r, wire::kMaxPorts);
   }
   if (!general_user) {
     for (size_t i = 0; i < wire::kMaxPorts; ++i)

@@ -88,6 +88,12 @@ TEST_F(ComFinishTest, WanPortsAreNotMappedAndTheSummarySaysNone) {
   f.Next();
   f.Next();
   EXPECT_EQ(Mapped(), (std::vector<int>{-1, 3, 4, -1}));
+  // Finish makes the ports mappable, but a WAN port stays one.
+  f.Next();
+  f.Finish();
+  ASSERT_EQ(f.result(), 1);
+  EXPECT_EQ(Record(2).port_kind(0), kPortWan);
+  EXPECT_EQ(Record(2).port_kind(3), kPortMappable);
 }
 
 TEST_F(ComFinishTest, SingleHostFinishGrantsOnlyThisHostAndMakesEveryPortMappable) {
@@ -143,7 +149,8 @@ TEST_F(ComFinishTest, MultiHostFinishReadsTheServerTablesAndAddsThisHostOnce) {
   EXPECT_EQ(r.access_table[0], (AccessEntry{block.Address(60), 0xFFFFFFFFu, 0x0003}));
   EXPECT_EQ(r.access_table[1], (AccessEntry{r.host_address(), 0xFFFFFFFFu, 0xFFFF}));
   EXPECT_EQ(r.route_count, 1);
-  for (size_t i = 0; i < wire::kMaxPorts; ++i) EXPECT_EQ(r.port_kind(i), kPortMappable) << i;
+  EXPECT_EQ(r.port_kind(0), kPortWan);  // a WAN port never becomes mappable
+  for (size_t i = 1; i < wire::kMaxPorts; ++i) EXPECT_EQ(r.port_kind(i), kPortMappable) << i;
 }
 
 TEST_F(ComFinishTest, FinishThatCannotReadTheServerTablesKeepsThemAndThePage) {

@@ -113,13 +113,8 @@ bool ReplaceServerDialog::GrantHostAccess(ServerRecord& chosen, ServerConfig& en
       granted = true;
     }
   }
-  if (granted) {
-    // Every port the server has becomes mappable, except its WAN ports.
-    const int ports = RecordPortCount(chosen);
-    for (int p = 0; p < ports; ++p)
-      if (chosen.port_kind(static_cast<size_t>(p)) != kPortWan)
-        chosen.set_port_kind(static_cast<size_t>(p), kPortMappable);
-  }
+  // Every port the server has becomes mappable, except its WAN ports.
+  if (granted) MakePortsMappable(chosen, static_cast<size_t>(RecordPortCount(chosen)));
   return true;
 }
 
