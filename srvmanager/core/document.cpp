@@ -528,9 +528,12 @@ bool CDaoViewDoc::CanClose() {
   if (!ConfigurationChanged()) return true;
   switch (transport_.prompter().Message(ManagerString(kStrSaveBeforeExit), MsgButtons::YesNoCancel,
                                         MsgIcon::Question)) {
-    case MsgAnswer::Yes:
-      SaveConfiguration();
-      return true;
+    case MsgAnswer::Yes: {
+      // A conflict or a store that cannot be written has just been reported with the
+      // changes kept: they must not go with the window.
+      const SaveOutcome outcome = SaveConfigurationOutcome();
+      return outcome == SaveOutcome::kSaved || outcome == SaveOutcome::kDeclined;
+    }
     case MsgAnswer::No:
       return true;
     default:
@@ -648,15 +651,15 @@ int CDaoViewDoc::WriteServer(int server_index, int found_index) {
   return kWriteOk;
 }
 
-bool CDaoViewDoc::SaveConfiguration() {
+CDaoViewDoc::SaveOutcome CDaoViewDoc::SaveConfigurationOutcome() {
   Prompter& prompter = transport_.prompter();
   if (auto conflict = FindComConflict()) {
     prompter.Message(*conflict);
-    return false;
+    return SaveOutcome::kConflict;
   }
   if (prompter.Message(ManagerString(kStrRestartWarning), MsgButtons::YesNo, MsgIcon::Warning) !=
       MsgAnswer::Yes)
-    return false;
+    return SaveOutcome::kDeclined;
 
   for (int i = 0; i < count_; ++i) {
     ServerConfig& entry = servers_[static_cast<size_t>(i)];
@@ -691,14 +694,14 @@ bool CDaoViewDoc::SaveConfiguration() {
     // The store is unchanged: keep the saved copy and the modified mark so that the
     // next save writes the same difference again.
     prompter.Message(WithStoreDetail(kStoreSaveFailed), MsgButtons::Ok, MsgIcon::Error);
-    return false;
+    return SaveOutcome::kStoreFailed;
   }
   saved_servers_ = servers_;
   saved_count_ = count_;
   adopted_.clear();
   modified_ = false;
   if (fresh_port_) fresh_port_();
-  return true;
+  return SaveOutcome::kSaved;
 }
 
 void CDaoViewDoc::WizardReturned(int result) {

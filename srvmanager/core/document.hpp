@@ -139,15 +139,20 @@ class CDaoViewDoc {
   // The COM name conflict check; the message of the first conflict, or nullopt.
   std::optional<std::string> FindComConflict() const;
 
-  // Save Configuration. Returns false when nothing was saved (conflict, declined,
-  // store not writable).
-  bool SaveConfiguration();
+  // Save Configuration, and how it ended: only kSaved wrote the store.
+  enum class SaveOutcome { kSaved, kConflict, kDeclined, kStoreFailed };
+  SaveOutcome SaveConfigurationOutcome();
+  // Returns false when nothing was saved (conflict, declined, store not writable).
+  bool SaveConfiguration() { return SaveConfigurationOutcome() == SaveOutcome::kSaved; }
   // The server write sequence for one entry and its found-server record;
   // 0 or the negative step code.
   int WriteServer(int server_index, int found_index);
   // True when the found-server record of the entry differs from its saved copy.
   bool ServerChanged(int server_index) const;
   // The exit check: true when the program may close (asks 61231 when something changed).
+  // After Yes the program closes once the save is done or the user declined the restart
+  // warning; a save that stopped at a COM name conflict or could not write the store
+  // keeps the program open with its changes and the modified mark.
   bool CanClose();
   // Whether the exit check would ask.
   bool ConfigurationChanged() const;

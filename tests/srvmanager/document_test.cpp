@@ -333,12 +333,30 @@ TEST_F(ManagerDocTest, ExitCheckAsksOnlyAfterAChange) {
   EXPECT_EQ(store_.saves, 1);
   EXPECT_TRUE(doc.CanClose());  // nothing changed any more
 
-  // Yes closes even when the save stops at the warning.
+  // Yes closes even when the save stops at the warning (port 2 on a COM number of its
+  // own: with port 1's it would stop at the conflict instead).
   doc.server(0).port_mapped[1] = 1;
+  doc.server(0).com_number[1] = 2;
   prompter_.QueueAnswer(MsgAnswer::Yes);
   prompter_.QueueAnswer(MsgAnswer::No);
   EXPECT_TRUE(doc.CanClose());
   EXPECT_EQ(store_.saves, 1);
+}
+
+// A save at exit that stops at a conflict or cannot write the store keeps the program
+// open with its changes.
+TEST_F(ManagerDocTest, ExitCheckStaysOpenWhenTheSaveFails) {
+  auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10))}, {});
+  doc.server(0).port_mapped[0] = doc.server(0).port_mapped[1] = 1;  // both on COM256
+  doc.SetModified(true);
+  prompter_.QueueAnswer(MsgAnswer::Yes);  // save before exit
+  EXPECT_FALSE(doc.CanClose());
+  doc.server(0).com_number[1] = 2;
+  store_.fail_save = true;
+  prompter_.QueueAnswer(MsgAnswer::Yes);  // and the restart warning answers Yes by default
+  EXPECT_FALSE(doc.CanClose());
+  EXPECT_EQ(store_.saves, 1);
+  EXPECT_TRUE(doc.modified());
 }
 
 TEST_F(ManagerDocTest, StoreThatCannotBeReadLeavesAnEmptyModel) {
