@@ -136,4 +136,19 @@ bool ReadRouteTable(Transport& t, ServerRecord& r, int timeout_seconds) {
                      timeout_seconds);
 }
 
+bool SendRoute(Transport& t, ServerRecord& r, const RouteEntry& entry, int timeout_seconds) {
+  r.route_to_send = entry;
+  return Command(t, r, wire::kAddRoute, timeout_seconds);
+}
+
+bool ChangeRoute(Transport& t, ServerRecord& r, const RouteEntry& before, const RouteEntry& after,
+                 int timeout_seconds) {
+  if (!SameRouteKey(before, after)) {
+    RouteEntry removal = before;
+    removal.metric = wire::kRouteEmptyMetric;
+    if (!SendRoute(t, r, removal, timeout_seconds)) return false;
+  }
+  return SendRoute(t, r, after, timeout_seconds);
+}
+
 }  // namespace zelin

@@ -340,6 +340,7 @@ void ParseGetAccessListReply(Bytes reply, ServerRecord& r, Messages* messages) {
 void ParseCheckAddressReply(Bytes reply, ServerRecord& r) {
   if (reply.size() < kCheckHardwareAddress + 6) return;
   const auto hw = reply.subspan(kCheckHardwareAddress, 6);
+  std::copy(hw.begin(), hw.end(), r.conflict_hardware.begin());
   const bool conflict = std::any_of(hw.begin(), hw.end(), [](uint8_t b) { return b != 0; });
   r.set_flags(conflict ? static_cast<uint8_t>(r.flags() | kFlagAddressConflict)
                        : static_cast<uint8_t>(r.flags() & ~kFlagAddressConflict));

@@ -39,6 +39,12 @@ struct RouteEntry {
   bool operator==(const RouteEntry&) const = default;
 };
 
+// A server keys its routes by gateway, destination and netmask: a route entry with the
+// key of one it holds changes that route's metric, or removes it with metric 0xFFFF.
+inline bool SameRouteKey(const RouteEntry& a, const RouteEntry& b) {
+  return a.gateway == b.gateway && a.destination == b.destination && a.netmask == b.netmask;
+}
+
 // The 10-byte access entry and the 14-byte route entry as they travel in the
 // table commands: addresses as the four octets in order, the mask and the
 // metric little-endian.
@@ -100,6 +106,9 @@ struct ServerRecord {
   uint16_t route_total = 0, route_start = 0, route_count = 0;
   std::array<RouteEntry, wire::kTableCapacity> route_table{};
   uint8_t dhcp = 0xFF;  // 0 off, 1 on, 0xFF not known
+  // From the last CheckAddress: the hardware address of the host that uses the tested
+  // address, zeros when it is free.
+  std::array<uint8_t, 6> conflict_hardware{};
 
   // --- fields read in place from the search reply ---
   DeviceType device_type() const { return GetLe16(search_reply, wire::kSrDeviceType); }

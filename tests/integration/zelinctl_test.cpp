@@ -39,11 +39,13 @@ class ZelinctlProcessTest : public ::testing::Test {
     return s;
   }
 
-  void StartLab(std::vector<emulator::ServerSpec> servers) {
+  void StartLab(std::vector<emulator::ServerSpec> servers,
+                std::vector<emulator::OccupiedAddress> occupied = {}) {
     emulator::LabSpec desc;
     desc.broadcast = block_.Broadcast();
     desc.restart_ms = 300;
     desc.servers = std::move(servers);
+    desc.occupied = std::move(occupied);
     ASSERT_EQ(emulator::CompleteAndCheck(desc), "");
     lab_ = std::make_unique<emulator::Lab>(desc);  // the real clock, as zelinctl's
     std::string error;
@@ -119,7 +121,8 @@ TEST_F(ZelinctlProcessTest, HelpAndExitStatuses) {
   RunResult r = Run("--help");
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_NE(r.out.find("Exit status:"), std::string::npos) << r.out;
-  for (const std::string command : {"search", "probe", "locate", "set", "upgrade"}) {
+  for (const std::string command : {"search", "probe", "locate", "set", "upgrade", "access",
+                                    "route", "ports", "dhcp", "check-address"}) {
     r = Run(command + " --help");
     EXPECT_EQ(r.exit_code, 0) << command;
     EXPECT_EQ(r.out.rfind("usage: zelinctl " + command, 0), 0u) << r.out;
@@ -169,18 +172,22 @@ TEST_F(ZelinctlProcessTest, HelpAndExitStatuses) {
 
 TEST_F(ZelinctlProcessTest, SetChangesTheServerAndRestartsIt) {
   StartLab({Server(21, 10, "pw")});
-  RunResult r = Run("set 21 --current-password wrong --name X");
+  RunResult r = Run("set 21 --password wrong --name X");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find("Password error!"), std::string::npos) << r.err;
   EXPECT_EQ(lab_->Snapshot(21)->staged.NameText(), "Ctl21");
-  EXPECT_EQ(Run("set 21 --password 12345678901234567").exit_code, 2);
+  EXPECT_EQ(Run("set 21 --new-password 12345678901234567").exit_code, 2);
+  // The old name of the login password is refused with a pointer to the new names.
+  r = Run("set 21 --current-password pw --name X");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("now --password, a new one --new-password"), std::string::npos) << r.err;
 
   // Names and passwords the server would read as other bytes are refused before
   // anything is sent, even a search.
   const size_t requests = lab_->Log().size();
   for (const std::string args :
-       {"--name 'Caf\xC3\xA9'", "--name 'A\tB'", "--current-password pw --password 'n\xC3\xA9w'",
-        "--current-password 'p\xC3\xBC' --name X"}) {
+       {"--name 'Caf\xC3\xA9'", "--name 'A\tB'", "--password pw --new-password 'n\xC3\xA9w'",
+        "--password 'p\xC3\xBC' --name X"}) {
     r = Run("set 21 " + args);
     EXPECT_EQ(r.exit_code, 2) << args;
     EXPECT_NE(r.err.find(kDeviceTextRefused), std::string::npos) << r.err;
@@ -189,8 +196,8 @@ TEST_F(ZelinctlProcessTest, SetChangesTheServerAndRestartsIt) {
   EXPECT_EQ(lab_->Snapshot(21)->staged.NameText(), "Ctl21");
 
   const Ipv4 new_ip = block_.Address(40);
-  r = Run("set 21 --current-password pw --name Depot --ip " + AddressToText(new_ip) +
-          " --password next");
+  r = Run("set 21 --password pw --name Depot --ip " + AddressToText(new_ip) +
+          " --new-password next");
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("saved and restarted at " + AddressToText(new_ip)), std::string::npos)
       << r.out;
@@ -232,6 +239,140 @@ TEST_F(ZelinctlProcessTest, UpgradeReportsTheVerdict) {
   EXPECT_EQ(lab_->Snapshot(21)->last_image->size, 9002u);
   std::remove(good.c_str());
   std::remove(bad.c_str());
+}
+
+// The access-list commands follow the manager's table rules (an entry is known by its
+// address and netmask, ports merge into it), and the server keeps what `access show` reads.
+TEST_F(ZelinctlProcessTest, AccessCommandsEditTheListOnTheServer) {
+  StartLab({Server(21, 10, "pw")});
+  const std::string net = AddressToText(block_.Address(0));
+  const std::string host = AddressToText(block_.Address(7));
+  const std::string login = " --password pw";
+
+  RunResult r =
+      Run("access set 21 " + net + "/24:1-2 " + net + "/255.255.255.0:4 " + host + ":all" + login);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  r = Run("access add 21 " + net + "/24:6" + login);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  r = Run("access remove 21 " + host + login);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+
+  // Refused or unchanged: no restart.
+  EXPECT_EQ(Run("access add 21 " + net + "/24:6" + login).exit_code, 0);
+  EXPECT_EQ(Run("access remove 21 " + host + login).exit_code, 3);
+  EXPECT_EQ(Run("access add 21 " + net + "/24:9" + login).exit_code, 2);  // 8 ports
+  r = Run("access add 21 0.0.0.0:1" + login);
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("cannot be granted access"), std::string::npos) << r.err;
+  EXPECT_EQ(Run("access set 21" + login).exit_code, 2);  // an empty list takes --empty
+
+  r = Run("access show 21 --json" + login);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(nlohmann::json::parse(r.out),
+            nlohmann::json::parse(R"([{"ip_address": ")" + net +
+                                  R"(", "netmask": "255.255.255.0", "ports": [1, 2, 4, 6]}])"));
+  const auto st = lab_->Snapshot(21);
+  const AccessEntry expected{block_.Address(0), Ipv4FromOctets(255, 255, 255, 0), 0b101011};
+  EXPECT_EQ(st->applied.access, std::vector<AccessEntry>{expected});
+  EXPECT_EQ(st->restarts, 3);
+}
+
+// Route edits end on the server as `route show` reads them; a metric change keeps the
+// route (no removal of the same route after it), a new gateway replaces the old route.
+TEST_F(ZelinctlProcessTest, RouteCommandsEditTheTableOnTheServer) {
+  const Ipv4 mask16 = Ipv4FromOctets(255, 255, 0, 0);
+  const RouteEntry first{block_.Address(1), Ipv4FromOctets(10, 1, 0, 0), mask16, 1};
+  const RouteEntry second{block_.Address(1), Ipv4FromOctets(10, 2, 0, 0), mask16, 2};
+  auto server = Server(21, 10, "pw");
+  server.routes = {first, second};
+  StartLab({server});
+  auto key = [](const RouteEntry& e) {
+    return " --destination " + AddressToText(e.destination) + " --gateway " +
+           AddressToText(e.gateway) + " --netmask " + AddressToText(e.netmask) + " --password pw";
+  };
+
+  RunResult r = Run("route modify 21" + key(first) + " --metric 5");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  r = Run("route modify 21" + key(second) + " --new-gateway " + AddressToText(block_.Address(2)));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const RouteEntry third{block_.Address(1), Ipv4FromOctets(10, 3, 0, 0), mask16, 3};
+  r = Run("route add 21" + key(third) + " --metric 3");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+
+  // Refused: no restart.
+  EXPECT_EQ(Run("route add 21" + key(first) + " --metric 9").exit_code, 1);
+  EXPECT_EQ(Run("route remove 21" + key(second)).exit_code, 3);
+  EXPECT_EQ(Run("route add 21" + key(third) + " --metric 1000").exit_code, 2);
+
+  RouteEntry moved = second;
+  moved.gateway = block_.Address(2);
+  const std::vector<RouteEntry> expected{
+      {first.gateway, first.destination, mask16, 5}, moved, third};
+  const auto st = lab_->Snapshot(21);
+  EXPECT_EQ(st->applied.routes, expected);
+  EXPECT_EQ(st->restarts, 3);
+  r = Run("route show 21 --json --password pw");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const auto shown = nlohmann::json::parse(r.out);
+  ASSERT_EQ(shown.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(shown[i]["destination"], AddressToText(expected[i].destination));
+    EXPECT_EQ(shown[i]["gateway"], AddressToText(expected[i].gateway));
+    EXPECT_EQ(shown[i]["metric"], expected[i].metric);
+  }
+}
+
+// Port kinds (WAN ports keep theirs), DHCP only where the model has it, and the address
+// check with the hardware address of the host that uses the address.
+TEST_F(ZelinctlProcessTest, PortsDhcpAndCheckAddress) {
+  auto server = Server(21, 10);
+  server.port_kinds = {2, 2, 6, 2, 2, 2, 2, 2};
+  server.port_kinds_given = true;
+  auto old_model = Server(22, 11);
+  old_model.type = 9476;
+  old_model.firmware = 0x021F0000;  // DHCP came with 0x0220
+  const emulator::OccupiedAddress occupied{block_.Address(50), {0x02, 0xaa, 0, 0, 0, 1}};
+  StartLab({server, old_model}, {occupied});
+
+  RunResult r = Run("ports set 21 --unavailable 2,5");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  r = Run("ports set 21 --mappable 3");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("port 3 of server 21 is a WAN port"), std::string::npos) << r.err;
+  r = Run("ports show 21 --json");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const auto ports = nlohmann::json::parse(r.out);
+  ASSERT_EQ(ports.size(), 8u);
+  EXPECT_EQ(ports[1]["state"], "unavailable");
+  EXPECT_EQ(ports[2]["state"], "wan");
+  EXPECT_EQ(ports[4]["kind"], 0);
+  EXPECT_EQ(ports[5]["state"], "mappable");
+  const auto kinds = lab_->Snapshot(21)->applied.port_kinds;
+  EXPECT_EQ(std::vector<int>(kinds.begin(), kinds.begin() + 8),
+            (std::vector<int>{2, 0, 6, 2, 0, 2, 2, 2}));
+
+  r = Run("dhcp set 21 on");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  r = Run("dhcp show 21 --json");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(nlohmann::json::parse(r.out)["dhcp"], true);
+  EXPECT_EQ(lab_->Snapshot(21)->applied.dhcp, 1);
+  EXPECT_EQ(lab_->Snapshot(21)->restarts, 2);
+  r = Run("dhcp set 22 on");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("server 22 (QX404, firmware 2.1F.0000) has no DHCP setting"),
+            std::string::npos)
+      << r.err;
+  for (const auto& e : lab_->Log()) EXPECT_FALSE(e.server == "22" && e.code == wire::kDhcp);
+
+  r = Run("check-address 21 " + AddressToText(occupied.address) + " --json");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const auto check = nlohmann::json::parse(r.out);
+  EXPECT_EQ(check["in_use"], true);
+  EXPECT_EQ(check["hardware"], "02:aa:00:00:00:01");
+  r = Run("check-address 21 " + AddressToText(block_.Address(51)));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find(" is free"), std::string::npos) << r.out;
 }
 
 // devsim as its own process: started with servers on the block, found by zelinctl.

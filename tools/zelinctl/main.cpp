@@ -33,14 +33,14 @@ void PrintUsage(FILE* out) {
   std::sort(commands.begin(), commands.end(),
             [](const auto& a, const auto& b) { return a.name < b.name; });
   for (const auto& c : commands)
-    std::fprintf(out, "  %-10.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
+    std::fprintf(out, "  %-14.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
                  static_cast<int>(c.summary.size()), c.summary.data());
   std::fprintf(
       out,
       "\nRun 'zelinctl COMMAND --help' for the options of a command.\n"
       "Environment: ZELIN_INTERFACES, ZELIN_BROADCAST, ZELIN_LOOPBACK_ONLY, ZELIN_REGISTRY.\n"
       "\nExit status: 0 done, 1 the server or store refused or failed, 2 bad usage,\n"
-      "3 server or file not found, 4 network or store not usable.\n");
+      "3 server, file or entry not found, 4 network or store not usable.\n");
 }
 }  // namespace
 
@@ -51,9 +51,11 @@ int main(int argc, char** argv) {
   }
   const std::string name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {
-    if (argc >= 3 && argv[2][0] != '-') {  // "help COMMAND": that command's own help
+    if (argc >= 3 && argv[2][0] != '-') {  // "help COMMAND [SUBCOMMAND]": its own help
+      zelin::ctl::Args args(argv + 3, argv + argc);
+      args.push_back("--help");
       for (const auto& c : zelin::ctl::Commands())
-        if (c.name == argv[2]) return c.run({"--help"});
+        if (c.name == argv[2]) return c.run(args);
       std::fprintf(stderr, "zelinctl: unknown command '%s'\n", argv[2]);
       PrintUsage(stderr);
       return zelin::ctl::kExitUsage;
