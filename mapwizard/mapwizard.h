@@ -4,7 +4,10 @@
 // VCOMMManWizard runs the wizard modally over the caller's tables and returns 1 when
 // the user finished it (a new ServerConfig was appended and *configuration_count grew
 // by one), 0 otherwise. The library borrows the tables for the call only: it opens no
-// socket of its own, and never closes the borrowed ones. No exception leaves it.
+// socket of its own, and never closes the borrowed ones. No exception leaves it. The
+// found list and its saved copy come back re-searched, but the records and saved copies
+// of servers the caller has configured come back as they were (first in the lists, also
+// when the search did not hear them), so the caller's unsaved edits stay pending.
 //
 // SetZelinType returns 1 when the store's installation type is already set; otherwise
 // it stores the caller's installation type as the DWORD "ZelinType" and returns 0.

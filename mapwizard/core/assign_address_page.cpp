@@ -1,5 +1,8 @@
 #include "mapwizard/core/assign_address_page.hpp"
 
+#include <algorithm>
+#include <memory>
+
 #include "mapwizard/core/strings.hpp"
 #include "protocol/address.hpp"
 #include "protocol/discovery.hpp"
@@ -26,21 +29,26 @@ Step AssignAddressPage::Next() {
     return Step::Stay();
   }
   const Ipv4 address = TextToAddress(address_text_);
+  // The probe refreshes the name and port kinds of a server already in the list. A
+  // configured server's record holds the user's unsaved edits, so the probe runs on a
+  // copy that replaces the list only when it found a server to add.
+  const auto probed = std::make_unique<ServerList>(ctx_.found());
   int index = -1;
   {
     WaitCursor wait(ctx_.prompter());
-    index = ProbeAddressRetry(ctx_.transport(), ctx_.found(), address, kCommandTimeout);
+    index = ProbeAddressRetry(ctx_.transport(), *probed, address, kCommandTimeout);
   }
-  if (index < 0 || index >= ctx_.found_count()) {
+  if (index < 0 || index >= std::min(probed->count, static_cast<int>(kMaxServers))) {
     const bool again = ctx_.dialogs().ShowNotFound(
         Format("The select server %s cannot be found on your network", {address_text_}));
     return again ? Step::Stay() : Step::End();
   }
-  ServerRecord& r = ctx_.found().records[static_cast<size_t>(index)];
-  if (ctx_.SerialConfigured(r.serial_number())) {
+  if (ctx_.SerialConfigured(probed->records[static_cast<size_t>(index)].serial_number())) {
     ctx_.Say(kStrAlreadyAdded);
     return Step::Stay();
   }
+  ctx_.found() = *probed;
+  ServerRecord& r = ctx_.found().records[static_cast<size_t>(index)];
   if (!ctx_.Stage(r)) return Step::Stay();
 
   WizardState& s = ctx_.state;

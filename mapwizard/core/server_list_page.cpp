@@ -1,5 +1,6 @@
 #include "mapwizard/core/server_list_page.hpp"
 
+#include <algorithm>
 #include <memory>
 
 #include "mapwizard/core/strings.hpp"
@@ -22,21 +23,41 @@ void ServerListPage::Fill() {
   rows_.clear();
   selected_row_ = -1;
   ServerList& found = ctx_.found();
-  // The manager keeps its own state (passwords, tables) for the servers it already
-  // has; a fresh search must not replace those records with bare replies.
-  auto before = std::make_unique<ServerList>(found);
+  ServerList& saved = ctx_.saved_found();
+  // The manager's records of the servers it already has carry what the user edited and
+  // has not saved yet, and their saved copies are what Save Configuration compares them
+  // with: both come through the search as they were, also for a server that only a
+  // directed request reaches (the search does not hear it). The search adds the others.
+  const auto held = std::make_unique<ServerList>(found);
+  const auto held_saved = std::make_unique<ServerList>(saved);
+  const auto answers = std::make_unique<ServerList>();
   {
     WaitCursor wait(ctx_.prompter());
-    SearchServers(ctx_.transport(), found, kCommandTimeout);
+    SearchServers(ctx_.transport(), *answers, kCommandTimeout);
+  }
+  answered_ = std::clamp(answers->count, 0, static_cast<int>(kMaxServers));
+  found.count = 0;
+  saved.count = 0;
+  const auto append = [&](const ServerRecord& record, const ServerRecord& saved_copy) {
+    const auto at = static_cast<size_t>(found.count);
+    found.records[at] = record;
+    saved.records[at] = saved_copy;
+    saved.count = ++found.count;
+  };
+  const int before = std::clamp(held->count, 0, static_cast<int>(kMaxServers));
+  for (int i = 0; i < before; ++i) {
+    const ServerRecord& r = held->records[static_cast<size_t>(i)];
+    const uint16_t serial = r.serial_number();
+    if (!ctx_.SerialConfigured(serial) || found.FindSerial(serial) >= 0) continue;
+    const int s = held_saved->FindSerial(serial);
+    // A record without a saved copy keeps none (an empty slot), so it still counts as changed.
+    append(r, s >= 0 ? held_saved->records[static_cast<size_t>(s)] : ServerRecord{});
+  }
+  for (int i = 0; i < answered_ && found.count < static_cast<int>(kMaxServers); ++i) {
+    const ServerRecord& r = answers->records[static_cast<size_t>(i)];
+    if (found.FindSerial(r.serial_number()) < 0) append(r, r);
   }
   const int n = ctx_.found_count();
-  for (int i = 0; i < n; ++i) {
-    ServerRecord& r = found.records[static_cast<size_t>(i)];
-    const uint16_t serial = r.serial_number();
-    const int j = before->FindSerial(serial);
-    if (j >= 0 && ctx_.SerialConfigured(serial)) r = before->records[static_cast<size_t>(j)];
-  }
-  ctx_.saved_found() = found;
 
   for (int i = 0; i < n; ++i) {
     ServerRecord& r = found.records[static_cast<size_t>(i)];
@@ -51,7 +72,7 @@ void ServerListPage::Fill() {
 void ServerListPage::Activate() {
   Fill();
   if (rows_.empty() && !manual_chosen()) {
-    ctx_.Say(ctx_.found_count() == 0 ? kStrNoServersAnswered : kStrAllServersAdded);
+    ctx_.Say(answered_ == 0 ? kStrNoServersAnswered : kStrAllServersAdded);
   }
 }
 

@@ -71,6 +71,7 @@ class ServerListPage {
   WizardContext& ctx_;
   std::vector<ServerRow> rows_;
   int selected_row_ = -1;
+  int answered_ = 0;  // servers that answered the last search
   bool manual_ = false;
 };
 

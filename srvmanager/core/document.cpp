@@ -544,13 +544,37 @@ bool CDaoViewDoc::CanClose() {
 // --- password
 // --------------------------------------------------------------------------------------
 
+void CDaoViewDoc::RememberPassword(uint16_t serial, std::string_view password) {
+  for (auto& [s, p] : accepted_passwords_)
+    if (s == serial) {
+      p = password;
+      return;
+    }
+  accepted_passwords_.emplace_back(serial, password);
+}
+
+uint16_t CDaoViewDoc::PasswordFlags(int server_index) const {
+  if (server_index < 0 || server_index >= count_) return 0;
+  const ServerConfig& entry = servers_[static_cast<size_t>(server_index)];
+  const int saved = FindSavedServer(entry.serial_number);
+  if (saved >= 0 && saved_servers_[static_cast<size_t>(saved)].flags != 0)
+    return saved_servers_[static_cast<size_t>(saved)].flags;
+  for (const auto& [serial, password] : accepted_passwords_)
+    if (serial == entry.serial_number && password == entry.password())
+      return kServerFlagPasswordSaved;
+  return 0;
+}
+
 bool CDaoViewDoc::RequestServerPassword(ServerRecord& record, uint16_t saved_flags,
                                         ServerConfig& entry) {
   if (!record.has_password()) return true;
   Prompter& prompter = transport_.prompter();
   if (saved_flags != 0) {
     record.password = entry.password();
-    if (Command(transport_, record, wire::kLogin, kCommandTimeoutSeconds)) return true;
+    if (Command(transport_, record, wire::kLogin, kCommandTimeoutSeconds)) {
+      RememberPassword(record.serial_number(), record.password);
+      return true;
+    }
     prompter.Message(ManagerString(kStrPasswordError));
   }
   const std::string info =
@@ -567,6 +591,7 @@ bool CDaoViewDoc::RequestServerPassword(ServerRecord& record, uint16_t saved_fla
     record.password = *typed;
     if (Command(transport_, record, wire::kLogin, kCommandTimeoutSeconds)) {
       entry.set_password(*typed);
+      RememberPassword(record.serial_number(), *typed);
       return true;
     }
     prompter.Message(ManagerString(kStrPasswordError));
@@ -582,9 +607,7 @@ int CDaoViewDoc::WriteServer(int server_index, int found_index) {
   ServerConfig& entry = servers_[static_cast<size_t>(server_index)];
   ServerRecord& rec = found_.records[static_cast<size_t>(found_index)];
   const int saved = FindSavedServer(entry.serial_number);
-  const uint16_t saved_flags = saved >= 0 ? saved_servers_[static_cast<size_t>(saved)].flags : 0;
-
-  if (!RequestServerPassword(rec, saved_flags, entry)) return kWriteStepPassword;
+  if (!RequestServerPassword(rec, PasswordFlags(server_index), entry)) return kWriteStepPassword;
 
   rec.set_name(entry.name());
   if (!Command(transport_, rec, wire::kSetName, kCommandTimeoutSeconds)) return kWriteStepName;
@@ -595,12 +618,16 @@ int CDaoViewDoc::WriteServer(int server_index, int found_index) {
       return kWriteStepNewPassword;
     entry.set_password(rec.new_password);
     if (saved >= 0) saved_servers_[static_cast<size_t>(saved)].set_password(rec.new_password);
+    RememberPassword(entry.serial_number, rec.new_password);
     const uint8_t f = rec.flags();
     rec.set_flags(static_cast<uint8_t>(rec.new_password.empty() ? (f & ~wire::kFlagPassword)
                                                                 : (f | wire::kFlagPassword)));
   }
 
-  rec.unicast_address = rec.ip_address();
+  // A server reached by a directed request answers at the address it was found at until
+  // the restart applies the new one (the exchange follows it then); the record's address
+  // may already be the new one the user typed.
+  if (!rec.unicast) rec.unicast_address = rec.ip_address();
   rec.set_ip_address(entry.ip_address);
   rec.set_netmask(entry.netmask);
   if (!Command(transport_, rec, wire::kSetAddress, kCommandTimeoutSeconds))
@@ -707,6 +734,14 @@ CDaoViewDoc::SaveOutcome CDaoViewDoc::SaveConfigurationOutcome() {
 void CDaoViewDoc::WizardReturned(int result) {
   if (result != 0) modified_ = true;
   count_ = std::clamp(count_, 0, kCapacity);
+  if (result != 0 && count_ > 0) {
+    // The wizard gives the new entry the password it logged in with, and its saved slot
+    // the same password with the server's flags (a general user's slot gets flags 0).
+    const ServerConfig& added = servers_[static_cast<size_t>(count_ - 1)];
+    const ServerConfig& slot = saved_servers_[static_cast<size_t>(count_ - 1)];
+    if (slot.flags != 0 && !added.password().empty() && slot.password() == added.password())
+      RememberPassword(added.serial_number, added.password());
+  }
   found_.count = std::clamp(found_.count, 0, static_cast<int>(kMaxServers));
   saved_found_.count = std::clamp(saved_found_.count, 0, static_cast<int>(kMaxServers));
   BuildTree();

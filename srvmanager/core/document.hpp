@@ -158,9 +158,19 @@ class CDaoViewDoc {
   bool ConfigurationChanged() const;
 
   // Password check before commands to a server; true when the server accepted a password.
+  // A non-zero `saved_flags` has the entry's password tried before the dialog is shown.
+  // Every password that a server accepts here is remembered for the run.
   bool RequestServerPassword(ServerRecord& record, uint16_t saved_flags, ServerConfig& entry);
+  // The `saved_flags` for the password check of entry `server_index`: the flags of its
+  // saved copy, or kServerFlagPasswordSaved when the server accepted the entry's password
+  // in this run (typed into the password dialog or the wizard, or set by Save
+  // Configuration) even though it is not saved on this computer (yet). A password the
+  // manager only read from the store without the saved flag is not tried.
+  uint16_t PasswordFlags(int server_index) const;
 
   // The Add Server Wizard's return: marks modified when it finished, rebuilds the tree.
+  // A password the wizard logged in with (the new entry's password, with non-zero flags
+  // in its saved slot) counts as accepted in this run.
   void WizardReturned(int result);
 
   // --- model ----------------------------------------------------------------------
@@ -192,6 +202,7 @@ class CDaoViewDoc {
   // `message` followed by what the store reported about its last failure, if anything.
   std::string WithStoreDetail(std::string_view message) const;
   int FindSavedServer(uint16_t serial) const;
+  void RememberPassword(uint16_t serial, std::string_view password);
   int FindFoundForEntry(const ServerConfig& entry) const;
   void SetInTree(int found_index, bool in_tree);
   void CopyToSavedFound(int found_index);
@@ -212,6 +223,8 @@ class CDaoViewDoc {
   int saved_count_ = 0;
   bool modified_ = false;
   bool adopt_offer_made_ = false;
+  // Passwords that servers accepted in this run, as {serial number, password}.
+  std::vector<std::pair<uint16_t, std::string>> accepted_passwords_;
   // Servers that took over a found server's serial number in this run, as {serial in
   // the store, new serial}; kept until Save Configuration has written the store.
   std::vector<std::pair<uint16_t, uint16_t>> adopted_;

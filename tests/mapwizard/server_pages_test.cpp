@@ -149,10 +149,12 @@ TEST_F(AddressPageTest, ManualEntryRefusesBadTextAndUnknownOrConfiguredServers) 
   EXPECT_EQ(f.assign_address().address_text().size(), kAssignAddressEditLimit);
 
   prompter.Clear();
+  found->records[static_cast<size_t>(found->FindSerial(2))].set_name("Edited");  // not saved
   f.assign_address().SetAddressText(AddressToText(block.Address(11)));
   f.Next();
   EXPECT_EQ(f.page(), kPageAssignAddress);
   EXPECT_EQ(prompter.texts(), std::vector<std::string>{"This server has already been added!"});
+  EXPECT_EQ(Record(2).name(), "Edited");  // the probe did not refresh the manager's record
 
   prompter.Clear();
   const std::string missing = AddressToText(block.Address(99));

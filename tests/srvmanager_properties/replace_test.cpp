@@ -224,5 +224,54 @@ TEST_F(ReplaceServerTest, MultiHostKeepsTheServerTablesAndAddsThisHost) {
   EXPECT_EQ(doc->saved_server(0).tables_changed, 0u);
 }
 
+// A password typed once in the run (in Server Properties or Replace Server) is not asked
+// again before or at the first Save Configuration; a stored password that is not saved
+// for logging in is still asked for.
+TEST_F(ReplaceServerTest, PasswordTypedInThisRunIsNotAskedAgain) {
+  emulator::ServerSpec typed = Server(10, 10), replacement = Server(600, 64),
+                       untyped = Server(20, 20);
+  typed.password = "pa";
+  replacement.password = "pr";
+  untyped.password = "pc";
+  StartLab({typed, replacement, untyped});
+  Configure(10, 10).set_password("pa");
+  ServerConfig& old = Configure(100, 50, 9476, "Old");
+  old.flags = kServerFlagPasswordSaved;  // saved for the server that is gone
+  old.set_password("gone");
+  Configure(20, 20).set_password("pc");
+  LoadDoc(kSingleHost);
+
+  Select(10);
+  ServerPropertiesCommand properties(*doc_host, dialogs);
+  prompter.QueuePassword("pa");
+  dialogs.sheet = [](CMyPropertySheet& s) {
+    s.general().name = "Renamed";
+    return s.Ok();
+  };
+  ASSERT_TRUE(properties.Run(doc->selected_server(), doc->selected_found()).accepted);
+  dialogs.sheet = [](CMyPropertySheet&) { return false; };
+  EXPECT_TRUE(properties.Run(doc->selected_server(), doc->selected_found()).opened);
+  ASSERT_EQ(prompter.password_prompts().size(), 1u);
+
+  ReplaceServerDialog d(*doc_host, 1);
+  d.Find();
+  SelectSerial(d, 600);
+  prompter.QueuePassword("pr");
+  ASSERT_TRUE(d.Ok());
+  ASSERT_EQ(prompter.password_prompts().size(), 2u);
+  doc->BuildTree();
+
+  doc->server(2).write_state = kWriteAlways;
+  doc->SetModified(true);
+  prompter.QueuePassword("pc");
+  ASSERT_TRUE(doc->SaveConfiguration());
+  ASSERT_EQ(prompter.password_prompts().size(), 3u);
+  EXPECT_NE(prompter.password_prompts()[2].find("Serial No. : 20\n"), std::string::npos);
+  EXPECT_FALSE(Shown(ManagerString(kStrPasswordError)));
+  for (uint16_t serial : {10, 600, 20}) EXPECT_EQ(lab->Snapshot(serial)->restarts, 1) << serial;
+  EXPECT_EQ(lab->Snapshot(10)->applied.NameText(), "Renamed");
+  EXPECT_EQ(lab->Snapshot(600)->applied.NameText(), "Old");
+}
+
 }  // namespace
 }  // namespace zelin::manager::testing

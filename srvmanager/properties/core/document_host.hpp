@@ -24,6 +24,7 @@ class DocumentHost final : public PropertiesHost {
       if (saved[i].serial_number == serial) return &saved[i];
     return nullptr;
   }
+  uint16_t PasswordFlags(int server_index) override { return doc_.PasswordFlags(server_index); }
   bool RequestServerPassword(ServerRecord& record, uint16_t saved_flags,
                              ServerConfig& entry) override {
     return doc_.RequestServerPassword(record, saved_flags, entry);

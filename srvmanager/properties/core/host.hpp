@@ -32,6 +32,10 @@ class PropertiesHost {
   // the entry has not been saved yet.
   virtual ServerConfig* saved_server(int index) = 0;
 
+  // Whether the password check tries the entry's password before asking (non-zero):
+  // the flags of the entry's saved copy, or the saved-password bit when the server
+  // accepted the entry's password earlier in this run.
+  virtual uint16_t PasswordFlags(int server_index) = 0;
   // The password check that comes before any command to a server: true when the
   // server accepted a password (a typed one is copied into entry's password).
   virtual bool RequestServerPassword(ServerRecord& record, uint16_t saved_flags,

@@ -150,8 +150,7 @@ PropertiesOutcome ServerPropertiesCommand::Run(int server_index, int found_index
   ServerConfig& entry = host_.server(server_index);
   ServerConfig* saved_entry = host_.saved_server(server_index);
   ServerRecord& record = found.records[static_cast<size_t>(found_index)];
-  const uint16_t saved_flags = saved_entry != nullptr ? saved_entry->flags : 0;
-  if (!host_.RequestServerPassword(record, saved_flags, entry)) return out;
+  if (!host_.RequestServerPassword(record, host_.PasswordFlags(server_index), entry)) return out;
   if (entry.tables_changed == 0 && !ReadServerSettings(entry, saved_entry, record)) return out;
 
   const ServerRecord keep = record;
