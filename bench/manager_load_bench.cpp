@@ -34,15 +34,15 @@ Ipv4 Addr(uint8_t host) {
 class Store final : public manager::ManagerStore {
  public:
   std::vector<ServerConfig> servers;
-  int Load(ServerConfig* table, int capacity) override {
+  Result<int> Load(ServerConfig* table, int capacity) override {
     int n = 0;
     for (const auto& s : servers)
       if (n < capacity) table[n++] = s;
     return n;
   }
-  bool Save(const ServerConfig*, int, const ServerConfig*, int) override { return true; }
+  Status Save(const ServerConfig*, int, const ServerConfig*, int) override { return {}; }
   int ReadInstallationType() override { return manager::kMultiHost; }
-  void RemoveAllServers() override {}
+  Status RemoveAllServers() override { return {}; }
 };
 
 class QuietPrompter final : public Prompter {

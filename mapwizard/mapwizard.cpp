@@ -36,7 +36,7 @@ int RunWizard(WizardArguments& args) {
 
   auto app = EnsureApplication();
   zelin::HiveFile hive(zelin::ResolveRegistryPath());
-  const int type = zelin::ReadInstallationType(hive);
+  const int type = zelin::ReadInstallationType(hive).value_or(-1);
 
   zelin::ui::QtPrompter prompter(zelin::ui::ToQString(zelin::wizard::SheetCaption(type)));
   std::string problem;
@@ -75,7 +75,7 @@ extern "C" int VCOMMManWizard(struct WizardArguments* args) {
 extern "C" int SetZelinType(struct ZelinTypeArguments* args) {
   try {
     zelin::HiveFile hive(zelin::ResolveRegistryPath());
-    if (zelin::ReadInstallationType(hive) > 0) return 1;
+    if (zelin::ReadInstallationType(hive).value_or(-1) > 0) return 1;
     // The type goes to "ZelinType", where the programs read it; "Servers" holds the
     // store's server count and must not be touched here.
     if (args == nullptr || args->installation_type < 1 || args->installation_type > 3) return 0;

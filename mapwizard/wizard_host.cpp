@@ -60,13 +60,12 @@ int main(int argc, char** argv) {
   }
 
   auto tables = std::make_unique<Tables>();
-  zelin::HiveStatus status;
-  int loaded = zelin::LoadServerStore(hive, tables->configuration, &status);
-  if (!status) {
-    std::fprintf(stderr, "wizard_host: %s\n", status.message.c_str());
+  const zelin::Result<int> loaded = zelin::LoadServerStore(hive, tables->configuration);
+  if (!loaded && !loaded.status().Is(zelin::StoreError::kNoStore)) {
+    std::fprintf(stderr, "wizard_host: %s\n", loaded.status().message().c_str());
     return 4;
   }
-  tables->count = loaded < 0 ? 0 : loaded;
+  tables->count = loaded.value_or(0);
   tables->saved = tables->configuration;
 
   zelin::ConsolePrompter prompter;
@@ -100,12 +99,14 @@ int main(int argc, char** argv) {
     std::printf("wizard ended without adding a server\n");
     return 1;
   }
-  const int old_count = loaded < 0 ? 0 : loaded;
+  const int old_count = loaded.value_or(0);
   std::array<zelin::ServerConfig, zelin::kMaxConfiguredServers> old_table{};
-  if (zelin::LoadServerStore(hive, old_table) < 0) old_table = {};
-  if (!zelin::SaveServerStore(hive, std::span(tables->configuration.data(), tables->count),
-                              std::span(old_table.data(), old_count), &status)) {
-    std::fprintf(stderr, "wizard_host: saving failed: %s\n", status.message.c_str());
+  if (!zelin::LoadServerStore(hive, old_table)) old_table = {};
+  if (const zelin::Status saved =
+          zelin::SaveServerStore(hive, std::span(tables->configuration.data(), tables->count),
+                                 std::span(old_table.data(), old_count));
+      !saved) {
+    std::fprintf(stderr, "wizard_host: saving failed: %s\n", saved.message().c_str());
     return 1;
   }
   const zelin::ServerConfig& added = tables->configuration[static_cast<size_t>(tables->count - 1)];

@@ -24,6 +24,11 @@ std::string ErrnoText(int err) {
   return std::generic_category().message(err);
 }
 
+// "PATH: what".
+Status FileError(const fs::path& path, const std::string& what) {
+  return Status(StoreError::kFile, path.string() + ": " + what);
+}
+
 // An flock on the lock file, released when the object goes.
 class FileLock {
  public:
@@ -37,36 +42,36 @@ class FileLock {
   // Exclusive locks need the lock file (creating it); a shared lock goes without one
   // when the file cannot be opened (read-only folder, missing folder): readers are
   // safe without it because every write is an atomic replace.
-  std::optional<std::string> Acquire(const fs::path& path, bool exclusive) {
+  Status Acquire(const fs::path& path, bool exclusive) {
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0 && !exclusive) fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
-      if (!exclusive) return std::nullopt;
-      return path.string() + ": cannot open the lock file: " + ErrnoText(errno);
+      if (!exclusive) return {};
+      return FileError(path, "cannot open the lock file: " + ErrnoText(errno));
     }
     while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0) {
       if (errno == EINTR) continue;
-      return path.string() + ": cannot lock: " + ErrnoText(errno);
+      return FileError(path, "cannot lock: " + ErrnoText(errno));
     }
-    return std::nullopt;
+    return {};
   }
 
  private:
   int fd_ = -1;
 };
 
-// Reads the whole file; nullopt text (and no error) when it does not exist.
-std::optional<std::string> ReadWhole(const fs::path& path, std::optional<std::string>& text) {
+// Reads the whole file; nullopt text (and success) when it does not exist.
+Status ReadWhole(const fs::path& path, std::optional<std::string>& text) {
   text.reset();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    if (errno == ENOENT) return std::nullopt;
-    return path.string() + ": cannot open: " + ErrnoText(errno);
+    if (errno == ENOENT) return {};
+    return FileError(path, "cannot open: " + ErrnoText(errno));
   }
   struct stat st {};
   if (::fstat(fd, &st) == 0 && st.st_size > static_cast<off_t>(kMaxHiveFileSize)) {
     ::close(fd);
-    return path.string() + ": file too large for a registry hive";
+    return FileError(path, "file too large for a registry hive");
   }
   std::string data;
   char buf[65536];
@@ -76,18 +81,18 @@ std::optional<std::string> ReadWhole(const fs::path& path, std::optional<std::st
       if (errno == EINTR) continue;
       const int err = errno;
       ::close(fd);
-      return path.string() + ": cannot read: " + ErrnoText(err);
+      return FileError(path, "cannot read: " + ErrnoText(err));
     }
     if (n == 0) break;
     data.append(buf, static_cast<size_t>(n));
     if (data.size() > kMaxHiveFileSize) {  // grew while being read
       ::close(fd);
-      return path.string() + ": file too large for a registry hive";
+      return FileError(path, "file too large for a registry hive");
     }
   }
   ::close(fd);
   text = std::move(data);
-  return std::nullopt;
+  return {};
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -129,11 +134,11 @@ void RemoveStaleTemporaries(const fs::path& path) {
 }
 
 // Atomic replace: temporary file in the same folder, fsync, rename, fsync of the folder.
-std::optional<std::string> ReplaceFile(const fs::path& path, std::string_view text) {
+Status ReplaceFile(const fs::path& path, std::string_view text) {
   const fs::path dir = FolderOf(path);
   std::string tmpl = (dir / TempPrefix(path)).string() + "XXXXXX";
   const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-  if (fd < 0) return path.string() + ": cannot create a temporary file: " + ErrnoText(errno);
+  if (fd < 0) return FileError(path, "cannot create a temporary file: " + ErrnoText(errno));
   struct stat st {};
   const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
   int err = 0;
@@ -142,7 +147,7 @@ std::optional<std::string> ReplaceFile(const fs::path& path, std::string_view te
   if (err == 0 && ::rename(tmpl.c_str(), path.c_str()) != 0) err = errno;
   if (err != 0) {
     ::unlink(tmpl.c_str());
-    return path.string() + ": cannot write: " + ErrnoText(err);
+    return FileError(path, "cannot write: " + ErrnoText(err));
   }
   const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd >= 0) {
@@ -151,17 +156,17 @@ std::optional<std::string> ReplaceFile(const fs::path& path, std::string_view te
     ::fsync(dfd);
     ::close(dfd);
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<std::string> Parse(const fs::path& path, const std::optional<std::string>& text,
-                                 MemoryRegistry& out) {
+Status Parse(const fs::path& path, const std::optional<std::string>& text, MemoryRegistry& out) {
   out = MemoryRegistry();
-  if (!text) return std::nullopt;  // no file: an empty registry
+  if (!text) return {};  // no file: an empty registry
   RegTextError error;
-  if (ParseRegText(*text, out, error)) return std::nullopt;
+  if (ParseRegText(*text, out, error)) return {};
   out = MemoryRegistry();
-  return path.string() + ":" + std::to_string(error.line) + ": " + error.message;
+  return Status(StoreError::kSyntax,
+                path.string() + ":" + std::to_string(error.line) + ": " + error.message);
 }
 
 }  // namespace
@@ -187,49 +192,63 @@ fs::path HiveFile::LockPath() const {
   return lock;
 }
 
-HiveStatus HiveFile::Load(MemoryRegistry& out) const {
+std::string_view StatusCode<StoreError>::Describe(StoreError code) {
+  switch (code) {
+    case StoreError::kNone:
+      break;
+    case StoreError::kFile:
+      return "the registry file cannot be used";
+    case StoreError::kSyntax:
+      return "the registry file does not parse";
+    case StoreError::kDiscarded:
+      return "changes discarded";
+    case StoreError::kNoStore:
+      return "no server store";
+  }
+  return "";
+}
+
+Status HiveFile::Load(MemoryRegistry& out) const {
   FileLock lock;
-  if (auto err = lock.Acquire(LockPath(), /*exclusive=*/false)) return HiveStatus::Error(*err);
+  if (Status st = lock.Acquire(LockPath(), /*exclusive=*/false); !st) return st;
   std::optional<std::string> text;
-  if (auto err = ReadWhole(path_, text)) return HiveStatus::Error(*err);
-  if (auto err = Parse(path_, text, out)) return HiveStatus::Error(*err);
-  return {};
+  if (Status st = ReadWhole(path_, text); !st) return st;
+  return Parse(path_, text, out);
 }
 
 namespace {
 
 // Runs one transaction: `make_text` sees the tree as loaded and returns the new text,
 // or nullopt to discard the transaction.
-HiveStatus Transact(const HiveFile& hive,
-                    const std::function<std::optional<std::string>(MemoryRegistry&)>& make_text) {
+Status Transact(const HiveFile& hive,
+                const std::function<std::optional<std::string>(MemoryRegistry&)>& make_text) {
   const fs::path& path = hive.path();
   std::error_code ec;
   fs::create_directories(FolderOf(path), ec);
-  if (ec) return HiveStatus::Error(path.string() + ": cannot create the folder: " + ec.message());
+  if (ec) return FileError(path, "cannot create the folder: " + ec.message());
   FileLock lock;
-  if (auto err = lock.Acquire(hive.LockPath(), /*exclusive=*/true)) return HiveStatus::Error(*err);
+  if (Status st = lock.Acquire(hive.LockPath(), /*exclusive=*/true); !st) return st;
   RemoveStaleTemporaries(path);
   std::optional<std::string> old_text;
-  if (auto err = ReadWhole(path, old_text)) return HiveStatus::Error(*err);
+  if (Status st = ReadWhole(path, old_text); !st) return st;
   MemoryRegistry reg;
-  if (auto err = Parse(path, old_text, reg)) return HiveStatus::Error(*err);
+  if (Status st = Parse(path, old_text, reg); !st) return st;
   const std::optional<std::string> new_text = make_text(reg);
-  if (!new_text) return HiveStatus::Error(path.string() + ": changes discarded");
+  if (!new_text) return Status(StoreError::kDiscarded, path.string() + ": changes discarded");
   if (old_text && *old_text == *new_text) return {};
-  if (auto err = ReplaceFile(path, *new_text)) return HiveStatus::Error(*err);
-  return {};
+  return ReplaceFile(path, *new_text);
 }
 
 }  // namespace
 
-HiveStatus HiveFile::Update(const std::function<bool(Registry&)>& edit) {
+Status HiveFile::Update(const std::function<bool(Registry&)>& edit) {
   return Transact(*this, [&](MemoryRegistry& reg) -> std::optional<std::string> {
     if (!edit(reg)) return std::nullopt;
     return FormatRegText(reg);
   });
 }
 
-HiveStatus HiveFile::Store(const Registry& reg) {
+Status HiveFile::Store(const Registry& reg) {
   return Transact(
       *this, [&](MemoryRegistry&) -> std::optional<std::string> { return FormatRegText(reg); });
 }

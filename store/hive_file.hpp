@@ -25,6 +25,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/status.hpp"
 #include "store/registry.hpp"
 
 namespace zelin {
@@ -32,11 +33,19 @@ namespace zelin {
 // A larger file is refused as not a hive (a full store is about half a megabyte).
 inline constexpr size_t kMaxHiveFileSize = 64 * 1024 * 1024;
 
-struct HiveStatus {
-  bool ok = true;
-  std::string message;  // "PATH:LINE: what" for syntax errors, "PATH: what" otherwise
-  explicit operator bool() const { return ok; }
-  static HiveStatus Error(std::string text) { return {false, std::move(text)}; }
+// The store's codes. The message of a Status the file produces names the file:
+// "PATH:LINE: what" for a syntax error, "PATH: what" otherwise.
+enum class StoreError : int {
+  kNone = 0,
+  kFile = 1,       // the file, its folder or its lock could not be read, created or written
+  kSyntax = 2,     // the file does not parse (it is left alone)
+  kDiscarded = 3,  // the edit of a transaction failed; the file stays as it was
+  kNoStore = 4,    // the server store's parameters key does not exist
+};
+template <>
+struct StatusCode<StoreError> {
+  static constexpr StatusDomain kDomain = StatusDomain::kStore;
+  static std::string_view Describe(StoreError code);
 };
 
 // The hive path: `option` when non-empty (a program's --registry), else the
@@ -51,16 +60,16 @@ class HiveFile {
   const std::filesystem::path& path() const { return path_; }
 
   // Reads the whole tree under a shared lock into `out` (replacing its contents).
-  HiveStatus Load(MemoryRegistry& out) const;
+  Status Load(MemoryRegistry& out) const;
 
-  // One transaction; see above. Returns an error status when the file could not be
-  // read, parsed or written, or when `edit` returned false ("PATH: changes discarded").
-  // The folder of the hive is created when a write needs it.
-  HiveStatus Update(const std::function<bool(Registry&)>& edit);
+  // One transaction; see above. Returns kFile or kSyntax when the file could not be
+  // read, parsed or written, kDiscarded when `edit` returned false ("PATH: changes
+  // discarded"). The folder of the hive is created when a write needs it.
+  Status Update(const std::function<bool(Registry&)>& edit);
 
   // Replaces the whole tree with `reg` in one transaction: for tools and tests that set
   // up a store. Like Update() it refuses to replace a file that does not parse.
-  HiveStatus Store(const Registry& reg);
+  Status Store(const Registry& reg);
 
   // The path of the lock file.
   std::filesystem::path LockPath() const;

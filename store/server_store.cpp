@@ -353,51 +353,44 @@ bool RemoveAllServers(Registry& target) {
 
 namespace {
 
-// Loads the whole tree; on failure reports the file's error and returns false.
-bool LoadTree(const HiveFile& hive, MemoryRegistry& reg, HiveStatus* status) {
-  HiveStatus st = hive.Load(reg);
-  const bool ok = st.ok;
-  if (status != nullptr) *status = std::move(st);
-  return ok;
-}
-
-// Runs `edit` as one transaction of the file and reports its outcome.
-bool Transaction(HiveFile& hive, HiveStatus* status, const std::function<bool(Registry&)>& edit) {
-  HiveStatus st = hive.Update(edit);
-  const bool ok = st.ok;
-  if (status != nullptr) *status = std::move(st);
-  return ok;
+Status NoStore(const HiveFile& hive, ProductLine line) {
+  return Status(StoreError::kNoStore, hive.path().string() + ": no store (the key " +
+                                          std::string(ParametersKeyOf(line)) + " does not exist)");
 }
 
 }  // namespace
 
-int LoadServerStore(const HiveFile& hive, std::span<ServerConfig> table, HiveStatus* status) {
-  return LoadServerStore(hive, ProductLine::kZelin, table, status);
+Result<int> LoadServerStore(const HiveFile& hive, std::span<ServerConfig> table) {
+  return LoadServerStore(hive, ProductLine::kZelin, table);
 }
 
-int LoadServerStore(const HiveFile& hive, ProductLine line, std::span<ServerConfig> table,
-                    HiveStatus* status) {
+Result<int> LoadServerStore(const HiveFile& hive, ProductLine line, std::span<ServerConfig> table) {
   MemoryRegistry reg;
-  return LoadTree(hive, reg, status) ? LoadServerStore(reg, line, table) : -1;
+  if (Status st = hive.Load(reg); !st) return st;
+  const int n = LoadServerStore(reg, line, table);
+  if (n < 0) return NoStore(hive, line);
+  return n;
 }
 
-bool SaveServerStore(HiveFile& hive, std::span<const ServerConfig> new_table,
-                     std::span<const ServerConfig> old_table, HiveStatus* status) {
-  return Transaction(hive, status,
-                     [&](Registry& reg) { return SaveServerStore(reg, new_table, old_table); });
+Status SaveServerStore(HiveFile& hive, std::span<const ServerConfig> new_table,
+                       std::span<const ServerConfig> old_table) {
+  return hive.Update([&](Registry& reg) { return SaveServerStore(reg, new_table, old_table); });
 }
 
-int ReadInstallationType(const HiveFile& hive, HiveStatus* status) {
+Result<int> ReadInstallationType(const HiveFile& hive) {
   MemoryRegistry reg;
-  return LoadTree(hive, reg, status) ? ReadInstallationType(reg) : -1;
+  if (Status st = hive.Load(reg); !st) return st;
+  const int type = ReadInstallationType(reg);
+  if (type < 0) return NoStore(hive, ProductLine::kZelin);
+  return type;
 }
 
-bool WriteInstallationType(HiveFile& hive, int type, HiveStatus* status) {
-  return Transaction(hive, status, [&](Registry& reg) { return WriteInstallationType(reg, type); });
+Status WriteInstallationType(HiveFile& hive, int type) {
+  return hive.Update([&](Registry& reg) { return WriteInstallationType(reg, type); });
 }
 
-bool RemoveAllServers(HiveFile& hive, HiveStatus* status) {
-  return Transaction(hive, status, [](Registry& reg) { return RemoveAllServers(reg); });
+Status RemoveAllServers(HiveFile& hive) {
+  return hive.Update([](Registry& reg) { return RemoveAllServers(reg); });
 }
 
 }  // namespace zelin

@@ -18,9 +18,9 @@
 //     call.
 //
 // Saving is all or nothing: a save whose registry writes do not all succeed returns
-// false and (on a HiveFile) leaves the file exactly as it was. Tables are checked
-// against their capacities before anything is written: at most kMaxConfiguredServers
-// records, each with at most kMaxServerPorts ports.
+// false (on a HiveFile: StoreError::kDiscarded) and leaves the file exactly as it was.
+// Tables are checked against their capacities before anything is written: at most
+// kMaxConfiguredServers records, each with at most kMaxServerPorts ports.
 //
 // The monitor reads the stores of three product lines read-only; each has its own
 // parameters key and its own port counts.
@@ -101,18 +101,18 @@ std::vector<std::string> ServerKeysOf(const Registry& reg, uint16_t serial_numbe
 bool RemoveAllServers(Registry& reg);
 
 // ---- On the hive file (one transaction each) ----
-// `status` (optional) receives the file's error, e.g. a syntax error with its line.
-// Loads return -1 and saves false also when the file cannot be read or parsed; a save
-// that returns false has left the file exactly as it was.
+// A file that cannot be read or parsed gives its StoreError (kFile, kSyntax) with the
+// file's account ("PATH:LINE: what"); a store whose parameters key does not exist gives
+// kNoStore; a save whose registry writes did not all succeed gives kDiscarded. A save
+// that fails has left the file exactly as it was.
 
-int LoadServerStore(const HiveFile& hive, std::span<ServerConfig> table,
-                    HiveStatus* status = nullptr);
-int LoadServerStore(const HiveFile& hive, ProductLine line, std::span<ServerConfig> table,
-                    HiveStatus* status = nullptr);
-bool SaveServerStore(HiveFile& hive, std::span<const ServerConfig> new_table,
-                     std::span<const ServerConfig> old_table, HiveStatus* status = nullptr);
-int ReadInstallationType(const HiveFile& hive, HiveStatus* status = nullptr);
-bool WriteInstallationType(HiveFile& hive, int type, HiveStatus* status = nullptr);
-bool RemoveAllServers(HiveFile& hive, HiveStatus* status = nullptr);
+Result<int> LoadServerStore(const HiveFile& hive, std::span<ServerConfig> table);
+Result<int> LoadServerStore(const HiveFile& hive, ProductLine line, std::span<ServerConfig> table);
+Status SaveServerStore(HiveFile& hive, std::span<const ServerConfig> new_table,
+                       std::span<const ServerConfig> old_table);
+// "ZelinType" (0 when the value is missing).
+Result<int> ReadInstallationType(const HiveFile& hive);
+Status WriteInstallationType(HiveFile& hive, int type);
+Status RemoveAllServers(HiveFile& hive);
 
 }  // namespace zelin

@@ -53,9 +53,9 @@ std::string CDaoViewDoc::RootLabel() {
 
 // --- load ------------------------------------------------------------------------
 
-std::string CDaoViewDoc::WithStoreDetail(std::string_view message) const {
+std::string CDaoViewDoc::WithStoreDetail(std::string_view message, const Status& failure) {
   std::string text(message);
-  const std::string detail = store_.LastError();
+  const std::string detail = failure.Is(StoreError::kNoStore) ? "" : failure.message();
   if (!detail.empty()) text += (text.ends_with('\n') ? "" : "\n") + detail;
   return text;
 }
@@ -74,12 +74,13 @@ void CDaoViewDoc::Load() {
   saved_found_ = found_;
 
   servers_.fill(ServerConfig{});
-  const int loaded = store_.Load(servers_.data(), kCapacity);
-  if (loaded < 0) {
-    transport_.prompter().Message(WithStoreDetail(ManagerString(kStrLoadStoreFailed)));
+  const Result<int> loaded = store_.Load(servers_.data(), kCapacity);
+  if (!loaded) {
+    transport_.prompter().Message(
+        WithStoreDetail(ManagerString(kStrLoadStoreFailed), loaded.status()));
     count_ = 0;
   } else {
-    count_ = std::min(loaded, kCapacity);
+    count_ = std::min(*loaded, kCapacity);
   }
   for (auto& s : servers_) s.tables_changed = 0;
   saved_count_ = count_;
@@ -717,10 +718,11 @@ CDaoViewDoc::SaveOutcome CDaoViewDoc::SaveConfigurationOutcome() {
     for (int i = 0; i < saved_count_; ++i)
       if (stored[static_cast<size_t>(i)].serial_number == now)
         stored[static_cast<size_t>(i)].serial_number = was;
-  if (!store_.Save(servers_.data(), count_, stored.data(), saved_count_)) {
+  if (const Status saved = store_.Save(servers_.data(), count_, stored.data(), saved_count_);
+      !saved) {
     // The store is unchanged: keep the saved copy and the modified mark so that the
     // next save writes the same difference again.
-    prompter.Message(WithStoreDetail(kStoreSaveFailed), MsgButtons::Ok, MsgIcon::Error);
+    prompter.Message(WithStoreDetail(kStoreSaveFailed, saved), MsgButtons::Ok, MsgIcon::Error);
     return SaveOutcome::kStoreFailed;
   }
   saved_servers_ = servers_;

@@ -199,8 +199,9 @@ class CDaoViewDoc {
   int* count_pointer() { return &count_; }
 
  private:
-  // `message` followed by what the store reported about its last failure, if anything.
-  std::string WithStoreDetail(std::string_view message) const;
+  // `message` followed by the store's own account of `failure` (the file and line of a
+  // hive that does not parse, ...); a missing store has nothing to add.
+  static std::string WithStoreDetail(std::string_view message, const Status& failure);
   int FindSavedServer(uint16_t serial) const;
   void RememberPassword(uint16_t serial, std::string_view password);
   int FindFoundForEntry(const ServerConfig& entry) const;

@@ -12,34 +12,22 @@ size_t Clamp(int n) {
 }
 }  // namespace
 
-int HiveManagerStore::Load(ServerConfig* table, int capacity) {
-  HiveStatus status;
-  const int n = LoadServerStore(hive_, std::span<ServerConfig>(table, Clamp(capacity)), &status);
-  last_error_ = status.ok ? std::string() : status.message;
-  return n;
+Result<int> HiveManagerStore::Load(ServerConfig* table, int capacity) {
+  return LoadServerStore(hive_, std::span<ServerConfig>(table, Clamp(capacity)));
 }
 
-bool HiveManagerStore::Save(const ServerConfig* table, int count, const ServerConfig* old_table,
-                            int old_count) {
-  HiveStatus status;
-  const bool ok =
-      SaveServerStore(hive_, std::span<const ServerConfig>(table, Clamp(count)),
-                      std::span<const ServerConfig>(old_table, Clamp(old_count)), &status);
-  last_error_ = status.ok ? std::string() : status.message;
-  return ok;
+Status HiveManagerStore::Save(const ServerConfig* table, int count, const ServerConfig* old_table,
+                              int old_count) {
+  return SaveServerStore(hive_, std::span<const ServerConfig>(table, Clamp(count)),
+                         std::span<const ServerConfig>(old_table, Clamp(old_count)));
 }
 
 int HiveManagerStore::ReadInstallationType() {
-  HiveStatus status;
-  const int type = zelin::ReadInstallationType(hive_, &status);
-  last_error_ = status.ok ? std::string() : status.message;
-  return type;
+  return zelin::ReadInstallationType(hive_).value_or(-1);
 }
 
-void HiveManagerStore::RemoveAllServers() {
-  HiveStatus status;
-  zelin::RemoveAllServers(hive_, &status);
-  last_error_ = status.ok ? std::string() : status.message;
+Status HiveManagerStore::RemoveAllServers() {
+  return zelin::RemoveAllServers(hive_);
 }
 
 }  // namespace zelin::manager

@@ -26,8 +26,8 @@ class MemoryStore final : public ManagerStore {
   int saves = 0;
   int removals = 0;
 
-  int Load(ServerConfig* table, int capacity) override {
-    if (fail_load) return -1;
+  Result<int> Load(ServerConfig* table, int capacity) override {
+    if (fail_load) return StoreError::kNoStore;
     int n = 0;
     for (const auto& s : servers) {
       if (n >= capacity) break;
@@ -35,16 +35,17 @@ class MemoryStore final : public ManagerStore {
     }
     return n;
   }
-  bool Save(const ServerConfig* table, int count, const ServerConfig*, int) override {
+  Status Save(const ServerConfig* table, int count, const ServerConfig*, int) override {
     ++saves;
-    if (fail_save) return false;
+    if (fail_save) return StoreError::kDiscarded;
     servers.assign(table, table + count);
-    return true;
+    return {};
   }
   int ReadInstallationType() override { return type; }
-  void RemoveAllServers() override {
+  Status RemoveAllServers() override {
     ++removals;
     servers.clear();
+    return {};
   }
 };
 

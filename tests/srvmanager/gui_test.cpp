@@ -390,7 +390,7 @@ TEST_F(ManagerProgramTest, ReleaseEmptiesTheStoreAndClosesOtherSuiteWindows) {
   EXPECT_GE(monitor_closes, 1);
   EXPECT_EQ(uninstall_closes, 0);
   HiveFile hive(hive_.toStdString());
-  EXPECT_EQ(ReadInstallationType(hive), -1);
+  EXPECT_EQ(ReadInstallationType(hive).value_or(-1), -1);
   MemoryRegistry reg;
   ASSERT_TRUE(hive.Load(reg));
   EXPECT_FALSE(reg.KeyExists(kParametersKey));

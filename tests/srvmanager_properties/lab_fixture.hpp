@@ -29,17 +29,20 @@ using zelin::testing::ScriptedPrompter;
 class MemoryStore final : public ManagerStore {
  public:
   std::vector<ServerConfig> servers;
-  int Load(ServerConfig* table, int capacity) override {
+  Result<int> Load(ServerConfig* table, int capacity) override {
     const int n = std::min(capacity, static_cast<int>(servers.size()));
     std::copy_n(servers.begin(), n, table);
     return n;
   }
-  bool Save(const ServerConfig* table, int count, const ServerConfig*, int) override {
+  Status Save(const ServerConfig* table, int count, const ServerConfig*, int) override {
     servers.assign(table, table + count);
-    return true;
+    return {};
   }
   int ReadInstallationType() override { return 0; }
-  void RemoveAllServers() override { servers.clear(); }
+  Status RemoveAllServers() override {
+    servers.clear();
+    return {};
+  }
 };
 
 class LabTest : public ::testing::Test {

@@ -18,8 +18,8 @@ TEST(HiveFile, MissingFileIsAnEmptyRegistryAndIsNotCreatedByReading) {
   const HiveFile hive(dir / "sub" / "registry.reg");
   MemoryRegistry reg;
   ASSERT_TRUE(reg.CreateKey("Leftover"));
-  const HiveStatus st = hive.Load(reg);
-  EXPECT_TRUE(st.ok) << st.message;
+  const Status st = hive.Load(reg);
+  EXPECT_TRUE(st.ok()) << st.message();
   EXPECT_FALSE(reg.EnumSubkey("", 0));
   EXPECT_FALSE(std::filesystem::exists(dir / "sub"));
 }
@@ -29,23 +29,23 @@ TEST(HiveFile, UpdateWritesOnceAndOnlyWhenTheEditSucceeds) {
   HiveFile hive(dir / "data" / "registry.reg");
   ASSERT_TRUE(
       hive.Update([](Registry& r) { return r.CreateKey("A\\B") && r.WriteDword("A\\B", "v", 7); })
-          .ok);
+          .ok());
   const std::string text = ReadFileText(hive.path());
   EXPECT_EQ(text,
             "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\n[HKEY_LOCAL_MACHINE\\A\\B]\n"
             "\"v\"=dword:00000007\n\n");
 
   // A failed edit leaves nothing behind, even what it changed before failing.
-  const HiveStatus st = hive.Update([](Registry& r) {
+  const Status st = hive.Update([](Registry& r) {
     r.WriteDword("A\\B", "v", 8);
     return false;
   });
-  EXPECT_FALSE(st.ok);
-  EXPECT_NE(st.message.find("changes discarded"), std::string::npos);
+  EXPECT_FALSE(st.ok());
+  EXPECT_NE(st.message().find("changes discarded"), std::string::npos);
   EXPECT_EQ(ReadFileText(hive.path()), text);
 
   MemoryRegistry reg;
-  ASSERT_TRUE(hive.Load(reg).ok);
+  ASSERT_TRUE(hive.Load(reg).ok());
   EXPECT_EQ(reg.ReadDword("a\\b", "V"), 7u);
   // No temporary file is left in the folder.
   size_t files = 0;
@@ -69,15 +69,15 @@ TEST(HiveFile, MalformedFileIsReportedWithPathAndLineAndNeverOverwritten) {
     WriteFileText(path, texts[i]);
     HiveFile hive(path);
     MemoryRegistry reg;
-    const HiveStatus load = hive.Load(reg);
-    EXPECT_FALSE(load.ok);
-    EXPECT_EQ(load.message.rfind(path.string() + ":" + std::to_string(lines[i]) + ": ", 0), 0u)
-        << load.message;
+    const Status load = hive.Load(reg);
+    EXPECT_FALSE(load.ok());
+    EXPECT_EQ(load.message().rfind(path.string() + ":" + std::to_string(lines[i]) + ": ", 0), 0u)
+        << load.message();
     bool edited = false;
-    const HiveStatus update = hive.Update([&](Registry&) { return edited = true; });
-    EXPECT_FALSE(update.ok);
+    const Status update = hive.Update([&](Registry&) { return edited = true; });
+    EXPECT_FALSE(update.ok());
     EXPECT_FALSE(edited);
-    EXPECT_FALSE(hive.Store(MemoryRegistry()).ok);
+    EXPECT_FALSE(hive.Store(MemoryRegistry()).ok());
     EXPECT_EQ(ReadFileText(path), texts[i]);
   }
 }
@@ -88,10 +88,10 @@ TEST(HiveFile, RefusesAnOversizedFile) {
   WriteFileText(hive.path(), "REGEDIT4\n");
   std::filesystem::resize_file(hive.path(), kMaxHiveFileSize + 1);  // sparse: cheap
   MemoryRegistry reg;
-  const HiveStatus st = hive.Load(reg);
-  EXPECT_FALSE(st.ok);
-  EXPECT_NE(st.message.find("too large"), std::string::npos) << st.message;
-  EXPECT_FALSE(hive.Update([](Registry&) { return true; }).ok);
+  const Status st = hive.Load(reg);
+  EXPECT_FALSE(st.ok());
+  EXPECT_NE(st.message().find("too large"), std::string::npos) << st.message();
+  EXPECT_FALSE(hive.Update([](Registry&) { return true; }).ok());
   EXPECT_EQ(std::filesystem::file_size(hive.path()), kMaxHiveFileSize + 1);
 }
 
@@ -100,13 +100,13 @@ TEST(HiveFile, StoreReplacesTheTreeAndKeepsThePermissions) {
   HiveFile hive(dir / "registry.reg");
   MemoryRegistry reg;
   ASSERT_TRUE(reg.CreateKey("X"));
-  ASSERT_TRUE(hive.Store(reg).ok);
+  ASSERT_TRUE(hive.Store(reg).ok());
   std::filesystem::permissions(hive.path(), std::filesystem::perms(0600));
   ASSERT_TRUE(reg.WriteString("X", "s", "t"));
-  ASSERT_TRUE(hive.Store(reg).ok);
+  ASSERT_TRUE(hive.Store(reg).ok());
   EXPECT_EQ(std::filesystem::status(hive.path()).permissions(), std::filesystem::perms(0600));
   MemoryRegistry back;
-  ASSERT_TRUE(hive.Load(back).ok);
+  ASSERT_TRUE(hive.Load(back).ok());
   EXPECT_TRUE(back == reg);
 }
 
@@ -115,7 +115,7 @@ TEST(HiveFile, UpdateClearsTemporariesOfAKilledWriter) {
   HiveFile hive(dir / "registry.reg");
   WriteFileText(dir / ".registry.reg.AbC123", "half a tree");
   WriteFileText(dir / "unrelated.reg.AbC123", "keep");
-  ASSERT_TRUE(hive.Update([](Registry& r) { return r.CreateKey("K"); }).ok);
+  ASSERT_TRUE(hive.Update([](Registry& r) { return r.CreateKey("K"); }).ok());
   EXPECT_FALSE(std::filesystem::exists(dir / ".registry.reg.AbC123"));
   EXPECT_TRUE(std::filesystem::exists(dir / "unrelated.reg.AbC123"));
 }

@@ -60,26 +60,25 @@ class StoreTest : public ::testing::Test {
  protected:
   MemoryRegistry Tree() const {
     MemoryRegistry reg;
-    const HiveStatus st = hive_.Load(reg);
-    EXPECT_TRUE(st.ok) << st.message;
+    const Status st = hive_.Load(reg);
+    EXPECT_TRUE(st.ok()) << st.message();
     return reg;
   }
-  void Put(const MemoryRegistry& reg) { ASSERT_TRUE(hive_.Store(reg).ok); }
+  void Put(const MemoryRegistry& reg) { ASSERT_TRUE(hive_.Store(reg).ok()); }
   std::string Text() const { return ReadFileText(hive_.path()); }
 
   // Loads with the given capacity; the records loaded (empty on -1, see `result`).
   Table Load(size_t capacity = kMaxConfiguredServers, int* result = nullptr) const {
     Table table(capacity);
-    const int n = LoadServerStore(hive_, table);
+    const int n = LoadServerStore(hive_, table).value_or(-1);
     if (result != nullptr) *result = n;
     table.resize(n < 0 ? 0 : static_cast<size_t>(n));
     return table;
   }
   bool Save(const Table& now, const Table& old) {
-    HiveStatus st;
-    const bool ok = SaveServerStore(hive_, now, old, &st);
-    EXPECT_EQ(ok, st.ok) << st.message;
-    return ok;
+    const Status st = SaveServerStore(hive_, now, old);
+    EXPECT_TRUE(st.ok() || !st.message().empty()) << "a failure tells what failed";
+    return st.ok();
   }
   // Saves `now` over `saved` and makes it the saved copy.
   void Commit(const Table& now, Table& saved) {
@@ -139,7 +138,7 @@ TEST_F(StoreTest, LoadTakesUpToServersUsableKeysInRegistryOrder) {
   Put(reg);
   Load(32, &result);
   EXPECT_EQ(result, -1);
-  EXPECT_EQ(ReadInstallationType(hive_), -1);
+  EXPECT_EQ(ReadInstallationType(hive_).value_or(-1), -1);
 }
 
 TEST_F(StoreTest, ProductLinesTakeOnlyTheirOwnModels) {
@@ -159,7 +158,7 @@ TEST_F(StoreTest, ProductLinesTakeOnlyTheirOwnModels) {
   ASSERT_EQ(LoadServerStore(hive_, ProductLine::kZelit, t), 2);
   EXPECT_EQ(t[0].port_count, 1u);
   EXPECT_EQ(t[1].port_count, 4u);
-  EXPECT_EQ(LoadServerStore(hive_, ProductLine::kZelinExpress, t), -1);
+  EXPECT_EQ(LoadServerStore(hive_, ProductLine::kZelinExpress, t).value_or(-1), -1);
   EXPECT_EQ(PortCountOf(ProductLine::kZelinExpress, 33553), 1);
   EXPECT_EQ(PortCountOf(769), 0);
   EXPECT_EQ(PortCountOf(9747), 16);
@@ -420,15 +419,15 @@ TEST_F(StoreTest, RemoveAllServersTakesEveryEntryWhateverTheOrder) {
   ASSERT_EQ(Tree().EnumSubkey(kParams, 2), "Server2");
   ASSERT_EQ(ReadInstallationType(hive_), 2);
 
-  HiveStatus st;
-  ASSERT_TRUE(RemoveAllServers(hive_, &st)) << st.message;
+  const Status st = RemoveAllServers(hive_);
+  ASSERT_TRUE(st) << st;
   const MemoryRegistry tree = Tree();
   EXPECT_FALSE(tree.KeyExists(kZelinKey));
   EXPECT_TRUE(tree.KeyExists("SoftWare\\KIVO\\Other"));
   EXPECT_EQ(tree.EnumSubkey(kDeviceParentKey, 0), "0999");
   EXPECT_FALSE(tree.EnumSubkey(kDeviceParentKey, 1));
   EXPECT_FALSE(tree.EnumSubkey(RegJoin(kClassRootKey, "ports"), 0));
-  EXPECT_EQ(ReadInstallationType(hive_), -1);
+  EXPECT_EQ(ReadInstallationType(hive_).value_or(-1), -1);
   int result = 0;
   Load(32, &result);
   EXPECT_EQ(result, -1);
@@ -583,18 +582,20 @@ TEST_F(StoreTest, MalformedHiveIsReportedAndLeftAlone) {
       "\"ServerName\"=hex:41,4\n";
   WriteFileText(hive_.path(), bad);
   Table table(32);
-  HiveStatus st;
-  EXPECT_EQ(LoadServerStore(hive_, table, &st), -1);
-  EXPECT_NE(st.message.find("registry.reg:5:"), std::string::npos) << st.message;
-  EXPECT_FALSE(SaveServerStore(hive_, Table{MakeServer(1)}, Table{}, &st));
-  EXPECT_NE(st.message.find("registry.reg:5:"), std::string::npos) << st.message;
+  const Result<int> loaded = LoadServerStore(hive_, table);
+  EXPECT_EQ(loaded.value_or(-1), -1);
+  EXPECT_NE(loaded.status().message().find("registry.reg:5:"), std::string::npos)
+      << loaded.status();
+  const Status st = SaveServerStore(hive_, Table{MakeServer(1)}, Table{});
+  EXPECT_FALSE(st);
+  EXPECT_NE(st.message().find("registry.reg:5:"), std::string::npos) << st.message();
   EXPECT_FALSE(WriteInstallationType(hive_, 1));
   EXPECT_FALSE(RemoveAllServers(hive_));
   EXPECT_EQ(Text(), bad);
 }
 
 TEST_F(StoreTest, InstallationType) {
-  EXPECT_EQ(ReadInstallationType(hive_), -1);
+  EXPECT_EQ(ReadInstallationType(hive_).value_or(-1), -1);
   EXPECT_FALSE(Save({}, {}));  // no parameters key: nothing to count
   EXPECT_FALSE(std::filesystem::exists(hive_.path()));
   ASSERT_TRUE(WriteInstallationType(hive_, 3));
@@ -643,13 +644,13 @@ TEST_F(StoreTest, ASaveFailingAtAnyWriteLeavesTheFileAsItWas) {
 
   for (size_t n = 1; n <= writes; ++n) {
     bool result = true;
-    const HiveStatus st = hive_.Update([&](Registry& reg) {
+    const Status st = hive_.Update([&](Registry& reg) {
       FailingRegistry failing(reg, n);
       result = SaveServerStore(failing, s.next, s.saved);
       return result;
     });
     ASSERT_FALSE(result) << "write " << n;
-    ASSERT_FALSE(st.ok) << "write " << n;
+    ASSERT_FALSE(st.ok()) << "write " << n;
     ASSERT_EQ(Text(), before) << "write " << n;
   }
   ASSERT_TRUE(Save(s.next, s.saved));
@@ -661,7 +662,7 @@ TEST_F(StoreTest, ASaveFailingAtAnyWriteLeavesTheFileAsItWas) {
 // (or an unreadable or inconsistent tree).
 int WhichTable(const HiveFile& hive, const Table& a, const Table& b) {
   MemoryRegistry reg;
-  if (!hive.Load(reg).ok) return -1;
+  if (!hive.Load(reg).ok()) return -1;
   Table t(kMaxConfiguredServers);
   const int n = LoadServerStore(reg, t);
   if (n < 0) return -1;
@@ -685,7 +686,7 @@ TEST_F(StoreTest, WriterKilledMidSaveLeavesTheOldOrTheNewTree) {
       Table table(kMaxConfiguredServers);
       bool signalled = false;
       while (true) {  // flip between the two tables until killed
-        const int n = LoadServerStore(hive, table);
+        const int n = LoadServerStore(hive, table).value_or(-1);
         if (n < 0) ::_exit(3);
         table.resize(static_cast<size_t>(n));
         const Table& target = table == s.saved ? s.next : s.saved;
@@ -708,7 +709,7 @@ TEST_F(StoreTest, WriterKilledMidSaveLeavesTheOldOrTheNewTree) {
     ASSERT_NE(WhichTable(hive_, s.saved, s.next), -1) << "round " << round;
   }
   // The next writer clears what the killed ones left behind.
-  ASSERT_TRUE(hive_.Update([](Registry&) { return true; }).ok);
+  ASSERT_TRUE(hive_.Update([](Registry&) { return true; }).ok());
   for (const auto& e : std::filesystem::directory_iterator(dir_.path()))
     EXPECT_FALSE(e.path().filename().string().starts_with(".registry.reg.")) << e.path();
 }

@@ -73,21 +73,21 @@ class ZelinctlStore : public ::testing::Test {
     a.port_options[3] = kOptionClassical | kOptionFifoDisabled;
     ServerConfig b = MakeServer(0x0203, 9476);
     table_ = {a, b};
-    HiveStatus st;
-    ASSERT_TRUE(SaveServerStore(hive_, table_, {}, &st)) << st.message;
+    const Status st = SaveServerStore(hive_, table_, {});
+    ASSERT_TRUE(st) << st;
     MemoryRegistry reg;
-    ASSERT_TRUE(hive_.Load(reg).ok);
+    ASSERT_TRUE(hive_.Load(reg).ok());
     // A key of some other program that no store command may touch or export.
     ASSERT_TRUE(reg.CreateKey("Software\\Other"));
     ASSERT_TRUE(reg.WriteString("Software\\Other", "Keep", "me"));
-    ASSERT_TRUE(hive_.Store(reg).ok);
+    ASSERT_TRUE(hive_.Store(reg).ok());
   }
   RunResult Run(const std::vector<std::string>& args) {
     return RunCtl(args, hive_.path().string(), dir_);
   }
   MemoryRegistry Tree() const {
     MemoryRegistry reg;
-    EXPECT_TRUE(hive_.Load(reg).ok);
+    EXPECT_TRUE(hive_.Load(reg).ok());
     return reg;
   }
   void Edit(const std::function<void(Registry&)>& edit) {
@@ -96,7 +96,7 @@ class ZelinctlStore : public ::testing::Test {
                       edit(reg);
                       return true;
                     })
-                    .ok);
+                    .ok());
   }
 
   TempDir dir_;
@@ -191,7 +191,7 @@ TEST_F(ZelinctlStore, ExportIsRegistryTextThatImportsBackToTheSameStore) {
   }
   // Exporting the imported tree gives the same text again, byte for byte.
   HiveFile copy(dir_ / "imported.reg");
-  ASSERT_TRUE(copy.Store(imported).ok);
+  ASSERT_TRUE(copy.Store(imported).ok());
   const RunResult again = RunCtl({"export"}, copy.path().string(), dir_);
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(again.out, r.out);
@@ -250,8 +250,8 @@ TEST_F(ZelinctlStore, CheckReportsEachKindOfDamageAndSetsItsExitStatus) {
 TEST_F(ZelinctlStore, KeysSharingASerialNumberAreListedApartAndReported) {
   std::vector<ServerConfig> twice = table_;
   twice.push_back(MakeServer(0x0102, 9476));
-  HiveStatus st;
-  ASSERT_TRUE(SaveServerStore(hive_, twice, table_, &st)) << st.message;
+  const Status st = SaveServerStore(hive_, twice, table_);
+  ASSERT_TRUE(st) << st;
   const RunResult list = Run({"list", "--json"});
   ASSERT_EQ(list.status, 0) << list.err;
   const auto doc = nlohmann::json::parse(list.out);

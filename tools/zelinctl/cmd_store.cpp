@@ -105,8 +105,8 @@ int Fail(const std::string& message, int code) {
 
 // The tree, or an exit status when the hive cannot be read.
 std::optional<int> LoadTree(const HiveFile& hive, MemoryRegistry& reg) {
-  const HiveStatus st = hive.Load(reg);
-  if (!st.ok) return Fail(st.message, kExitEnvironment);
+  const Status st = hive.Load(reg);
+  if (!st) return Fail(st.message(), kExitEnvironment);
   return std::nullopt;
 }
 
@@ -220,8 +220,8 @@ int SetType(const Options& o) {
   if (n.size() != 1 || n[0] < '0' || n[0] > '3')
     return Fail("installation type must be 0, 1, 2 or 3, not '" + n + "'", kExitUsage);
   HiveFile hive = OpenHive(o);
-  HiveStatus st;
-  if (!WriteInstallationType(hive, n[0] - '0', &st)) return Fail(st.message, kExitEnvironment);
+  if (const Status st = WriteInstallationType(hive, n[0] - '0'); !st)
+    return Fail(st.message(), kExitEnvironment);
   return kExitOk;
 }
 
