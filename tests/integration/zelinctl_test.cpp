@@ -130,6 +130,8 @@ TEST_F(ZelinctlProcessTest, HelpAndExitStatuses) {
     EXPECT_EQ(r.exit_code, 0) << command;
     EXPECT_EQ(r.out.rfind("usage: zelinctl " + command, 0), 0u) << r.out;
   }
+  r = Run("help route modify");
+  EXPECT_EQ(r.out.rfind("usage: zelinctl route modify", 0), 0u) << r.out;
   EXPECT_EQ(Run("help nosuch").exit_code, 2);
   EXPECT_EQ(Run("nosuch").exit_code, 2);
 

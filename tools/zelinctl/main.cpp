@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
   const std::string name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {
     if (argc >= 3 && argv[2][0] != '-') {  // "help COMMAND [SUBCOMMAND]": its own help
-      zelin::ctl::Args args(argv + 3, argv + argc);
+      zelin::ctl::Args args;  // the subcommand words, without options
+      for (int i = 3; i < argc && argv[i][0] != '-'; ++i) args.push_back(argv[i]);
       args.push_back("--help");
       for (const auto& c : zelin::ctl::Commands())
         if (c.name == argv[2]) return c.run(args);
