@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "emulator/lab.hpp"
-#include "platform/prompter.hpp"
+#include "platform/notices.hpp"
 #include "protocol/discovery.hpp"
 #include "protocol/exchange.hpp"
 #include "protocol/transport.hpp"
@@ -36,14 +36,14 @@ struct Setup {
     std::string error;
     if (!lab->Start(&error)) std::abort();
     transport = std::make_unique<Transport>(
-        SystemClock(), prompter, Deliverable::Manager,
+        SystemClock(), notices, Deliverable::Manager,
         TransportOptions{
             .interfaces = {Address(1)}, .broadcast = Address(255), .loopback_only = true});
     if (!transport->OpenTransport()) std::abort();
     if (ProbeAddress(*transport, list, Address(10), 1) != 0) std::abort();
     list.records[0].password = "secret";
   }
-  ConsolePrompter prompter{/*quiet=*/true};  // answers every question with its default
+  ConsoleNotices notices{/*quiet=*/true};
   std::unique_ptr<emulator::Lab> lab;
   std::unique_ptr<Transport> transport;
   ServerList list;

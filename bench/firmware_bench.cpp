@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "emulator/lab.hpp"
-#include "platform/prompter.hpp"
+#include "platform/notices.hpp"
 #include "protocol/firmware.hpp"
 #include "protocol/transport.hpp"
 
@@ -54,8 +54,8 @@ void BM_FirmwareDownload(benchmark::State& state) {
     for (size_t done = 0; done < size; done += chunk.size())
       out.write(chunk.data(), static_cast<std::streamsize>(std::min(chunk.size(), size - done)));
   }
-  ConsolePrompter prompter{/*quiet=*/true};  // answers every question with its default
-  Transport t(SystemClock(), prompter, Deliverable::Manager,
+  ConsoleNotices notices{/*quiet=*/true};
+  Transport t(SystemClock(), notices, Deliverable::Manager,
               TransportOptions{
                   .interfaces = {Address(1)}, .broadcast = Address(255), .loopback_only = true});
   ServerRecord r;

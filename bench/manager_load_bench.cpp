@@ -17,7 +17,7 @@
 
 #include "emulator/lab.hpp"
 #include "platform/clock.hpp"
-#include "platform/prompter.hpp"
+#include "platform/notices.hpp"
 #include "protocol/discovery.hpp"
 #include "protocol/transport.hpp"
 #include "srvmanager/core/document.hpp"
@@ -112,8 +112,9 @@ int main(int argc, char** argv) {
   }
 
   QuietPrompter prompter;
+  PrompterNotices notices(prompter);
   Transport transport(
-      clock, prompter, Deliverable::Manager,
+      clock, notices, Deliverable::Manager,
       TransportOptions{.interfaces = {Addr(1)}, .broadcast = Addr(255), .loopback_only = true});
   if (!transport.OpenTransport()) {
     std::fprintf(stderr, "transport cannot open\n");
@@ -138,7 +139,7 @@ int main(int argc, char** argv) {
     const double probes = Ms(std::chrono::steady_clock::now() - t0);
 
     // The whole load as the manager runs it at start.
-    manager::CDaoViewDoc doc(transport, store, manager::kMultiHost, nullptr);
+    manager::CDaoViewDoc doc(transport, prompter, store, manager::kMultiHost, nullptr);
     t0 = std::chrono::steady_clock::now();
     doc.Load();
     const double total = Ms(std::chrono::steady_clock::now() - t0);

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/prompter.hpp"
+#include "platform/notices.hpp"
 #include "protocol/address.hpp"
 #include "protocol/discovery.hpp"
 #include "protocol/transport.hpp"
@@ -96,8 +96,8 @@ void BM_Search(benchmark::State& state) {
   const auto net = static_cast<uint8_t>(servers == 32 ? 3 : 4);
   const double floor_ms = servers == 32 ? 1500 : 5500;
   const pid_t pid = StartDevsim(net, servers);
-  ConsolePrompter prompter{/*quiet=*/true};  // answers every question with its default
-  Transport t(SystemClock(), prompter, Deliverable::Manager,
+  ConsoleNotices notices{/*quiet=*/true};
+  Transport t(SystemClock(), notices, Deliverable::Manager,
               TransportOptions{.interfaces = {Ipv4FromOctets(127, 201, net, 1)},
                                .broadcast = Ipv4FromOctets(127, 201, net, 255),
                                .loopback_only = true});

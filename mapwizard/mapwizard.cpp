@@ -10,6 +10,7 @@
 #include "mapwizard/gui/add_server_wizard.hpp"
 #include "mapwizard/gui/wizard_dialogs.hpp"
 #include "platform/clock.hpp"
+#include "platform/notices.hpp"
 #include "protocol/transport.hpp"
 #include "store/hive_file.hpp"
 #include "store/server_store.hpp"
@@ -49,14 +50,15 @@ int RunWizard(WizardArguments& args) {
   }
   // Searches and checks keep the wizard painting, with input held off while they run.
   zelin::ui::LiveClock clock(zelin::SystemClock());
-  zelin::Transport transport(clock, prompter, zelin::Deliverable::Wizard, options);
+  zelin::PrompterNotices notices(prompter);
+  zelin::Transport transport(clock, notices, zelin::Deliverable::Wizard, options);
   if (args.interface_count > 0 &&
       !transport.AdoptSockets(args.socket_table, args.local_addresses, args.interface_count))
     return 0;
   transport.SetDestination(zelin::kBroadcastAddress);
 
   zelin::wizard::gui::QtWizardDialogs dialogs;
-  zelin::wizard::WizardFlow flow(transport, tables, type, dialogs);
+  zelin::wizard::WizardFlow flow(transport, prompter, tables, type, dialogs);
   zelin::wizard::gui::AddServerWizard sheet(flow);
   prompter.set_parent(&sheet);
   dialogs.set_parent(&sheet);

@@ -68,9 +68,9 @@ int main(int argc, char** argv) {
   tables->count = loaded.value_or(0);
   tables->saved = tables->configuration;
 
-  zelin::ConsolePrompter prompter;
+  zelin::ConsoleNotices notices;
   std::string error;
-  zelin::Transport transport(zelin::SystemClock(), prompter, zelin::Deliverable::Manager,
+  zelin::Transport transport(zelin::SystemClock(), notices, zelin::Deliverable::Manager,
                              zelin::TransportOptions::FromEnvironment(&error));
   if (!error.empty()) {
     std::fprintf(stderr, "wizard_host: %s\n", error.c_str());

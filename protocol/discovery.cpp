@@ -23,11 +23,11 @@ bool WaitSearchReply(Transport& t, int socket, ServerRecord& into, int timeout_s
     buf.fill(0);
     const int n = t.Receive(socket, buf, timeout_seconds);
     if (n == 0) {
-      t.last_error = LastCommandError::kTimeout;
+      t.set_last_error(LastCommandError::kTimeout);
       return false;
     }
     if (n < 0) {
-      t.ShowSocketError();
+      t.NoticeSocketError();
       return false;
     }
     const Bytes kept(buf.data(), std::min<size_t>(static_cast<size_t>(n), buf.size()));
@@ -37,7 +37,7 @@ bool WaitSearchReply(Transport& t, int socket, ServerRecord& into, int timeout_s
       char text[64];
       std::snprintf(text, sizeof text, "Source ID=%02X Dest INVALID ID=%02X",
                     static_cast<unsigned>(into.sequence), static_cast<unsigned>(sequence));
-      t.prompter().Message(text, MsgButtons::Ok, MsgIcon::Warning);
+      t.notices().Notice(NoticeLevel::kWarning, text);
       continue;
     }
     if (!IsAcceptedBy(GetLe16(kept, wire::kSrDeviceType), t.deliverable())) continue;
@@ -84,7 +84,7 @@ void SearchServers(Transport& t, ServerList& list, int second_round_timeout_seco
   list.count = 0;
   t.SetDestination(kBroadcastAddress);
   {
-    WaitCursor wait(t.prompter());
+    BusyScope busy(t.notices());
     const auto search = frames::BuildSearch();
     for (int i = 0; i < kSearchSends; ++i) {
       if (!t.SendAll(search)) return;

@@ -1,6 +1,10 @@
 #pragma once
 // Discovery: the Search broadcast in three sends and two reply rounds, and the
 // probe of one address.
+//
+// What they find is the list; a server that does not answer is no error. Socket
+// errors and replies with an unexpected sequence number go to the transport's notice
+// sink, and the broadcasts and every reply wait are busy waits there.
 
 #include "protocol/transport.hpp"
 #include "protocol/types.hpp"
@@ -12,7 +16,7 @@ namespace zelin {
 void SearchServers(Transport& t, ServerList& list, int second_round_timeout_seconds);
 
 // Sends Search to `address` and returns the index of the matching record in the
-// list (updated or appended), or -1.
+// list (updated or appended), or -1 when none answered (or the list is full).
 int ProbeAddress(Transport& t, ServerList& list, Ipv4 address, int timeout_seconds);
 // ProbeAddress up to 4 times until it returns an index.
 int ProbeAddressRetry(Transport& t, ServerList& list, Ipv4 address, int timeout_seconds);

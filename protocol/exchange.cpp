@@ -11,8 +11,8 @@ constexpr int kCommandAttempts = 3;
 constexpr int64_t kRestartWaitMs = 6000;
 
 // Waits for the reply to the request just sent (checks in the order of
-// frames::CheckReply, then the status). Sets t.last_error.
-bool WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
+// frames::CheckReply, then the status).
+Status WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
   const auto shape = frames::ReplySpecFor(code);
   std::array<uint8_t, wire::kReceiveBufferSize> buf;
   const MutableBytes window(buf.data(), std::min(shape->expected, buf.size()));
@@ -21,10 +21,7 @@ bool WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds)
   while (t.clock().NowMs() - start <= int64_t{timeout_seconds} * 1000) {
     std::fill(window.begin(), window.end(), uint8_t{0});
     const int n = t.Receive(r.socket, window, timeout_seconds);
-    if (n == 0) {
-      t.last_error = LastCommandError::kTimeout;
-      return false;
-    }
+    if (n == 0) return LastCommandError::kTimeout;
     if (n < 0) continue;  // a receive error counts as a datagram that does not match
     const Bytes kept(window.data(), std::min(static_cast<size_t>(n), window.size()));
     const LastCommandError e = frames::CheckReply(kept, static_cast<size_t>(n), code, r);
@@ -37,8 +34,7 @@ bool WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds)
       // Refused (for example a wrong password digest): the server moved on all the same.
       r.nonce = frames::ReplyNonce(kept);
       ++r.sequence;
-      t.last_error = LastCommandError::kWrongCodeOrRefused;
-      return false;
+      return LastCommandError::kWrongCodeOrRefused;
     }
     if (status != wire::kStatusOk) {
       last = LastCommandError::kErrorStatus;
@@ -50,78 +46,73 @@ bool WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds)
     }
     frames::Messages messages;
     const bool taken = frames::ApplyReplyPayload(code, kept, r, &messages);
-    for (const auto& m : messages) t.prompter().Message(m, MsgButtons::Ok, MsgIcon::Warning);
-    if (!taken) {
-      t.last_error = LastCommandError::kErrorStatus;
-      return false;
-    }
+    for (const auto& m : messages) t.notices().Notice(NoticeLevel::kWarning, m);
+    if (!taken) return LastCommandError::kErrorStatus;
     r.nonce = frames::ReplyNonce(kept);
     ++r.sequence;
-    t.last_error = LastCommandError::kNone;
-    return true;
+    return {};
   }
-  t.last_error = last;
-  return false;
+  return last;
+}
+
+// One attempt of Exchange; every Status it returns is of the exchange family.
+Status ExchangeOnce(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
+  auto request = frames::BuildRequest(r, code, t.clock().UnixSeconds());
+  if (!request) return request.status();
+  t.SetDestination(r.unicast ? r.unicast_address : kBroadcastAddress);
+  if (!t.SendOne(r.socket, *request)) return LastCommandError::kSendFailed;
+  if (Status reply = WaitReply(t, r, code, timeout_seconds); !reply) return reply;
+  if (code == wire::kSaveAndRestart) {
+    {
+      BusyScope busy(t.notices());
+      SleepCountingDown(t.clock(), kRestartWaitMs, t.restart_wait_observer());
+    }
+    // An address written by SetAddress takes effect with the restart.
+    if (r.ip_address() != r.unicast_address) r.unicast_address = r.ip_address();
+  }
+  return {};
 }
 
 // Reads a table window by window with `code`, whose reply parser stores the window
 // in `start`, `count` and `total`. Windows follow each other while start + count is
 // below the total; a window that makes no progress, or one past what the record
 // holds, ends the read.
-bool ReadWindows(Transport& t, ServerRecord& r, uint8_t code, uint16_t& start,
-                 const uint16_t& count, const uint16_t& total, int timeout_seconds) {
+Status ReadWindows(Transport& t, ServerRecord& r, uint8_t code, uint16_t& start,
+                   const uint16_t& count, const uint16_t& total, int timeout_seconds) {
   uint32_t asked = 0;
   for (size_t window = 0; window < wire::kTableLimit; ++window) {
-    if (!Command(t, r, code, timeout_seconds)) return false;
+    if (Status read = Command(t, r, code, timeout_seconds); !read) return read;
     const uint32_t next = uint32_t{start} + count;
     if (next >= total || next <= asked || next >= wire::kTableCapacity) break;
     asked = next;
     start = static_cast<uint16_t>(next);
   }
-  return true;
+  return {};
 }
 
 }  // namespace
 
-bool Exchange(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
-  t.last_error = LastCommandError::kNone;
-  LastCommandError error = LastCommandError::kNone;
-  const auto request = frames::BuildRequest(r, code, t.clock().UnixSeconds(), &error);
-  if (!request) {
-    t.last_error = error;
-    return false;
-  }
-  t.SetDestination(r.unicast ? r.unicast_address : kBroadcastAddress);
-  if (!t.SendOne(r.socket, *request)) {
-    t.last_error = LastCommandError::kSendFailed;
-    return false;
-  }
-  if (!WaitReply(t, r, code, timeout_seconds)) return false;
-  if (code == wire::kSaveAndRestart) {
-    {
-      WaitCursor wait(t.prompter());
-      SleepCountingDown(t.clock(), kRestartWaitMs, t.restart_wait_observer);
-    }
-    // An address written by SetAddress takes effect with the restart.
-    if (r.ip_address() != r.unicast_address) r.unicast_address = r.ip_address();
-  }
-  return true;
+Status Exchange(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
+  Status st = ExchangeOnce(t, r, code, timeout_seconds);
+  t.set_last_error(static_cast<LastCommandError>(st.code()));
+  return st;
 }
 
-bool Command(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
+Status Command(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
+  Status st;
   for (int attempt = 0; attempt < kCommandAttempts; ++attempt)
-    if (Exchange(t, r, code, timeout_seconds)) return true;
-  return false;
+    if ((st = Exchange(t, r, code, timeout_seconds))) break;
+  return st;
 }
 
-bool ReadAccessTable(Transport& t, ServerRecord& r, int timeout_seconds) {
+Status ReadAccessTable(Transport& t, ServerRecord& r, int timeout_seconds) {
   r.access_total = r.access_start = r.access_count = 0;
   r.access_table.fill(AccessEntry{});
   return ReadWindows(t, r, wire::kGetAccessList, r.access_start, r.access_count, r.access_total,
                      timeout_seconds);
 }
 
-bool WriteAccessTable(Transport& t, ServerRecord& r, int entries, int timeout_seconds) {
+Status WriteAccessTable(Transport& t, ServerRecord& r, int entries, int timeout_seconds) {
   const auto n = static_cast<uint16_t>(std::clamp(entries, 0, int{wire::kTableCapacity}));
   r.access_total = n;
   r.access_count = n;
@@ -129,24 +120,24 @@ bool WriteAccessTable(Transport& t, ServerRecord& r, int entries, int timeout_se
   return Command(t, r, wire::kSetAccessList, timeout_seconds);
 }
 
-bool ReadRouteTable(Transport& t, ServerRecord& r, int timeout_seconds) {
+Status ReadRouteTable(Transport& t, ServerRecord& r, int timeout_seconds) {
   r.route_total = r.route_start = r.route_count = 0;
   r.route_table.fill(RouteEntry{});
   return ReadWindows(t, r, wire::kGetRoutes, r.route_start, r.route_count, r.route_total,
                      timeout_seconds);
 }
 
-bool SendRoute(Transport& t, ServerRecord& r, const RouteEntry& entry, int timeout_seconds) {
+Status SendRoute(Transport& t, ServerRecord& r, const RouteEntry& entry, int timeout_seconds) {
   r.route_to_send = entry;
   return Command(t, r, wire::kAddRoute, timeout_seconds);
 }
 
-bool ChangeRoute(Transport& t, ServerRecord& r, const RouteEntry& before, const RouteEntry& after,
-                 int timeout_seconds) {
+Status ChangeRoute(Transport& t, ServerRecord& r, const RouteEntry& before, const RouteEntry& after,
+                   int timeout_seconds) {
   if (!SameRouteKey(before, after)) {
     RouteEntry removal = before;
     removal.metric = wire::kRouteEmptyMetric;
-    if (!SendRoute(t, r, removal, timeout_seconds)) return false;
+    if (Status removed = SendRoute(t, r, removal, timeout_seconds); !removed) return removed;
   }
   return SendRoute(t, r, after, timeout_seconds);
 }

@@ -36,28 +36,40 @@ long long FileLength(std::FILE* f) {
 
 }  // namespace
 
-DownloadResult DownloadFirmware(Transport& t, const ServerRecord& record, const std::string& path,
-                                int timeout_seconds, ProgressWindow& progress) {
+std::string_view StatusCode<DownloadResult>::Describe(DownloadResult code) {
+  switch (code) {
+    case DownloadResult::kSuccess:
+      break;
+    case DownloadResult::kPasswordTooLong:
+      return "password longer than 16 characters";
+    case DownloadResult::kSocketFailed:
+      return "no TCP socket";
+    case DownloadResult::kConnectFailed:
+      return "no connection to the server";
+    case DownloadResult::kLoginRefused:
+      return "login refused";
+    case DownloadResult::kFileFailed:
+      return "the file cannot be read";
+    case DownloadResult::kNoChallengeOrReady:
+      return "the server did not take the download";
+    case DownloadResult::kNoVerdict:
+      return "the server did not accept the image";
+  }
+  return "";
+}
+
+Status DownloadFirmware(Transport& t, const ServerRecord& record, const std::string& path,
+                        int timeout_seconds, ProgressWindow& progress) {
   using R = DownloadResult;
   if (record.password.size() > wire::kMaxPasswordLength) return R::kPasswordTooLong;
 
-  TcpSession session(t.clock(), t.prompter(), t.options());
-  switch (session.Connect(record.ip_address(), wire::kServerTcpPort, timeout_seconds)) {
-    case TcpSession::ConnectStatus::kSocketFailed:
-      return R::kSocketFailed;
-    case TcpSession::ConnectStatus::kConnectFailed:
-      return R::kConnectFailed;
-    case TcpSession::ConnectStatus::kOk:
-      break;
-  }
-  switch (session.Login(record.password, timeout_seconds)) {
-    case TcpSession::LoginStatus::kNoChallenge:
-      return R::kNoChallengeOrReady;
-    case TcpSession::LoginStatus::kRefused:
-      return R::kLoginRefused;
-    case TcpSession::LoginStatus::kOk:
-      break;
-  }
+  TcpSession session(t.clock(), t.notices(), t.options());
+  if (Status connected =
+          session.Connect(record.ip_address(), wire::kServerTcpPort, timeout_seconds);
+      !connected)
+    return connected.Is(TcpSessionError::kSocketFailed) ? R::kSocketFailed : R::kConnectFailed;
+  if (Status login = session.Login(record.password, timeout_seconds); !login)
+    return login.Is(TcpSessionError::kNoChallenge) ? R::kNoChallengeOrReady : R::kLoginRefused;
 
   File file(std::fopen(path.c_str(), "rb"));
   if (!file) return R::kFileFailed;
@@ -87,7 +99,7 @@ DownloadResult DownloadFirmware(Transport& t, const ServerRecord& record, const 
     if (got == 0) break;
     if (!session.SendAll(Bytes(piece.data(), got))) {
       const std::string text = SocketErrorText(session.last_error());
-      if (!text.empty()) t.prompter().Message(text, MsgButtons::Ok, MsgIcon::Error);
+      if (!text.empty()) t.notices().Notice(NoticeLevel::kError, text);
       progress.Close();
       return R::kConnectFailed;  // the connection broke during the transfer
     }
@@ -109,7 +121,7 @@ DownloadResult DownloadFirmware(Transport& t, const ServerRecord& record, const 
   if (!frames::IsTcpPair(Bytes(reply.data(), n > 0 ? static_cast<size_t>(n) : 0),
                          wire::kTcpDownload, wire::kTcpDownloadAccepted))
     return R::kNoVerdict;
-  return R::kSuccess;
+  return {};
 }
 
 }  // namespace zelin

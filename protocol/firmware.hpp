@@ -4,11 +4,14 @@
 
 #include <string>
 
+#include "platform/prompter.hpp"  // ProgressWindow
+#include "platform/status.hpp"
 #include "protocol/transport.hpp"
 #include "protocol/types.hpp"
 
 namespace zelin {
 
+// The download's codes, as the product numbers them.
 enum class DownloadResult : int {
   kSuccess = 0,
   kPasswordTooLong = -1,
@@ -19,12 +22,18 @@ enum class DownloadResult : int {
   kNoChallengeOrReady = -6,
   kNoVerdict = -7,
 };
+template <>
+struct StatusCode<DownloadResult> {
+  static constexpr StatusDomain kDomain = StatusDomain::kDownload;
+  static std::string_view Describe(DownloadResult code);
+};
 
 // Downloads the file at `path` to the record's server (its IP address, port 4000),
 // driving `progress` (show, set text, step, close). Each reply wait lasts up to
 // timeout_seconds of the transport's clock. Uses the transport's options (loopback
-// only) and prompter (socket error texts); opens no UDP socket.
-DownloadResult DownloadFirmware(Transport& t, const ServerRecord& record, const std::string& path,
-                                int timeout_seconds, ProgressWindow& progress);
+// only) and notice sink (socket error texts, refusals, busy waits); opens no UDP
+// socket. Success, or a Status of the DownloadResult family.
+Status DownloadFirmware(Transport& t, const ServerRecord& record, const std::string& path,
+                        int timeout_seconds, ProgressWindow& progress);
 
 }  // namespace zelin

@@ -198,27 +198,22 @@ void PutPayload(MutableBytes f, const ServerRecord& r, uint8_t code, uint32_t t)
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> BuildRequest(const ServerRecord& r, uint8_t code,
-                                                 uint32_t unix_seconds, LastCommandError* error) {
-  auto fail = [&](LastCommandError e) -> std::optional<std::vector<uint8_t>> {
-    if (error != nullptr) *error = e;
-    return std::nullopt;
-  };
-  if (r.password.size() > kMaxPasswordLength) return fail(LastCommandError::kPasswordTooLong);
+Result<std::vector<uint8_t>> BuildRequest(const ServerRecord& r, uint8_t code,
+                                          uint32_t unix_seconds) {
+  if (r.password.size() > kMaxPasswordLength) return LastCommandError::kPasswordTooLong;
   const auto sequence = static_cast<uint16_t>(r.sequence);
   if (code == kLocateOn || code == kLocateOff) {
     const auto s = BuildShortRequest(code, sequence, r.device_type(), r.serial_number());
     return std::vector<uint8_t>(s.begin(), s.end());
   }
   const size_t size = AuthRequestSize(r, code);
-  if (size == 0) return fail(LastCommandError::kUnknownCommand);
+  if (size == 0) return LastCommandError::kUnknownCommand;
   if (code == kSetPassword && r.new_password.size() > kMaxPasswordLength)
-    return fail(LastCommandError::kPasswordTooLong);
+    return LastCommandError::kPasswordTooLong;
   std::vector<uint8_t> out(size);
   WriteAuthHeader(out, code, sequence, RequestDigest(r.password, r.nonce), r.device_type(),
                   r.serial_number());
   PutPayload(out, r, code, unix_seconds);
-  if (error != nullptr) *error = LastCommandError::kNone;
   return out;
 }
 

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.hpp"
 #include "protocol/bytes.hpp"
 #include "protocol/md5.hpp"
 #include "protocol/types.hpp"
@@ -65,11 +66,11 @@ void PutSetPasswordPayload(MutableBytes frame, std::string_view current,
                            std::string_view new_password, uint16_t serial, uint32_t unix_seconds);
 
 // The whole request for `code`, built from the record (sequence, nonce, password,
-// identity and the fields the command carries). On failure returns nullopt and sets
-// *error: kPasswordTooLong (current password, or SetPassword's new one, over 16
+// identity and the fields the command carries), or the exchange error that leaves
+// none: kPasswordTooLong (current password, or SetPassword's new one, over 16
 // characters) or kUnknownCommand.
-std::optional<std::vector<uint8_t>> BuildRequest(const ServerRecord& record, uint8_t code,
-                                                 uint32_t unix_seconds, LastCommandError* error);
+Result<std::vector<uint8_t>> BuildRequest(const ServerRecord& record, uint8_t code,
+                                          uint32_t unix_seconds);
 
 // --- replies -----------------------------------------------------------------
 

@@ -40,8 +40,24 @@ int WaitFor(Clock& clock, int fd, short events, int64_t timeout_ms) {
 
 }  // namespace
 
-TcpSession::TcpSession(Clock& clock, Prompter& prompter, const TransportOptions& options)
-    : clock_(clock), prompter_(prompter), options_(options) {}
+std::string_view StatusCode<TcpSessionError>::Describe(TcpSessionError code) {
+  switch (code) {
+    case TcpSessionError::kNone:
+      break;
+    case TcpSessionError::kSocketFailed:
+      return "no TCP socket";
+    case TcpSessionError::kConnectFailed:
+      return "no connection to the server";
+    case TcpSessionError::kNoChallenge:
+      return "the server sent no login challenge";
+    case TcpSessionError::kLoginRefused:
+      return "login refused";
+  }
+  return "";
+}
+
+TcpSession::TcpSession(Clock& clock, NoticeSink& notices, const TransportOptions& options)
+    : clock_(clock), notices_(notices), options_(options) {}
 
 TcpSession::~TcpSession() {
   Close();
@@ -52,19 +68,20 @@ void TcpSession::Close() {
   fd_ = -1;
 }
 
-TcpSession::ConnectStatus TcpSession::Connect(Ipv4 address, uint16_t port, int timeout_seconds) {
+Status TcpSession::Connect(Ipv4 address, uint16_t port, int timeout_seconds) {
   Close();
   if (options_.loopback_only && !IsLoopback(address)) {
     last_error_ = EPERM;
-    prompter_.Message("Refused to connect to " + AddressToText(address) +
-                          ": this program may only connect to loopback addresses (127.0.0.0/8).",
-                      MsgButtons::Ok, MsgIcon::Error);
-    return ConnectStatus::kConnectFailed;
+    Status refused(TcpSessionError::kConnectFailed,
+                   "Refused to connect to " + AddressToText(address) +
+                       ": this program may only connect to loopback addresses (127.0.0.0/8).");
+    notices_.Notice(NoticeLevel::kError, refused.message());
+    return refused;
   }
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
   if (fd_ < 0) {
     last_error_ = errno;
-    return ConnectStatus::kSocketFailed;
+    return TcpSessionError::kSocketFailed;
   }
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
@@ -74,7 +91,7 @@ TcpSession::ConnectStatus TcpSession::Connect(Ipv4 address, uint16_t port, int t
   if (r != 0 && errno != EINPROGRESS) {
     last_error_ = errno;
     Close();
-    return ConnectStatus::kConnectFailed;
+    return TcpSessionError::kConnectFailed;
   }
   if (r != 0) {
     const int ready = WaitFor(clock_, fd_, POLLOUT, int64_t{timeout_seconds} * 1000);
@@ -84,7 +101,7 @@ TcpSession::ConnectStatus TcpSession::Connect(Ipv4 address, uint16_t port, int t
         so_error != 0) {
       last_error_ = ready == 0 ? ETIMEDOUT : (so_error != 0 ? so_error : errno);
       Close();
-      return ConnectStatus::kConnectFailed;
+      return TcpSessionError::kConnectFailed;
     }
   }
   // Blocking from here on; every receive waits in poll first.
@@ -97,13 +114,13 @@ TcpSession::ConnectStatus TcpSession::Connect(Ipv4 address, uint16_t port, int t
   send_timeout.tv_sec = static_cast<time_t>(send_ms / 1000);
   send_timeout.tv_usec = static_cast<suseconds_t>((send_ms % 1000) * 1000);
   ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
-  return ConnectStatus::kOk;
+  return {};
 }
 
-bool TcpSession::SendAll(Bytes data) {
+Status TcpSession::SendAll(Bytes data) {
   if (fd_ < 0) {
     last_error_ = ENOTSOCK;
-    return false;
+    return SocketStatus(last_error_);
   }
   while (!data.empty()) {
     const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
@@ -111,11 +128,11 @@ bool TcpSession::SendAll(Bytes data) {
       if (errno == EINTR) continue;
       // The send time-out ran out: the server has stopped reading.
       last_error_ = errno == EAGAIN || errno == EWOULDBLOCK ? ETIMEDOUT : errno;
-      return false;
+      return SocketStatus(last_error_);
     }
     data = data.subspan(static_cast<size_t>(n));
   }
-  return true;
+  return {};
 }
 
 int TcpSession::ReceiveMessage(MutableBytes buffer, int timeout_seconds) {
@@ -123,7 +140,7 @@ int TcpSession::ReceiveMessage(MutableBytes buffer, int timeout_seconds) {
     last_error_ = ENOTSOCK;
     return -1;
   }
-  WaitCursor wait(prompter_);
+  BusyScope busy(notices_);
   const int ready = WaitFor(clock_, fd_, POLLIN, int64_t{timeout_seconds} * 1000);
   if (ready < 0) {
     last_error_ = errno;
@@ -141,20 +158,21 @@ int TcpSession::ReceiveMessage(MutableBytes buffer, int timeout_seconds) {
   return static_cast<int>(n);
 }
 
-TcpSession::LoginStatus TcpSession::Login(std::string_view password, int timeout_seconds) {
+Status TcpSession::Login(std::string_view password, int timeout_seconds) {
   std::array<uint8_t, wire::kTcpReceiveBufferSize> buf{};
   const uint8_t request = wire::kTcpLoginRequest;
-  if (!SendAll(Bytes(&request, 1))) return LoginStatus::kNoChallenge;
+  if (!SendAll(Bytes(&request, 1))) return TcpSessionError::kNoChallenge;
   int n = ReceiveMessage(buf, timeout_seconds);
   const auto nonce =
       frames::ParseTcpChallenge(Bytes(buf.data(), n > 0 ? static_cast<size_t>(n) : 0));
-  if (!nonce) return LoginStatus::kNoChallenge;
-  if (!SendAll(frames::BuildTcpLoginAnswer(password, *nonce))) return LoginStatus::kRefused;
+  if (!nonce) return TcpSessionError::kNoChallenge;
+  if (!SendAll(frames::BuildTcpLoginAnswer(password, *nonce)))
+    return TcpSessionError::kLoginRefused;
   n = ReceiveMessage(buf, timeout_seconds);
   if (!frames::IsTcpPair(Bytes(buf.data(), n > 0 ? static_cast<size_t>(n) : 0),
                          wire::kTcpLoginResultTag, wire::kTcpLoginAccepted))
-    return LoginStatus::kRefused;
-  return LoginStatus::kOk;
+    return TcpSessionError::kLoginRefused;
+  return {};
 }
 
 }  // namespace zelin

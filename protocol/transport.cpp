@@ -103,10 +103,16 @@ std::string SocketErrorText(int error_code) {
   }
 }
 
+Status SocketStatus(int error_code, std::string message) {
+  if (message.empty()) message = SocketErrorText(error_code);
+  if (message.empty()) message = std::strerror(error_code);
+  return Status(StatusDomain::kSocket, error_code, std::move(message));
+}
+
 // --- transport -------------------------------------------------------------------
 
-Transport::Transport(Clock& clock, Prompter& prompter, Deliverable who, TransportOptions options)
-    : clock_(clock), prompter_(prompter), who_(who), options_(std::move(options)) {
+Transport::Transport(Clock& clock, NoticeSink& notices, Deliverable who, TransportOptions options)
+    : clock_(clock), notices_(notices), who_(who), options_(std::move(options)) {
   sockets_.fill(kNoSocket);
 }
 
@@ -114,21 +120,24 @@ Transport::~Transport() {
   CloseTransport();
 }
 
-bool Transport::OpenTransport(uint16_t first_local_port) {
+Status Transport::OpenTransport(uint16_t first_local_port) {
   CloseTransport();
   sockets_.fill(kNoSocket);
   interface_count_ = 0;
 
+  auto too_many_hosts = [] {
+    return SocketStatus(ERANGE, "more than " + std::to_string(kMaxInterfaces) + " host addresses");
+  };
   std::vector<HostInterface> hosts;
   if (!options_.interfaces.empty()) {
-    if (options_.interfaces.size() > kMaxInterfaces) return false;
+    if (options_.interfaces.size() > kMaxInterfaces) return too_many_hosts();
     hosts = ResolveHostInterfaces(options_.interfaces);
   } else {
     bool too_many = false;
     hosts = ListHostInterfaces(&too_many);
-    if (too_many) return false;
+    if (too_many) return too_many_hosts();
   }
-  if (hosts.empty()) return false;
+  if (hosts.empty()) return SocketStatus(EADDRNOTAVAIL, "no host IPv4 address to use");
   interface_count_ = static_cast<int>(hosts.size());
   for (size_t j = 0; j < hosts.size(); ++j) {
     local_addresses_[j] = hosts[j].address;
@@ -139,13 +148,13 @@ bool Transport::OpenTransport(uint16_t first_local_port) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (fd < 0) {
       last_socket_error_ = errno;
-      ShowSocketError();
-      return false;
+      NoticeSocketError();
+      return SocketStatus(last_socket_error_);
     }
     const int on = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
       last_socket_error_ = errno;
-      ShowSocketError();
+      NoticeSocketError();
       ::close(fd);
       continue;
     }
@@ -164,7 +173,7 @@ bool Transport::OpenTransport(uint16_t first_local_port) {
     destination_ = kBroadcastAddress;
     sockets_[j] = fd;
   }
-  return true;
+  return {};
 }
 
 void Transport::CloseTransport() {
@@ -213,16 +222,17 @@ bool Transport::MaySendTo(Ipv4 address) const {
   return !options_.loopback_only || IsLoopback(address);
 }
 
-bool Transport::SendOne(int socket, Bytes datagram) {
+Status Transport::SendOne(int socket, Bytes datagram) {
   const bool broadcast = destination_ == kBroadcastAddress;
   Ipv4 to = destination_;
   if (broadcast && options_.broadcast) to = *options_.broadcast;
   if (options_.loopback_only && !IsLoopback(to)) {
     last_socket_error_ = EPERM;
-    prompter_.Message("Refused to send to " + AddressToText(to) +
-                          ": this program may only send to loopback addresses (127.0.0.0/8).",
-                      MsgButtons::Ok, MsgIcon::Error);
-    return false;
+    Status refused = SocketStatus(
+        EPERM, "Refused to send to " + AddressToText(to) +
+                   ": this program may only send to loopback addresses (127.0.0.0/8).");
+    notices_.Notice(NoticeLevel::kError, refused.message());
+    return refused;
   }
   sockaddr_in sa = SocketAddress(to, wire::kServerUdpPort);
   msghdr msg{};
@@ -256,19 +266,19 @@ bool Transport::SendOne(int socket, Bytes datagram) {
   } while (sent < 0 && errno == EINTR);
   if (sent < 0) {
     last_socket_error_ = errno;
-    ShowSocketError();
-    return false;
+    NoticeSocketError();
+    return SocketStatus(last_socket_error_);
   }
-  return true;
+  return {};
 }
 
-bool Transport::SendAll(Bytes datagram) {
+Status Transport::SendAll(Bytes datagram) {
   for (int j = 0; j < interface_count_; ++j) {
     const int fd = sockets_[static_cast<size_t>(j)];
     if (fd == kNoSocket) continue;
-    if (!SendOne(fd, datagram)) return false;  // SendOne has shown the error
+    if (Status sent = SendOne(fd, datagram); !sent) return sent;  // noticed by SendOne
   }
-  return true;
+  return {};
 }
 
 int Transport::Receive(int socket, MutableBytes buffer, int timeout_seconds) {
@@ -280,7 +290,7 @@ int Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
     last_socket_error_ = ENOTSOCK;
     return -1;
   }
-  WaitCursor wait(prompter_);
+  BusyScope busy(notices_);
   const int64_t start = clock_.NowMs();
   ssize_t n = 0;
   // An empty datagram would read as a time-out (0) and end the caller's wait early,
@@ -322,9 +332,9 @@ int Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
   return static_cast<int>(n);
 }
 
-void Transport::ShowSocketError() {
+void Transport::NoticeSocketError() {
   const std::string text = SocketErrorText(last_socket_error_);
-  if (!text.empty()) prompter_.Message(text, MsgButtons::Ok, MsgIcon::Error);
+  if (!text.empty()) notices_.Notice(NoticeLevel::kError, text);
 }
 
 }  // namespace zelin

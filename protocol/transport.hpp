@@ -6,8 +6,11 @@
 //
 // One Transport object owns the socket table, the local address table, the
 // destination and the receive buffer; the programs pass it by reference (the wizard
-// borrows the manager's). It also carries the program's Clock, Prompter and
+// borrows the manager's). It also carries the program's Clock, NoticeSink and
 // Deliverable, and the LastCommandError of the last exchange.
+//
+// Failures come back as a Status; socket error texts and refused addresses are also
+// told to the notice sink as they happen, and every receive wait is a busy wait there.
 //
 // Not thread safe: the destination and the receive buffer are shared by every call.
 
@@ -18,7 +21,8 @@
 #include <vector>
 
 #include "platform/clock.hpp"
-#include "platform/prompter.hpp"
+#include "platform/notices.hpp"
+#include "platform/status.hpp"
 #include "protocol/bytes.hpp"
 #include "protocol/device_types.hpp"
 #include "protocol/types.hpp"
@@ -45,15 +49,16 @@ class Transport {
   static constexpr int kMaxInterfaces = 255;
   static constexpr int kSlots = 256;
 
-  Transport(Clock& clock, Prompter& prompter, Deliverable who, TransportOptions options = {});
+  Transport(Clock& clock, NoticeSink& notices, Deliverable who, TransportOptions options = {});
   ~Transport();
   Transport(const Transport&) = delete;
   Transport& operator=(const Transport&) = delete;
 
   // Fills the local address table and opens one socket per address, trying local ports
-  // first_local_port + 4096·k up to 65535. True when at least one local address exists
-  // and no socket creation failed.
-  bool OpenTransport(uint16_t first_local_port = wire::kManagerFirstLocalPort);
+  // first_local_port + 4096·k up to 65535. Success when at least one local address
+  // exists and no socket creation failed (an address whose socket cannot be bound is
+  // left without a socket).
+  Status OpenTransport(uint16_t first_local_port = wire::kManagerFirstLocalPort);
   void CloseTransport();
 
   // Uses sockets that another Transport opened (the wizard borrows the manager's):
@@ -63,10 +68,11 @@ class Transport {
   void SetDestination(Ipv4 address);
   Ipv4 destination() const { return destination_; }
 
-  // Sends one datagram to the destination. Shows the socket error text on failure.
-  bool SendOne(int socket, Bytes datagram);
+  // Sends one datagram to the destination. A failure is a socket Status, whose text
+  // (known codes only) and any refusal of the destination also go to the notice sink.
+  Status SendOne(int socket, Bytes datagram);
   // SendOne on every slot that holds a socket, in slot order; stops at the first failure.
-  bool SendAll(Bytes datagram);
+  Status SendAll(Bytes datagram);
   // Waits up to timeout_seconds (of the clock) for one datagram; copies at most
   // buffer.size() bytes and returns the datagram's full length, 0 on time-out,
   // negative on a socket error.
@@ -74,8 +80,8 @@ class Transport {
   // Same with a time-out in milliseconds of the clock.
   int ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms);
 
-  // Shows the text of the last socket error (known codes only).
-  void ShowSocketError();
+  // Tells the notice sink the text of the last socket error (known codes only).
+  void NoticeSocketError();
   int last_socket_error() const { return last_socket_error_; }
 
   int interface_count() const { return interface_count_; }
@@ -86,23 +92,30 @@ class Transport {
   uint16_t local_port(int slot) const;
 
   Clock& clock() { return clock_; }
-  Prompter& prompter() { return prompter_; }
+  NoticeSink& notices() { return notices_; }
   Deliverable deliverable() const { return who_; }
   const TransportOptions& options() const { return options_; }
 
   // True when the options allow sending to `address` (after broadcast substitution).
   bool MaySendTo(Ipv4 address) const;
 
-  LastCommandError last_error = LastCommandError::kNone;
+  // The LastCommandError of the last exchange (kNone after a success); written by the
+  // exchange and discovery functions.
+  LastCommandError last_error() const { return last_error_; }
+  void set_last_error(LastCommandError e) { last_error_ = e; }
 
   // Told the milliseconds still to wait, about once a second, while an exchange waits
   // for a server to restart after its save-and-restart reply; set by a program that
   // shows that wait. None by default.
-  std::function<void(int64_t ms_left)> restart_wait_observer;
+  using RestartWaitObserver = std::function<void(int64_t ms_left)>;
+  const RestartWaitObserver& restart_wait_observer() const { return restart_wait_observer_; }
+  void set_restart_wait_observer(RestartWaitObserver observer) {
+    restart_wait_observer_ = std::move(observer);
+  }
 
  private:
   Clock& clock_;
-  Prompter& prompter_;
+  NoticeSink& notices_;
   Deliverable who_;
   TransportOptions options_;
   int interface_count_ = 0;
@@ -112,10 +125,16 @@ class Transport {
   Ipv4 destination_ = kBroadcastAddress;
   std::array<uint8_t, wire::kReceiveBufferSize> receive_buffer_{};
   int last_socket_error_ = 0;
+  LastCommandError last_error_ = LastCommandError::kNone;
+  RestartWaitObserver restart_wait_observer_;
   bool borrowed_ = false;
 };
 
 // The message for a socket error code of the host (errno), or "" when none is shown.
 std::string SocketErrorText(int error_code);
+
+// A socket Status for errno `error_code`: `message` when given, else SocketErrorText,
+// else the host's own text for the code.
+Status SocketStatus(int error_code, std::string message = {});
 
 }  // namespace zelin

@@ -4,6 +4,34 @@
 
 namespace zelin {
 
+std::string_view StatusCode<LastCommandError>::Describe(LastCommandError code) {
+  switch (code) {
+    case LastCommandError::kNone:
+      break;
+    case LastCommandError::kTimeout:
+      return "no reply";
+    case LastCommandError::kPasswordTooLong:
+      return "password longer than 16 characters";
+    case LastCommandError::kUnknownCommand:
+      return "unknown command";
+    case LastCommandError::kSendFailed:
+      return "send failed";
+    case LastCommandError::kWrongLength:
+      return "reply of the wrong length";
+    case LastCommandError::kWrongCodeOrRefused:
+      return "refused by the server";
+    case LastCommandError::kErrorStatus:
+      return "the server reported an error";
+    case LastCommandError::kWrongSequence:
+      return "reply with the wrong sequence number";
+    case LastCommandError::kWrongDeviceType:
+      return "reply from another device type";
+    case LastCommandError::kWrongSerial:
+      return "reply from another serial number";
+  }
+  return "unknown error";
+}
+
 std::string ServerRecord::name() const {
   const auto* first = search_reply.data() + wire::kSrName;
   const auto* last = std::find(first, first + wire::kNameSize, uint8_t{0});

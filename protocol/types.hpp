@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/status.hpp"
 #include "protocol/bytes.hpp"
 #include "protocol/device_types.hpp"
 #include "protocol/wire.hpp"
@@ -20,7 +21,9 @@ enum PortKind : uint8_t {
   kPortWan = 6,        // dial-up (WAN) port, cannot be mapped
   kPortNoAccess = 18,  // can be mapped, but this host has no access to it
 };
-inline bool IsMappablePortKind(uint8_t kind) { return kind == kPortMappable || kind == kPortNoAccess; }
+inline bool IsMappablePortKind(uint8_t kind) {
+  return kind == kPortMappable || kind == kPortNoAccess;
+}
 
 // Access-control entry (10 bytes on the wire).
 struct AccessEntry {
@@ -66,7 +69,8 @@ inline RouteEntry GetRouteEntry(Bytes b, size_t at) {
   return {GetIpv4(b, at), GetIpv4(b, at + 4), GetIpv4(b, at + 8), GetLe16(b, at + 12)};
 }
 
-// The code that the last failed exchange leaves; callers show their own messages.
+// The code that the last failed exchange leaves, in the Status that the exchange
+// returns and in Transport::last_error(); callers show their own messages.
 enum class LastCommandError : int {
   kNone = 0,
   kTimeout = 1,
@@ -79,6 +83,11 @@ enum class LastCommandError : int {
   kWrongSequence = 8,
   kWrongDeviceType = 9,
   kWrongSerial = 10,
+};
+template <>
+struct StatusCode<LastCommandError> {
+  static constexpr StatusDomain kDomain = StatusDomain::kExchange;
+  static std::string_view Describe(LastCommandError code);
 };
 
 inline constexpr int kNoSocket = -1;

@@ -39,7 +39,7 @@ Step NewAddressPage::Next() {
   bool ok = false;
   {
     WaitCursor wait(ctx_.prompter());
-    ok = Command(ctx_.transport(), *r, wire::kCheckAddress, kCommandTimeout);
+    ok = Command(ctx_.transport(), *r, wire::kCheckAddress, kCommandTimeout).ok();
   }
   if (!ok) {
     ctx_.Say(kTextCheckAddressFailed);

@@ -15,7 +15,7 @@ bool LoginSelected(WizardContext& ctx, const std::string& password) {
   bool ok = false;
   {
     WaitCursor wait(ctx.prompter());
-    ok = Command(ctx.transport(), *r, wire::kLogin, kCommandTimeout);
+    ok = Command(ctx.transport(), *r, wire::kLogin, kCommandTimeout).ok();
   }
   if (!ok) return false;
   saved->flags = r->flags();

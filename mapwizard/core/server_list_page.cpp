@@ -102,7 +102,7 @@ void ServerListPage::Locate() {
   bool on = false;
   {
     WaitCursor wait(ctx_.prompter());
-    on = Command(ctx_.transport(), r, wire::kLocateOn, kCommandTimeout);
+    on = Command(ctx_.transport(), r, wire::kLocateOn, kCommandTimeout).ok();
   }
   if (!on) {
     ctx_.Say(kStrCannotLocate);
@@ -114,7 +114,7 @@ void ServerListPage::Locate() {
   bool off = false;
   {
     WaitCursor wait(ctx_.prompter());
-    off = Command(ctx_.transport(), r, wire::kLocateOff, kCommandTimeout);
+    off = Command(ctx_.transport(), r, wire::kLocateOff, kCommandTimeout).ok();
   }
   if (!off) ctx_.Say(kStrCannotLocate);
 }

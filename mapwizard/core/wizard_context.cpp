@@ -79,9 +79,9 @@ std::string Format(std::string_view pattern, std::initializer_list<std::string> 
   return out;
 }
 
-WizardContext::WizardContext(Transport& transport, const WizardTables& tables,
+WizardContext::WizardContext(Transport& transport, Prompter& prompter, const WizardTables& tables,
                              int installation_type, WizardDialogs& dialogs)
-    : transport_(transport), tables_(tables), dialogs_(dialogs) {
+    : transport_(transport), prompter_(prompter), tables_(tables), dialogs_(dialogs) {
   state.installation_type = installation_type;
 }
 

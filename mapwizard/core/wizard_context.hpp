@@ -1,11 +1,12 @@
 #pragma once
 // What every page of the Add Server Wizard shares: the caller's tables, the transport
-// that borrows the caller's sockets, the wizard state (installation type, selected
-// server, found address, conflict and manual-entry flags) and the staged entry.
+// that borrows the caller's sockets, the caller's prompter, the wizard state
+// (installation type, selected server, found address, conflict and manual-entry flags)
+// and the staged entry.
 //
-// Ownership: nothing here is owned. The tables, the transport and the dialogs belong
-// to the caller and must outlive the context. The configuration tables hold
-// kMaxConfiguredServers entries each; every write checks that bound, and the staged
+// Ownership: nothing here is owned. The tables, the transport, the prompter and the
+// dialogs belong to the caller and must outlive the context. The configuration tables
+// hold kMaxConfiguredServers entries each; every write checks that bound, and the staged
 // entry exists only while the count is below it.
 //
 // Thread safety: one thread (the GUI thread in the library).
@@ -103,11 +104,11 @@ struct WizardState {
 
 class WizardContext {
  public:
-  WizardContext(Transport& transport, const WizardTables& tables, int installation_type,
-                WizardDialogs& dialogs);
+  WizardContext(Transport& transport, Prompter& prompter, const WizardTables& tables,
+                int installation_type, WizardDialogs& dialogs);
 
   Transport& transport() { return transport_; }
-  Prompter& prompter() { return transport_.prompter(); }
+  Prompter& prompter() { return prompter_; }
   WizardDialogs& dialogs() { return dialogs_; }
   ServerList& found() { return *tables_.found; }
   ServerList& saved_found() { return *tables_.saved_found; }
@@ -154,6 +155,7 @@ class WizardContext {
 
  private:
   Transport& transport_;
+  Prompter& prompter_;
   WizardTables tables_;
   WizardDialogs& dialogs_;
 };

@@ -4,9 +4,9 @@
 
 namespace zelin::wizard {
 
-WizardFlow::WizardFlow(Transport& transport, const WizardTables& tables, int installation_type,
-                       WizardDialogs& dialogs)
-    : ctx_(transport, tables, installation_type, dialogs),
+WizardFlow::WizardFlow(Transport& transport, Prompter& prompter, const WizardTables& tables,
+                       int installation_type, WizardDialogs& dialogs)
+    : ctx_(transport, prompter, tables, installation_type, dialogs),
       server_list_(ctx_),
       assign_address_(ctx_),
       single_password_(ctx_),

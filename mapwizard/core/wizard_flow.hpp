@@ -32,8 +32,8 @@ class WizardFlow {
   enum class Outcome { kRunning, kFinished, kCancelled };
 
   // `tables` must be Valid(); otherwise the flow ends at once with result 0.
-  WizardFlow(Transport& transport, const WizardTables& tables, int installation_type,
-             WizardDialogs& dialogs);
+  WizardFlow(Transport& transport, Prompter& prompter, const WizardTables& tables,
+             int installation_type, WizardDialogs& dialogs);
 
   // Shows page 0. Call once before the buttons.
   void Start();

@@ -40,13 +40,14 @@ std::vector<std::string> MapPortItems() {
   return items;
 }
 
-CDaoViewDoc::CDaoViewDoc(Transport& transport, ManagerStore& store, int installation_type,
-                         std::function<void()> fresh_port)
+CDaoViewDoc::CDaoViewDoc(Transport& transport, Prompter& prompter, ManagerStore& store,
+                         int installation_type, std::function<void()> fresh_port)
     : transport_(transport),
+      prompter_(prompter),
       store_(store),
       installation_type_(installation_type),
       fresh_port_(std::move(fresh_port)),
-      progress_(transport.prompter()) {}
+      progress_(prompter) {}
 
 std::string CDaoViewDoc::RootLabel() {
   return std::string(ManagerString(kStrTreeRoot));
@@ -63,7 +64,7 @@ std::string CDaoViewDoc::WithStoreDetail(std::string_view message, const Status&
 
 void CDaoViewDoc::Load() {
   {
-    WaitCursor wait(transport_.prompter());
+    WaitCursor wait(prompter_);
     SearchServers(transport_, found_, kSearchSecondRoundSeconds);
   }
   found_.count = std::clamp(found_.count, 0, static_cast<int>(kMaxServers));
@@ -77,8 +78,7 @@ void CDaoViewDoc::Load() {
   servers_.fill(ServerConfig{});
   const Result<int> loaded = store_.Load(servers_.data(), kCapacity);
   if (!loaded) {
-    transport_.prompter().Message(
-        WithStoreDetail(ManagerString(kStrLoadStoreFailed), loaded.status()));
+    prompter_.Message(WithStoreDetail(ManagerString(kStrLoadStoreFailed), loaded.status()));
     count_ = 0;
   } else {
     count_ = std::min(*loaded, kCapacity);
@@ -129,7 +129,7 @@ void CDaoViewDoc::BuildTree() {
   const bool had_selection = selected_server_ >= 0 && selected_server_ < count_;
   tree_.clear();
   in_tree_.fill(0);
-  WaitCursor wait(transport_.prompter());
+  WaitCursor wait(prompter_);
   for (int si = 0; si < count_; ++si) {
     ServerConfig& entry = servers_[static_cast<size_t>(si)];
     int fi = FindFoundForEntry(entry);
@@ -146,7 +146,7 @@ void CDaoViewDoc::BuildTree() {
           adopt_offer_made_ = true;
           const std::string text = AdoptOffer(entry.name(), AddressToText(entry.ip_address),
                                               entry.serial_number, rec.serial_number());
-          if (transport_.prompter().AskDefaultCancel(text, MsgIcon::Question) == MsgAnswer::Ok) {
+          if (prompter_.AskDefaultCancel(text, MsgIcon::Question) == MsgAnswer::Ok) {
             const int saved = FindSavedServer(entry.serial_number);
             adopted_.push_back({entry.serial_number, rec.serial_number()});
             entry.serial_number = rec.serial_number();
@@ -254,7 +254,7 @@ bool CDaoViewDoc::ActivateTreeItem(int item) {
   ServerConfig& entry = servers_[static_cast<size_t>(ti.server_index)];
   int probed;
   {
-    WaitCursor wait(transport_.prompter());
+    WaitCursor wait(prompter_);
     probed = ProbeAddressRetry(transport_, found_, entry.ip_address, kProbeTimeoutSeconds);
   }
   if (!ValidFound(found_, probed)) return false;
@@ -337,8 +337,8 @@ bool CDaoViewDoc::IsContextEnabled(int command) const {
 // --- Delete Server -------------------------------------------------------------------
 
 void CDaoViewDoc::DeleteServer() {
-  if (transport_.prompter().Message(ManagerString(kStrConfirmDelete), MsgButtons::OkCancel,
-                                    MsgIcon::Question) != MsgAnswer::Ok)
+  if (prompter_.Message(ManagerString(kStrConfirmDelete), MsgButtons::OkCancel,
+                        MsgIcon::Question) != MsgAnswer::Ok)
     return;
   if (selected_server_ < 0 || selected_server_ >= count_) return;
   const uint16_t serial = servers_[static_cast<size_t>(selected_server_)].serial_number;
@@ -373,18 +373,18 @@ bool CDaoViewDoc::ServerArrayChanged() const {
 
 std::optional<MapPortChoice> CDaoViewDoc::BeginMapPort() {
   if (selected_port_ < 0 || selected_server_ < 0 || selected_server_ >= count_) {
-    transport_.prompter().Message(ManagerString(kStrSelectServerFirst));
+    prompter_.Message(ManagerString(kStrSelectServerFirst));
     return std::nullopt;
   }
   const ServerRecord* rec = selected_record();
   if (rec == nullptr || found_.FindSerial(rec->serial_number()) < 0) {
-    transport_.prompter().Message(ManagerString(kStrGetInterfaceError));
+    prompter_.Message(ManagerString(kStrGetInterfaceError));
     return std::nullopt;
   }
   const ServerConfig& entry = servers_[static_cast<size_t>(selected_server_)];
   const int ports = PortsOf(entry);
   if (selected_port_ >= ports) {
-    transport_.prompter().Message(ManagerString(kStrSelectServerFirst));
+    prompter_.Message(ManagerString(kStrSelectServerFirst));
     return std::nullopt;
   }
   const auto pi = static_cast<size_t>(selected_port_);
@@ -422,7 +422,7 @@ void CDaoViewDoc::FinishMapPort(const MapPortChoice& choice) {
     int running = k;
     for (int p = 0; p < ports; ++p) {
       if (running > kMaxComNumber) {
-        transport_.prompter().Message(ManagerString(kStrComLimitExceeded));
+        prompter_.Message(ManagerString(kStrComLimitExceeded));
         break;
       }
       const bool available =
@@ -528,8 +528,8 @@ bool CDaoViewDoc::ConfigurationChanged() const {
 
 bool CDaoViewDoc::CanClose() {
   if (!ConfigurationChanged()) return true;
-  switch (transport_.prompter().Message(ManagerString(kStrSaveBeforeExit), MsgButtons::YesNoCancel,
-                                        MsgIcon::Question)) {
+  switch (prompter_.Message(ManagerString(kStrSaveBeforeExit), MsgButtons::YesNoCancel,
+                            MsgIcon::Question)) {
     case MsgAnswer::Yes: {
       // A conflict or a store that cannot be written has just been reported with the
       // changes kept: they must not go with the window.
@@ -570,7 +570,7 @@ uint16_t CDaoViewDoc::PasswordFlags(int server_index) const {
 bool CDaoViewDoc::RequestServerPassword(ServerRecord& record, uint16_t saved_flags,
                                         ServerConfig& entry) {
   if (!record.has_password()) return true;
-  Prompter& prompter = transport_.prompter();
+  Prompter& prompter = prompter_;
   if (saved_flags != 0) {
     record.password = entry.password();
     if (Command(transport_, record, wire::kLogin, kCommandTimeoutSeconds)) {
@@ -680,14 +680,14 @@ int CDaoViewDoc::WriteServer(int server_index, int found_index) {
 
   // The restart waits (the exchange's own, then this one) count down as one.
   progress_.Writing(name, WriteStepName::kRestart);
-  transport_.restart_wait_observer = [&](int64_t left) {
-    progress_.Restarting(name, left + kAfterRestartMs);
-  };
-  const bool restarted = Command(transport_, rec, wire::kSaveAndRestart, kRestartTimeoutSeconds);
-  transport_.restart_wait_observer = nullptr;
+  transport_.set_restart_wait_observer(
+      [&](int64_t left) { progress_.Restarting(name, left + kAfterRestartMs); });
+  const bool restarted =
+      Command(transport_, rec, wire::kSaveAndRestart, kRestartTimeoutSeconds).ok();
+  transport_.set_restart_wait_observer(nullptr);
   if (!restarted) return kWriteStepRestart;
   {
-    WaitCursor wait(transport_.prompter());
+    WaitCursor wait(prompter_);
     SleepCountingDown(transport_.clock(), kAfterRestartMs,
                       [&](int64_t left) { progress_.Restarting(name, left); });
   }
@@ -699,7 +699,7 @@ int CDaoViewDoc::WriteServer(int server_index, int found_index) {
 }
 
 CDaoViewDoc::SaveOutcome CDaoViewDoc::SaveConfigurationOutcome() {
-  Prompter& prompter = transport_.prompter();
+  Prompter& prompter = prompter_;
   if (auto conflict = FindComConflict()) {
     prompter.Message(*conflict);
     return SaveOutcome::kConflict;

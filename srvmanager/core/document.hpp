@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/prompter.hpp"
 #include "protocol/transport.hpp"
 #include "protocol/types.hpp"
 #include "srvmanager/core/commands.hpp"
@@ -82,7 +83,7 @@ class CDaoViewDoc {
  public:
   static constexpr int kCapacity = static_cast<int>(kMaxConfiguredServers);
 
-  CDaoViewDoc(Transport& transport, ManagerStore& store, int installation_type,
+  CDaoViewDoc(Transport& transport, Prompter& prompter, ManagerStore& store, int installation_type,
               std::function<void()> fresh_port);
   CDaoViewDoc(const CDaoViewDoc&) = delete;
   CDaoViewDoc& operator=(const CDaoViewDoc&) = delete;
@@ -193,6 +194,7 @@ class CDaoViewDoc {
   int selected_found() const { return selected_found_; }
   const ServerRecord* selected_record() const;
   Transport& transport() { return transport_; }
+  Prompter& prompter() { return prompter_; }
 
   // The raw tables the Add Server Wizard works on.
   ServerList* found_table() { return &found_; }
@@ -214,6 +216,7 @@ class CDaoViewDoc {
   void FillSelectionFromItem(int item);
 
   Transport& transport_;
+  Prompter& prompter_;
   ManagerStore& store_;
   int installation_type_;
   std::function<void()> fresh_port_;

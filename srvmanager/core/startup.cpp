@@ -51,10 +51,9 @@ std::string MainTitle(int installation_type) {
   return title;
 }
 
-bool OpenTransportOrReport(Transport& transport) {
+bool OpenTransportOrReport(Transport& transport, Prompter& prompter) {
   if (transport.OpenTransport()) return true;
-  transport.prompter().Message(ManagerString(kStrTransportOpenError), MsgButtons::Ok,
-                               MsgIcon::Error);
+  prompter.Message(ManagerString(kStrTransportOpenError), MsgButtons::Ok, MsgIcon::Error);
   return false;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/clock.hpp"
+#include "platform/prompter.hpp"
 #include "protocol/transport.hpp"
 #include "srvmanager/core/manager_store.hpp"
 
@@ -24,9 +25,9 @@ std::string JoinArguments(int argc, char** argv);
 // "Zelin Server Manager" with " - Single-Host", " - Multi-Host", " - Custom" or nothing.
 std::string MainTitle(int installation_type);
 
-// Opens the transport's sockets; when that fails shows string 105 through the
-// transport's prompter and returns false (the program then ends).
-bool OpenTransportOrReport(Transport& transport);
+// Opens the transport's sockets; when that fails shows string 105 through `prompter`
+// and returns false (the program then ends).
+bool OpenTransportOrReport(Transport& transport, Prompter& prompter);
 
 // The top-level windows of the other running suite programs.
 class SuiteWindows {

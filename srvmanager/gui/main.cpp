@@ -78,10 +78,11 @@ int main(int argc, char** argv) {
   }
   // Network waits keep the window painting, with input held off while they run.
   ui::LiveClock clock(SystemClock());
-  Transport transport(clock, prompter, Deliverable::Manager, options);
-  if (!OpenTransportOrReport(transport)) return 1;
+  PrompterNotices notices(prompter);
+  Transport transport(clock, notices, Deliverable::Manager, options);
+  if (!OpenTransportOrReport(transport, prompter)) return 1;
 
-  CDaoViewDoc doc(transport, store, installation_type, CallFreshPort);
+  CDaoViewDoc doc(transport, prompter, store, installation_type, CallFreshPort);
 #ifdef ZELIN_HAVE_PROPERTIES
   InstallPropertiesHooks();  // Server Properties, Replace Server, Upgrade Firmware
 #endif

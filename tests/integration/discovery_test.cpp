@@ -146,7 +146,7 @@ TEST_F(LabDiscoveryTest, ProbeFindsAppendsAndRefreshes) {
   EXPECT_TRUE(Exchange(*transport_, fresh.records[0], wire::kLogin, 1));
   // And the older conversation has ended with it.
   EXPECT_FALSE(Exchange(*transport_, r, wire::kLogin, 1));
-  EXPECT_EQ(transport_->last_error, LastCommandError::kWrongCodeOrRefused);
+  EXPECT_EQ(transport_->last_error(), LastCommandError::kWrongCodeOrRefused);
 }
 
 // The monitor runs beside the manager on the same interface (its sockets start at
@@ -158,7 +158,7 @@ TEST_F(LabDiscoveryTest, ManagerAndMonitorSearchSideBySide) {
   OpenClient();
   TransportOptions o{
       .interfaces = {block_.Interface()}, .broadcast = block_.Broadcast(), .loopback_only = true};
-  Transport monitor(clock_, prompter_, Deliverable::Monitor, o);
+  Transport monitor(clock_, notices_, Deliverable::Monitor, o);
   ASSERT_TRUE(monitor.OpenTransport(wire::kMonitorFirstLocalPort));
   EXPECT_EQ(transport_->local_port(0), wire::kManagerFirstLocalPort);
   EXPECT_EQ(monitor.local_port(0), wire::kMonitorFirstLocalPort);

@@ -78,7 +78,7 @@ TEST_F(LabExchangeTest, RefusalFailsAtOnceButAdvancesSoTheRetrySucceeds) {
   // One attempt: refused, no second datagram within the wait, sequence moved on.
   g_refusals = 1;
   EXPECT_FALSE(Exchange(*transport_, r, wire::kLogin, 1));
-  EXPECT_EQ(transport_->last_error, LastCommandError::kWrongCodeOrRefused);
+  EXPECT_EQ(transport_->last_error(), LastCommandError::kWrongCodeOrRefused);
   EXPECT_EQ(r.sequence, 2u);
   EXPECT_EQ(Requests().size(), 1u);
 
@@ -105,14 +105,14 @@ TEST_F(LabExchangeTest, WrongAndOverlongPasswords) {
 
   r.password = std::string(17, 'x');
   EXPECT_FALSE(Command(*transport_, r, wire::kLogin, 1));
-  EXPECT_EQ(transport_->last_error, LastCommandError::kPasswordTooLong);
+  EXPECT_EQ(transport_->last_error(), LastCommandError::kPasswordTooLong);
   EXPECT_TRUE(lab_->Log().empty());
   EXPECT_EQ(r.sequence, 1u);
 
   // A wrong password is refused on every attempt, each moving the sequence on.
   r.password = "wrong";
   EXPECT_FALSE(Command(*transport_, r, wire::kLogin, 1));
-  EXPECT_EQ(transport_->last_error, LastCommandError::kWrongCodeOrRefused);
+  EXPECT_EQ(transport_->last_error(), LastCommandError::kWrongCodeOrRefused);
   EXPECT_EQ(Requests(wire::kLogin).size(), 3u);
   EXPECT_EQ(r.sequence, 4u);
 
@@ -143,7 +143,7 @@ TEST_F(LabExchangeTest, CommandsSurviveHalfTheRepliesLost) {
       if (Command(*transport_, r, wire::kLogin, 1)) {
         ++ok;
       } else {
-        EXPECT_EQ(transport_->last_error, LastCommandError::kTimeout);
+        EXPECT_EQ(transport_->last_error(), LastCommandError::kTimeout);
       }
     }
     for (const auto& e : lab_->Log()) replayed_before += e.verdict.rfind("replayed", 0) == 0;

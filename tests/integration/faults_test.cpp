@@ -73,7 +73,7 @@ TEST_F(LabFaultsTest, LostSaveAndRestartReplyRestartsTheServerOnce) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   });
-  const bool saved = Command(*transport_, r, wire::kSaveAndRestart, 10);
+  const bool saved = Command(*transport_, r, wire::kSaveAndRestart, 10).ok();
   done = true;
   healer.join();
   EXPECT_TRUE(saved);
@@ -91,7 +91,7 @@ TEST_F(LabFaultsTest, TwoHostInterfacesEachReachTheServers) {
   TransportOptions o{.interfaces = {block_.Interface(0), block_.Interface(1)},
                      .broadcast = block_.Broadcast(),
                      .loopback_only = true};
-  transport_ = std::make_unique<Transport>(clock_, prompter_, Deliverable::Manager, o);
+  transport_ = std::make_unique<Transport>(clock_, notices_, Deliverable::Manager, o);
   ASSERT_TRUE(transport_->OpenTransport());
   ASSERT_EQ(transport_->interface_count(), 2);
   SearchServers(*transport_, list_, 1);

@@ -36,7 +36,7 @@ class LabFirmwareTest : public LabTest {
     return path;
   }
 
-  DownloadResult Download(const std::string& path) {
+  Status Download(const std::string& path) {
     progress_ = RecordingProgress{};
     return DownloadFirmware(*transport_, record_, path, 20, progress_);
   }

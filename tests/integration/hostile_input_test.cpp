@@ -63,10 +63,9 @@ std::vector<uint8_t> HostileRequest(Rng& rng, const ServerRecord& like) {
       return b;
     }
     case 2: {
-      LastCommandError e;
       ServerRecord r = like;
       r.sequence = static_cast<uint32_t>(Pick(rng, 4));
-      auto b = frames::BuildRequest(r, kCodes[1 + Pick(rng, std::size(kCodes) - 1)], 0, &e)
+      auto b = frames::BuildRequest(r, kCodes[1 + Pick(rng, std::size(kCodes) - 1)], 0)
                    .value_or(std::vector<uint8_t>{});
       if (Pick(rng, 2) == 0) {
         b.resize(Pick(rng, b.size() + 1));
@@ -257,7 +256,7 @@ TEST_F(LabHostileInputTest, ClientSurvivesRandomReplies) {
   ScaledClock fast(200);
   TransportOptions o{
       .interfaces = {block_.Interface()}, .broadcast = block_.Broadcast(), .loopback_only = true};
-  Transport t(fast, prompter_, Deliverable::Manager, o);
+  Transport t(fast, notices_, Deliverable::Manager, o);
   ASSERT_TRUE(t.OpenTransport());
   UdpPeer peer(block_.Broadcast(), wire::kServerUdpPort);
   std::mutex mu;
@@ -306,7 +305,7 @@ TEST_F(LabHostileInputTest, FirmwareDownloadSurvivesARandomServer) {
   ScaledClock fast(200);
   TransportOptions o{
       .interfaces = {block_.Interface()}, .broadcast = block_.Broadcast(), .loopback_only = true};
-  Transport t(fast, prompter_, Deliverable::Manager, o);
+  Transport t(fast, notices_, Deliverable::Manager, o);
   const Ipv4 address = block_.Address(20);
   const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int on = 1;
@@ -365,8 +364,8 @@ TEST_F(LabHostileInputTest, FirmwareDownloadSurvivesARandomServer) {
   std::map<int, int> results;
   for (int i = 0; i < 300; ++i) {
     RecordingProgress progress;
-    const auto result = DownloadFirmware(t, r, path, 1, progress);
-    ++results[static_cast<int>(result)];
+    const Status result = DownloadFirmware(t, r, path, 1, progress);
+    ++results[result.code()];
     EXPECT_EQ(progress.shows, progress.closes);
   }
   stop = true;

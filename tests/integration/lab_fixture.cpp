@@ -49,7 +49,7 @@ void LabTest::StartLab() {
 void LabTest::OpenClient() {
   TransportOptions o{
       .interfaces = {block_.Interface()}, .broadcast = block_.Broadcast(), .loopback_only = true};
-  transport_ = std::make_unique<Transport>(clock_, prompter_, Deliverable::Manager, o);
+  transport_ = std::make_unique<Transport>(clock_, notices_, Deliverable::Manager, o);
   ASSERT_TRUE(transport_->OpenTransport());
 }
 

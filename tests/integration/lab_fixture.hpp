@@ -50,6 +50,7 @@ class LabTest : public ::testing::Test {
 
   ScaledClock clock_{kSpeedup};
   ScriptedPrompter prompter_;
+  PrompterNotices notices_{prompter_};
   LoopbackBlock block_;
   std::unique_ptr<emulator::Lab> lab_;
   std::unique_ptr<Transport> transport_;

@@ -59,9 +59,9 @@ class WizardFixture : public ::testing::Test {
   void OpenTransports() {
     const TransportOptions options{
         .interfaces = {block.Interface()}, .broadcast = block.Broadcast(), .loopback_only = true};
-    manager = std::make_unique<Transport>(clock, prompter, Deliverable::Manager, options);
+    manager = std::make_unique<Transport>(clock, notices, Deliverable::Manager, options);
     ASSERT_TRUE(manager->OpenTransport());
-    wizard = std::make_unique<Transport>(clock, prompter, Deliverable::Wizard, options);
+    wizard = std::make_unique<Transport>(clock, notices, Deliverable::Wizard, options);
     std::array<int, 1> sockets{manager->socket(0)};
     std::array<Ipv4, 1> addresses{manager->local_address(0)};
     ASSERT_TRUE(wizard->AdoptSockets(sockets.data(), addresses.data(), 1));
@@ -90,7 +90,7 @@ class WizardFixture : public ::testing::Test {
   }
 
   WizardFlow& Flow(int type) {
-    flow = std::make_unique<WizardFlow>(*wizard, Tables(), type, dialogs);
+    flow = std::make_unique<WizardFlow>(*wizard, prompter, Tables(), type, dialogs);
     flow->Start();
     return *flow;
   }
@@ -135,6 +135,7 @@ class WizardFixture : public ::testing::Test {
   LoopbackBlock block;
   ScaledClock clock{20};
   ScriptedPrompter prompter;
+  PrompterNotices notices{prompter};
   PrompterDialogs dialogs{prompter};
   std::unique_ptr<emulator::Lab> lab;
   std::unique_ptr<Transport> manager, wizard;

@@ -24,7 +24,7 @@ using Datagrams = std::vector<std::vector<uint8_t>>;
 class DiscoveryTest : public ::testing::Test {
  protected:
   std::unique_ptr<Transport> Open(Deliverable who = Deliverable::Manager) {
-    auto t = std::make_unique<Transport>(clock, prompter, who,
+    auto t = std::make_unique<Transport>(clock, notices, who,
                                          TransportOptions{.interfaces = {block.Interface()},
                                                           .broadcast = block.Broadcast(),
                                                           .loopback_only = true});
@@ -42,6 +42,7 @@ class DiscoveryTest : public ::testing::Test {
   testing::LoopbackBlock block;
   ScaledClock clock{20};
   testing::ScriptedPrompter prompter;
+  PrompterNotices notices{prompter};
   ServerList list;
 };
 
@@ -144,7 +145,7 @@ TEST_F(DiscoveryTest, NoServerMeansNoSecondRound) {
   auto t = Open();
   SearchServers(*t, list, 1);
   EXPECT_EQ(list.count, 0);
-  EXPECT_EQ(t->last_error, LastCommandError::kTimeout);
+  EXPECT_EQ(t->last_error(), LastCommandError::kTimeout);
   EXPECT_EQ(lab.requests().size(), 0u);  // not served: read below
   int seen = 0;
   while (lab.Receive(20)) ++seen;

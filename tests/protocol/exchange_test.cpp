@@ -25,7 +25,7 @@ using E = LastCommandError;
 class ExchangeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    t = std::make_unique<Transport>(clock, prompter, Deliverable::Manager,
+    t = std::make_unique<Transport>(clock, notices, Deliverable::Manager,
                                     TransportOptions{.interfaces = {block.Interface()},
                                                      .broadcast = block.Broadcast(),
                                                      .loopback_only = true});
@@ -51,6 +51,7 @@ class ExchangeTest : public ::testing::Test {
   testing::LoopbackBlock block;
   ScaledClock clock{20};
   testing::ScriptedPrompter prompter;
+  PrompterNotices notices{prompter};
   std::unique_ptr<Transport> t;
   ServerRecord record;
   UdpPeer server{block.Address(10), wire::kServerUdpPort};
@@ -73,7 +74,7 @@ TEST_F(ExchangeTest, EachReplyAdvancesTheSequenceAndHandsOverItsNonce) {
   EXPECT_EQ(DigestOf(requests[1]), Md5({AsBytes("pw"), Hex("01 01 01 01")}));
   EXPECT_EQ(record.sequence, 3u);
   EXPECT_EQ(record.nonce, (Nonce{2, 2, 2, 2}));
-  EXPECT_EQ(t->last_error, E::kNone);
+  EXPECT_EQ(t->last_error(), E::kNone);
 }
 
 TEST_F(ExchangeTest, RefusalFailsAtOnceButTheRetryUsesTheNewSequenceAndNonce) {
@@ -86,7 +87,7 @@ TEST_F(ExchangeTest, RefusalFailsAtOnceButTheRetryUsesTheNewSequenceAndNonce) {
     return Datagrams{ReplyTo(d.bytes, 18, 0, Nonce{7, 7, 7, 7})};
   });
   EXPECT_FALSE(Exchange(*t, record, wire::kSetName, 1));
-  EXPECT_EQ(t->last_error, E::kWrongCodeOrRefused);
+  EXPECT_EQ(t->last_error(), E::kWrongCodeOrRefused);
   EXPECT_EQ(record.sequence, 2u);
   EXPECT_EQ(record.nonce, (Nonce{6, 6, 6, 6}));
   EXPECT_EQ(served.load(), 1) << "no second request within the refused exchange";
@@ -123,24 +124,24 @@ TEST_F(ExchangeTest, NonMatchingRepliesAreSkippedWhileWaiting) {
 
   // Only a 27-byte reply: it is skipped and the wait that follows it runs out.
   EXPECT_FALSE(Exchange(*t, record, wire::kCheckAddress, 1));
-  EXPECT_EQ(t->last_error, E::kTimeout);
+  EXPECT_EQ(t->last_error(), E::kTimeout);
   EXPECT_EQ(record.sequence, 2u);
 }
 
 TEST_F(ExchangeTest, NothingIsSentForATooLongPassword) {
   record.password = std::string(17, 'x');
   EXPECT_FALSE(Command(*t, record, wire::kLogin, 1));
-  EXPECT_EQ(t->last_error, E::kPasswordTooLong);
+  EXPECT_EQ(t->last_error(), E::kPasswordTooLong);
   EXPECT_FALSE(server.Receive(50));
   record.password = "pw";
   EXPECT_FALSE(Command(*t, record, 0x34, 1));
-  EXPECT_EQ(t->last_error, E::kUnknownCommand);
+  EXPECT_EQ(t->last_error(), E::kUnknownCommand);
   EXPECT_FALSE(server.Receive(50));
 }
 
 TEST_F(ExchangeTest, SilenceRetriesThreeTimesWithTheSameRequest) {
   EXPECT_FALSE(Command(*t, record, wire::kLogin, 1));
-  EXPECT_EQ(t->last_error, E::kTimeout);
+  EXPECT_EQ(t->last_error(), E::kTimeout);
   std::vector<std::vector<uint8_t>> seen;
   while (auto d = server.Receive(20)) seen.push_back(d->bytes);
   ASSERT_EQ(seen.size(), 3u);

@@ -126,7 +126,7 @@ class FirmwareServer {
 class FirmwareTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    t = std::make_unique<Transport>(clock, prompter, Deliverable::Manager,
+    t = std::make_unique<Transport>(clock, notices, Deliverable::Manager,
                                     TransportOptions{.interfaces = {block.Interface()},
                                                      .broadcast = block.Broadcast(),
                                                      .loopback_only = true});
@@ -155,6 +155,7 @@ class FirmwareTest : public ::testing::Test {
   testing::LoopbackBlock block;
   ScaledClock clock{20};
   testing::ScriptedPrompter prompter;
+  PrompterNotices notices{prompter};
   testing::RecordingProgress progress;
   std::unique_ptr<Transport> t;
   ServerRecord record;

@@ -21,9 +21,8 @@ V Cat(std::initializer_list<Bytes> parts) {
 }
 
 V Build(const ServerRecord& r, uint8_t code, uint32_t t = 0) {
-  LastCommandError e = LastCommandError::kNone;
-  auto b = frames::BuildRequest(r, code, t, &e);
-  EXPECT_TRUE(b.has_value()) << "code " << int{code} << " error " << static_cast<int>(e);
+  auto b = frames::BuildRequest(r, code, t);
+  EXPECT_TRUE(b.ok()) << "code " << int{code} << " error " << b.status();
   return b.value_or(V{});
 }
 
@@ -176,21 +175,21 @@ TEST(RequestFrames, SetPasswordMasksTheNewPassword) {
 
 TEST(RequestFrames, RefusedBeforeAnythingIsBuilt) {
   ServerRecord r = Record({});
-  LastCommandError e = LastCommandError::kNone;
-  EXPECT_FALSE(frames::BuildRequest(r, 0x34, 0, &e));
-  EXPECT_EQ(e, LastCommandError::kUnknownCommand);
-  EXPECT_FALSE(frames::BuildRequest(r, wire::kSearch, 0, &e));
-  EXPECT_EQ(e, LastCommandError::kUnknownCommand);
+  auto e = [&](uint8_t code) { return frames::BuildRequest(r, code, 0).status(); };
+  EXPECT_FALSE(frames::BuildRequest(r, 0x34, 0));
+  EXPECT_EQ(e(0x34), LastCommandError::kUnknownCommand);
+  EXPECT_FALSE(frames::BuildRequest(r, wire::kSearch, 0));
+  EXPECT_EQ(e(wire::kSearch), LastCommandError::kUnknownCommand);
   r.password = std::string(17, 'p');
-  EXPECT_FALSE(frames::BuildRequest(r, wire::kLogin, 0, &e));
-  EXPECT_EQ(e, LastCommandError::kPasswordTooLong);
-  EXPECT_FALSE(frames::BuildRequest(r, wire::kLocateOn, 0, &e));
-  EXPECT_EQ(e, LastCommandError::kPasswordTooLong);
+  EXPECT_FALSE(frames::BuildRequest(r, wire::kLogin, 0));
+  EXPECT_EQ(e(wire::kLogin), LastCommandError::kPasswordTooLong);
+  EXPECT_FALSE(frames::BuildRequest(r, wire::kLocateOn, 0));
+  EXPECT_EQ(e(wire::kLocateOn), LastCommandError::kPasswordTooLong);
   r.password = std::string(16, 'p');
   r.new_password = std::string(17, 'n');
-  EXPECT_FALSE(frames::BuildRequest(r, wire::kSetPassword, 0, &e));
-  EXPECT_EQ(e, LastCommandError::kPasswordTooLong);
-  EXPECT_TRUE(frames::BuildRequest(r, wire::kLogin, 0, &e));
+  EXPECT_FALSE(frames::BuildRequest(r, wire::kSetPassword, 0));
+  EXPECT_EQ(e(wire::kSetPassword), LastCommandError::kPasswordTooLong);
+  EXPECT_TRUE(frames::BuildRequest(r, wire::kLogin, 0));
 }
 
 // --- replies -------------------------------------------------------------------

@@ -121,9 +121,9 @@ TEST(FuzzTest, RequestsFromHostileRecords) {
     r.route_start = static_cast<uint16_t>(f.Next(70000));
     r.sequence = f.Next(0xFFFFFFFFu);
     const uint8_t code = static_cast<uint8_t>(f.Next(256));
-    LastCommandError e = LastCommandError::kNone;
-    const auto request = frames::BuildRequest(r, code, f.Next(0xFFFFFFFFu), &e);
+    const auto request = frames::BuildRequest(r, code, f.Next(0xFFFFFFFFu));
     if (!request) {
+      const Status& e = request.status();
       EXPECT_TRUE(e == LastCommandError::kPasswordTooLong ||
                   e == LastCommandError::kUnknownCommand);
       continue;

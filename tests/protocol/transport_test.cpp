@@ -48,12 +48,13 @@ class TransportTest : public ::testing::Test {
     TransportOptions o{
         .interfaces = std::move(interfaces), .broadcast = std::nullopt, .loopback_only = true};
     if (with_broadcast) o.broadcast = block.Broadcast();
-    return std::make_unique<Transport>(clock, prompter, Deliverable::Manager, o);
+    return std::make_unique<Transport>(clock, notices, Deliverable::Manager, o);
   }
 
   LoopbackBlock block;
   ScaledClock clock{20};
   ScriptedPrompter prompter;
+  PrompterNotices notices{prompter};
 };
 
 TEST_F(TransportTest, BroadcastLeavesOnceThroughEachInterface) {
@@ -164,9 +165,9 @@ class SlicingClock final : public Clock {
 
 TEST_F(TransportTest, SlicedReceiveKeepsAliveAndStillWaitsItsWholeTimeOut) {
   SlicingClock sliced;
-  Transport t(sliced, prompter, Deliverable::Manager,
-              {.interfaces = {block.Interface(0)}, .broadcast = block.Broadcast(),
-               .loopback_only = true});
+  Transport t(
+      sliced, notices, Deliverable::Manager,
+      {.interfaces = {block.Interface(0)}, .broadcast = block.Broadcast(), .loopback_only = true});
   ASSERT_TRUE(t.OpenTransport());
   std::vector<uint8_t> buf(86);
   const int64_t start = sliced.NowMs();

@@ -361,7 +361,7 @@ TEST_F(ManagerDocTest, ExitCheckStaysOpenWhenTheSaveFails) {
 
 TEST_F(ManagerDocTest, StoreThatCannotBeReadLeavesAnEmptyModel) {
   store_.fail_load = true;
-  doc_ = std::make_unique<CDaoViewDoc>(*transport_, store_, kMultiHost, nullptr);
+  doc_ = std::make_unique<CDaoViewDoc>(*transport_, prompter_, store_, kMultiHost, nullptr);
   doc_->Load();
   EXPECT_EQ(doc_->count(), 0);
   EXPECT_TRUE(doc_->tree().empty());

@@ -85,7 +85,7 @@ class OfflineDocTest : public ::testing::Test {
 
   void SetUp() override {
     clock_ = std::make_unique<ScaledClock>(Speedup());
-    transport_ = std::make_unique<Transport>(*clock_, prompter_, Deliverable::Manager,
+    transport_ = std::make_unique<Transport>(*clock_, notices_, Deliverable::Manager,
                                              TransportOptions{.interfaces = {block_.Interface()},
                                                               .broadcast = block_.Broadcast(),
                                                               .loopback_only = true});
@@ -98,7 +98,8 @@ class OfflineDocTest : public ::testing::Test {
   CDaoViewDoc& MakeDoc(int type, std::vector<ServerConfig> entries,
                        std::vector<ServerRecord> records) {
     store_.servers = std::move(entries);
-    doc_ = std::make_unique<CDaoViewDoc>(*transport_, store_, type, [this] { ++fresh_ports_; });
+    doc_ = std::make_unique<CDaoViewDoc>(*transport_, prompter_, store_, type,
+                                         [this] { ++fresh_ports_; });
     doc_->Load();
     auto& found = doc_->found();
     found.count = 0;
@@ -113,6 +114,7 @@ class OfflineDocTest : public ::testing::Test {
   zelin::testing::LoopbackBlock block_;
   std::unique_ptr<ScaledClock> clock_;
   zelin::testing::ScriptedPrompter prompter_;
+  PrompterNotices notices_{prompter_};
   std::unique_ptr<Transport> transport_;
   MemoryStore store_;
   std::unique_ptr<CDaoViewDoc> doc_;

@@ -88,7 +88,9 @@ class QtProgressPrompter final : public Prompter {
 // Counts the events of one type that reach an object.
 class EventCounter final : public QObject {
  public:
-  EventCounter(QObject* target, QEvent::Type type) : type_(type) { target->installEventFilter(this); }
+  EventCounter(QObject* target, QEvent::Type type) : type_(type) {
+    target->installEventFilter(this);
+  }
   int count = 0;
 
  protected:
@@ -112,8 +114,8 @@ class ManagerGuiTest : public LabDocTest {
     live_clock_ = std::make_unique<ui::LiveClock>(*clock_);
     const TransportOptions options = transport_->options();
     transport_->CloseTransport();
-    transport_ = std::make_unique<Transport>(*live_clock_, gui_prompter_, Deliverable::Manager,
-                                             options);
+    transport_ =
+        std::make_unique<Transport>(*live_clock_, gui_notices_, Deliverable::Manager, options);
     ASSERT_TRUE(transport_->OpenTransport());
   }
 
@@ -127,7 +129,7 @@ class ManagerGuiTest : public LabDocTest {
   // Opens the main window as the program does: shown first, then the document loads.
   CMainFrame& OpenFrame(int type, CMainFrame::WizardRunner wizard = {}) {
     hive_store_ = std::make_unique<HiveManagerStore>(hive_path_);
-    doc_ = std::make_unique<CDaoViewDoc>(*transport_, *hive_store_, type, [] {});
+    doc_ = std::make_unique<CDaoViewDoc>(*transport_, gui_prompter_, *hive_store_, type, [] {});
     frame_ = std::make_unique<CMainFrame>(*doc_, ui::ToQString(MainTitle(type)), std::move(wizard));
     gui_prompter_.qt.set_parent(frame_.get());
     frame_->show();
@@ -173,6 +175,7 @@ class ManagerGuiTest : public LabDocTest {
   std::unique_ptr<CMainFrame> frame_;
   std::unique_ptr<ui::LiveClock> live_clock_;
   QtProgressPrompter gui_prompter_{prompter_};
+  PrompterNotices gui_notices_{gui_prompter_};
 };
 
 TEST_F(ManagerGuiTest, StartUpShowsServersWithIconsAndPortRows) {
@@ -342,8 +345,8 @@ TEST_F(ManagerGuiTest, SaveKeepsTheWindowPaintingWithProgressAndHoldsInputOff) {
   QObject::connect(&watch, &QTimer::timeout, [&] {
     frame.update();  // painted only if the event loop turns
     for (QWidget* w : QApplication::topLevelWidgets()) {
-      auto* label = w->objectName() == "progressWindow" && w->isVisible() ? w->findChild<QLabel*>()
-                                                                          : nullptr;
+      auto* label =
+          w->objectName() == "progressWindow" && w->isVisible() ? w->findChild<QLabel*>() : nullptr;
       if (label == nullptr || !label->text().startsWith("Restarting north: ")) continue;
       if (restart_texts.isEmpty() || restart_texts.back() != label->text())
         restart_texts << label->text();
@@ -368,7 +371,8 @@ TEST_F(ManagerGuiTest, SaveKeepsTheWindowPaintingWithProgressAndHoldsInputOff) {
   EXPECT_EQ(restart_texts.front(), "Restarting north: 11 s left");
   EXPECT_TRUE(wait_cursor);
   EXPECT_EQ(keys.count, 0);
-  EXPECT_EQ(prompter_.texts(), (std::vector<std::string>{std::string(ManagerString(kStrRestartWarning))}));
+  EXPECT_EQ(prompter_.texts(),
+            (std::vector<std::string>{std::string(ManagerString(kStrRestartWarning))}));
   EXPECT_EQ(frame.tree()->topLevelItem(0)->childCount(), 1);
   EXPECT_TRUE(frame.isVisible());
   EXPECT_FALSE(doc_->modified());

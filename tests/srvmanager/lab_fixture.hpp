@@ -55,7 +55,8 @@ class LabDocTest : public OfflineDocTest {
   CDaoViewDoc& LoadDoc(int type, std::vector<ServerConfig> entries) {
     store_.servers = std::move(entries);
     store_.type = type;
-    doc_ = std::make_unique<CDaoViewDoc>(*transport_, store_, type, [this] { ++fresh_ports_; });
+    doc_ = std::make_unique<CDaoViewDoc>(*transport_, prompter_, store_, type,
+                                         [this] { ++fresh_ports_; });
     doc_->Load();
     return *doc_;
   }

@@ -102,7 +102,7 @@ TEST_F(ManagerLoadTest, AdoptedSerialNumberReachesTheStoreAndCountsAsAChange) {
   }
   StartLab({LabServer(202, "new-a", Addr(10))});
   HiveManagerStore store(path);
-  CDaoViewDoc doc(*transport_, store, kMultiHost, [] {});
+  CDaoViewDoc doc(*transport_, prompter_, store, kMultiHost, [] {});
   doc.Load();  // the scripted prompter accepts the offer
   ASSERT_EQ(doc.server(0).serial_number, 202);
   EXPECT_TRUE(doc.ConfigurationChanged());  // the exit check asks
@@ -130,16 +130,16 @@ TEST_F(ManagerLoadTest, MalformedHiveIsReportedWithItsLineAndLeftUntouched) {
   }
   StartLab({LabServer(202, "new-a", Addr(10))});
   HiveManagerStore store(path);
-  CDaoViewDoc doc(*transport_, store, kMultiHost, [] {});
+  CDaoViewDoc doc(*transport_, prompter_, store, kMultiHost, [] {});
   doc.Load();
   EXPECT_EQ(doc.count(), 0);
   ASSERT_FALSE(prompter_.texts().empty());
   const std::string shown = prompter_.texts().back();
-  EXPECT_EQ(shown.rfind(
-                "Fail to load Zelin parameter from registery! Please reinstall Zelin Server "
-                "software! \n",
-                0),
-            0u);
+  EXPECT_EQ(
+      shown.rfind("Fail to load Zelin parameter from registery! Please reinstall Zelin Server "
+                  "software! \n",
+                  0),
+      0u);
   EXPECT_NE(shown.find(path.string() + ":4"), std::string::npos) << shown;
 
   // Saving refuses to replace a file it could not read, and says why.
@@ -379,7 +379,8 @@ TEST_F(ManagerSaveTest, UnchangedServerIsNotWrittenAndWriteStateTwoNever) {
 
 TEST_F(ManagerSaveTest, ProgressNamesServerAndStepAndCountsDownTheRestartWaits) {
   auto& lab = StartLab({LabServer(101, "north", Addr(10)), LabServer(102, "south", Addr(11))});
-  auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "south", Addr(11))});
+  auto& doc =
+      LoadDoc(kMultiHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "south", Addr(11))});
   doc.server(0).write_state = kWriteAlways;
   doc.server(1).write_state = kWriteAlways;
   doc.server(0).set_name("Dock North");

@@ -58,7 +58,7 @@ TEST_F(PendingEditsTest, WizardLeavesEditsPendingAndTheNextStartFindsEveryServer
   // This lab does not hear broadcasts: only a directed request reaches its server.
   auto& hidden = StartLab({LabServer(303, "Hidden", Addr(50))}, Addr(200));
   HiveManagerStore store(path);
-  CDaoViewDoc doc(*transport_, store, kMultiHost, [] {});
+  CDaoViewDoc doc(*transport_, prompter_, store, kMultiHost, [] {});
   doc.Load();
 
   prompter_.QueuePassword("alpha");
@@ -84,13 +84,13 @@ TEST_F(PendingEditsTest, WizardLeavesEditsPendingAndTheNextStartFindsEveryServer
   // The Add Server Wizard on the document's tables and sockets, as the library runs it:
   // a multi-host administrator adds Bravo, its only row, at its address from COM3 on.
   Transport borrowed(
-      *clock_, prompter_, Deliverable::Wizard,
+      *clock_, notices_, Deliverable::Wizard,
       {.interfaces = {block_.Interface()}, .broadcast = block_.Broadcast(), .loopback_only = true});
   const int socket = transport_->socket(0);
   const Ipv4 local = transport_->local_address(0);
   ASSERT_TRUE(borrowed.AdoptSockets(&socket, &local, 1));
   wizard::PrompterDialogs wizard_dialogs(prompter_);
-  wizard::WizardFlow flow(borrowed,
+  wizard::WizardFlow flow(borrowed, prompter_,
                           {doc.found_table(), doc.saved_found_table(), doc.server_table(),
                            doc.saved_server_table(), doc.count_pointer()},
                           kMultiHost, wizard_dialogs);
@@ -129,7 +129,7 @@ TEST_F(PendingEditsTest, WizardLeavesEditsPendingAndTheNextStartFindsEveryServer
 
   // The next start over the same hive and lab: every server online at its new settings.
   HiveManagerStore next_store(path);
-  CDaoViewDoc next(*transport_, next_store, kMultiHost, [] {});
+  CDaoViewDoc next(*transport_, prompter_, next_store, kMultiHost, [] {});
   next.Load();
   ASSERT_EQ(next.tree().size(), 3u);
   EXPECT_EQ(next.tree()[0].label, "Alpha2(QX404)");

@@ -59,19 +59,20 @@ TEST(ManagerStartupTest, TransportThatCannotOpenShowsMessage105) {
         Ipv4FromOctets(127, 254, static_cast<uint8_t>(i / 250), static_cast<uint8_t>(1 + i % 250)));
   ScaledClock clock(100.0);
   zelin::testing::ScriptedPrompter prompter;
-  Transport t(clock, prompter, Deliverable::Manager,
+  PrompterNotices notices{prompter};
+  Transport t(clock, notices, Deliverable::Manager,
               TransportOptions{
                   .interfaces = too_many, .broadcast = block.Broadcast(), .loopback_only = true});
-  EXPECT_FALSE(OpenTransportOrReport(t));
+  EXPECT_FALSE(OpenTransportOrReport(t, prompter));
   ASSERT_FALSE(prompter.texts().empty());
   EXPECT_EQ(prompter.texts().back(), "Network port open error or being occupied!");
 
-  Transport ok(clock, prompter, Deliverable::Manager,
+  Transport ok(clock, notices, Deliverable::Manager,
                TransportOptions{.interfaces = {block.Interface()},
                                 .broadcast = block.Broadcast(),
                                 .loopback_only = true});
   prompter.Clear();
-  EXPECT_TRUE(OpenTransportOrReport(ok));
+  EXPECT_TRUE(OpenTransportOrReport(ok, prompter));
   EXPECT_TRUE(prompter.texts().empty());
   ok.CloseTransport();
 }

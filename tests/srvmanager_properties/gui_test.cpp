@@ -367,7 +367,7 @@ TEST_F(PropertiesGuiTest, UpgradeThroughputOfA4MiBImage) {
   NullProgress none;
   ServerRecord record = Found(10);
   const auto t1 = std::chrono::steady_clock::now();
-  const DownloadResult bare = DownloadFirmware(*transport, record, path, 20, none);
+  const Status bare = DownloadFirmware(*transport, record, path, 20, none);
   const double without_window =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
   EXPECT_EQ(bare, DownloadResult::kSuccess);

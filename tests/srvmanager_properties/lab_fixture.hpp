@@ -80,7 +80,7 @@ class LabTest : public ::testing::Test {
     ASSERT_TRUE(lab->Start(&error)) << error;
     const TransportOptions options{
         .interfaces = {block.Interface()}, .broadcast = block.Broadcast(), .loopback_only = true};
-    transport = std::make_unique<Transport>(clock, prompter, Deliverable::Manager, options);
+    transport = std::make_unique<Transport>(clock, notices, Deliverable::Manager, options);
     ASSERT_TRUE(transport->OpenTransport());
   }
 
@@ -96,7 +96,7 @@ class LabTest : public ::testing::Test {
 
   // Loads the document (search, store, tree) for an installation type.
   void LoadDoc(int type) {
-    doc = std::make_unique<CDaoViewDoc>(*transport, store, type, [] {});
+    doc = std::make_unique<CDaoViewDoc>(*transport, prompter, store, type, [] {});
     doc->Load();
     doc_host = std::make_unique<DocumentHost>(*doc);
   }
@@ -141,6 +141,7 @@ class LabTest : public ::testing::Test {
   LoopbackBlock block;
   ScaledClock clock{20};
   ScriptedPrompter prompter;
+  PrompterNotices notices{prompter};
   ScriptedDialogs dialogs;
   MemoryStore store;
   std::unique_ptr<emulator::Lab> lab;

@@ -130,9 +130,10 @@ std::optional<uint16_t> EntryPorts(const EntryArg& e, const ServerRecord& r) {
 }
 
 int ReadTable(Session& s, ServerRecord& r) {
-  if (ReadAccessTable(*s.transport, r, 1)) return kExitOk;
+  const Status read = ReadAccessTable(*s.transport, r, 1);
+  if (read) return kExitOk;
   std::fprintf(stderr, "zelinctl: reading the access-control list failed: %s\n",
-               ErrorText(s.transport->last_error).c_str());
+               read.ToString().c_str());
   return kExitFailed;
 }
 
@@ -148,9 +149,10 @@ int WriteIfChanged(Session& s, ServerRecord& r, const std::vector<AccessEntry>& 
                 unsigned{r.serial_number()});
     return kExitOk;
   }
-  if (!WriteAccessTable(*s.transport, r, manager::AccessEntryCount(r), 1)) {
+  if (const Status written = WriteAccessTable(*s.transport, r, manager::AccessEntryCount(r), 1);
+      !written) {
     std::fprintf(stderr, "zelinctl: writing the access-control list failed: %s\n",
-                 ErrorText(s.transport->last_error).c_str());
+                 written.ToString().c_str());
     return kExitFailed;
   }
   return SaveAndRestart(s, r);

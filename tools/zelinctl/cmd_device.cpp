@@ -112,9 +112,8 @@ int RunLocate(const Args& args) {
   ServerRecord* r = FindServer(s, static_cast<uint16_t>(serial), &rc);
   if (r == nullptr) return rc;
   const uint8_t code = p.has("--off") ? wire::kLocateOff : wire::kLocateOn;
-  if (!Command(*s.transport, *r, code, 1)) {
-    std::fprintf(stderr, "zelinctl: locate failed: %s\n",
-                 ErrorText(s.transport->last_error).c_str());
+  if (const Status sent = Command(*s.transport, *r, code, 1); !sent) {
+    std::fprintf(stderr, "zelinctl: locate failed: %s\n", sent.ToString().c_str());
     return kExitFailed;
   }
   return kExitOk;
@@ -214,28 +213,6 @@ class TerminalProgress final : public ProgressWindow {
   int steps_ = 0;
 };
 
-const char* DownloadResultText(DownloadResult result) {
-  switch (result) {
-    case DownloadResult::kSuccess:
-      return "success";
-    case DownloadResult::kPasswordTooLong:
-      return "password longer than 16 characters";
-    case DownloadResult::kSocketFailed:
-      return "no TCP socket";
-    case DownloadResult::kConnectFailed:
-      return "no connection to the server";
-    case DownloadResult::kLoginRefused:
-      return "login refused";
-    case DownloadResult::kFileFailed:
-      return "the file cannot be read";
-    case DownloadResult::kNoChallengeOrReady:
-      return "the server did not take the download";
-    case DownloadResult::kNoVerdict:
-      return "the server did not accept the image";
-  }
-  return "";
-}
-
 int RunUpgrade(const Args& args) {
   const Parsed p = Parse(args, {"--password"}, {});
   const int serial = p.positional.size() == 2 ? ParseSerial(p.positional[0]) : -1;
@@ -261,11 +238,11 @@ int RunUpgrade(const Args& args) {
   if (r == nullptr) return rc;
   if (password != nullptr) r->password = *password;
   TerminalProgress progress;
-  const DownloadResult result = DownloadFirmware(*s.transport, *r, file, 20, progress);
-  if (result != DownloadResult::kSuccess) {
-    std::fprintf(stderr, "Upgrade server firmware Fail! (code %d: %s)\n", static_cast<int>(result),
-                 DownloadResultText(result));
-    return result == DownloadResult::kFileFailed ? kExitNotFound : kExitFailed;
+  const Status downloaded = DownloadFirmware(*s.transport, *r, file, 20, progress);
+  if (!downloaded) {
+    std::fprintf(stderr, "Upgrade server firmware Fail! (code %d: %s)\n", downloaded.code(),
+                 downloaded.message().c_str());
+    return downloaded.Is(DownloadResult::kFileFailed) ? kExitNotFound : kExitFailed;
   }
   std::printf("Firmware accepted by server %u\n", static_cast<unsigned>(serial));
   return kExitOk;

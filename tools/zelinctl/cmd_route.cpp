@@ -112,9 +112,9 @@ std::string RouteText(const RouteEntry& e) {
 
 // Reads the table; the routes the server has (empty slots left out).
 std::optional<std::vector<RouteEntry>> ReadRoutes(Session& s, ServerRecord& r) {
-  if (!ReadRouteTable(*s.transport, r, 1)) {
+  if (const Status read = ReadRouteTable(*s.transport, r, 1); !read) {
     std::fprintf(stderr, "zelinctl: reading the routing table failed: %s\n",
-                 ErrorText(s.transport->last_error).c_str());
+                 read.ToString().c_str());
     return std::nullopt;
   }
   std::vector<RouteEntry> routes;
@@ -131,9 +131,8 @@ const RouteEntry* FindRoute(const std::vector<RouteEntry>& routes, const RouteEn
   return nullptr;
 }
 
-int SendFailed(Session& s) {
-  std::fprintf(stderr, "zelinctl: sending the route failed: %s\n",
-               ErrorText(s.transport->last_error).c_str());
+int SendFailed(const Status& sent) {
+  std::fprintf(stderr, "zelinctl: sending the route failed: %s\n", sent.ToString().c_str());
   return kExitFailed;
 }
 
@@ -191,7 +190,7 @@ int Add(const Parsed& p, uint16_t serial) {
                  manager::kPsRouteTableFull.data());
     return kExitFailed;
   }
-  if (!SendRoute(*s.transport, *r, *route, 1)) return SendFailed(s);
+  if (const Status sent = SendRoute(*s.transport, *r, *route, 1); !sent) return SendFailed(sent);
   return SaveAndRestart(s, *r);
 }
 
@@ -236,7 +235,8 @@ int Modify(const Parsed& p, uint16_t serial) {
                  RouteText(after).c_str());
     return kExitFailed;
   }
-  if (!ChangeRoute(*s.transport, *r, before, after, 1)) return SendFailed(s);
+  if (const Status sent = ChangeRoute(*s.transport, *r, before, after, 1); !sent)
+    return SendFailed(sent);
   return SaveAndRestart(s, *r);
 }
 
@@ -256,7 +256,7 @@ int Remove(const Parsed& p, uint16_t serial) {
   }
   RouteEntry removal = *key;
   removal.metric = wire::kRouteEmptyMetric;
-  if (!SendRoute(*s.transport, *r, removal, 1)) return SendFailed(s);
+  if (const Status sent = SendRoute(*s.transport, *r, removal, 1); !sent) return SendFailed(sent);
   return SaveAndRestart(s, *r);
 }
 

@@ -98,46 +98,6 @@ std::string FirmwareText(uint32_t v) {
   return buf;
 }
 
-std::string ErrorText(LastCommandError e) {
-  const char* what = "";
-  switch (e) {
-    case LastCommandError::kNone:
-      what = "no error";
-      break;
-    case LastCommandError::kTimeout:
-      what = "no reply";
-      break;
-    case LastCommandError::kPasswordTooLong:
-      what = "password longer than 16 characters";
-      break;
-    case LastCommandError::kUnknownCommand:
-      what = "unknown command";
-      break;
-    case LastCommandError::kSendFailed:
-      what = "send failed";
-      break;
-    case LastCommandError::kWrongLength:
-      what = "reply of the wrong length";
-      break;
-    case LastCommandError::kWrongCodeOrRefused:
-      what = "refused by the server";
-      break;
-    case LastCommandError::kErrorStatus:
-      what = "the server reported an error";
-      break;
-    case LastCommandError::kWrongSequence:
-      what = "reply with the wrong sequence number";
-      break;
-    case LastCommandError::kWrongDeviceType:
-      what = "reply from another device type";
-      break;
-    case LastCommandError::kWrongSerial:
-      what = "reply from another serial number";
-      break;
-  }
-  return std::string(what) + " (error " + std::to_string(static_cast<int>(e)) + ")";
-}
-
 int Usage(const Parsed& p, const char* usage) {
   std::fprintf(p.help ? stdout : stderr, "%s\n%s", usage, kNetworkHelp);
   if (!p.help && !p.error.empty()) std::fprintf(stderr, "\nzelinctl: %s\n", p.error.c_str());
@@ -204,7 +164,7 @@ int OpenSession(const Parsed& p, Session& s) {
     std::fprintf(stderr, "zelinctl: %s\n", error.c_str());
     return kExitUsage;
   }
-  s.transport = std::make_unique<Transport>(s.clock, s.prompter, Deliverable::Manager, o);
+  s.transport = std::make_unique<Transport>(s.clock, s.notices, Deliverable::Manager, o);
   if (!s.transport->OpenTransport()) {
     std::fprintf(stderr, "Network port open error or being occupied!\n");
     return kExitEnvironment;
@@ -252,13 +212,12 @@ ServerRecord* LogIn(const Parsed& p, Session& s, uint16_t serial, int* rc) {
   if (r == nullptr) return nullptr;
   const std::string* password = p.value("--password");
   r->password = password != nullptr ? *password : "";
-  if (!Command(*s.transport, *r, wire::kLogin, 1)) {
+  if (const Status login = Command(*s.transport, *r, wire::kLogin, 1); !login) {
     *rc = kExitFailed;
-    if (s.transport->last_error == LastCommandError::kWrongCodeOrRefused)
+    if (login.Is(LastCommandError::kWrongCodeOrRefused))
       std::fprintf(stderr, "Password error!\n");
     else
-      std::fprintf(stderr, "zelinctl: login failed: %s\n",
-                   ErrorText(s.transport->last_error).c_str());
+      std::fprintf(stderr, "zelinctl: login failed: %s\n", login.ToString().c_str());
     return nullptr;
   }
   *rc = kExitOk;
@@ -266,16 +225,14 @@ ServerRecord* LogIn(const Parsed& p, Session& s, uint16_t serial, int* rc) {
 }
 
 bool Step(Session& s, ServerRecord& r, uint8_t code, const char* what) {
-  if (Command(*s.transport, r, code, 1)) return true;
-  std::fprintf(stderr, "zelinctl: %s failed: %s\n", what,
-               ErrorText(s.transport->last_error).c_str());
-  return false;
+  const Status sent = Command(*s.transport, r, code, 1);
+  if (!sent) std::fprintf(stderr, "zelinctl: %s failed: %s\n", what, sent.ToString().c_str());
+  return sent.ok();
 }
 
 int SaveAndRestart(Session& s, ServerRecord& r) {
-  if (!Command(*s.transport, r, wire::kSaveAndRestart, 10)) {
-    std::fprintf(stderr, "zelinctl: save and restart failed: %s\n",
-                 ErrorText(s.transport->last_error).c_str());
+  if (const Status saved = Command(*s.transport, r, wire::kSaveAndRestart, 10); !saved) {
+    std::fprintf(stderr, "zelinctl: save and restart failed: %s\n", saved.ToString().c_str());
     return kExitFailed;
   }
   std::printf("Server %u saved and restarted at %s\n", unsigned{r.serial_number()},

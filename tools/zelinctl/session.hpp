@@ -4,8 +4,9 @@
 // logging in with --password, save-and-restart, and the dispatch of command families
 // ("zelinctl access add ...") to their subcommands.
 //
-// Messages go to standard error, results to standard output. Every function that can
-// end a command returns (or sets) one of the exit statuses of command.hpp.
+// Messages go to standard error (an error as its Status's ToString(), the transport's
+// notices as they come), results to standard output. Every function that can end a
+// command returns (or sets) one of the exit statuses of command.hpp.
 
 #include <map>
 #include <memory>
@@ -16,7 +17,7 @@
 #include <vector>
 
 #include "platform/clock.hpp"
-#include "platform/prompter.hpp"
+#include "platform/notices.hpp"
 #include "protocol/bytes.hpp"
 #include "protocol/transport.hpp"
 #include "protocol/types.hpp"
@@ -51,8 +52,6 @@ std::optional<Ipv4> ParseAddress(const std::string& text);
 int ParseSerial(const std::string& text);
 // "2.20.0100" from the 32-bit firmware value of a search reply.
 std::string FirmwareText(uint32_t version);
-// What went wrong in the last exchange, for a script's log.
-std::string ErrorText(LastCommandError e);
 
 // Prints `usage` and the network options: to standard output with status 0 for --help,
 // else to standard error with the parse error and status 2.
@@ -66,7 +65,7 @@ int CheckPasswordOption(const Parsed& p, const char* option);
 // Everything one command needs to reach the servers.
 struct Session {
   RealClock clock;
-  ConsolePrompter prompter;
+  ConsoleNotices notices;
   std::unique_ptr<Transport> transport;
   ServerList list;
 };

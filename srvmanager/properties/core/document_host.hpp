@@ -12,6 +12,7 @@ class DocumentHost final : public PropertiesHost {
   explicit DocumentHost(CDaoViewDoc& doc) : doc_(doc) {}
 
   Transport& transport() override { return doc_.transport(); }
+  Prompter& prompter() override { return doc_.prompter(); }
   int installation_type() const override { return doc_.installation_type(); }
   ServerList& found() override { return doc_.found(); }
   ServerList& saved_found() override { return *doc_.saved_found_table(); }

@@ -54,19 +54,18 @@ UpgradeFirmwareCommand::Result UpgradeFirmwareCommand::Run(int server_index, int
   if (!path) return Result::kCancelled;
   ServerRecord& record = found.records[static_cast<size_t>(found_index)];
   record.password = host_.server(server_index).password();
-  Transport& t = host_.transport();
-  DownloadResult result;
+  Status downloaded;
   {
-    WaitCursor wait(t.prompter());
-    result = DownloadFirmware(t, record, *path, kReplyWaitSeconds, progress_);
+    WaitCursor wait(host_.prompter());
+    downloaded = DownloadFirmware(host_.transport(), record, *path, kReplyWaitSeconds, progress_);
   }
   // Whatever path the download took, the window does not outlive it.
   progress_.Close();
-  if (result == DownloadResult::kSuccess) {
-    t.prompter().Message(ManagerString(kStrUpgradeOk), MsgButtons::Ok, MsgIcon::Information);
+  if (downloaded) {
+    host_.prompter().Message(ManagerString(kStrUpgradeOk), MsgButtons::Ok, MsgIcon::Information);
     return Result::kUpgraded;
   }
-  t.prompter().Message(ManagerString(kStrUpgradeFail), MsgButtons::Ok, MsgIcon::Error);
+  host_.prompter().Message(ManagerString(kStrUpgradeFail), MsgButtons::Ok, MsgIcon::Error);
   return Result::kFailed;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// What the property commands need from the manager: its transport, installation
-// type, the found-server table with its saved copy, the configured servers with
+// What the property commands need from the manager: its transport and prompter,
+// installation type, the found-server table with its saved copy, the configured servers with
 // their saved copies, the password check and change detection. The manager's
 // document stands behind it (DocumentHost); tests may use a table of their own.
 //
@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "platform/prompter.hpp"
 #include "protocol/transport.hpp"
 #include "protocol/types.hpp"
 #include "srvmanager/core/commands.hpp"  // InstallationType
@@ -20,6 +21,7 @@ class PropertiesHost {
   virtual ~PropertiesHost() = default;
 
   virtual Transport& transport() = 0;
+  virtual Prompter& prompter() = 0;
   virtual int installation_type() const = 0;
 
   // The found-server table and its copy as last loaded or saved.

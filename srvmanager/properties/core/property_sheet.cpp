@@ -100,7 +100,7 @@ bool ServerPropertiesCommand::ReadServerSettings(ServerConfig& entry, ServerConf
   if (saved != nullptr) saved->dhcp = wire::kDhcpQuery;
   if (RecordHasDhcp(record)) {
     if (!Command(t, record, wire::kDhcp, 1)) {
-      t.prompter().Message(ManagerString(kStrGetDhcpError), MsgButtons::Ok, MsgIcon::Error);
+      host_.prompter().Message(ManagerString(kStrGetDhcpError), MsgButtons::Ok, MsgIcon::Error);
       return false;
     }
   } else {
@@ -119,7 +119,7 @@ bool ServerPropertiesCommand::ReadServerSettings(ServerConfig& entry, ServerConf
       record = before;
       record.sequence = sequence;
       record.nonce = nonce;
-      t.prompter().Message(kPsReadTablesFailed, MsgButtons::Ok, MsgIcon::Error);
+      host_.prompter().Message(kPsReadTablesFailed, MsgButtons::Ok, MsgIcon::Error);
       return false;
     }
     if (saved != nullptr) {
@@ -140,7 +140,7 @@ bool ServerPropertiesCommand::ReadServerSettings(ServerConfig& entry, ServerConf
 
 PropertiesOutcome ServerPropertiesCommand::Run(int server_index, int found_index) {
   PropertiesOutcome out;
-  Prompter& prompter = host_.transport().prompter();
+  Prompter& prompter = host_.prompter();
   ServerList& found = host_.found();
   if (server_index < 0 || server_index >= host_.count() || found_index < 0 ||
       found_index >= found.count) {

@@ -75,12 +75,12 @@ bool ReplaceServerDialog::ResolveAddressConflict(ServerRecord& chosen) {
   Transport& t = host_.transport();
   for (int tries = 0;;) {
     if (!Command(t, chosen, wire::kCheckAddress, 1)) {
-      t.prompter().Message(kPsConflictCheckFailed, MsgButtons::Ok, MsgIcon::Error);
+      host_.prompter().Message(kPsConflictCheckFailed, MsgButtons::Ok, MsgIcon::Error);
       return false;
     }
     if (!EntryHasAddress(chosen.ip_address(), true) && !conflict()) return true;
     if (++tries >= kMaxAddressTries) {
-      t.prompter().Message(kPsNoFreeAddress, MsgButtons::Ok, MsgIcon::Error);
+      host_.prompter().Message(kPsNoFreeAddress, MsgButtons::Ok, MsgIcon::Error);
       return false;
     }
     chosen.set_ip_address(NextAddress(chosen.ip_address()));
@@ -100,14 +100,14 @@ bool ReplaceServerDialog::GrantHostAccess(ServerRecord& chosen, ServerConfig& en
     if (entry.tables_changed == 0) {
       Transport& t = host_.transport();
       if (!ReadServerTables(t, chosen)) {
-        t.prompter().Message(kPsReadTablesFailed, MsgButtons::Ok, MsgIcon::Error);
+        host_.prompter().Message(kPsReadTablesFailed, MsgButtons::Ok, MsgIcon::Error);
         return false;
       }
       entry.tables_changed = 1;
     }
     if (FindAccessEntry(chosen, host, kHostMask) < 0) {
       if (!MergeAccessPorts(chosen, host, kHostMask, host, kHostMask, 0xFFFF, true)) {
-        host_.transport().prompter().Message(kPsAccessTableFull, MsgButtons::Ok, MsgIcon::Warning);
+        host_.prompter().Message(kPsAccessTableFull, MsgButtons::Ok, MsgIcon::Warning);
         return false;
       }
       granted = true;
@@ -120,7 +120,7 @@ bool ReplaceServerDialog::GrantHostAccess(ServerRecord& chosen, ServerConfig& en
 
 bool ReplaceServerDialog::Ok() {
   Transport& t = host_.transport();
-  Prompter& prompter = t.prompter();
+  Prompter& prompter = host_.prompter();
   if (selected_ < 0 || selected_ >= static_cast<int>(rows_.size())) {
     prompter.Message(ManagerString(kStrSelectServerFirst), MsgButtons::Ok, MsgIcon::Warning);
     return false;
