@@ -66,7 +66,9 @@ TEST_F(LabExchangeTest, SequenceAndNonceAdvanceWithEveryReply) {
 
 TEST_F(LabExchangeTest, RefusalFailsAtOnceButAdvancesSoTheRetrySucceeds) {
   MakeLab({Server(5, 10)});
-  emulator::UdpHandler h = *lab_->udp_handlers().Find(wire::kLogin);
+  const emulator::UdpHandler* login = lab_->udp_handlers().Find(wire::kLogin);
+  ASSERT_NE(login, nullptr);
+  emulator::UdpHandler h = *login;
   g_login = h.handle;
   h.handle = RefusingLogin;
   lab_->udp_handlers().Register(h);

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 
 #include "protocol/device_text.hpp"
 #include "srvmanager/core/registry_store.hpp"
@@ -145,7 +145,9 @@ TEST_F(ManagerLoadTest, MalformedHiveIsReportedWithItsLineAndLeftUntouched) {
   prompter_.QueueAnswer(MsgAnswer::Yes);
   EXPECT_FALSE(doc.SaveConfiguration());
   std::ifstream in(path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text);
+  std::ostringstream kept;
+  kept << in.rdbuf();
+  EXPECT_EQ(kept.str(), text);
   std::filesystem::remove(path);
 }
 
