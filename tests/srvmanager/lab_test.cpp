@@ -25,9 +25,10 @@ bool Contains(const std::vector<int>& v, int code) {
   return std::find(v.begin(), v.end(), code) != v.end();
 }
 
-using ManagerLoadTest = LabDocTest;
+class ManagerLoadTest : public NonceModesLabDocTest {};
+INSTANTIATE_TEST_SUITE_P(NonceModes, ManagerLoadTest, ::testing::Bool(), NonceModeName);
 
-TEST_F(ManagerLoadTest, MatchingNeedsAddressOnlyInWriteStateZero) {
+TEST_P(ManagerLoadTest, MatchingNeedsAddressOnlyInWriteStateZero) {
   StartLab({LabServer(101, "one", Addr(10)), LabServer(102, "two", Addr(11), 771)});
   // Entry 102 is stored with an old address: found by serial, but not matched.
   auto& doc =
@@ -48,7 +49,7 @@ TEST_F(ManagerLoadTest, MatchingNeedsAddressOnlyInWriteStateZero) {
   EXPECT_TRUE(prompter_.texts().empty());
 }
 
-TEST_F(ManagerLoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
+TEST_P(ManagerLoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
   StartLab({LabServer(101, "seen", Addr(10))});
   // This lab does not hear the test's broadcasts: only a probe of its address finds it.
   StartLab({LabServer(150, "hidden", Addr(50))}, Addr(200));
@@ -64,7 +65,7 @@ TEST_F(ManagerLoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
   EXPECT_FALSE(doc.ServerChanged(0));
 }
 
-TEST_F(ManagerLoadTest, AdoptOfferIsMadeOnceAndDecliningLeavesServersOffline) {
+TEST_P(ManagerLoadTest, AdoptOfferIsMadeOnceAndDecliningLeavesServersOffline) {
   StartLab({LabServer(202, "new-a", Addr(10)), LabServer(204, "new-b", Addr(11))});
   prompter_.QueueAnswer(MsgAnswer::Cancel);
   auto& doc =
@@ -79,7 +80,7 @@ TEST_F(ManagerLoadTest, AdoptOfferIsMadeOnceAndDecliningLeavesServersOffline) {
   EXPECT_EQ(prompter_.shown().size(), 1u);
 }
 
-TEST_F(ManagerLoadTest, AcceptedAdoptOfferTakesTheFoundSerialNumber) {
+TEST_P(ManagerLoadTest, AcceptedAdoptOfferTakesTheFoundSerialNumber) {
   StartLab({LabServer(202, "new-a", Addr(10))});
   auto& doc = LoadDoc(kCustom, {MakeEntry(201, "old-a", Addr(10))});
   ASSERT_EQ(prompter_.shown().size(), 1u);
@@ -89,7 +90,7 @@ TEST_F(ManagerLoadTest, AcceptedAdoptOfferTakesTheFoundSerialNumber) {
   EXPECT_TRUE(doc.modified());
 }
 
-TEST_F(ManagerLoadTest, AdoptedSerialNumberReachesTheStoreAndCountsAsAChange) {
+TEST_P(ManagerLoadTest, AdoptedSerialNumberReachesTheStoreAndCountsAsAChange) {
   const std::filesystem::path path =
       std::filesystem::path(::testing::TempDir()) / "manager-adopt-registry.reg";
   std::filesystem::remove(path);
@@ -117,7 +118,7 @@ TEST_F(ManagerLoadTest, AdoptedSerialNumberReachesTheStoreAndCountsAsAChange) {
   std::filesystem::remove(path);
 }
 
-TEST_F(ManagerLoadTest, MalformedHiveIsReportedWithItsLineAndLeftUntouched) {
+TEST_P(ManagerLoadTest, MalformedHiveIsReportedWithItsLineAndLeftUntouched) {
   const std::filesystem::path path =
       std::filesystem::path(::testing::TempDir()) / "manager-malformed-registry.reg";
   const std::string text =
@@ -151,7 +152,7 @@ TEST_F(ManagerLoadTest, MalformedHiveIsReportedWithItsLineAndLeftUntouched) {
   std::filesystem::remove(path);
 }
 
-TEST_F(ManagerLoadTest, NoAdoptOfferForSingleHostOrAnotherModel) {
+TEST_P(ManagerLoadTest, NoAdoptOfferForSingleHostOrAnotherModel) {
   StartLab({LabServer(202, "new-a", Addr(10)), LabServer(204, "other", Addr(11), 771)});
   auto& doc = LoadDoc(kSingleHost, {MakeEntry(201, "old-a", Addr(10))});
   EXPECT_TRUE(prompter_.texts().empty());
@@ -161,7 +162,7 @@ TEST_F(ManagerLoadTest, NoAdoptOfferForSingleHostOrAnotherModel) {
   EXPECT_EQ(doc2.tree()[0].icon, kIconOffline);
 }
 
-TEST_F(ManagerLoadTest, DoubleClickOnOfflineServerProbesItAgain) {
+TEST_P(ManagerLoadTest, DoubleClickOnOfflineServerProbesItAgain) {
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "late", Addr(10))});
   ASSERT_EQ(doc.tree()[0].icon, kIconOffline);
   StartLab({LabServer(101, "late-now", Addr(10))});
@@ -174,7 +175,7 @@ TEST_F(ManagerLoadTest, DoubleClickOnOfflineServerProbesItAgain) {
   EXPECT_TRUE(doc.ActivateTreeItem(0));
 }
 
-TEST_F(ManagerLoadTest, ChangeDetectionCountsDhcpOnlyWhereTheServerCarriesIt) {
+TEST_P(ManagerLoadTest, ChangeDetectionCountsDhcpOnlyWhereTheServerCarriesIt) {
   StartLab({LabServer(101, "old-fw", Addr(10), 9476, "", 0x021F0000),
             LabServer(102, "new-fw", Addr(11), 9476, "", 0x02200000)});
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});
@@ -199,9 +200,10 @@ TEST_F(ManagerLoadTest, ChangeDetectionCountsDhcpOnlyWhereTheServerCarriesIt) {
   EXPECT_TRUE(doc.ConfigurationChanged());
 }
 
-using ManagerPasswordTest = LabDocTest;
+class ManagerPasswordTest : public NonceModesLabDocTest {};
+INSTANTIATE_TEST_SUITE_P(NonceModes, ManagerPasswordTest, ::testing::Bool(), NonceModeName);
 
-TEST_F(ManagerPasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
+TEST_P(ManagerPasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
   auto& lab = StartLab({LabServer(101, "locked", Addr(10), 9476, "secret")});
   ServerConfig e = MakeEntry(101, "locked", Addr(10));
   e.flags = kServerFlagPasswordSaved;
@@ -233,7 +235,7 @@ TEST_F(ManagerPasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
 
 // A typed password that is not printable ASCII would reach the server as other
 // bytes than the user sees: it is refused and asked again, and never sent.
-TEST_F(ManagerPasswordTest, TypedPasswordOutsidePrintableAsciiIsNotSent) {
+TEST_P(ManagerPasswordTest, TypedPasswordOutsidePrintableAsciiIsNotSent) {
   auto& lab = StartLab({LabServer(101, "locked", Addr(10), 9476, "secret")});
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "locked", Addr(10))});
   ServerRecord& rec = Found(101);
@@ -260,9 +262,10 @@ TEST_F(ManagerPasswordTest, TypedPasswordOutsidePrintableAsciiIsNotSent) {
   EXPECT_EQ(doc.server(0).password(), "secret");
 }
 
-using ManagerSaveTest = LabDocTest;
+class ManagerSaveTest : public NonceModesLabDocTest {};
+INSTANTIATE_TEST_SUITE_P(NonceModes, ManagerSaveTest, ::testing::Bool(), NonceModeName);
 
-TEST_F(ManagerSaveTest, WriteSequenceOrderWithPasswordChange) {
+TEST_P(ManagerSaveTest, WriteSequenceOrderWithPasswordChange) {
   auto& lab = StartLab({LabServer(101, "dev", Addr(10), 771, "old")});
   ServerConfig e = MakeEntry(101, "dev", Addr(10), 771);
   e.flags = kServerFlagPasswordSaved;
@@ -294,7 +297,7 @@ TEST_F(ManagerSaveTest, WriteSequenceOrderWithPasswordChange) {
   EXPECT_FALSE(doc.ConfigurationChanged());
 }
 
-TEST_F(ManagerSaveTest, AccessTablesByInstallationTypeAndDhcpByModelAndFirmware) {
+TEST_P(ManagerSaveTest, AccessTablesByInstallationTypeAndDhcpByModelAndFirmware) {
   auto& lab = StartLab({LabServer(101, "old-fw", Addr(10), 9476, "", 0x021F0000),
                         LabServer(102, "new-fw", Addr(11), 9476, "", 0x02200000),
                         LabServer(103, "no-dhcp", Addr(12), 8452)});
@@ -312,7 +315,7 @@ TEST_F(ManagerSaveTest, AccessTablesByInstallationTypeAndDhcpByModelAndFirmware)
   EXPECT_EQ(doc.server(0).write_state, kWriteWhenChanged);
 }
 
-TEST_F(ManagerSaveTest, MultiHostSendsTablesOnlyWhenChanged) {
+TEST_P(ManagerSaveTest, MultiHostSendsTablesOnlyWhenChanged) {
   auto& lab = StartLab({LabServer(101, "a", Addr(10)), LabServer(102, "b", Addr(11))});
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});
   doc.server(0).write_state = kWriteAlways;
@@ -334,7 +337,7 @@ TEST_F(ManagerSaveTest, MultiHostSendsTablesOnlyWhenChanged) {
   EXPECT_EQ(doc.server(1).tables_changed, 0u);
 }
 
-TEST_F(ManagerSaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten) {
+TEST_P(ManagerSaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten) {
   auto& lab = StartLab({LabServer(101, "bad", Addr(10)), LabServer(102, "good", Addr(11))});
   emulator::FaultSettings refuse;
   refuse.refuse = true;
@@ -365,7 +368,7 @@ TEST_F(ManagerSaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten)
   EXPECT_EQ(fresh_ports_, 1);
 }
 
-TEST_F(ManagerSaveTest, UnchangedServerIsNotWrittenAndWriteStateTwoNever) {
+TEST_P(ManagerSaveTest, UnchangedServerIsNotWrittenAndWriteStateTwoNever) {
   auto& lab = StartLab({LabServer(101, "a", Addr(10)), LabServer(102, "b", Addr(11))});
   auto& doc = LoadDoc(kSingleHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});
   doc.server(1).write_state = kWriteNever;
