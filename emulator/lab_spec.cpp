@@ -232,12 +232,6 @@ std::string Where(size_t i) {
   return "server " + std::to_string(i + 1);
 }
 
-std::string HexWord(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08x", v);
-  return buf;
-}
-
 }  // namespace
 
 std::optional<Ipv4> ParseAddress(std::string_view text) {
@@ -411,9 +405,6 @@ std::string CompleteAndCheck(LabSpec& lab) {
     if (s.firmware_rule.reject_status == wire::kTcpDownloadReady ||
         s.firmware_rule.reject_status == wire::kTcpDownloadAccepted)
       return where + ": firmware_rule.reject_status must differ from \"ready\" (0) and \"accepted\" (1)";
-    if (s.dhcp != 0 && !CarriesDhcpSetting(s.type, s.firmware))
-      return where + ": model " + std::string(model->name) + " with firmware " +
-             HexWord(s.firmware) + " has no DHCP setting";
   }
   for (size_t i = 0; i < lab.occupied.size(); ++i)
     if (auto e = loopback(lab.occupied[i].address, "occupied[" + std::to_string(i) + "]");

@@ -124,8 +124,8 @@ Parsed<ServerSpec> ParseServerFlag(std::string_view text);
 
 // Fills defaults (port count and kinds from the model, name, netmask, hardware
 // address) and checks the whole lab: loopback addresses only, at most 32 servers,
-// known models, unique server addresses, table and password limits, a DHCP setting
-// only where the model carries one, reject statuses other than "ready" and "accepted".
+// known models, unique server addresses, table and password limits, reject statuses
+// other than "ready" and "accepted".
 // Returns an empty string when the lab is usable, else the first problem.
 std::string CompleteAndCheck(LabSpec& lab);
 
