@@ -12,6 +12,10 @@ std::vector<uint8_t> FromHex(const std::string& hex) {
   return out;
 }
 
+std::string NonceModeName(const ::testing::TestParamInfo<bool>& info) {
+  return info.param ? "StrictNonce" : "Lenient";
+}
+
 void LabTest::TearDown() {
   if (transport_) transport_->CloseTransport();
   if (lab_) lab_->Stop();
@@ -34,6 +38,7 @@ emulator::Lab& LabTest::MakeLab(std::vector<emulator::ServerSpec> servers, uint6
   desc.broadcast = block_.Broadcast();
   desc.restart_ms = 500;
   desc.seed = seed;
+  desc.strict_nonce = StrictNonce();
   desc.servers = std::move(servers);
   const std::string problem = emulator::CompleteAndCheck(desc);
   EXPECT_EQ(problem, "");

@@ -31,6 +31,8 @@ inline emulator::ServerSpec LabServer(uint16_t serial, const char* name, Ipv4 ip
 class LabDocTest : public OfflineDocTest {
  protected:
   double Speedup() const override { return 25.0; }
+  // Whether the labs' servers take only the newest nonce they handed out.
+  virtual bool StrictNonce() const { return false; }
 
   void TearDown() override {
     for (auto& lab : labs_) lab->Stop();
@@ -42,6 +44,7 @@ class LabDocTest : public OfflineDocTest {
     emulator::LabSpec desc;
     desc.broadcast = broadcast != 0 ? broadcast : block_.Broadcast();
     desc.restart_ms = 200;
+    desc.strict_nonce = StrictNonce();
     desc.servers = std::move(servers);
     const std::string problem = emulator::CompleteAndCheck(desc);
     EXPECT_EQ(problem, "");
@@ -78,5 +81,15 @@ class LabDocTest : public OfflineDocTest {
 
   std::vector<std::unique_ptr<emulator::Lab>> labs_;
 };
+
+// A LabDocTest that runs once against lenient servers and once against strict-nonce
+// servers: instantiate with ::testing::Bool() and NonceModeName.
+class NonceModesLabDocTest : public LabDocTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  bool StrictNonce() const override { return GetParam(); }
+};
+inline std::string NonceModeName(const ::testing::TestParamInfo<bool>& info) {
+  return info.param ? "StrictNonce" : "Lenient";
+}
 
 }  // namespace zelin::manager::testing

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 
 #include "protocol/device_text.hpp"
 #include "srvmanager/core/registry_store.hpp"
@@ -26,9 +27,10 @@ bool Contains(const std::vector<int>& v, int code) {
   return std::find(v.begin(), v.end(), code) != v.end();
 }
 
-using ManagerLoadTest = LabDocTest;
+class ManagerLoadTest : public NonceModesLabDocTest {};
+INSTANTIATE_TEST_SUITE_P(NonceModes, ManagerLoadTest, ::testing::Bool(), NonceModeName);
 
-TEST_F(ManagerLoadTest, MatchingNeedsAddressOnlyInWriteStateZero) {
+TEST_P(ManagerLoadTest, MatchingNeedsAddressOnlyInWriteStateZero) {
   StartLab({LabServer(101, "one", Addr(10)), LabServer(102, "two", Addr(11), 771)});
   // Entry 102 is stored with an old address: found by serial, but not matched.
   auto& doc =
@@ -49,7 +51,7 @@ TEST_F(ManagerLoadTest, MatchingNeedsAddressOnlyInWriteStateZero) {
   EXPECT_TRUE(prompter_.texts().empty());
 }
 
-TEST_F(ManagerLoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
+TEST_P(ManagerLoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
   StartLab({LabServer(101, "seen", Addr(10))});
   // This lab does not hear the test's broadcasts: only a probe of its address finds it.
   StartLab({LabServer(150, "hidden", Addr(50))}, Addr(200));
@@ -65,7 +67,7 @@ TEST_F(ManagerLoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
   EXPECT_FALSE(doc.ServerChanged(0));
 }
 
-TEST_F(ManagerLoadTest, AdoptOfferIsMadeOnceAndDecliningLeavesServersOffline) {
+TEST_P(ManagerLoadTest, AdoptOfferIsMadeOnceAndDecliningLeavesServersOffline) {
   StartLab({LabServer(202, "new-a", Addr(10)), LabServer(204, "new-b", Addr(11))});
   prompter_.QueueAnswer(MsgAnswer::Cancel);
   auto& doc =
@@ -80,7 +82,7 @@ TEST_F(ManagerLoadTest, AdoptOfferIsMadeOnceAndDecliningLeavesServersOffline) {
   EXPECT_EQ(prompter_.shown().size(), 1u);
 }
 
-TEST_F(ManagerLoadTest, AcceptedAdoptOfferTakesTheFoundSerialNumber) {
+TEST_P(ManagerLoadTest, AcceptedAdoptOfferTakesTheFoundSerialNumber) {
   StartLab({LabServer(202, "new-a", Addr(10))});
   auto& doc = LoadDoc(kCustom, {MakeEntry(201, "old-a", Addr(10))});
   ASSERT_EQ(prompter_.shown().size(), 1u);
@@ -90,7 +92,7 @@ TEST_F(ManagerLoadTest, AcceptedAdoptOfferTakesTheFoundSerialNumber) {
   EXPECT_TRUE(doc.modified());
 }
 
-TEST_F(ManagerLoadTest, AdoptedSerialNumberReachesTheStoreAndCountsAsAChange) {
+TEST_P(ManagerLoadTest, AdoptedSerialNumberReachesTheStoreAndCountsAsAChange) {
   const std::filesystem::path path =
       std::filesystem::path(::testing::TempDir()) / "manager-adopt-registry.reg";
   std::filesystem::remove(path);
@@ -118,7 +120,7 @@ TEST_F(ManagerLoadTest, AdoptedSerialNumberReachesTheStoreAndCountsAsAChange) {
   std::filesystem::remove(path);
 }
 
-TEST_F(ManagerLoadTest, MalformedHiveIsReportedWithItsLineAndLeftUntouched) {
+TEST_P(ManagerLoadTest, MalformedHiveIsReportedWithItsLineAndLeftUntouched) {
   const std::filesystem::path path =
       std::filesystem::path(::testing::TempDir()) / "manager-malformed-registry.reg";
   const std::string text =
@@ -146,11 +148,13 @@ TEST_F(ManagerLoadTest, MalformedHiveIsReportedWithItsLineAndLeftUntouched) {
   prompter_.QueueAnswer(MsgAnswer::Yes);
   EXPECT_FALSE(doc.SaveConfiguration());
   std::ifstream in(path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text);
+  std::ostringstream kept;
+  kept << in.rdbuf();
+  EXPECT_EQ(kept.str(), text);
   std::filesystem::remove(path);
 }
 
-TEST_F(ManagerLoadTest, NoAdoptOfferForSingleHostOrAnotherModel) {
+TEST_P(ManagerLoadTest, NoAdoptOfferForSingleHostOrAnotherModel) {
   StartLab({LabServer(202, "new-a", Addr(10)), LabServer(204, "other", Addr(11), 771)});
   auto& doc = LoadDoc(kSingleHost, {MakeEntry(201, "old-a", Addr(10))});
   EXPECT_TRUE(prompter_.texts().empty());
@@ -160,7 +164,7 @@ TEST_F(ManagerLoadTest, NoAdoptOfferForSingleHostOrAnotherModel) {
   EXPECT_EQ(doc2.tree()[0].icon, kIconOffline);
 }
 
-TEST_F(ManagerLoadTest, DoubleClickOnOfflineServerProbesItAgain) {
+TEST_P(ManagerLoadTest, DoubleClickOnOfflineServerProbesItAgain) {
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "late", Addr(10))});
   ASSERT_EQ(doc.tree()[0].icon, kIconOffline);
   StartLab({LabServer(101, "late-now", Addr(10))});
@@ -173,7 +177,7 @@ TEST_F(ManagerLoadTest, DoubleClickOnOfflineServerProbesItAgain) {
   EXPECT_TRUE(doc.ActivateTreeItem(0));
 }
 
-TEST_F(ManagerLoadTest, ChangeDetectionCountsDhcpOnlyWhereTheServerCarriesIt) {
+TEST_P(ManagerLoadTest, ChangeDetectionCountsDhcpOnlyWhereTheServerCarriesIt) {
   StartLab({LabServer(101, "old-fw", Addr(10), 9476, "", 0x021F0000),
             LabServer(102, "new-fw", Addr(11), 9476, "", 0x02200000)});
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});
@@ -198,9 +202,10 @@ TEST_F(ManagerLoadTest, ChangeDetectionCountsDhcpOnlyWhereTheServerCarriesIt) {
   EXPECT_TRUE(doc.ConfigurationChanged());
 }
 
-using ManagerPasswordTest = LabDocTest;
+class ManagerPasswordTest : public NonceModesLabDocTest {};
+INSTANTIATE_TEST_SUITE_P(NonceModes, ManagerPasswordTest, ::testing::Bool(), NonceModeName);
 
-TEST_F(ManagerPasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
+TEST_P(ManagerPasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
   auto& lab = StartLab({LabServer(101, "locked", Addr(10), 9476, "secret")});
   ServerConfig e = MakeEntry(101, "locked", Addr(10));
   e.flags = kServerFlagPasswordSaved;
@@ -232,7 +237,7 @@ TEST_F(ManagerPasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
 
 // A typed password that is not printable ASCII would reach the server as other
 // bytes than the user sees: it is refused and asked again, and never sent.
-TEST_F(ManagerPasswordTest, TypedPasswordOutsidePrintableAsciiIsNotSent) {
+TEST_P(ManagerPasswordTest, TypedPasswordOutsidePrintableAsciiIsNotSent) {
   auto& lab = StartLab({LabServer(101, "locked", Addr(10), 9476, "secret")});
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "locked", Addr(10))});
   ServerRecord& rec = Found(101);
@@ -259,9 +264,10 @@ TEST_F(ManagerPasswordTest, TypedPasswordOutsidePrintableAsciiIsNotSent) {
   EXPECT_EQ(doc.server(0).password(), "secret");
 }
 
-using ManagerSaveTest = LabDocTest;
+class ManagerSaveTest : public NonceModesLabDocTest {};
+INSTANTIATE_TEST_SUITE_P(NonceModes, ManagerSaveTest, ::testing::Bool(), NonceModeName);
 
-TEST_F(ManagerSaveTest, WriteSequenceOrderWithPasswordChange) {
+TEST_P(ManagerSaveTest, WriteSequenceOrderWithPasswordChange) {
   auto& lab = StartLab({LabServer(101, "dev", Addr(10), 771, "old")});
   ServerConfig e = MakeEntry(101, "dev", Addr(10), 771);
   e.flags = kServerFlagPasswordSaved;
@@ -293,7 +299,7 @@ TEST_F(ManagerSaveTest, WriteSequenceOrderWithPasswordChange) {
   EXPECT_FALSE(doc.ConfigurationChanged());
 }
 
-TEST_F(ManagerSaveTest, AccessTablesByInstallationTypeAndDhcpByModelAndFirmware) {
+TEST_P(ManagerSaveTest, AccessTablesByInstallationTypeAndDhcpByModelAndFirmware) {
   auto& lab = StartLab({LabServer(101, "old-fw", Addr(10), 9476, "", 0x021F0000),
                         LabServer(102, "new-fw", Addr(11), 9476, "", 0x02200000),
                         LabServer(103, "no-dhcp", Addr(12), 8452)});
@@ -311,7 +317,7 @@ TEST_F(ManagerSaveTest, AccessTablesByInstallationTypeAndDhcpByModelAndFirmware)
   EXPECT_EQ(doc.server(0).write_state, kWriteWhenChanged);
 }
 
-TEST_F(ManagerSaveTest, MultiHostSendsTablesOnlyWhenChanged) {
+TEST_P(ManagerSaveTest, MultiHostSendsTablesOnlyWhenChanged) {
   auto& lab = StartLab({LabServer(101, "a", Addr(10)), LabServer(102, "b", Addr(11))});
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});
   doc.server(0).write_state = kWriteAlways;
@@ -333,7 +339,7 @@ TEST_F(ManagerSaveTest, MultiHostSendsTablesOnlyWhenChanged) {
   EXPECT_EQ(doc.server(1).tables_changed, 0u);
 }
 
-TEST_F(ManagerSaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten) {
+TEST_P(ManagerSaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten) {
   auto& lab = StartLab({LabServer(101, "bad", Addr(10)), LabServer(102, "good", Addr(11))});
   emulator::FaultSettings refuse;
   refuse.refuse = true;
@@ -364,7 +370,7 @@ TEST_F(ManagerSaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten)
   EXPECT_EQ(fresh_ports_, 1);
 }
 
-TEST_F(ManagerSaveTest, UnchangedServerIsNotWrittenAndWriteStateTwoNever) {
+TEST_P(ManagerSaveTest, UnchangedServerIsNotWrittenAndWriteStateTwoNever) {
   auto& lab = StartLab({LabServer(101, "a", Addr(10)), LabServer(102, "b", Addr(11))});
   auto& doc = LoadDoc(kSingleHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});
   doc.server(1).write_state = kWriteNever;
@@ -377,7 +383,7 @@ TEST_F(ManagerSaveTest, UnchangedServerIsNotWrittenAndWriteStateTwoNever) {
   EXPECT_EQ(store_.saves, 1);
 }
 
-TEST_F(ManagerSaveTest, ProgressNamesServerAndStepAndCountsDownTheRestartWaits) {
+TEST_P(ManagerSaveTest, ProgressNamesServerAndStepAndCountsDownTheRestartWaits) {
   auto& lab = StartLab({LabServer(101, "north", Addr(10)), LabServer(102, "south", Addr(11))});
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "south", Addr(11))});
   doc.server(0).write_state = kWriteAlways;
