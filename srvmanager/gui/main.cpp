@@ -15,7 +15,7 @@
 #include "platform/pcfg32/pcfg32.h"
 #include "platform/qt/single_instance.hpp"
 #include "protocol/transport.hpp"
-#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_document.hpp"
 #include "srvmanager/core/registry_store.hpp"
 #include "srvmanager/core/startup.hpp"
 #include "srvmanager/core/strings.hpp"
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   Transport transport(SystemClock(), prompter, Deliverable::Manager, options);
   if (!OpenTransportOrReport(transport)) return 1;
 
-  CDaoViewDoc doc(transport, store, installation_type, CallFreshPort);
+  ManagerDocument doc(transport, store, installation_type, CallFreshPort);
 #ifdef ZELIN_HAVE_PROPERTIES
   InstallPropertiesHooks();  // Server Properties, Replace Server, Upgrade Firmware
 #endif

@@ -30,7 +30,7 @@ ServerCommandHooks& ServerHooks() {
   return hooks;
 }
 
-CMainFrame::CMainFrame(CDaoViewDoc& doc, const QString& title, WizardRunner wizard, QWidget* parent)
+CMainFrame::CMainFrame(ManagerDocument& doc, const QString& title, WizardRunner wizard, QWidget* parent)
     : QMainWindow(parent), doc_(doc), wizard_(std::move(wizard)) {
   setObjectName(QStringLiteral("CMainFrame"));
   setWindowTitle(title);
@@ -141,12 +141,12 @@ void CMainFrame::ConnectViews() {
   connect(tree_, &CDaoTreeView::activated, this, [this] { SetActiveView(ActiveView::Tree); });
   connect(list_, &CDaoListView::activated, this, [this] { SetActiveView(ActiveView::PortList); });
   connect(tree_, &CDaoTreeView::itemSelected, this, [this](int item) {
-    doc_.SelectTreeItem(item);
+    doc_.server_tree().SelectTreeItem(item);
     list_->Refill(doc_);
     UpdateActions();
   });
   connect(tree_, &CDaoTreeView::itemDoubleClicked, this, [this](int item) {
-    const bool online = doc_.ActivateTreeItem(item);
+    const bool online = doc_.server_tree().ActivateTreeItem(item);
     tree_->UpdateItem(doc_, item);
     if (online) {
       OnServerProperties();
@@ -158,12 +158,12 @@ void CMainFrame::ConnectViews() {
   connect(tree_, &CDaoTreeView::deletePressed, this, &CMainFrame::OnDeleteServer);
   connect(tree_, &CDaoTreeView::contextMenuAt, this, &CMainFrame::ShowTreeContextMenu);
   connect(list_, &CDaoListView::rowSelected, this, [this](int row) {
-    doc_.SelectPortRow(row);
+    doc_.server_tree().SelectPortRow(row);
     UpdateActions();
   });
   connect(list_, &CDaoListView::rowDoubleClicked, this, [this](int row) {
-    doc_.SelectPortRow(row);
-    if (doc_.PortRowOpensMapPort(row)) OnMapPort();
+    doc_.server_tree().SelectPortRow(row);
+    if (doc_.ports().PortRowOpensMapPort(row)) OnMapPort();
   });
   connect(list_, &CDaoListView::contextMenuAt, this, [this](QPoint global) {
     SetActiveView(ActiveView::PortList);
@@ -178,7 +178,7 @@ void CMainFrame::SetActiveView(ActiveView v) {
 
 void CMainFrame::UpdateActions() {
   for (auto it = actions_.cbegin(); it != actions_.cend(); ++it)
-    it.value()->setEnabled(doc_.IsEnabled(it.key(), active_));
+    it.value()->setEnabled(doc_.rules().IsEnabled(it.key(), active_));
 }
 
 void CMainFrame::InitialUpdate(bool open_wizard) {
@@ -209,7 +209,7 @@ void CMainFrame::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
     menu.setTitle(QStringLiteral("&Server"));
     // The item under the mouse becomes the current server, without moving the
     // tree's own selection.
-    doc_.SelectTreeItem(item);
+    doc_.server_tree().SelectTreeItem(item);
     list_->Refill(doc_);
     struct Entry {
       int id;
@@ -226,7 +226,7 @@ void CMainFrame::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
       if (e.id == kCmdCtxUpgradeFirmware) menu.addSeparator();
       QAction* a = menu.addAction(QString::fromLatin1(e.text));
       a->setData(e.id);
-      a->setEnabled(doc_.IsContextEnabled(e.id));
+      a->setEnabled(doc_.rules().IsContextEnabled(e.id));
       connect(a, &QAction::triggered, this, e.handler);
     }
   } else {
@@ -241,7 +241,7 @@ void CMainFrame::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
 // --- commands ---------------------------------------------------------------------------
 
 void CMainFrame::OnSaveConfiguration() {
-  doc_.SaveConfiguration();
+  doc_.writer().SaveConfiguration();
   UpdateActions();
 }
 
@@ -249,24 +249,9 @@ void CMainFrame::OnAddServerWizard() {
   ++wizard_runs_;
   int result = 0;
   if (wizard_) {
-    Transport& t = doc_.transport();
-    std::array<int, Transport::kSlots> sockets{};
-    std::array<uint32_t, Transport::kSlots> addresses{};
-    for (int i = 0; i < Transport::kSlots; ++i) {
-      sockets[static_cast<size_t>(i)] = t.socket(i);
-      addresses[static_cast<size_t>(i)] = t.local_address(i);
-    }
-    WizardArguments args{sockets.data(),
-                         t.interface_count(),
-                         addresses.data(),
-                         doc_.found_table(),
-                         doc_.saved_found_table(),
-                         doc_.server_table(),
-                         doc_.saved_server_table(),
-                         doc_.count_pointer()};
-    result = wizard_(&args);
+    result = wizard_(&doc_.wizard().Arguments());
   }
-  doc_.WizardReturned(result);
+  doc_.wizard().WizardReturned(result);
   RebuildViews();
 }
 
@@ -278,7 +263,7 @@ void CMainFrame::OnDeleteServer() {
 void CMainFrame::OnServerProperties() {
   auto& hook = ServerHooks().server_properties;
   if (hook && hook(doc_, this)) {
-    tree_->UpdateItem(doc_, doc_.selected_item());
+    tree_->UpdateItem(doc_, doc_.server_tree().selected_item());
     list_->Refill(doc_);
   }
   UpdateActions();
@@ -297,21 +282,21 @@ void CMainFrame::OnUpgradeFirmware() {
 }
 
 void CMainFrame::OnMapPort() {
-  std::optional<MapPortChoice> initial = doc_.BeginMapPort();
+  std::optional<MapPortChoice> initial = doc_.ports().BeginMapPort();
   if (!initial) return;
   MapPortDialog dialog(*initial, this);
   if (dialog.exec() != QDialog::Accepted) return;
-  const int row = doc_.selected_port();
-  doc_.FinishMapPort(dialog.choice());
-  doc_.SelectPortRow(row);
+  const int row = doc_.server_tree().selected_port();
+  doc_.ports().FinishMapPort(dialog.choice());
+  doc_.server_tree().SelectPortRow(row);
   list_->Refill(doc_);
   UpdateActions();
 }
 
 void CMainFrame::OnUnMapPort() {
-  const int row = doc_.selected_port();
-  doc_.UnMapPort();
-  doc_.SelectPortRow(row);
+  const int row = doc_.server_tree().selected_port();
+  doc_.ports().UnMapPort();
+  doc_.server_tree().SelectPortRow(row);
   list_->Refill(doc_);
   UpdateActions();
 }

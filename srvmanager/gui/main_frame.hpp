@@ -2,7 +2,7 @@
 // CMainFrame: the manager's main window. Menus, toolbar (with tool tips and status
 // texts), status bar, the splitter with the server tree (left) and the port list
 // (right, active at start), the context menus and the About box. Every command is a
-// QAction whose enabled state comes from CDaoViewDoc::IsEnabled for the active view;
+// QAction whose enabled state comes from ManagerDocument::IsEnabled for the active view;
 // the handlers forward to the document and refresh the views.
 //
 // The frame borrows the document; the document must outlive it. GUI thread only.
@@ -13,7 +13,7 @@
 #include <functional>
 
 #include "mapwizard/mapwizard.h"
-#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_document.hpp"
 
 class QSplitter;
 
@@ -28,7 +28,7 @@ class CMainFrame : public QMainWindow {
   // Runs the Add Server Wizard over the block; returns its result.
   using WizardRunner = std::function<int(WizardArguments*)>;
 
-  CMainFrame(CDaoViewDoc& doc, const QString& title, WizardRunner wizard,
+  CMainFrame(ManagerDocument& doc, const QString& title, WizardRunner wizard,
              QWidget* parent = nullptr);
 
   // Fills the views from the loaded document; with `open_wizard` the Add Server Wizard
@@ -75,7 +75,7 @@ class CMainFrame : public QMainWindow {
   void BuildToolBar();
   void ConnectViews();
 
-  CDaoViewDoc& doc_;
+  ManagerDocument& doc_;
   WizardRunner wizard_;
   QMap<int, QAction*> actions_;
   QAction* about_ = nullptr;

@@ -11,12 +11,12 @@ class QWidget;
 
 namespace zelin::manager {
 
-class CDaoViewDoc;
+class ManagerDocument;
 
 struct ServerCommandHooks {
-  std::function<bool(CDaoViewDoc&, QWidget*)> server_properties;
-  std::function<bool(CDaoViewDoc&, QWidget*)> replace_server;
-  std::function<bool(CDaoViewDoc&, QWidget*)> upgrade_firmware;
+  std::function<bool(ManagerDocument&, QWidget*)> server_properties;
+  std::function<bool(ManagerDocument&, QWidget*)> replace_server;
+  std::function<bool(ManagerDocument&, QWidget*)> upgrade_firmware;
 };
 
 // The process's hooks; the program installs them before the main window opens.

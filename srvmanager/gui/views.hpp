@@ -6,7 +6,7 @@
 
 #include <QTreeWidget>
 
-#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_document.hpp"
 
 namespace zelin::manager {
 
@@ -15,9 +15,9 @@ class CDaoTreeView : public QTreeWidget {
  public:
   explicit CDaoTreeView(QWidget* parent = nullptr);
   // Clears and refills the tree from the document; selects the document's selection.
-  void Rebuild(const CDaoViewDoc& doc);
+  void Rebuild(const ManagerDocument& doc);
   // Relabels and re-icons one server item.
-  void UpdateItem(const CDaoViewDoc& doc, int item);
+  void UpdateItem(const ManagerDocument& doc, int item);
   // The server item index of a tree item (-1 for the root).
   static int ItemIndex(const QTreeWidgetItem* item);
   bool rebuilding() const { return rebuilding_; }
@@ -43,7 +43,7 @@ class CDaoListView : public QTreeWidget {
  public:
   explicit CDaoListView(QWidget* parent = nullptr);
   // Refills the rows (and columns) from the document.
-  void Refill(const CDaoViewDoc& doc);
+  void Refill(const ManagerDocument& doc);
 
  signals:
   void activated();

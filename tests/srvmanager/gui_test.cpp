@@ -77,7 +77,7 @@ class ManagerGuiTest : public LabDocTest {
 
   CMainFrame& OpenFrame(int type, CMainFrame::WizardRunner wizard = {}) {
     hive_store_ = std::make_unique<HiveManagerStore>(hive_path_);
-    doc_ = std::make_unique<CDaoViewDoc>(*transport_, *hive_store_, type, [] {});
+    doc_ = std::make_unique<ManagerDocument>(*transport_, *hive_store_, type, [] {});
     doc_->Load();
     frame_ = std::make_unique<CMainFrame>(*doc_, ui::ToQString(MainTitle(type)), std::move(wizard));
     frame_->show();
@@ -107,7 +107,7 @@ class ManagerGuiTest : public LabDocTest {
 
   void TearDown() override {
     if (frame_) {
-      doc_->SetModified(false);
+      doc_->tables().SetModified(false);
       frame_->hide();
     }
     frame_.reset();
@@ -217,7 +217,7 @@ TEST_F(ManagerGuiTest, AddServerStartOpensTheWizardOnceAfterTheTreeIsFilled) {
   EXPECT_EQ(frame.wizard_runs(), 0);  // posted, not run at once
   ASSERT_TRUE(SpinUntil([&] { return frame.wizard_runs() == 1; }));
   EXPECT_EQ(tree_size_at_call, 0u);
-  EXPECT_TRUE(doc_->modified());
+  EXPECT_TRUE(doc_->tables().modified());
   ASSERT_EQ(frame.tree()->topLevelItem(0)->childCount(), 1);
   EXPECT_EQ(frame.tree()->topLevelItem(0)->child(0)->text(0), "north(QX404)");
   EXPECT_TRUE(frame.action(kCmdSaveConfiguration)->isEnabled());
@@ -247,7 +247,7 @@ TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
                                                          {"&Replace Server...", true},
                                                          {"&Upgrade Firmware", false}}));
   EXPECT_EQ(frame.tree()->currentItem(), ServerItem(0));  // the tree's selection stays
-  EXPECT_EQ(doc_->selected_server(), 1);                  // the menu's server is the one under it
+  EXPECT_EQ(doc_->server_tree().selected_server(), 1);                  // the menu's server is the one under it
   seen.clear();
   read_menu();
   frame.ShowTreeContextMenu(-1, false, QPoint(10, 10));

@@ -13,7 +13,7 @@ class QWidget;
 
 namespace zelin::manager {
 
-class CDaoViewDoc;
+class ManagerDocument;
 
 // The standard file-open dialog: no type filter, no read-only box.
 class QtFirmwareFileChooser final : public FirmwareFileChooser {
@@ -25,11 +25,11 @@ class QtFirmwareFileChooser final : public FirmwareFileChooser {
   QWidget* parent_;
 };
 
-bool RunServerProperties(CDaoViewDoc& doc, QWidget* parent);
-bool RunReplaceServer(CDaoViewDoc& doc, QWidget* parent);
+bool RunServerProperties(ManagerDocument& doc, QWidget* parent);
+bool RunReplaceServer(ManagerDocument& doc, QWidget* parent);
 // `chooser` null: QtFirmwareFileChooser over `parent`. The progress window disables
 // `parent` while it shows.
-bool RunUpgradeFirmware(CDaoViewDoc& doc, QWidget* parent, FirmwareFileChooser* chooser = nullptr);
+bool RunUpgradeFirmware(ManagerDocument& doc, QWidget* parent, FirmwareFileChooser* chooser = nullptr);
 
 // Installs the three commands in the main frame's hooks.
 void InstallPropertiesHooks();
