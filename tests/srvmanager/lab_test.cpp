@@ -60,7 +60,7 @@ TEST_F(ManagerLoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
   const int fi = FoundIndex(150);
   ASSERT_GE(fi, 0);
   EXPECT_TRUE(doc.tables().found().records[static_cast<size_t>(fi)].unicast);
-  EXPECT_EQ(doc.saved_found().FindSerial(150), fi);
+  EXPECT_EQ(doc.tables().saved_found().FindSerial(150), fi);
   EXPECT_FALSE(doc.tables().ServerChanged(0));
 }
 
@@ -183,7 +183,7 @@ TEST_F(ManagerLoadTest, ChangeDetectionCountsDhcpOnlyWhereTheServerCarriesIt) {
   EXPECT_FALSE(doc.tables().ServerChanged(0));
   EXPECT_TRUE(doc.tables().ServerChanged(1));
   // Route and access blocks count once they hold entries; a pending password always.
-  Found(102).dhcp = doc.saved_found().records[static_cast<size_t>(FoundIndex(102))].dhcp;
+  Found(102).dhcp = doc.tables().saved_found().records[static_cast<size_t>(FoundIndex(102))].dhcp;
   EXPECT_FALSE(doc.tables().ServerChanged(1));
   Found(101).access_total = 1;
   EXPECT_TRUE(doc.tables().ServerChanged(0));
