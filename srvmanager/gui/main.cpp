@@ -20,11 +20,9 @@
 #include "srvmanager/core/startup.hpp"
 #include "srvmanager/core/strings.hpp"
 #include "srvmanager/gui/dialogs.hpp"
-#include "srvmanager/gui/main_frame.hpp"
+#include "srvmanager/gui/main_window.hpp"
 #include "srvmanager/gui/suite_windows.hpp"
-#ifdef ZELIN_HAVE_PROPERTIES
 #include "srvmanager/properties/gui/commands.hpp"
-#endif
 #include "store/hive_file.hpp"
 #include "ui/qt_prompter.hpp"
 #include "ui/snapshot.hpp"
@@ -38,12 +36,14 @@ void CallFreshPort() {
   (void)FreshPort();
 }
 
-CMainFrame::WizardRunner WizardEntry() {
-#ifdef ZELIN_HAVE_MAPWIZARD
+MainWindow::WizardRunner WizardEntry() {
   return [](WizardArguments* args) { return VCOMMManWizard(args); };
-#else
-  return {};
-#endif
+}
+
+// Server Properties, Replace Server and Upgrade Firmware.
+ServerCommands PropertiesCommands() {
+  return {&RunServerProperties, &RunReplaceServer,
+          [](ManagerDocument& doc, QWidget* parent) { return RunUpgradeFirmware(doc, parent); }};
 }
 
 }  // namespace
@@ -79,10 +79,7 @@ int main(int argc, char** argv) {
   if (!OpenTransportOrReport(transport)) return 1;
 
   ManagerDocument doc(transport, store, installation_type, CallFreshPort);
-#ifdef ZELIN_HAVE_PROPERTIES
-  InstallPropertiesHooks();  // Server Properties, Replace Server, Upgrade Firmware
-#endif
-  CMainFrame frame(doc, title, WizardEntry());
+  MainWindow frame(doc, title, WizardEntry(), PropertiesCommands());
   qt_prompter.set_parent(&frame);
 
   platform_qt::InstanceChannel channel(title);

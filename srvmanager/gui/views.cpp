@@ -14,8 +14,8 @@ constexpr int kItemRole = Qt::UserRole + 1;
 constexpr int kColumnPadding = 15;
 }  // namespace
 
-CDaoTreeView::CDaoTreeView(QWidget* parent) : QTreeWidget(parent) {
-  setObjectName(QStringLiteral("CDaoTreeView"));
+ServerTreeView::ServerTreeView(QWidget* parent) : QTreeWidget(parent) {
+  setObjectName(QStringLiteral("ServerTreeView"));
   setHeaderHidden(true);
   setColumnCount(1);
   setIconSize(QSize(16, 16));
@@ -31,12 +31,12 @@ CDaoTreeView::CDaoTreeView(QWidget* parent) : QTreeWidget(parent) {
   });
 }
 
-int CDaoTreeView::ItemIndex(const QTreeWidgetItem* item) {
+int ServerTreeView::ItemIndex(const QTreeWidgetItem* item) {
   if (item == nullptr || item->parent() == nullptr) return -1;
   return item->data(0, kItemRole).toInt();
 }
 
-void CDaoTreeView::Rebuild(const ManagerDocument& doc) {
+void ServerTreeView::Rebuild(const ManagerDocument& doc) {
   rebuilding_ = true;
   clear();
   auto* root = new QTreeWidgetItem(this);
@@ -59,7 +59,7 @@ void CDaoTreeView::Rebuild(const ManagerDocument& doc) {
   rebuilding_ = false;
 }
 
-void CDaoTreeView::UpdateItem(const ManagerDocument& doc, int item) {
+void ServerTreeView::UpdateItem(const ManagerDocument& doc, int item) {
   QTreeWidgetItem* root = topLevelItem(0);
   if (root == nullptr || item < 0 || item >= root->childCount() ||
       item >= static_cast<int>(doc.server_tree().items().size()))
@@ -69,12 +69,12 @@ void CDaoTreeView::UpdateItem(const ManagerDocument& doc, int item) {
   root->child(item)->setIcon(0, StripIcon(ti.icon));
 }
 
-void CDaoTreeView::focusInEvent(QFocusEvent* e) {
+void ServerTreeView::focusInEvent(QFocusEvent* e) {
   QTreeWidget::focusInEvent(e);
   emit activated();
 }
 
-void CDaoTreeView::keyPressEvent(QKeyEvent* e) {
+void ServerTreeView::keyPressEvent(QKeyEvent* e) {
   if (e->key() == Qt::Key_Delete) {
     emit deletePressed();
     return;
@@ -82,14 +82,14 @@ void CDaoTreeView::keyPressEvent(QKeyEvent* e) {
   QTreeWidget::keyPressEvent(e);
 }
 
-void CDaoTreeView::contextMenuEvent(QContextMenuEvent* e) {
+void ServerTreeView::contextMenuEvent(QContextMenuEvent* e) {
   QTreeWidgetItem* item = itemAt(e->pos());
   const int index = ItemIndex(item);
   emit contextMenuAt(index, item != nullptr && index >= 0, e->globalPos());
 }
 
-CDaoListView::CDaoListView(QWidget* parent) : QTreeWidget(parent) {
-  setObjectName(QStringLiteral("CDaoListView"));
+PortListView::PortListView(QWidget* parent) : QTreeWidget(parent) {
+  setObjectName(QStringLiteral("PortListView"));
   setRootIsDecorated(false);
   setItemsExpandable(false);
   setAllColumnsShowFocus(true);
@@ -109,7 +109,7 @@ CDaoListView::CDaoListView(QWidget* parent) : QTreeWidget(parent) {
           [this](QTreeWidgetItem* item, int) { emit rowDoubleClicked(indexOfTopLevelItem(item)); });
 }
 
-void CDaoListView::Refill(const ManagerDocument& doc) {
+void PortListView::Refill(const ManagerDocument& doc) {
   setUpdatesEnabled(false);
   const QSignalBlocker block(this);
   clear();
@@ -145,12 +145,12 @@ void CDaoListView::Refill(const ManagerDocument& doc) {
   setUpdatesEnabled(true);
 }
 
-void CDaoListView::focusInEvent(QFocusEvent* e) {
+void PortListView::focusInEvent(QFocusEvent* e) {
   QTreeWidget::focusInEvent(e);
   emit activated();
 }
 
-void CDaoListView::contextMenuEvent(QContextMenuEvent* e) {
+void PortListView::contextMenuEvent(QContextMenuEvent* e) {
   emit contextMenuAt(e->globalPos());
 }
 

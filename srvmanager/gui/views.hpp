@@ -1,7 +1,7 @@
 #pragma once
-// The two views of the manager's splitter. CDaoTreeView shows the root and one item
-// per configured server; CDaoListView shows the ports of the selected server. Both
-// draw what the document computes and report user actions to the main frame through
+// The two views of the manager's splitter. ServerTreeView shows the root and one item
+// per configured server; PortListView shows the ports of the selected server. Both
+// draw what the document computes and report user actions to the main window through
 // signals; they decide nothing. GUI thread only.
 
 #include <QTreeWidget>
@@ -10,10 +10,10 @@
 
 namespace zelin::manager {
 
-class CDaoTreeView : public QTreeWidget {
+class ServerTreeView : public QTreeWidget {
   Q_OBJECT
  public:
-  explicit CDaoTreeView(QWidget* parent = nullptr);
+  explicit ServerTreeView(QWidget* parent = nullptr);
   // Clears and refills the tree from the document; selects the document's selection.
   void Rebuild(const ManagerDocument& doc);
   // Relabels and re-icons one server item.
@@ -38,10 +38,10 @@ class CDaoTreeView : public QTreeWidget {
   bool rebuilding_ = false;
 };
 
-class CDaoListView : public QTreeWidget {
+class PortListView : public QTreeWidget {
   Q_OBJECT
  public:
-  explicit CDaoListView(QWidget* parent = nullptr);
+  explicit PortListView(QWidget* parent = nullptr);
   // Refills the rows (and columns) from the document.
   void Refill(const ManagerDocument& doc);
 

@@ -23,7 +23,7 @@
 #include "srvmanager/core/strings.hpp"
 #include "srvmanager/gui/dialogs.hpp"
 #include "srvmanager/gui/icons.hpp"
-#include "srvmanager/gui/main_frame.hpp"
+#include "srvmanager/gui/main_window.hpp"
 #include "srvmanager/gui/views.hpp"
 #include "store/server_store.hpp"
 #include "tests/srvmanager/lab_fixture.hpp"
@@ -75,11 +75,11 @@ class ManagerGuiTest : public LabDocTest {
     ASSERT_TRUE(SaveServerStore(hive, entries, {}));
   }
 
-  CMainFrame& OpenFrame(int type, CMainFrame::WizardRunner wizard = {}) {
+  MainWindow& OpenFrame(int type, MainWindow::WizardRunner wizard = {}) {
     hive_store_ = std::make_unique<HiveManagerStore>(hive_path_);
     doc_ = std::make_unique<ManagerDocument>(*transport_, *hive_store_, type, [] {});
     doc_->Load();
-    frame_ = std::make_unique<CMainFrame>(*doc_, ui::ToQString(MainTitle(type)), std::move(wizard));
+    frame_ = std::make_unique<MainWindow>(*doc_, ui::ToQString(MainTitle(type)), std::move(wizard));
     frame_->show();
     frame_->InitialUpdate(false);
     return *frame_;
@@ -117,14 +117,14 @@ class ManagerGuiTest : public LabDocTest {
   QTemporaryDir dir_;
   std::filesystem::path hive_path_;
   std::unique_ptr<HiveManagerStore> hive_store_;
-  std::unique_ptr<CMainFrame> frame_;
+  std::unique_ptr<MainWindow> frame_;
 };
 
 TEST_F(ManagerGuiTest, StartUpShowsServersWithIconsAndPortRows) {
   StartLab({LabServer(101, "north", Addr(10), 9476), LabServer(102, "south", Addr(11), 776)});
   WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "south", Addr(11), 776),
                          MakeEntry(103, "gone", Addr(12))});
-  CMainFrame& frame = OpenFrame(kMultiHost);
+  MainWindow& frame = OpenFrame(kMultiHost);
   EXPECT_EQ(frame.windowTitle(), "Zelin Server Manager - Multi-Host");
   QTreeWidgetItem* root = frame.tree()->topLevelItem(0);
   ASSERT_NE(root, nullptr);
@@ -170,7 +170,7 @@ TEST_F(ManagerGuiTest, StartUpShowsServersWithIconsAndPortRows) {
 TEST_F(ManagerGuiTest, MappingThroughTheDialogAndSavingWritesStoreAndDeviceEntries) {
   StartLab({LabServer(101, "north", Addr(10), 9476)});
   WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10))});
-  CMainFrame& frame = OpenFrame(kMultiHost);
+  MainWindow& frame = OpenFrame(kMultiHost);
   SelectPort(0, 0);
   ASSERT_TRUE(frame.action(kCmdMapPort)->isEnabled());
   AnswerMapPort(5, true);
@@ -203,7 +203,7 @@ TEST_F(ManagerGuiTest, AddServerStartOpensTheWizardOnceAfterTheTreeIsFilled) {
   StartLab({LabServer(101, "north", Addr(10))});
   WriteHive(kCustom, {});
   size_t tree_size_at_call = 99;
-  CMainFrame& frame = OpenFrame(kCustom, [&](WizardArguments* args) {
+  MainWindow& frame = OpenFrame(kCustom, [&](WizardArguments* args) {
     tree_size_at_call = frame_->tree()->topLevelItem(0)->childCount();
     EXPECT_EQ(args->interface_count, 1);
     EXPECT_EQ(args->found->count, 1);
@@ -228,7 +228,7 @@ TEST_F(ManagerGuiTest, AddServerStartOpensTheWizardOnceAfterTheTreeIsFilled) {
 TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
   StartLab({LabServer(101, "north", Addr(10))});
   WriteHive(kSingleHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "gone", Addr(12))});
-  CMainFrame& frame = OpenFrame(kSingleHost);
+  MainWindow& frame = OpenFrame(kSingleHost);
   frame.tree()->setCurrentItem(ServerItem(0));
   std::vector<std::pair<QString, bool>> seen;
   auto read_menu = [&seen] {
@@ -305,7 +305,7 @@ TEST_F(ManagerGuiTest, ScreenshotOfTheMainWindow) {
   WriteHive(kCustom,
             {MakeEntry(101, "lab-north", Addr(10)), MakeEntry(102, "lab-south", Addr(11), 771),
              MakeEntry(103, "lab-east", Addr(12), 9752), MakeEntry(104, "lab-west", Addr(13))});
-  CMainFrame& frame = OpenFrame(kCustom);
+  MainWindow& frame = OpenFrame(kCustom);
   SelectPort(1, 0);
   AnswerMapPort(3, true);
   frame.action(kCmdMapPort)->trigger();

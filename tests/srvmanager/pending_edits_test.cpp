@@ -23,9 +23,9 @@ namespace {
 
 class PendingEditsTest : public LabDocTest {
  protected:
-  // Server Properties for `serial` as the main frame runs it, with the sheet's edits.
+  // Server Properties for `serial` as the main window runs it, with the sheet's edits.
   void EditProperties(ManagerDocument& doc, uint16_t serial,
-                      std::function<bool(CMyPropertySheet&)> edit) {
+                      std::function<bool(PropertySheet&)> edit) {
     for (size_t i = 0; i < doc.server_tree().items().size(); ++i)
       if (doc.tables().server(doc.server_tree().items()[i].server_index).serial_number == serial)
         doc.server_tree().SelectTreeItem(static_cast<int>(i));
@@ -67,7 +67,7 @@ TEST_F(PendingEditsTest, WizardLeavesEditsPendingAndTheNextStartFindsEveryServer
     d.selected[3] = true;
     return true;
   };
-  EditProperties(doc, 301, [this](CMyPropertySheet& s) {
+  EditProperties(doc, 301, [this](PropertySheet& s) {
     s.general().name = "Alpha2";
     s.general().address_text = AddressToText(Addr(20));
     EXPECT_TRUE(s.SetActivePage(2));
@@ -75,7 +75,7 @@ TEST_F(PendingEditsTest, WizardLeavesEditsPendingAndTheNextStartFindsEveryServer
     s.access_control()->AddIp();
     return s.Ok();
   });
-  EditProperties(doc, 303, [this](CMyPropertySheet& s) {
+  EditProperties(doc, 303, [this](PropertySheet& s) {
     s.general().name = "Hidden2";
     s.general().address_text = AddressToText(Addr(60));
     return s.Ok();

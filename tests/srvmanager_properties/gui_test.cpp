@@ -26,7 +26,7 @@
 #include <fstream>
 
 #include "protocol/firmware.hpp"
-#include "srvmanager/gui/main_frame.hpp"
+#include "srvmanager/gui/main_window.hpp"
 #include "srvmanager/gui/views.hpp"
 #include "srvmanager/properties/core/properties_strings.hpp"
 #include "srvmanager/properties/gui/commands.hpp"
@@ -246,8 +246,9 @@ TEST_F(PropertiesGuiTest, AccessControlAndAdvancedPagesMainPaths) {
 // Through the manager's main window: the installed command relabels the tree item.
 TEST_F(PropertiesGuiTest, MainFrameCommandRelabelsTheServer) {
   Open(kCustom);
-  InstallPropertiesHooks();
-  CMainFrame frame(*doc, "Zelin Server Manager - Custom", {});
+  MainWindow frame(*doc, "Zelin Server Manager - Custom", {},
+                   {&RunServerProperties, &RunReplaceServer,
+                    [](ManagerDocument& d, QWidget* p) { return RunUpgradeFirmware(d, p); }});
   frame.InitialUpdate(false);
   frame.show();
   frame.SelectFirstServer();

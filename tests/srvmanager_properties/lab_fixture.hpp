@@ -1,7 +1,7 @@
 #pragma once
 // The manager's document over an emulated lab on this test's loopback block, with a
 // store in memory, a compressed clock and a scripted prompter, for driving the
-// property commands the way the main frame does.
+// property commands the way the main window does.
 
 #include <gtest/gtest.h>
 

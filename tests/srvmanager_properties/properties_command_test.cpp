@@ -28,7 +28,7 @@ TEST_F(ServerPropertiesTest, SingleHostShowsTwoPagesAndReadsNoTables) {
   Select(10);
   lab->ClearLog();
   int pages = 0;
-  dialogs.sheet = [&](CMyPropertySheet& s) {
+  dialogs.sheet = [&](PropertySheet& s) {
     pages = s.page_count();
     return false;
   };
@@ -49,7 +49,7 @@ TEST_F(ServerPropertiesTest, TablesAreReadOnceUntilSaved) {
   Select(10);
   lab->ClearLog();
   int pages = 0;
-  dialogs.sheet = [&](CMyPropertySheet& s) {
+  dialogs.sheet = [&](PropertySheet& s) {
     pages = s.page_count();
     return false;
   };
@@ -77,7 +77,7 @@ TEST_F(ServerPropertiesTest, CancelRestoresTheRecord) {
   Select(10);
   ServerRecord at_open;
   dialogs.grant = TypeGrant("127.9.9.9", "");
-  dialogs.sheet = [&](CMyPropertySheet& s) {
+  dialogs.sheet = [&](PropertySheet& s) {
     at_open = Found(10);
     s.general().name = "Changed";
     s.general().address_text = "127.0.0.99";
@@ -101,13 +101,13 @@ TEST_F(ServerPropertiesTest, OkRelabelsAndMarksModifiedOnlyOnChange) {
   Configure(10, 10, 9476, "Lab10");  // the name the server reports
   LoadDoc(kSingleHost);
   Select(10);
-  dialogs.sheet = [](CMyPropertySheet& s) { return s.Ok(); };
+  dialogs.sheet = [](PropertySheet& s) { return s.Ok(); };
   PropertiesOutcome out = Run();
   EXPECT_TRUE(out.accepted);
   EXPECT_FALSE(out.mark_modified);
   EXPECT_EQ(out.tree_label, "Lab10(QX404)");
 
-  dialogs.sheet = [](CMyPropertySheet& s) {
+  dialogs.sheet = [](PropertySheet& s) {
     s.general().name = "Renamed";
     return s.Ok();
   };
@@ -118,7 +118,7 @@ TEST_F(ServerPropertiesTest, OkRelabelsAndMarksModifiedOnlyOnChange) {
   // The password check box alone (a flags change) also counts.
   Found(10).set_name("Lab10");
   doc->tables().server(0).set_name("Lab10");
-  dialogs.sheet = [](CMyPropertySheet& s) {
+  dialogs.sheet = [](PropertySheet& s) {
     EXPECT_TRUE(s.SetActivePage(1));
     s.password().auto_save = true;
     return s.Ok();
@@ -154,7 +154,7 @@ TEST_F(ServerPropertiesTest, DhcpIsQueriedOnlyFromModelsThatCarryIt) {
   Configure(11, 11, 8452);
   LoadDoc(kSingleHost);
   bool radios = true;
-  dialogs.sheet = [&](CMyPropertySheet& s) {
+  dialogs.sheet = [&](PropertySheet& s) {
     radios = s.general().dhcp_radios_enabled();
     return false;
   };
@@ -199,7 +199,7 @@ TEST_F(ServerPropertiesTest, PasswordProtectedServerAsksFirst) {
   EXPECT_FALSE(Run().opened);
   prompter.QueuePassword("wrong");
   prompter.QueuePassword("secret");
-  dialogs.sheet = [](CMyPropertySheet&) { return false; };
+  dialogs.sheet = [](PropertySheet&) { return false; };
   EXPECT_TRUE(Run().opened);
   EXPECT_EQ(doc->tables().server(0).password(), "secret");
   EXPECT_TRUE(Shown("Password error!"));
@@ -224,7 +224,7 @@ TEST_F(ServerPropertiesTest, SaveConfigurationSendsTheWriteSequence) {
     d.metric_text = "4";
     return d.Ok();
   };
-  dialogs.sheet = [](CMyPropertySheet& s) {
+  dialogs.sheet = [](PropertySheet& s) {
     s.general().name = "Edited";
     s.general().dhcp_enable = false;
     EXPECT_TRUE(s.SetActivePage(1));
@@ -286,7 +286,7 @@ TEST_F(ServerPropertiesTest, SavedRouteEditsLeaveTheServerWithTheListedRoutes) {
   LoadDoc(kCustom);
   for (uint8_t i = 0; i < n; ++i) {
     Select(10 + i);
-    dialogs.sheet = [&](CMyPropertySheet& s) {
+    dialogs.sheet = [&](PropertySheet& s) {
       EXPECT_TRUE(s.SetActivePage(3));
       for (const Edit& e : cases[i].first) {
         dialogs.gateway = [&](GatewaySettingsDialog& d) {

@@ -244,12 +244,12 @@ TEST_F(ReplaceServerTest, PasswordTypedInThisRunIsNotAskedAgain) {
   Select(10);
   ServerPropertiesCommand properties(*doc_host, dialogs);
   prompter.QueuePassword("pa");
-  dialogs.sheet = [](CMyPropertySheet& s) {
+  dialogs.sheet = [](PropertySheet& s) {
     s.general().name = "Renamed";
     return s.Ok();
   };
   ASSERT_TRUE(properties.Run(doc->server_tree().selected_server(), doc->server_tree().selected_found()).accepted);
-  dialogs.sheet = [](CMyPropertySheet&) { return false; };
+  dialogs.sheet = [](PropertySheet&) { return false; };
   EXPECT_TRUE(properties.Run(doc->server_tree().selected_server(), doc->server_tree().selected_found()).opened);
   ASSERT_EQ(prompter.password_prompts().size(), 1u);
 

@@ -3,7 +3,6 @@
 #include <QFileDialog>
 
 #include "srvmanager/core/manager_document.hpp"
-#include "srvmanager/gui/server_commands.hpp"
 #include "srvmanager/properties/core/document_host.hpp"
 #include "srvmanager/properties/core/property_sheet.hpp"
 #include "srvmanager/properties/gui/qt_property_dialogs.hpp"
@@ -49,15 +48,6 @@ bool RunUpgradeFirmware(ManagerDocument& doc, QWidget* parent, FirmwareFileChoos
   UpgradeFirmwareCommand command(host, chooser != nullptr ? *chooser : files, progress);
   command.Run(doc.server_tree().selected_server(), doc.server_tree().selected_found());
   return false;
-}
-
-void InstallPropertiesHooks() {
-  ServerCommandHooks& hooks = ServerHooks();
-  hooks.server_properties = &RunServerProperties;
-  hooks.replace_server = &RunReplaceServer;
-  hooks.upgrade_firmware = [](ManagerDocument& doc, QWidget* parent) {
-    return RunUpgradeFirmware(doc, parent);
-  };
 }
 
 }  // namespace zelin::manager
