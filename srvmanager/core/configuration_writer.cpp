@@ -1,8 +1,11 @@
 #include "srvmanager/core/configuration_writer.hpp"
 
 #include <algorithm>
+#include <optional>
+#include <string>
 
 #include "protocol/address.hpp"
+#include "platform/clock.hpp"
 #include "protocol/exchange.hpp"
 #include "srvmanager/core/commands.hpp"
 #include "srvmanager/core/strings.hpp"
@@ -24,14 +27,20 @@ int ConfigurationWriter::WriteServer(int server_index, int found_index) {
   ServerConfig& entry = tables.server(server_index);
   ServerRecord& rec = tables.found().records[static_cast<size_t>(found_index)];
   const int saved = tables.FindSavedServer(entry.serial_number);
+  SaveProgress::Scope shown(progress_);
+  const std::string name = entry.name();
+
+  progress_.Writing(name, WriteStepName::kLogin);
   if (!p_.passwords.RequestServerPassword(rec, p_.passwords.PasswordFlags(server_index), entry))
     return kWriteStepPassword;
 
+  progress_.Writing(name, WriteStepName::kName);
   rec.set_name(entry.name());
   if (!Command(transport, rec, wire::kSetName, kCommandTimeoutSeconds)) return kWriteStepName;
 
   const bool password_pending = rec.password_change_pending;
   if (password_pending) {
+    progress_.Writing(name, WriteStepName::kNewPassword);
     if (!Command(transport, rec, wire::kSetPassword, kCommandTimeoutSeconds))
       return kWriteStepNewPassword;
     entry.set_password(rec.new_password);
@@ -42,6 +51,7 @@ int ConfigurationWriter::WriteServer(int server_index, int found_index) {
                                                                 : (f | wire::kFlagPassword)));
   }
 
+  progress_.Writing(name, WriteStepName::kAddress);
   // A server reached by a directed request answers at the address it was found at until
   // the restart applies the new one (the exchange follows it then); the record's address
   // may already be the new one the user typed.
@@ -52,6 +62,7 @@ int ConfigurationWriter::WriteServer(int server_index, int found_index) {
     return kWriteStepAddress;
 
   if (entry.tables_changed != 0) {
+    progress_.Writing(name, WriteStepName::kRoutes);
     // Removals (metric 0xFFFF) go first, then the routes to keep, each in table order:
     // a route the page removed or modified and then listed again is dropped and added
     // back, never added and then dropped. The removals also make room on the server.
@@ -69,25 +80,35 @@ int ConfigurationWriter::WriteServer(int server_index, int found_index) {
 
   if (installation_type_ == kSingleHost ||
       (entry.write_state != kWriteNever && entry.tables_changed != 0)) {
+    progress_.Writing(name, WriteStepName::kAccessList);
     const int entries = std::min<int>(rec.access_total, static_cast<int>(wire::kTableCapacity));
     (void)WriteAccessTable(transport, rec, entries, kCommandTimeoutSeconds);
   }
 
+  progress_.Writing(name, WriteStepName::kPortKinds);
   if (!Command(transport, rec, wire::kSetPortKinds, kCommandTimeoutSeconds))
     return kWriteStepPortKinds;
 
   if (HasDhcpSetting(rec.device_type(), rec.firmware_version())) {
+    progress_.Writing(name, WriteStepName::kDhcp);
     if (!Command(transport, rec, wire::kDhcp, kCommandTimeoutSeconds)) return kWriteStepDhcp;
   }
 
   entry.write_state = kWriteWhenChanged;
   entry.tables_changed = 0;
 
-  if (!Command(transport, rec, wire::kSaveAndRestart, kRestartTimeoutSeconds))
-    return kWriteStepRestart;
+  // The restart waits (the exchange's own, then this one) count down as one.
+  progress_.Writing(name, WriteStepName::kRestart);
+  transport.restart_wait_observer = [&](int64_t left) {
+    progress_.Restarting(name, left + kAfterRestartMs);
+  };
+  const bool restarted = Command(transport, rec, wire::kSaveAndRestart, kRestartTimeoutSeconds);
+  transport.restart_wait_observer = nullptr;
+  if (!restarted) return kWriteStepRestart;
   {
     WaitCursor wait(transport.prompter());
-    transport.clock().SleepMs(kAfterRestartMs);
+    SleepCountingDown(transport.clock(), kAfterRestartMs,
+                      [&](int64_t left) { progress_.Restarting(name, left); });
   }
   if (password_pending) {
     rec.password = rec.new_password;
@@ -109,6 +130,8 @@ ConfigurationWriter::SaveOutcome ConfigurationWriter::SaveConfigurationOutcome()
 
   ServerList& found = tables.found();
   ServerList& saved_found = tables.saved_found();
+  // One progress window for all the servers written, closed before the store is.
+  std::optional<SaveProgress::Scope> writing(std::in_place, progress_);
   for (int i = 0; i < tables.count(); ++i) {
     ServerConfig& entry = tables.server(i);
     const int fi = found.FindSerial(entry.serial_number);
@@ -130,6 +153,8 @@ ConfigurationWriter::SaveOutcome ConfigurationWriter::SaveConfigurationOutcome()
                        MsgButtons::Ok, MsgIcon::Error);
     }
   }
+
+  writing.reset();
 
   if (!tables.Save(p_.store)) {
     // The store is unchanged: the saved copy and the modified mark stay, so that the

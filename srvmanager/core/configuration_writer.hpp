@@ -1,7 +1,9 @@
 #pragma once
 // ConfigurationWriter: Save Configuration. It runs the COM name conflict check and the
 // restart warning, sends the write sequence (WriteServer) to every changed server that
-// the tree shows online, then writes the store and calls FreshPort. Only a written
+// the tree shows online, then writes the store and calls FreshPort. While it writes to
+// servers a progress window names the server and the step, and counts down the restart
+// waits (SaveProgress). Only a written
 // store clears the modified mark; a store that cannot be written keeps the saved copy
 // and the mark, so that the next save writes the same difference again.
 //
@@ -15,6 +17,7 @@
 #include "protocol/transport.hpp"
 #include "srvmanager/core/manager_store.hpp"
 #include "srvmanager/core/port_mapper.hpp"
+#include "srvmanager/core/save_progress.hpp"
 #include "srvmanager/core/server_passwords.hpp"
 #include "srvmanager/core/server_tables.hpp"
 #include "srvmanager/core/server_tree.hpp"
@@ -45,7 +48,10 @@ class ConfigurationWriter {
     ManagerStore& store;
   };
   ConfigurationWriter(Parts parts, int installation_type, std::function<void()> fresh_port)
-      : p_(parts), installation_type_(installation_type), fresh_port_(std::move(fresh_port)) {}
+      : p_(parts),
+        installation_type_(installation_type),
+        fresh_port_(std::move(fresh_port)),
+        progress_(parts.transport.prompter()) {}
   ConfigurationWriter(const ConfigurationWriter&) = delete;
   ConfigurationWriter& operator=(const ConfigurationWriter&) = delete;
 
@@ -54,14 +60,15 @@ class ConfigurationWriter {
   SaveOutcome SaveConfigurationOutcome();
   // Returns false when nothing was saved (conflict, declined, store not writable).
   bool SaveConfiguration() { return SaveConfigurationOutcome() == SaveOutcome::kSaved; }
-  // The server write sequence for one entry and its found-server record;
-  // 0 or the negative step code.
+  // The server write sequence for one entry and its found-server record, shown in
+  // the progress window; 0 or the negative step code.
   int WriteServer(int server_index, int found_index);
 
  private:
   Parts p_;
   int installation_type_;
   std::function<void()> fresh_port_;
+  SaveProgress progress_;
 };
 
 }  // namespace zelin::manager

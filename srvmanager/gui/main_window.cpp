@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScopedValueRollback>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -141,8 +142,21 @@ void MainWindow::ConnectViews() {
     list_->Refill(doc_);
     UpdateActions();
   });
+  connect(tree_, &ServerTreeView::actingOnSelection, this, [this] {
+    QTreeWidgetItem* current = tree_->currentItem();
+    const int item = ServerTreeView::ItemIndex(current);
+    if (busy_ || current == nullptr || doc_.server_tree().selected_item() == item) return;
+    doc_.server_tree().SelectTreeItem(item);
+    list_->Refill(doc_);
+    UpdateActions();
+  });
   connect(tree_, &ServerTreeView::itemDoubleClicked, this, [this](int item) {
-    const bool online = doc_.server_tree().ActivateTreeItem(item);
+    if (busy_) return;
+    bool online;
+    {
+      const QScopedValueRollback<bool> running(busy_, true);  // probes an offline server
+      online = doc_.server_tree().ActivateTreeItem(item);
+    }
     tree_->UpdateItem(doc_, item);
     if (online) {
       OnServerProperties();
@@ -162,6 +176,7 @@ void MainWindow::ConnectViews() {
     if (doc_.ports().PortRowOpensMapPort(row)) OnMapPort();
   });
   connect(list_, &PortListView::contextMenuAt, this, [this](QPoint global) {
+    if (busy_) return;
     SetActiveView(ActiveView::PortList);
     port_menu_->exec(global);
   });
@@ -175,6 +190,14 @@ void MainWindow::SetActiveView(ActiveView v) {
 void MainWindow::UpdateActions() {
   for (auto it = actions_.cbegin(); it != actions_.cend(); ++it)
     it.value()->setEnabled(doc_.rules().IsEnabled(it.key(), active_));
+}
+
+void MainWindow::LoadDocument() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
+  statusBar()->showMessage(QStringLiteral("Searching for servers..."));
+  doc_.Load();
+  statusBar()->clearMessage();  // back to "Ready"
 }
 
 void MainWindow::InitialUpdate(bool open_wizard) {
@@ -199,6 +222,7 @@ void MainWindow::SelectFirstServer() {
 }
 
 void MainWindow::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
+  if (busy_) return;
   QMenu menu(this);
   menu.setObjectName(QStringLiteral("TreeContextMenu"));
   if (on_server) {
@@ -237,11 +261,15 @@ void MainWindow::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
 // --- commands ---------------------------------------------------------------------------
 
 void MainWindow::OnSaveConfiguration() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   doc_.writer().SaveConfiguration();
   UpdateActions();
 }
 
 void MainWindow::OnAddServerWizard() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   ++wizard_runs_;
   int result = 0;
   if (wizard_) {
@@ -252,11 +280,15 @@ void MainWindow::OnAddServerWizard() {
 }
 
 void MainWindow::OnDeleteServer() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   doc_.DeleteServer();
   RebuildViews();
 }
 
 void MainWindow::OnServerProperties() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   auto& hook = commands_.server_properties;
   if (hook && hook(doc_, this)) {
     tree_->UpdateItem(doc_, doc_.server_tree().selected_item());
@@ -266,18 +298,24 @@ void MainWindow::OnServerProperties() {
 }
 
 void MainWindow::OnReplaceServer() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   auto& hook = commands_.replace_server;
   if (hook && hook(doc_, this)) RebuildViews();
   UpdateActions();
 }
 
 void MainWindow::OnUpgradeFirmware() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   auto& hook = commands_.upgrade_firmware;
   if (hook) hook(doc_, this);
   UpdateActions();
 }
 
 void MainWindow::OnMapPort() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   std::optional<MapPortChoice> initial = doc_.ports().BeginMapPort();
   if (!initial) return;
   MapPortDialog dialog(*initial, this);
@@ -290,6 +328,8 @@ void MainWindow::OnMapPort() {
 }
 
 void MainWindow::OnUnMapPort() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   const int row = doc_.server_tree().selected_port();
   doc_.ports().UnMapPort();
   doc_.server_tree().SelectPortRow(row);
@@ -298,6 +338,8 @@ void MainWindow::OnUnMapPort() {
 }
 
 void MainWindow::OnAbout() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   QDialog box(this);
   box.setObjectName(QStringLiteral("AboutDialog"));
   box.setWindowTitle(ui::ToQString(kAboutTitle));
@@ -315,6 +357,11 @@ void MainWindow::OnAbout() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
+  if (busy_) {  // a command is running: it is not left half done
+    e->ignore();
+    return;
+  }
+  const QScopedValueRollback<bool> running(busy_, true);
   if (doc_.CanClose()) {
     e->accept();
   } else {

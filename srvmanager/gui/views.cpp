@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 #include "srvmanager/gui/icons.hpp"
 #include "ui/qt_prompter.hpp"
@@ -75,11 +76,38 @@ void ServerTreeView::focusInEvent(QFocusEvent* e) {
 }
 
 void ServerTreeView::keyPressEvent(QKeyEvent* e) {
+  emit actingOnSelection();
   if (e->key() == Qt::Key_Delete) {
     emit deletePressed();
     return;
   }
   QTreeWidget::keyPressEvent(e);
+}
+
+void ServerTreeView::mousePressEvent(QMouseEvent* e) {
+  if (e->button() == Qt::RightButton) {
+    e->accept();
+    return;
+  }
+  emit actingOnSelection();
+  QTreeWidget::mousePressEvent(e);
+}
+
+void ServerTreeView::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() == Qt::RightButton) {
+    e->accept();
+    return;
+  }
+  QTreeWidget::mouseReleaseEvent(e);
+}
+
+void ServerTreeView::mouseDoubleClickEvent(QMouseEvent* e) {
+  if (e->button() == Qt::RightButton) {
+    e->accept();
+    return;
+  }
+  emit actingOnSelection();
+  QTreeWidget::mouseDoubleClickEvent(e);
 }
 
 void ServerTreeView::contextMenuEvent(QContextMenuEvent* e) {
