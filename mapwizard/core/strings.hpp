@@ -26,6 +26,9 @@ enum StringId : int {
   kStrAllServersAdded = 61241,
 };
 
+// The server list page's picture controls, for installation types 1, 2 and 3.
+enum PictureId : int { kPictureSingleHost = 1023, kPictureMultiHost = 1024, kPictureCustom = 1025 };
+
 // The text of a numbered message; "" for a number the table does not hold.
 std::string_view WizardString(int id);
 

@@ -142,7 +142,7 @@ ServerListPageWidget::ServerListPageWidget(ServerListPage& model, ActFn act)
 void ServerListPageWidget::Bind() {
   binding_ = true;
   // The picture of the installation type replaces the sheet's plain one on this page.
-  setPixmap(QWizard::WatermarkPixmap, ui::WizardPicture(model_.picture() - 1022));
+  setPixmap(QWizard::WatermarkPixmap, ui::WizardPicture(model_.picture_type()));
   manual_->setVisible(model_.radios_visible());
   existing_->setVisible(model_.radios_visible());
   manual_->setChecked(model_.manual());

@@ -4,6 +4,7 @@
 // same hive in a temporary file in tests).
 
 #include <string>
+#include <string_view>
 
 #include "store/server_config.hpp"
 
@@ -27,5 +28,13 @@ class ManagerStore {
   // that does not parse; "" when the call succeeded or there is nothing to add.
   virtual std::string LastError() const { return {}; }
 };
+
+// `message` followed by what the store reported about its last failure, if anything.
+inline std::string WithStoreDetail(const ManagerStore& store, std::string_view message) {
+  std::string text(message);
+  const std::string detail = store.LastError();
+  if (!detail.empty()) text += (text.ends_with('\n') ? "" : "\n") + detail;
+  return text;
+}
 
 }  // namespace zelin::manager

@@ -9,7 +9,7 @@
 
 #include "platform/clock.hpp"
 #include "protocol/transport.hpp"
-#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_document.hpp"
 #include "srvmanager/core/manager_store.hpp"
 #include "tests/support/loopback.hpp"
 #include "tests/support/scripted_prompter.hpp"
@@ -94,15 +94,15 @@ class OfflineDocTest : public ::testing::Test {
 
   // Loads `entries` (all offline), then puts `records` in the found table and
   // rebuilds the tree, so that the entries with a record show as online.
-  CDaoViewDoc& MakeDoc(int type, std::vector<ServerConfig> entries,
+  ManagerDocument& MakeDoc(int type, std::vector<ServerConfig> entries,
                        std::vector<ServerRecord> records) {
     store_.servers = std::move(entries);
-    doc_ = std::make_unique<CDaoViewDoc>(*transport_, store_, type, [this] { ++fresh_ports_; });
+    doc_ = std::make_unique<ManagerDocument>(*transport_, store_, type, [this] { ++fresh_ports_; });
     doc_->Load();
-    auto& found = doc_->found();
+    auto& found = doc_->tables().found();
     found.count = 0;
     for (auto& r : records) found.records[static_cast<size_t>(found.count++)] = r;
-    doc_->BuildTree();
+    doc_->server_tree().BuildTree();
     prompter_.Clear();
     return *doc_;
   }
@@ -114,7 +114,7 @@ class OfflineDocTest : public ::testing::Test {
   zelin::testing::ScriptedPrompter prompter_;
   std::unique_ptr<Transport> transport_;
   MemoryStore store_;
-  std::unique_ptr<CDaoViewDoc> doc_;
+  std::unique_ptr<ManagerDocument> doc_;
   int fresh_ports_ = 0;
 };
 

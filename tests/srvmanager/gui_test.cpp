@@ -26,7 +26,7 @@
 #include "srvmanager/core/strings.hpp"
 #include "srvmanager/gui/dialogs.hpp"
 #include "srvmanager/gui/icons.hpp"
-#include "srvmanager/gui/main_frame.hpp"
+#include "srvmanager/gui/main_window.hpp"
 #include "srvmanager/gui/views.hpp"
 #include "store/server_store.hpp"
 #include "tests/srvmanager/lab_fixture.hpp"
@@ -125,10 +125,10 @@ class ManagerGuiTest : public LabDocTest {
   }
 
   // Opens the main window as the program does: shown first, then the document loads.
-  CMainFrame& OpenFrame(int type, CMainFrame::WizardRunner wizard = {}) {
+  MainWindow& OpenFrame(int type, MainWindow::WizardRunner wizard = {}) {
     hive_store_ = std::make_unique<HiveManagerStore>(hive_path_);
-    doc_ = std::make_unique<CDaoViewDoc>(*transport_, *hive_store_, type, [] {});
-    frame_ = std::make_unique<CMainFrame>(*doc_, ui::ToQString(MainTitle(type)), std::move(wizard));
+    doc_ = std::make_unique<ManagerDocument>(*transport_, *hive_store_, type, [] {});
+    frame_ = std::make_unique<MainWindow>(*doc_, ui::ToQString(MainTitle(type)), std::move(wizard));
     gui_prompter_.qt.set_parent(frame_.get());
     frame_->show();
     frame_->LoadDocument();
@@ -158,7 +158,7 @@ class ManagerGuiTest : public LabDocTest {
 
   void TearDown() override {
     if (frame_) {
-      doc_->SetModified(false);
+      doc_->tables().SetModified(false);
       frame_->hide();
     }
     frame_.reset();
@@ -170,7 +170,7 @@ class ManagerGuiTest : public LabDocTest {
   QTemporaryDir dir_;
   std::filesystem::path hive_path_;
   std::unique_ptr<HiveManagerStore> hive_store_;
-  std::unique_ptr<CMainFrame> frame_;
+  std::unique_ptr<MainWindow> frame_;
   std::unique_ptr<ui::LiveClock> live_clock_;
   QtProgressPrompter gui_prompter_{prompter_};
 };
@@ -179,7 +179,7 @@ TEST_F(ManagerGuiTest, StartUpShowsServersWithIconsAndPortRows) {
   StartLab({LabServer(101, "north", Addr(10), 9476), LabServer(102, "south", Addr(11), 776)});
   WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "south", Addr(11), 776),
                          MakeEntry(103, "gone", Addr(12))});
-  CMainFrame& frame = OpenFrame(kMultiHost);
+  MainWindow& frame = OpenFrame(kMultiHost);
   EXPECT_EQ(frame.windowTitle(), "Zelin Server Manager - Multi-Host");
   QTreeWidgetItem* root = frame.tree()->topLevelItem(0);
   ASSERT_NE(root, nullptr);
@@ -225,7 +225,7 @@ TEST_F(ManagerGuiTest, StartUpShowsServersWithIconsAndPortRows) {
 TEST_F(ManagerGuiTest, MappingThroughTheDialogAndSavingWritesStoreAndDeviceEntries) {
   StartLab({LabServer(101, "north", Addr(10), 9476)});
   WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10))});
-  CMainFrame& frame = OpenFrame(kMultiHost);
+  MainWindow& frame = OpenFrame(kMultiHost);
   SelectPort(0, 0);
   ASSERT_TRUE(frame.action(kCmdMapPort)->isEnabled());
   AnswerMapPort(5, true);
@@ -258,7 +258,7 @@ TEST_F(ManagerGuiTest, AddServerStartOpensTheWizardOnceAfterTheTreeIsFilled) {
   StartLab({LabServer(101, "north", Addr(10))});
   WriteHive(kCustom, {});
   size_t tree_size_at_call = 99;
-  CMainFrame& frame = OpenFrame(kCustom, [&](WizardArguments* args) {
+  MainWindow& frame = OpenFrame(kCustom, [&](WizardArguments* args) {
     tree_size_at_call = frame_->tree()->topLevelItem(0)->childCount();
     EXPECT_EQ(args->interface_count, 1);
     EXPECT_EQ(args->found->count, 1);
@@ -272,7 +272,7 @@ TEST_F(ManagerGuiTest, AddServerStartOpensTheWizardOnceAfterTheTreeIsFilled) {
   EXPECT_EQ(frame.wizard_runs(), 0);  // posted, not run at once
   ASSERT_TRUE(SpinUntil([&] { return frame.wizard_runs() == 1; }));
   EXPECT_EQ(tree_size_at_call, 0u);
-  EXPECT_TRUE(doc_->modified());
+  EXPECT_TRUE(doc_->tables().modified());
   ASSERT_EQ(frame.tree()->topLevelItem(0)->childCount(), 1);
   EXPECT_EQ(frame.tree()->topLevelItem(0)->child(0)->text(0), "north(QX404)");
   EXPECT_TRUE(frame.action(kCmdSaveConfiguration)->isEnabled());
@@ -283,7 +283,7 @@ TEST_F(ManagerGuiTest, AddServerStartOpensTheWizardOnceAfterTheTreeIsFilled) {
 TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
   StartLab({LabServer(101, "north", Addr(10))});
   WriteHive(kSingleHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "gone", Addr(12))});
-  CMainFrame& frame = OpenFrame(kSingleHost);
+  MainWindow& frame = OpenFrame(kSingleHost);
   frame.tree()->setCurrentItem(ServerItem(0));
   std::vector<std::pair<QString, bool>> seen;
   auto read_menu = [&seen] {
@@ -308,7 +308,7 @@ TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
                                                          {"&Replace Server...", true},
                                                          {"&Upgrade Firmware", false}}));
   EXPECT_EQ(frame.tree()->currentItem(), ServerItem(0));  // the tree's selection stays
-  EXPECT_EQ(doc_->selected_server(), 1);                  // the menu's server is the one under it
+  EXPECT_EQ(doc_->server_tree().selected_server(), 1);                  // the menu's server is the one under it
   seen.clear();
   read_menu();
   right_click(frame.tree()->visualItemRect(ServerItem(1)).bottomLeft() + QPoint(4, 40));
@@ -323,11 +323,11 @@ TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
 TEST_F(ManagerGuiTest, SaveKeepsTheWindowPaintingWithProgressAndHoldsInputOff) {
   StartLab({LabServer(101, "north", Addr(10))});
   WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10))});
-  CMainFrame& frame = OpenFrame(kMultiHost);
+  MainWindow& frame = OpenFrame(kMultiHost);
   frame.tree()->setCurrentItem(ServerItem(0));
   frame.SetActiveView(ActiveView::Tree);
-  doc_->server(0).write_state = kWriteAlways;  // written at the next save
-  doc_->SetModified(true);
+  doc_->tables().server(0).write_state = kWriteAlways;  // written at the next save
+  doc_->tables().SetModified(true);
   frame.UpdateActions();
   prompter_.Clear();
 
@@ -371,7 +371,7 @@ TEST_F(ManagerGuiTest, SaveKeepsTheWindowPaintingWithProgressAndHoldsInputOff) {
   EXPECT_EQ(prompter_.texts(), (std::vector<std::string>{std::string(ManagerString(kStrRestartWarning))}));
   EXPECT_EQ(frame.tree()->topLevelItem(0)->childCount(), 1);
   EXPECT_TRUE(frame.isVisible());
-  EXPECT_FALSE(doc_->modified());
+  EXPECT_FALSE(doc_->tables().modified());
   for (QWidget* w : QApplication::topLevelWidgets())
     EXPECT_FALSE(w->objectName() == "progressWindow" && w->isVisible());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -428,7 +428,7 @@ TEST_F(ManagerGuiTest, ScreenshotOfTheMainWindow) {
   WriteHive(kCustom,
             {MakeEntry(101, "lab-north", Addr(10)), MakeEntry(102, "lab-south", Addr(11), 771),
              MakeEntry(103, "lab-east", Addr(12), 9752), MakeEntry(104, "lab-west", Addr(13))});
-  CMainFrame& frame = OpenFrame(kCustom);
+  MainWindow& frame = OpenFrame(kCustom);
   SelectPort(1, 0);
   AnswerMapPort(3, true);
   frame.action(kCmdMapPort)->trigger();

@@ -55,10 +55,10 @@ class LabDocTest : public OfflineDocTest {
   }
 
   // Loads the store's `entries` with the network as the labs make it.
-  CDaoViewDoc& LoadDoc(int type, std::vector<ServerConfig> entries) {
+  ManagerDocument& LoadDoc(int type, std::vector<ServerConfig> entries) {
     store_.servers = std::move(entries);
     store_.type = type;
-    doc_ = std::make_unique<CDaoViewDoc>(*transport_, store_, type, [this] { ++fresh_ports_; });
+    doc_ = std::make_unique<ManagerDocument>(*transport_, store_, type, [this] { ++fresh_ports_; });
     doc_->Load();
     return *doc_;
   }
@@ -72,11 +72,11 @@ class LabDocTest : public OfflineDocTest {
     return codes;
   }
 
-  int FoundIndex(uint16_t serial) { return doc_->found().FindSerial(serial); }
+  int FoundIndex(uint16_t serial) { return doc_->tables().found().FindSerial(serial); }
   ServerRecord& Found(uint16_t serial) {
     const int i = FoundIndex(serial);
     if (i < 0) throw std::runtime_error("server " + std::to_string(serial) + " was not found");
-    return doc_->found().records[static_cast<size_t>(i)];
+    return doc_->tables().found().records[static_cast<size_t>(i)];
   }
 
   std::vector<std::unique_ptr<emulator::Lab>> labs_;

@@ -1,7 +1,7 @@
 #pragma once
 // The manager's document over an emulated lab on this test's loopback block, with a
 // store in memory, a compressed clock and a scripted prompter, for driving the
-// property commands the way the main frame does.
+// property commands the way the main window does.
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include "emulator/lab.hpp"
 #include "platform/clock.hpp"
 #include "protocol/transport.hpp"
-#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_document.hpp"
 #include "srvmanager/core/manager_store.hpp"
 #include "srvmanager/properties/core/document_host.hpp"
 #include "tests/srvmanager_properties/fakes.hpp"
@@ -93,16 +93,16 @@ class LabTest : public ::testing::Test {
 
   // Loads the document (search, store, tree) for an installation type.
   void LoadDoc(int type) {
-    doc = std::make_unique<CDaoViewDoc>(*transport, store, type, [] {});
+    doc = std::make_unique<ManagerDocument>(*transport, store, type, [] {});
     doc->Load();
     doc_host = std::make_unique<DocumentHost>(*doc);
   }
 
   // Selects the tree item of the entry with this serial number.
   void Select(uint16_t serial) {
-    for (size_t i = 0; i < doc->tree().size(); ++i) {
-      if (doc->server(doc->tree()[i].server_index).serial_number == serial) {
-        doc->SelectTreeItem(static_cast<int>(i));
+    for (size_t i = 0; i < doc->server_tree().items().size(); ++i) {
+      if (doc->tables().server(doc->server_tree().items()[i].server_index).serial_number == serial) {
+        doc->server_tree().SelectTreeItem(static_cast<int>(i));
         return;
       }
     }
@@ -110,9 +110,9 @@ class LabTest : public ::testing::Test {
   }
 
   ServerRecord& Found(uint16_t serial) {
-    const int i = doc->found().FindSerial(serial);
+    const int i = doc->tables().found().FindSerial(serial);
     EXPECT_GE(i, 0) << "serial " << serial << " not found";
-    return doc->found().records[static_cast<size_t>(std::max(i, 0))];
+    return doc->tables().found().records[static_cast<size_t>(std::max(i, 0))];
   }
 
   // Command codes of the UDP requests the server with this serial number took, in
@@ -142,7 +142,7 @@ class LabTest : public ::testing::Test {
   MemoryStore store;
   std::unique_ptr<emulator::Lab> lab;
   std::unique_ptr<Transport> transport;
-  std::unique_ptr<CDaoViewDoc> doc;
+  std::unique_ptr<ManagerDocument> doc;
   std::unique_ptr<DocumentHost> doc_host;
 };
 

@@ -45,7 +45,7 @@ class PropertiesHost {
   virtual bool ServerChanged(int server_index) = 0;
 };
 
-class CMyPropertySheet;
+class PropertySheet;
 class GrantAccessIpDialog;
 class AddPortDialog;
 class GatewaySettingsDialog;
@@ -56,7 +56,7 @@ class GatewaySettingsDialog;
 class PropertyDialogs {
  public:
   virtual ~PropertyDialogs() = default;
-  virtual bool RunSheet(CMyPropertySheet& sheet) = 0;
+  virtual bool RunSheet(PropertySheet& sheet) = 0;
   virtual bool RunGrantAccessIp(GrantAccessIpDialog& dialog) = 0;
   virtual bool RunAddPort(AddPortDialog& dialog) = 0;
   virtual bool RunGatewaySettings(GatewaySettingsDialog& dialog) = 0;

@@ -57,18 +57,18 @@ QPushButton* PageView::AddCommand(QBoxLayout* column, const char* text,
 
 // --- General -------------------------------------------------------------------------
 
-GeneralPageView::GeneralPageView(CMyPropertyPage1& page, QWidget* parent)
+GeneralPageView::GeneralPageView(GeneralPage& page, QWidget* parent)
     : PageView(parent), page_(page) {
   auto* layout = new QVBoxLayout(this);
   auto* box = new QGroupBox(QStringLiteral("Server Info"), this);
   auto* form = new QFormLayout(box);
   form->addRow(QStringLiteral("Serial No : "), new QLabel(ToQString(page.serial_text), box));
   name = new QLineEdit(box);
-  name->setMaxLength(static_cast<int>(CMyPropertyPage1::kNameMaxLength));
+  name->setMaxLength(static_cast<int>(GeneralPage::kNameMaxLength));
   address = new QLineEdit(box);
   netmask = new QLineEdit(box);
   for (QLineEdit* e : {address, netmask}) {
-    e->setMaxLength(static_cast<int>(CMyPropertyPage1::kAddressMaxLength));
+    e->setMaxLength(static_cast<int>(GeneralPage::kAddressMaxLength));
     e->setReadOnly(page.address_read_only());
   }
   form->addRow(QStringLiteral("Server Name : "), name);
@@ -100,7 +100,7 @@ void GeneralPageView::Load() {
 
 // --- Password ------------------------------------------------------------------------
 
-PasswordPageView::PasswordPageView(CMyPropertyPage2& page, QWidget* parent)
+PasswordPageView::PasswordPageView(PasswordPage& page, QWidget* parent)
     : PageView(parent), page_(page) {
   auto* layout = new QVBoxLayout(this);
   auto* box = new QGroupBox(QStringLiteral("Change Password"), this);
@@ -108,7 +108,7 @@ PasswordPageView::PasswordPageView(CMyPropertyPage2& page, QWidget* parent)
   auto edit = [box] {
     auto* e = new QLineEdit(box);
     e->setEchoMode(QLineEdit::Password);
-    e->setMaxLength(static_cast<int>(CMyPropertyPage2::kPasswordMaxLength));
+    e->setMaxLength(static_cast<int>(PasswordPage::kPasswordMaxLength));
     return e;
   };
   current = edit();
@@ -135,7 +135,7 @@ void PasswordPageView::Load() {
 
 // --- Access Control ------------------------------------------------------------------
 
-AccessControlPageView::AccessControlPageView(CMyPropertyPage4& page, QWidget* parent)
+AccessControlPageView::AccessControlPageView(AccessControlPage& page, QWidget* parent)
     : PageView(parent), page_(page) {
   auto* layout = new QHBoxLayout(this);
   auto* left = new QVBoxLayout;
@@ -146,7 +146,7 @@ AccessControlPageView::AccessControlPageView(CMyPropertyPage4& page, QWidget* pa
   auto* by = new QHBoxLayout;
   by->addWidget(new QLabel(QStringLiteral("View access control list by :"), this));
   view = new QComboBox(this);
-  for (const auto& item : CMyPropertyPage4::ViewItems()) view->addItem(ToQString(item));
+  for (const auto& item : AccessControlPage::ViewItems()) view->addItem(ToQString(item));
   by->addWidget(view);
   left->addLayout(by);
   layout->addLayout(left, 1);
@@ -218,12 +218,12 @@ void AccessControlPageView::UpdateButtons() {
 
 // --- Advanced ------------------------------------------------------------------------
 
-AdvancedPageView::AdvancedPageView(CMyPropertyPage3& page, QWidget* parent)
+AdvancedPageView::AdvancedPageView(AdvancedPage& page, QWidget* parent)
     : PageView(parent), page_(page) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(ToQString(kPsAdvancedIntro), this));
   auto* row = new QHBoxLayout;
-  list = NewReportList(CMyPropertyPage3::Columns(), this);
+  list = NewReportList(AdvancedPage::Columns(), this);
   row->addWidget(list, 1);
   auto* buttons = new QVBoxLayout;
   add = AddCommand(buttons, "&Add", [this] { page_.Add(); });
@@ -254,9 +254,9 @@ void AdvancedPageView::Load() {
 
 // --- the sheet -----------------------------------------------------------------------
 
-PropertySheetView::PropertySheetView(CMyPropertySheet& sheet, QWidget* parent)
+PropertySheetView::PropertySheetView(PropertySheet& sheet, QWidget* parent)
     : QDialog(parent), sheet_(sheet) {
-  setWindowTitle(ToQString(CMyPropertySheet::Caption()));
+  setWindowTitle(ToQString(PropertySheet::Caption()));
   auto* layout = new QVBoxLayout(this);
   tabs_ = new QTabWidget(this);
   for (int i = 0; i < sheet.page_count(); ++i) {
@@ -276,7 +276,7 @@ PropertySheetView::PropertySheetView(CMyPropertySheet& sheet, QWidget* parent)
         break;
     }
     pages_.push_back(view);
-    tabs_->addTab(view, ToQString(CMyPropertySheet::PageTitle(sheet.page_kind(i))));
+    tabs_->addTab(view, ToQString(PropertySheet::PageTitle(sheet.page_kind(i))));
   }
   layout->addWidget(tabs_);
   layout->addWidget(AddOkCancel(this));

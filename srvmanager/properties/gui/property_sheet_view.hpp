@@ -46,7 +46,7 @@ class PageView : public QWidget {
 
 class GeneralPageView final : public PageView {
  public:
-  GeneralPageView(CMyPropertyPage1& page, QWidget* parent = nullptr);
+  GeneralPageView(GeneralPage& page, QWidget* parent = nullptr);
   void Load() override;
 
   QLineEdit* name = nullptr;
@@ -56,12 +56,12 @@ class GeneralPageView final : public PageView {
   QRadioButton* dhcp_disable = nullptr;
 
  private:
-  CMyPropertyPage1& page_;
+  GeneralPage& page_;
 };
 
 class PasswordPageView final : public PageView {
  public:
-  PasswordPageView(CMyPropertyPage2& page, QWidget* parent = nullptr);
+  PasswordPageView(PasswordPage& page, QWidget* parent = nullptr);
   void Load() override;
 
   QLineEdit* current = nullptr;
@@ -70,12 +70,12 @@ class PasswordPageView final : public PageView {
   QCheckBox* auto_save = nullptr;
 
  private:
-  CMyPropertyPage2& page_;
+  PasswordPage& page_;
 };
 
 class AccessControlPageView final : public PageView {
  public:
-  AccessControlPageView(CMyPropertyPage4& page, QWidget* parent = nullptr);
+  AccessControlPageView(AccessControlPage& page, QWidget* parent = nullptr);
   void Load() override;
 
   QTreeWidget* tree = nullptr;
@@ -90,13 +90,13 @@ class AccessControlPageView final : public PageView {
  private:
   void SelectionChanged();
   void UpdateButtons();
-  CMyPropertyPage4& page_;
+  AccessControlPage& page_;
   bool loading_ = false;
 };
 
 class AdvancedPageView final : public PageView {
  public:
-  AdvancedPageView(CMyPropertyPage3& page, QWidget* parent = nullptr);
+  AdvancedPageView(AdvancedPage& page, QWidget* parent = nullptr);
   void Load() override;
 
   QTreeWidget* list = nullptr;
@@ -105,13 +105,13 @@ class AdvancedPageView final : public PageView {
   QPushButton* modify = nullptr;
 
  private:
-  CMyPropertyPage3& page_;
+  AdvancedPage& page_;
   bool loading_ = false;
 };
 
 class PropertySheetView final : public QDialog {
  public:
-  PropertySheetView(CMyPropertySheet& sheet, QWidget* parent = nullptr);
+  PropertySheetView(PropertySheet& sheet, QWidget* parent = nullptr);
   void accept() override;
 
   QTabWidget* tabs() const { return tabs_; }
@@ -121,7 +121,7 @@ class PropertySheetView final : public QDialog {
 
  private:
   void TabChanged(int index);
-  CMyPropertySheet& sheet_;
+  PropertySheet& sheet_;
   QTabWidget* tabs_;
   std::vector<PageView*> pages_;
   bool switching_ = false;
