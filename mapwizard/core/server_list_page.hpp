@@ -53,7 +53,7 @@ class ServerListPage {
   // False while the page offers Back only.
   bool next_shown() const { return manual_chosen() || !rows_.empty(); }
   // The picture control shown for the installation type: 1023, 1024 or 1025.
-  int picture() const { return 1022 + std::clamp(ctx_.installation_type(), 1, 3); }
+  int picture() const { return 1022 + std::clamp(ctx_.installation_type(), int{kSingleHost}, int{kCustom}); }
 
   // A free address for a server without password whose address collides: tries up to
   // 255 candidates from the found address with CheckAddress. False (after a message)
