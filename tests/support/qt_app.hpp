@@ -1,20 +1,16 @@
 #pragma once
 // The QApplication of a GUI test executable, created on first use on the offscreen
-// platform and never destroyed (Qt's input devices must not be torn down by exit
-// handlers).
+// platform (whatever the runner passed on: a test never opens a real display) and never
+// destroyed (Qt's input devices must not be torn down by exit handlers).
+//
+// Linking this piece (zelin_test_support_qt) also tells the leak checker about
+// Fontconfig's caches, which it keeps for the life of the process.
 
 #include <QApplication>
-#include <cstdlib>
 
 namespace zelin::testing {
 
-inline QApplication& QtApp() {
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static int argc = 1;
-  static char name[] = "zelin_gui_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+// `name` is the program name of the first call; later calls return the same object.
+QApplication& QtApp(const char* name = "zelin_gui_test");
 
 }  // namespace zelin::testing
