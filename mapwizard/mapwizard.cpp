@@ -13,6 +13,7 @@
 #include "protocol/transport.hpp"
 #include "store/hive_file.hpp"
 #include "store/server_store.hpp"
+#include "ui/live_clock.hpp"
 #include "ui/qt_prompter.hpp"
 
 namespace {
@@ -46,7 +47,9 @@ int RunWizard(WizardArguments& args) {
     prompter.Message(problem, zelin::MsgButtons::Ok, zelin::MsgIcon::Error);
     return 0;
   }
-  zelin::Transport transport(zelin::SystemClock(), prompter, zelin::Deliverable::Wizard, options);
+  // Searches and checks keep the wizard painting, with input held off while they run.
+  zelin::ui::LiveClock clock(zelin::SystemClock());
+  zelin::Transport transport(clock, prompter, zelin::Deliverable::Wizard, options);
   if (args.interface_count > 0 &&
       !transport.AdoptSockets(args.socket_table, args.local_addresses, args.interface_count))
     return 0;

@@ -46,6 +46,14 @@ int64_t ScaledClock::RealWaitMs(int64_t ms) {
 
 uint32_t ScaledClock::UnixSeconds() { return SystemClock().UnixSeconds(); }
 
+void SleepCountingDown(Clock& clock, int64_t ms, const std::function<void(int64_t)>& tick) {
+  const int64_t end = clock.NowMs() + ms;
+  for (int64_t left = ms; left > 0; left = end - clock.NowMs()) {
+    if (tick) tick(left);
+    clock.SleepMs((left - 1) % 1000 + 1);  // to the next whole second before the end
+  }
+}
+
 Clock& SystemClock() {
   static RealClock clock;
   return clock;

@@ -6,6 +6,7 @@
 // Thread safety: implementations are safe to call from several threads.
 
 #include <cstdint>
+#include <functional>
 
 namespace zelin {
 
@@ -25,7 +26,20 @@ class Clock {
 
   // Seconds since 1970-01-01 UTC, as the protocol's time stamps carry them.
   virtual uint32_t UnixSeconds() = 0;
+
+  // Long waits on sockets are cut into slices of at most WaitSliceMs() real
+  // milliseconds and call KeepAlive() between them, so that a program with windows
+  // can let them repaint while it waits (its SleepMs does the same). The waits end
+  // when they would have ended unsliced. By default waits are not sliced (0) and
+  // KeepAlive does nothing.
+  virtual int64_t WaitSliceMs() const { return 0; }
+  virtual void KeepAlive() {}
 };
+
+// Sleeps `ms` of the clock's time, ending when SleepMs(ms) would, in steps that end
+// on whole seconds before the end; `tick` is told the milliseconds left before each
+// step (so about once a second, first with `ms`), for a count-down on the screen.
+void SleepCountingDown(Clock& clock, int64_t ms, const std::function<void(int64_t)>& tick);
 
 // The wall and monotonic clocks of the host.
 class RealClock final : public Clock {

@@ -7,6 +7,7 @@
 // every text and answers from a queue (tests/support/scripted_prompter.hpp).
 // A Prompter is used from the thread that owns it (the GUI thread in the programs).
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,7 +19,8 @@ enum class MsgIcon { None, Information, Warning, Error, Question };
 enum class MsgAnswer { Ok, Cancel, Yes, No, Retry };
 
 // A progress window: shown with a text, stepped, retitled and closed by long work
-// (firmware download, diagnostic runs). Step() lets the window repaint.
+// (firmware download, diagnostic runs, Save Configuration). Step() lets the window
+// repaint.
 class ProgressWindow {
  public:
   virtual ~ProgressWindow() = default;
@@ -26,6 +28,15 @@ class ProgressWindow {
   virtual void SetText(std::string_view text) = 0;
   virtual void Step() = 0;
   virtual void Close() = 0;
+};
+
+// A progress window that shows nothing.
+class NullProgress final : public ProgressWindow {
+ public:
+  void Show(std::string_view) override {}
+  void SetText(std::string_view) override {}
+  void Step() override {}
+  void Close() override {}
 };
 
 class Prompter {
@@ -49,6 +60,14 @@ class Prompter {
   // The wait cursor: Begin/End nest.
   virtual void BeginWait() = 0;
   virtual void EndWait() = 0;
+
+  // A progress window captioned `title` for long work that the user must wait for;
+  // hidden until its Show(). The caller owns it and must drop it before the Prompter.
+  // By default a window that shows nothing.
+  virtual std::unique_ptr<ProgressWindow> OpenProgress(std::string_view title) {
+    (void)title;
+    return std::make_unique<NullProgress>();
+  }
 };
 
 // Shows the wait cursor for the life of the object.
@@ -61,15 +80,6 @@ class WaitCursor {
 
  private:
   Prompter& p_;
-};
-
-// A progress window that shows nothing.
-class NullProgress final : public ProgressWindow {
- public:
-  void Show(std::string_view) override {}
-  void SetText(std::string_view) override {}
-  void Step() override {}
-  void Close() override {}
 };
 
 // For tools without a user interface: messages go to standard error, questions are

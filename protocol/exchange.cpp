@@ -100,7 +100,7 @@ bool Exchange(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) 
   if (code == wire::kSaveAndRestart) {
     {
       WaitCursor wait(t.prompter());
-      t.clock().SleepMs(kRestartWaitMs);
+      SleepCountingDown(t.clock(), kRestartWaitMs, t.restart_wait_observer);
     }
     // An address written by SetAddress takes effect with the restart.
     if (r.ip_address() != r.unicast_address) r.unicast_address = r.ip_address();

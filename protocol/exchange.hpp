@@ -9,7 +9,8 @@ namespace zelin {
 
 // One attempt: build the request for `code` from the record, send it on the record's
 // socket, wait for the matching reply and hand its payload to the command's parser.
-// Sets t.last_error. SaveAndRestart sleeps 6 s after its reply.
+// Sets t.last_error. SaveAndRestart sleeps 6 s after its reply, telling
+// t.restart_wait_observer (if set) the time left about once a second.
 bool Exchange(Transport& t, ServerRecord& record, uint8_t code, int timeout_seconds);
 
 // Exchange up to 3 times until one succeeds.

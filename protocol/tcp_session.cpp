@@ -19,15 +19,24 @@
 namespace zelin {
 namespace {
 
-// Waits for `events` on fd up to real_ms; 1 ready, 0 time-out, -1 error.
-int WaitFor(int fd, short events, int64_t real_ms) {
-  pollfd p{fd, events, 0};
-  const int ms = static_cast<int>(std::clamp<int64_t>(real_ms, 0, INT_MAX));
-  int r;
-  do {
-    r = ::poll(&p, 1, ms);
-  } while (r < 0 && errno == EINTR);
-  return r;
+// Waits for `events` on fd up to timeout_ms of the clock, cut into the clock's slices
+// with its keep-alive between them; 1 ready, 0 time-out, -1 error.
+int WaitFor(Clock& clock, int fd, short events, int64_t timeout_ms) {
+  const int64_t start = clock.NowMs();
+  const int64_t slice = clock.WaitSliceMs();
+  while (true) {
+    const int64_t left = timeout_ms - (clock.NowMs() - start);
+    const int64_t real_ms = left > 0 ? clock.RealWaitMs(left) : 0;
+    const bool sliced = slice > 0 && real_ms > slice;
+    pollfd p{fd, events, 0};
+    const int ms = static_cast<int>(std::clamp<int64_t>(sliced ? slice : real_ms, 0, INT_MAX));
+    int r;
+    do {
+      r = ::poll(&p, 1, ms);
+    } while (r < 0 && errno == EINTR);
+    if (r != 0 || !sliced) return r;
+    clock.KeepAlive();
+  }
 }
 
 }  // namespace
@@ -66,7 +75,7 @@ TcpSession::ConnectStatus TcpSession::Connect(Ipv4 address, uint16_t port, int t
     return ConnectStatus::kConnectFailed;
   }
   if (r != 0) {
-    const int ready = WaitFor(fd_, POLLOUT, clock_.RealWaitMs(int64_t{timeout_seconds} * 1000));
+    const int ready = WaitFor(clock_, fd_, POLLOUT, int64_t{timeout_seconds} * 1000);
     int so_error = 0;
     socklen_t len = sizeof so_error;
     if (ready <= 0 || ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0 ||
@@ -113,7 +122,7 @@ int TcpSession::ReceiveMessage(MutableBytes buffer, int timeout_seconds) {
     return -1;
   }
   WaitCursor wait(prompter_);
-  const int ready = WaitFor(fd_, POLLIN, clock_.RealWaitMs(int64_t{timeout_seconds} * 1000));
+  const int ready = WaitFor(clock_, fd_, POLLIN, int64_t{timeout_seconds} * 1000);
   if (ready < 0) {
     last_error_ = errno;
     return -1;

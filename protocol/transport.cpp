@@ -271,15 +271,22 @@ int Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
     if (!first && left <= 0) return 0;
     pollfd p{socket, POLLIN, 0};
     const int64_t real_ms = left > 0 ? clock_.RealWaitMs(left) : 0;
+    // A long wait is cut into the clock's slices, with its keep-alive between them.
+    const int64_t slice = clock_.WaitSliceMs();
+    const bool sliced = slice > 0 && real_ms > slice;
     int ready;
     do {
-      ready = ::poll(&p, 1, PollMs(real_ms));
+      ready = ::poll(&p, 1, PollMs(sliced ? slice : real_ms));
     } while (ready < 0 && errno == EINTR);
     if (ready < 0) {
       last_socket_error_ = errno;
       return -1;
     }
-    if (ready == 0) return 0;
+    if (ready == 0) {
+      if (!sliced) return 0;
+      clock_.KeepAlive();
+      continue;
+    }
     sockaddr_in from{};
     socklen_t from_len = sizeof from;
     do {

@@ -12,6 +12,7 @@
 // Not thread safe: the destination and the receive buffer are shared by every call.
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -93,6 +94,11 @@ class Transport {
   bool MaySendTo(Ipv4 address) const;
 
   LastCommandError last_error = LastCommandError::kNone;
+
+  // Told the milliseconds still to wait, about once a second, while an exchange waits
+  // for a server to restart after its save-and-restart reply; set by a program that
+  // shows that wait. None by default.
+  std::function<void(int64_t ms_left)> restart_wait_observer;
 
  private:
   Clock& clock_;

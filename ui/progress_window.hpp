@@ -1,13 +1,15 @@
 #pragma once
 // QtProgressWindow: the Qt form of zelin::ProgressWindow, a small modeless window with
 // a text and a bar that advances one step per Step() call (wrapping at the end, since
-// long work does not know its length in advance). Each call lets Qt repaint.
+// long work does not know its length in advance), and no close button. Each call lets
+// the windows repaint with input held off (KeepWindowsAlive).
 //
-// GUI thread only. The parent is not owned; the window deletes its widgets itself.
+// GUI thread only. The parent is not owned; the window deletes its widgets itself
+// (or the parent does, if it goes first).
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
-#include <memory>
 
 #include "platform/prompter.hpp"
 
@@ -37,7 +39,7 @@ class QtProgressWindow final : public ProgressWindow {
   bool visible() const;
 
  private:
-  std::unique_ptr<QDialog> dialog_;
+  QPointer<QDialog> dialog_;
   QLabel* label_ = nullptr;
   QProgressBar* bar_ = nullptr;
 };

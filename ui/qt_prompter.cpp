@@ -8,6 +8,8 @@
 #include <QMessageBox>
 #include <QVBoxLayout>
 
+#include "ui/progress_window.hpp"
+
 namespace zelin::ui {
 
 QString ToQString(std::string_view text) {
@@ -79,11 +81,11 @@ MsgAnswer QtPrompter::Message(std::string_view text, MsgButtons buttons, MsgIcon
   QMessageBox box(IconOf(icon), caption.empty() ? title_ : ToQString(caption), ToQString(text),
                   ButtonsOf(buttons), parent_.data());
   box.setTextFormat(Qt::PlainText);
-  // A box raised under the wait cursor must still be answerable with the arrow.
-  const bool waiting = wait_depth_ > 0;
-  if (waiting) QApplication::setOverrideCursor(Qt::ArrowCursor);
-  const int r = box.exec();
-  if (waiting) QApplication::restoreOverrideCursor();
+  int r;
+  {
+    const ArrowWhileAsking arrow(*this);  // answerable with the arrow under a wait cursor
+    r = box.exec();
+  }
   switch (r) {
     case QMessageBox::Ok:
       return MsgAnswer::Ok;
@@ -117,10 +119,24 @@ std::optional<std::string> QtPrompter::AskPassword(std::string_view prompt, size
   layout->addWidget(label);
   layout->addWidget(edit);
   layout->addWidget(box);
+  const ArrowWhileAsking arrow(*this);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   std::string out = ToStdString(edit->text());
   if (out.size() > max_length) out.resize(max_length);  // multi-byte characters
   return out;
+}
+
+std::unique_ptr<ProgressWindow> QtPrompter::OpenProgress(std::string_view title) {
+  return std::make_unique<QtProgressWindow>(ToQString(title), parent_.data());
+}
+
+ArrowWhileAsking::ArrowWhileAsking(const QtPrompter& prompter)
+    : pushed_(prompter.wait_depth() > 0) {
+  if (pushed_) QApplication::setOverrideCursor(Qt::ArrowCursor);
+}
+
+ArrowWhileAsking::~ArrowWhileAsking() {
+  if (pushed_) QApplication::restoreOverrideCursor();
 }
 
 void QtPrompter::BeginWait() {

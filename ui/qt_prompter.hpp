@@ -1,7 +1,7 @@
 #pragma once
 // The Qt implementation of zelin::Prompter: message boxes with the asked buttons and
 // icon, a password dialog with hidden input and a length limit, and the application's
-// wait cursor.
+// wait cursor, and progress windows.
 //
 // Thread safety: GUI thread only, like every widget. The parent widget is not owned;
 // it may be null (the boxes are then application-modal top-level windows) and may be
@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <memory>
 
 #include "platform/prompter.hpp"
 
@@ -28,6 +29,8 @@ class QtPrompter final : public Prompter {
   std::optional<std::string> AskPassword(std::string_view prompt, size_t max_length) override;
   void BeginWait() override;
   void EndWait() override;
+  // A QtProgressWindow over the parent, captioned `title`.
+  std::unique_ptr<ProgressWindow> OpenProgress(std::string_view title) override;
 
   void set_parent(QWidget* parent) { parent_ = parent; }
   QWidget* parent() const { return parent_; }
@@ -38,6 +41,19 @@ class QtPrompter final : public Prompter {
   QString title_;
   QPointer<QWidget> parent_;
   int wait_depth_ = 0;  // override cursors this prompter pushed and has not popped yet
+};
+
+// Shows the arrow for the life of the object when `prompter` has a wait cursor up, so
+// that a dialog raised in the middle of long work can be answered with the mouse.
+class ArrowWhileAsking {
+ public:
+  explicit ArrowWhileAsking(const QtPrompter& prompter);
+  ~ArrowWhileAsking();
+  ArrowWhileAsking(const ArrowWhileAsking&) = delete;
+  ArrowWhileAsking& operator=(const ArrowWhileAsking&) = delete;
+
+ private:
+  bool pushed_;
 };
 
 // Text of the core (UTF-8) as a QString, and back.

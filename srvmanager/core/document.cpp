@@ -45,7 +45,8 @@ CDaoViewDoc::CDaoViewDoc(Transport& transport, ManagerStore& store, int installa
     : transport_(transport),
       store_(store),
       installation_type_(installation_type),
-      fresh_port_(std::move(fresh_port)) {}
+      fresh_port_(std::move(fresh_port)),
+      progress_(transport.prompter()) {}
 
 std::string CDaoViewDoc::RootLabel() {
   return std::string(ManagerString(kStrTreeRoot));
@@ -607,13 +608,19 @@ int CDaoViewDoc::WriteServer(int server_index, int found_index) {
   ServerConfig& entry = servers_[static_cast<size_t>(server_index)];
   ServerRecord& rec = found_.records[static_cast<size_t>(found_index)];
   const int saved = FindSavedServer(entry.serial_number);
+  SaveProgress::Scope shown(progress_);
+  const std::string name = entry.name();
+
+  progress_.Writing(name, WriteStepName::kLogin);
   if (!RequestServerPassword(rec, PasswordFlags(server_index), entry)) return kWriteStepPassword;
 
+  progress_.Writing(name, WriteStepName::kName);
   rec.set_name(entry.name());
   if (!Command(transport_, rec, wire::kSetName, kCommandTimeoutSeconds)) return kWriteStepName;
 
   const bool password_pending = rec.password_change_pending;
   if (password_pending) {
+    progress_.Writing(name, WriteStepName::kNewPassword);
     if (!Command(transport_, rec, wire::kSetPassword, kCommandTimeoutSeconds))
       return kWriteStepNewPassword;
     entry.set_password(rec.new_password);
@@ -624,6 +631,7 @@ int CDaoViewDoc::WriteServer(int server_index, int found_index) {
                                                                 : (f | wire::kFlagPassword)));
   }
 
+  progress_.Writing(name, WriteStepName::kAddress);
   // A server reached by a directed request answers at the address it was found at until
   // the restart applies the new one (the exchange follows it then); the record's address
   // may already be the new one the user typed.
@@ -634,6 +642,7 @@ int CDaoViewDoc::WriteServer(int server_index, int found_index) {
     return kWriteStepAddress;
 
   if (entry.tables_changed != 0) {
+    progress_.Writing(name, WriteStepName::kRoutes);
     // Removals (metric 0xFFFF) go first, then the routes to keep, each in table order:
     // a route the page removed or modified and then listed again is dropped and added
     // back, never added and then dropped. The removals also make room on the server.
@@ -651,25 +660,35 @@ int CDaoViewDoc::WriteServer(int server_index, int found_index) {
 
   if (installation_type_ == kSingleHost ||
       (entry.write_state != kWriteNever && entry.tables_changed != 0)) {
+    progress_.Writing(name, WriteStepName::kAccessList);
     const int entries = std::min<int>(rec.access_total, static_cast<int>(wire::kTableCapacity));
     (void)WriteAccessTable(transport_, rec, entries, kCommandTimeoutSeconds);
   }
 
+  progress_.Writing(name, WriteStepName::kPortKinds);
   if (!Command(transport_, rec, wire::kSetPortKinds, kCommandTimeoutSeconds))
     return kWriteStepPortKinds;
 
   if (HasDhcpSetting(rec.device_type(), rec.firmware_version())) {
+    progress_.Writing(name, WriteStepName::kDhcp);
     if (!Command(transport_, rec, wire::kDhcp, kCommandTimeoutSeconds)) return kWriteStepDhcp;
   }
 
   entry.write_state = kWriteWhenChanged;
   entry.tables_changed = 0;
 
-  if (!Command(transport_, rec, wire::kSaveAndRestart, kRestartTimeoutSeconds))
-    return kWriteStepRestart;
+  // The restart waits (the exchange's own, then this one) count down as one.
+  progress_.Writing(name, WriteStepName::kRestart);
+  transport_.restart_wait_observer = [&](int64_t left) {
+    progress_.Restarting(name, left + kAfterRestartMs);
+  };
+  const bool restarted = Command(transport_, rec, wire::kSaveAndRestart, kRestartTimeoutSeconds);
+  transport_.restart_wait_observer = nullptr;
+  if (!restarted) return kWriteStepRestart;
   {
     WaitCursor wait(transport_.prompter());
-    transport_.clock().SleepMs(kAfterRestartMs);
+    SleepCountingDown(transport_.clock(), kAfterRestartMs,
+                      [&](int64_t left) { progress_.Restarting(name, left); });
   }
   if (password_pending) {
     rec.password = rec.new_password;
@@ -688,6 +707,8 @@ CDaoViewDoc::SaveOutcome CDaoViewDoc::SaveConfigurationOutcome() {
       MsgAnswer::Yes)
     return SaveOutcome::kDeclined;
 
+  // One progress window for all the servers written, closed before the store is.
+  std::optional<SaveProgress::Scope> writing(std::in_place, progress_);
   for (int i = 0; i < count_; ++i) {
     ServerConfig& entry = servers_[static_cast<size_t>(i)];
     const int fi = found_.FindSerial(entry.serial_number);
@@ -709,6 +730,7 @@ CDaoViewDoc::SaveOutcome CDaoViewDoc::SaveConfigurationOutcome() {
                        MsgButtons::Ok, MsgIcon::Error);
     }
   }
+  writing.reset();
 
   // The store still files an adopted server under the serial number it had: hand the
   // store that number as the old one, so that it moves the entry to the new number.

@@ -26,6 +26,7 @@
 #include "protocol/types.hpp"
 #include "srvmanager/core/commands.hpp"
 #include "srvmanager/core/manager_store.hpp"
+#include "srvmanager/core/save_progress.hpp"
 #include "store/server_config.hpp"
 
 namespace zelin::manager {
@@ -139,13 +140,15 @@ class CDaoViewDoc {
   // The COM name conflict check; the message of the first conflict, or nullopt.
   std::optional<std::string> FindComConflict() const;
 
-  // Save Configuration, and how it ended: only kSaved wrote the store.
+  // Save Configuration, and how it ended: only kSaved wrote the store. While it writes
+  // to servers a progress window names the server and the step, and counts down the
+  // restart waits (SaveProgress).
   enum class SaveOutcome { kSaved, kConflict, kDeclined, kStoreFailed };
   SaveOutcome SaveConfigurationOutcome();
   // Returns false when nothing was saved (conflict, declined, store not writable).
   bool SaveConfiguration() { return SaveConfigurationOutcome() == SaveOutcome::kSaved; }
-  // The server write sequence for one entry and its found-server record;
-  // 0 or the negative step code.
+  // The server write sequence for one entry and its found-server record, shown in
+  // the progress window; 0 or the negative step code.
   int WriteServer(int server_index, int found_index);
   // True when the found-server record of the entry differs from its saved copy.
   bool ServerChanged(int server_index) const;
@@ -228,6 +231,8 @@ class CDaoViewDoc {
   // Servers that took over a found server's serial number in this run, as {serial in
   // the store, new serial}; kept until Save Configuration has written the store.
   std::vector<std::pair<uint16_t, uint16_t>> adopted_;
+
+  SaveProgress progress_;
 
   std::vector<TreeItem> tree_;
   int selected_item_ = -1;    // tree item of the selection, -1 root or none

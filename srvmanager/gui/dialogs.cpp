@@ -101,6 +101,7 @@ PasswordDialog::PasswordDialog(const QString& info, int max_length, QWidget* par
 std::optional<std::string> ManagerPrompter::AskPassword(std::string_view prompt,
                                                         size_t max_length) {
   PasswordDialog dialog(Q(prompt), static_cast<int>(max_length), base_.parent());
+  const ui::ArrowWhileAsking arrow(base_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return ui::ToStdString(dialog.edit()->text());
 }
@@ -111,11 +112,8 @@ MsgAnswer ManagerPrompter::AskDefaultCancel(std::string_view text, MsgIcon icon)
   box.setTextFormat(Qt::PlainText);
   box.setDefaultButton(QMessageBox::Cancel);
   box.setEscapeButton(QMessageBox::Cancel);
-  // A box raised under the wait cursor must still be answerable with the arrow.
-  const bool waiting = base_.wait_depth() > 0;
-  if (waiting) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  const ui::ArrowWhileAsking arrow(base_);  // answerable with the arrow under a wait cursor
   const int r = box.exec();
-  if (waiting) QApplication::restoreOverrideCursor();
   return r == QMessageBox::Ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
 }
 

@@ -61,6 +61,9 @@ class ManagerPrompter final : public Prompter {
   std::optional<std::string> AskPassword(std::string_view prompt, size_t max_length) override;
   void BeginWait() override { base_.BeginWait(); }
   void EndWait() override { base_.EndWait(); }
+  std::unique_ptr<ProgressWindow> OpenProgress(std::string_view title) override {
+    return base_.OpenProgress(title);
+  }
 
  private:
   ui::QtPrompter& base_;

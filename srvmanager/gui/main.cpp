@@ -26,6 +26,7 @@
 #include "srvmanager/properties/gui/commands.hpp"
 #endif
 #include "store/hive_file.hpp"
+#include "ui/live_clock.hpp"
 #include "ui/qt_prompter.hpp"
 #include "ui/snapshot.hpp"
 
@@ -75,7 +76,9 @@ int main(int argc, char** argv) {
     prompter.Message(option_error, MsgButtons::Ok, MsgIcon::Error, {});
     return 1;
   }
-  Transport transport(SystemClock(), prompter, Deliverable::Manager, options);
+  // Network waits keep the window painting, with input held off while they run.
+  ui::LiveClock clock(SystemClock());
+  Transport transport(clock, prompter, Deliverable::Manager, options);
   if (!OpenTransportOrReport(transport)) return 1;
 
   CDaoViewDoc doc(transport, store, installation_type, CallFreshPort);
@@ -95,8 +98,8 @@ int main(int argc, char** argv) {
                    [&frame] { frame.close(); });
   channel.Listen();
 
-  doc.Load();
-  frame.show();
+  frame.show();  // at once: the search that loads the document takes seconds
+  frame.LoadDocument();
   frame.InitialUpdate(mode == StartMode::AddServer);
 
   // Optional: save a picture of the main window after a few seconds and quit (used by

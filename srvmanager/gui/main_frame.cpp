@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScopedValueRollback>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -145,8 +146,21 @@ void CMainFrame::ConnectViews() {
     list_->Refill(doc_);
     UpdateActions();
   });
+  connect(tree_, &CDaoTreeView::actingOnSelection, this, [this] {
+    QTreeWidgetItem* current = tree_->currentItem();
+    const int item = CDaoTreeView::ItemIndex(current);
+    if (busy_ || current == nullptr || doc_.selected_item() == item) return;
+    doc_.SelectTreeItem(item);
+    list_->Refill(doc_);
+    UpdateActions();
+  });
   connect(tree_, &CDaoTreeView::itemDoubleClicked, this, [this](int item) {
-    const bool online = doc_.ActivateTreeItem(item);
+    if (busy_) return;
+    bool online;
+    {
+      const QScopedValueRollback<bool> running(busy_, true);  // probes an offline server
+      online = doc_.ActivateTreeItem(item);
+    }
     tree_->UpdateItem(doc_, item);
     if (online) {
       OnServerProperties();
@@ -166,6 +180,7 @@ void CMainFrame::ConnectViews() {
     if (doc_.PortRowOpensMapPort(row)) OnMapPort();
   });
   connect(list_, &CDaoListView::contextMenuAt, this, [this](QPoint global) {
+    if (busy_) return;
     SetActiveView(ActiveView::PortList);
     port_menu_->exec(global);
   });
@@ -179,6 +194,14 @@ void CMainFrame::SetActiveView(ActiveView v) {
 void CMainFrame::UpdateActions() {
   for (auto it = actions_.cbegin(); it != actions_.cend(); ++it)
     it.value()->setEnabled(doc_.IsEnabled(it.key(), active_));
+}
+
+void CMainFrame::LoadDocument() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
+  statusBar()->showMessage(QStringLiteral("Searching for servers..."));
+  doc_.Load();
+  statusBar()->clearMessage();  // back to "Ready"
 }
 
 void CMainFrame::InitialUpdate(bool open_wizard) {
@@ -203,6 +226,7 @@ void CMainFrame::SelectFirstServer() {
 }
 
 void CMainFrame::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
+  if (busy_) return;
   QMenu menu(this);
   menu.setObjectName(QStringLiteral("TreeContextMenu"));
   if (on_server) {
@@ -241,11 +265,15 @@ void CMainFrame::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
 // --- commands ---------------------------------------------------------------------------
 
 void CMainFrame::OnSaveConfiguration() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   doc_.SaveConfiguration();
   UpdateActions();
 }
 
 void CMainFrame::OnAddServerWizard() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   ++wizard_runs_;
   int result = 0;
   if (wizard_) {
@@ -271,11 +299,15 @@ void CMainFrame::OnAddServerWizard() {
 }
 
 void CMainFrame::OnDeleteServer() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   doc_.DeleteServer();
   RebuildViews();
 }
 
 void CMainFrame::OnServerProperties() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   auto& hook = ServerHooks().server_properties;
   if (hook && hook(doc_, this)) {
     tree_->UpdateItem(doc_, doc_.selected_item());
@@ -285,18 +317,24 @@ void CMainFrame::OnServerProperties() {
 }
 
 void CMainFrame::OnReplaceServer() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   auto& hook = ServerHooks().replace_server;
   if (hook && hook(doc_, this)) RebuildViews();
   UpdateActions();
 }
 
 void CMainFrame::OnUpgradeFirmware() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   auto& hook = ServerHooks().upgrade_firmware;
   if (hook) hook(doc_, this);
   UpdateActions();
 }
 
 void CMainFrame::OnMapPort() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   std::optional<MapPortChoice> initial = doc_.BeginMapPort();
   if (!initial) return;
   MapPortDialog dialog(*initial, this);
@@ -309,6 +347,8 @@ void CMainFrame::OnMapPort() {
 }
 
 void CMainFrame::OnUnMapPort() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   const int row = doc_.selected_port();
   doc_.UnMapPort();
   doc_.SelectPortRow(row);
@@ -317,6 +357,8 @@ void CMainFrame::OnUnMapPort() {
 }
 
 void CMainFrame::OnAbout() {
+  if (busy_) return;
+  const QScopedValueRollback<bool> running(busy_, true);
   QDialog box(this);
   box.setObjectName(QStringLiteral("AboutDialog"));
   box.setWindowTitle(ui::ToQString(kAboutTitle));
@@ -334,6 +376,11 @@ void CMainFrame::OnAbout() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* e) {
+  if (busy_) {  // a command is running: it is not left half done
+    e->ignore();
+    return;
+  }
+  const QScopedValueRollback<bool> running(busy_, true);
   if (doc_.CanClose()) {
     e->accept();
   } else {

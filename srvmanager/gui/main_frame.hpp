@@ -5,6 +5,10 @@
 // QAction whose enabled state comes from CDaoViewDoc::IsEnabled for the active view;
 // the handlers forward to the document and refresh the views.
 //
+// Commands run one at a time: while one runs (its network waits keep the window
+// painting, see ui/live_clock.hpp) no other command starts and the window does not
+// close, whatever asks for it (a timer, the instance channel).
+//
 // The frame borrows the document; the document must outlive it. GUI thread only.
 
 #include <QMainWindow>
@@ -31,6 +35,9 @@ class CMainFrame : public QMainWindow {
   CMainFrame(CDaoViewDoc& doc, const QString& title, WizardRunner wizard,
              QWidget* parent = nullptr);
 
+  // Loads the document (search, store, probes) with the window already showing,
+  // "Searching for servers..." in the status bar, as a command.
+  void LoadDocument();
   // Fills the views from the loaded document; with `open_wizard` the Add Server Wizard
   // is requested once the tree has been filled (posted, so it runs from the event loop).
   void InitialUpdate(bool open_wizard);
@@ -65,6 +72,8 @@ class CMainFrame : public QMainWindow {
 
   // Number of times the wizard ran (for tests of the AddServer start).
   int wizard_runs() const { return wizard_runs_; }
+  // True while a command runs.
+  bool busy() const { return busy_; }
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -85,6 +94,7 @@ class CMainFrame : public QMainWindow {
   CDaoListView* list_ = nullptr;
   ActiveView active_ = ActiveView::PortList;
   int wizard_runs_ = 0;
+  bool busy_ = false;
 };
 
 }  // namespace zelin::manager

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 #include "srvmanager/gui/icons.hpp"
 #include "ui/qt_prompter.hpp"
@@ -75,11 +76,38 @@ void CDaoTreeView::focusInEvent(QFocusEvent* e) {
 }
 
 void CDaoTreeView::keyPressEvent(QKeyEvent* e) {
+  emit actingOnSelection();
   if (e->key() == Qt::Key_Delete) {
     emit deletePressed();
     return;
   }
   QTreeWidget::keyPressEvent(e);
+}
+
+void CDaoTreeView::mousePressEvent(QMouseEvent* e) {
+  if (e->button() == Qt::RightButton) {
+    e->accept();
+    return;
+  }
+  emit actingOnSelection();
+  QTreeWidget::mousePressEvent(e);
+}
+
+void CDaoTreeView::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() == Qt::RightButton) {
+    e->accept();
+    return;
+  }
+  QTreeWidget::mouseReleaseEvent(e);
+}
+
+void CDaoTreeView::mouseDoubleClickEvent(QMouseEvent* e) {
+  if (e->button() == Qt::RightButton) {
+    e->accept();
+    return;
+  }
+  emit actingOnSelection();
+  QTreeWidget::mouseDoubleClickEvent(e);
 }
 
 void CDaoTreeView::contextMenuEvent(QContextMenuEvent* e) {

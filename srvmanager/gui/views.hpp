@@ -26,6 +26,9 @@ class CDaoTreeView : public QTreeWidget {
   void activated();             // got the focus
   void itemSelected(int item);  // -1 root
   void itemDoubleClicked(int item);
+  // The user is about to act on the tree's own selection (left button, key): the
+  // document's current server, which a context menu may have moved, follows it again.
+  void actingOnSelection();
   void contextMenuAt(int item, bool on_server, QPoint global);  // item -1: root/empty
   void deletePressed();
 
@@ -33,6 +36,11 @@ class CDaoTreeView : public QTreeWidget {
   void focusInEvent(QFocusEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void contextMenuEvent(QContextMenuEvent* e) override;
+  // The right button only opens the context menu: it neither moves the selection nor
+  // double-clicks an item.
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void mouseDoubleClickEvent(QMouseEvent* e) override;
 
  private:
   bool rebuilding_ = false;

@@ -147,6 +147,32 @@ TEST_F(TransportTest, ReceiveCopiesAtMostTheExpectedLengthAndReturnsTheFullOne) 
   EXPECT_GE(prompter.wait_begins(), 3);
 }
 
+// A clock that cuts socket waits into 2 ms slices and counts the keep-alives between them.
+class SlicingClock final : public Clock {
+ public:
+  int64_t NowMs() override { return base.NowMs(); }
+  void SleepMs(int64_t ms) override { base.SleepMs(ms); }
+  int64_t RealWaitMs(int64_t ms) override { return base.RealWaitMs(ms); }
+  uint32_t UnixSeconds() override { return base.UnixSeconds(); }
+  int64_t WaitSliceMs() const override { return 2; }
+  void KeepAlive() override { ++keep_alives; }
+  ScaledClock base{20};
+  int keep_alives = 0;
+};
+
+TEST_F(TransportTest, SlicedReceiveKeepsAliveAndStillWaitsItsWholeTimeOut) {
+  SlicingClock sliced;
+  Transport t(sliced, prompter, Deliverable::Manager,
+              {.interfaces = {block.Interface(0)}, .broadcast = block.Broadcast(),
+               .loopback_only = true});
+  ASSERT_TRUE(t.OpenTransport());
+  std::vector<uint8_t> buf(86);
+  const int64_t start = sliced.NowMs();
+  EXPECT_EQ(t.Receive(t.socket(0), buf, 3), 0);  // a search round's 3 s, 150 ms real
+  EXPECT_GE(sliced.NowMs() - start, 3000);
+  EXPECT_GE(sliced.keep_alives, 10);
+}
+
 TEST_F(TransportTest, UnicastGoesToTheServerAddress) {
   auto t = Make({block.Interface(0)});
   ASSERT_TRUE(t->OpenTransport());

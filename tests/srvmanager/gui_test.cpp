@@ -7,11 +7,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 
@@ -28,6 +31,7 @@
 #include "store/server_store.hpp"
 #include "tests/srvmanager/lab_fixture.hpp"
 #include "tests/support/qt_app.hpp"
+#include "ui/live_clock.hpp"
 #include "ui/snapshot.hpp"
 
 namespace zelin::manager::testing {
@@ -50,6 +54,44 @@ bool SpinUntil(F done) {
   return done();
 }
 
+// Answers like the scripted prompter; the wait cursor and the progress windows are Qt's.
+class QtProgressPrompter final : public Prompter {
+ public:
+  explicit QtProgressPrompter(Prompter& answers) : answers_(answers) {}
+  MsgAnswer Message(std::string_view text, MsgButtons buttons, MsgIcon icon,
+                    std::string_view caption) override {
+    return answers_.Message(text, buttons, icon, caption);
+  }
+  std::optional<std::string> AskPassword(std::string_view prompt, size_t max_length) override {
+    return answers_.AskPassword(prompt, max_length);
+  }
+  void BeginWait() override { qt.BeginWait(); }
+  void EndWait() override { qt.EndWait(); }
+  std::unique_ptr<ProgressWindow> OpenProgress(std::string_view title) override {
+    return qt.OpenProgress(title);
+  }
+  ui::QtPrompter qt{QStringLiteral("Zelin Server Manager")};
+
+ private:
+  Prompter& answers_;
+};
+
+// Counts the events of one type that reach an object.
+class EventCounter final : public QObject {
+ public:
+  EventCounter(QObject* target, QEvent::Type type) : type_(type) { target->installEventFilter(this); }
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == type_) ++count;
+    return false;
+  }
+
+ private:
+  QEvent::Type type_;
+};
+
 class ManagerGuiTest : public LabDocTest {
  protected:
   void SetUp() override {
@@ -57,6 +99,13 @@ class ManagerGuiTest : public LabDocTest {
     LabDocTest::SetUp();
     ASSERT_TRUE(dir_.isValid());
     hive_path_ = std::filesystem::path(dir_.path().toStdString()) / "registry.reg";
+    // The program's transport: its clock keeps the windows alive during network waits.
+    live_clock_ = std::make_unique<ui::LiveClock>(*clock_);
+    const TransportOptions options = transport_->options();
+    transport_->CloseTransport();
+    transport_ = std::make_unique<Transport>(*live_clock_, gui_prompter_, Deliverable::Manager,
+                                             options);
+    ASSERT_TRUE(transport_->OpenTransport());
   }
 
   // Writes `entries` and the installation type into the hive file.
@@ -66,12 +115,14 @@ class ManagerGuiTest : public LabDocTest {
     ASSERT_TRUE(SaveServerStore(hive, entries, {}));
   }
 
+  // Opens the main window as the program does: shown first, then the document loads.
   CMainFrame& OpenFrame(int type, CMainFrame::WizardRunner wizard = {}) {
     hive_store_ = std::make_unique<HiveManagerStore>(hive_path_);
     doc_ = std::make_unique<CDaoViewDoc>(*transport_, *hive_store_, type, [] {});
-    doc_->Load();
     frame_ = std::make_unique<CMainFrame>(*doc_, ui::ToQString(MainTitle(type)), std::move(wizard));
+    gui_prompter_.qt.set_parent(frame_.get());
     frame_->show();
+    frame_->LoadDocument();
     frame_->InitialUpdate(false);
     return *frame_;
   }
@@ -103,12 +154,16 @@ class ManagerGuiTest : public LabDocTest {
     }
     frame_.reset();
     LabDocTest::TearDown();
+    doc_.reset();
+    transport_.reset();
   }
 
   QTemporaryDir dir_;
   std::filesystem::path hive_path_;
   std::unique_ptr<HiveManagerStore> hive_store_;
   std::unique_ptr<CMainFrame> frame_;
+  std::unique_ptr<ui::LiveClock> live_clock_;
+  QtProgressPrompter gui_prompter_{prompter_};
 };
 
 TEST_F(ManagerGuiTest, StartUpShowsServersWithIconsAndPortRows) {
@@ -231,8 +286,14 @@ TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
       menu->close();
     });
   };
+  // A right click as the window system delivers it, on the offline server.
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+  auto right_click = [&frame](QPoint in_tree) {
+    QTest::mouseClick(frame.windowHandle(), Qt::RightButton, {},
+                      frame.tree()->viewport()->mapTo(&frame, in_tree));
+  };
   read_menu();
-  frame.ShowTreeContextMenu(1, true, QPoint(10, 10));
+  right_click(frame.tree()->visualItemRect(ServerItem(1)).center());
   EXPECT_EQ(seen, (std::vector<std::pair<QString, bool>>{{"&Delete Server", true},
                                                          {"Server &Properties", false},
                                                          {"&Replace Server...", true},
@@ -241,8 +302,70 @@ TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
   EXPECT_EQ(doc_->selected_server(), 1);                  // the menu's server is the one under it
   seen.clear();
   read_menu();
-  frame.ShowTreeContextMenu(-1, false, QPoint(10, 10));
+  right_click(frame.tree()->visualItemRect(ServerItem(1)).bottomLeft() + QPoint(4, 40));
   EXPECT_EQ(seen, (std::vector<std::pair<QString, bool>>{{"&Add Server Wizard...", true}}));
+  EXPECT_EQ(frame.tree()->currentItem(), ServerItem(0));
+  // Keys act on the tree's own selection again: Delete removes the highlighted server.
+  QTest::keyClick(frame.tree(), Qt::Key_Delete);
+  ASSERT_EQ(frame.tree()->topLevelItem(0)->childCount(), 1);
+  EXPECT_EQ(ServerItem(0)->text(0), "gone");
+}
+
+TEST_F(ManagerGuiTest, SaveKeepsTheWindowPaintingWithProgressAndHoldsInputOff) {
+  StartLab({LabServer(101, "north", Addr(10))});
+  WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10))});
+  CMainFrame& frame = OpenFrame(kMultiHost);
+  frame.tree()->setCurrentItem(ServerItem(0));
+  frame.SetActiveView(ActiveView::Tree);
+  doc_->server(0).write_state = kWriteAlways;  // written at the next save
+  doc_->SetModified(true);
+  frame.UpdateActions();
+  prompter_.Clear();
+
+  // While the save waits for the server to restart, a timer watches the screen and the
+  // user presses keys, clicks Delete Server and closes the window.
+  EventCounter paints(&frame, QEvent::Paint);
+  EventCounter keys(frame.tree(), QEvent::KeyPress);
+  QStringList restart_texts;
+  bool wait_cursor = false;
+  bool tried = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    frame.update();  // painted only if the event loop turns
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* label = w->objectName() == "progressWindow" && w->isVisible() ? w->findChild<QLabel*>()
+                                                                          : nullptr;
+      if (label == nullptr || !label->text().startsWith("Restarting north: ")) continue;
+      if (restart_texts.isEmpty() || restart_texts.back() != label->text())
+        restart_texts << label->text();
+      wait_cursor = QApplication::overrideCursor() != nullptr &&
+                    QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+      if (tried) continue;
+      tried = true;
+      QCoreApplication::postEvent(frame.tree(),
+                                  new QKeyEvent(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier));
+      frame.action(kCmdDeleteServer)->trigger();
+      frame.close();
+    }
+  });
+  watch.start(5);
+  frame.action(kCmdSaveConfiguration)->trigger();
+  watch.stop();
+  QCoreApplication::processEvents();  // nothing held off comes through afterwards
+
+  EXPECT_TRUE(tried);
+  EXPECT_GT(paints.count, 3);
+  ASSERT_GE(restart_texts.size(), 3);
+  EXPECT_EQ(restart_texts.front(), "Restarting north: 11 s left");
+  EXPECT_TRUE(wait_cursor);
+  EXPECT_EQ(keys.count, 0);
+  EXPECT_EQ(prompter_.texts(), (std::vector<std::string>{std::string(ManagerString(kStrRestartWarning))}));
+  EXPECT_EQ(frame.tree()->topLevelItem(0)->childCount(), 1);
+  EXPECT_TRUE(frame.isVisible());
+  EXPECT_FALSE(doc_->modified());
+  for (QWidget* w : QApplication::topLevelWidgets())
+    EXPECT_FALSE(w->objectName() == "progressWindow" && w->isVisible());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST(ManagerPrompterTest, AdoptQuestionAnswersCancelOnEnter) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "protocol/device_text.hpp"
 #include "srvmanager/core/registry_store.hpp"
@@ -374,6 +375,50 @@ TEST_F(ManagerSaveTest, UnchangedServerIsNotWrittenAndWriteStateTwoNever) {
   EXPECT_TRUE(Codes(lab, 101).empty());
   EXPECT_TRUE(Codes(lab, 102).empty());
   EXPECT_EQ(store_.saves, 1);
+}
+
+TEST_F(ManagerSaveTest, ProgressNamesServerAndStepAndCountsDownTheRestartWaits) {
+  auto& lab = StartLab({LabServer(101, "north", Addr(10)), LabServer(102, "south", Addr(11))});
+  auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "south", Addr(11))});
+  doc.server(0).write_state = kWriteAlways;
+  doc.server(1).write_state = kWriteAlways;
+  doc.server(0).set_name("Dock North");
+  lab.ClearLog();
+  prompter_.Clear();
+  const int64_t start = clock_->NowMs();
+
+  ASSERT_TRUE(doc.SaveConfiguration());
+  // Both restart waits (6 s in the exchange, then 5 s) of both servers were waited in full.
+  EXPECT_GE(clock_->NowMs() - start, 2 * (6000 + 5000));
+  // One window for the save; each run of count-down texts is folded into one line here.
+  std::vector<std::string> shown;
+  std::map<std::string, std::vector<int>> left;
+  for (const std::string& text : prompter_.progress()) {
+    const size_t colon = text.find(": ");
+    if (text.starts_with("Restarting ") && colon != std::string::npos) {
+      const std::string server = text.substr(11, colon - 11);
+      if (left[server].empty()) shown.push_back("Restarting " + server);
+      left[server].push_back(std::stoi(text.substr(colon + 2)));
+      EXPECT_TRUE(text.ends_with(" s left")) << text;
+    } else {
+      shown.push_back(text);
+    }
+  }
+  std::vector<std::string> expected{"[Save Configuration]"};
+  for (const char* server : {"Dock North", "south"}) {
+    for (const char* step : {"logging in", "server name", "IP address", "port settings",
+                             "DHCP setting", "saving and restarting"})
+      expected.push_back(std::string("Writing ") + server + ": " + step);
+    expected.push_back(std::string("Restarting ") + server);
+  }
+  expected.push_back("[closed]");
+  EXPECT_EQ(shown, expected);
+  for (const auto& [server, seconds] : left) {
+    ASSERT_GE(seconds.size(), 3u) << server;
+    EXPECT_EQ(seconds.front(), 11) << server;
+    EXPECT_GE(seconds.back(), 1) << server;
+    EXPECT_TRUE(std::is_sorted(seconds.rbegin(), seconds.rend())) << server;
+  }
 }
 
 }  // namespace

@@ -29,6 +29,25 @@ std::optional<std::string> ScriptedPrompter::AskPassword(std::string_view prompt
   return p;
 }
 
+namespace {
+class LoggedProgress final : public ProgressWindow {
+ public:
+  explicit LoggedProgress(std::vector<std::string>& log) : log_(log) {}
+  void Show(std::string_view text) override { log_.emplace_back(text); }
+  void SetText(std::string_view text) override { log_.emplace_back(text); }
+  void Step() override {}
+  void Close() override { log_.emplace_back("[closed]"); }
+
+ private:
+  std::vector<std::string>& log_;
+};
+}  // namespace
+
+std::unique_ptr<ProgressWindow> ScriptedPrompter::OpenProgress(std::string_view title) {
+  progress_.push_back("[" + std::string(title) + "]");
+  return std::make_unique<LoggedProgress>(progress_);
+}
+
 std::vector<std::string> ScriptedPrompter::texts() const {
   std::vector<std::string> out;
   for (const auto& s : shown_) out.push_back(s.text);

@@ -2,6 +2,7 @@
 // A Prompter for tests: records every text shown and answers from a queue.
 
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,19 +30,28 @@ class ScriptedPrompter final : public Prompter {
   std::optional<std::string> AskPassword(std::string_view prompt, size_t max_length) override;
   void BeginWait() override { ++wait_depth_; ++wait_begins_; }
   void EndWait() override { --wait_depth_; }
+  // Progress windows write into progress(): "[title]" when opened, each text shown,
+  // and "[closed]".
+  std::unique_ptr<ProgressWindow> OpenProgress(std::string_view title) override;
+  const std::vector<std::string>& progress() const { return progress_; }
 
   const std::vector<Shown>& shown() const { return shown_; }
   std::vector<std::string> texts() const;
   const std::vector<std::string>& password_prompts() const { return password_prompts_; }
   int wait_depth() const { return wait_depth_; }
   int wait_begins() const { return wait_begins_; }
-  void Clear() { shown_.clear(); password_prompts_.clear(); }
+  void Clear() {
+    shown_.clear();
+    password_prompts_.clear();
+    progress_.clear();
+  }
 
  private:
   std::deque<MsgAnswer> answers_;
   std::deque<std::optional<std::string>> passwords_;
   std::vector<Shown> shown_;
   std::vector<std::string> password_prompts_;
+  std::vector<std::string> progress_;
   int wait_depth_ = 0;
   int wait_begins_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "ui/live_clock.hpp"
 #include "ui/qt_prompter.hpp"
 
 namespace zelin::manager {
@@ -61,9 +62,10 @@ void UpgradeWindow::Changed(bool repaint_now) {
   message_->setText(ui::ToQString(model_.message()));
   if (repaint_now && isVisible()) {
     // The download holds the event loop: paint the window now, and let other pending
-    // paint events through so the rest of the screen stays drawn.
+    // events through so the rest of the screen stays drawn; input meanwhile is dropped,
+    // not left queued for the main window once it is enabled again.
     repaint();
-    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    ui::KeepWindowsAlive();
   }
 }
 

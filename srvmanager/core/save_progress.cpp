@@ -1,0 +1,88 @@
+#include "srvmanager/core/save_progress.hpp"
+
+#include "srvmanager/core/strings.hpp"
+
+namespace zelin::manager {
+namespace {
+
+constexpr std::string_view kSaveProgressTitle = "Save Configuration";
+
+std::string_view StepText(WriteStepName step) {
+  switch (step) {
+    case WriteStepName::kLogin:
+      return "logging in";
+    case WriteStepName::kName:
+      return "server name";
+    case WriteStepName::kNewPassword:
+      return "new password";
+    case WriteStepName::kAddress:
+      return "IP address";
+    case WriteStepName::kRoutes:
+      return "routing table";
+    case WriteStepName::kAccessList:
+      return "access control table";
+    case WriteStepName::kPortKinds:
+      return "port settings";
+    case WriteStepName::kDhcp:
+      return "DHCP setting";
+    case WriteStepName::kRestart:
+      return "saving and restarting";
+  }
+  return "";
+}
+
+}  // namespace
+
+SaveProgress::~SaveProgress() {
+  Close();
+}
+
+SaveProgress::Scope::Scope(SaveProgress& p) : p_(p) {
+  if (p_.depth_++ == 0) p_.prompter_.BeginWait();
+}
+
+SaveProgress::Scope::~Scope() {
+  if (--p_.depth_ == 0) {
+    p_.Close();
+    p_.prompter_.EndWait();
+  }
+}
+
+std::string SaveProgress::WritingText(std::string_view server, WriteStepName step) {
+  const std::string name(server);
+  const std::string what(StepText(step));
+  return Format("Writing %s: %s", name.c_str(), what.c_str());
+}
+
+std::string SaveProgress::RestartingText(std::string_view server, int64_t ms_left) {
+  const std::string name(server);
+  const long long seconds = ms_left > 0 ? (ms_left + 999) / 1000 : 0;
+  return Format("Restarting %s: %lld s left", name.c_str(), seconds);
+}
+
+void SaveProgress::Writing(std::string_view server, WriteStepName step) {
+  Say(WritingText(server, step));
+}
+
+void SaveProgress::Restarting(std::string_view server, int64_t ms_left) {
+  Say(RestartingText(server, ms_left));
+}
+
+void SaveProgress::Say(const std::string& text) {
+  if (!window_) window_ = prompter_.OpenProgress(kSaveProgressTitle);
+  if (!shown_) {
+    window_->Show(text);
+    shown_ = true;
+  } else {
+    window_->SetText(text);
+  }
+  window_->Step();
+}
+
+void SaveProgress::Close() {
+  if (window_ && shown_) window_->Close();
+  window_.reset();
+  shown_ = false;
+}
+
+}  // namespace zelin::manager
