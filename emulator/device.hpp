@@ -130,17 +130,22 @@ struct UdpHandler {
   UdpHandlerFn handle = nullptr;
 };
 
-class UdpDispatch {
+// The handlers of one protocol keyed by their command code; a later Register of a code
+// replaces the earlier handler.
+template <typename Handler>
+class Dispatch {
  public:
-  void Register(const UdpHandler& h) { handlers_[h.code] = h; }
-  const UdpHandler* Find(uint8_t code) const {
+  void Register(const Handler& h) { handlers_[h.code] = h; }
+  const Handler* Find(uint8_t code) const {
     const auto it = handlers_.find(code);
     return it == handlers_.end() ? nullptr : &it->second;
   }
 
  private:
-  std::map<uint8_t, UdpHandler> handlers_;
+  std::map<uint8_t, Handler> handlers_;
 };
+
+using UdpDispatch = Dispatch<UdpHandler>;
 
 // Search, LocateOn/Off, the configuration commands, Login and Dhcp.
 void RegisterStandardUdpHandlers(UdpDispatch& dispatch);
@@ -167,17 +172,7 @@ struct TcpHandler {
   TcpHandlerFn handle = nullptr;
 };
 
-class TcpDispatch {
- public:
-  void Register(const TcpHandler& h) { handlers_[h.code] = h; }
-  const TcpHandler* Find(uint8_t code) const {
-    const auto it = handlers_.find(code);
-    return it == handlers_.end() ? nullptr : &it->second;
-  }
-
- private:
-  std::map<uint8_t, TcpHandler> handlers_;
-};
+using TcpDispatch = Dispatch<TcpHandler>;
 
 // The firmware download (0x0D).
 void RegisterStandardTcpHandlers(TcpDispatch& dispatch);

@@ -14,6 +14,7 @@
 #include "protocol/discovery.hpp"
 #include "protocol/exchange.hpp"
 #include "protocol/transport.hpp"
+#include "tests/support/lab_support.hpp"
 #include "tests/support/loopback.hpp"
 #include "tests/support/scripted_prompter.hpp"
 

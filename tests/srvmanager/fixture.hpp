@@ -85,9 +85,7 @@ class OfflineDocTest : public ::testing::Test {
   void SetUp() override {
     clock_ = std::make_unique<ScaledClock>(Speedup());
     transport_ = std::make_unique<Transport>(*clock_, prompter_, Deliverable::Manager,
-                                             TransportOptions{.interfaces = {block_.Interface()},
-                                                              .broadcast = block_.Broadcast(),
-                                                              .loopback_only = true});
+                                             block_.ClientOptions());
     ASSERT_TRUE(transport_->OpenTransport());
   }
   void TearDown() override { transport_->CloseTransport(); }

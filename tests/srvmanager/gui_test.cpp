@@ -30,24 +30,15 @@
 #include "srvmanager/gui/views.hpp"
 #include "store/server_store.hpp"
 #include "tests/srvmanager/lab_fixture.hpp"
+#include "tests/support/qt_app.hpp"
 #include "ui/live_clock.hpp"
 #include "ui/snapshot.hpp"
-
-// Fontconfig keeps its caches until exit.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig\n";
-}
 
 namespace zelin::manager::testing {
 namespace {
 
 QApplication& App() {
-  static int argc = 1;
-  static char name[] = "srvmanager_gui_tests";
-  static char* argv[] = {name, nullptr};
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
+  return zelin::testing::QtApp("srvmanager_gui_tests");
 }
 
 bool SameIcon(const QIcon& a, const QIcon& b) {
@@ -491,7 +482,7 @@ class ManagerProgramTest : public ::testing::Test {
 TEST_F(ManagerProgramTest, ReleaseEmptiesTheStoreAndClosesOtherSuiteWindows) {
   {
     HiveFile hive(hive_.toStdString());
-    ASSERT_TRUE(WriteInstallationType(hive, 2));
+    ASSERT_TRUE(WriteInstallationType(hive, kMultiHost));
     ServerConfig e = MakeEntry(7, "x", Ipv4FromOctets(127, 0, 0, 10));
     e.port_mapped[0] = 1;
     e.com_number[0] = 3;
@@ -523,7 +514,7 @@ TEST_F(ManagerProgramTest, ReleaseEmptiesTheStoreAndClosesOtherSuiteWindows) {
 TEST_F(ManagerProgramTest, SecondStartActivatesTheFirstWindow) {
   {
     HiveFile hive(hive_.toStdString());
-    ASSERT_TRUE(WriteInstallationType(hive, 3));
+    ASSERT_TRUE(WriteInstallationType(hive, kCustom));
   }
   platform_qt::InstanceChannel first(QStringLiteral("Zelin Server Manager - Custom"));
   ASSERT_TRUE(first.Listen());

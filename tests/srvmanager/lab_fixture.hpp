@@ -11,6 +11,7 @@
 #include "emulator/lab.hpp"
 #include "protocol/address.hpp"
 #include "tests/srvmanager/fixture.hpp"
+#include "tests/support/lab_support.hpp"
 
 namespace zelin::manager::testing {
 
@@ -41,16 +42,13 @@ class LabDocTest : public OfflineDocTest {
 
   // Starts a lab answering on `broadcast` (the block's broadcast address by default).
   emulator::Lab& StartLab(std::vector<emulator::ServerSpec> servers, Ipv4 broadcast = 0) {
-    emulator::LabSpec desc;
-    desc.broadcast = broadcast != 0 ? broadcast : block_.Broadcast();
+    emulator::LabSpec desc = zelin::testing::BlockLab(block_, std::move(servers));
+    if (broadcast != 0) desc.broadcast = broadcast;
     desc.restart_ms = 200;
     desc.strict_nonce = StrictNonce();
-    desc.servers = std::move(servers);
     const std::string problem = emulator::CompleteAndCheck(desc);
     EXPECT_EQ(problem, "");
-    labs_.push_back(std::make_unique<emulator::Lab>(desc, *clock_));
-    std::string error;
-    EXPECT_TRUE(labs_.back()->Start(&error)) << error;
+    labs_.push_back(zelin::testing::StartedLab(desc, *clock_));
     return *labs_.back();
   }
 
@@ -65,11 +63,7 @@ class LabDocTest : public OfflineDocTest {
 
   // The codes of the answered UDP requests to the server with `serial`, in order.
   std::vector<int> Codes(emulator::Lab& lab, uint16_t serial) {
-    std::vector<int> codes;
-    for (const auto& e : lab.Log())
-      if (e.server == std::to_string(serial) && e.proto == "udp" && !e.ignored())
-        codes.push_back(e.code);
-    return codes;
+    return zelin::testing::UdpCodes(lab, serial);
   }
 
   int FoundIndex(uint16_t serial) { return doc_->tables().found().FindSerial(serial); }

@@ -35,24 +35,14 @@
 #include "srvmanager/properties/gui/replace_server_view.hpp"
 #include "srvmanager/properties/gui/upgrade_window.hpp"
 #include "tests/srvmanager_properties/lab_fixture.hpp"
+#include "tests/support/qt_app.hpp"
 #include "ui/snapshot.hpp"
-
-// Fontconfig keeps its caches until exit.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig\n";
-}
 
 namespace zelin::manager::testing {
 namespace {
 
 QApplication& App() {
-  static int argc = 1;
-  static char name[] = "properties_gui_tests";
-  static char* argv[] = {name, nullptr};
-  // Never a real display, whatever the runner passed on.
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
+  return zelin::testing::QtApp("properties_gui_tests");
 }
 
 QString Shot(const QString& name) {

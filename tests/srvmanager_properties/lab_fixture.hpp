@@ -17,6 +17,7 @@
 #include "srvmanager/core/manager_store.hpp"
 #include "srvmanager/properties/core/document_host.hpp"
 #include "tests/srvmanager_properties/fakes.hpp"
+#include "tests/support/lab_support.hpp"
 #include "tests/support/loopback.hpp"
 #include "tests/support/scripted_prompter.hpp"
 
@@ -67,17 +68,12 @@ class LabTest : public ::testing::Test {
 
   void StartLab(std::vector<emulator::ServerSpec> servers,
                 std::vector<emulator::OccupiedAddress> occupied = {}) {
-    emulator::LabSpec desc;
-    desc.broadcast = block.Broadcast();
+    emulator::LabSpec desc =
+        zelin::testing::BlockLab(block, std::move(servers), std::move(occupied));
     desc.restart_ms = 500;
-    desc.servers = std::move(servers);
-    desc.occupied = std::move(occupied);
-    lab = std::make_unique<emulator::Lab>(std::move(desc), clock);
-    std::string error;
-    ASSERT_TRUE(lab->Start(&error)) << error;
-    const TransportOptions options{
-        .interfaces = {block.Interface()}, .broadcast = block.Broadcast(), .loopback_only = true};
-    transport = std::make_unique<Transport>(clock, prompter, Deliverable::Manager, options);
+    lab = zelin::testing::StartedLab(std::move(desc), clock);
+    transport =
+        std::make_unique<Transport>(clock, prompter, Deliverable::Manager, block.ClientOptions());
     ASSERT_TRUE(transport->OpenTransport());
   }
 
@@ -118,12 +114,7 @@ class LabTest : public ::testing::Test {
   // Command codes of the UDP requests the server with this serial number took, in
   // order (searches left out).
   std::vector<int> Codes(uint16_t serial) const {
-    std::vector<int> out;
-    for (const auto& e : lab->Log()) {
-      if (e.proto != "udp" || e.code == wire::kSearch || e.ignored()) continue;
-      if (e.server == std::to_string(serial)) out.push_back(e.code);
-    }
-    return out;
+    return zelin::testing::UdpCodes(*lab, serial, /*with_searches=*/false);
   }
   static int Count(const std::vector<int>& codes, int code) {
     return static_cast<int>(std::count(codes.begin(), codes.end(), code));

@@ -10,7 +10,7 @@
 
 #include "protocol/transport.hpp"
 #include "protocol/types.hpp"
-#include "srvmanager/core/commands.hpp"  // InstallationType
+#include "store/installation_type.hpp"
 #include "store/server_config.hpp"
 
 namespace zelin::manager {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "srvmanager/properties/core/property_sheet.hpp"
+#include "ui/binding.hpp"
 
 class QAbstractButton;
 class QBoxLayout;
@@ -34,20 +35,14 @@ class PageView : public QWidget {
   virtual void Load();   // model -> controls
 
  protected:
-  void Bind(QLineEdit* edit, std::string& field);
-  void Bind(QAbstractButton* check, bool& field);
+  ui::Bindings bindings_;
   // A button appended to `column` that runs `command` on the model and reloads the page.
   QPushButton* AddCommand(QBoxLayout* column, const char* text, std::function<void()> command);
-
- private:
-  std::vector<std::pair<QLineEdit*, std::string*>> texts_;
-  std::vector<std::pair<QAbstractButton*, bool*>> checks_;
 };
 
 class GeneralPageView final : public PageView {
  public:
   GeneralPageView(GeneralPage& page, QWidget* parent = nullptr);
-  void Load() override;
 
   QLineEdit* name = nullptr;
   QLineEdit* address = nullptr;
@@ -91,7 +86,6 @@ class AccessControlPageView final : public PageView {
   void SelectionChanged();
   void UpdateButtons();
   AccessControlPage& page_;
-  bool loading_ = false;
 };
 
 class AdvancedPageView final : public PageView {
@@ -106,7 +100,6 @@ class AdvancedPageView final : public PageView {
 
  private:
   AdvancedPage& page_;
-  bool loading_ = false;
 };
 
 class PropertySheetView final : public QDialog {
@@ -124,7 +117,6 @@ class PropertySheetView final : public QDialog {
   PropertySheet& sheet_;
   QTabWidget* tabs_;
   std::vector<PageView*> pages_;
-  bool switching_ = false;
 };
 
 }  // namespace zelin::manager
