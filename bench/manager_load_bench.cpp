@@ -20,7 +20,7 @@
 #include "platform/notices.hpp"
 #include "protocol/discovery.hpp"
 #include "protocol/transport.hpp"
-#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_document.hpp"
 #include "srvmanager/core/manager_store.hpp"
 
 using namespace zelin;
@@ -139,12 +139,12 @@ int main(int argc, char** argv) {
     const double probes = Ms(std::chrono::steady_clock::now() - t0);
 
     // The whole load as the manager runs it at start.
-    manager::CDaoViewDoc doc(transport, prompter, store, manager::kMultiHost, nullptr);
+    manager::ManagerDocument doc(transport, prompter, store, manager::kMultiHost, nullptr);
     t0 = std::chrono::steady_clock::now();
     doc.Load();
     const double total = Ms(std::chrono::steady_clock::now() - t0);
     int online = 0;
-    for (const auto& item : doc.tree()) online += item.icon == manager::kIconOnline ? 1 : 0;
+    for (const auto& item : doc.server_tree().items()) online += item.icon == manager::kIconOnline ? 1 : 0;
     std::printf("%-6d %12.1f %12.1f %12.1f %12.1f %8d\n", r + 1, total, search, probes,
                 total - search - probes, online);
   }

@@ -30,7 +30,7 @@ std::string DeviceSettings::NameText() const {
 
 // --- Device -------------------------------------------------------------------------
 
-Device::Device(const ServerSpec& desc, uint64_t seed)
+Device::Device(const ServerSpec& desc, uint64_t seed, bool strict_nonce)
     : rng_(seed ^ (uint64_t{desc.type} << 32) ^ (uint64_t{desc.serial} * 0x9E3779B97F4A7C15ull)) {
   state_.type = desc.type;
   state_.serial = desc.serial;
@@ -51,6 +51,7 @@ Device::Device(const ServerSpec& desc, uint64_t seed)
   state_.staged = s;
   state_.firmware_rule = desc.firmware_rule;
   state_.faults = desc.faults;
+  state_.strict_nonce = strict_nonce;
 }
 
 Nonce Device::FreshNonce() {
@@ -59,13 +60,19 @@ Nonce Device::FreshNonce() {
           static_cast<uint8_t>(v >> 24)};
 }
 
-uint8_t Device::ReportedFlags() const {
-  const uint8_t rest = state_.flags & static_cast<uint8_t>(~wire::kFlagPassword);
-  return state_.applied.password.empty() ? rest : static_cast<uint8_t>(rest | wire::kFlagPassword);
+uint8_t Device::ReportedFlags(const AddressOwners& owners) const {
+  uint8_t flags = state_.flags & static_cast<uint8_t>(~wire::kFlagPassword);
+  if (!state_.applied.password.empty()) flags |= wire::kFlagPassword;
+  if (owners.Owner(state_.applied.ip, state_)) flags |= wire::kFlagAddressConflict;
+  return flags;
 }
 
-void Device::BeginRestart() {
-  state_.applied = state_.staged;
+void Device::BeginRestart(bool apply_staged) {
+  if (apply_staged) {
+    state_.applied = state_.staged;
+  } else {
+    state_.staged = state_.applied;
+  }
   state_.restarting = true;
   state_.locating = false;
   ++state_.restarts;
@@ -131,8 +138,17 @@ UdpOutcome Device::HandleDatagram(Bytes d, Endpoint from, const UdpDispatch& dis
     // A search opens a new conversation (sequence 1, a search reply's nonce) without
     // ending the one in progress: a client that probes a server it already knows
     // refreshes only the name and port kinds and goes on with its own sequence and nonce.
+    // In strict mode it does end it.
     Client& c = ClientFor(from);
-    if (!c.after_search) c.search_nonces.clear();
+    if (state_.strict_nonce) {
+      // Only this reply's nonce opens the next request: the conversation in progress
+      // ends, and so does the replay of its last request.
+      c.search_nonces.clear();
+      c.in_session = false;
+      c.has_last = false;
+    } else if (!c.after_search) {
+      c.search_nonces.clear();
+    }
     c.known = true;
     c.after_search = true;
     const Nonce nonce = FreshNonce();
@@ -162,12 +178,16 @@ UdpOutcome Device::HandleDatagram(Bytes d, Endpoint from, const UdpDispatch& dis
   } else {
     Md5Digest digest;
     std::copy_n(d.begin() + wire::kAuthDigest, digest.size(), digest.begin());
-    if (c.has_last && c.last_sequence == sequence && c.last_digest == digest &&
-        std::equal(d.begin(), d.end(), c.last_request.begin(), c.last_request.end())) {
+    const bool same_step = c.has_last && c.last_code == code && c.last_sequence == sequence &&
+                           c.last_digest == digest;
+    const int answered = c.last_answer.size() > 1 ? c.last_answer[wire::kOffStatus] : -1;
+    const bool moved_on = answered == wire::kStatusOk || answered == wire::kStatusRefused;
+    if (same_step && (moved_on || std::equal(d.begin(), d.end(), c.last_request.begin(),
+                                             c.last_request.end()))) {
       // A retransmission of the request just answered: the same reply again.
       out.verdict = "replayed";
-      out.reply = c.last_reply;
-      out.status = out.reply.size() > 1 ? out.reply[wire::kOffStatus] : -1;
+      out.reply = c.last_answer;
+      out.status = answered;
       return out;
     }
     std::string why;
@@ -201,6 +221,7 @@ UdpOutcome Device::HandleDatagram(Bytes d, Endpoint from, const UdpDispatch& dis
     }
     c.has_last = true;
     c.last_request.assign(d.begin(), d.end());
+    c.last_code = code;
     c.last_sequence = sequence;
     c.last_digest = digest;
   }
@@ -224,7 +245,11 @@ UdpOutcome Device::HandleDatagram(Bytes d, Endpoint from, const UdpDispatch& dis
   }
   out.previous = c.last_reply;
   c.last_reply = reply;
-  if (no_digest) c.has_last = false;
+  if (no_digest) {
+    c.has_last = false;
+  } else {
+    c.last_answer = reply;
+  }
 
   out.status = r.status;
   if (r.status == wire::kStatusOk) {
@@ -267,8 +292,6 @@ TcpAction TcpSession::FinishImage(std::vector<uint8_t>& out, std::vector<Event>&
   std::string why;
   if (image_length_ < rule.min_size) {
     why = "smaller than " + std::to_string(rule.min_size) + " bytes";
-  } else if (image_length_ > rule.max_size) {
-    why = "larger than " + std::to_string(rule.max_size) + " bytes";
   } else if (image_head_.size() < rule.prefix.size() ||
              !std::equal(rule.prefix.begin(), rule.prefix.end(), image_head_.begin())) {
     why = "does not start with the required bytes";

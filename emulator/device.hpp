@@ -75,7 +75,8 @@ struct DeviceState {
   std::optional<ImageRecord> last_image;
   FirmwareRule firmware_rule;
   FaultSettings faults;
-  size_t clients = 0;  // clients with authentication state
+  bool strict_nonce = false;  // only the newest nonce handed out to a client opens a request
+  size_t clients = 0;         // clients with authentication state
 };
 
 // Who else uses an address (for CheckAddress): the other emulated servers and the
@@ -129,17 +130,22 @@ struct UdpHandler {
   UdpHandlerFn handle = nullptr;
 };
 
-class UdpDispatch {
+// The handlers of one protocol keyed by their command code; a later Register of a code
+// replaces the earlier handler.
+template <typename Handler>
+class Dispatch {
  public:
-  void Register(const UdpHandler& h) { handlers_[h.code] = h; }
-  const UdpHandler* Find(uint8_t code) const {
+  void Register(const Handler& h) { handlers_[h.code] = h; }
+  const Handler* Find(uint8_t code) const {
     const auto it = handlers_.find(code);
     return it == handlers_.end() ? nullptr : &it->second;
   }
 
  private:
-  std::map<uint8_t, UdpHandler> handlers_;
+  std::map<uint8_t, Handler> handlers_;
 };
+
+using UdpDispatch = Dispatch<UdpHandler>;
 
 // Search, LocateOn/Off, the configuration commands, Login and Dhcp.
 void RegisterStandardUdpHandlers(UdpDispatch& dispatch);
@@ -166,17 +172,7 @@ struct TcpHandler {
   TcpHandlerFn handle = nullptr;
 };
 
-class TcpDispatch {
- public:
-  void Register(const TcpHandler& h) { handlers_[h.code] = h; }
-  const TcpHandler* Find(uint8_t code) const {
-    const auto it = handlers_.find(code);
-    return it == handlers_.end() ? nullptr : &it->second;
-  }
-
- private:
-  std::map<uint8_t, TcpHandler> handlers_;
-};
+using TcpDispatch = Dispatch<TcpHandler>;
 
 // The firmware download (0x0D).
 void RegisterStandardTcpHandlers(TcpDispatch& dispatch);
@@ -195,7 +191,7 @@ struct UdpOutcome {
 
 class Device {
  public:
-  Device(const ServerSpec& desc, uint64_t seed);
+  Device(const ServerSpec& desc, uint64_t seed, bool strict_nonce = false);
 
   const DeviceState& state() const { return state_; }
   DeviceState& mutable_state() { return state_; }
@@ -203,16 +199,18 @@ class Device {
   UdpOutcome HandleDatagram(Bytes datagram, Endpoint from, const UdpDispatch& dispatch,
                             const AddressOwners& owners);
 
-  // SaveAndRestart and an accepted upgrade: the staged settings become the
-  // applied ones and the device goes silent until the Lab rebinds it.
-  void BeginRestart();
+  // SaveAndRestart (`apply_staged`): the staged settings become the applied ones.
+  // A restart after an accepted upgrade drops them instead (staged := applied).
+  // Either way the device goes silent until the Lab rebinds it.
+  void BeginRestart(bool apply_staged);
 
   Nonce FreshNonce();
   bool IsSelf(DeviceType type, uint16_t serial) const {
     return type == state_.type && serial == state_.serial;
   }
-  // The flags byte as the device reports it.
-  uint8_t ReportedFlags() const;
+  // The flags byte as the device reports it: bit 0 from the applied password, bit 2
+  // when `owners` has another host using the applied address.
+  uint8_t ReportedFlags(const AddressOwners& owners) const;
 
  private:
   struct Client {
@@ -222,13 +220,18 @@ class Device {
     bool in_session = false;           // `nonce` and `expected_sequence` hold
     Nonce nonce{};                     // handed out in the last other reply
     uint16_t expected_sequence = 1;
-    // One-entry replay cache: the request just answered and its reply. A
-    // retransmission has the same sequence, digest and bytes.
+    // One-entry replay cache: the authenticated request just answered and its
+    // answer. A retransmission has the same command code, sequence and digest; the
+    // rest of its bytes may differ (a SetPassword retry carries a new time stamp).
+    // After an error status, which moved nothing on, a request at the same step
+    // with other bytes is a new request and is judged afresh.
     bool has_last = false;
-    std::vector<uint8_t> last_request;
+    uint8_t last_code = 0;
     uint16_t last_sequence = 0;
     Md5Digest last_digest{};
-    std::vector<uint8_t> last_reply;
+    std::vector<uint8_t> last_request;
+    std::vector<uint8_t> last_answer;
+    std::vector<uint8_t> last_reply;  // the last reply of any kind (for the stale fault)
     uint64_t last_use = 0;
   };
   Client& ClientFor(Endpoint from);

@@ -20,7 +20,7 @@ using namespace zelin::emulator;
 
 constexpr const char* kUsage =
     "usage: devsim [--lab FILE] [--server KEY=VALUE,...]... [--broadcast ADDRESS]\n"
-    "              [--restart-ms MS] [--seed N] [--log FILE]\n"
+    "              [--restart-ms MS] [--seed N] [--strict-nonce] [--log FILE]\n"
     "\n"
     "Emulates up to 32 device servers on loopback addresses (127.0.0.0/8).\n"
     "  --lab FILE         a JSON lab file\n"
@@ -30,6 +30,7 @@ constexpr const char* kUsage =
     "  --broadcast ADDR   the address clients send to instead of 255.255.255.255\n"
     "  --restart-ms MS    how long a server stays silent after a restart\n"
     "  --seed N           seed of nonces and injected faults\n"
+    "  --strict-nonce     servers take only the newest nonce they handed out\n"
     "  --log FILE         write every request received as a JSON line\n";
 
 int Usage(const std::string& problem) {
@@ -54,12 +55,17 @@ int main(int argc, char** argv) {
   std::string log_path, broadcast;
   std::optional<int64_t> restart_ms;
   std::optional<uint64_t> seed;
+  bool strict_nonce = false;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
       std::cout << kUsage;
       return 0;
+    }
+    if (a == "--strict-nonce") {
+      strict_nonce = true;
+      continue;
     }
     if (i + 1 >= args.size()) return Usage("option " + a + " needs a value");
     const std::string& v = args[++i];
@@ -98,6 +104,7 @@ int main(int argc, char** argv) {
   }
   if (restart_ms) lab.restart_ms = *restart_ms;
   if (seed) lab.seed = *seed;
+  if (strict_nonce) lab.strict_nonce = true;
   if (const std::string problem = CompleteAndCheck(lab); !problem.empty()) return Usage(problem);
 
   std::FILE* log_file = nullptr;
@@ -133,8 +140,8 @@ int main(int argc, char** argv) {
                 AddressToText(s.applied.ip).c_str(), s.applied.NameText().c_str(),
                 s.applied.password.empty() ? "no" : "yes");
   }
-  std::printf("ready broadcast=%s servers=%zu\n", AddressToText(lab.broadcast).c_str(),
-              lab.servers.size());
+  std::printf("ready broadcast=%s servers=%zu%s\n", AddressToText(lab.broadcast).c_str(),
+              lab.servers.size(), lab.strict_nonce ? " strict-nonce" : "");
   std::fflush(stdout);
 
   int signal_number = 0;

@@ -95,7 +95,7 @@ Lab::Lab(LabSpec desc, Clock& clock) : spec_(std::move(desc)), clock_(clock) {
   servers_.resize(spec_.servers.size());
   for (size_t i = 0; i < spec_.servers.size(); ++i) {
     const uint64_t seed = spec_.seed * 0x100000001B3ull + i;
-    servers_[i].device = std::make_unique<Device>(spec_.servers[i], seed);
+    servers_[i].device = std::make_unique<Device>(spec_.servers[i], seed, spec_.strict_nonce);
     servers_[i].fault_rng.seed(seed ^ 0x5DEECE66Dull);
   }
 }
@@ -325,11 +325,17 @@ void Lab::HandleDatagram(std::optional<size_t> server, Bytes d, Endpoint from, I
 void Lab::Deliver(size_t server, Endpoint to, UdpOutcome& o) {
   if (o.reply.empty()) return;
   Server& s = servers_[server];
-  const FaultSettings& f = s.device->state().faults;
+  FaultSettings& f = s.device->mutable_state().faults;
   const int64_t due = Now() + f.delay_ms;
   if (f.stale && !o.previous.empty()) outbox_.emplace(due, Outgoing{server, to, o.previous, false});
-  const bool drop = f.drop_share > 0 &&
-                    std::uniform_real_distribution<double>(0.0, 1.0)(s.fault_rng) < f.drop_share;
+  bool drop = false;
+  if (f.drop_next > 0) {
+    --f.drop_next;
+    drop = true;
+  } else {
+    drop = f.drop_share > 0 &&
+           std::uniform_real_distribution<double>(0.0, 1.0)(s.fault_rng) < f.drop_share;
+  }
   if (drop) {
     ++stats_.replies_dropped;
     o.verdict += " [reply dropped]";
@@ -337,7 +343,7 @@ void Lab::Deliver(size_t server, Endpoint to, UdpOutcome& o) {
     outbox_.emplace(due, Outgoing{server, to, o.reply, false});
     if (f.duplicate) outbox_.emplace(due, Outgoing{server, to, o.reply, false});
   }
-  if (o.restart_after_reply) outbox_.emplace(due, Outgoing{server, {}, {}, true});
+  if (o.restart_after_reply) outbox_.emplace(due, Outgoing{server, {}, {}, true});  // applies
 }
 
 void Lab::RunTimers() {
@@ -347,7 +353,7 @@ void Lab::RunTimers() {
     outbox_.erase(outbox_.begin());
     Server& s = servers_[item.server];
     if (item.restart) {
-      BeginRestart(item.server);
+      BeginRestart(item.server, /*apply_staged=*/true);
       continue;
     }
     // Replies go back to where requests came from, which on these sockets is loopback.
@@ -378,10 +384,10 @@ void Lab::RunTimers() {
   }
 }
 
-void Lab::BeginRestart(size_t server) {
+void Lab::BeginRestart(size_t server, bool apply_staged) {
   Server& s = servers_[server];
   if (s.device->state().restarting) return;
-  s.device->BeginRestart();
+  s.device->BeginRestart(apply_staged);
   UnbindServer(s);
   s.restart_end_ms = Now() + spec_.restart_ms;
   for (auto& c : connections_)
@@ -441,7 +447,8 @@ void Lab::OnConnection(Connection& c, std::vector<uint8_t>& buffer) {
   Flush(c);
   if (c.session->restart_requested()) {
     c.session->clear_restart_request();
-    BeginRestart(c.server);
+    // Only SaveAndRestart applies staged settings; the new firmware starts without them.
+    BeginRestart(c.server, /*apply_staged=*/false);
   }
 }
 

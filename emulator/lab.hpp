@@ -6,8 +6,9 @@
 //    datagram arriving there to every server; each answers from its own socket;
 //  - replies pass through the server's injected faults (drop, delay, duplicate,
 //    stale) on their way out;
-//  - after SaveAndRestart (or an accepted firmware image) a server applies its
-//    staged settings, stays silent for the restart time and rebinds at its new address.
+//  - after SaveAndRestart a server applies its staged settings, stays silent for the
+//    restart time and rebinds at its new address; after an accepted firmware image it
+//    restarts the same way but drops its staged settings.
 //
 // Ownership: the Lab owns its sockets, devices and worker thread; Stop() (or the
 // destructor) joins the thread and closes everything.
@@ -121,7 +122,7 @@ class Lab {
   void OnAccept(size_t server);
   void OnConnection(Connection& c, std::vector<uint8_t>& buffer);
   void Flush(Connection& c);
-  void BeginRestart(size_t server);
+  void BeginRestart(size_t server, bool apply_staged);
   void RunTimers();
   void AddLog(LogEntry entry);
   int64_t Now() const { return clock_.NowMs() - start_ms_; }

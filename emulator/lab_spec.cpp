@@ -108,7 +108,8 @@ ChallengeFault ChallengeFrom(std::string_view text, const std::string& where) {
 FaultSettings FaultsFrom(const json& j, const std::string& where) {
   CheckKeys(
       j, where,
-      {"drop", "delay_ms", "duplicate", "stale", "refuse", "tcp_challenge", "tcp_refuse_login"});
+      {"drop", "drop_next", "delay_ms", "duplicate", "stale", "refuse", "tcp_challenge",
+       "tcp_refuse_login"});
   FaultSettings f;
   if (j.contains("drop")) {
     if (!j["drop"].is_number()) Fail(where + ".drop", "expected a share between 0 and 1");
@@ -116,6 +117,8 @@ FaultSettings FaultsFrom(const json& j, const std::string& where) {
     if (!(f.drop_share >= 0.0 && f.drop_share <= 1.0))
       Fail(where + ".drop", "expected a share between 0 and 1");
   }
+  if (j.contains("drop_next"))
+    f.drop_next = static_cast<int>(UnsignedFrom(j["drop_next"], where + ".drop_next", 1000000));
   if (j.contains("delay_ms"))
     f.delay_ms = static_cast<int>(UnsignedFrom(j["delay_ms"], where + ".delay_ms", 600000));
   if (j.contains("duplicate")) f.duplicate = BoolFrom(j["duplicate"], where + ".duplicate");
@@ -274,13 +277,15 @@ Parsed<LabSpec> ParseLabJson(std::string_view text) {
     return out;
   }
   try {
-    CheckKeys(j, "lab", {"broadcast", "restart_ms", "seed", "servers", "occupied"});
+    CheckKeys(j, "lab",
+              {"broadcast", "restart_ms", "seed", "strict_nonce", "servers", "occupied"});
     LabSpec lab;
     if (j.contains("broadcast"))
       lab.broadcast = AddressFrom(StringFrom(j["broadcast"], "broadcast"), "broadcast");
     if (j.contains("restart_ms"))
       lab.restart_ms = static_cast<int64_t>(UnsignedFrom(j["restart_ms"], "restart_ms", 600000));
     if (j.contains("seed")) lab.seed = UnsignedFrom(j["seed"], "seed", UINT64_MAX);
+    if (j.contains("strict_nonce")) lab.strict_nonce = BoolFrom(j["strict_nonce"], "strict_nonce");
     if (j.contains("servers")) {
       const json& s = j["servers"];
       if (!s.is_array()) Fail("servers", "expected an array");
@@ -397,6 +402,9 @@ std::string CompleteAndCheck(LabSpec& lab) {
                     static_cast<uint8_t>(s.serial)};
     if (s.firmware_rule.min_size > s.firmware_rule.max_size)
       return where + ": firmware_rule.min_size is above max_size";
+    if (s.firmware_rule.reject_status == wire::kTcpDownloadReady ||
+        s.firmware_rule.reject_status == wire::kTcpDownloadAccepted)
+      return where + ": firmware_rule.reject_status must differ from \"ready\" (0) and \"accepted\" (1)";
   }
   for (size_t i = 0; i < lab.occupied.size(); ++i)
     if (auto e = loopback(lab.occupied[i].address, "occupied[" + std::to_string(i) + "]");

@@ -40,6 +40,7 @@ enum class ChallengeFault : uint8_t {
 // Faults injected into one server's answers. Changeable at run time.
 struct FaultSettings {
   double drop_share = 0.0;  // share (0..1) of UDP replies that are not sent
+  int drop_next = 0;        // the next N UDP replies are not sent (counts down as they are)
   int delay_ms = 0;         // every UDP reply leaves this much later (lab clock)
   bool duplicate = false;   // every UDP reply is sent twice
   bool stale = false;       // the client's previous reply is sent before the real one
@@ -49,14 +50,22 @@ struct FaultSettings {
   bool operator==(const FaultSettings&) const = default;
 };
 
-// How a server judges a firmware image sent over TCP.
+// Second byte of the answer to a download request the server cannot take (an image
+// length of 0 or above the rule's max_size): "not ready", so the client sends nothing.
+inline constexpr uint8_t kDownloadNotReady = 0xFF;
+// Default second verdict byte of a rejected image: neither "ready" (0) nor "accepted" (1).
+inline constexpr uint8_t kDefaultRejectStatus = 0x02;
+
+// How a server judges a firmware image sent over TCP. The announced length is judged
+// when the download is requested (0 or above max_size: "not ready"); the prefix and
+// min_size when the image has arrived (the verdict).
 struct FirmwareRule {
   std::vector<uint8_t> prefix;              // required first bytes (empty: any)
   uint32_t min_size = 1;                    // bytes
   uint32_t max_size = 16u * 1024u * 1024u;  // bytes
   std::optional<uint32_t>
-      upgraded_version;          // reported after an accepted image; default firmware + 1
-  uint8_t reject_status = 0x00;  // second verdict byte of a rejected image
+      upgraded_version;  // reported after an accepted image; default firmware + 1
+  uint8_t reject_status = kDefaultRejectStatus;  // second verdict byte of a rejected image
 };
 
 // Another host that already uses an address (answers CheckAddress with its hardware address).
@@ -89,6 +98,10 @@ struct LabSpec {
   Ipv4 broadcast = 0;  // the stand-in for 255.255.255.255
   int64_t restart_ms = 2000;
   uint64_t seed = 1;
+  // Every server takes only the newest nonce it handed out to a client: after a
+  // search only that search reply's nonce with sequence 1, otherwise only the nonce
+  // of its last reply with the next sequence.
+  bool strict_nonce = false;
   std::vector<ServerSpec> servers;
   std::vector<OccupiedAddress> occupied;
 };
@@ -111,7 +124,8 @@ Parsed<ServerSpec> ParseServerFlag(std::string_view text);
 
 // Fills defaults (port count and kinds from the model, name, netmask, hardware
 // address) and checks the whole lab: loopback addresses only, at most 32 servers,
-// known models, unique server addresses, table and password limits.
+// known models, unique server addresses, table and password limits, reject statuses
+// other than "ready" and "accepted".
 // Returns an empty string when the lab is usable, else the first problem.
 std::string CompleteAndCheck(LabSpec& lab);
 

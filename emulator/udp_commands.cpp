@@ -12,7 +12,8 @@ namespace zelin::emulator {
 namespace {
 
 constexpr size_t kPayload = wire::kAuthHeaderSize;
-constexpr uint8_t kStatusBadValue = 1;  // an error status: a value the device cannot take
+constexpr uint8_t kStatusBadValue = 1;   // an error status: a value the device cannot take
+constexpr uint8_t kStatusNotCarried = 2;  // an error status: the model has no such setting
 
 DeviceSettings& Staged(UdpContext& ctx) {
   return ctx.device.mutable_state().staged;
@@ -44,7 +45,7 @@ HandlerResult Search(UdpContext& ctx) {
   std::vector<uint8_t>& r = ctx.reply;
   PutIpv4(r, wire::kSrHostAddress, ctx.from.address);
   PutLe32(r, wire::kSrFirmware, st.firmware);
-  r[wire::kSrFlags] = ctx.device.ReportedFlags();
+  r[wire::kSrFlags] = ctx.device.ReportedFlags(ctx.owners);
   r[wire::kSrPortCount] = st.port_count;
   std::copy(st.applied.name.begin(), st.applied.name.end(), r.begin() + wire::kSrName);
   std::copy(st.applied.port_kinds.begin(), st.applied.port_kinds.end(),
@@ -204,6 +205,9 @@ HandlerResult Login(UdpContext&) {
 }
 
 HandlerResult Dhcp(UdpContext& ctx) {
+  const DeviceState& st = ctx.device.state();
+  if (!CarriesDhcpSetting(st.type, st.firmware))
+    return HandlerResult::Status(kStatusNotCarried, "this model and firmware have no DHCP setting");
   const uint8_t value = ctx.request[wire::kDhcpSetting];
   if (value != wire::kDhcpQuery) {
     if (value > 1) return HandlerResult::Status(kStatusBadValue, "DHCP setting is 0 or 1");

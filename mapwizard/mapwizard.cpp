@@ -83,7 +83,7 @@ extern "C" int SetZelinType(struct ZelinTypeArguments* args) {
     if (zelin::ReadInstallationType(hive).value_or(-1) > 0) return 1;
     // The type goes to "ZelinType", where the programs read it; "Servers" holds the
     // store's server count and must not be touched here.
-    if (args == nullptr || args->installation_type < 1 || args->installation_type > 3) return 0;
+    if (args == nullptr || !zelin::IsInstallationType(static_cast<int>(args->installation_type))) return 0;
     zelin::WriteInstallationType(hive, static_cast<int>(args->installation_type));
     return 0;
   } catch (...) {

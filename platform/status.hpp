@@ -70,7 +70,8 @@ class Status {
   // An error of a family without an enum (host error numbers). Code zero of a domain
   // other than kOk is still an error.
   Status(StatusDomain domain, int code, std::string message)
-      : domain_(domain), code_(domain == StatusDomain::kOk ? 0 : code),
+      : domain_(domain),
+        code_(domain == StatusDomain::kOk ? 0 : code),
         message_(domain == StatusDomain::kOk ? std::string() : std::move(message)) {}
 
   bool ok() const { return domain_ == StatusDomain::kOk; }
@@ -112,7 +113,7 @@ std::ostream& operator<<(std::ostream& out, const Status& status);
 template <class T>
 class Result {
  public:
-  Result(T value) : value_(std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  Result(T value) : value_(std::move(value)) {}       // NOLINT(google-explicit-constructor)
   Result(Status error) : status_(std::move(error)) {  // NOLINT(google-explicit-constructor)
     assert(!status_.ok() && "a Result without a value needs an error");
   }

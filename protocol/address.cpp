@@ -6,20 +6,22 @@
 
 namespace zelin {
 namespace {
-// Splits at '.' keeping empty parts.
-std::vector<std::string_view> SplitDots(std::string_view text) {
+// Splits at `separator` keeping empty parts.
+std::vector<std::string_view> Split(std::string_view text, char separator) {
   std::vector<std::string_view> parts;
   size_t start = 0;
   for (;;) {
-    const size_t dot = text.find('.', start);
-    if (dot == std::string_view::npos) {
+    const size_t at = text.find(separator, start);
+    if (at == std::string_view::npos) {
       parts.push_back(text.substr(start));
       return parts;
     }
-    parts.push_back(text.substr(start, dot - start));
-    start = dot + 1;
+    parts.push_back(text.substr(start, at - start));
+    start = at + 1;
   }
 }
+
+std::vector<std::string_view> SplitDots(std::string_view text) { return Split(text, '.'); }
 
 // atoi over a bounded part: optional leading spaces and sign, then digits.
 int ParseDecimal(std::string_view part) {
@@ -71,6 +73,24 @@ std::optional<Ipv4> ParseHostAddress(std::string_view text) {
   if (text == "..." || SplitDots(text).size() != 4 || !IsValidAddressText(text))
     return std::nullopt;
   return TextToAddress(text);
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+AddressList ParseAddressList(std::string_view text, ListSyntax syntax) {
+  AddressList out;
+  for (const std::string_view part : Split(text, ',')) {
+    const std::string_view field = syntax == ListSyntax::kLenient ? TrimBlanks(part) : part;
+    if (auto a = ParseHostAddress(field))
+      out.addresses.push_back(*a);
+    else if (syntax == ListSyntax::kStrict || !field.empty())
+      out.rejected.emplace_back(part);
+  }
+  return out;
 }
 
 }  // namespace zelin

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "protocol/bytes.hpp"
 
@@ -24,5 +25,22 @@ bool IsValidAddressText(std::string_view text);
 // An address typed on a command line or in the environment: exactly four valid
 // parts ("1.2.3.4"); the empty field "...", a fifth part or anything else gives nothing.
 std::optional<Ipv4> ParseHostAddress(std::string_view text);
+
+// `s` without leading and trailing spaces and tabs.
+std::string_view TrimBlanks(std::string_view s);
+
+// How a comma-separated address list is read.
+//   kLenient: each part is trimmed of blanks and empty parts are skipped (ZELIN_INTERFACES);
+//   kStrict:  each part must be exactly a host address (the --interfaces option).
+enum class ListSyntax { kLenient, kStrict };
+
+struct AddressList {
+  std::vector<Ipv4> addresses;        // in list order
+  std::vector<std::string> rejected;  // parts that are not host addresses, as written
+};
+
+// Reads "a.b.c.d,e.f.g.h,..." with ParseHostAddress for every part. The caller decides
+// whether a rejected part fails the whole list.
+AddressList ParseAddressList(std::string_view text, ListSyntax syntax);
 
 }  // namespace zelin

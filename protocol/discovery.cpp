@@ -62,7 +62,11 @@ ServerRecord NewRecord(const ServerRecord& reply, int socket) {
 }
 
 // Collects replies on every socket in slot order until each stays silent for
-// `timeout_seconds`; duplicates are dropped and the list stops at 32.
+// `timeout_seconds`; duplicates are dropped and the list stops at 32. A duplicate on
+// the socket of its record still hands the record its nonce: the search goes out
+// three times, each answer carries a new nonce, and a server may take only the
+// newest one it handed out. The record is unused yet (sequence 1), so nothing else
+// of it changes.
 void CollectRound(Transport& t, ServerList& list, int timeout_seconds) {
   for (int j = 0; j < t.interface_count(); ++j) {
     const int fd = t.socket(j);
@@ -70,7 +74,11 @@ void CollectRound(Transport& t, ServerList& list, int timeout_seconds) {
     while (list.count < static_cast<int>(kMaxServers)) {
       ServerRecord reply;
       if (!WaitSearchReply(t, fd, reply, timeout_seconds)) break;
-      if (list.FindSerial(reply.serial_number()) >= 0) continue;
+      if (const int known = list.FindSerial(reply.serial_number()); known >= 0) {
+        ServerRecord& r = list.records[static_cast<size_t>(known)];
+        if (r.socket == fd) r.nonce = reply.nonce;
+        continue;
+      }
       list.records[static_cast<size_t>(list.count)] = NewRecord(reply, fd);
       ++list.count;
     }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/text_format.hpp"
+
 namespace zelin::frames {
 namespace {
 
@@ -272,11 +274,6 @@ Nonce ReplyNonce(Bytes reply) {
 }
 
 namespace {
-std::string Format(const char* fmt, int a, int b = 0) {
-  char buf[96];
-  std::snprintf(buf, sizeof buf, fmt, a, b);
-  return buf;
-}
 void Say(Messages* m, std::string text) {
   if (m != nullptr) m->push_back(std::move(text));
 }

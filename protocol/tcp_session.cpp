@@ -1,3 +1,4 @@
+#include "protocol/socket_address.hpp"
 #include "protocol/tcp_session.hpp"
 
 #include <fcntl.h>
@@ -83,11 +84,8 @@ Status TcpSession::Connect(Ipv4 address, uint16_t port, int timeout_seconds) {
     last_error_ = errno;
     return TcpSessionError::kSocketFailed;
   }
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = address;
-  int r = ::connect(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+  const sockaddr_in sa = SocketAddress(address, port);
+  int r = ::connect(fd_, AsSockaddr(sa), sizeof sa);
   if (r != 0 && errno != EINPROGRESS) {
     last_error_ = errno;
     Close();

@@ -14,23 +14,12 @@
 
 #include "platform/host_interfaces.hpp"
 #include "protocol/address.hpp"
+#include "protocol/socket_address.hpp"
 
 namespace zelin {
 namespace {
 
-sockaddr_in SocketAddress(Ipv4 address, uint16_t port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = address;
-  return sa;
-}
-
-std::string Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return std::string(s);
-}
+std::string Trim(std::string_view s) { return std::string(TrimBlanks(s)); }
 
 // A dotted address that names a real host (not the empty field "...").
 std::optional<Ipv4> ParseAddress(std::string_view text) {
@@ -49,18 +38,10 @@ TransportOptions TransportOptions::FromEnvironment(std::string* error) {
   TransportOptions o;
   std::string problems;
   if (const char* list = std::getenv("ZELIN_INTERFACES"); list != nullptr && *list != '\0') {
-    std::string_view rest(list);
-    while (true) {
-      const size_t comma = rest.find(',');
-      const std::string_view part = rest.substr(0, comma);
-      if (auto a = ParseAddress(part)) {
-        o.interfaces.push_back(*a);
-      } else if (!Trim(part).empty()) {
-        problems += "ZELIN_INTERFACES: '" + std::string(part) + "' is not an IPv4 address. ";
-      }
-      if (comma == std::string_view::npos) break;
-      rest.remove_prefix(comma + 1);
-    }
+    AddressList parsed = ParseAddressList(list, ListSyntax::kLenient);
+    o.interfaces = std::move(parsed.addresses);
+    for (const std::string& part : parsed.rejected)
+      problems += "ZELIN_INTERFACES: '" + part + "' is not an IPv4 address. ";
   }
   if (const char* b = std::getenv("ZELIN_BROADCAST"); b != nullptr && *b != '\0') {
     if (auto a = ParseAddress(b))
@@ -161,7 +142,7 @@ Status Transport::OpenTransport(uint16_t first_local_port) {
     bool bound = false;
     for (uint32_t port = first_local_port; port <= 65535; port += wire::kLocalPortStep) {
       const sockaddr_in sa = SocketAddress(local_addresses_[j], static_cast<uint16_t>(port));
-      if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) {
+      if (::bind(fd, AsSockaddr(sa), sizeof sa) == 0) {
         bound = true;
         break;
       }

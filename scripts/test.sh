@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the sanitized test build and runs every test.
+# Sets up the machine, builds the sanitized test build and runs every test. Warnings
+# are errors here: in the test build, and in a plain default (optimised) build that is
+# only compiled, because some compiler warnings appear only with optimisation.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
 build="${ZELIN_TEST_BUILD:-$root/build-test}"
+release="${ZELIN_RELEASE_BUILD:-$root/build-release}"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DZELIN_SANITIZE=ON -DZELIN_TESTS=ON \
-      -DZELIN_BENCH=OFF >/dev/null
+      -DZELIN_BENCH=OFF -DZELIN_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
+# The default configuration (no build type given), as a user builds it.
+cmake -S "$root" -B "$release" -DZELIN_WERROR=ON >/dev/null
+cmake --build "$release" -j"$(nproc)"
 # Network safety: every test talks only to loopback addresses.
 export ZELIN_LOOPBACK_ONLY=1
 export QT_QPA_PLATFORM=offscreen

@@ -34,6 +34,7 @@
 #include "protocol/device_types.hpp"
 #include "protocol/md5.hpp"
 #include "store/hive_file.hpp"
+#include "store/installation_type.hpp"
 #include "store/registry.hpp"
 #include "store/server_config.hpp"
 

@@ -7,6 +7,8 @@
 #include <tuple>
 #include <vector>
 
+#include "store/installation_type.hpp"
+
 namespace zelin::ui {
 
 namespace {
@@ -80,7 +82,7 @@ QIcon SuiteIcon() {
 
 QPixmap WizardPicture(int installation_type) {
   static std::map<int, QPixmap> cache;
-  if (installation_type < 1 || installation_type > 3) installation_type = 0;
+  if (!IsInstallationType(installation_type)) installation_type = 0;
   if (auto it = cache.find(installation_type); it != cache.end()) return it->second;
 
   const int w = 164, h = 314;
@@ -101,13 +103,13 @@ QPixmap WizardPicture(int installation_type) {
 
   std::vector<QPointF> hosts;
   switch (installation_type) {
-    case 1:
+    case kSingleHost:
       hosts = {{w / 2.0, 130}};
       break;
-    case 2:
+    case kMultiHost:
       hosts = {{42, 110}, {w - 42, 110}, {w / 2.0, 175}};
       break;
-    case 3:
+    case kCustom:
       hosts = {{w / 2.0, 70}};
       break;
     default:
@@ -115,7 +117,7 @@ QPixmap WizardPicture(int installation_type) {
       break;
   }
   for (const QPointF& c : hosts) {
-    if (installation_type == 3) {
+    if (installation_type == kCustom) {
       // A far host: the cable takes a long dashed way over a cloud.
       QPen dashed(QColor(0xf0, 0xf0, 0xf0), 2.5, Qt::DashLine);
       p.setPen(dashed);

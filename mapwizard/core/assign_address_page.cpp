@@ -40,7 +40,7 @@ Step AssignAddressPage::Next() {
   }
   if (index < 0 || index >= std::min(probed->count, static_cast<int>(kMaxServers))) {
     const bool again = ctx_.dialogs().ShowNotFound(
-        Format("The select server %s cannot be found on your network", {address_text_}));
+        Format("The select server %s cannot be found on your network", address_text_.c_str()));
     return again ? Step::Stay() : Step::End();
   }
   if (ctx_.SerialConfigured(probed->records[static_cast<size_t>(index)].serial_number())) {

@@ -21,7 +21,7 @@ void ComMapPage::Activate() {
   if (first != choices_.end()) selected_ = static_cast<int>(first - choices_.begin());
   if (const ServerConfig* s = ctx_.staged()) {
     info_ = Format("Name : %s    Serial No. : %d\nTotal Port : %d",
-                   {s->name(), std::to_string(s->serial_number), std::to_string(s->port_count)});
+                   s->name().c_str(), int{s->serial_number}, static_cast<int>(s->port_count));
   }
 }
 

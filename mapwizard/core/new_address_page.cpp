@@ -14,7 +14,7 @@ void NewAddressPage::Activate() {
   if (ctx_.state.conflict) {
     label_ = std::string(kTextSuggestedLabel);
     message_ = Format("Warning Duplicated IP address\n\nServer Name : %s \n IP address : %s\n\n",
-                      {r->name(), AddressToText(ctx_.state.found_address)});
+                      r->name().c_str(), AddressToText(ctx_.state.found_address).c_str());
     message_ += WizardString(kStrDuplicatedAddress);
   } else {
     label_ = std::string(kTextServerAddressLabel);
@@ -50,7 +50,7 @@ Step NewAddressPage::Next() {
     return Step::Go(kPageComMap);
   }
   std::string text = Format("Warning Duplicated IP address\n\nServer Name : %s    IP addr : %s\n",
-                            {r->name(), AddressToText(address)});
+                            r->name().c_str(), AddressToText(address).c_str());
   text += WizardString(kStrDuplicatedAddress);
   text += "Press OK to go back to previous menu or Cancel to exit.\n";
   return ctx_.StayOrEnd(text);

@@ -5,6 +5,7 @@
 
 #include "mapwizard/core/strings.hpp"
 #include "protocol/address.hpp"
+#include "protocol/address_search.hpp"
 #include "protocol/discovery.hpp"
 #include "protocol/exchange.hpp"
 
@@ -110,7 +111,7 @@ void ServerListPage::Locate() {
   }
   ctx_.dialogs().ShowLocate(
       Format("Name : %s\nIP address : %s\nSerial No : %d",
-             {r.name(), AddressToText(r.ip_address()), std::to_string(r.serial_number())}));
+             r.name().c_str(), AddressToText(r.ip_address()).c_str(), int{r.serial_number()}));
   bool off = false;
   {
     WaitCursor wait(ctx_.prompter());
@@ -120,27 +121,19 @@ void ServerListPage::Locate() {
 }
 
 Ipv4 ServerListPage::NextCandidate(Ipv4 address) {
-  auto o = Ipv4Octets(address);
-  o[3] = o[3] == 254 ? 1 : static_cast<uint8_t>(o[3] + 1);  // 255 + 1 wraps to 0
-  return Ipv4FromOctets(o[0], o[1], o[2], o[3]);
+  return NextCandidateAddress(address, AfterLastHost::kFirstHost);
 }
 
 bool ServerListPage::SearchFreeAddress(ServerRecord& record) {
   WaitCursor wait(ctx_.prompter());
-  Ipv4 candidate = ctx_.state.found_address;
-  for (int tries = 0; tries < 255; ++tries) {
-    record.set_ip_address(candidate);
-    if (!Command(ctx_.transport(), record, wire::kCheckAddress, kCommandTimeout)) {
-      record.set_ip_address(ctx_.state.found_address);
-      ctx_.Say(kTextCheckAddressFailed);
-      return false;
-    }
-    if (!ctx_.AddressConfigured(candidate) && (record.flags() & wire::kFlagAddressConflict) == 0)
-      return true;
-    candidate = NextCandidate(candidate);
-  }
   record.set_ip_address(ctx_.state.found_address);
-  ctx_.Say(kTextNoFreeAddress);
+  const auto result = zelin::SearchFreeAddress(
+      ctx_.transport(), record, 255, kCommandTimeout, AfterLastHost::kFirstHost,
+      [this](Ipv4 a) { return ctx_.AddressConfigured(a); });
+  if (result == FreeAddressResult::kFound) return true;
+  record.set_ip_address(ctx_.state.found_address);
+  ctx_.Say(result == FreeAddressResult::kCommandFailed ? kTextCheckAddressFailed
+                                                        : kTextNoFreeAddress);
   return false;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "mapwizard/core/strings.hpp"
 #include "mapwizard/core/wizard_context.hpp"
 
 namespace zelin::wizard {
@@ -52,8 +53,13 @@ class ServerListPage {
   bool locate_enabled() const { return !manual_chosen() && !rows_.empty(); }
   // False while the page offers Back only.
   bool next_shown() const { return manual_chosen() || !rows_.empty(); }
-  // The picture control shown for the installation type: 1023, 1024 or 1025.
-  int picture() const { return 1022 + std::clamp(ctx_.installation_type(), 1, 3); }
+  // The installation type whose picture the page shows (1, 2 or 3), and that picture's
+  // control (kPictureSingleHost, kPictureMultiHost or kPictureCustom).
+  int picture_type() const { return std::clamp(ctx_.installation_type(), 1, 3); }
+  int picture() const {
+    constexpr int kPictures[] = {kPictureSingleHost, kPictureMultiHost, kPictureCustom};
+    return kPictures[picture_type() - 1];
+  }
 
   // A free address for a server without password whose address collides: tries up to
   // 255 candidates from the found address with CheckAddress. False (after a message)

@@ -3,6 +3,9 @@
 #include <array>
 #include <utility>
 
+#include "protocol/shared_texts.hpp"
+#include "store/installation_type.hpp"
+
 namespace zelin::wizard {
 
 namespace {
@@ -26,10 +29,10 @@ constexpr std::array<std::pair<int, std::string_view>, 13> kTable{{
     {kStrWrongPassword,
      "You have input an error password to connect to the server. Click OK to retry password "
      "or Cancel to exit."},
-    {kStrComLimit, "Your COM name have exceeded 256 limitation!"},
+    {kStrComLimit, texts::kComLimitExceeded},
     {kStrBadPasswordSpace,
      "Bad Password : No SPACE character is allowed in Server password. \nPlease try again!"},
-    {kStrInvalidAddress, "Invalid IP address!"},
+    {kStrInvalidAddress, texts::kInvalidAddress},
     {kStrNoServersAnswered,
      "Warning! Cannot find servers.\n\nYour server is not powered on or not connected to "
      "\nyour network. Check with all connection and power \nthen click Find to find servers "
@@ -53,11 +56,11 @@ std::string_view WizardString(int id) {
 
 std::string_view CaptionSuffix(int installation_type) {
   switch (installation_type) {
-    case 1:
+    case kSingleHost:
       return " - Traditional";
-    case 2:
+    case kMultiHost:
       return " - Multi Host";
-    case 3:
+    case kCustom:
       return " - Custom";
     default:
       return {};

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/shared_texts.hpp"
+
 namespace zelin::wizard {
 
 // Numbered messages.
@@ -26,14 +28,16 @@ enum StringId : int {
   kStrAllServersAdded = 61241,
 };
 
+// The server list page's picture controls, for installation types 1, 2 and 3.
+enum PictureId : int { kPictureSingleHost = 1023, kPictureMultiHost = 1024, kPictureCustom = 1025 };
+
 // The text of a numbered message; "" for a number the table does not hold.
 std::string_view WizardString(int id);
 
 // Messages without a number.
-inline constexpr std::string_view kTextCheckAddressFailed = "CALL IP Conflict fail";
-inline constexpr std::string_view kTextNoFreeAddress = "Can't found any IP address";
-inline constexpr std::string_view kTextReadTablesFailed =
-    "Fail to read the routing and access control tables from the server!";
+inline constexpr std::string_view kTextCheckAddressFailed = texts::kCheckAddressFailed;
+inline constexpr std::string_view kTextNoFreeAddress = texts::kNoFreeAddress;
+inline constexpr std::string_view kTextReadTablesFailed = texts::kReadTablesFailed;
 inline constexpr std::string_view kTextTableFull =
     "The configuration already holds 32 servers. Remove a server before adding another one.";
 

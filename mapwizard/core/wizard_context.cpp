@@ -64,21 +64,6 @@ bool EnsureHostAccess(ServerRecord& record, Ipv4 address) {
   return true;
 }
 
-std::string Format(std::string_view pattern, std::initializer_list<std::string> args) {
-  std::string out;
-  auto next = args.begin();
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '%' && i + 1 < pattern.size() &&
-        (pattern[i + 1] == 's' || pattern[i + 1] == 'd')) {
-      if (next != args.end()) out += *next++;
-      ++i;
-    } else {
-      out += pattern[i];
-    }
-  }
-  return out;
-}
-
 WizardContext::WizardContext(Transport& transport, Prompter& prompter, const WizardTables& tables,
                              int installation_type, WizardDialogs& dialogs)
     : transport_(transport), prompter_(prompter), tables_(tables), dialogs_(dialogs) {

@@ -16,15 +16,13 @@
 #include <string_view>
 
 #include "platform/prompter.hpp"
+#include "platform/text_format.hpp"
 #include "protocol/transport.hpp"
 #include "protocol/types.hpp"
+#include "store/installation_type.hpp"
 #include "store/server_config.hpp"
 
 namespace zelin::wizard {
-
-inline constexpr int kSingleHost = 1;
-inline constexpr int kMultiHost = 2;
-inline constexpr int kCustom = 3;
 
 // The longest texts the page edits take.
 inline constexpr size_t kPasswordEditLimit = 16;
@@ -170,8 +168,5 @@ void GrantOnlyAccess(ServerRecord& record, Ipv4 address);
 // holds one with that address and netmask; a full table takes no more. True when the
 // entry is (now) present.
 bool EnsureHostAccess(ServerRecord& record, Ipv4 address);
-
-// "%d" formatting for the page texts, without printf's buffer rules.
-std::string Format(std::string_view pattern, std::initializer_list<std::string> args);
 
 }  // namespace zelin::wizard

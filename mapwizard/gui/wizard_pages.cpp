@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QWizard>
@@ -22,7 +23,6 @@
 namespace zelin::wizard::gui {
 
 using ui::ToQString;
-using ui::ToStdString;
 
 namespace {
 
@@ -53,11 +53,6 @@ QLineEdit* AddressEdit(const char* name, size_t limit, QWidget* parent) {
   return edit;
 }
 
-void SetText(QLineEdit* edit, const std::string& text) {
-  const QString q = ToQString(text);
-  if (edit->text() != q) edit->setText(q);
-}
-
 }  // namespace
 
 FlowPage::FlowPage(QWidget* parent) : QWizardPage(parent) {
@@ -78,20 +73,13 @@ BeginPageWidget::BeginPageWidget(BeginPage& model) : model_(model) {
   layout->addWidget(yes_);
   layout->addWidget(no_);
   layout->addStretch();
-  connect(yes_, &QRadioButton::toggled, this, [this](bool on) {
-    if (binding_) return;
-    if (on)
-      model_.ChooseYes();
-    else
-      model_.ChooseNo();
-  });
+  bindings_.Live(
+      yes_, no_, [this] { return model_.run_now(); },
+      [this](bool yes) { yes ? model_.ChooseYes() : model_.ChooseNo(); });
 }
 
 void BeginPageWidget::Bind() {
-  binding_ = true;
-  yes_->setChecked(model_.run_now());
-  no_->setChecked(!model_.run_now());
-  binding_ = false;
+  bindings_.Load();
 }
 
 // --- page 1 ------------------------------------------------------------------------
@@ -127,7 +115,6 @@ ServerListPageWidget::ServerListPageWidget(ServerListPage& model, ActFn act)
 
   // A row counts as chosen only while it is selected (Ctrl+click takes the selection away).
   connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] {
-    if (binding_) return;
     const QList<QTreeWidgetItem*> items = list_->selectedItems();
     model_.SelectRow(items.isEmpty() ? -1 : list_->indexOfTopLevelItem(items.first()));
   });
@@ -140,9 +127,9 @@ ServerListPageWidget::ServerListPageWidget(ServerListPage& model, ActFn act)
 }
 
 void ServerListPageWidget::Bind() {
-  binding_ = true;
+  const QSignalBlocker block(list_);
   // The picture of the installation type replaces the sheet's plain one on this page.
-  setPixmap(QWizard::WatermarkPixmap, ui::WizardPicture(model_.picture() - 1022));
+  setPixmap(QWizard::WatermarkPixmap, ui::WizardPicture(model_.picture_type()));
   manual_->setVisible(model_.radios_visible());
   existing_->setVisible(model_.radios_visible());
   manual_->setChecked(model_.manual());
@@ -156,7 +143,6 @@ void ServerListPageWidget::Bind() {
   list_->setEnabled(model_.list_enabled());
   find_->setEnabled(model_.find_enabled());
   locate_->setEnabled(model_.locate_enabled());
-  binding_ = false;
 }
 
 // --- page 7 ------------------------------------------------------------------------
@@ -169,15 +155,13 @@ AssignAddressPageWidget::AssignAddressPageWidget(AssignAddressPage& model) : mod
   address_ = AddressEdit("address", kAssignAddressEditLimit, this);
   layout->addWidget(address_);
   layout->addStretch();
-  connect(address_, &QLineEdit::textChanged, this, [this](const QString& t) {
-    if (!binding_) model_.SetAddressText(ToStdString(t));
-  });
+  bindings_.Live(
+      address_, [this] { return model_.address_text(); },
+      [this](const std::string& t) { model_.SetAddressText(t); });
 }
 
 void AssignAddressPageWidget::Bind() {
-  binding_ = true;
-  SetText(address_, model_.address_text());
-  binding_ = false;
+  bindings_.Load();
 }
 
 // --- page 5 ------------------------------------------------------------------------
@@ -192,15 +176,13 @@ SinglePasswordPageWidget::SinglePasswordPageWidget(SinglePasswordPage& model) : 
   form->addRow(ToQString(kTextMyPasswordLabel), password_);
   layout->addLayout(form);
   layout->addStretch();
-  connect(password_, &QLineEdit::textChanged, this, [this](const QString& t) {
-    if (!binding_) model_.SetPassword(ToStdString(t));
-  });
+  bindings_.Live(
+      password_, [this] { return model_.password(); },
+      [this](const std::string& t) { model_.SetPassword(t); });
 }
 
 void SinglePasswordPageWidget::Bind() {
-  binding_ = true;
-  SetText(password_, model_.password());
-  binding_ = false;
+  bindings_.Load();
 }
 
 // --- page 9 ------------------------------------------------------------------------
@@ -220,26 +202,20 @@ MultiPasswordPageWidget::MultiPasswordPageWidget(MultiPasswordPage& model) : mod
   form->addRow(ToQString(kTextServerPasswordLabel), password_);
   layout->addLayout(form);
   layout->addStretch();
-  connect(administrator_, &QRadioButton::toggled, this, [this](bool on) {
-    if (binding_) return;
-    if (on)
-      model_.ChooseAdministrator();
-    else
-      model_.ChooseGeneralUser();
-    password_->setEnabled(model_.password_enabled());
-  });
-  connect(password_, &QLineEdit::textChanged, this, [this](const QString& t) {
-    if (!binding_) model_.SetPassword(ToStdString(t));
-  });
+  bindings_.Live(
+      administrator_, general_, [this] { return model_.administrator(); },
+      [this](bool administrator) {
+        administrator ? model_.ChooseAdministrator() : model_.ChooseGeneralUser();
+        password_->setEnabled(model_.password_enabled());
+      });
+  bindings_.Live(
+      password_, [this] { return model_.password(); },
+      [this](const std::string& t) { model_.SetPassword(t); });
 }
 
 void MultiPasswordPageWidget::Bind() {
-  binding_ = true;
-  administrator_->setChecked(model_.administrator());
-  general_->setChecked(!model_.administrator());
-  SetText(password_, model_.password());
+  bindings_.Load();
   password_->setEnabled(model_.password_enabled());
-  binding_ = false;
 }
 
 // --- page 3 ------------------------------------------------------------------------
@@ -259,27 +235,23 @@ SetPasswordPageWidget::SetPasswordPageWidget(SetPasswordPage& model) : model_(mo
   auto_saved_->setObjectName(QStringLiteral("autoSaved"));
   layout->addWidget(auto_saved_);
   layout->addStretch();
-  connect(password_, &QLineEdit::textChanged, this, [this](const QString& t) {
-    if (!binding_) model_.SetPassword(ToStdString(t));
-  });
-  connect(confirmation_, &QLineEdit::textChanged, this, [this](const QString& t) {
-    if (!binding_) model_.SetConfirmation(ToStdString(t));
-  });
-  connect(auto_saved_, &QCheckBox::toggled, this, [this](bool on) {
-    if (!binding_) model_.SetAutoSaved(on);
-  });
+  bindings_.Live(
+      password_, [this] { return model_.password(); },
+      [this](const std::string& t) { model_.SetPassword(t); });
+  bindings_.Live(
+      confirmation_, [this] { return model_.confirmation(); },
+      [this](const std::string& t) { model_.SetConfirmation(t); });
+  bindings_.Live(
+      auto_saved_, [this] { return model_.auto_saved(); },
+      [this](bool on) { model_.SetAutoSaved(on); });
 }
 
 void SetPasswordPageWidget::Bind() {
-  binding_ = true;
-  SetText(password_, model_.password());
-  SetText(confirmation_, model_.confirmation());
-  auto_saved_->setChecked(model_.auto_saved());
+  bindings_.Load();
   if (model_.password_focus_requests() != focus_requests_seen_) {
     focus_requests_seen_ = model_.password_focus_requests();
     password_->setFocus();
   }
-  binding_ = false;
 }
 
 // --- page 8 ------------------------------------------------------------------------
@@ -298,17 +270,15 @@ NewAddressPageWidget::NewAddressPageWidget(NewAddressPage& model) : model_(model
   row->addStretch();
   layout->addLayout(row);
   layout->addStretch();
-  connect(address_, &QLineEdit::textChanged, this, [this](const QString& t) {
-    if (!binding_) model_.SetAddressText(ToStdString(t));
-  });
+  bindings_.Live(
+      address_, [this] { return model_.address_text(); },
+      [this](const std::string& t) { model_.SetAddressText(t); });
 }
 
 void NewAddressPageWidget::Bind() {
-  binding_ = true;
   label_->setText(ToQString(model_.label()));
   message_->setText(ToQString(model_.message()));
-  SetText(address_, model_.address_text());
-  binding_ = false;
+  bindings_.Load();
 }
 
 // --- page 2 ------------------------------------------------------------------------
@@ -329,18 +299,15 @@ ComMapPageWidget::ComMapPageWidget(ComMapPage& model) : model_(model) {
   layout->addSpacing(12);
   layout->addWidget(info_);
   layout->addStretch();
-  connect(com_, &QComboBox::currentIndexChanged, this, [this](int i) {
-    if (!binding_) model_.Select(i);
-  });
+  connect(com_, &QComboBox::currentIndexChanged, this, [this](int i) { model_.Select(i); });
 }
 
 void ComMapPageWidget::Bind() {
-  binding_ = true;
+  const QSignalBlocker block(com_);
   com_->clear();
   for (const std::string& t : model_.choice_texts()) com_->addItem(ToQString(t));
   com_->setCurrentIndex(model_.selected());
   info_->setText(ToQString(model_.info()));
-  binding_ = false;
 }
 
 // --- page 4 ------------------------------------------------------------------------

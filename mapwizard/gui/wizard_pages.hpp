@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "mapwizard/core/wizard_flow.hpp"
+#include "ui/binding.hpp"
 
 class QButtonGroup;
 class QCheckBox;
@@ -33,8 +34,8 @@ class FlowPage : public QWizardPage {
   virtual void Bind() {}
 
  protected:
-  // Guards the forwarding slots while Bind() sets the controls.
-  bool binding_ = false;
+  // The controls that mirror a model value; Bind() loads them with their signals blocked.
+  ui::Bindings bindings_;
 };
 
 class BeginPageWidget final : public FlowPage {

@@ -1,6 +1,8 @@
 #pragma once
 // The manager's command identifiers and the menus that carry them.
 
+#include "store/installation_type.hpp"  // the installation types the enabling rules read
+
 namespace zelin::manager {
 
 enum CommandId : int {
@@ -36,8 +38,5 @@ inline int MainCommandOf(int id) {
 }
 
 enum class ActiveView { Tree, PortList };
-
-// Installation types read from the store.
-enum InstallationType : int { kSingleHost = 1, kMultiHost = 2, kCustom = 3 };
 
 }  // namespace zelin::manager

@@ -3,6 +3,9 @@
 // document can be driven over any store (the registry hive in the program, the
 // same hive in a temporary file in tests).
 
+#include <string>
+#include <string_view>
+
 #include "platform/status.hpp"
 #include "store/hive_file.hpp"  // StoreError
 #include "store/server_config.hpp"
@@ -25,5 +28,14 @@ class ManagerStore {
   // Removes every server, its device entries and the store keys.
   virtual Status RemoveAllServers() = 0;
 };
+
+// `message` followed by the store's own account of `failure` (the file and line of a
+// hive that does not parse, ...); a missing store has nothing to add.
+inline std::string WithStoreDetail(std::string_view message, const Status& failure) {
+  std::string text(message);
+  const std::string detail = failure.Is(StoreError::kNoStore) ? "" : failure.message();
+  if (!detail.empty()) text += (text.ends_with('\n') ? "" : "\n") + detail;
+  return text;
+}
 
 }  // namespace zelin::manager

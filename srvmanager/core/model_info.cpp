@@ -15,22 +15,8 @@ int PortCountOfModel(DeviceType code) {
 }
 
 bool HasDhcpSetting(DeviceType code, uint32_t firmware_version) {
-  constexpr uint32_t kDhcpFirmware = 0x0220;
-  switch (code) {
-    case 771:
-    case 776:
-    case 9491:
-    case 9496:
-    case 9747:
-    case 9752:
-      return true;
-    case 9476:
-    case 9480:
-    case 9494:
-      return (firmware_version >> 16) >= kDhcpFirmware;
-    default:
-      return false;
-  }
+  // The column lives in the shared model table, which the emulated servers read too.
+  return CarriesDhcpSetting(code, firmware_version);
 }
 
 std::string TreeLabel(std::string_view name, DeviceType code) {

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "srvmanager/core/strings.hpp"
+#include "store/installation_type.hpp"
 
 namespace zelin::manager {
 namespace {
@@ -36,13 +37,13 @@ std::string JoinArguments(int argc, char** argv) {
 std::string MainTitle(int installation_type) {
   std::string title(kTitleBase);
   switch (installation_type) {
-    case 1:
+    case kSingleHost:
       title += " - Single-Host";
       break;
-    case 2:
+    case kMultiHost:
       title += " - Multi-Host";
       break;
-    case 3:
+    case kCustom:
       title += " - Custom";
       break;
     default:

@@ -1,9 +1,10 @@
 #include "srvmanager/core/strings.hpp"
 
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "protocol/shared_texts.hpp"
 
 namespace zelin::manager {
 namespace {
@@ -29,7 +30,7 @@ constexpr Entry kStrings[] = {
     {kStrSelectServerFirst, "Please select server first!"},
     {kStrPasswordError, "Password error!"},
     {kStrSaveBeforeExit, "You have changed Zelin configuration. Do you want to save before exit?"},
-    {kStrComLimitExceeded, "Your COM name have exceeded 256 limitation!"},
+    {kStrComLimitExceeded, texts::kComLimitExceeded},
     {kStrGetInterfaceError, "Get Interface Error!"},
     // Command strings: fly-by text, then the tool tip after "\n".
     {32782, "Add a server from network\nAdd Server"},
@@ -55,7 +56,7 @@ constexpr Entry kStrings[] = {
     {kStrPasswordSpace,
      "Bad Password : No SPACE character is allowed in Server password.\nPlease try again!"},
     {kStrDeviceTypeMismatch, "Device type no match!"},
-    {kStrInvalidAddress, "Invalid IP address!"},
+    {kStrInvalidAddress, texts::kInvalidAddress},
     {kStrGetDhcpError, "Get DHCP Error!"},
 };
 
@@ -76,23 +77,6 @@ std::string_view CommandToolTip(int command_id) {
   const std::string_view s = ManagerString(command_id);
   const size_t nl = s.find('\n');
   return nl == std::string_view::npos ? std::string_view{} : s.substr(nl + 1);
-}
-
-std::string Format(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  va_list copy;
-  va_copy(copy, args);
-  const int n = std::vsnprintf(nullptr, 0, fmt, copy);
-  va_end(copy);
-  std::string out;
-  if (n > 0) {
-    std::vector<char> buf(static_cast<size_t>(n) + 1);
-    std::vsnprintf(buf.data(), buf.size(), fmt, args);
-    out.assign(buf.data(), static_cast<size_t>(n));
-  }
-  va_end(args);
-  return out;
 }
 
 std::string PortNumberText(int one_based_port) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text_format.hpp"
+
 namespace zelin::manager {
 
 // Numbered strings.
@@ -73,8 +75,5 @@ std::string ConflictOtherServer(std::string_view server, int port, int com,
 std::string AdoptOffer(std::string_view name, std::string_view address, int serial,
                        int found_serial);
 std::string ServerWriteFailed(std::string_view name, std::string_view address, int code);
-
-// printf-style formatting into a std::string.
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace zelin::manager

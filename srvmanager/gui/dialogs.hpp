@@ -10,7 +10,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
-#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_document.hpp"
 #include "ui/qt_prompter.hpp"
 
 namespace zelin::manager {

@@ -6,7 +6,7 @@
 #include <QStyle>
 
 #include "srvmanager/core/commands.hpp"
-#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_document.hpp"
 #include "ui/artwork.hpp"
 
 namespace zelin::manager {

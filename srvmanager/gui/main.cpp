@@ -15,16 +15,14 @@
 #include "platform/pcfg32/pcfg32.h"
 #include "platform/qt/single_instance.hpp"
 #include "protocol/transport.hpp"
-#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_document.hpp"
 #include "srvmanager/core/registry_store.hpp"
 #include "srvmanager/core/startup.hpp"
 #include "srvmanager/core/strings.hpp"
 #include "srvmanager/gui/dialogs.hpp"
-#include "srvmanager/gui/main_frame.hpp"
+#include "srvmanager/gui/main_window.hpp"
 #include "srvmanager/gui/suite_windows.hpp"
-#ifdef ZELIN_HAVE_PROPERTIES
 #include "srvmanager/properties/gui/commands.hpp"
-#endif
 #include "store/hive_file.hpp"
 #include "ui/live_clock.hpp"
 #include "ui/qt_prompter.hpp"
@@ -39,12 +37,14 @@ void CallFreshPort() {
   (void)FreshPort();
 }
 
-CMainFrame::WizardRunner WizardEntry() {
-#ifdef ZELIN_HAVE_MAPWIZARD
+MainWindow::WizardRunner WizardEntry() {
   return [](WizardArguments* args) { return VCOMMManWizard(args); };
-#else
-  return {};
-#endif
+}
+
+// Server Properties, Replace Server and Upgrade Firmware.
+ServerCommands PropertiesCommands() {
+  return {&RunServerProperties, &RunReplaceServer,
+          [](ManagerDocument& doc, QWidget* parent) { return RunUpgradeFirmware(doc, parent); }};
 }
 
 }  // namespace
@@ -82,11 +82,8 @@ int main(int argc, char** argv) {
   Transport transport(clock, notices, Deliverable::Manager, options);
   if (!OpenTransportOrReport(transport, prompter)) return 1;
 
-  CDaoViewDoc doc(transport, prompter, store, installation_type, CallFreshPort);
-#ifdef ZELIN_HAVE_PROPERTIES
-  InstallPropertiesHooks();  // Server Properties, Replace Server, Upgrade Firmware
-#endif
-  CMainFrame frame(doc, title, WizardEntry());
+  ManagerDocument doc(transport, prompter, store, installation_type, CallFreshPort);
+  MainWindow frame(doc, title, WizardEntry(), PropertiesCommands());
   qt_prompter.set_parent(&frame);
 
   platform_qt::InstanceChannel channel(title);

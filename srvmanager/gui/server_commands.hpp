@@ -1,9 +1,10 @@
 #pragma once
-// Hooks for the server commands whose windows live elsewhere: Server Properties,
-// Replace Server and Upgrade Firmware. The main frame calls the hook with the
-// document and its own window; a hook returns true when it changed the model (the
-// frame then relabels or rebuilds its views). Until a hook is installed the command
-// does nothing. GUI thread only.
+// ServerCommands: the server commands whose windows live outside the main window
+// (Server Properties, Replace Server, Upgrade Firmware). The program hands them to
+// MainWindow's constructor, as it hands it the wizard runner. The window calls a
+// command with the document and itself; a command returns true when it changed the
+// model (the window then relabels or rebuilds its views). An empty command does
+// nothing. GUI thread only.
 
 #include <functional>
 
@@ -11,15 +12,12 @@ class QWidget;
 
 namespace zelin::manager {
 
-class CDaoViewDoc;
+class ManagerDocument;
 
-struct ServerCommandHooks {
-  std::function<bool(CDaoViewDoc&, QWidget*)> server_properties;
-  std::function<bool(CDaoViewDoc&, QWidget*)> replace_server;
-  std::function<bool(CDaoViewDoc&, QWidget*)> upgrade_firmware;
+struct ServerCommands {
+  std::function<bool(ManagerDocument&, QWidget*)> server_properties;
+  std::function<bool(ManagerDocument&, QWidget*)> replace_server;
+  std::function<bool(ManagerDocument&, QWidget*)> upgrade_firmware;
 };
-
-// The process's hooks; the program installs them before the main window opens.
-ServerCommandHooks& ServerHooks();
 
 }  // namespace zelin::manager

@@ -15,8 +15,8 @@ constexpr int kItemRole = Qt::UserRole + 1;
 constexpr int kColumnPadding = 15;
 }  // namespace
 
-CDaoTreeView::CDaoTreeView(QWidget* parent) : QTreeWidget(parent) {
-  setObjectName(QStringLiteral("CDaoTreeView"));
+ServerTreeView::ServerTreeView(QWidget* parent) : QTreeWidget(parent) {
+  setObjectName(QStringLiteral("ServerTreeView"));
   setHeaderHidden(true);
   setColumnCount(1);
   setIconSize(QSize(16, 16));
@@ -32,18 +32,18 @@ CDaoTreeView::CDaoTreeView(QWidget* parent) : QTreeWidget(parent) {
   });
 }
 
-int CDaoTreeView::ItemIndex(const QTreeWidgetItem* item) {
+int ServerTreeView::ItemIndex(const QTreeWidgetItem* item) {
   if (item == nullptr || item->parent() == nullptr) return -1;
   return item->data(0, kItemRole).toInt();
 }
 
-void CDaoTreeView::Rebuild(const CDaoViewDoc& doc) {
+void ServerTreeView::Rebuild(const ManagerDocument& doc) {
   rebuilding_ = true;
   clear();
   auto* root = new QTreeWidgetItem(this);
-  root->setText(0, ui::ToQString(CDaoViewDoc::RootLabel()));
+  root->setText(0, ui::ToQString(ServerTree::RootLabel()));
   root->setIcon(0, StripIcon(kIconRoot));
-  const auto& items = doc.tree();
+  const auto& items = doc.server_tree().items();
   for (size_t i = 0; i < items.size(); ++i) {
     auto* child = new QTreeWidgetItem(root);
     child->setData(0, kItemRole, static_cast<int>(i));
@@ -51,7 +51,7 @@ void CDaoTreeView::Rebuild(const CDaoViewDoc& doc) {
     child->setIcon(0, StripIcon(items[i].icon));
   }
   expandItem(root);
-  const int selected = doc.selected_item();
+  const int selected = doc.server_tree().selected_item();
   if (selected >= 0 && selected < root->childCount()) {
     setCurrentItem(root->child(selected));
   } else {
@@ -60,22 +60,22 @@ void CDaoTreeView::Rebuild(const CDaoViewDoc& doc) {
   rebuilding_ = false;
 }
 
-void CDaoTreeView::UpdateItem(const CDaoViewDoc& doc, int item) {
+void ServerTreeView::UpdateItem(const ManagerDocument& doc, int item) {
   QTreeWidgetItem* root = topLevelItem(0);
   if (root == nullptr || item < 0 || item >= root->childCount() ||
-      item >= static_cast<int>(doc.tree().size()))
+      item >= static_cast<int>(doc.server_tree().items().size()))
     return;
-  const TreeItem& ti = doc.tree()[static_cast<size_t>(item)];
+  const TreeItem& ti = doc.server_tree().items()[static_cast<size_t>(item)];
   root->child(item)->setText(0, ui::ToQString(ti.label));
   root->child(item)->setIcon(0, StripIcon(ti.icon));
 }
 
-void CDaoTreeView::focusInEvent(QFocusEvent* e) {
+void ServerTreeView::focusInEvent(QFocusEvent* e) {
   QTreeWidget::focusInEvent(e);
   emit activated();
 }
 
-void CDaoTreeView::keyPressEvent(QKeyEvent* e) {
+void ServerTreeView::keyPressEvent(QKeyEvent* e) {
   emit actingOnSelection();
   if (e->key() == Qt::Key_Delete) {
     emit deletePressed();
@@ -84,7 +84,7 @@ void CDaoTreeView::keyPressEvent(QKeyEvent* e) {
   QTreeWidget::keyPressEvent(e);
 }
 
-void CDaoTreeView::mousePressEvent(QMouseEvent* e) {
+void ServerTreeView::mousePressEvent(QMouseEvent* e) {
   if (e->button() == Qt::RightButton) {
     e->accept();
     return;
@@ -93,7 +93,7 @@ void CDaoTreeView::mousePressEvent(QMouseEvent* e) {
   QTreeWidget::mousePressEvent(e);
 }
 
-void CDaoTreeView::mouseReleaseEvent(QMouseEvent* e) {
+void ServerTreeView::mouseReleaseEvent(QMouseEvent* e) {
   if (e->button() == Qt::RightButton) {
     e->accept();
     return;
@@ -101,7 +101,7 @@ void CDaoTreeView::mouseReleaseEvent(QMouseEvent* e) {
   QTreeWidget::mouseReleaseEvent(e);
 }
 
-void CDaoTreeView::mouseDoubleClickEvent(QMouseEvent* e) {
+void ServerTreeView::mouseDoubleClickEvent(QMouseEvent* e) {
   if (e->button() == Qt::RightButton) {
     e->accept();
     return;
@@ -110,14 +110,14 @@ void CDaoTreeView::mouseDoubleClickEvent(QMouseEvent* e) {
   QTreeWidget::mouseDoubleClickEvent(e);
 }
 
-void CDaoTreeView::contextMenuEvent(QContextMenuEvent* e) {
+void ServerTreeView::contextMenuEvent(QContextMenuEvent* e) {
   QTreeWidgetItem* item = itemAt(e->pos());
   const int index = ItemIndex(item);
   emit contextMenuAt(index, item != nullptr && index >= 0, e->globalPos());
 }
 
-CDaoListView::CDaoListView(QWidget* parent) : QTreeWidget(parent) {
-  setObjectName(QStringLiteral("CDaoListView"));
+PortListView::PortListView(QWidget* parent) : QTreeWidget(parent) {
+  setObjectName(QStringLiteral("PortListView"));
   setRootIsDecorated(false);
   setItemsExpandable(false);
   setAllColumnsShowFocus(true);
@@ -137,18 +137,18 @@ CDaoListView::CDaoListView(QWidget* parent) : QTreeWidget(parent) {
           [this](QTreeWidgetItem* item, int) { emit rowDoubleClicked(indexOfTopLevelItem(item)); });
 }
 
-void CDaoListView::Refill(const CDaoViewDoc& doc) {
+void PortListView::Refill(const ManagerDocument& doc) {
   setUpdatesEnabled(false);
   const QSignalBlocker block(this);
   clear();
-  if (doc.selected_server() < 0) {
+  if (doc.server_tree().selected_server() < 0) {
     // The root or nothing is selected: no rows and no columns.
     setColumnCount(0);
     setHeaderHidden(true);
     setUpdatesEnabled(true);
     return;
   }
-  const auto columns = CDaoViewDoc::PortColumns();
+  const auto columns = PortMapper::PortColumns();
   QStringList labels;
   for (const auto& c : columns) labels << ui::ToQString(c);
   setColumnCount(labels.size());
@@ -161,24 +161,24 @@ void CDaoListView::Refill(const CDaoViewDoc& doc) {
   // Unmapped rows get an empty picture of the same size, so that the port numbers of
   // all rows stay in one column.
   const QIcon unmapped = StripIcon(-1);
-  for (const PortRow& row : doc.PortRows()) {
+  for (const PortRow& row : doc.ports().PortRows()) {
     auto* item = new QTreeWidgetItem(this);
     item->setText(0, ui::ToQString(row.port));
     item->setText(1, ui::ToQString(row.com));
     item->setText(2, ui::ToQString(row.status));
     item->setIcon(0, row.mapped ? mapped : unmapped);
   }
-  if (doc.selected_port() >= 0 && doc.selected_port() < topLevelItemCount())
-    setCurrentItem(topLevelItem(doc.selected_port()));
+  if (doc.server_tree().selected_port() >= 0 && doc.server_tree().selected_port() < topLevelItemCount())
+    setCurrentItem(topLevelItem(doc.server_tree().selected_port()));
   setUpdatesEnabled(true);
 }
 
-void CDaoListView::focusInEvent(QFocusEvent* e) {
+void PortListView::focusInEvent(QFocusEvent* e) {
   QTreeWidget::focusInEvent(e);
   emit activated();
 }
 
-void CDaoListView::contextMenuEvent(QContextMenuEvent* e) {
+void PortListView::contextMenuEvent(QContextMenuEvent* e) {
   emit contextMenuAt(e->globalPos());
 }
 

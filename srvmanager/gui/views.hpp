@@ -1,23 +1,23 @@
 #pragma once
-// The two views of the manager's splitter. CDaoTreeView shows the root and one item
-// per configured server; CDaoListView shows the ports of the selected server. Both
-// draw what the document computes and report user actions to the main frame through
+// The two views of the manager's splitter. ServerTreeView shows the root and one item
+// per configured server; PortListView shows the ports of the selected server. Both
+// draw what the document computes and report user actions to the main window through
 // signals; they decide nothing. GUI thread only.
 
 #include <QTreeWidget>
 
-#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_document.hpp"
 
 namespace zelin::manager {
 
-class CDaoTreeView : public QTreeWidget {
+class ServerTreeView : public QTreeWidget {
   Q_OBJECT
  public:
-  explicit CDaoTreeView(QWidget* parent = nullptr);
+  explicit ServerTreeView(QWidget* parent = nullptr);
   // Clears and refills the tree from the document; selects the document's selection.
-  void Rebuild(const CDaoViewDoc& doc);
+  void Rebuild(const ManagerDocument& doc);
   // Relabels and re-icons one server item.
-  void UpdateItem(const CDaoViewDoc& doc, int item);
+  void UpdateItem(const ManagerDocument& doc, int item);
   // The server item index of a tree item (-1 for the root).
   static int ItemIndex(const QTreeWidgetItem* item);
   bool rebuilding() const { return rebuilding_; }
@@ -46,12 +46,12 @@ class CDaoTreeView : public QTreeWidget {
   bool rebuilding_ = false;
 };
 
-class CDaoListView : public QTreeWidget {
+class PortListView : public QTreeWidget {
   Q_OBJECT
  public:
-  explicit CDaoListView(QWidget* parent = nullptr);
+  explicit PortListView(QWidget* parent = nullptr);
   // Refills the rows (and columns) from the document.
-  void Refill(const CDaoViewDoc& doc);
+  void Refill(const ManagerDocument& doc);
 
  signals:
   void activated();

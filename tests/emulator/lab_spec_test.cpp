@@ -18,14 +18,14 @@ std::string Problem(const std::string& text) {
 
 TEST(LabSpecTest, ParsesAFullLabAndFillsDefaults) {
   auto parsed = ParseLabJson(R"({
-    "broadcast": "127.0.42.255", "restart_ms": 40, "seed": 9,
+    "broadcast": "127.0.42.255", "restart_ms": 40, "seed": 9, "strict_nonce": true,
     "occupied": ["127.0.42.60", {"ip": "127.0.42.61", "hardware": "02:aa:00:00:00:01"}],
     "servers": [
       {"type": 9480, "serial": 12, "ip": "127.0.42.10", "password": "pw", "firmware": "0x02200005",
        "access": [{"ip": "127.0.42.1", "ports": 3}],
        "routes": [{"gateway": "127.0.42.1", "destination": "127.5.0.0", "netmask": "255.255.0.0"}],
        "firmware_rule": {"prefix": "5a4c", "max_size": 1000, "upgraded_version": 7},
-       "faults": {"drop": 0.25, "tcp_challenge": "wrong-tag"}},
+       "faults": {"drop": 0.25, "drop_next": 2, "tcp_challenge": "wrong-tag"}},
       {"type": 771, "serial": 13, "ip": "127.0.42.11", "name": "East", "ports": 4,
        "port_kinds": [2, 6, 18]}
     ]})");
@@ -33,6 +33,7 @@ TEST(LabSpecTest, ParsesAFullLabAndFillsDefaults) {
   LabSpec lab = *parsed.value;
   ASSERT_EQ(CompleteAndCheck(lab), "");
   EXPECT_EQ(lab.restart_ms, 40);
+  EXPECT_TRUE(lab.strict_nonce);
   ASSERT_EQ(lab.servers.size(), 2u);
   const ServerSpec& a = lab.servers[0];
   EXPECT_EQ(a.firmware, 0x02200005u);
@@ -44,6 +45,7 @@ TEST(LabSpecTest, ParsesAFullLabAndFillsDefaults) {
   EXPECT_EQ(a.routes[0].metric, 1);
   EXPECT_EQ(a.firmware_rule.prefix, (std::vector<uint8_t>{0x5A, 0x4C}));
   EXPECT_EQ(a.faults.drop_share, 0.25);
+  EXPECT_EQ(a.faults.drop_next, 2);
   EXPECT_EQ(a.faults.tcp_challenge, ChallengeFault::kWrongTag);
   const ServerSpec& b = lab.servers[1];
   EXPECT_EQ(b.port_count, 4);

@@ -10,17 +10,10 @@
 #include <stdexcept>
 
 #include "platform/clock.hpp"
+#include "protocol/socket_address.hpp"
 
 namespace zelin::testing {
 namespace {
-
-sockaddr_in Addr(Ipv4 ip, uint16_t port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = ip;
-  return sa;
-}
 
 bool Readable(int fd, int wait_ms) {
   pollfd p{fd, POLLIN, 0};
@@ -32,8 +25,8 @@ bool Readable(int fd, int wait_ms) {
 UdpPeer::UdpPeer(Ipv4 local) : local_(local) {
   if (!IsLoopback(local)) throw std::invalid_argument("UdpPeer: loopback addresses only");
   fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in sa = Addr(local, 0);
-  if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+  sockaddr_in sa = SocketAddress(local, 0);
+  if (fd_ < 0 || ::bind(fd_, AsSockaddr(sa), sizeof sa) != 0)
     throw std::runtime_error("UdpPeer: cannot bind");
   socklen_t len = sizeof sa;
   ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
@@ -46,8 +39,8 @@ UdpPeer::~UdpPeer() {
 
 void UdpPeer::Send(Ipv4 to, Bytes d, uint16_t port) {
   if (!IsLoopback(to)) throw std::invalid_argument("UdpPeer: loopback addresses only");
-  const sockaddr_in sa = Addr(to, port);
-  ::sendto(fd_, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+  const sockaddr_in sa = SocketAddress(to, port);
+  ::sendto(fd_, d.data(), d.size(), 0, AsSockaddr(sa), sizeof sa);
 }
 
 std::optional<Datagram> UdpPeer::Receive(int wait_ms) {
@@ -78,11 +71,11 @@ std::vector<Datagram> UdpPeer::Collect(size_t n, int wait_ms) {
 
 TcpPeer::TcpPeer(Ipv4 local, Ipv4 server, uint16_t port) {
   fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in me = Addr(local, 0);
-  const sockaddr_in to = Addr(server, port);
+  sockaddr_in me = SocketAddress(local, 0);
+  const sockaddr_in to = SocketAddress(server, port);
   if (fd_ < 0 || !IsLoopback(server) ||
-      ::bind(fd_, reinterpret_cast<sockaddr*>(&me), sizeof me) != 0 ||
-      ::connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0)
+      ::bind(fd_, AsSockaddr(me), sizeof me) != 0 ||
+      ::connect(fd_, AsSockaddr(to), sizeof to) != 0)
     Close();
 }
 

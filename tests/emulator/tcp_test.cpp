@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "emulator/lab.hpp"
+#include "protocol/wire.hpp"
 #include "tests/emulator/raw_peer.hpp"
 
 namespace zelin::testing {
@@ -69,6 +70,14 @@ class TcpTest : public ::testing::Test {
 };
 
 TEST_F(TcpTest, AcceptedImageChangesTheFirmwareAndRestartsTheServer) {
+  // A setting staged before the upgrade: only SaveAndRestart would apply it.
+  UdpPeer staging_peer(block_.Interface());
+  Session staging{staging_peer, Server(), 9491, 9, "pw"};
+  ASSERT_TRUE(staging.Search());
+  Datagram name(30, ' ');
+  name[0] = 'X';
+  ASSERT_EQ((*staging.Request(wire::kSetName, name))[1], 0);
+
   TcpPeer t(block_.Interface(), Server());
   ASSERT_TRUE(t.connected());
   ASSERT_EQ(Login(t, "pw"), (Datagram{0x00, 0x01}));
@@ -81,6 +90,9 @@ TEST_F(TcpTest, AcceptedImageChangesTheFirmwareAndRestartsTheServer) {
   ASSERT_TRUE(s->last_image);
   EXPECT_EQ(s->last_image->size, 20000u);
   EXPECT_EQ(s->last_image->md5_hex, emulator::HexOf(Md5({Bytes(image)})));
+  // The restart dropped the staged name.
+  EXPECT_EQ(s->staged, s->applied);
+  EXPECT_EQ(s->applied.NameText(), "Server 9");
   // The new version is what the search reports.
   UdpPeer u(block_.Interface());
   u.Send(Server(), SearchRequest());
@@ -95,17 +107,22 @@ TEST_F(TcpTest, TheAcceptanceRuleJudgesPrefixAndSize) {
     ASSERT_EQ(Login(t, "pw"), (Datagram{0x00, 0x01}));
     Datagram wrong = Image(3000);
     wrong[1] = 0x00;
-    EXPECT_EQ(Download(t, wrong), (Datagram{0x0D, 0x00}));
+    EXPECT_EQ(Download(t, wrong), (Datagram{0x0D, emulator::kDefaultRejectStatus}));
     // The session stays usable: a second, good image on the same connection.
     EXPECT_EQ(Download(t, Image(100)), (Datagram{0x0D, 0x01}));
   }
   ASSERT_TRUE(WaitRestarted(*lab_, 9, 1));
   TcpPeer t(block_.Interface(), Server());
   ASSERT_EQ(Login(t, "pw"), (Datagram{0x00, 0x01}));
-  Datagram request{0x0D, 0, 0, 0, 0};  // an empty image is below the minimum size
+  // A header the server cannot take (no image, or more than it holds) is answered
+  // "not ready" alone; the session goes on with the next download.
+  Datagram request{0x0D, 0, 0, 0, 0};
   ASSERT_TRUE(t.Send(request));
-  EXPECT_EQ(t.Read(2), (Datagram{0x0D, 0x00}));
-  EXPECT_EQ(t.Read(2), (Datagram{0x0D, 0x00}));
+  EXPECT_EQ(t.Read(2), (Datagram{0x0D, emulator::kDownloadNotReady}));
+  PutLe32(request, 1, (1u << 20) + 1);
+  ASSERT_TRUE(t.Send(request));
+  EXPECT_EQ(t.Read(2), (Datagram{0x0D, emulator::kDownloadNotReady}));
+  EXPECT_EQ(Download(t, Image(1)), (Datagram{0x0D, emulator::kDefaultRejectStatus}));
   EXPECT_EQ(lab_->Snapshot(9)->upgrades, 1);
 }
 

@@ -242,6 +242,35 @@ TEST_F(UdpTest, RetransmissionIsAnsweredWithTheSameReply) {
   s.nonce = NonceOf(*first);
   ++s.sequence;
   EXPECT_EQ((*s.Request(wire::kLogin))[1], 0);
+
+  // Code, sequence and digest make a retransmission, not the bytes: a SetPassword
+  // retry carries a new time stamp.
+  for (uint32_t time : {1700000000u, 1700000001u})
+    peer_.Send(B(), AuthRequest(wire::kSetPassword, s.sequence, s.password, s.nonce, 9480, 6,
+                                SetPasswordPayload("secret", "fresh", 6, time)));
+  const auto both = peer_.Collect(2);
+  ASSERT_EQ(both.size(), 2u);
+  EXPECT_EQ(both[0][1], 0);
+  EXPECT_EQ(both[1], both[0]);
+  EXPECT_EQ(lab_->Log().back().verdict, "replayed");
+}
+
+// In strict mode only the newest nonce handed out to a client opens a request: the
+// last of repeated search replies; and a search ends the conversation in progress.
+TEST_F(UdpTest, StrictNonceTakesOnlyTheNewestNonce) {
+  LabSpec desc = LabIn(block_);
+  desc.strict_nonce = true;
+  desc.servers.push_back(ServerAt(B(), 6, 9480, "secret"));
+  StartLab(std::move(desc));
+  Session s{peer_, B(), 9480, 6, "secret"};
+  ASSERT_TRUE(s.Search());
+  Session older = s;
+  ASSERT_TRUE(s.Search());
+  EXPECT_EQ((*older.Request(wire::kLogin))[1], 6);
+  ASSERT_TRUE(s.Search());
+  EXPECT_EQ((*s.Request(wire::kLogin))[1], 0);
+  ASSERT_TRUE(Session(s).Search());
+  EXPECT_EQ((*s.Request(wire::kLogin))[1], 6);
 }
 
 TEST_F(UdpTest, SettingsAreStagedUntilSaveAndRestartThenServedAtTheNewAddress) {

@@ -32,7 +32,9 @@ HandlerResult FlakySearch(UdpContext& ctx) {
 }
 
 void Wrap(emulator::Lab& lab, emulator::UdpHandlerFn fn) {
-  emulator::UdpHandler h = *lab.udp_handlers().Find(wire::kSearch);
+  const emulator::UdpHandler* search = lab.udp_handlers().Find(wire::kSearch);
+  ASSERT_NE(search, nullptr);
+  emulator::UdpHandler h = *search;
   g_search = h.handle;
   h.handle = fn;
   lab.udp_handlers().Register(h);

@@ -11,9 +11,10 @@
 namespace zelin::testing {
 namespace {
 
-using LabFaultsTest = LabTest;
+class LabFaultsTest : public NonceModesLabTest {};
+INSTANTIATE_TEST_SUITE_P(NonceModes, LabFaultsTest, ::testing::Bool(), NonceModeName);
 
-TEST_F(LabFaultsTest, DuplicatedStaleAndLateRepliesKeepClientAndServerInStep) {
+TEST_P(LabFaultsTest, DuplicatedStaleAndLateRepliesKeepClientAndServerInStep) {
   StartLab({Server(5, 10, "pw")});
   OpenClient();
   ServerRecord& r = Found(5);
@@ -52,7 +53,7 @@ TEST_F(LabFaultsTest, DuplicatedStaleAndLateRepliesKeepClientAndServerInStep) {
 
 // The reply to SaveAndRestart is lost but the server restarts all the same: the retry
 // meets the server back up, is answered from its replay cache, and it restarts once.
-TEST_F(LabFaultsTest, LostSaveAndRestartReplyRestartsTheServerOnce) {
+TEST_P(LabFaultsTest, LostSaveAndRestartReplyRestartsTheServerOnce) {
   StartLab({Server(5, 10)});
   OpenClient();
   ServerRecord& r = Found(5);
@@ -86,7 +87,7 @@ TEST_F(LabFaultsTest, LostSaveAndRestartReplyRestartsTheServerOnce) {
   EXPECT_TRUE(Command(*transport_, r, wire::kLogin, 1));
 }
 
-TEST_F(LabFaultsTest, TwoHostInterfacesEachReachTheServers) {
+TEST_P(LabFaultsTest, TwoHostInterfacesEachReachTheServers) {
   StartLab({Server(5, 10), Server(6, 11)});
   TransportOptions o{.interfaces = {block_.Interface(0), block_.Interface(1)},
                      .broadcast = block_.Broadcast(),
@@ -111,7 +112,7 @@ TEST_F(LabFaultsTest, TwoHostInterfacesEachReachTheServers) {
   }
 }
 
-TEST_F(LabFaultsTest, TablesLongerThanARecordHolds) {
+TEST_P(LabFaultsTest, TablesLongerThanARecordHolds) {
   auto wide = Server(5, 10);
   for (int i = 0; i < 50; ++i)
     wide.access.push_back({Ipv4FromOctets(127, 3, 0, static_cast<uint8_t>(i + 1)), 0xFFFFFFFFu, 1});

@@ -19,6 +19,7 @@
 
 #include "protocol/firmware.hpp"
 #include "protocol/frames.hpp"
+#include "protocol/socket_address.hpp"
 #include "tests/integration/lab_fixture.hpp"
 #include "tests/support/udp_peer.hpp"
 
@@ -130,11 +131,8 @@ TEST_F(LabHostileInputTest, ServersKeepServingThroughRandomDatagrams) {
 // Connects to address:4000 and returns the socket, or -1.
 int ConnectTcp(Ipv4 address) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(wire::kServerTcpPort);
-  sa.sin_addr.s_addr = address;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+  const sockaddr_in sa = SocketAddress(address, wire::kServerTcpPort);
+  if (::connect(fd, AsSockaddr(sa), sizeof sa) != 0) {
     ::close(fd);
     return -1;
   }
@@ -310,11 +308,8 @@ TEST_F(LabHostileInputTest, FirmwareDownloadSurvivesARandomServer) {
   const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int on = 1;
   ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(wire::kServerTcpPort);
-  sa.sin_addr.s_addr = address;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  const sockaddr_in sa = SocketAddress(address, wire::kServerTcpPort);
+  ASSERT_EQ(::bind(listener, AsSockaddr(sa), sizeof sa), 0);
   ASSERT_EQ(::listen(listener, 8), 0);
   std::atomic<bool> stop{false};
   std::thread server([&] {

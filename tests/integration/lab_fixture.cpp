@@ -12,6 +12,10 @@ std::vector<uint8_t> FromHex(const std::string& hex) {
   return out;
 }
 
+std::string NonceModeName(const ::testing::TestParamInfo<bool>& info) {
+  return info.param ? "StrictNonce" : "Lenient";
+}
+
 void LabTest::TearDown() {
   if (transport_) transport_->CloseTransport();
   if (lab_) lab_->Stop();
@@ -30,11 +34,10 @@ emulator::ServerSpec LabTest::Server(uint16_t serial, uint8_t host,
 }
 
 emulator::Lab& LabTest::MakeLab(std::vector<emulator::ServerSpec> servers, uint64_t seed) {
-  emulator::LabSpec desc;
-  desc.broadcast = block_.Broadcast();
+  emulator::LabSpec desc = BlockLab(block_, std::move(servers));
   desc.restart_ms = 500;
   desc.seed = seed;
-  desc.servers = std::move(servers);
+  desc.strict_nonce = StrictNonce();
   const std::string problem = emulator::CompleteAndCheck(desc);
   EXPECT_EQ(problem, "");
   lab_ = std::make_unique<emulator::Lab>(desc, clock_);
@@ -47,9 +50,8 @@ void LabTest::StartLab() {
 }
 
 void LabTest::OpenClient() {
-  TransportOptions o{
-      .interfaces = {block_.Interface()}, .broadcast = block_.Broadcast(), .loopback_only = true};
-  transport_ = std::make_unique<Transport>(clock_, notices_, Deliverable::Manager, o);
+  transport_ =
+      std::make_unique<Transport>(clock_, notices_, Deliverable::Manager, block_.ClientOptions());
   ASSERT_TRUE(transport_->OpenTransport());
 }
 

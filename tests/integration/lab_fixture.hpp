@@ -14,6 +14,7 @@
 #include "protocol/discovery.hpp"
 #include "protocol/exchange.hpp"
 #include "protocol/transport.hpp"
+#include "tests/support/lab_support.hpp"
 #include "tests/support/loopback.hpp"
 #include "tests/support/scripted_prompter.hpp"
 
@@ -27,6 +28,8 @@ class LabTest : public ::testing::Test {
   static constexpr double kSpeedup = 10;
 
   void TearDown() override;
+  // Whether the lab's servers take only the newest nonce they handed out.
+  virtual bool StrictNonce() const { return false; }
 
   // A server of model 9476 at block address `host`.
   emulator::ServerSpec Server(uint16_t serial, uint8_t host,
@@ -56,5 +59,13 @@ class LabTest : public ::testing::Test {
   std::unique_ptr<Transport> transport_;
   ServerList list_;
 };
+
+// A LabTest that runs once against lenient servers and once against strict-nonce
+// servers: instantiate with ::testing::Bool() and NonceModeName.
+class NonceModesLabTest : public LabTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  bool StrictNonce() const override { return GetParam(); }
+};
+std::string NonceModeName(const ::testing::TestParamInfo<bool>& info);
 
 }  // namespace zelin::testing

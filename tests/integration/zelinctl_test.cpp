@@ -41,15 +41,10 @@ class ZelinctlProcessTest : public ::testing::Test {
 
   void StartLab(std::vector<emulator::ServerSpec> servers,
                 std::vector<emulator::OccupiedAddress> occupied = {}) {
-    emulator::LabSpec desc;
-    desc.broadcast = block_.Broadcast();
+    emulator::LabSpec desc = BlockLab(block_, std::move(servers), std::move(occupied));
     desc.restart_ms = 300;
-    desc.servers = std::move(servers);
-    desc.occupied = std::move(occupied);
     ASSERT_EQ(emulator::CompleteAndCheck(desc), "");
-    lab_ = std::make_unique<emulator::Lab>(desc);  // the real clock, as zelinctl's
-    std::string error;
-    ASSERT_TRUE(lab_->Start(&error)) << error;
+    lab_ = StartedLab(desc, SystemClock());  // the real clock, as zelinctl's
   }
 
   // Runs zelinctl with `args` and the network options of the block (without its

@@ -11,12 +11,7 @@
 #include "store/hive_file.hpp"
 #include "store/server_store.hpp"
 #include "tests/mapwizard/wizard_fixture.hpp"
-#include "tests/ui/qt_app.hpp"
-
-// Fontconfig keeps a cache for the life of the process that the leak checker reports.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig\n";
-}
+#include "tests/support/qt_app.hpp"
 
 namespace zelin::wizard::testing {
 namespace {
@@ -61,13 +56,13 @@ TEST_F(EntryPointTest, SetZelinTypeStoresTheTypeOnceAndLeavesTheServerCountAlone
   EXPECT_EQ(SetZelinType(&bad), 0);
   EXPECT_FALSE(ReadStore().ReadDword(kParametersKey, "ZelinType").has_value());
 
-  ZelinTypeArguments multi{2};
+  ZelinTypeArguments multi{zelin::kMultiHost};
   EXPECT_EQ(SetZelinType(&multi), 0);
   MemoryRegistry reg = ReadStore();
   EXPECT_EQ(reg.ReadDword(kParametersKey, "ZelinType"), 2u);
   EXPECT_EQ(reg.ReadDword(kParametersKey, "Servers"), 2u);
 
-  ZelinTypeArguments custom{3};
+  ZelinTypeArguments custom{zelin::kCustom};
   EXPECT_EQ(SetZelinType(&custom), 1);
   EXPECT_EQ(SetZelinType(nullptr), 1);
   EXPECT_EQ(ReadStore().ReadDword(kParametersKey, "ZelinType"), 2u);

@@ -107,6 +107,19 @@ TEST_F(ServerListTest, CollidingServerWithoutPasswordMovesToTheNextFreeAddressWi
   EXPECT_EQ(Record(5).ip_address(), block.Address(254));
 }
 
+// A server whose address another host already uses says so in its search reply: the
+// wizard finds a free address at once and shows it as the suggestion.
+TEST_F(ServerListTest, ServerReportingAnAddressInUseGetsASuggestedAddress) {
+  StartLab({Server(5, 13)}, {Occupied(13)});
+  WizardFlow& f = FlowAtList(kMultiHost);
+  SelectSerial(f, 5);
+  f.Next();
+  ASSERT_EQ(f.page(), kPageNewAddress);
+  EXPECT_EQ(f.new_address().label(), "Suggested IP address:");
+  EXPECT_EQ(f.new_address().address_text(), AddressToText(block.Address(14)));
+  EXPECT_TRUE(prompter.texts().empty());
+}
+
 TEST_F(ServerListTest, NextCandidateWrapsAsTheAddressSearchExpects) {
   EXPECT_EQ(ServerListPage::NextCandidate(Ipv4FromOctets(10, 0, 0, 7)),
             Ipv4FromOctets(10, 0, 0, 8));

@@ -15,6 +15,7 @@
 #include "platform/clock.hpp"
 #include "protocol/address.hpp"
 #include "protocol/transport.hpp"
+#include "tests/support/lab_support.hpp"
 #include "tests/support/loopback.hpp"
 #include "tests/support/scripted_prompter.hpp"
 
@@ -46,19 +47,13 @@ class WizardFixture : public ::testing::Test {
 
   void StartLab(std::vector<emulator::ServerSpec> servers,
                 std::vector<emulator::OccupiedAddress> occupied = {}) {
-    emulator::LabSpec desc;
-    desc.broadcast = block.Broadcast();
-    desc.servers = std::move(servers);
-    desc.occupied = std::move(occupied);
-    lab = std::make_unique<emulator::Lab>(std::move(desc), clock);
-    std::string error;
-    ASSERT_TRUE(lab->Start(&error)) << error;
+    lab = zelin::testing::StartedLab(
+        zelin::testing::BlockLab(block, std::move(servers), std::move(occupied)), clock);
     OpenTransports();
   }
 
   void OpenTransports() {
-    const TransportOptions options{
-        .interfaces = {block.Interface()}, .broadcast = block.Broadcast(), .loopback_only = true};
+    const TransportOptions options = block.ClientOptions();
     manager = std::make_unique<Transport>(clock, notices, Deliverable::Manager, options);
     ASSERT_TRUE(manager->OpenTransport());
     wizard = std::make_unique<Transport>(clock, notices, Deliverable::Wizard, options);

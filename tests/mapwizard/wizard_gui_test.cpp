@@ -16,13 +16,8 @@
 #include "mapwizard/gui/wizard_dialogs.hpp"
 #include "mapwizard/gui/wizard_pages.hpp"
 #include "tests/mapwizard/wizard_fixture.hpp"
-#include "tests/ui/qt_app.hpp"
+#include "tests/support/qt_app.hpp"
 #include "ui/snapshot.hpp"
-
-// Fontconfig keeps a cache for the life of the process that the leak checker reports.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig\n";
-}
 
 namespace zelin::wizard::testing {
 namespace {

@@ -1,4 +1,5 @@
 #include "protocol/address.hpp"
+#include "protocol/address_search.hpp"
 
 #include <gtest/gtest.h>
 
@@ -54,6 +55,30 @@ TEST(DeviceText, OnlyPrintableAsciiTravels) {
   EXPECT_FALSE(IsDeviceText("tab\there"));
   EXPECT_FALSE(IsDeviceText(std::string_view("nul\0", 4)));
   EXPECT_FALSE(IsDeviceText("\x7F"));
+}
+
+// The two callers of the free-address search differ only after .254.
+TEST(AddressSearch, StepsThroughTheLastOctetWithEachRule) {
+  for (auto rule : {AfterLastHost::kFirstHost, AfterLastHost::kNetwork}) {
+    EXPECT_EQ(NextCandidateAddress(Ipv4FromOctets(10, 0, 0, 0), rule), Ipv4FromOctets(10, 0, 0, 1));
+    EXPECT_EQ(NextCandidateAddress(Ipv4FromOctets(10, 0, 7, 253), rule),
+              Ipv4FromOctets(10, 0, 7, 254));
+    EXPECT_EQ(NextCandidateAddress(Ipv4FromOctets(10, 0, 7, 255), rule), Ipv4FromOctets(10, 0, 7, 0));
+  }
+  EXPECT_EQ(NextCandidateAddress(Ipv4FromOctets(10, 0, 7, 254), AfterLastHost::kFirstHost),
+            Ipv4FromOctets(10, 0, 7, 1));
+  EXPECT_EQ(NextCandidateAddress(Ipv4FromOctets(10, 0, 7, 254), AfterLastHost::kNetwork),
+            Ipv4FromOctets(10, 0, 7, 0));
+}
+
+TEST(AddressList, LenientSkipsBlanksStrictRejectsThem) {
+  const auto lenient = ParseAddressList(" 127.0.0.1,, 127.0.0.2 ,x", ListSyntax::kLenient);
+  EXPECT_EQ(lenient.addresses,
+            (std::vector<Ipv4>{Ipv4FromOctets(127, 0, 0, 1), Ipv4FromOctets(127, 0, 0, 2)}));
+  EXPECT_EQ(lenient.rejected, std::vector<std::string>{"x"});
+  const auto strict = ParseAddressList("127.0.0.1,, 127.0.0.2", ListSyntax::kStrict);
+  EXPECT_EQ(strict.addresses, std::vector<Ipv4>{Ipv4FromOctets(127, 0, 0, 1)});
+  EXPECT_EQ(strict.rejected, (std::vector<std::string>{"", " 127.0.0.2"}));
 }
 
 }  // namespace

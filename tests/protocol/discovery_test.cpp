@@ -18,7 +18,9 @@ using testing::Hex;
 using testing::PeerDatagram;
 using testing::SearchReply;
 using testing::ServerSpec;
+using testing::Shortened;
 using testing::UdpPeer;
+using testing::WithByte;
 using Datagrams = std::vector<std::vector<uint8_t>>;
 
 class DiscoveryTest : public ::testing::Test {
@@ -92,14 +94,11 @@ TEST_F(DiscoveryTest, MalformedRepliesAreSkippedAndAWrongSequenceIsReported) {
   lab.Serve([&](const PeerDatagram& d) {
     if (d.bytes.size() != 6 || ++searches > 1) return Datagrams{};
     const auto good = SearchReply({.serial = 9});
-    auto short_one = good;
-    short_one.pop_back();
+    const auto short_one = Shortened(good);
     auto long_one = good;
     long_one.push_back(0);
-    auto wrong_code = good;
-    wrong_code[0] = 0x82;
-    auto error_status = good;
-    error_status[1] = 3;
+    const auto wrong_code = WithByte(good, 0, 0x82);
+    const auto error_status = WithByte(good, 1, 3);
     auto monitor_only = SearchReply({.type = 769, .serial = 10});
     auto wrong_sequence = SearchReply({.serial = 11, .sequence = 5});
     return Datagrams{short_one,    long_one,       wrong_code, error_status,

@@ -17,7 +17,9 @@ namespace {
 using testing::Hex;
 using testing::PeerDatagram;
 using testing::ReplyTo;
+using testing::Shortened;
 using testing::UdpPeer;
+using testing::WithByte;
 using Datagrams = std::vector<std::vector<uint8_t>>;
 using Nonce = std::array<uint8_t, 4>;
 using E = LastCommandError;
@@ -107,14 +109,10 @@ TEST_F(ExchangeTest, NonMatchingRepliesAreSkippedWhileWaiting) {
     auto good = ReplyTo(d.bytes, 28, 0, Nonce{3, 3, 3, 3});
     good[22] = 0x00;
     good[27] = 0x42;  // somebody uses the address
-    auto short_one = good;
-    short_one.pop_back();
-    auto stale = good;
-    stale[4] = 0;  // sequence of an earlier, finished exchange
-    auto error_status = good;
-    error_status[1] = 2;
-    auto other_serial = good;
-    other_serial[12] ^= 1;
+    const auto short_one = Shortened(good);
+    const auto stale = WithByte(good, 4, 0);  // sequence of an earlier, finished exchange
+    const auto error_status = WithByte(good, 1, 2);
+    const auto other_serial = WithByte(good, 12, static_cast<uint8_t>(good.at(12) ^ 1));
     if (i == 0) return Datagrams{short_one, stale, error_status, other_serial, good};
     return Datagrams{short_one};
   });

@@ -18,6 +18,7 @@
 
 #include "protocol/address.hpp"
 #include "protocol/md5.hpp"
+#include "protocol/socket_address.hpp"
 #include "tests/protocol/fixtures.hpp"
 #include "tests/support/loopback.hpp"
 #include "tests/support/scripted_prompter.hpp"
@@ -47,11 +48,8 @@ class FirmwareServer {
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(wire::kServerTcpPort);
-    sa.sin_addr.s_addr = address;
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+    const sockaddr_in sa = SocketAddress(address, wire::kServerTcpPort);
+    if (::bind(listen_fd_, AsSockaddr(sa), sizeof sa) != 0 ||
         ::listen(listen_fd_, 1) != 0)
       throw std::runtime_error("FirmwareServer: cannot listen");
   }

@@ -72,20 +72,35 @@ inline ServerRecord Record(const ServerSpec& s) {
 }
 
 // A reply header for `code` (+0x80) to the request `request`, `size` bytes long.
+// The header is built in a fixed array and the reply grown from it, so that no
+// element of a vector of unknown size is written.
 inline std::vector<uint8_t> ReplyTo(Bytes request, size_t size, uint8_t status,
                                     std::array<uint8_t, 4> next_nonce) {
-  std::vector<uint8_t> b(size, 0);
-  b[0] = static_cast<uint8_t>(request[0] | 0x80);
-  b[1] = status;
-  PutBe16(b, 2, static_cast<uint16_t>(size));
-  b[4] = request[4];
-  b[5] = request[5];
-  std::copy(next_nonce.begin(), next_nonce.end(), b.begin() + 6);
+  std::array<uint8_t, wire::kReplyHeaderSize> h{};
+  h[0] = static_cast<uint8_t>(request[0] | 0x80);
+  h[1] = status;
+  PutBe16(h, 2, static_cast<uint16_t>(size));
+  h[4] = request[4];
+  h[5] = request[5];
+  std::copy(next_nonce.begin(), next_nonce.end(), h.begin() + 6);
   // Device type and serial: from the authenticated header (22-25) or the short one (6-9).
   const size_t id =
       request.size() >= wire::kAuthHeaderSize ? wire::kAuthDeviceType : wire::kShortDeviceType;
-  std::copy_n(request.begin() + static_cast<ptrdiff_t>(id), 4, b.begin() + 10);
+  std::copy_n(request.begin() + static_cast<ptrdiff_t>(id), 4, h.begin() + 10);
+  std::vector<uint8_t> b(h.begin(), h.end());
+  b.resize(size);
   return b;
+}
+
+// `bytes` with its last byte cut off, or with byte `at` set to `value`: copies built
+// whole (and written with a checked index), which GCC can see are not empty.
+inline std::vector<uint8_t> Shortened(Bytes bytes) {
+  return std::vector<uint8_t>(bytes.begin(), bytes.end() - (bytes.empty() ? 0 : 1));
+}
+inline std::vector<uint8_t> WithByte(Bytes bytes, size_t at, uint8_t value) {
+  std::vector<uint8_t> out(bytes.begin(), bytes.end());
+  out.at(at) = value;
+  return out;
 }
 
 }  // namespace zelin::testing

@@ -30,16 +30,14 @@ V Build(const ServerRecord& r, uint8_t code, uint32_t t = 0) {
 // from the documented inputs: password characters, then the 4 nonce bytes).
 V AuthHeader(uint8_t code, size_t total, const ServerRecord& r) {
   const Md5Digest d = Md5({AsBytes(r.password), Bytes(r.nonce)});
-  V h = {code,
-         0,
-         static_cast<uint8_t>(total >> 8),
-         static_cast<uint8_t>(total),
-         static_cast<uint8_t>(r.sequence),
-         static_cast<uint8_t>(r.sequence >> 8)};
-  h.insert(h.end(), d.begin(), d.end());
+  const uint8_t start[] = {code,
+                           0,
+                           static_cast<uint8_t>(total >> 8),
+                           static_cast<uint8_t>(total),
+                           static_cast<uint8_t>(r.sequence),
+                           static_cast<uint8_t>(r.sequence >> 8)};
   const V id = Hex("03 03 34 12");  // type 771, serial 0x1234, little-endian
-  h.insert(h.end(), id.begin(), id.end());
-  return h;
+  return Cat({Bytes(start), Bytes(d), Bytes(id)});
 }
 
 TEST(SearchFrames, RequestWithAndWithoutExclusionList) {

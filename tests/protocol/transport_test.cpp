@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "platform/host_interfaces.hpp"
+#include "protocol/socket_address.hpp"
 #include "tests/support/loopback.hpp"
 #include "tests/support/scripted_prompter.hpp"
 #include "tests/support/udp_peer.hpp"
@@ -28,11 +29,8 @@ using testing::UdpPeer;
 class PortHolder {
  public:
   PortHolder(Ipv4 address, uint16_t port) : fd_(::socket(AF_INET, SOCK_DGRAM, 0)) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = address;
-    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    const sockaddr_in sa = SocketAddress(address, port);
+    bound_ = ::bind(fd_, AsSockaddr(sa), sizeof sa) == 0;
   }
   ~PortHolder() { ::close(fd_); }
   bool bound() const { return bound_; }

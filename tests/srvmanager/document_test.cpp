@@ -18,19 +18,19 @@ TEST_F(ManagerDocTest, TreeLabelsIconsAndPortRows) {
                        MakeEntry(13, "odd", Addr(12), 4242)},
                       {MakeRecord(11, "alpha-net", Addr(10), 9476, {2, 6, 18, 7}),
                        MakeRecord(13, "odd", Addr(12), 4242, {})});
-  ASSERT_EQ(doc.tree().size(), 3u);
-  EXPECT_EQ(doc.tree()[0].label, "alpha-net(QX404)");
-  EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
-  EXPECT_EQ(doc.tree()[1].label, "beta");
-  EXPECT_EQ(doc.tree()[1].icon, kIconOffline);
+  ASSERT_EQ(doc.server_tree().items().size(), 3u);
+  EXPECT_EQ(doc.server_tree().items()[0].label, "alpha-net(QX404)");
+  EXPECT_EQ(doc.server_tree().items()[0].icon, kIconOnline);
+  EXPECT_EQ(doc.server_tree().items()[1].label, "beta");
+  EXPECT_EQ(doc.server_tree().items()[1].icon, kIconOffline);
   // An unknown model: name with empty parentheses.
-  EXPECT_EQ(doc.tree()[2].label, "odd()");
-  EXPECT_TRUE(doc.in_tree(0));
+  EXPECT_EQ(doc.server_tree().items()[2].label, "odd()");
+  EXPECT_TRUE(doc.server_tree().in_tree(0));
 
-  doc.server(0).port_mapped[0] = 1;
-  doc.server(0).com_number[0] = 0;
-  doc.SelectTreeItem(0);
-  const auto rows = doc.PortRows();
+  doc.tables().server(0).port_mapped[0] = 1;
+  doc.tables().server(0).com_number[0] = 0;
+  doc.server_tree().SelectTreeItem(0);
+  const auto rows = doc.ports().PortRows();
   ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(rows[0].port, "   1");
   EXPECT_EQ(rows[0].com, "COM256");
@@ -41,14 +41,14 @@ TEST_F(ManagerDocTest, TreeLabelsIconsAndPortRows) {
   EXPECT_EQ(rows[2].status, "Non-authorize");
   EXPECT_EQ(rows[3].status, "Not Available");
 
-  doc.SelectTreeItem(1);  // offline: rows without status
-  const auto offline_rows = doc.PortRows();
+  doc.server_tree().SelectTreeItem(1);  // offline: rows without status
+  const auto offline_rows = doc.ports().PortRows();
   ASSERT_EQ(offline_rows.size(), 4u);
   EXPECT_EQ(offline_rows[0].status, "");
-  doc.SelectTreeItem(-1);  // root: nothing
-  EXPECT_TRUE(doc.PortRows().empty());
+  doc.server_tree().SelectTreeItem(-1);  // root: nothing
+  EXPECT_TRUE(doc.ports().PortRows().empty());
   EXPECT_EQ(
-      CDaoViewDoc::PortColumns(),
+      PortMapper::PortColumns(),
       (std::vector<std::string>{"     Port      ", "     COM         ", " Status           "}));
 }
 
@@ -58,7 +58,7 @@ TEST_F(ManagerDocTest, EnableTableOfBothViews) {
   auto& doc = MakeDoc(
       kCustom, {MakeEntry(11, "a", Addr(10)), added, MakeEntry(13, "off", Addr(12))},
       {MakeRecord(11, "a", Addr(10), 9476, {2, 6, 18, 9}), MakeRecord(12, "added", Addr(11))});
-  const auto on = [&](int cmd, ActiveView v) { return doc.IsEnabled(cmd, v); };
+  const auto on = [&](int cmd, ActiveView v) { return doc.rules().IsEnabled(cmd, v); };
   constexpr auto T = ActiveView::Tree;
   constexpr auto L = ActiveView::PortList;
 
@@ -68,7 +68,7 @@ TEST_F(ManagerDocTest, EnableTableOfBothViews) {
   EXPECT_TRUE(on(kCmdAddServerWizard, L));
   EXPECT_FALSE(on(kCmdSaveConfiguration, T));
 
-  doc.SelectTreeItem(0);  // online, write state 0
+  doc.server_tree().SelectTreeItem(0);  // online, write state 0
   EXPECT_TRUE(on(kCmdDeleteServer, T));
   EXPECT_TRUE(on(kCmdServerProperties, T));
   EXPECT_TRUE(on(kCmdUpgradeFirmware, T));
@@ -76,38 +76,38 @@ TEST_F(ManagerDocTest, EnableTableOfBothViews) {
   for (int cmd : {kCmdDeleteServer, kCmdServerProperties, kCmdUpgradeFirmware, kCmdReplaceServer})
     EXPECT_FALSE(on(cmd, L)) << cmd;
   EXPECT_FALSE(on(kCmdMapPort, L));  // no row yet
-  doc.SelectPortRow(0);
+  doc.server_tree().SelectPortRow(0);
   EXPECT_TRUE(on(kCmdMapPort, L));
   EXPECT_FALSE(on(kCmdMapPort, T));
   EXPECT_FALSE(on(kCmdUnMapPort, L));  // not mapped
-  doc.server(0).port_mapped = {1, 1, 1, 1};
+  doc.tables().server(0).port_mapped = {1, 1, 1, 1};
   EXPECT_TRUE(on(kCmdUnMapPort, L));
   EXPECT_FALSE(on(kCmdUnMapPort, T));
-  doc.SelectPortRow(1);  // status 6
+  doc.server_tree().SelectPortRow(1);  // status 6
   EXPECT_FALSE(on(kCmdMapPort, L));
   EXPECT_FALSE(on(kCmdUnMapPort, L));
-  doc.SelectPortRow(2);  // status 18
+  doc.server_tree().SelectPortRow(2);  // status 18
   EXPECT_FALSE(on(kCmdUnMapPort, L));
-  doc.SelectPortRow(3);  // status 9: Custom may unmap it
+  doc.server_tree().SelectPortRow(3);  // status 9: Custom may unmap it
   EXPECT_TRUE(on(kCmdUnMapPort, L));
   EXPECT_FALSE(on(kCmdMapPort, L));
 
-  doc.SelectTreeItem(1);  // online, added by the wizard (write state 1)
+  doc.server_tree().SelectTreeItem(1);  // online, added by the wizard (write state 1)
   EXPECT_TRUE(on(kCmdServerProperties, T));
   EXPECT_FALSE(on(kCmdUpgradeFirmware, T));
-  EXPECT_FALSE(doc.IsContextEnabled(kCmdCtxUpgradeFirmware));
-  EXPECT_TRUE(doc.IsContextEnabled(kCmdCtxServerProperties));
+  EXPECT_FALSE(doc.rules().IsContextEnabled(kCmdCtxUpgradeFirmware));
+  EXPECT_TRUE(doc.rules().IsContextEnabled(kCmdCtxServerProperties));
 
-  doc.SelectTreeItem(2);  // offline, not Single-Host
+  doc.server_tree().SelectTreeItem(2);  // offline, not Single-Host
   EXPECT_TRUE(on(kCmdDeleteServer, T));
   EXPECT_FALSE(on(kCmdServerProperties, T));
   EXPECT_FALSE(on(kCmdReplaceServer, T));
-  EXPECT_TRUE(doc.IsContextEnabled(kCmdCtxDeleteServer));
-  EXPECT_FALSE(doc.IsContextEnabled(kCmdCtxReplaceServer));
-  doc.SelectPortRow(0);
+  EXPECT_TRUE(doc.rules().IsContextEnabled(kCmdCtxDeleteServer));
+  EXPECT_FALSE(doc.rules().IsContextEnabled(kCmdCtxReplaceServer));
+  doc.server_tree().SelectPortRow(0);
   EXPECT_FALSE(on(kCmdMapPort, L));
 
-  doc.SetModified(true);
+  doc.tables().SetModified(true);
   EXPECT_TRUE(on(kCmdSaveConfiguration, T));
   EXPECT_TRUE(on(kCmdSaveConfiguration, L));
 }
@@ -115,14 +115,14 @@ TEST_F(ManagerDocTest, EnableTableOfBothViews) {
 TEST_F(ManagerDocTest, SingleHostOffersReplaceForOfflineOnlyAndNeverUnmapsUnavailablePorts) {
   auto& doc = MakeDoc(kSingleHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(13, "off", Addr(12))},
                       {MakeRecord(11, "a", Addr(10), 9476, {2, 9, 2, 2})});
-  doc.SelectTreeItem(1);
-  EXPECT_TRUE(doc.IsEnabled(kCmdReplaceServer, ActiveView::Tree));
-  EXPECT_TRUE(doc.IsContextEnabled(kCmdCtxReplaceServer));
-  doc.SelectTreeItem(0);
-  EXPECT_FALSE(doc.IsContextEnabled(kCmdCtxReplaceServer));
-  doc.server(0).port_mapped[1] = 1;
-  doc.SelectPortRow(1);
-  EXPECT_FALSE(doc.IsEnabled(kCmdUnMapPort, ActiveView::PortList));
+  doc.server_tree().SelectTreeItem(1);
+  EXPECT_TRUE(doc.rules().IsEnabled(kCmdReplaceServer, ActiveView::Tree));
+  EXPECT_TRUE(doc.rules().IsContextEnabled(kCmdCtxReplaceServer));
+  doc.server_tree().SelectTreeItem(0);
+  EXPECT_FALSE(doc.rules().IsContextEnabled(kCmdCtxReplaceServer));
+  doc.tables().server(0).port_mapped[1] = 1;
+  doc.server_tree().SelectPortRow(1);
+  EXPECT_FALSE(doc.rules().IsEnabled(kCmdUnMapPort, ActiveView::PortList));
 }
 
 TEST_F(ManagerDocTest, DeleteServerRemovesFirstEntryOfTheSerialAndAsksFirst) {
@@ -130,41 +130,41 @@ TEST_F(ManagerDocTest, DeleteServerRemovesFirstEntryOfTheSerialAndAsksFirst) {
                       {MakeEntry(11, "first", Addr(10)), MakeEntry(20, "other", Addr(11)),
                        MakeEntry(11, "second", Addr(12))},
                       {});
-  doc.SelectTreeItem(2);  // the second entry with serial 11
+  doc.server_tree().SelectTreeItem(2);  // the second entry with serial 11
   prompter_.QueueAnswer(MsgAnswer::Cancel);
   doc.DeleteServer();
-  EXPECT_EQ(doc.count(), 3);
-  EXPECT_FALSE(doc.modified());
+  EXPECT_EQ(doc.tables().count(), 3);
+  EXPECT_FALSE(doc.tables().modified());
   EXPECT_EQ(prompter_.texts().back(), "Do you really want to delete this server?");
 
-  doc.SelectTreeItem(2);
+  doc.server_tree().SelectTreeItem(2);
   doc.DeleteServer();  // default answer OK
-  ASSERT_EQ(doc.count(), 2);
-  EXPECT_EQ(doc.server(0).name(), "other");
-  EXPECT_EQ(doc.server(1).name(), "second");
-  EXPECT_EQ(doc.server(2), ServerConfig{});  // freed slot cleared
-  EXPECT_TRUE(doc.modified());
-  EXPECT_EQ(doc.tree().size(), 2u);
+  ASSERT_EQ(doc.tables().count(), 2);
+  EXPECT_EQ(doc.tables().server(0).name(), "other");
+  EXPECT_EQ(doc.tables().server(1).name(), "second");
+  EXPECT_EQ(doc.tables().server(2), ServerConfig{});  // freed slot cleared
+  EXPECT_TRUE(doc.tables().modified());
+  EXPECT_EQ(doc.server_tree().items().size(), 2u);
   EXPECT_EQ(store_.saves, 0);  // the store changes only on Save Configuration
 }
 
 TEST_F(ManagerDocTest, DeleteServerEmptiesTheFoundRecordInPlace) {
   auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(12, "b", Addr(11))},
                       {MakeRecord(11, "a", Addr(10)), MakeRecord(12, "b", Addr(11))});
-  doc.SelectTreeItem(0);
+  doc.server_tree().SelectTreeItem(0);
   doc.DeleteServer();
-  EXPECT_EQ(doc.found().count, 2);
-  EXPECT_EQ(doc.found().records[0].serial_number(), 0);
-  EXPECT_EQ(doc.found().records[1].serial_number(), 12);
-  ASSERT_EQ(doc.tree().size(), 1u);
-  EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
+  EXPECT_EQ(doc.tables().found().count, 2);
+  EXPECT_EQ(doc.tables().found().records[0].serial_number(), 0);
+  EXPECT_EQ(doc.tables().found().records[1].serial_number(), 12);
+  ASSERT_EQ(doc.server_tree().items().size(), 1u);
+  EXPECT_EQ(doc.server_tree().items()[0].icon, kIconOnline);
 }
 
 TEST_F(ManagerDocTest, MapPortSingleAndNoneKeepsComByte) {
   auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10))}, {MakeRecord(11, "a", Addr(10))});
-  doc.SelectTreeItem(0);
-  doc.SelectPortRow(2);
-  auto c = doc.BeginMapPort();
+  doc.server_tree().SelectTreeItem(0);
+  doc.server_tree().SelectPortRow(2);
+  auto c = doc.ports().BeginMapPort();
   ASSERT_TRUE(c);
   EXPECT_EQ(c->label, "Port 3 at a");
   EXPECT_EQ(c->selection, 0);
@@ -172,51 +172,51 @@ TEST_F(ManagerDocTest, MapPortSingleAndNoneKeepsComByte) {
   c->selection = 7;
   c->classical = true;
   c->fifo_disabled = true;
-  doc.FinishMapPort(*c);
-  EXPECT_EQ(doc.server(0).port_mapped[2], 1);
-  EXPECT_EQ(doc.server(0).com_number[2], 7);
-  EXPECT_EQ(doc.server(0).port_options[2], kOptionClassical | kOptionFifoDisabled);
-  EXPECT_TRUE(doc.modified());
+  doc.ports().FinishMapPort(*c);
+  EXPECT_EQ(doc.tables().server(0).port_mapped[2], 1);
+  EXPECT_EQ(doc.tables().server(0).com_number[2], 7);
+  EXPECT_EQ(doc.tables().server(0).port_options[2], kOptionClassical | kOptionFifoDisabled);
+  EXPECT_TRUE(doc.tables().modified());
 
-  auto again = doc.BeginMapPort();
+  auto again = doc.ports().BeginMapPort();
   ASSERT_TRUE(again);
   EXPECT_EQ(again->selection, 7);
   EXPECT_TRUE(again->classical);
   again->selection = 0;  // NONE
   again->classical = false;
-  doc.FinishMapPort(*again);
-  EXPECT_EQ(doc.server(0).port_mapped[2], 0);
-  EXPECT_EQ(doc.server(0).com_number[2], 7);
-  EXPECT_EQ(doc.server(0).port_options[2], kOptionFifoDisabled);
+  doc.ports().FinishMapPort(*again);
+  EXPECT_EQ(doc.tables().server(0).port_mapped[2], 0);
+  EXPECT_EQ(doc.tables().server(0).com_number[2], 7);
+  EXPECT_EQ(doc.tables().server(0).port_options[2], kOptionFifoDisabled);
   // An unmapped port keeps its byte but takes no part in the conflict check.
-  doc.SelectPortRow(0);
-  auto other = doc.BeginMapPort();
+  doc.server_tree().SelectPortRow(0);
+  auto other = doc.ports().BeginMapPort();
   other->selection = 7;
-  doc.FinishMapPort(*other);
-  EXPECT_FALSE(doc.FindComConflict());
+  doc.ports().FinishMapPort(*other);
+  EXPECT_FALSE(doc.ports().FindComConflict());
 
   // COM256 is stored as 0 and shows as COM256 again.
-  doc.SelectPortRow(1);
-  auto last = doc.BeginMapPort();
+  doc.server_tree().SelectPortRow(1);
+  auto last = doc.ports().BeginMapPort();
   last->selection = 256;
-  doc.FinishMapPort(*last);
-  EXPECT_EQ(doc.server(0).com_number[1], 0);
-  EXPECT_EQ(doc.BeginMapPort()->selection, 256);
+  doc.ports().FinishMapPort(*last);
+  EXPECT_EQ(doc.tables().server(0).com_number[1], 0);
+  EXPECT_EQ(doc.ports().BeginMapPort()->selection, 256);
 
-  doc.UnMapPort();
-  EXPECT_EQ(doc.server(0).port_mapped[1], 0);
-  EXPECT_EQ(doc.server(0).com_number[1], 0);
+  doc.ports().UnMapPort();
+  EXPECT_EQ(doc.tables().server(0).port_mapped[1], 0);
+  EXPECT_EQ(doc.tables().server(0).com_number[1], 0);
 }
 
 TEST_F(ManagerDocTest, MapPortRefusesWithoutRowOrFoundServer) {
   auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(12, "b", Addr(11))},
                       {MakeRecord(11, "a", Addr(10))});
-  doc.SelectTreeItem(0);
-  EXPECT_FALSE(doc.BeginMapPort());
+  doc.server_tree().SelectTreeItem(0);
+  EXPECT_FALSE(doc.ports().BeginMapPort());
   EXPECT_EQ(prompter_.texts().back(), "Please select server first!");
-  doc.SelectTreeItem(1);
-  doc.SelectPortRow(0);
-  EXPECT_FALSE(doc.BeginMapPort());
+  doc.server_tree().SelectTreeItem(1);
+  doc.server_tree().SelectPortRow(0);
+  EXPECT_FALSE(doc.ports().BeginMapPort());
   EXPECT_EQ(prompter_.texts().back(), "Get Interface Error!");
 }
 
@@ -224,39 +224,39 @@ TEST_F(ManagerDocTest, ConsecutiveMappingStopsAfterCom256AndSkipsUnavailablePort
   auto& doc =
       MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(12, "b", Addr(11))},
               {MakeRecord(11, "a", Addr(10)), MakeRecord(12, "b", Addr(11), 9476, {2, 6, 2, 2})});
-  doc.SelectTreeItem(0);
-  doc.SelectPortRow(0);
-  auto c = doc.BeginMapPort();
+  doc.server_tree().SelectTreeItem(0);
+  doc.server_tree().SelectPortRow(0);
+  auto c = doc.ports().BeginMapPort();
   ASSERT_TRUE(c && c->consecutive_enabled);
   c->selection = 255;
   c->consecutive = true;
-  doc.FinishMapPort(*c);
-  const ServerConfig& a = doc.server(0);
+  doc.ports().FinishMapPort(*c);
+  const ServerConfig& a = doc.tables().server(0);
   EXPECT_EQ(a.port_mapped, (std::array<uint8_t, 16>{1, 1, 0, 0}));
   EXPECT_EQ(a.com_number[0], 255);
   EXPECT_EQ(a.com_number[1], 0);  // COM256
   EXPECT_EQ(prompter_.texts(),
             std::vector<std::string>{"Your COM name have exceeded 256 limitation!"});
 
-  doc.SelectTreeItem(1);
-  doc.SelectPortRow(0);
-  c = doc.BeginMapPort();
+  doc.server_tree().SelectTreeItem(1);
+  doc.server_tree().SelectPortRow(0);
+  c = doc.ports().BeginMapPort();
   c->selection = 5;
   c->consecutive = true;
-  doc.FinishMapPort(*c);
-  const ServerConfig& b = doc.server(1);
+  doc.ports().FinishMapPort(*c);
+  const ServerConfig& b = doc.tables().server(1);
   EXPECT_EQ(b.port_mapped, (std::array<uint8_t, 16>{1, 0, 1, 1}));
   EXPECT_EQ(b.com_number[0], 5);
   EXPECT_EQ(b.com_number[2], 6);
   EXPECT_EQ(b.com_number[3], 7);
 
   // Consecutive from NONE unmaps every port and clears their numbers.
-  c = doc.BeginMapPort();
+  c = doc.ports().BeginMapPort();
   c->selection = 0;
   c->consecutive = true;
-  doc.FinishMapPort(*c);
-  EXPECT_EQ(doc.server(1).port_mapped, (std::array<uint8_t, 16>{}));
-  EXPECT_EQ(doc.server(1).com_number, (std::array<uint8_t, 16>{}));
+  doc.ports().FinishMapPort(*c);
+  EXPECT_EQ(doc.tables().server(1).port_mapped, (std::array<uint8_t, 16>{}));
+  EXPECT_EQ(doc.tables().server(1).com_number, (std::array<uint8_t, 16>{}));
 }
 
 TEST_F(ManagerDocTest, ConflictMessagesNameTheEarlierServerFirst) {
@@ -267,48 +267,48 @@ TEST_F(ManagerDocTest, ConflictMessagesNameTheEarlierServerFirst) {
   b.port_mapped[3] = 1;
   b.com_number[3] = 9;
   auto& doc = MakeDoc(kMultiHost, {a, b}, {});
-  EXPECT_EQ(doc.FindComConflict().value_or(""),
+  EXPECT_EQ(doc.ports().FindComConflict().value_or(""),
             "Server [first] port 2 COM9 conflict with server [second] port 4");
-  doc.server(0).com_number[1] = 0;
-  doc.server(1).com_number[3] = 0;
-  EXPECT_EQ(doc.FindComConflict().value_or(""),
+  doc.tables().server(0).com_number[1] = 0;
+  doc.tables().server(1).com_number[3] = 0;
+  EXPECT_EQ(doc.ports().FindComConflict().value_or(""),
             "Server [first] port 2 COM256 conflict with server [second] port 4");
-  doc.server(1).port_mapped[0] = 1;
-  doc.server(1).com_number[0] = 0;
-  doc.server(0).port_mapped[1] = 0;
-  EXPECT_EQ(doc.FindComConflict().value_or(""),
+  doc.tables().server(1).port_mapped[0] = 1;
+  doc.tables().server(1).com_number[0] = 0;
+  doc.tables().server(0).port_mapped[1] = 0;
+  EXPECT_EQ(doc.ports().FindComConflict().value_or(""),
             "Server [second] port 1 COM name conflict with port 4");
 
   // Save stops at the conflict with nothing written.
-  doc.SetModified(true);
+  doc.tables().SetModified(true);
   prompter_.Clear();
-  EXPECT_FALSE(doc.SaveConfiguration());
+  EXPECT_FALSE(doc.writer().SaveConfiguration());
   EXPECT_EQ(prompter_.texts().size(), 1u);
   EXPECT_EQ(store_.saves, 0);
-  EXPECT_TRUE(doc.modified());
+  EXPECT_TRUE(doc.tables().modified());
 }
 
 TEST_F(ManagerDocTest, SaveDeclinedWritesNothingAndStoreFailureKeepsModifiedMark) {
   auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10))}, {});
-  doc.SetModified(true);
+  doc.tables().SetModified(true);
   prompter_.QueueAnswer(MsgAnswer::No);
-  EXPECT_FALSE(doc.SaveConfiguration());
+  EXPECT_FALSE(doc.writer().SaveConfiguration());
   EXPECT_EQ(prompter_.shown().at(0).icon, MsgIcon::Warning);
   EXPECT_EQ(store_.saves, 0);
 
   store_.fail_save = true;
-  doc.server(0).port_mapped[0] = 1;
-  EXPECT_FALSE(doc.SaveConfiguration());
-  EXPECT_TRUE(doc.modified());
+  doc.tables().server(0).port_mapped[0] = 1;
+  EXPECT_FALSE(doc.writer().SaveConfiguration());
+  EXPECT_TRUE(doc.tables().modified());
   EXPECT_EQ(fresh_ports_, 0);
-  EXPECT_TRUE(doc.ConfigurationChanged());
+  EXPECT_TRUE(doc.tables().ConfigurationChanged());
 
   store_.fail_save = false;
-  EXPECT_TRUE(doc.SaveConfiguration());
-  EXPECT_FALSE(doc.modified());
+  EXPECT_TRUE(doc.writer().SaveConfiguration());
+  EXPECT_FALSE(doc.tables().modified());
   EXPECT_EQ(fresh_ports_, 1);
   EXPECT_EQ(store_.servers.at(0).port_mapped[0], 1);
-  EXPECT_FALSE(doc.ConfigurationChanged());
+  EXPECT_FALSE(doc.tables().ConfigurationChanged());
 }
 
 TEST_F(ManagerDocTest, ExitCheckAsksOnlyAfterAChange) {
@@ -316,7 +316,7 @@ TEST_F(ManagerDocTest, ExitCheckAsksOnlyAfterAChange) {
   EXPECT_TRUE(doc.CanClose());
   EXPECT_TRUE(prompter_.texts().empty());
 
-  doc.server(0).port_mapped[0] = 1;
+  doc.tables().server(0).port_mapped[0] = 1;
   prompter_.QueueAnswer(MsgAnswer::Cancel);
   EXPECT_FALSE(doc.CanClose());
   EXPECT_EQ(prompter_.texts().back(),
@@ -335,8 +335,8 @@ TEST_F(ManagerDocTest, ExitCheckAsksOnlyAfterAChange) {
 
   // Yes closes even when the save stops at the warning (port 2 on a COM number of its
   // own: with port 1's it would stop at the conflict instead).
-  doc.server(0).port_mapped[1] = 1;
-  doc.server(0).com_number[1] = 2;
+  doc.tables().server(0).port_mapped[1] = 1;
+  doc.tables().server(0).com_number[1] = 2;
   prompter_.QueueAnswer(MsgAnswer::Yes);
   prompter_.QueueAnswer(MsgAnswer::No);
   EXPECT_TRUE(doc.CanClose());
@@ -347,24 +347,24 @@ TEST_F(ManagerDocTest, ExitCheckAsksOnlyAfterAChange) {
 // open with its changes.
 TEST_F(ManagerDocTest, ExitCheckStaysOpenWhenTheSaveFails) {
   auto& doc = MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10))}, {});
-  doc.server(0).port_mapped[0] = doc.server(0).port_mapped[1] = 1;  // both on COM256
-  doc.SetModified(true);
+  doc.tables().server(0).port_mapped[0] = doc.tables().server(0).port_mapped[1] = 1;  // both on COM256
+  doc.tables().SetModified(true);
   prompter_.QueueAnswer(MsgAnswer::Yes);  // save before exit
   EXPECT_FALSE(doc.CanClose());
-  doc.server(0).com_number[1] = 2;
+  doc.tables().server(0).com_number[1] = 2;
   store_.fail_save = true;
   prompter_.QueueAnswer(MsgAnswer::Yes);  // and the restart warning answers Yes by default
   EXPECT_FALSE(doc.CanClose());
   EXPECT_EQ(store_.saves, 1);
-  EXPECT_TRUE(doc.modified());
+  EXPECT_TRUE(doc.tables().modified());
 }
 
 TEST_F(ManagerDocTest, StoreThatCannotBeReadLeavesAnEmptyModel) {
   store_.fail_load = true;
-  doc_ = std::make_unique<CDaoViewDoc>(*transport_, prompter_, store_, kMultiHost, nullptr);
+  doc_ = std::make_unique<ManagerDocument>(*transport_, prompter_, store_, kMultiHost, nullptr);
   doc_->Load();
-  EXPECT_EQ(doc_->count(), 0);
-  EXPECT_TRUE(doc_->tree().empty());
+  EXPECT_EQ(doc_->tables().count(), 0);
+  EXPECT_TRUE(doc_->server_tree().items().empty());
   ASSERT_FALSE(prompter_.texts().empty());
   EXPECT_EQ(
       prompter_.texts().back(),

@@ -9,7 +9,7 @@
 
 #include "platform/clock.hpp"
 #include "protocol/transport.hpp"
-#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_document.hpp"
 #include "srvmanager/core/manager_store.hpp"
 #include "tests/support/loopback.hpp"
 #include "tests/support/scripted_prompter.hpp"
@@ -86,25 +86,23 @@ class OfflineDocTest : public ::testing::Test {
   void SetUp() override {
     clock_ = std::make_unique<ScaledClock>(Speedup());
     transport_ = std::make_unique<Transport>(*clock_, notices_, Deliverable::Manager,
-                                             TransportOptions{.interfaces = {block_.Interface()},
-                                                              .broadcast = block_.Broadcast(),
-                                                              .loopback_only = true});
+                                             block_.ClientOptions());
     ASSERT_TRUE(transport_->OpenTransport());
   }
   void TearDown() override { transport_->CloseTransport(); }
 
   // Loads `entries` (all offline), then puts `records` in the found table and
   // rebuilds the tree, so that the entries with a record show as online.
-  CDaoViewDoc& MakeDoc(int type, std::vector<ServerConfig> entries,
+  ManagerDocument& MakeDoc(int type, std::vector<ServerConfig> entries,
                        std::vector<ServerRecord> records) {
     store_.servers = std::move(entries);
-    doc_ = std::make_unique<CDaoViewDoc>(*transport_, prompter_, store_, type,
-                                         [this] { ++fresh_ports_; });
+    doc_ = std::make_unique<ManagerDocument>(*transport_, prompter_, store_, type,
+                                             [this] { ++fresh_ports_; });
     doc_->Load();
-    auto& found = doc_->found();
+    auto& found = doc_->tables().found();
     found.count = 0;
     for (auto& r : records) found.records[static_cast<size_t>(found.count++)] = r;
-    doc_->BuildTree();
+    doc_->server_tree().BuildTree();
     prompter_.Clear();
     return *doc_;
   }
@@ -117,7 +115,7 @@ class OfflineDocTest : public ::testing::Test {
   PrompterNotices notices_{prompter_};
   std::unique_ptr<Transport> transport_;
   MemoryStore store_;
-  std::unique_ptr<CDaoViewDoc> doc_;
+  std::unique_ptr<ManagerDocument> doc_;
   int fresh_ports_ = 0;
 };
 

@@ -26,28 +26,19 @@
 #include "srvmanager/core/strings.hpp"
 #include "srvmanager/gui/dialogs.hpp"
 #include "srvmanager/gui/icons.hpp"
-#include "srvmanager/gui/main_frame.hpp"
+#include "srvmanager/gui/main_window.hpp"
 #include "srvmanager/gui/views.hpp"
 #include "store/server_store.hpp"
 #include "tests/srvmanager/lab_fixture.hpp"
+#include "tests/support/qt_app.hpp"
 #include "ui/live_clock.hpp"
 #include "ui/snapshot.hpp"
-
-// Fontconfig keeps its caches until exit.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig\n";
-}
 
 namespace zelin::manager::testing {
 namespace {
 
 QApplication& App() {
-  static int argc = 1;
-  static char name[] = "srvmanager_gui_tests";
-  static char* argv[] = {name, nullptr};
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
+  return zelin::testing::QtApp("srvmanager_gui_tests");
 }
 
 bool SameIcon(const QIcon& a, const QIcon& b) {
@@ -127,10 +118,10 @@ class ManagerGuiTest : public LabDocTest {
   }
 
   // Opens the main window as the program does: shown first, then the document loads.
-  CMainFrame& OpenFrame(int type, CMainFrame::WizardRunner wizard = {}) {
+  MainWindow& OpenFrame(int type, MainWindow::WizardRunner wizard = {}) {
     hive_store_ = std::make_unique<HiveManagerStore>(hive_path_);
-    doc_ = std::make_unique<CDaoViewDoc>(*transport_, gui_prompter_, *hive_store_, type, [] {});
-    frame_ = std::make_unique<CMainFrame>(*doc_, ui::ToQString(MainTitle(type)), std::move(wizard));
+    doc_ = std::make_unique<ManagerDocument>(*transport_, gui_prompter_, *hive_store_, type, [] {});
+    frame_ = std::make_unique<MainWindow>(*doc_, ui::ToQString(MainTitle(type)), std::move(wizard));
     gui_prompter_.qt.set_parent(frame_.get());
     frame_->show();
     frame_->LoadDocument();
@@ -160,7 +151,7 @@ class ManagerGuiTest : public LabDocTest {
 
   void TearDown() override {
     if (frame_) {
-      doc_->SetModified(false);
+      doc_->tables().SetModified(false);
       frame_->hide();
     }
     frame_.reset();
@@ -172,7 +163,7 @@ class ManagerGuiTest : public LabDocTest {
   QTemporaryDir dir_;
   std::filesystem::path hive_path_;
   std::unique_ptr<HiveManagerStore> hive_store_;
-  std::unique_ptr<CMainFrame> frame_;
+  std::unique_ptr<MainWindow> frame_;
   std::unique_ptr<ui::LiveClock> live_clock_;
   QtProgressPrompter gui_prompter_{prompter_};
   PrompterNotices gui_notices_{gui_prompter_};
@@ -182,7 +173,7 @@ TEST_F(ManagerGuiTest, StartUpShowsServersWithIconsAndPortRows) {
   StartLab({LabServer(101, "north", Addr(10), 9476), LabServer(102, "south", Addr(11), 776)});
   WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "south", Addr(11), 776),
                          MakeEntry(103, "gone", Addr(12))});
-  CMainFrame& frame = OpenFrame(kMultiHost);
+  MainWindow& frame = OpenFrame(kMultiHost);
   EXPECT_EQ(frame.windowTitle(), "Zelin Server Manager - Multi-Host");
   QTreeWidgetItem* root = frame.tree()->topLevelItem(0);
   ASSERT_NE(root, nullptr);
@@ -228,7 +219,7 @@ TEST_F(ManagerGuiTest, StartUpShowsServersWithIconsAndPortRows) {
 TEST_F(ManagerGuiTest, MappingThroughTheDialogAndSavingWritesStoreAndDeviceEntries) {
   StartLab({LabServer(101, "north", Addr(10), 9476)});
   WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10))});
-  CMainFrame& frame = OpenFrame(kMultiHost);
+  MainWindow& frame = OpenFrame(kMultiHost);
   SelectPort(0, 0);
   ASSERT_TRUE(frame.action(kCmdMapPort)->isEnabled());
   AnswerMapPort(5, true);
@@ -261,7 +252,7 @@ TEST_F(ManagerGuiTest, AddServerStartOpensTheWizardOnceAfterTheTreeIsFilled) {
   StartLab({LabServer(101, "north", Addr(10))});
   WriteHive(kCustom, {});
   size_t tree_size_at_call = 99;
-  CMainFrame& frame = OpenFrame(kCustom, [&](WizardArguments* args) {
+  MainWindow& frame = OpenFrame(kCustom, [&](WizardArguments* args) {
     tree_size_at_call = frame_->tree()->topLevelItem(0)->childCount();
     EXPECT_EQ(args->interface_count, 1);
     EXPECT_EQ(args->found->count, 1);
@@ -275,7 +266,7 @@ TEST_F(ManagerGuiTest, AddServerStartOpensTheWizardOnceAfterTheTreeIsFilled) {
   EXPECT_EQ(frame.wizard_runs(), 0);  // posted, not run at once
   ASSERT_TRUE(SpinUntil([&] { return frame.wizard_runs() == 1; }));
   EXPECT_EQ(tree_size_at_call, 0u);
-  EXPECT_TRUE(doc_->modified());
+  EXPECT_TRUE(doc_->tables().modified());
   ASSERT_EQ(frame.tree()->topLevelItem(0)->childCount(), 1);
   EXPECT_EQ(frame.tree()->topLevelItem(0)->child(0)->text(0), "north(QX404)");
   EXPECT_TRUE(frame.action(kCmdSaveConfiguration)->isEnabled());
@@ -286,7 +277,7 @@ TEST_F(ManagerGuiTest, AddServerStartOpensTheWizardOnceAfterTheTreeIsFilled) {
 TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
   StartLab({LabServer(101, "north", Addr(10))});
   WriteHive(kSingleHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "gone", Addr(12))});
-  CMainFrame& frame = OpenFrame(kSingleHost);
+  MainWindow& frame = OpenFrame(kSingleHost);
   frame.tree()->setCurrentItem(ServerItem(0));
   std::vector<std::pair<QString, bool>> seen;
   auto read_menu = [&seen] {
@@ -311,7 +302,7 @@ TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
                                                          {"&Replace Server...", true},
                                                          {"&Upgrade Firmware", false}}));
   EXPECT_EQ(frame.tree()->currentItem(), ServerItem(0));  // the tree's selection stays
-  EXPECT_EQ(doc_->selected_server(), 1);                  // the menu's server is the one under it
+  EXPECT_EQ(doc_->server_tree().selected_server(), 1);                  // the menu's server is the one under it
   seen.clear();
   read_menu();
   right_click(frame.tree()->visualItemRect(ServerItem(1)).bottomLeft() + QPoint(4, 40));
@@ -326,11 +317,11 @@ TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
 TEST_F(ManagerGuiTest, SaveKeepsTheWindowPaintingWithProgressAndHoldsInputOff) {
   StartLab({LabServer(101, "north", Addr(10))});
   WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10))});
-  CMainFrame& frame = OpenFrame(kMultiHost);
+  MainWindow& frame = OpenFrame(kMultiHost);
   frame.tree()->setCurrentItem(ServerItem(0));
   frame.SetActiveView(ActiveView::Tree);
-  doc_->server(0).write_state = kWriteAlways;  // written at the next save
-  doc_->SetModified(true);
+  doc_->tables().server(0).write_state = kWriteAlways;  // written at the next save
+  doc_->tables().SetModified(true);
   frame.UpdateActions();
   prompter_.Clear();
 
@@ -375,7 +366,7 @@ TEST_F(ManagerGuiTest, SaveKeepsTheWindowPaintingWithProgressAndHoldsInputOff) {
             (std::vector<std::string>{std::string(ManagerString(kStrRestartWarning))}));
   EXPECT_EQ(frame.tree()->topLevelItem(0)->childCount(), 1);
   EXPECT_TRUE(frame.isVisible());
-  EXPECT_FALSE(doc_->modified());
+  EXPECT_FALSE(doc_->tables().modified());
   for (QWidget* w : QApplication::topLevelWidgets())
     EXPECT_FALSE(w->objectName() == "progressWindow" && w->isVisible());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -432,7 +423,7 @@ TEST_F(ManagerGuiTest, ScreenshotOfTheMainWindow) {
   WriteHive(kCustom,
             {MakeEntry(101, "lab-north", Addr(10)), MakeEntry(102, "lab-south", Addr(11), 771),
              MakeEntry(103, "lab-east", Addr(12), 9752), MakeEntry(104, "lab-west", Addr(13))});
-  CMainFrame& frame = OpenFrame(kCustom);
+  MainWindow& frame = OpenFrame(kCustom);
   SelectPort(1, 0);
   AnswerMapPort(3, true);
   frame.action(kCmdMapPort)->trigger();
@@ -495,7 +486,7 @@ class ManagerProgramTest : public ::testing::Test {
 TEST_F(ManagerProgramTest, ReleaseEmptiesTheStoreAndClosesOtherSuiteWindows) {
   {
     HiveFile hive(hive_.toStdString());
-    ASSERT_TRUE(WriteInstallationType(hive, 2));
+    ASSERT_TRUE(WriteInstallationType(hive, kMultiHost));
     ServerConfig e = MakeEntry(7, "x", Ipv4FromOctets(127, 0, 0, 10));
     e.port_mapped[0] = 1;
     e.com_number[0] = 3;
@@ -527,7 +518,7 @@ TEST_F(ManagerProgramTest, ReleaseEmptiesTheStoreAndClosesOtherSuiteWindows) {
 TEST_F(ManagerProgramTest, SecondStartActivatesTheFirstWindow) {
   {
     HiveFile hive(hive_.toStdString());
-    ASSERT_TRUE(WriteInstallationType(hive, 3));
+    ASSERT_TRUE(WriteInstallationType(hive, kCustom));
   }
   platform_qt::InstanceChannel first(QStringLiteral("Zelin Server Manager - Custom"));
   ASSERT_TRUE(first.Listen());

@@ -11,6 +11,7 @@
 #include "emulator/lab.hpp"
 #include "protocol/address.hpp"
 #include "tests/srvmanager/fixture.hpp"
+#include "tests/support/lab_support.hpp"
 
 namespace zelin::manager::testing {
 
@@ -31,6 +32,8 @@ inline emulator::ServerSpec LabServer(uint16_t serial, const char* name, Ipv4 ip
 class LabDocTest : public OfflineDocTest {
  protected:
   double Speedup() const override { return 25.0; }
+  // Whether the labs' servers take only the newest nonce they handed out.
+  virtual bool StrictNonce() const { return false; }
 
   void TearDown() override {
     for (auto& lab : labs_) lab->Stop();
@@ -39,45 +42,49 @@ class LabDocTest : public OfflineDocTest {
 
   // Starts a lab answering on `broadcast` (the block's broadcast address by default).
   emulator::Lab& StartLab(std::vector<emulator::ServerSpec> servers, Ipv4 broadcast = 0) {
-    emulator::LabSpec desc;
-    desc.broadcast = broadcast != 0 ? broadcast : block_.Broadcast();
+    emulator::LabSpec desc = zelin::testing::BlockLab(block_, std::move(servers));
+    if (broadcast != 0) desc.broadcast = broadcast;
     desc.restart_ms = 200;
-    desc.servers = std::move(servers);
+    desc.strict_nonce = StrictNonce();
     const std::string problem = emulator::CompleteAndCheck(desc);
     EXPECT_EQ(problem, "");
-    labs_.push_back(std::make_unique<emulator::Lab>(desc, *clock_));
-    std::string error;
-    EXPECT_TRUE(labs_.back()->Start(&error)) << error;
+    labs_.push_back(zelin::testing::StartedLab(desc, *clock_));
     return *labs_.back();
   }
 
   // Loads the store's `entries` with the network as the labs make it.
-  CDaoViewDoc& LoadDoc(int type, std::vector<ServerConfig> entries) {
+  ManagerDocument& LoadDoc(int type, std::vector<ServerConfig> entries) {
     store_.servers = std::move(entries);
     store_.type = type;
-    doc_ = std::make_unique<CDaoViewDoc>(*transport_, prompter_, store_, type,
-                                         [this] { ++fresh_ports_; });
+    doc_ = std::make_unique<ManagerDocument>(*transport_, prompter_, store_, type,
+                                             [this] { ++fresh_ports_; });
     doc_->Load();
     return *doc_;
   }
 
   // The codes of the answered UDP requests to the server with `serial`, in order.
   std::vector<int> Codes(emulator::Lab& lab, uint16_t serial) {
-    std::vector<int> codes;
-    for (const auto& e : lab.Log())
-      if (e.server == std::to_string(serial) && e.proto == "udp" && !e.ignored())
-        codes.push_back(e.code);
-    return codes;
+    return zelin::testing::UdpCodes(lab, serial);
   }
 
-  int FoundIndex(uint16_t serial) { return doc_->found().FindSerial(serial); }
+  int FoundIndex(uint16_t serial) { return doc_->tables().found().FindSerial(serial); }
   ServerRecord& Found(uint16_t serial) {
     const int i = FoundIndex(serial);
     if (i < 0) throw std::runtime_error("server " + std::to_string(serial) + " was not found");
-    return doc_->found().records[static_cast<size_t>(i)];
+    return doc_->tables().found().records[static_cast<size_t>(i)];
   }
 
   std::vector<std::unique_ptr<emulator::Lab>> labs_;
 };
+
+// A LabDocTest that runs once against lenient servers and once against strict-nonce
+// servers: instantiate with ::testing::Bool() and NonceModeName.
+class NonceModesLabDocTest : public LabDocTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  bool StrictNonce() const override { return GetParam(); }
+};
+inline std::string NonceModeName(const ::testing::TestParamInfo<bool>& info) {
+  return info.param ? "StrictNonce" : "Lenient";
+}
 
 }  // namespace zelin::manager::testing

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 
 #include "protocol/device_text.hpp"
 #include "srvmanager/core/registry_store.hpp"
@@ -26,46 +27,47 @@ bool Contains(const std::vector<int>& v, int code) {
   return std::find(v.begin(), v.end(), code) != v.end();
 }
 
-using ManagerLoadTest = LabDocTest;
+class ManagerLoadTest : public NonceModesLabDocTest {};
+INSTANTIATE_TEST_SUITE_P(NonceModes, ManagerLoadTest, ::testing::Bool(), NonceModeName);
 
-TEST_F(ManagerLoadTest, MatchingNeedsAddressOnlyInWriteStateZero) {
+TEST_P(ManagerLoadTest, MatchingNeedsAddressOnlyInWriteStateZero) {
   StartLab({LabServer(101, "one", Addr(10)), LabServer(102, "two", Addr(11), 771)});
   // Entry 102 is stored with an old address: found by serial, but not matched.
   auto& doc =
       LoadDoc(kMultiHost, {MakeEntry(101, "one", Addr(10)), MakeEntry(102, "two", Addr(40), 771)});
-  ASSERT_EQ(doc.tree().size(), 2u);
-  EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
-  EXPECT_EQ(doc.tree()[0].label, "one(QX404)");
-  EXPECT_EQ(doc.tree()[1].icon, kIconOffline);
-  EXPECT_EQ(doc.tree()[1].label, "two");
-  EXPECT_TRUE(doc.in_tree(FoundIndex(101)));
-  EXPECT_FALSE(doc.in_tree(FoundIndex(102)));
+  ASSERT_EQ(doc.server_tree().items().size(), 2u);
+  EXPECT_EQ(doc.server_tree().items()[0].icon, kIconOnline);
+  EXPECT_EQ(doc.server_tree().items()[0].label, "one(QX404)");
+  EXPECT_EQ(doc.server_tree().items()[1].icon, kIconOffline);
+  EXPECT_EQ(doc.server_tree().items()[1].label, "two");
+  EXPECT_TRUE(doc.server_tree().in_tree(FoundIndex(101)));
+  EXPECT_FALSE(doc.server_tree().in_tree(FoundIndex(102)));
 
   // Once the wizard marks it to be written, the serial number alone matches.
-  doc.server(1).write_state = kWriteAlways;
-  doc.BuildTree();
-  EXPECT_EQ(doc.tree()[1].icon, kIconOnline);
-  EXPECT_EQ(doc.tree()[1].label, "two(VR-13)");
+  doc.tables().server(1).write_state = kWriteAlways;
+  doc.server_tree().BuildTree();
+  EXPECT_EQ(doc.server_tree().items()[1].icon, kIconOnline);
+  EXPECT_EQ(doc.server_tree().items()[1].label, "two(VR-13)");
   EXPECT_TRUE(prompter_.texts().empty());
 }
 
-TEST_F(ManagerLoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
+TEST_P(ManagerLoadTest, ServerReachableOnlyByDirectedRequestIsOnline) {
   StartLab({LabServer(101, "seen", Addr(10))});
   // This lab does not hear the test's broadcasts: only a probe of its address finds it.
   StartLab({LabServer(150, "hidden", Addr(50))}, Addr(200));
   auto& doc =
       LoadDoc(kMultiHost, {MakeEntry(150, "hidden", Addr(50)), MakeEntry(101, "seen", Addr(10))});
-  ASSERT_EQ(doc.tree().size(), 2u);
-  EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
-  EXPECT_EQ(doc.tree()[0].label, "hidden(QX404)");
+  ASSERT_EQ(doc.server_tree().items().size(), 2u);
+  EXPECT_EQ(doc.server_tree().items()[0].icon, kIconOnline);
+  EXPECT_EQ(doc.server_tree().items()[0].label, "hidden(QX404)");
   const int fi = FoundIndex(150);
   ASSERT_GE(fi, 0);
-  EXPECT_TRUE(doc.found().records[static_cast<size_t>(fi)].unicast);
-  EXPECT_EQ(doc.saved_found().FindSerial(150), fi);
-  EXPECT_FALSE(doc.ServerChanged(0));
+  EXPECT_TRUE(doc.tables().found().records[static_cast<size_t>(fi)].unicast);
+  EXPECT_EQ(doc.tables().saved_found().FindSerial(150), fi);
+  EXPECT_FALSE(doc.tables().ServerChanged(0));
 }
 
-TEST_F(ManagerLoadTest, AdoptOfferIsMadeOnceAndDecliningLeavesServersOffline) {
+TEST_P(ManagerLoadTest, AdoptOfferIsMadeOnceAndDecliningLeavesServersOffline) {
   StartLab({LabServer(202, "new-a", Addr(10)), LabServer(204, "new-b", Addr(11))});
   prompter_.QueueAnswer(MsgAnswer::Cancel);
   auto& doc =
@@ -73,24 +75,24 @@ TEST_F(ManagerLoadTest, AdoptOfferIsMadeOnceAndDecliningLeavesServersOffline) {
   ASSERT_EQ(prompter_.shown().size(), 1u);
   EXPECT_EQ(prompter_.shown()[0].buttons, MsgButtons::OkCancel);
   EXPECT_EQ(prompter_.texts()[0], AdoptOffer("old-a", AddressToText(Addr(10)), 201, 202));
-  EXPECT_EQ(doc.tree()[0].icon, kIconOffline);
-  EXPECT_EQ(doc.tree()[1].icon, kIconOffline);
-  EXPECT_FALSE(doc.modified());
-  doc.BuildTree();  // not offered again in this run
+  EXPECT_EQ(doc.server_tree().items()[0].icon, kIconOffline);
+  EXPECT_EQ(doc.server_tree().items()[1].icon, kIconOffline);
+  EXPECT_FALSE(doc.tables().modified());
+  doc.server_tree().BuildTree();  // not offered again in this run
   EXPECT_EQ(prompter_.shown().size(), 1u);
 }
 
-TEST_F(ManagerLoadTest, AcceptedAdoptOfferTakesTheFoundSerialNumber) {
+TEST_P(ManagerLoadTest, AcceptedAdoptOfferTakesTheFoundSerialNumber) {
   StartLab({LabServer(202, "new-a", Addr(10))});
   auto& doc = LoadDoc(kCustom, {MakeEntry(201, "old-a", Addr(10))});
   ASSERT_EQ(prompter_.shown().size(), 1u);
-  EXPECT_EQ(doc.server(0).serial_number, 202);
-  EXPECT_EQ(doc.saved_server(0).serial_number, 202);
-  EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
-  EXPECT_TRUE(doc.modified());
+  EXPECT_EQ(doc.tables().server(0).serial_number, 202);
+  EXPECT_EQ(doc.tables().saved_server(0).serial_number, 202);
+  EXPECT_EQ(doc.server_tree().items()[0].icon, kIconOnline);
+  EXPECT_TRUE(doc.tables().modified());
 }
 
-TEST_F(ManagerLoadTest, AdoptedSerialNumberReachesTheStoreAndCountsAsAChange) {
+TEST_P(ManagerLoadTest, AdoptedSerialNumberReachesTheStoreAndCountsAsAChange) {
   const std::filesystem::path path =
       std::filesystem::path(::testing::TempDir()) / "manager-adopt-registry.reg";
   std::filesystem::remove(path);
@@ -102,14 +104,14 @@ TEST_F(ManagerLoadTest, AdoptedSerialNumberReachesTheStoreAndCountsAsAChange) {
   }
   StartLab({LabServer(202, "new-a", Addr(10))});
   HiveManagerStore store(path);
-  CDaoViewDoc doc(*transport_, prompter_, store, kMultiHost, [] {});
+  ManagerDocument doc(*transport_, prompter_, store, kMultiHost, [] {});
   doc.Load();  // the scripted prompter accepts the offer
-  ASSERT_EQ(doc.server(0).serial_number, 202);
-  EXPECT_TRUE(doc.ConfigurationChanged());  // the exit check asks
+  ASSERT_EQ(doc.tables().server(0).serial_number, 202);
+  EXPECT_TRUE(doc.tables().ConfigurationChanged());  // the exit check asks
 
   prompter_.QueueAnswer(MsgAnswer::Yes);  // the restart warning
-  ASSERT_TRUE(doc.SaveConfiguration());
-  EXPECT_FALSE(doc.ConfigurationChanged());
+  ASSERT_TRUE(doc.writer().SaveConfiguration());
+  EXPECT_FALSE(doc.tables().ConfigurationChanged());
   std::array<ServerConfig, 32> table{};
   HiveFile hive(path);
   ASSERT_EQ(LoadServerStore(hive, table), 1);
@@ -118,7 +120,7 @@ TEST_F(ManagerLoadTest, AdoptedSerialNumberReachesTheStoreAndCountsAsAChange) {
   std::filesystem::remove(path);
 }
 
-TEST_F(ManagerLoadTest, MalformedHiveIsReportedWithItsLineAndLeftUntouched) {
+TEST_P(ManagerLoadTest, MalformedHiveIsReportedWithItsLineAndLeftUntouched) {
   const std::filesystem::path path =
       std::filesystem::path(::testing::TempDir()) / "manager-malformed-registry.reg";
   const std::string text =
@@ -130,9 +132,9 @@ TEST_F(ManagerLoadTest, MalformedHiveIsReportedWithItsLineAndLeftUntouched) {
   }
   StartLab({LabServer(202, "new-a", Addr(10))});
   HiveManagerStore store(path);
-  CDaoViewDoc doc(*transport_, prompter_, store, kMultiHost, [] {});
+  ManagerDocument doc(*transport_, prompter_, store, kMultiHost, [] {});
   doc.Load();
-  EXPECT_EQ(doc.count(), 0);
+  EXPECT_EQ(doc.tables().count(), 0);
   ASSERT_FALSE(prompter_.texts().empty());
   const std::string shown = prompter_.texts().back();
   EXPECT_EQ(
@@ -144,63 +146,66 @@ TEST_F(ManagerLoadTest, MalformedHiveIsReportedWithItsLineAndLeftUntouched) {
 
   // Saving refuses to replace a file it could not read, and says why.
   prompter_.QueueAnswer(MsgAnswer::Yes);
-  EXPECT_FALSE(doc.SaveConfiguration());
+  EXPECT_FALSE(doc.writer().SaveConfiguration());
   std::ifstream in(path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text);
+  std::ostringstream kept;
+  kept << in.rdbuf();
+  EXPECT_EQ(kept.str(), text);
   std::filesystem::remove(path);
 }
 
-TEST_F(ManagerLoadTest, NoAdoptOfferForSingleHostOrAnotherModel) {
+TEST_P(ManagerLoadTest, NoAdoptOfferForSingleHostOrAnotherModel) {
   StartLab({LabServer(202, "new-a", Addr(10)), LabServer(204, "other", Addr(11), 771)});
   auto& doc = LoadDoc(kSingleHost, {MakeEntry(201, "old-a", Addr(10))});
   EXPECT_TRUE(prompter_.texts().empty());
-  EXPECT_EQ(doc.tree()[0].icon, kIconOffline);
+  EXPECT_EQ(doc.server_tree().items()[0].icon, kIconOffline);
   auto& doc2 = LoadDoc(kMultiHost, {MakeEntry(203, "old", Addr(11), 9476)});
   EXPECT_TRUE(prompter_.texts().empty());
-  EXPECT_EQ(doc2.tree()[0].icon, kIconOffline);
+  EXPECT_EQ(doc2.server_tree().items()[0].icon, kIconOffline);
 }
 
-TEST_F(ManagerLoadTest, DoubleClickOnOfflineServerProbesItAgain) {
+TEST_P(ManagerLoadTest, DoubleClickOnOfflineServerProbesItAgain) {
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "late", Addr(10))});
-  ASSERT_EQ(doc.tree()[0].icon, kIconOffline);
+  ASSERT_EQ(doc.server_tree().items()[0].icon, kIconOffline);
   StartLab({LabServer(101, "late-now", Addr(10))});
-  doc.SelectTreeItem(0);
-  EXPECT_FALSE(doc.ActivateTreeItem(0));  // it becomes online; properties do not open yet
-  EXPECT_EQ(doc.tree()[0].icon, kIconOnline);
-  EXPECT_EQ(doc.tree()[0].label, "late-now(QX404)");
-  EXPECT_EQ(doc.server(0).name(), "late-now");
-  EXPECT_NE(doc.selected_record(), nullptr);
-  EXPECT_TRUE(doc.ActivateTreeItem(0));
+  doc.server_tree().SelectTreeItem(0);
+  EXPECT_FALSE(doc.server_tree().ActivateTreeItem(0));  // it becomes online; properties do not open yet
+  EXPECT_EQ(doc.server_tree().items()[0].icon, kIconOnline);
+  EXPECT_EQ(doc.server_tree().items()[0].label, "late-now(QX404)");
+  EXPECT_EQ(doc.tables().server(0).name(), "late-now");
+  EXPECT_NE(doc.server_tree().selected_record(), nullptr);
+  EXPECT_TRUE(doc.server_tree().ActivateTreeItem(0));
 }
 
-TEST_F(ManagerLoadTest, ChangeDetectionCountsDhcpOnlyWhereTheServerCarriesIt) {
+TEST_P(ManagerLoadTest, ChangeDetectionCountsDhcpOnlyWhereTheServerCarriesIt) {
   StartLab({LabServer(101, "old-fw", Addr(10), 9476, "", 0x021F0000),
             LabServer(102, "new-fw", Addr(11), 9476, "", 0x02200000)});
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});
-  EXPECT_FALSE(doc.ServerChanged(0));
-  EXPECT_FALSE(doc.ConfigurationChanged());
+  EXPECT_FALSE(doc.tables().ServerChanged(0));
+  EXPECT_FALSE(doc.tables().ConfigurationChanged());
   Found(101).dhcp = 1;
   Found(102).dhcp = 1;
-  EXPECT_FALSE(doc.ServerChanged(0));
-  EXPECT_TRUE(doc.ServerChanged(1));
+  EXPECT_FALSE(doc.tables().ServerChanged(0));
+  EXPECT_TRUE(doc.tables().ServerChanged(1));
   // Route and access blocks count once they hold entries; a pending password always.
-  Found(102).dhcp = doc.saved_found().records[static_cast<size_t>(FoundIndex(102))].dhcp;
-  EXPECT_FALSE(doc.ServerChanged(1));
+  Found(102).dhcp = doc.tables().saved_found().records[static_cast<size_t>(FoundIndex(102))].dhcp;
+  EXPECT_FALSE(doc.tables().ServerChanged(1));
   Found(101).access_total = 1;
-  EXPECT_TRUE(doc.ServerChanged(0));
+  EXPECT_TRUE(doc.tables().ServerChanged(0));
   Found(101).access_total = 0;
   Found(101).route_table[3].metric = 7;
-  EXPECT_FALSE(doc.ServerChanged(0));  // route total 0: the block is not compared
+  EXPECT_FALSE(doc.tables().ServerChanged(0));  // route total 0: the block is not compared
   Found(101).route_total = 4;
-  EXPECT_TRUE(doc.ServerChanged(0));
+  EXPECT_TRUE(doc.tables().ServerChanged(0));
   Found(102).password_change_pending = true;
-  EXPECT_TRUE(doc.ServerChanged(1));
-  EXPECT_TRUE(doc.ConfigurationChanged());
+  EXPECT_TRUE(doc.tables().ServerChanged(1));
+  EXPECT_TRUE(doc.tables().ConfigurationChanged());
 }
 
-using ManagerPasswordTest = LabDocTest;
+class ManagerPasswordTest : public NonceModesLabDocTest {};
+INSTANTIATE_TEST_SUITE_P(NonceModes, ManagerPasswordTest, ::testing::Bool(), NonceModeName);
 
-TEST_F(ManagerPasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
+TEST_P(ManagerPasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
   auto& lab = StartLab({LabServer(101, "locked", Addr(10), 9476, "secret")});
   ServerConfig e = MakeEntry(101, "locked", Addr(10));
   e.flags = kServerFlagPasswordSaved;
@@ -211,28 +216,28 @@ TEST_F(ManagerPasswordTest, StoredPasswordThenDialogUntilRightOrCancel) {
 
   prompter_.QueuePassword("still-wrong");
   prompter_.QueuePassword("secret");
-  EXPECT_TRUE(doc.RequestServerPassword(rec, kServerFlagPasswordSaved, doc.server(0)));
+  EXPECT_TRUE(doc.passwords().RequestServerPassword(rec, kServerFlagPasswordSaved, doc.tables().server(0)));
   EXPECT_EQ(prompter_.texts(), (std::vector<std::string>{"Password error!", "Password error!"}));
   ASSERT_EQ(prompter_.password_prompts().size(), 2u);
   EXPECT_EQ(prompter_.password_prompts()[0],
             PasswordDialogText("locked", 101, AddressToText(Addr(10))));
-  EXPECT_EQ(doc.server(0).password(), "secret");
+  EXPECT_EQ(doc.tables().server(0).password(), "secret");
 
   // The stored password is tried without asking once it is right.
   prompter_.Clear();
-  EXPECT_TRUE(doc.RequestServerPassword(rec, kServerFlagPasswordSaved, doc.server(0)));
+  EXPECT_TRUE(doc.passwords().RequestServerPassword(rec, kServerFlagPasswordSaved, doc.tables().server(0)));
   EXPECT_TRUE(prompter_.texts().empty());
   EXPECT_TRUE(prompter_.password_prompts().empty());
 
   // Without the saved flag the dialog comes at once; Cancel fails the check.
-  EXPECT_FALSE(doc.RequestServerPassword(rec, 0, doc.server(0)));
+  EXPECT_FALSE(doc.passwords().RequestServerPassword(rec, 0, doc.tables().server(0)));
   EXPECT_EQ(prompter_.password_prompts().size(), 1u);
   EXPECT_TRUE(Contains(Codes(lab, 101), kLogin));
 }
 
 // A typed password that is not printable ASCII would reach the server as other
 // bytes than the user sees: it is refused and asked again, and never sent.
-TEST_F(ManagerPasswordTest, TypedPasswordOutsidePrintableAsciiIsNotSent) {
+TEST_P(ManagerPasswordTest, TypedPasswordOutsidePrintableAsciiIsNotSent) {
   auto& lab = StartLab({LabServer(101, "locked", Addr(10), 9476, "secret")});
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "locked", Addr(10))});
   ServerRecord& rec = Found(101);
@@ -245,23 +250,24 @@ TEST_F(ManagerPasswordTest, TypedPasswordOutsidePrintableAsciiIsNotSent) {
   prompter_.QueuePassword(std::string("s\xC3\xA9") + "cret");
   prompter_.QueuePassword("secret\t");
   prompter_.QueuePassword("secret");
-  EXPECT_TRUE(doc.RequestServerPassword(rec, 0, doc.server(0)));
+  EXPECT_TRUE(doc.passwords().RequestServerPassword(rec, 0, doc.tables().server(0)));
   EXPECT_EQ(prompter_.texts(), (std::vector<std::string>(2, std::string(kDeviceTextRefused))));
   EXPECT_EQ(prompter_.password_prompts().size(), 3u);
   EXPECT_EQ(logins(), before + 1);
-  EXPECT_EQ(doc.server(0).password(), "secret");
+  EXPECT_EQ(doc.tables().server(0).password(), "secret");
 
   // Cancel after a refusal still fails the check, with nothing sent.
   prompter_.Clear();
   prompter_.QueuePassword("\xE2\x82\xAC");
-  EXPECT_FALSE(doc.RequestServerPassword(rec, 0, doc.server(0)));
+  EXPECT_FALSE(doc.passwords().RequestServerPassword(rec, 0, doc.tables().server(0)));
   EXPECT_EQ(logins(), before + 1);
-  EXPECT_EQ(doc.server(0).password(), "secret");
+  EXPECT_EQ(doc.tables().server(0).password(), "secret");
 }
 
-using ManagerSaveTest = LabDocTest;
+class ManagerSaveTest : public NonceModesLabDocTest {};
+INSTANTIATE_TEST_SUITE_P(NonceModes, ManagerSaveTest, ::testing::Bool(), NonceModeName);
 
-TEST_F(ManagerSaveTest, WriteSequenceOrderWithPasswordChange) {
+TEST_P(ManagerSaveTest, WriteSequenceOrderWithPasswordChange) {
   auto& lab = StartLab({LabServer(101, "dev", Addr(10), 771, "old")});
   ServerConfig e = MakeEntry(101, "dev", Addr(10), 771);
   e.flags = kServerFlagPasswordSaved;
@@ -270,53 +276,53 @@ TEST_F(ManagerSaveTest, WriteSequenceOrderWithPasswordChange) {
   ServerRecord& rec = Found(101);
   rec.new_password = "fresh";
   rec.password_change_pending = true;
-  doc.server(0).set_name("renamed");
-  doc.SetModified(true);
+  doc.tables().server(0).set_name("renamed");
+  doc.tables().SetModified(true);
   lab.ClearLog();
 
-  ASSERT_TRUE(doc.SaveConfiguration());
+  ASSERT_TRUE(doc.writer().SaveConfiguration());
   EXPECT_EQ(Codes(lab, 101), (std::vector<int>{kLogin, kSetName, kSetPassword, kSetAddress,
                                                kSetPortKinds, kDhcp, kSaveAndRestart}));
   const auto snap = lab.Snapshot(101);
   ASSERT_TRUE(snap);
   EXPECT_EQ(snap->applied.password, "fresh");
   EXPECT_EQ(snap->applied.NameText(), "renamed");
-  EXPECT_EQ(doc.server(0).password(), "fresh");
-  EXPECT_EQ(doc.saved_server(0).password(), "fresh");
+  EXPECT_EQ(doc.tables().server(0).password(), "fresh");
+  EXPECT_EQ(doc.tables().saved_server(0).password(), "fresh");
   EXPECT_EQ(Found(101).password, "fresh");
   EXPECT_FALSE(Found(101).password_change_pending);
-  EXPECT_FALSE(doc.modified());
+  EXPECT_FALSE(doc.tables().modified());
   EXPECT_EQ(store_.saves, 1);
   EXPECT_EQ(fresh_ports_, 1);
   // Written once: nothing has changed since.
-  EXPECT_FALSE(doc.ServerChanged(0));
-  EXPECT_FALSE(doc.ConfigurationChanged());
+  EXPECT_FALSE(doc.tables().ServerChanged(0));
+  EXPECT_FALSE(doc.tables().ConfigurationChanged());
 }
 
-TEST_F(ManagerSaveTest, AccessTablesByInstallationTypeAndDhcpByModelAndFirmware) {
+TEST_P(ManagerSaveTest, AccessTablesByInstallationTypeAndDhcpByModelAndFirmware) {
   auto& lab = StartLab({LabServer(101, "old-fw", Addr(10), 9476, "", 0x021F0000),
                         LabServer(102, "new-fw", Addr(11), 9476, "", 0x02200000),
                         LabServer(103, "no-dhcp", Addr(12), 8452)});
   auto& doc = LoadDoc(kSingleHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11)),
                                     MakeEntry(103, "c", Addr(12), 8452)});
-  for (int i = 0; i < 3; ++i) doc.server(i).write_state = kWriteAlways;
+  for (int i = 0; i < 3; ++i) doc.tables().server(i).write_state = kWriteAlways;
   lab.ClearLog();
-  ASSERT_TRUE(doc.SaveConfiguration());
+  ASSERT_TRUE(doc.writer().SaveConfiguration());
   // Single-Host writes the access table of every server written.
   for (uint16_t s : {101, 102, 103}) EXPECT_TRUE(Contains(Codes(lab, s), kSetAccessList)) << s;
   EXPECT_FALSE(Contains(Codes(lab, 101), kDhcp));
   EXPECT_TRUE(Contains(Codes(lab, 102), kDhcp));
   EXPECT_FALSE(Contains(Codes(lab, 103), kDhcp));
   EXPECT_FALSE(Contains(Codes(lab, 101), kAddRoute));
-  EXPECT_EQ(doc.server(0).write_state, kWriteWhenChanged);
+  EXPECT_EQ(doc.tables().server(0).write_state, kWriteWhenChanged);
 }
 
-TEST_F(ManagerSaveTest, MultiHostSendsTablesOnlyWhenChanged) {
+TEST_P(ManagerSaveTest, MultiHostSendsTablesOnlyWhenChanged) {
   auto& lab = StartLab({LabServer(101, "a", Addr(10)), LabServer(102, "b", Addr(11))});
   auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});
-  doc.server(0).write_state = kWriteAlways;
-  doc.server(1).write_state = kWriteAlways;
-  doc.server(1).tables_changed = 1;
+  doc.tables().server(0).write_state = kWriteAlways;
+  doc.tables().server(1).write_state = kWriteAlways;
+  doc.tables().server(1).tables_changed = 1;
   ServerRecord& rec = Found(102);
   rec.route_total = 2;
   rec.route_table[0] = RouteEntry{Addr(1), Addr(0), Ipv4FromOctets(255, 255, 255, 0), 1};
@@ -324,16 +330,16 @@ TEST_F(ManagerSaveTest, MultiHostSendsTablesOnlyWhenChanged) {
   rec.access_total = 1;
   rec.access_table[0] = AccessEntry{Addr(1), Ipv4FromOctets(255, 255, 255, 255), 0x000F};
   lab.ClearLog();
-  ASSERT_TRUE(doc.SaveConfiguration());
+  ASSERT_TRUE(doc.writer().SaveConfiguration());
   EXPECT_FALSE(Contains(Codes(lab, 101), kSetAccessList));
   const auto codes = Codes(lab, 102);
   EXPECT_EQ(codes, (std::vector<int>{kSetName, kSetAddress, kAddRoute, kAddRoute, kSetAccessList,
                                      kSetPortKinds, kDhcp, kSaveAndRestart}));
   EXPECT_EQ(lab.Snapshot(102)->applied.access.size(), 1u);
-  EXPECT_EQ(doc.server(1).tables_changed, 0u);
+  EXPECT_EQ(doc.tables().server(1).tables_changed, 0u);
 }
 
-TEST_F(ManagerSaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten) {
+TEST_P(ManagerSaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten) {
   auto& lab = StartLab({LabServer(101, "bad", Addr(10)), LabServer(102, "good", Addr(11))});
   emulator::FaultSettings refuse;
   refuse.refuse = true;
@@ -341,22 +347,22 @@ TEST_F(ManagerSaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten)
   ServerConfig offline = MakeEntry(150, "gone", Addr(50));
   auto& doc = LoadDoc(kMultiHost,
                       {MakeEntry(101, "bad", Addr(10)), MakeEntry(102, "good", Addr(11)), offline});
-  ASSERT_EQ(doc.tree()[2].icon, kIconOffline);
-  for (int i = 0; i < 3; ++i) doc.server(i).write_state = kWriteAlways;
-  doc.server(2).port_mapped[0] = 1;
-  doc.server(2).com_number[0] = 12;
-  doc.SetModified(true);
+  ASSERT_EQ(doc.server_tree().items()[2].icon, kIconOffline);
+  for (int i = 0; i < 3; ++i) doc.tables().server(i).write_state = kWriteAlways;
+  doc.tables().server(2).port_mapped[0] = 1;
+  doc.tables().server(2).com_number[0] = 12;
+  doc.tables().SetModified(true);
   lab.ClearLog();
   prompter_.Clear();
 
-  EXPECT_TRUE(doc.SaveConfiguration());
+  EXPECT_TRUE(doc.writer().SaveConfiguration());
   const auto texts = prompter_.texts();
   ASSERT_EQ(texts.size(), 2u);  // the warning, then the failure of server 101
   EXPECT_EQ(texts[1], ServerWriteFailed("bad", AddressToText(Addr(10)), kWriteStepName));
   EXPECT_TRUE(Contains(Codes(lab, 102), kSaveAndRestart));
   for (const auto& e : lab.Log())
     EXPECT_EQ(e.to.rfind(AddressToText(Addr(50)), 0), std::string::npos);
-  EXPECT_FALSE(doc.modified());
+  EXPECT_FALSE(doc.tables().modified());
   EXPECT_EQ(store_.saves, 1);
   ASSERT_EQ(store_.servers.size(), 3u);
   EXPECT_EQ(store_.servers[2].port_mapped[0], 1);
@@ -364,31 +370,30 @@ TEST_F(ManagerSaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten)
   EXPECT_EQ(fresh_ports_, 1);
 }
 
-TEST_F(ManagerSaveTest, UnchangedServerIsNotWrittenAndWriteStateTwoNever) {
+TEST_P(ManagerSaveTest, UnchangedServerIsNotWrittenAndWriteStateTwoNever) {
   auto& lab = StartLab({LabServer(101, "a", Addr(10)), LabServer(102, "b", Addr(11))});
   auto& doc = LoadDoc(kSingleHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});
-  doc.server(1).write_state = kWriteNever;
+  doc.tables().server(1).write_state = kWriteNever;
   Found(102).set_name("changed");
-  doc.SetModified(true);
+  doc.tables().SetModified(true);
   lab.ClearLog();
-  ASSERT_TRUE(doc.SaveConfiguration());
+  ASSERT_TRUE(doc.writer().SaveConfiguration());
   EXPECT_TRUE(Codes(lab, 101).empty());
   EXPECT_TRUE(Codes(lab, 102).empty());
   EXPECT_EQ(store_.saves, 1);
 }
 
-TEST_F(ManagerSaveTest, ProgressNamesServerAndStepAndCountsDownTheRestartWaits) {
+TEST_P(ManagerSaveTest, ProgressNamesServerAndStepAndCountsDownTheRestartWaits) {
   auto& lab = StartLab({LabServer(101, "north", Addr(10)), LabServer(102, "south", Addr(11))});
-  auto& doc =
-      LoadDoc(kMultiHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "south", Addr(11))});
-  doc.server(0).write_state = kWriteAlways;
-  doc.server(1).write_state = kWriteAlways;
-  doc.server(0).set_name("Dock North");
+  auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "south", Addr(11))});
+  doc.tables().server(0).write_state = kWriteAlways;
+  doc.tables().server(1).write_state = kWriteAlways;
+  doc.tables().server(0).set_name("Dock North");
   lab.ClearLog();
   prompter_.Clear();
   const int64_t start = clock_->NowMs();
 
-  ASSERT_TRUE(doc.SaveConfiguration());
+  ASSERT_TRUE(doc.writer().SaveConfiguration());
   // Both restart waits (6 s in the exchange, then 5 s) of both servers were waited in full.
   EXPECT_GE(clock_->NowMs() - start, 2 * (6000 + 5000));
   // One window for the save; each run of count-down texts is folded into one line here.

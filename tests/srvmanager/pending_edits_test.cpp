@@ -23,19 +23,19 @@ namespace {
 
 class PendingEditsTest : public LabDocTest {
  protected:
-  // Server Properties for `serial` as the main frame runs it, with the sheet's edits.
-  void EditProperties(CDaoViewDoc& doc, uint16_t serial,
-                      std::function<bool(CMyPropertySheet&)> edit) {
-    for (size_t i = 0; i < doc.tree().size(); ++i)
-      if (doc.server(doc.tree()[i].server_index).serial_number == serial)
-        doc.SelectTreeItem(static_cast<int>(i));
+  // Server Properties for `serial` as the main window runs it, with the sheet's edits.
+  void EditProperties(ManagerDocument& doc, uint16_t serial,
+                      std::function<bool(PropertySheet&)> edit) {
+    for (size_t i = 0; i < doc.server_tree().items().size(); ++i)
+      if (doc.tables().server(doc.server_tree().items()[i].server_index).serial_number == serial)
+        doc.server_tree().SelectTreeItem(static_cast<int>(i));
     DocumentHost host(doc);
     dialogs_.sheet = std::move(edit);
     ServerPropertiesCommand command(host, dialogs_);
-    const PropertiesOutcome out = command.Run(doc.selected_server(), doc.selected_found());
+    const PropertiesOutcome out = command.Run(doc.server_tree().selected_server(), doc.server_tree().selected_found());
     ASSERT_TRUE(out.accepted);
-    doc.SetItemLabel(doc.selected_item(), out.tree_label);
-    if (out.mark_modified) doc.SetModified(true);
+    doc.server_tree().SetItemLabel(doc.server_tree().selected_item(), out.tree_label);
+    if (out.mark_modified) doc.tables().SetModified(true);
   }
 
   zelin::testing::ScriptedDialogs dialogs_;
@@ -58,7 +58,7 @@ TEST_F(PendingEditsTest, WizardLeavesEditsPendingAndTheNextStartFindsEveryServer
   // This lab does not hear broadcasts: only a directed request reaches its server.
   auto& hidden = StartLab({LabServer(303, "Hidden", Addr(50))}, Addr(200));
   HiveManagerStore store(path);
-  CDaoViewDoc doc(*transport_, prompter_, store, kMultiHost, [] {});
+  ManagerDocument doc(*transport_, prompter_, store, kMultiHost, [] {});
   doc.Load();
 
   prompter_.QueuePassword("alpha");
@@ -67,7 +67,7 @@ TEST_F(PendingEditsTest, WizardLeavesEditsPendingAndTheNextStartFindsEveryServer
     d.selected[3] = true;
     return true;
   };
-  EditProperties(doc, 301, [this](CMyPropertySheet& s) {
+  EditProperties(doc, 301, [this](PropertySheet& s) {
     s.general().name = "Alpha2";
     s.general().address_text = AddressToText(Addr(20));
     EXPECT_TRUE(s.SetActivePage(2));
@@ -75,7 +75,7 @@ TEST_F(PendingEditsTest, WizardLeavesEditsPendingAndTheNextStartFindsEveryServer
     s.access_control()->AddIp();
     return s.Ok();
   });
-  EditProperties(doc, 303, [this](CMyPropertySheet& s) {
+  EditProperties(doc, 303, [this](PropertySheet& s) {
     s.general().name = "Hidden2";
     s.general().address_text = AddressToText(Addr(60));
     return s.Ok();
@@ -90,9 +90,10 @@ TEST_F(PendingEditsTest, WizardLeavesEditsPendingAndTheNextStartFindsEveryServer
   const Ipv4 local = transport_->local_address(0);
   ASSERT_TRUE(borrowed.AdoptSockets(&socket, &local, 1));
   wizard::PrompterDialogs wizard_dialogs(prompter_);
+  const WizardArguments& raw = doc.wizard().Arguments();
   wizard::WizardFlow flow(borrowed, prompter_,
-                          {doc.found_table(), doc.saved_found_table(), doc.server_table(),
-                           doc.saved_server_table(), doc.count_pointer()},
+                          {raw.found, raw.saved_found, raw.configuration, raw.saved_configuration,
+                           raw.configuration_count},
                           kMultiHost, wizard_dialogs);
   flow.Start();
   flow.Next();
@@ -102,16 +103,16 @@ TEST_F(PendingEditsTest, WizardLeavesEditsPendingAndTheNextStartFindsEveryServer
   for (int page = 0; page < 3; ++page) flow.Next();  // address, COM names, summary
   flow.Finish();
   ASSERT_EQ(flow.result(), 1);
-  doc.WizardReturned(flow.result());
+  doc.wizard().WizardReturned(flow.result());
 
   // Both edits are still pending, and all three servers show online.
-  EXPECT_TRUE(doc.ServerChanged(0));
-  EXPECT_TRUE(doc.ServerChanged(1));
-  ASSERT_EQ(doc.tree().size(), 3u);
-  for (const TreeItem& item : doc.tree()) EXPECT_EQ(item.icon, kIconOnline) << item.label;
+  EXPECT_TRUE(doc.tables().ServerChanged(0));
+  EXPECT_TRUE(doc.tables().ServerChanged(1));
+  ASSERT_EQ(doc.server_tree().items().size(), 3u);
+  for (const TreeItem& item : doc.server_tree().items()) EXPECT_EQ(item.icon, kIconOnline) << item.label;
 
   prompter_.QueueAnswer(MsgAnswer::Yes);  // the restart warning
-  ASSERT_TRUE(doc.SaveConfiguration());
+  ASSERT_TRUE(doc.writer().SaveConfiguration());
   const auto a = lab.Snapshot(301), b = lab.Snapshot(302), h = hidden.Snapshot(303);
   ASSERT_TRUE(a && b && h);
   EXPECT_EQ(a->applied.NameText(), "Alpha2");
@@ -129,15 +130,15 @@ TEST_F(PendingEditsTest, WizardLeavesEditsPendingAndTheNextStartFindsEveryServer
 
   // The next start over the same hive and lab: every server online at its new settings.
   HiveManagerStore next_store(path);
-  CDaoViewDoc next(*transport_, prompter_, next_store, kMultiHost, [] {});
+  ManagerDocument next(*transport_, prompter_, next_store, kMultiHost, [] {});
   next.Load();
-  ASSERT_EQ(next.tree().size(), 3u);
-  EXPECT_EQ(next.tree()[0].label, "Alpha2(QX404)");
-  EXPECT_EQ(next.tree()[1].label, "Hidden2(QX404)");
-  EXPECT_EQ(next.tree()[2].label, "Bravo(QX404)");
-  for (const TreeItem& item : next.tree()) EXPECT_EQ(item.icon, kIconOnline) << item.label;
-  EXPECT_EQ(next.server(0).ip_address, Addr(20));
-  EXPECT_EQ(next.server(2).com_number[0], 3);
+  ASSERT_EQ(next.server_tree().items().size(), 3u);
+  EXPECT_EQ(next.server_tree().items()[0].label, "Alpha2(QX404)");
+  EXPECT_EQ(next.server_tree().items()[1].label, "Hidden2(QX404)");
+  EXPECT_EQ(next.server_tree().items()[2].label, "Bravo(QX404)");
+  for (const TreeItem& item : next.server_tree().items()) EXPECT_EQ(item.icon, kIconOnline) << item.label;
+  EXPECT_EQ(next.tables().server(0).ip_address, Addr(20));
+  EXPECT_EQ(next.tables().server(2).com_number[0], 3);
 
   // One password prompt in all: Alpha's, in Server Properties.
   EXPECT_EQ(prompter_.password_prompts().size(), 1u);

@@ -27,9 +27,9 @@ TEST(ManagerStartupTest, CommandLineWordsAreWholeAndCaseBlind) {
 }
 
 TEST(ManagerStartupTest, TitleSuffixByInstallationType) {
-  EXPECT_EQ(MainTitle(1), "Zelin Server Manager - Single-Host");
-  EXPECT_EQ(MainTitle(2), "Zelin Server Manager - Multi-Host");
-  EXPECT_EQ(MainTitle(3), "Zelin Server Manager - Custom");
+  EXPECT_EQ(MainTitle(kSingleHost), "Zelin Server Manager - Single-Host");
+  EXPECT_EQ(MainTitle(kMultiHost), "Zelin Server Manager - Multi-Host");
+  EXPECT_EQ(MainTitle(kCustom), "Zelin Server Manager - Custom");
   for (int t : {-1, 0, 4, 99}) EXPECT_EQ(MainTitle(t), "Zelin Server Manager");
 }
 

@@ -73,7 +73,7 @@ TEST_F(AccessControlPageTest, FullTableRefusesNewEntriesAndChangesNothing) {
   EXPECT_TRUE(MergeAccessPorts(record, Ip("10.0.0.5"), kOne, Ip("10.0.0.5"), kOne, 0x2, true));
 
   // Through the page: Add IP on a port and Modify to a new pair show the message.
-  CMyPropertyPage4 page(prompter, record, dialogs);
+  AccessControlPage page(prompter, record, dialogs);
   dialogs.grant = TypeGrant("10.9.9.9", "");
   ASSERT_TRUE(page.Select({0, -1}));
   page.AddIp();
@@ -100,7 +100,7 @@ TEST_F(AccessControlPageTest, FullTableRefusesNewEntriesAndChangesNothing) {
 TEST_F(AccessControlPageTest, TreeByPortAndByAddress) {
   AddEntry("10.0.0.1", "255.255.255.255", 0x5);  // ports 1 and 3
   AddEntry("10.0.1.0", "255.255.255.0", 0x2);    // port 2
-  CMyPropertyPage4 page(prompter, record, dialogs);
+  AccessControlPage page(prompter, record, dialogs);
   EXPECT_EQ(page.tree().text, "Lab(127.0.0.10)");
   EXPECT_EQ(Texts(page.tree()), (std::vector<std::string>{"Port 1", "Port 2", "Port 3", "Port 4"}));
   EXPECT_EQ(Texts(page.tree().children[0]),
@@ -120,7 +120,7 @@ TEST_F(AccessControlPageTest, TreeByPortAndByAddress) {
 
 TEST_F(AccessControlPageTest, ButtonsFollowTheSelectionInBothViews) {
   AddEntry("10.0.0.1", "255.255.255.255", 0x1);
-  CMyPropertyPage4 page(prompter, record, dialogs);
+  AccessControlPage page(prompter, record, dialogs);
   EXPECT_EQ(page.buttons(), (AccessButtons{false, false, false, false}));
   page.Select({0, -1});
   EXPECT_EQ(page.buttons(), (AccessButtons{true, false, false, false}));
@@ -136,7 +136,7 @@ TEST_F(AccessControlPageTest, ButtonsFollowTheSelectionInBothViews) {
 }
 
 TEST_F(AccessControlPageTest, AddIpByPortGrantsThatPortToASingleComputer) {
-  CMyPropertyPage4 page(prompter, record, dialogs);
+  AccessControlPage page(prompter, record, dialogs);
   std::string info;
   bool single_on_open = false;
   dialogs.grant = [&](GrantAccessIpDialog& d) {
@@ -156,7 +156,7 @@ TEST_F(AccessControlPageTest, AddIpByPortGrantsThatPortToASingleComputer) {
 }
 
 TEST_F(AccessControlPageTest, AddIpByAddressThenAddPort) {
-  CMyPropertyPage4 page(prompter, record, dialogs);
+  AccessControlPage page(prompter, record, dialogs);
   page.SetView(AccessView::kByAddress);
   dialogs.grant = TypeGrant("10.1.0.0", "255.255.0.0");
   std::vector<std::string> items;
@@ -193,7 +193,7 @@ TEST_F(AccessControlPageTest, RemoveInBothViews) {
   AddEntry("10.0.0.1", "255.255.255.255", 0x2);
   AddEntry("10.0.0.2", "255.255.255.255", 0x3);
   AddEntry("10.0.0.3", "255.255.255.255", 0x1);
-  CMyPropertyPage4 page(prompter, record, dialogs);
+  AccessControlPage page(prompter, record, dialogs);
 
   // By port: removing the only port of the first entry keeps it with an empty mask.
   page.Select({1, 0});  // Port 2 -> 10.0.0.1
@@ -219,7 +219,7 @@ TEST_F(AccessControlPageTest, RemoveInBothViews) {
 
 TEST_F(AccessControlPageTest, ModifyByPortMovesOnlyThatPort) {
   AddEntry("10.0.0.1", "255.255.255.255", 0x3);
-  CMyPropertyPage4 page(prompter, record, dialogs);
+  AccessControlPage page(prompter, record, dialogs);
   std::string info;
   dialogs.grant = [&](GrantAccessIpDialog& d) {
     info = d.info_text;
@@ -238,7 +238,7 @@ TEST_F(AccessControlPageTest, ModifyByPortMovesOnlyThatPort) {
 TEST_F(AccessControlPageTest, ModifyByAddress) {
   AddEntry("10.0.0.1", "255.255.255.255", 0x3);
   AddEntry("10.0.0.2", "255.255.255.255", 0x4);
-  CMyPropertyPage4 page(prompter, record, dialogs);
+  AccessControlPage page(prompter, record, dialogs);
   page.SetView(AccessView::kByAddress);
 
   // OK without a change leaves the table as it was.
@@ -297,7 +297,7 @@ TEST_F(AccessControlPageTest, PortStatusRefreshMatchesThisHostThroughTheNetmask)
   // 10.0.0.0/8 grants port 2 to somebody else.
   AddEntry("127.5.6.7", "255.0.0.0", 0x1 | 0x4 | 0x8);
   AddEntry("10.0.0.0", "255.0.0.0", 0x2);
-  CMyPropertyPage4 page(prompter, record, dialogs);
+  AccessControlPage page(prompter, record, dialogs);
   page.OnOk();
   EXPECT_EQ(record.port_kind(0), kPortMappable);
   EXPECT_EQ(record.port_kind(1), kPortNoAccess);

@@ -19,13 +19,13 @@ inline Ipv4 Ip(const char* text) {
 // Every dialog is answered by a function; an unset function cancels the dialog.
 class ScriptedDialogs final : public manager::PropertyDialogs {
  public:
-  std::function<bool(manager::CMyPropertySheet&)> sheet;
+  std::function<bool(manager::PropertySheet&)> sheet;
   std::function<bool(manager::GrantAccessIpDialog&)> grant;
   std::function<bool(manager::AddPortDialog&)> add_port;
   std::function<bool(manager::GatewaySettingsDialog&)> gateway;
   int grants = 0, add_ports = 0, gateways = 0, sheets = 0;
 
-  bool RunSheet(manager::CMyPropertySheet& s) override {
+  bool RunSheet(manager::PropertySheet& s) override {
     ++sheets;
     return sheet ? sheet(s) : false;
   }

@@ -32,7 +32,7 @@ class UpgradeFirmwareTest : public LabTest {
   }
   UpgradeFirmwareCommand::Result Run() {
     UpgradeFirmwareCommand command(*doc_host, chooser, progress);
-    return command.Run(doc->selected_server(), doc->selected_found());
+    return command.Run(doc->server_tree().selected_server(), doc->server_tree().selected_found());
   }
   bool AnyTcp() const {
     for (const auto& e : lab->Log())
@@ -74,20 +74,20 @@ TEST_F(UpgradeFirmwareTest, RejectedImageShowsFailureAndLeavesTheModel) {
   c.set_password("pw");
   LoadDoc(kSingleHost);
   Select(10);
-  const ServerConfig entry = doc->server(0);
+  const ServerConfig entry = doc->tables().server(0);
   const ServerRecord record = Found(10);
   chooser.path = WriteImage(5000);
   EXPECT_EQ(Run(), UpgradeFirmwareCommand::Result::kFailed);
   EXPECT_EQ(prompter.texts(),
             std::vector<std::string>{std::string(ManagerString(kStrUpgradeFail))});
   EXPECT_FALSE(progress.shown());
-  EXPECT_EQ(doc->server(0), entry);
+  EXPECT_EQ(doc->tables().server(0), entry);
   EXPECT_EQ(Found(10).search_reply, record.search_reply);
-  EXPECT_FALSE(doc->modified());
+  EXPECT_FALSE(doc->tables().modified());
   EXPECT_EQ(lab->Snapshot(10)->upgrades, 0);
 
   // A wrong password fails before any byte of the file is sent.
-  doc->server(0).set_password("nope");
+  doc->tables().server(0).set_password("nope");
   prompter.Clear();
   EXPECT_EQ(Run(), UpgradeFirmwareCommand::Result::kFailed);
   EXPECT_EQ(prompter.texts(),
@@ -106,7 +106,7 @@ TEST_F(UpgradeFirmwareTest, CancelledFileChoiceSendsNothing) {
   EXPECT_TRUE(prompter.texts().empty());
 
   // Without a found server the command does not even ask.
-  doc->SelectTreeItem(-1);
+  doc->server_tree().SelectTreeItem(-1);
   EXPECT_EQ(Run(), UpgradeFirmwareCommand::Result::kNothing);
   EXPECT_EQ(chooser.asked, 1);
 }

@@ -26,7 +26,7 @@
 #include <fstream>
 
 #include "protocol/firmware.hpp"
-#include "srvmanager/gui/main_frame.hpp"
+#include "srvmanager/gui/main_window.hpp"
 #include "srvmanager/gui/views.hpp"
 #include "srvmanager/properties/core/properties_strings.hpp"
 #include "srvmanager/properties/gui/commands.hpp"
@@ -35,24 +35,14 @@
 #include "srvmanager/properties/gui/replace_server_view.hpp"
 #include "srvmanager/properties/gui/upgrade_window.hpp"
 #include "tests/srvmanager_properties/lab_fixture.hpp"
+#include "tests/support/qt_app.hpp"
 #include "ui/snapshot.hpp"
-
-// Fontconfig keeps its caches until exit.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig\n";
-}
 
 namespace zelin::manager::testing {
 namespace {
 
 QApplication& App() {
-  static int argc = 1;
-  static char name[] = "properties_gui_tests";
-  static char* argv[] = {name, nullptr};
-  // Never a real display, whatever the runner passed on.
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
+  return zelin::testing::QtApp("properties_gui_tests");
 }
 
 QString Shot(const QString& name) {
@@ -140,9 +130,9 @@ TEST_P(PropertySheetTypeTest, OpensWithThePagesOfTheTypeAndSavesTheGeneralPage) 
   if (type == kCustom) expected << "Advanced";
   EXPECT_EQ(titles, expected);
   EXPECT_EQ(read_only, type == kSingleHost);
-  EXPECT_EQ(doc->server(0).name(), "Gui" + std::to_string(type));
+  EXPECT_EQ(doc->tables().server(0).name(), "Gui" + std::to_string(type));
   EXPECT_EQ(Found(10).dhcp, 0);
-  EXPECT_TRUE(doc->modified());
+  EXPECT_TRUE(doc->tables().modified());
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, PropertySheetTypeTest, ::testing::Values(1, 2, 3));
@@ -175,7 +165,7 @@ TEST_F(PropertiesGuiTest, PasswordPageRefusesAWrongCurrentPasswordAndStays) {
                                       std::string(ManagerString(kStrPasswordSpace))}));
   EXPECT_TRUE(Found(10).password_change_pending);
   EXPECT_EQ(Found(10).new_password, "newpw");
-  EXPECT_NE(doc->server(0).flags & kServerFlagPasswordSaved, 0);
+  EXPECT_NE(doc->tables().server(0).flags & kServerFlagPasswordSaved, 0);
 }
 
 TEST_F(PropertiesGuiTest, AccessControlAndAdvancedPagesMainPaths) {
@@ -246,8 +236,9 @@ TEST_F(PropertiesGuiTest, AccessControlAndAdvancedPagesMainPaths) {
 // Through the manager's main window: the installed command relabels the tree item.
 TEST_F(PropertiesGuiTest, MainFrameCommandRelabelsTheServer) {
   Open(kCustom);
-  InstallPropertiesHooks();
-  CMainFrame frame(*doc, "Zelin Server Manager - Custom", {});
+  MainWindow frame(*doc, "Zelin Server Manager - Custom", {},
+                   {&RunServerProperties, &RunReplaceServer,
+                    [](ManagerDocument& d, QWidget* p) { return RunUpgradeFirmware(d, p); }});
   frame.InitialUpdate(false);
   frame.show();
   frame.SelectFirstServer();
@@ -258,7 +249,7 @@ TEST_F(PropertiesGuiTest, MainFrameCommandRelabelsTheServer) {
   });
   frame.OnServerProperties();
   EXPECT_EQ(frame.tree()->topLevelItem(0)->child(0)->text(0), "Renamed(QX404)");
-  EXPECT_TRUE(doc->modified());
+  EXPECT_TRUE(doc->tables().modified());
   EXPECT_TRUE(frame.action(kCmdSaveConfiguration)->isEnabled());
   ui::SaveWidgetPng(&frame, Shot("main_window_after_properties"));
 }
@@ -282,8 +273,8 @@ TEST_F(PropertiesGuiTest, ReplaceDialogListsCandidatesAndDoubleClickActsAsOk) {
   EXPECT_TRUE(RunReplaceServer(*doc, nullptr));
   EXPECT_EQ(rows, 1);
   EXPECT_EQ(first, "Server200");
-  EXPECT_EQ(doc->server(0).serial_number, 200);
-  EXPECT_TRUE(doc->modified());
+  EXPECT_EQ(doc->tables().server(0).serial_number, 200);
+  EXPECT_TRUE(doc->tables().modified());
 }
 
 // The radios reload the edits from the model; what the user typed must survive them.

@@ -1,7 +1,7 @@
 #pragma once
 // The manager's document over an emulated lab on this test's loopback block, with a
 // store in memory, a compressed clock and a scripted prompter, for driving the
-// property commands the way the main frame does.
+// property commands the way the main window does.
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,11 @@
 #include "emulator/lab.hpp"
 #include "platform/clock.hpp"
 #include "protocol/transport.hpp"
-#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_document.hpp"
 #include "srvmanager/core/manager_store.hpp"
 #include "srvmanager/properties/core/document_host.hpp"
 #include "tests/srvmanager_properties/fakes.hpp"
+#include "tests/support/lab_support.hpp"
 #include "tests/support/loopback.hpp"
 #include "tests/support/scripted_prompter.hpp"
 
@@ -70,17 +71,12 @@ class LabTest : public ::testing::Test {
 
   void StartLab(std::vector<emulator::ServerSpec> servers,
                 std::vector<emulator::OccupiedAddress> occupied = {}) {
-    emulator::LabSpec desc;
-    desc.broadcast = block.Broadcast();
+    emulator::LabSpec desc =
+        zelin::testing::BlockLab(block, std::move(servers), std::move(occupied));
     desc.restart_ms = 500;
-    desc.servers = std::move(servers);
-    desc.occupied = std::move(occupied);
-    lab = std::make_unique<emulator::Lab>(std::move(desc), clock);
-    std::string error;
-    ASSERT_TRUE(lab->Start(&error)) << error;
-    const TransportOptions options{
-        .interfaces = {block.Interface()}, .broadcast = block.Broadcast(), .loopback_only = true};
-    transport = std::make_unique<Transport>(clock, notices, Deliverable::Manager, options);
+    lab = zelin::testing::StartedLab(std::move(desc), clock);
+    transport =
+        std::make_unique<Transport>(clock, notices, Deliverable::Manager, block.ClientOptions());
     ASSERT_TRUE(transport->OpenTransport());
   }
 
@@ -96,16 +92,16 @@ class LabTest : public ::testing::Test {
 
   // Loads the document (search, store, tree) for an installation type.
   void LoadDoc(int type) {
-    doc = std::make_unique<CDaoViewDoc>(*transport, prompter, store, type, [] {});
+    doc = std::make_unique<ManagerDocument>(*transport, prompter, store, type, [] {});
     doc->Load();
     doc_host = std::make_unique<DocumentHost>(*doc);
   }
 
   // Selects the tree item of the entry with this serial number.
   void Select(uint16_t serial) {
-    for (size_t i = 0; i < doc->tree().size(); ++i) {
-      if (doc->server(doc->tree()[i].server_index).serial_number == serial) {
-        doc->SelectTreeItem(static_cast<int>(i));
+    for (size_t i = 0; i < doc->server_tree().items().size(); ++i) {
+      if (doc->tables().server(doc->server_tree().items()[i].server_index).serial_number == serial) {
+        doc->server_tree().SelectTreeItem(static_cast<int>(i));
         return;
       }
     }
@@ -113,20 +109,15 @@ class LabTest : public ::testing::Test {
   }
 
   ServerRecord& Found(uint16_t serial) {
-    const int i = doc->found().FindSerial(serial);
+    const int i = doc->tables().found().FindSerial(serial);
     EXPECT_GE(i, 0) << "serial " << serial << " not found";
-    return doc->found().records[static_cast<size_t>(std::max(i, 0))];
+    return doc->tables().found().records[static_cast<size_t>(std::max(i, 0))];
   }
 
   // Command codes of the UDP requests the server with this serial number took, in
   // order (searches left out).
   std::vector<int> Codes(uint16_t serial) const {
-    std::vector<int> out;
-    for (const auto& e : lab->Log()) {
-      if (e.proto != "udp" || e.code == wire::kSearch || e.ignored()) continue;
-      if (e.server == std::to_string(serial)) out.push_back(e.code);
-    }
-    return out;
+    return zelin::testing::UdpCodes(*lab, serial, /*with_searches=*/false);
   }
   static int Count(const std::vector<int>& codes, int code) {
     return static_cast<int>(std::count(codes.begin(), codes.end(), code));
@@ -146,7 +137,7 @@ class LabTest : public ::testing::Test {
   MemoryStore store;
   std::unique_ptr<emulator::Lab> lab;
   std::unique_ptr<Transport> transport;
-  std::unique_ptr<CDaoViewDoc> doc;
+  std::unique_ptr<ManagerDocument> doc;
   std::unique_ptr<DocumentHost> doc_host;
 };
 

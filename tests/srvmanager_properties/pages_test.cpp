@@ -66,7 +66,7 @@ class PropertyPagesTest : public ::testing::Test {
 
 TEST_F(PropertyPagesTest, SheetPagesByInstallationType) {
   auto kinds = [&](int type) {
-    CMyPropertySheet sheet(prompter, type, entry, record, dialogs);
+    PropertySheet sheet(prompter, type, entry, record, dialogs);
     std::vector<PageKind> out;
     for (int i = 0; i < sheet.page_count(); ++i) out.push_back(sheet.page_kind(i));
     return out;
@@ -76,12 +76,12 @@ TEST_F(PropertyPagesTest, SheetPagesByInstallationType) {
   EXPECT_EQ(kinds(2), (std::vector<K>{K::kGeneral, K::kPassword, K::kAccessControl}));
   EXPECT_EQ(kinds(3), (std::vector<K>{K::kGeneral, K::kPassword, K::kAccessControl, K::kAdvanced}));
   EXPECT_EQ(kinds(0), (std::vector<K>{K::kGeneral, K::kPassword}));
-  EXPECT_EQ(CMyPropertySheet::Caption(), "Server Properties");
+  EXPECT_EQ(PropertySheet::Caption(), "Server Properties");
 }
 
 TEST_F(PropertyPagesTest, GeneralPageValidatesAddressesWhenLeftAndOnOk) {
-  CMyPropertySheet sheet(prompter, kMultiHost, entry, record, dialogs);
-  CMyPropertyPage1& general = sheet.general();
+  PropertySheet sheet(prompter, kMultiHost, entry, record, dialogs);
+  GeneralPage& general = sheet.general();
   EXPECT_EQ(general.serial_text, "12");
   EXPECT_EQ(general.address_text, "10.0.0.5");
   EXPECT_FALSE(general.address_read_only());
@@ -108,8 +108,8 @@ TEST_F(PropertyPagesTest, GeneralPageValidatesAddressesWhenLeftAndOnOk) {
 // printable ASCII is refused where it is typed, and nothing reaches the entry or record.
 TEST_F(PropertyPagesTest, NamesAndPasswordsMustBePrintableAscii) {
   const std::vector<std::string> refused{std::string(kDeviceTextRefused)};
-  CMyPropertySheet sheet(prompter, kMultiHost, entry, record, dialogs);
-  CMyPropertyPage1& general = sheet.general();
+  PropertySheet sheet(prompter, kMultiHost, entry, record, dialogs);
+  GeneralPage& general = sheet.general();
   for (const char* name : {"Caf\xC3\xA9", "Tab\there", "Bell\x07", "Del\x7F"}) {
     prompter.Clear();
     general.name = name;
@@ -126,7 +126,7 @@ TEST_F(PropertyPagesTest, NamesAndPasswordsMustBePrintableAscii) {
   EXPECT_TRUE(prompter.texts().empty());
   EXPECT_EQ(entry.name(), "Plain ~ name!");
 
-  CMyPropertyPage2 page(prompter, entry, record);
+  PasswordPage page(prompter, entry, record);
   auto check = [&](const std::string& cur, const std::string& neu, const std::string& conf) {
     page.current_password = cur;
     page.new_password = neu;
@@ -154,20 +154,20 @@ TEST_F(PropertyPagesTest, NamesAndPasswordsMustBePrintableAscii) {
 }
 
 TEST_F(PropertyPagesTest, GeneralPageSingleHostAndDhcpCapability) {
-  CMyPropertyPage1 single(prompter, kSingleHost, entry, record);
+  GeneralPage single(prompter, kSingleHost, entry, record);
   EXPECT_TRUE(single.address_read_only());
   EXPECT_TRUE(single.dhcp_radios_enabled());  // 9476 with firmware 0x0220
   EXPECT_TRUE(single.dhcp_enable);
 
   ServerRecord old_firmware = MakeRecord(9476, 12, "Lab", 0, 0, 4, 0x021FFFFF);
-  CMyPropertyPage1 old(prompter, kCustom, entry, old_firmware);
+  GeneralPage old(prompter, kCustom, entry, old_firmware);
   EXPECT_FALSE(old.dhcp_radios_enabled());
   ServerRecord no_dhcp = MakeRecord(8452, 12, "Lab", 0, 0, 4, 0x09990000);
-  EXPECT_FALSE(CMyPropertyPage1(prompter, kCustom, entry, no_dhcp).dhcp_radios_enabled());
+  EXPECT_FALSE(GeneralPage(prompter, kCustom, entry, no_dhcp).dhcp_radios_enabled());
 }
 
 TEST_F(PropertyPagesTest, PasswordValidationOrder) {
-  CMyPropertyPage2 page(prompter, entry, record);
+  PasswordPage page(prompter, entry, record);
   auto check = [&](const char* cur, const char* neu, const char* conf) {
     page.current_password = cur;
     page.new_password = neu;
@@ -192,7 +192,7 @@ TEST_F(PropertyPagesTest, PasswordValidationOrder) {
 
 TEST_F(PropertyPagesTest, PasswordOkStepRecordsTheChange) {
   entry.flags = 0x0102;
-  CMyPropertyPage2 page(prompter, entry, record);
+  PasswordPage page(prompter, entry, record);
   EXPECT_FALSE(page.auto_save);
   page.auto_save = true;
   page.current_password = "old";
@@ -206,7 +206,7 @@ TEST_F(PropertyPagesTest, PasswordOkStepRecordsTheChange) {
 
   ServerRecord other = record;
   other.password_change_pending = false;
-  CMyPropertyPage2 same(prompter, entry, other);
+  PasswordPage same(prompter, entry, other);
   same.current_password = same.new_password = same.confirm_password = "old";
   same.auto_save = false;
   same.OnOk();
@@ -217,13 +217,13 @@ TEST_F(PropertyPagesTest, PasswordOkStepRecordsTheChange) {
 TEST_F(PropertyPagesTest, OkRunsTheOkStepOfShownPagesOnly) {
   record.set_port_kind(0, kPortNoAccess);  // the access page would make it 2 (empty table)
   {
-    CMyPropertySheet sheet(prompter, kCustom, entry, record, dialogs);
+    PropertySheet sheet(prompter, kCustom, entry, record, dialogs);
     sheet.password().auto_save = true;
     ASSERT_TRUE(sheet.Ok());
     EXPECT_EQ(entry.flags & kServerFlagPasswordSaved, 0);
     EXPECT_EQ(record.port_kind(0), kPortNoAccess);
   }
-  CMyPropertySheet sheet(prompter, kCustom, entry, record, dialogs);
+  PropertySheet sheet(prompter, kCustom, entry, record, dialogs);
   ASSERT_TRUE(sheet.SetActivePage(2));
   ASSERT_TRUE(sheet.SetActivePage(1));
   sheet.password().auto_save = true;
@@ -256,7 +256,7 @@ TEST_F(AdvancedPageTest, ListsLiveRoutesAndRemoveMarksThem) {
   AddRoute("192.168.1.0", 1);
   AddRoute("192.168.2.0", 0xFFFF);
   AddRoute("192.168.3.0", 3);
-  CMyPropertyPage3 page(prompter, record, dialogs);
+  AdvancedPage page(prompter, record, dialogs);
   ASSERT_EQ(page.rows().size(), 2u);
   EXPECT_EQ(page.rows()[1].destination, "192.168.3.0");
   EXPECT_EQ(page.rows()[1].gateway, "10.0.0.1");
@@ -278,7 +278,7 @@ TEST_F(AdvancedPageTest, ListsLiveRoutesAndRemoveMarksThem) {
 
 TEST_F(AdvancedPageTest, ModifyAppendsOneRemovalEntryOnlyWhenChanged) {
   AddRoute("192.168.1.0", 1);
-  CMyPropertyPage3 page(prompter, record, dialogs);
+  AdvancedPage page(prompter, record, dialogs);
   dialogs.gateway = [](GatewaySettingsDialog& d) {
     EXPECT_EQ(d.destination_text, "192.168.1.0");
     EXPECT_EQ(d.metric_text, "1");
@@ -297,7 +297,7 @@ TEST_F(AdvancedPageTest, ModifyAppendsOneRemovalEntryOnlyWhenChanged) {
 }
 
 TEST_F(AdvancedPageTest, AddAppendsOnOkOnlyAndRefusesAFullTable) {
-  CMyPropertyPage3 page(prompter, record, dialogs);
+  AdvancedPage page(prompter, record, dialogs);
   dialogs.gateway = [](GatewaySettingsDialog& d) {
     EXPECT_EQ(d.destination_text, "");
     EXPECT_EQ(d.metric_text, "1");
@@ -316,7 +316,7 @@ TEST_F(AdvancedPageTest, AddAppendsOnOkOnlyAndRefusesAFullTable) {
   EXPECT_EQ(record.route_table[0].metric, 2);
 
   while (record.route_total < 32) AddRoute("192.168.9.0", 1);
-  CMyPropertyPage3 full(prompter, record, dialogs);
+  AdvancedPage full(prompter, record, dialogs);
   prompter.Clear();
   const int gateways = dialogs.gateways;
   full.Add();

@@ -17,7 +17,7 @@ class ServerPropertiesTest : public LabTest {
  protected:
   PropertiesOutcome Run() {
     ServerPropertiesCommand command(*doc_host, dialogs);
-    return command.Run(doc->selected_server(), doc->selected_found());
+    return command.Run(doc->server_tree().selected_server(), doc->server_tree().selected_found());
   }
 };
 
@@ -28,7 +28,7 @@ TEST_F(ServerPropertiesTest, SingleHostShowsTwoPagesAndReadsNoTables) {
   Select(10);
   lab->ClearLog();
   int pages = 0;
-  dialogs.sheet = [&](CMyPropertySheet& s) {
+  dialogs.sheet = [&](PropertySheet& s) {
     pages = s.page_count();
     return false;
   };
@@ -36,8 +36,8 @@ TEST_F(ServerPropertiesTest, SingleHostShowsTwoPagesAndReadsNoTables) {
   EXPECT_TRUE(out.opened);
   EXPECT_EQ(pages, 2);
   EXPECT_EQ(Codes(10), std::vector<int>{wire::kDhcp});
-  EXPECT_EQ(doc->server(0).tables_changed, 1u);
-  EXPECT_EQ(doc->saved_server(0).tables_changed, 1u);
+  EXPECT_EQ(doc->tables().server(0).tables_changed, 1u);
+  EXPECT_EQ(doc->tables().saved_server(0).tables_changed, 1u);
   EXPECT_EQ(Found(10).dhcp, 1);
   EXPECT_EQ(Found(10).access_total, 0);
 }
@@ -49,7 +49,7 @@ TEST_F(ServerPropertiesTest, TablesAreReadOnceUntilSaved) {
   Select(10);
   lab->ClearLog();
   int pages = 0;
-  dialogs.sheet = [&](CMyPropertySheet& s) {
+  dialogs.sheet = [&](PropertySheet& s) {
     pages = s.page_count();
     return false;
   };
@@ -62,7 +62,7 @@ TEST_F(ServerPropertiesTest, TablesAreReadOnceUntilSaved) {
   ASSERT_EQ(r.route_total, 1);
   EXPECT_EQ(r.route_table[0].metric, 2);
   // The saved copy holds the same tables, so nothing counts as changed yet.
-  EXPECT_FALSE(doc->ServerChanged(0));
+  EXPECT_FALSE(doc->tables().ServerChanged(0));
 
   lab->ClearLog();
   Run();
@@ -77,7 +77,7 @@ TEST_F(ServerPropertiesTest, CancelRestoresTheRecord) {
   Select(10);
   ServerRecord at_open;
   dialogs.grant = TypeGrant("127.9.9.9", "");
-  dialogs.sheet = [&](CMyPropertySheet& s) {
+  dialogs.sheet = [&](PropertySheet& s) {
     at_open = Found(10);
     s.general().name = "Changed";
     s.general().address_text = "127.0.0.99";
@@ -101,13 +101,13 @@ TEST_F(ServerPropertiesTest, OkRelabelsAndMarksModifiedOnlyOnChange) {
   Configure(10, 10, 9476, "Lab10");  // the name the server reports
   LoadDoc(kSingleHost);
   Select(10);
-  dialogs.sheet = [](CMyPropertySheet& s) { return s.Ok(); };
+  dialogs.sheet = [](PropertySheet& s) { return s.Ok(); };
   PropertiesOutcome out = Run();
   EXPECT_TRUE(out.accepted);
   EXPECT_FALSE(out.mark_modified);
   EXPECT_EQ(out.tree_label, "Lab10(QX404)");
 
-  dialogs.sheet = [](CMyPropertySheet& s) {
+  dialogs.sheet = [](PropertySheet& s) {
     s.general().name = "Renamed";
     return s.Ok();
   };
@@ -117,8 +117,8 @@ TEST_F(ServerPropertiesTest, OkRelabelsAndMarksModifiedOnlyOnChange) {
 
   // The password check box alone (a flags change) also counts.
   Found(10).set_name("Lab10");
-  doc->server(0).set_name("Lab10");
-  dialogs.sheet = [](CMyPropertySheet& s) {
+  doc->tables().server(0).set_name("Lab10");
+  dialogs.sheet = [](PropertySheet& s) {
     EXPECT_TRUE(s.SetActivePage(1));
     s.password().auto_save = true;
     return s.Ok();
@@ -142,7 +142,7 @@ TEST_F(ServerPropertiesTest, RefusalsBeforeTheSheetOpens) {
   Select(10);
   EXPECT_FALSE(Run().opened);
   EXPECT_TRUE(Shown(ManagerString(kStrGetDhcpError)));
-  EXPECT_EQ(doc->server(0).tables_changed, 0u);
+  EXPECT_EQ(doc->tables().server(0).tables_changed, 0u);
   EXPECT_EQ(dialogs.sheets, 0);
 }
 
@@ -154,7 +154,7 @@ TEST_F(ServerPropertiesTest, DhcpIsQueriedOnlyFromModelsThatCarryIt) {
   Configure(11, 11, 8452);
   LoadDoc(kSingleHost);
   bool radios = true;
-  dialogs.sheet = [&](CMyPropertySheet& s) {
+  dialogs.sheet = [&](PropertySheet& s) {
     radios = s.general().dhcp_radios_enabled();
     return false;
   };
@@ -182,7 +182,7 @@ TEST_F(ServerPropertiesTest, UnreadableTablesKeepTheSheetClosed) {
   const ServerRecord before = Found(11);
   EXPECT_FALSE(Run().opened);
   EXPECT_TRUE(Shown(kPsReadTablesFailed));
-  EXPECT_EQ(doc->server(0).tables_changed, 0u);
+  EXPECT_EQ(doc->tables().server(0).tables_changed, 0u);
   EXPECT_EQ(Found(11).access_total, 1);
   EXPECT_EQ(Found(11).access_table, before.access_table);
   EXPECT_EQ(dialogs.sheets, 0);
@@ -199,9 +199,9 @@ TEST_F(ServerPropertiesTest, PasswordProtectedServerAsksFirst) {
   EXPECT_FALSE(Run().opened);
   prompter.QueuePassword("wrong");
   prompter.QueuePassword("secret");
-  dialogs.sheet = [](CMyPropertySheet&) { return false; };
+  dialogs.sheet = [](PropertySheet&) { return false; };
   EXPECT_TRUE(Run().opened);
-  EXPECT_EQ(doc->server(0).password(), "secret");
+  EXPECT_EQ(doc->tables().server(0).password(), "secret");
   EXPECT_TRUE(Shown("Password error!"));
 }
 
@@ -224,7 +224,7 @@ TEST_F(ServerPropertiesTest, SaveConfigurationSendsTheWriteSequence) {
     d.metric_text = "4";
     return d.Ok();
   };
-  dialogs.sheet = [](CMyPropertySheet& s) {
+  dialogs.sheet = [](PropertySheet& s) {
     s.general().name = "Edited";
     s.general().dhcp_enable = false;
     EXPECT_TRUE(s.SetActivePage(1));
@@ -239,9 +239,9 @@ TEST_F(ServerPropertiesTest, SaveConfigurationSendsTheWriteSequence) {
   const PropertiesOutcome out = Run();
   ASSERT_TRUE(out.accepted);
   ASSERT_TRUE(out.mark_modified);
-  doc->SetModified(true);
+  doc->tables().SetModified(true);
   lab->ClearLog();
-  EXPECT_TRUE(doc->SaveConfiguration());
+  EXPECT_TRUE(doc->writer().SaveConfiguration());
   EXPECT_EQ(Codes(10), (std::vector<int>{wire::kSetName, wire::kSetPassword, wire::kSetAddress,
                                          wire::kAddRoute, wire::kAddRoute, wire::kSetAccessList,
                                          wire::kSetPortKinds, wire::kDhcp, wire::kSaveAndRestart}));
@@ -255,7 +255,7 @@ TEST_F(ServerPropertiesTest, SaveConfigurationSendsTheWriteSequence) {
             (AccessEntry{Ipv4FromOctets(127, 50, 0, 0), Ipv4FromOctets(255, 255, 0, 0), 0x8}));
   ASSERT_EQ(state->applied.routes.size(), 2u);
   EXPECT_EQ(state->applied.routes[1].metric, 4);
-  EXPECT_EQ(doc->server(0).tables_changed, 0u);
+  EXPECT_EQ(doc->tables().server(0).tables_changed, 0u);
 }
 
 
@@ -286,7 +286,7 @@ TEST_F(ServerPropertiesTest, SavedRouteEditsLeaveTheServerWithTheListedRoutes) {
   LoadDoc(kCustom);
   for (uint8_t i = 0; i < n; ++i) {
     Select(10 + i);
-    dialogs.sheet = [&](CMyPropertySheet& s) {
+    dialogs.sheet = [&](PropertySheet& s) {
       EXPECT_TRUE(s.SetActivePage(3));
       for (const Edit& e : cases[i].first) {
         dialogs.gateway = [&](GatewaySettingsDialog& d) {
@@ -305,8 +305,8 @@ TEST_F(ServerPropertiesTest, SavedRouteEditsLeaveTheServerWithTheListedRoutes) {
     };
     ASSERT_TRUE(Run().accepted);
   }
-  doc->SetModified(true);
-  ASSERT_TRUE(doc->SaveConfiguration());
+  doc->tables().SetModified(true);
+  ASSERT_TRUE(doc->writer().SaveConfiguration());
   for (uint8_t i = 0; i < n; ++i) {
     ServerRecord fresh = Found(10 + i);
     ASSERT_TRUE(ReadServerTables(*transport, fresh));

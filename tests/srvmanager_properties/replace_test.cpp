@@ -79,11 +79,11 @@ TEST_F(ReplaceServerTest, TakeoverGrantsThisHostAndSavesToTheNewServer) {
   SelectSerial(d, 200);
   ASSERT_TRUE(d.Ok());
 
-  const ServerConfig& entry = doc->server(0);
+  const ServerConfig& entry = doc->tables().server(0);
   EXPECT_EQ(entry.serial_number, 200);
   EXPECT_EQ(entry.com_number[0], 7);  // the COM mapping stays
   ASSERT_GE(d.chosen_found_index(), 0);
-  const ServerRecord& r = doc->found().records[static_cast<size_t>(d.chosen_found_index())];
+  const ServerRecord& r = doc->tables().found().records[static_cast<size_t>(d.chosen_found_index())];
   EXPECT_EQ(r.serial_number(), 200);
   EXPECT_EQ(r.name(), "Old");
   EXPECT_EQ(r.ip_address(), block.Address(50));
@@ -98,12 +98,12 @@ TEST_F(ReplaceServerTest, TakeoverGrantsThisHostAndSavesToTheNewServer) {
   EXPECT_TRUE(Shown(ManagerString(kStrReplaceDhcpWarning)));
 
   // The tree now shows the entry online, and saving writes the new server.
-  doc->BuildTree();
-  ASSERT_EQ(doc->tree().size(), 1u);
-  EXPECT_EQ(doc->tree()[0].icon, kIconOnline);
-  doc->SetModified(true);
+  doc->server_tree().BuildTree();
+  ASSERT_EQ(doc->server_tree().items().size(), 1u);
+  EXPECT_EQ(doc->server_tree().items()[0].icon, kIconOnline);
+  doc->tables().SetModified(true);
   lab->ClearLog();
-  ASSERT_TRUE(doc->SaveConfiguration());
+  ASSERT_TRUE(doc->writer().SaveConfiguration());
   EXPECT_EQ(Codes(200),
             (std::vector<int>{wire::kSetName, wire::kSetAddress, wire::kSetAccessList,
                               wire::kSetPortKinds, wire::kDhcp, wire::kSaveAndRestart}));
@@ -128,14 +128,14 @@ TEST_F(ReplaceServerTest, PasswordIsAskedUntilRightOrCancelled) {
   prompter.QueuePassword(std::nullopt);
   EXPECT_FALSE(d.Ok());
   EXPECT_TRUE(Shown(ManagerString(kStrPasswordError)));
-  EXPECT_EQ(doc->server(0).serial_number, 100);
-  EXPECT_EQ(doc->server(0).password(), "");
+  EXPECT_EQ(doc->tables().server(0).serial_number, 100);
+  EXPECT_EQ(doc->tables().server(0).password(), "");
   EXPECT_EQ(Found(600).name(), "Lab600");  // as the load found it
 
   prompter.QueuePassword("pw");
   EXPECT_TRUE(d.Ok());
-  EXPECT_EQ(doc->server(0).serial_number, 600);
-  EXPECT_EQ(doc->server(0).password(), "pw");
+  EXPECT_EQ(doc->tables().server(0).serial_number, 600);
+  EXPECT_EQ(doc->tables().server(0).password(), "pw");
   EXPECT_FALSE(Shown(ManagerString(kStrReplaceDhcpWarning)));  // DHCP was off
 }
 
@@ -152,7 +152,7 @@ TEST_F(ReplaceServerTest, AddressConflictWalkWrapsPast254) {
   EXPECT_EQ(CheckedAddresses(),
             (std::vector<Ipv4>{block.Address(254), block.Address(0), block.Address(1)}));
   // The takeover gives the server the replaced entry's address in any case.
-  EXPECT_EQ(doc->found().records[static_cast<size_t>(d.chosen_found_index())].ip_address(),
+  EXPECT_EQ(doc->tables().found().records[static_cast<size_t>(d.chosen_found_index())].ip_address(),
             block.Address(50));
 }
 
@@ -172,7 +172,7 @@ TEST_F(ReplaceServerTest, AddressWalkGivesUpAfter255Tries) {
   EXPECT_FALSE(d.Ok());
   EXPECT_TRUE(Shown(kPsNoFreeAddress));
   EXPECT_EQ(CheckedAddresses().size(), 255u);
-  EXPECT_EQ(doc->server(0).serial_number, 100);
+  EXPECT_EQ(doc->tables().server(0).serial_number, 100);
 }
 
 TEST_F(ReplaceServerTest, FailuresKeepTheDialogOpenAndChangeNothing) {
@@ -182,19 +182,19 @@ TEST_F(ReplaceServerTest, FailuresKeepTheDialogOpenAndChangeNothing) {
   StartLab({refusing, Server(300, 61, 8452)});
   Configure(100, 50, 9476, "Old");
   LoadDoc(kSingleHost);
-  const ServerConfig before = doc->server(0);
-  const int found_before = doc->found().count;
+  const ServerConfig before = doc->tables().server(0);
+  const int found_before = doc->tables().found().count;
 
   ReplaceServerDialog d(*doc_host, 0);
   d.Find();
   SelectSerial(d, 900);
   EXPECT_FALSE(d.Ok());
   EXPECT_TRUE(Shown(kPsConflictCheckFailed));
-  EXPECT_EQ(doc->server(0), before);
-  EXPECT_EQ(doc->found().count, found_before);
+  EXPECT_EQ(doc->tables().server(0), before);
+  EXPECT_EQ(doc->tables().found().count, found_before);
 
   // No candidate at all: the list is empty and OK asks for a selection.
-  ServerConfig& other = doc->server(0);
+  ServerConfig& other = doc->tables().server(0);
   other.device_type = 9747;
   d.Find();
   EXPECT_TRUE(d.rows().empty());
@@ -215,13 +215,13 @@ TEST_F(ReplaceServerTest, MultiHostKeepsTheServerTablesAndAddsThisHost) {
   d.Find();
   SelectSerial(d, 200);
   ASSERT_TRUE(d.Ok());
-  const ServerRecord& r = doc->found().records[static_cast<size_t>(d.chosen_found_index())];
+  const ServerRecord& r = doc->tables().found().records[static_cast<size_t>(d.chosen_found_index())];
   ASSERT_EQ(r.access_total, 2);
   EXPECT_EQ(r.access_table[0].address, Ipv4FromOctets(127, 200, 0, 0));
   EXPECT_EQ(r.access_table[1], (AccessEntry{block.Interface(), 0xFFFFFFFFu, 0xFFFF}));
   EXPECT_EQ(r.route_total, 1);
-  EXPECT_EQ(doc->server(0).tables_changed, 1u);
-  EXPECT_EQ(doc->saved_server(0).tables_changed, 0u);
+  EXPECT_EQ(doc->tables().server(0).tables_changed, 1u);
+  EXPECT_EQ(doc->tables().saved_server(0).tables_changed, 0u);
 }
 
 // A password typed once in the run (in Server Properties or Replace Server) is not asked
@@ -244,13 +244,13 @@ TEST_F(ReplaceServerTest, PasswordTypedInThisRunIsNotAskedAgain) {
   Select(10);
   ServerPropertiesCommand properties(*doc_host, dialogs);
   prompter.QueuePassword("pa");
-  dialogs.sheet = [](CMyPropertySheet& s) {
+  dialogs.sheet = [](PropertySheet& s) {
     s.general().name = "Renamed";
     return s.Ok();
   };
-  ASSERT_TRUE(properties.Run(doc->selected_server(), doc->selected_found()).accepted);
-  dialogs.sheet = [](CMyPropertySheet&) { return false; };
-  EXPECT_TRUE(properties.Run(doc->selected_server(), doc->selected_found()).opened);
+  ASSERT_TRUE(properties.Run(doc->server_tree().selected_server(), doc->server_tree().selected_found()).accepted);
+  dialogs.sheet = [](PropertySheet&) { return false; };
+  EXPECT_TRUE(properties.Run(doc->server_tree().selected_server(), doc->server_tree().selected_found()).opened);
   ASSERT_EQ(prompter.password_prompts().size(), 1u);
 
   ReplaceServerDialog d(*doc_host, 1);
@@ -259,12 +259,12 @@ TEST_F(ReplaceServerTest, PasswordTypedInThisRunIsNotAskedAgain) {
   prompter.QueuePassword("pr");
   ASSERT_TRUE(d.Ok());
   ASSERT_EQ(prompter.password_prompts().size(), 2u);
-  doc->BuildTree();
+  doc->server_tree().BuildTree();
 
-  doc->server(2).write_state = kWriteAlways;
-  doc->SetModified(true);
+  doc->tables().server(2).write_state = kWriteAlways;
+  doc->tables().SetModified(true);
   prompter.QueuePassword("pc");
-  ASSERT_TRUE(doc->SaveConfiguration());
+  ASSERT_TRUE(doc->writer().SaveConfiguration());
   ASSERT_EQ(prompter.password_prompts().size(), 3u);
   EXPECT_NE(prompter.password_prompts()[2].find("Serial No. : 20\n"), std::string::npos);
   EXPECT_FALSE(Shown(ManagerString(kStrPasswordError)));

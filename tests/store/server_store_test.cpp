@@ -417,7 +417,7 @@ TEST_F(StoreTest, RemoveAllServersTakesEveryEntryWhateverTheOrder) {
   MapPort(now.back(), 7, 200);
   Commit(now, saved);  // Server2 now comes after Server3
   ASSERT_EQ(Tree().EnumSubkey(kParams, 2), "Server2");
-  ASSERT_EQ(ReadInstallationType(hive_), 2);
+  ASSERT_EQ(ReadInstallationType(hive_), kMultiHost);
 
   const Status st = RemoveAllServers(hive_);
   ASSERT_TRUE(st) << st;
@@ -589,7 +589,7 @@ TEST_F(StoreTest, MalformedHiveIsReportedAndLeftAlone) {
   const Status st = SaveServerStore(hive_, Table{MakeServer(1)}, Table{});
   EXPECT_FALSE(st);
   EXPECT_NE(st.message().find("registry.reg:5:"), std::string::npos) << st.message();
-  EXPECT_FALSE(WriteInstallationType(hive_, 1));
+  EXPECT_FALSE(WriteInstallationType(hive_, kSingleHost));
   EXPECT_FALSE(RemoveAllServers(hive_));
   EXPECT_EQ(Text(), bad);
 }
@@ -598,8 +598,8 @@ TEST_F(StoreTest, InstallationType) {
   EXPECT_EQ(ReadInstallationType(hive_).value_or(-1), -1);
   EXPECT_FALSE(Save({}, {}));  // no parameters key: nothing to count
   EXPECT_FALSE(std::filesystem::exists(hive_.path()));
-  ASSERT_TRUE(WriteInstallationType(hive_, 3));
-  EXPECT_EQ(ReadInstallationType(hive_), 3);
+  ASSERT_TRUE(WriteInstallationType(hive_, kCustom));
+  EXPECT_EQ(ReadInstallationType(hive_), kCustom);
   EXPECT_FALSE(WriteInstallationType(hive_, 4));
   MemoryRegistry reg = Tree();
   ASSERT_TRUE(reg.WriteString(kParams, "ZelinType", "x"));  // not a DWORD: not set

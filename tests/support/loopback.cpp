@@ -8,6 +8,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "protocol/socket_address.hpp"
+
 namespace zelin::testing {
 
 LoopbackBlock::LoopbackBlock() {
@@ -18,11 +20,8 @@ LoopbackBlock::LoopbackBlock() {
     const auto y = static_cast<uint8_t>(1 + rng() % 250);
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0) break;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(65001);
-    sa.sin_addr.s_addr = Ipv4FromOctets(127, x, y, 253);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+    const sockaddr_in sa = SocketAddress(Ipv4FromOctets(127, x, y, 253), 65001);
+    if (::bind(fd, AsSockaddr(sa), sizeof sa) == 0) {
       x_ = x;
       y_ = y;
       claim_ = fd;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "protocol/bytes.hpp"
+#include "protocol/transport.hpp"
 
 namespace zelin::testing {
 
@@ -23,6 +24,11 @@ class LoopbackBlock {
   Ipv4 Broadcast() const { return Address(255); }
   // A host interface address of the client side: 127.X.Y.1 (+ n).
   Ipv4 Interface(uint8_t n = 0) const { return Address(static_cast<uint8_t>(1 + n)); }
+  // The client transport of a test: the first interface, the broadcast stand-in, and
+  // loopback only.
+  TransportOptions ClientOptions() const {
+    return {.interfaces = {Interface()}, .broadcast = Broadcast(), .loopback_only = true};
+  }
 
  private:
   uint8_t x_ = 0, y_ = 0;

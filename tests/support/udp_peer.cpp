@@ -10,17 +10,16 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "protocol/socket_address.hpp"
+
 namespace zelin::testing {
 
 UdpPeer::UdpPeer(Ipv4 address, uint16_t port) {
   if (!IsLoopback(address)) throw std::invalid_argument("UdpPeer: loopback addresses only");
   fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) throw std::runtime_error("UdpPeer: socket");
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = address;
-  if (::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+  const sockaddr_in sa = SocketAddress(address, port);
+  if (::bind(fd_, AsSockaddr(sa), sizeof sa) != 0) {
     ::close(fd_);
     throw std::runtime_error("UdpPeer: bind");
   }
@@ -49,11 +48,8 @@ std::optional<PeerDatagram> UdpPeer::Receive(int timeout_ms) {
 
 void UdpPeer::SendTo(Ipv4 address, uint16_t port, Bytes bytes) {
   if (!IsLoopback(address)) throw std::invalid_argument("UdpPeer: loopback addresses only");
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = address;
-  ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  const sockaddr_in sa = SocketAddress(address, port);
+  ::sendto(fd_, bytes.data(), bytes.size(), 0, AsSockaddr(sa), sizeof sa);
 }
 
 void UdpPeer::Reply(const PeerDatagram& request, Bytes bytes) {

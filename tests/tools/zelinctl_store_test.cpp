@@ -137,7 +137,7 @@ TEST_F(ZelinctlStore, ListPrintsEveryServerAndPortAsATable) {
 }
 
 TEST_F(ZelinctlStore, ListAsJsonCarriesTheSameFacts) {
-  ASSERT_TRUE(WriteInstallationType(hive_, 2));
+  ASSERT_TRUE(WriteInstallationType(hive_, kMultiHost));
   const RunResult r = Run({"list", "--json"});
   ASSERT_EQ(r.status, 0) << r.err;
   const auto doc = nlohmann::json::parse(r.out);
@@ -200,7 +200,7 @@ TEST_F(ZelinctlStore, ExportIsRegistryTextThatImportsBackToTheSameStore) {
 TEST_F(ZelinctlStore, SetTypeWritesOnlyAValidInstallationType) {
   const RunResult ok = Run({"set-type", "3"});
   ASSERT_EQ(ok.status, 0) << ok.err;
-  EXPECT_EQ(ReadInstallationType(hive_), 3);
+  EXPECT_EQ(ReadInstallationType(hive_), kCustom);
   EXPECT_EQ(Tree().ReadString("Software\\Other", "Keep"), "me");
 
   const std::string before = ReadFileText(hive_.path());

@@ -7,7 +7,8 @@
 #include <QLabel>
 #include <QTemporaryDir>
 
-#include "tests/ui/qt_app.hpp"
+#include "tests/support/qt_app.hpp"
+#include "store/installation_type.hpp"
 #include "ui/artwork.hpp"
 #include "ui/snapshot.hpp"
 
@@ -18,8 +19,8 @@ TEST(ArtworkTest, WizardPicturesHaveTheirSizeAndDifferByInstallationType) {
   zelin::testing::QtApp();
   const QImage plain = WizardPicture(0).toImage();
   EXPECT_EQ(plain.size(), QSize(164, 314));
-  EXPECT_NE(WizardPicture(2).toImage(), plain);
-  EXPECT_NE(WizardPicture(3).toImage(), WizardPicture(2).toImage());
+  EXPECT_NE(WizardPicture(kMultiHost).toImage(), plain);
+  EXPECT_NE(WizardPicture(kCustom).toImage(), WizardPicture(kMultiHost).toImage());
   EXPECT_EQ(WizardPicture(7).toImage(), plain);  // unknown types get the plain picture
   EXPECT_FALSE(ServerIcon().isNull());
   EXPECT_FALSE(SuiteIcon().pixmap(32).isNull());

@@ -11,14 +11,9 @@
 #include <cstdlib>
 #include <functional>
 
-#include "tests/ui/qt_app.hpp"
+#include "tests/support/qt_app.hpp"
 #include "ui/progress_window.hpp"
 #include "ui/qt_prompter.hpp"
-
-// Fontconfig keeps a cache for the life of the process that the leak checker reports.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig\n";
-}
 
 namespace zelin::ui {
 namespace {

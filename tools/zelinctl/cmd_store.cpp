@@ -17,6 +17,7 @@
 #include "store/server_store.hpp"
 #include "store/store_check.hpp"
 #include "tools/zelinctl/command.hpp"
+#include "tools/zelinctl/session.hpp"
 
 namespace zelin::ctl {
 namespace {
@@ -59,43 +60,19 @@ constexpr const char* kCheckHelp =
     "COM numbers and server keys sharing a serial number, one per line. Exit status 1 when\n"
     "any was found.\n";
 
-struct Options {
-  std::optional<std::string> registry;
-  bool json = false;
-  bool help = false;
-  std::vector<std::string> positional;
-  std::string error;
-};
-
-Options ParseOptions(const Args& args, size_t from, bool allow_json) {
-  Options o;
-  for (size_t i = from; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else if (a == "--json" && allow_json) {
-      o.json = true;
-    } else if (a == "--registry") {
-      if (i + 1 >= args.size()) {
-        o.error = "--registry needs a value";
-        return o;
-      }
-      o.registry = args[++i];
-    } else if (a.rfind("--registry=", 0) == 0) {
-      o.registry = a.substr(11);
-    } else if (a.rfind("--", 0) == 0) {
-      o.error = "unknown option " + a;
-      return o;
-    } else {
-      o.positional.push_back(a);
-    }
-  }
-  if (o.registry && o.registry->empty()) o.error = "--registry needs a path";
-  return o;
+// The store's options: --registry everywhere, --json where the subcommand prints data.
+Parsed ParseStoreOptions(const Args& args, bool allow_json) {
+  Parsed p = ParseOptions(Args(args.begin() + 1, args.end()), {"--registry"},
+                          allow_json ? std::set<std::string>{"--json"} : std::set<std::string>{});
+  if (p.error.empty())
+    if (const std::string* path = p.value("--registry"); path != nullptr && path->empty())
+      p.error = "--registry needs a path";
+  return p;
 }
 
-HiveFile OpenHive(const Options& o) {
-  return HiveFile(ResolveRegistryPath(o.registry.value_or("")));
+HiveFile OpenHive(const Parsed& o) {
+  const std::string* path = o.value("--registry");
+  return HiveFile(ResolveRegistryPath(path != nullptr ? *path : ""));
 }
 
 int Fail(const std::string& message, int code) {
@@ -110,7 +87,7 @@ std::optional<int> LoadTree(const HiveFile& hive, MemoryRegistry& reg) {
   return std::nullopt;
 }
 
-int List(const Options& o) {
+int List(const Parsed& o) {
   const HiveFile hive = OpenHive(o);
   MemoryRegistry reg;
   if (auto code = LoadTree(hive, reg)) return *code;
@@ -170,7 +147,7 @@ int List(const Options& o) {
                        {"password_saved", (c.flags & kServerFlagPasswordSaved) != 0},
                        {"ports", ports}});
   }
-  if (o.json) {
+  if (o.has("--json")) {
     const nlohmann::json doc{{"registry", hive.path().string()},
                              {"installation_type", ReadInstallationType(reg)},
                              {"servers", servers}};
@@ -183,7 +160,7 @@ int List(const Options& o) {
   return kExitOk;
 }
 
-int Export(const Options& o) {
+int Export(const Parsed& o) {
   const HiveFile hive = OpenHive(o);
   MemoryRegistry reg;
   if (auto code = LoadTree(hive, reg)) return *code;
@@ -214,7 +191,7 @@ int Export(const Options& o) {
   return kExitOk;
 }
 
-int SetType(const Options& o) {
+int SetType(const Parsed& o) {
   if (o.positional.size() != 1) return Fail("set-type needs one number (0 to 3)", kExitUsage);
   const std::string& n = o.positional[0];
   if (n.size() != 1 || n[0] < '0' || n[0] > '3')
@@ -225,7 +202,7 @@ int SetType(const Options& o) {
   return kExitOk;
 }
 
-int Check(const Options& o) {
+int Check(const Parsed& o) {
   const HiveFile hive = OpenHive(o);
   MemoryRegistry reg;
   if (auto code = LoadTree(hive, reg)) return *code;
@@ -253,7 +230,7 @@ int RunStore(const Args& args) {
     const char* help;
     bool json;
     bool positional;
-    int (*run)(const Options&);
+    int (*run)(const Parsed&);
   };
   static constexpr Sub kSubs[] = {
       {"list", kListHelp, true, false, List},
@@ -263,7 +240,7 @@ int RunStore(const Args& args) {
   };
   for (const auto& s : kSubs) {
     if (sub != s.name) continue;
-    const Options o = ParseOptions(args, 1, s.json);
+    const Parsed o = ParseStoreOptions(args, s.json);
     if (o.help) {
       std::fputs(s.help, stdout);
       return kExitOk;

@@ -43,6 +43,11 @@ const std::string* Parsed::value(const std::string& option) const {
 Parsed Parse(const Args& args, std::set<std::string> valued, std::set<std::string> flags) {
   valued.insert({"--interfaces", "--broadcast"});
   flags.insert("--loopback-only");
+  return ParseOptions(args, valued, flags);
+}
+
+Parsed ParseOptions(const Args& args, const std::set<std::string>& valued,
+                    const std::set<std::string>& flags) {
   Parsed p;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string a = args[i];
@@ -127,21 +132,12 @@ bool NetworkOptions(const Parsed& p, TransportOptions* o, std::string* error) {
   *o = TransportOptions::FromEnvironment(error);
   if (!error->empty()) return false;
   if (const std::string* list = p.value("--interfaces")) {
-    o->interfaces.clear();
-    size_t start = 0;
-    while (start <= list->size()) {
-      const size_t comma = list->find(',', start);
-      const std::string part =
-          list->substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-      auto a = ParseAddress(part);
-      if (!a) {
-        *error = "--interfaces: '" + part + "' is not an IPv4 address";
-        return false;
-      }
-      o->interfaces.push_back(*a);
-      if (comma == std::string::npos) break;
-      start = comma + 1;
+    AddressList parsed = ParseAddressList(*list, ListSyntax::kStrict);
+    if (!parsed.rejected.empty()) {
+      *error = "--interfaces: '" + parsed.rejected.front() + "' is not an IPv4 address";
+      return false;
     }
+    o->interfaces = std::move(parsed.addresses);
   }
   if (const std::string* text = p.value("--broadcast")) {
     auto a = ParseAddress(*text);

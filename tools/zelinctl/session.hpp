@@ -42,8 +42,12 @@ struct Parsed {
   const std::string* value(const std::string& option) const;
 };
 
-// Options are "--name value" or "--name=value" for `valued`, "--name" for `flags`; the
-// network options are always known. Stops at the first error (in `error`).
+// Options are "--name value" or "--name=value" for `valued`, "--name" for `flags`, and
+// --help or -h; other words are positional. Stops at the first error (in `error`).
+// The one option parser of every zelinctl command.
+Parsed ParseOptions(const Args& args, const std::set<std::string>& valued,
+                    const std::set<std::string>& flags);
+// ParseOptions for the commands that reach servers: the network options are known too.
 Parsed Parse(const Args& args, std::set<std::string> valued, std::set<std::string> flags);
 
 // An IPv4 address typed on the command line: exactly four decimal parts.

@@ -70,18 +70,18 @@ uint16_t AddPortDialog::PortMask() const {
 
 // --- the page ------------------------------------------------------------------------
 
-CMyPropertyPage4::CMyPropertyPage4(Prompter& prompter, ServerRecord& record,
+AccessControlPage::AccessControlPage(Prompter& prompter, ServerRecord& record,
                                    PropertyDialogs& dialogs)
     : prompter_(prompter), record_(record), dialogs_(dialogs) {
   Rebuild();
 }
 
-void CMyPropertyPage4::SetView(AccessView view) {
+void AccessControlPage::SetView(AccessView view) {
   view_ = view;
   Rebuild();
 }
 
-void CMyPropertyPage4::Rebuild() {
+void AccessControlPage::Rebuild() {
   root_ = AccessTreeNode{};
   const std::string name = record_.name();
   const std::string ip = AddressToText(record_.ip_address());
@@ -118,7 +118,7 @@ void CMyPropertyPage4::Rebuild() {
   selection_ = AccessTreePath{};
 }
 
-bool CMyPropertyPage4::Select(AccessTreePath path) {
+bool AccessControlPage::Select(AccessTreePath path) {
   if (path.top < -1 || path.top >= static_cast<int>(root_.children.size())) return false;
   if (path.top == -1) path.sub = -1;
   if (path.top >= 0) {
@@ -129,21 +129,21 @@ bool CMyPropertyPage4::Select(AccessTreePath path) {
   return true;
 }
 
-CMyPropertyPage4::Kind CMyPropertyPage4::SelectedKind() const {
+AccessControlPage::Kind AccessControlPage::SelectedKind() const {
   if (selection_.top < 0) return Kind::kRoot;
   if (view_ == AccessView::kByPort)
     return selection_.sub < 0 ? Kind::kPort : Kind::kAddressUnderPort;
   return selection_.sub < 0 ? Kind::kAddress : Kind::kPortUnderAddress;
 }
 
-const AccessTreeNode* CMyPropertyPage4::SelectedNode() const {
+const AccessTreeNode* AccessControlPage::SelectedNode() const {
   if (selection_.top < 0) return &root_;
   const auto& top = root_.children[static_cast<size_t>(selection_.top)];
   if (selection_.sub < 0) return &top;
   return &top.children[static_cast<size_t>(selection_.sub)];
 }
 
-AccessButtons CMyPropertyPage4::buttons() const {
+AccessButtons AccessControlPage::buttons() const {
   switch (SelectedKind()) {
     case Kind::kRoot:
       return view_ == AccessView::kByPort ? AccessButtons{}
@@ -160,15 +160,15 @@ AccessButtons CMyPropertyPage4::buttons() const {
   return {};
 }
 
-std::string CMyPropertyPage4::ServerNameText() const {
+std::string AccessControlPage::ServerNameText() const {
   return Format("Server Name : %s", record_.name().c_str());
 }
 
-void CMyPropertyPage4::TableFull() {
+void AccessControlPage::TableFull() {
   prompter_.Message(kPsAccessTableFull, MsgButtons::Ok, MsgIcon::Warning);
 }
 
-void CMyPropertyPage4::AddIp() {
+void AccessControlPage::AddIp() {
   const Kind kind = SelectedKind();
   if (kind == Kind::kPort) {
     const int port = SelectedNode()->port;
@@ -195,7 +195,7 @@ void CMyPropertyPage4::AddIp() {
   }
 }
 
-void CMyPropertyPage4::AddPort() {
+void AccessControlPage::AddPort() {
   if (SelectedKind() != Kind::kAddress) return;
   const AccessEntry e = record_.access_table[static_cast<size_t>(SelectedNode()->entry)];
   AddPortDialog add(RecordPortCount(record_), e.address, e.netmask);
@@ -204,7 +204,7 @@ void CMyPropertyPage4::AddPort() {
   Rebuild();
 }
 
-void CMyPropertyPage4::Remove() {
+void AccessControlPage::Remove() {
   const Kind kind = SelectedKind();
   if (kind == Kind::kAddressUnderPort) {
     const int port = root_.children[static_cast<size_t>(selection_.top)].port;
@@ -222,7 +222,7 @@ void CMyPropertyPage4::Remove() {
   Rebuild();
 }
 
-void CMyPropertyPage4::Modify() {
+void AccessControlPage::Modify() {
   const Kind kind = SelectedKind();
   if (kind != Kind::kAddressUnderPort && kind != Kind::kAddress) return;
   const int index = SelectedNode()->entry;
@@ -251,7 +251,7 @@ void CMyPropertyPage4::Modify() {
   Rebuild();
 }
 
-void CMyPropertyPage4::OnOk() {
+void AccessControlPage::OnOk() {
   RefreshPortStatus(record_);
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// CMyPropertyPage4, the "Access Control" page, with the two small dialogs it opens
+// AccessControlPage, the "Access Control" page, with the two small dialogs it opens
 // (Grant Access IP and Add Port). The page shows the access-control table of the
 // found-server record as a tree, by port or by IP address, and edits the table in
 // memory; its OK step refreshes the port status codes from the table.
@@ -87,9 +87,9 @@ struct AccessButtons {
   bool operator==(const AccessButtons&) const = default;
 };
 
-class CMyPropertyPage4 {
+class AccessControlPage {
  public:
-  CMyPropertyPage4(Prompter& prompter, ServerRecord& record, PropertyDialogs& dialogs);
+  AccessControlPage(Prompter& prompter, ServerRecord& record, PropertyDialogs& dialogs);
 
   // "View access control list by :" — index 0 "Port", 1 "IP address".
   static std::vector<std::string> ViewItems() { return {"Port", "IP address"}; }

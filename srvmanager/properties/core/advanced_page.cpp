@@ -46,27 +46,27 @@ bool GatewaySettingsDialog::Ok() {
   return true;
 }
 
-CMyPropertyPage3::CMyPropertyPage3(Prompter& prompter, ServerRecord& record,
+AdvancedPage::AdvancedPage(Prompter& prompter, ServerRecord& record,
                                    PropertyDialogs& dialogs)
     : prompter_(prompter), record_(record), dialogs_(dialogs) {
   Refill(0);
 }
 
-std::vector<std::string> CMyPropertyPage3::Columns() {
+std::vector<std::string> AdvancedPage::Columns() {
   return {"    Destination    ", "    Gateway        ", "    Netmask        ", "Metric"};
 }
 
-int CMyPropertyPage3::RouteCount() const {
+int AdvancedPage::RouteCount() const {
   return std::min<int>(record_.route_total, kCapacity);
 }
 
-void CMyPropertyPage3::SetRouteCount(int n) {
+void AdvancedPage::SetRouteCount(int n) {
   record_.route_total = static_cast<uint16_t>(n);
   record_.route_count = static_cast<uint16_t>(n);
   record_.route_start = 0;
 }
 
-void CMyPropertyPage3::Refill(int select_row) {
+void AdvancedPage::Refill(int select_row) {
   rows_.clear();
   const int n = RouteCount();
   for (int i = 0; i < n; ++i) {
@@ -78,11 +78,11 @@ void CMyPropertyPage3::Refill(int select_row) {
   selected_ = rows_.empty() ? -1 : std::clamp(select_row, 0, static_cast<int>(rows_.size()) - 1);
 }
 
-void CMyPropertyPage3::SelectRow(int row) {
+void AdvancedPage::SelectRow(int row) {
   if (row >= 0 && row < static_cast<int>(rows_.size())) selected_ = row;
 }
 
-void CMyPropertyPage3::Add() {
+void AdvancedPage::Add() {
   const int n = RouteCount();
   if (n >= kCapacity) {
     prompter_.Message(kPsRouteTableFull, MsgButtons::Ok, MsgIcon::Warning);
@@ -96,7 +96,7 @@ void CMyPropertyPage3::Add() {
   Refill(selected_ < 0 ? 0 : selected_);
 }
 
-bool CMyPropertyPage3::OtherEntryHasKey(int index, const RouteEntry& key) const {
+bool AdvancedPage::OtherEntryHasKey(int index, const RouteEntry& key) const {
   const int n = RouteCount();
   for (int i = 0; i < n; ++i) {
     const RouteEntry& r = record_.route_table[static_cast<size_t>(i)];
@@ -107,7 +107,7 @@ bool CMyPropertyPage3::OtherEntryHasKey(int index, const RouteEntry& key) const 
   return false;
 }
 
-void CMyPropertyPage3::Modify() {
+void AdvancedPage::Modify() {
   if (selected_ < 0) return;
   const int index = rows_[static_cast<size_t>(selected_)].entry;
   const RouteEntry old = record_.route_table[static_cast<size_t>(index)];
@@ -131,7 +131,7 @@ void CMyPropertyPage3::Modify() {
   Refill(selected_);
 }
 
-void CMyPropertyPage3::Remove() {
+void AdvancedPage::Remove() {
   if (selected_ < 0) return;
   const int row = selected_;
   record_.route_table[static_cast<size_t>(rows_[static_cast<size_t>(row)].entry)].metric =

@@ -1,5 +1,5 @@
 #pragma once
-// CMyPropertyPage3, the "Advanced" page, and its Gateway Settings dialog: the route
+// AdvancedPage, the "Advanced" page, and its Gateway Settings dialog: the route
 // table of the found-server record as a list, with Add, Modify and Remove. Routes are
 // never deleted from the table: Remove marks a route with metric 0xFFFF (a removal),
 // and Modify appends the old route so marked, so that Save Configuration makes the
@@ -48,14 +48,14 @@ class GatewaySettingsDialog {
   RouteEntry result_;
 };
 
-class CMyPropertyPage3 {
+class AdvancedPage {
  public:
   struct Row {
     int entry = -1;  // route table index
     std::string destination, gateway, netmask, metric;
   };
 
-  CMyPropertyPage3(Prompter& prompter, ServerRecord& record, PropertyDialogs& dialogs);
+  AdvancedPage(Prompter& prompter, ServerRecord& record, PropertyDialogs& dialogs);
 
   // The column headings of list 1019.
   static std::vector<std::string> Columns();

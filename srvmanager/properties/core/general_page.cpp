@@ -8,7 +8,7 @@
 
 namespace zelin::manager {
 
-CMyPropertyPage1::CMyPropertyPage1(Prompter& prompter, int installation_type, ServerConfig& entry,
+GeneralPage::GeneralPage(Prompter& prompter, int installation_type, ServerConfig& entry,
                                    ServerRecord& record)
     : prompter_(prompter),
       entry_(entry),
@@ -22,7 +22,7 @@ CMyPropertyPage1::CMyPropertyPage1(Prompter& prompter, int installation_type, Se
   dhcp_enable = record.dhcp != 0;
 }
 
-bool CMyPropertyPage1::Validate() {
+bool GeneralPage::Validate() {
   if (!IsDeviceText(name)) {
     prompter_.Message(kDeviceTextRefused, MsgButtons::Ok, MsgIcon::Warning);
     return false;
@@ -32,7 +32,7 @@ bool CMyPropertyPage1::Validate() {
   return false;
 }
 
-void CMyPropertyPage1::OnOk() {
+void GeneralPage::OnOk() {
   const Ipv4 address = TextToAddress(address_text);
   const Ipv4 netmask = TextToAddress(netmask_text);
   const std::string n = name.substr(0, kNameMaxLength);

@@ -1,5 +1,5 @@
 #pragma once
-// CMyPropertyPage1, the "General" page: serial number, server name, IP address,
+// GeneralPage, the "General" page: serial number, server name, IP address,
 // netmask and the DHCP radios of the selected server. The values start from the
 // server entry (and the DHCP flag of the found-server record); Validate runs when
 // the page is left or the sheet's OK is pressed, OnOk writes the values back.
@@ -15,12 +15,12 @@
 
 namespace zelin::manager {
 
-class CMyPropertyPage1 {
+class GeneralPage {
  public:
   static constexpr size_t kNameMaxLength = 29;
   static constexpr size_t kAddressMaxLength = 30;
 
-  CMyPropertyPage1(Prompter& prompter, int installation_type, ServerConfig& entry,
+  GeneralPage(Prompter& prompter, int installation_type, ServerConfig& entry,
                    ServerRecord& record);
 
   // Control values (the edits limit their length to the constants above).

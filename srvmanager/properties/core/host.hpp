@@ -11,7 +11,7 @@
 #include "platform/prompter.hpp"
 #include "protocol/transport.hpp"
 #include "protocol/types.hpp"
-#include "srvmanager/core/commands.hpp"  // InstallationType
+#include "store/installation_type.hpp"
 #include "store/server_config.hpp"
 
 namespace zelin::manager {
@@ -47,7 +47,7 @@ class PropertiesHost {
   virtual bool ServerChanged(int server_index) = 0;
 };
 
-class CMyPropertySheet;
+class PropertySheet;
 class GrantAccessIpDialog;
 class AddPortDialog;
 class GatewaySettingsDialog;
@@ -58,7 +58,7 @@ class GatewaySettingsDialog;
 class PropertyDialogs {
  public:
   virtual ~PropertyDialogs() = default;
-  virtual bool RunSheet(CMyPropertySheet& sheet) = 0;
+  virtual bool RunSheet(PropertySheet& sheet) = 0;
   virtual bool RunGrantAccessIp(GrantAccessIpDialog& dialog) = 0;
   virtual bool RunAddPort(AddPortDialog& dialog) = 0;
   virtual bool RunGatewaySettings(GatewaySettingsDialog& dialog) = 0;

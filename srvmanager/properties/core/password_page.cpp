@@ -12,12 +12,12 @@ bool HasSpace(const std::string& s) {
 
 }  // namespace
 
-CMyPropertyPage2::CMyPropertyPage2(Prompter& prompter, ServerConfig& entry, ServerRecord& record)
+PasswordPage::PasswordPage(Prompter& prompter, ServerConfig& entry, ServerRecord& record)
     : prompter_(prompter), entry_(entry), record_(record) {
   auto_save = (entry.flags & kServerFlagPasswordSaved) != 0;
 }
 
-bool CMyPropertyPage2::Validate() {
+bool PasswordPage::Validate() {
   focus_new_password = false;
   if (current_password.empty() && new_password.empty() && confirm_password.empty()) return true;
   if (!IsDeviceText(current_password)) {
@@ -46,7 +46,7 @@ bool CMyPropertyPage2::Validate() {
   return false;
 }
 
-void CMyPropertyPage2::OnOk() {
+void PasswordPage::OnOk() {
   if (auto_save) {
     entry_.flags = static_cast<uint16_t>(entry_.flags | kServerFlagPasswordSaved);
   } else {

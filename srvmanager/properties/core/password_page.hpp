@@ -1,5 +1,5 @@
 #pragma once
-// CMyPropertyPage2, the "Password" page: current, new and confirmed password (all
+// PasswordPage, the "Password" page: current, new and confirmed password (all
 // hidden) and "&Auto Save Password on this computer" (bit 0 of the entry's flags).
 // Validate runs when the page is left or on OK, in a fixed order (passwords that
 // are not printable ASCII are refused with kDeviceTextRefused); OnOk records a
@@ -16,11 +16,11 @@
 
 namespace zelin::manager {
 
-class CMyPropertyPage2 {
+class PasswordPage {
  public:
   static constexpr size_t kPasswordMaxLength = 16;
 
-  CMyPropertyPage2(Prompter& prompter, ServerConfig& entry, ServerRecord& record);
+  PasswordPage(Prompter& prompter, ServerConfig& entry, ServerRecord& record);
 
   std::string current_password;
   std::string new_password;

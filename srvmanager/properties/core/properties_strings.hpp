@@ -7,20 +7,20 @@
 #include <string_view>
 
 #include "protocol/bytes.hpp"
+#include "protocol/shared_texts.hpp"
 #include "srvmanager/core/strings.hpp"
 
 namespace zelin::manager {
 
 // Texts without a number.
-inline constexpr std::string_view kPsConflictCheckFailed = "CALL IP Conflict fail";
-inline constexpr std::string_view kPsNoFreeAddress = "Can't found any IP address";
+inline constexpr std::string_view kPsConflictCheckFailed = texts::kCheckAddressFailed;
+inline constexpr std::string_view kPsNoFreeAddress = texts::kNoFreeAddress;
 // Messages of this system for situations the pages leave open.
 inline constexpr std::string_view kPsAccessTableFull =
     "The access control list is full (32 entries). Remove an entry before adding another.";
 inline constexpr std::string_view kPsRouteTableFull =
     "The routing table is full (32 entries). The change was not made.";
-inline constexpr std::string_view kPsReadTablesFailed =
-    "Fail to read the routing and access control tables from the server!";
+inline constexpr std::string_view kPsReadTablesFailed = texts::kReadTablesFailed;
 inline constexpr std::string_view kPsFoundTableFull =
     "The list of servers found on the network is full (32 servers).";
 inline constexpr std::string_view kPsInvalidHostAddress =

@@ -9,27 +9,27 @@ namespace zelin::manager {
 
 // --- the sheet -----------------------------------------------------------------------
 
-CMyPropertySheet::CMyPropertySheet(Prompter& prompter, int installation_type, ServerConfig& entry,
+PropertySheet::PropertySheet(Prompter& prompter, int installation_type, ServerConfig& entry,
                                    ServerRecord& record, PropertyDialogs& dialogs)
     : general_(prompter, installation_type, entry, record), password_(prompter, entry, record) {
   pages_ = {PageKind::kGeneral, PageKind::kPassword};
   if (installation_type == kMultiHost || installation_type == kCustom) {
-    access_ = std::make_unique<CMyPropertyPage4>(prompter, record, dialogs);
+    access_ = std::make_unique<AccessControlPage>(prompter, record, dialogs);
     pages_.push_back(PageKind::kAccessControl);
   }
   if (installation_type == kCustom) {
-    advanced_ = std::make_unique<CMyPropertyPage3>(prompter, record, dialogs);
+    advanced_ = std::make_unique<AdvancedPage>(prompter, record, dialogs);
     pages_.push_back(PageKind::kAdvanced);
   }
   shown_.assign(pages_.size(), false);
   shown_[0] = true;
 }
 
-std::string_view CMyPropertySheet::Caption() {
+std::string_view PropertySheet::Caption() {
   return ManagerString(kStrSheetCaption);
 }
 
-std::string_view CMyPropertySheet::PageTitle(PageKind kind) {
+std::string_view PropertySheet::PageTitle(PageKind kind) {
   switch (kind) {
     case PageKind::kGeneral:
       return kPsGeneralTitle;
@@ -43,7 +43,7 @@ std::string_view CMyPropertySheet::PageTitle(PageKind kind) {
   return {};
 }
 
-bool CMyPropertySheet::ValidatePage(int index) {
+bool PropertySheet::ValidatePage(int index) {
   switch (page_kind(index)) {
     case PageKind::kGeneral:
       return general_.Validate();
@@ -54,7 +54,7 @@ bool CMyPropertySheet::ValidatePage(int index) {
   }
 }
 
-bool CMyPropertySheet::SetActivePage(int index) {
+bool PropertySheet::SetActivePage(int index) {
   if (index < 0 || index >= page_count()) return false;
   if (index == active_) return true;
   if (!ValidatePage(active_)) return false;
@@ -63,7 +63,7 @@ bool CMyPropertySheet::SetActivePage(int index) {
   return true;
 }
 
-bool CMyPropertySheet::Ok() {
+bool PropertySheet::Ok() {
   if (!ValidatePage(active_)) return false;
   for (int i = 0; i < page_count(); ++i) {
     if (!shown(i)) continue;
@@ -154,7 +154,7 @@ PropertiesOutcome ServerPropertiesCommand::Run(int server_index, int found_index
   if (entry.tables_changed == 0 && !ReadServerSettings(entry, saved_entry, record)) return out;
 
   const ServerRecord keep = record;
-  CMyPropertySheet sheet(prompter, host_.installation_type(), entry, record, dialogs_);
+  PropertySheet sheet(prompter, host_.installation_type(), entry, record, dialogs_);
   out.opened = true;
   if (!dialogs_.RunSheet(sheet)) {
     record = keep;

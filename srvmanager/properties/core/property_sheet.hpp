@@ -1,7 +1,7 @@
 #pragma once
 // The Server Properties command and its sheet.
 //
-// CMyPropertySheet ("Server Properties", OK and Cancel, no Apply) holds the pages for
+// PropertySheet ("Server Properties", OK and Cancel, no Apply) holds the pages for
 // the installation type: General and Password always, Access Control for Multi-Host
 // and Custom, Advanced for Custom. A page is validated when it is left and when OK is
 // pressed on it; OK runs the OK step of every page that has been shown.
@@ -31,9 +31,9 @@ namespace zelin::manager {
 
 enum class PageKind { kGeneral, kPassword, kAccessControl, kAdvanced };
 
-class CMyPropertySheet {
+class PropertySheet {
  public:
-  CMyPropertySheet(Prompter& prompter, int installation_type, ServerConfig& entry,
+  PropertySheet(Prompter& prompter, int installation_type, ServerConfig& entry,
                    ServerRecord& record, PropertyDialogs& dialogs);
 
   static std::string_view Caption();
@@ -49,18 +49,18 @@ class CMyPropertySheet {
   // the active page refuses (the sheet stays open).
   bool Ok();
 
-  CMyPropertyPage1& general() { return general_; }
-  CMyPropertyPage2& password() { return password_; }
-  CMyPropertyPage4* access_control() { return access_.get(); }
-  CMyPropertyPage3* advanced() { return advanced_.get(); }
+  GeneralPage& general() { return general_; }
+  PasswordPage& password() { return password_; }
+  AccessControlPage* access_control() { return access_.get(); }
+  AdvancedPage* advanced() { return advanced_.get(); }
 
  private:
   bool ValidatePage(int index);
 
-  CMyPropertyPage1 general_;
-  CMyPropertyPage2 password_;
-  std::unique_ptr<CMyPropertyPage4> access_;
-  std::unique_ptr<CMyPropertyPage3> advanced_;
+  GeneralPage general_;
+  PasswordPage password_;
+  std::unique_ptr<AccessControlPage> access_;
+  std::unique_ptr<AdvancedPage> advanced_;
   std::vector<PageKind> pages_;
   std::vector<bool> shown_;
   int active_ = 0;

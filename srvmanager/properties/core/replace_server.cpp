@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "protocol/address.hpp"
+#include "protocol/address_search.hpp"
 #include "protocol/discovery.hpp"
 #include "protocol/exchange.hpp"
 #include "srvmanager/properties/core/access_table.hpp"
@@ -14,13 +15,6 @@ namespace {
 
 constexpr Ipv4 kHostMask = 0xFFFFFFFFu;
 constexpr int kMaxAddressTries = 255;
-
-// The next address to try: one more in the last octet, where 254 and 255 wrap to 0.
-Ipv4 NextAddress(Ipv4 a) {
-  auto o = Ipv4Octets(a);
-  o[3] = o[3] >= 254 ? 0 : static_cast<uint8_t>(o[3] + 1);
-  return Ipv4FromOctets(o[0], o[1], o[2], o[3]);
-}
 
 bool NeedsGenericName(const std::string& name) {
   return name.empty() || name[0] == ' ' || name == "KivoServer";
@@ -73,18 +67,18 @@ bool ReplaceServerDialog::ResolveAddressConflict(ServerRecord& chosen) {
   auto conflict = [&] { return (chosen.flags() & wire::kFlagAddressConflict) != 0; };
   if (!EntryHasAddress(chosen.ip_address(), false) && !conflict()) return true;
   Transport& t = host_.transport();
-  for (int tries = 0;;) {
-    if (!Command(t, chosen, wire::kCheckAddress, 1)) {
+  switch (SearchFreeAddress(t, chosen, kMaxAddressTries, 1, AfterLastHost::kNetwork,
+                            [this](Ipv4 a) { return EntryHasAddress(a, true); })) {
+    case FreeAddressResult::kFound:
+      return true;
+    case FreeAddressResult::kCommandFailed:
       host_.prompter().Message(kPsConflictCheckFailed, MsgButtons::Ok, MsgIcon::Error);
       return false;
-    }
-    if (!EntryHasAddress(chosen.ip_address(), true) && !conflict()) return true;
-    if (++tries >= kMaxAddressTries) {
-      host_.prompter().Message(kPsNoFreeAddress, MsgButtons::Ok, MsgIcon::Error);
-      return false;
-    }
-    chosen.set_ip_address(NextAddress(chosen.ip_address()));
+    case FreeAddressResult::kNoneFree:
+      break;
   }
+  host_.prompter().Message(kPsNoFreeAddress, MsgButtons::Ok, MsgIcon::Error);
+  return false;
 }
 
 bool ReplaceServerDialog::GrantHostAccess(ServerRecord& chosen, ServerConfig& entry) {

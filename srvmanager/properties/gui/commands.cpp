@@ -2,8 +2,7 @@
 
 #include <QFileDialog>
 
-#include "srvmanager/core/document.hpp"
-#include "srvmanager/gui/server_commands.hpp"
+#include "srvmanager/core/manager_document.hpp"
 #include "srvmanager/properties/core/document_host.hpp"
 #include "srvmanager/properties/core/property_sheet.hpp"
 #include "srvmanager/properties/gui/qt_property_dialogs.hpp"
@@ -20,44 +19,35 @@ std::optional<std::string> QtFirmwareFileChooser::ChooseFirmwareFile() {
   return ui::ToStdString(path);
 }
 
-bool RunServerProperties(CDaoViewDoc& doc, QWidget* parent) {
+bool RunServerProperties(ManagerDocument& doc, QWidget* parent) {
   DocumentHost host(doc);
   QtPropertyDialogs dialogs(parent);
   ServerPropertiesCommand command(host, dialogs);
-  const PropertiesOutcome out = command.Run(doc.selected_server(), doc.selected_found());
+  const PropertiesOutcome out = command.Run(doc.server_tree().selected_server(), doc.server_tree().selected_found());
   if (!out.accepted) return false;
-  doc.SetItemLabel(doc.selected_item(), out.tree_label);
-  if (out.mark_modified) doc.SetModified(true);
+  doc.server_tree().SetItemLabel(doc.server_tree().selected_item(), out.tree_label);
+  if (out.mark_modified) doc.tables().SetModified(true);
   return true;
 }
 
-bool RunReplaceServer(CDaoViewDoc& doc, QWidget* parent) {
-  if (doc.selected_server() < 0) return false;
+bool RunReplaceServer(ManagerDocument& doc, QWidget* parent) {
+  if (doc.server_tree().selected_server() < 0) return false;
   DocumentHost host(doc);
-  ReplaceServerDialog model(host, doc.selected_server());
+  ReplaceServerDialog model(host, doc.server_tree().selected_server());
   ReplaceServerView view(model, parent);
   if (view.exec() != QDialog::Accepted) return false;
-  doc.SetModified(true);
+  doc.tables().SetModified(true);
   return true;
 }
 
-bool RunUpgradeFirmware(CDaoViewDoc& doc, QWidget* parent, FirmwareFileChooser* chooser) {
+bool RunUpgradeFirmware(ManagerDocument& doc, QWidget* parent, FirmwareFileChooser* chooser) {
   DocumentHost host(doc);
   QtFirmwareFileChooser files(parent);
   UpgradeProgress progress;
   UpgradeWindow window(progress, parent != nullptr ? parent->window() : nullptr);
   UpgradeFirmwareCommand command(host, chooser != nullptr ? *chooser : files, progress);
-  command.Run(doc.selected_server(), doc.selected_found());
+  command.Run(doc.server_tree().selected_server(), doc.server_tree().selected_found());
   return false;
-}
-
-void InstallPropertiesHooks() {
-  ServerCommandHooks& hooks = ServerHooks();
-  hooks.server_properties = &RunServerProperties;
-  hooks.replace_server = &RunReplaceServer;
-  hooks.upgrade_firmware = [](CDaoViewDoc& doc, QWidget* parent) {
-    return RunUpgradeFirmware(doc, parent);
-  };
 }
 
 }  // namespace zelin::manager

@@ -1,8 +1,8 @@
 #pragma once
 // The Qt entry points of Server Properties, Replace Server and Upgrade Firmware for
-// the manager's main frame. Each runs on the document's current selection and returns
-// true when it changed the model (the frame then relabels or rebuilds its views);
-// InstallPropertiesHooks hands them to the frame. GUI thread only.
+// the manager's main window. Each runs on the document's current selection and returns
+// true when it changed the model (the window then relabels or rebuilds its views); the
+// program hands them to the window. GUI thread only.
 
 #include <optional>
 #include <string>
@@ -13,7 +13,7 @@ class QWidget;
 
 namespace zelin::manager {
 
-class CDaoViewDoc;
+class ManagerDocument;
 
 // The standard file-open dialog: no type filter, no read-only box.
 class QtFirmwareFileChooser final : public FirmwareFileChooser {
@@ -25,13 +25,10 @@ class QtFirmwareFileChooser final : public FirmwareFileChooser {
   QWidget* parent_;
 };
 
-bool RunServerProperties(CDaoViewDoc& doc, QWidget* parent);
-bool RunReplaceServer(CDaoViewDoc& doc, QWidget* parent);
+bool RunServerProperties(ManagerDocument& doc, QWidget* parent);
+bool RunReplaceServer(ManagerDocument& doc, QWidget* parent);
 // `chooser` null: QtFirmwareFileChooser over `parent`. The progress window disables
 // `parent` while it shows.
-bool RunUpgradeFirmware(CDaoViewDoc& doc, QWidget* parent, FirmwareFileChooser* chooser = nullptr);
-
-// Installs the three commands in the main frame's hooks.
-void InstallPropertiesHooks();
+bool RunUpgradeFirmware(ManagerDocument& doc, QWidget* parent, FirmwareFileChooser* chooser = nullptr);
 
 }  // namespace zelin::manager

@@ -11,37 +11,28 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "srvmanager/properties/core/properties_strings.hpp"
 #include "srvmanager/properties/gui/dialogs.hpp"
+#include "ui/binding.hpp"
 #include "ui/qt_prompter.hpp"
 
 namespace zelin::manager {
 
 using ui::ToQString;
-using ui::ToStdString;
 
 // --- binding ---------------------------------------------------------------------
 
-void PageView::Bind(QLineEdit* edit, std::string& field) {
-  texts_.emplace_back(edit, &field);
-}
-
-void PageView::Bind(QAbstractButton* check, bool& field) {
-  checks_.emplace_back(check, &field);
-}
-
 void PageView::Store() {
-  for (auto& [edit, field] : texts_) *field = ToStdString(edit->text());
-  for (auto& [check, field] : checks_) *field = check->isChecked();
+  bindings_.Store();
 }
 
 void PageView::Load() {
-  for (auto& [edit, field] : texts_) edit->setText(ToQString(*field));
-  for (auto& [check, field] : checks_) check->setChecked(*field);
+  bindings_.Load();
 }
 
 QPushButton* PageView::AddCommand(QBoxLayout* column, const char* text,
@@ -57,18 +48,18 @@ QPushButton* PageView::AddCommand(QBoxLayout* column, const char* text,
 
 // --- General -------------------------------------------------------------------------
 
-GeneralPageView::GeneralPageView(CMyPropertyPage1& page, QWidget* parent)
+GeneralPageView::GeneralPageView(GeneralPage& page, QWidget* parent)
     : PageView(parent), page_(page) {
   auto* layout = new QVBoxLayout(this);
   auto* box = new QGroupBox(QStringLiteral("Server Info"), this);
   auto* form = new QFormLayout(box);
   form->addRow(QStringLiteral("Serial No : "), new QLabel(ToQString(page.serial_text), box));
   name = new QLineEdit(box);
-  name->setMaxLength(static_cast<int>(CMyPropertyPage1::kNameMaxLength));
+  name->setMaxLength(static_cast<int>(GeneralPage::kNameMaxLength));
   address = new QLineEdit(box);
   netmask = new QLineEdit(box);
   for (QLineEdit* e : {address, netmask}) {
-    e->setMaxLength(static_cast<int>(CMyPropertyPage1::kAddressMaxLength));
+    e->setMaxLength(static_cast<int>(GeneralPage::kAddressMaxLength));
     e->setReadOnly(page.address_read_only());
   }
   form->addRow(QStringLiteral("Server Name : "), name);
@@ -85,22 +76,16 @@ GeneralPageView::GeneralPageView(CMyPropertyPage1& page, QWidget* parent)
   form->addRow(QStringLiteral("DHCP :"), radios);
   layout->addWidget(box);
   layout->addStretch();
-  Bind(name, page.name);
-  Bind(address, page.address_text);
-  Bind(netmask, page.netmask_text);
-  Bind(dhcp_enable, page.dhcp_enable);
+  bindings_.Field(name, page.name);
+  bindings_.Field(address, page.address_text);
+  bindings_.Field(netmask, page.netmask_text);
+  bindings_.Field(dhcp_enable, dhcp_disable, page.dhcp_enable);
   Load();
-}
-
-void GeneralPageView::Load() {
-  PageView::Load();
-  // Radios of one group: unchecking "Enable" alone would leave both checked.
-  dhcp_disable->setChecked(!page_.dhcp_enable);
 }
 
 // --- Password ------------------------------------------------------------------------
 
-PasswordPageView::PasswordPageView(CMyPropertyPage2& page, QWidget* parent)
+PasswordPageView::PasswordPageView(PasswordPage& page, QWidget* parent)
     : PageView(parent), page_(page) {
   auto* layout = new QVBoxLayout(this);
   auto* box = new QGroupBox(QStringLiteral("Change Password"), this);
@@ -108,7 +93,7 @@ PasswordPageView::PasswordPageView(CMyPropertyPage2& page, QWidget* parent)
   auto edit = [box] {
     auto* e = new QLineEdit(box);
     e->setEchoMode(QLineEdit::Password);
-    e->setMaxLength(static_cast<int>(CMyPropertyPage2::kPasswordMaxLength));
+    e->setMaxLength(static_cast<int>(PasswordPage::kPasswordMaxLength));
     return e;
   };
   current = edit();
@@ -121,10 +106,10 @@ PasswordPageView::PasswordPageView(CMyPropertyPage2& page, QWidget* parent)
   auto_save = new QCheckBox(QStringLiteral("&Auto Save Password on this computer"), this);
   layout->addWidget(auto_save);
   layout->addStretch();
-  Bind(current, page.current_password);
-  Bind(fresh, page.new_password);
-  Bind(confirm, page.confirm_password);
-  Bind(auto_save, page.auto_save);
+  bindings_.Field(current, page.current_password);
+  bindings_.Field(fresh, page.new_password);
+  bindings_.Field(confirm, page.confirm_password);
+  bindings_.Field(auto_save, page.auto_save);
   Load();
 }
 
@@ -135,7 +120,7 @@ void PasswordPageView::Load() {
 
 // --- Access Control ------------------------------------------------------------------
 
-AccessControlPageView::AccessControlPageView(CMyPropertyPage4& page, QWidget* parent)
+AccessControlPageView::AccessControlPageView(AccessControlPage& page, QWidget* parent)
     : PageView(parent), page_(page) {
   auto* layout = new QHBoxLayout(this);
   auto* left = new QVBoxLayout;
@@ -146,7 +131,7 @@ AccessControlPageView::AccessControlPageView(CMyPropertyPage4& page, QWidget* pa
   auto* by = new QHBoxLayout;
   by->addWidget(new QLabel(QStringLiteral("View access control list by :"), this));
   view = new QComboBox(this);
-  for (const auto& item : CMyPropertyPage4::ViewItems()) view->addItem(ToQString(item));
+  for (const auto& item : AccessControlPage::ViewItems()) view->addItem(ToQString(item));
   by->addWidget(view);
   left->addLayout(by);
   layout->addLayout(left, 1);
@@ -159,7 +144,6 @@ AccessControlPageView::AccessControlPageView(CMyPropertyPage4& page, QWidget* pa
   layout->addLayout(buttons);
 
   connect(view, &QComboBox::currentIndexChanged, this, [this](int index) {
-    if (loading_) return;
     page_.SetView(static_cast<AccessView>(index));
     Load();
   });
@@ -168,24 +152,25 @@ AccessControlPageView::AccessControlPageView(CMyPropertyPage4& page, QWidget* pa
 }
 
 void AccessControlPageView::Load() {
-  loading_ = true;
-  view->setCurrentIndex(static_cast<int>(page_.view()));
-  tree->clear();
-  const AccessTreeNode& model = page_.tree();
-  auto* root = new QTreeWidgetItem(tree, QStringList{ToQString(model.text)});
-  for (const auto& top : model.children) {
-    auto* item = new QTreeWidgetItem(root, QStringList{ToQString(top.text)});
-    for (const auto& sub : top.children)
-      new QTreeWidgetItem(item, QStringList{ToQString(sub.text)});
+  {  // the tree is rebuilt with its signals blocked
+    const QSignalBlocker block_view(view);
+    const QSignalBlocker block_tree(tree);
+    view->setCurrentIndex(static_cast<int>(page_.view()));
+    tree->clear();
+    const AccessTreeNode& model = page_.tree();
+    auto* root = new QTreeWidgetItem(tree, QStringList{ToQString(model.text)});
+    for (const auto& top : model.children) {
+      auto* item = new QTreeWidgetItem(root, QStringList{ToQString(top.text)});
+      for (const auto& sub : top.children)
+        new QTreeWidgetItem(item, QStringList{ToQString(sub.text)});
+    }
+    root->setExpanded(true);
+    tree->setCurrentItem(root);
   }
-  root->setExpanded(true);
-  tree->setCurrentItem(root);
-  loading_ = false;
   UpdateButtons();
 }
 
 void AccessControlPageView::SelectionChanged() {
-  if (loading_) return;
   AccessTreePath path;
   QTreeWidgetItem* item = tree->currentItem();
   if (item != nullptr && item->parent() != nullptr) {
@@ -218,12 +203,12 @@ void AccessControlPageView::UpdateButtons() {
 
 // --- Advanced ------------------------------------------------------------------------
 
-AdvancedPageView::AdvancedPageView(CMyPropertyPage3& page, QWidget* parent)
+AdvancedPageView::AdvancedPageView(AdvancedPage& page, QWidget* parent)
     : PageView(parent), page_(page) {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(ToQString(kPsAdvancedIntro), this));
   auto* row = new QHBoxLayout;
-  list = NewReportList(CMyPropertyPage3::Columns(), this);
+  list = NewReportList(AdvancedPage::Columns(), this);
   row->addWidget(list, 1);
   auto* buttons = new QVBoxLayout;
   add = AddCommand(buttons, "&Add", [this] { page_.Add(); });
@@ -234,14 +219,14 @@ AdvancedPageView::AdvancedPageView(CMyPropertyPage3& page, QWidget* parent)
   layout->addLayout(row);
 
   connect(list, &QTreeWidget::currentItemChanged, this, [this] {
-    if (!loading_ && list->currentItem() != nullptr)
+    if (list->currentItem() != nullptr)
       page_.SelectRow(list->indexOfTopLevelItem(list->currentItem()));
   });
   Load();
 }
 
 void AdvancedPageView::Load() {
-  loading_ = true;
+  const QSignalBlocker block(list);
   list->clear();
   for (const auto& r : page_.rows())
     new QTreeWidgetItem(list, QStringList{ToQString(r.destination), ToQString(r.gateway),
@@ -249,14 +234,13 @@ void AdvancedPageView::Load() {
   if (page_.selected_row() >= 0) list->setCurrentItem(list->topLevelItem(page_.selected_row()));
   remove->setEnabled(page_.remove_enabled());
   modify->setEnabled(page_.modify_enabled());
-  loading_ = false;
 }
 
 // --- the sheet -----------------------------------------------------------------------
 
-PropertySheetView::PropertySheetView(CMyPropertySheet& sheet, QWidget* parent)
+PropertySheetView::PropertySheetView(PropertySheet& sheet, QWidget* parent)
     : QDialog(parent), sheet_(sheet) {
-  setWindowTitle(ToQString(CMyPropertySheet::Caption()));
+  setWindowTitle(ToQString(PropertySheet::Caption()));
   auto* layout = new QVBoxLayout(this);
   tabs_ = new QTabWidget(this);
   for (int i = 0; i < sheet.page_count(); ++i) {
@@ -276,7 +260,7 @@ PropertySheetView::PropertySheetView(CMyPropertySheet& sheet, QWidget* parent)
         break;
     }
     pages_.push_back(view);
-    tabs_->addTab(view, ToQString(CMyPropertySheet::PageTitle(sheet.page_kind(i))));
+    tabs_->addTab(view, ToQString(PropertySheet::PageTitle(sheet.page_kind(i))));
   }
   layout->addWidget(tabs_);
   layout->addWidget(AddOkCancel(this));
@@ -285,15 +269,13 @@ PropertySheetView::PropertySheetView(CMyPropertySheet& sheet, QWidget* parent)
 }
 
 void PropertySheetView::TabChanged(int index) {
-  if (switching_) return;
   const int from = sheet_.active_page();
   pages_[static_cast<size_t>(from)]->Store();
   const bool moved = sheet_.SetActivePage(index);
   pages_[static_cast<size_t>(from)]->Load();
   if (!moved) {
-    switching_ = true;
+    const QSignalBlocker block(tabs_);
     tabs_->setCurrentIndex(from);
-    switching_ = false;
   }
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "srvmanager/properties/core/property_sheet.hpp"
+#include "ui/binding.hpp"
 
 class QAbstractButton;
 class QBoxLayout;
@@ -34,20 +35,14 @@ class PageView : public QWidget {
   virtual void Load();   // model -> controls
 
  protected:
-  void Bind(QLineEdit* edit, std::string& field);
-  void Bind(QAbstractButton* check, bool& field);
+  ui::Bindings bindings_;
   // A button appended to `column` that runs `command` on the model and reloads the page.
   QPushButton* AddCommand(QBoxLayout* column, const char* text, std::function<void()> command);
-
- private:
-  std::vector<std::pair<QLineEdit*, std::string*>> texts_;
-  std::vector<std::pair<QAbstractButton*, bool*>> checks_;
 };
 
 class GeneralPageView final : public PageView {
  public:
-  GeneralPageView(CMyPropertyPage1& page, QWidget* parent = nullptr);
-  void Load() override;
+  GeneralPageView(GeneralPage& page, QWidget* parent = nullptr);
 
   QLineEdit* name = nullptr;
   QLineEdit* address = nullptr;
@@ -56,12 +51,12 @@ class GeneralPageView final : public PageView {
   QRadioButton* dhcp_disable = nullptr;
 
  private:
-  CMyPropertyPage1& page_;
+  GeneralPage& page_;
 };
 
 class PasswordPageView final : public PageView {
  public:
-  PasswordPageView(CMyPropertyPage2& page, QWidget* parent = nullptr);
+  PasswordPageView(PasswordPage& page, QWidget* parent = nullptr);
   void Load() override;
 
   QLineEdit* current = nullptr;
@@ -70,12 +65,12 @@ class PasswordPageView final : public PageView {
   QCheckBox* auto_save = nullptr;
 
  private:
-  CMyPropertyPage2& page_;
+  PasswordPage& page_;
 };
 
 class AccessControlPageView final : public PageView {
  public:
-  AccessControlPageView(CMyPropertyPage4& page, QWidget* parent = nullptr);
+  AccessControlPageView(AccessControlPage& page, QWidget* parent = nullptr);
   void Load() override;
 
   QTreeWidget* tree = nullptr;
@@ -90,13 +85,12 @@ class AccessControlPageView final : public PageView {
  private:
   void SelectionChanged();
   void UpdateButtons();
-  CMyPropertyPage4& page_;
-  bool loading_ = false;
+  AccessControlPage& page_;
 };
 
 class AdvancedPageView final : public PageView {
  public:
-  AdvancedPageView(CMyPropertyPage3& page, QWidget* parent = nullptr);
+  AdvancedPageView(AdvancedPage& page, QWidget* parent = nullptr);
   void Load() override;
 
   QTreeWidget* list = nullptr;
@@ -105,13 +99,12 @@ class AdvancedPageView final : public PageView {
   QPushButton* modify = nullptr;
 
  private:
-  CMyPropertyPage3& page_;
-  bool loading_ = false;
+  AdvancedPage& page_;
 };
 
 class PropertySheetView final : public QDialog {
  public:
-  PropertySheetView(CMyPropertySheet& sheet, QWidget* parent = nullptr);
+  PropertySheetView(PropertySheet& sheet, QWidget* parent = nullptr);
   void accept() override;
 
   QTabWidget* tabs() const { return tabs_; }
@@ -121,10 +114,9 @@ class PropertySheetView final : public QDialog {
 
  private:
   void TabChanged(int index);
-  CMyPropertySheet& sheet_;
+  PropertySheet& sheet_;
   QTabWidget* tabs_;
   std::vector<PageView*> pages_;
-  bool switching_ = false;
 };
 
 }  // namespace zelin::manager

@@ -10,7 +10,7 @@ bool QtPropertyDialogs::Exec(QDialog& dialog) {
   return dialog.exec() == QDialog::Accepted;
 }
 
-bool QtPropertyDialogs::RunSheet(CMyPropertySheet& sheet) {
+bool QtPropertyDialogs::RunSheet(PropertySheet& sheet) {
   PropertySheetView view(sheet, parent_);
   QWidget* outer = current_;
   current_ = &view;

@@ -17,7 +17,7 @@ class QtPropertyDialogs final : public PropertyDialogs {
  public:
   explicit QtPropertyDialogs(QWidget* parent = nullptr) : parent_(parent) {}
 
-  bool RunSheet(CMyPropertySheet& sheet) override;
+  bool RunSheet(PropertySheet& sheet) override;
   bool RunGrantAccessIp(GrantAccessIpDialog& dialog) override;
   bool RunAddPort(AddPortDialog& dialog) override;
   bool RunGatewaySettings(GatewaySettingsDialog& dialog) override;

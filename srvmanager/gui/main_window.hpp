@@ -1,15 +1,15 @@
 #pragma once
-// CMainFrame: the manager's main window. Menus, toolbar (with tool tips and status
+// MainWindow: the manager's main window. Menus, toolbar (with tool tips and status
 // texts), status bar, the splitter with the server tree (left) and the port list
 // (right, active at start), the context menus and the About box. Every command is a
-// QAction whose enabled state comes from CDaoViewDoc::IsEnabled for the active view;
+// QAction whose enabled state comes from the document's CommandRules for the active view;
 // the handlers forward to the document and refresh the views.
 //
 // Commands run one at a time: while one runs (its network waits keep the window
 // painting, see ui/live_clock.hpp) no other command starts and the window does not
 // close, whatever asks for it (a timer, the instance channel).
 //
-// The frame borrows the document; the document must outlive it. GUI thread only.
+// The window borrows the document; the document must outlive it. GUI thread only.
 
 #include <QMainWindow>
 #include <QMap>
@@ -17,23 +17,25 @@
 #include <functional>
 
 #include "mapwizard/mapwizard.h"
-#include "srvmanager/core/document.hpp"
+#include "srvmanager/core/manager_document.hpp"
+#include "srvmanager/gui/server_commands.hpp"
 
 class QSplitter;
 
 namespace zelin::manager {
 
-class CDaoTreeView;
-class CDaoListView;
+class ServerTreeView;
+class PortListView;
 
-class CMainFrame : public QMainWindow {
+class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
   // Runs the Add Server Wizard over the block; returns its result.
   using WizardRunner = std::function<int(WizardArguments*)>;
 
-  CMainFrame(CDaoViewDoc& doc, const QString& title, WizardRunner wizard,
-             QWidget* parent = nullptr);
+  // `commands` opens Server Properties, Replace Server and Upgrade Firmware.
+  MainWindow(ManagerDocument& doc, const QString& title, WizardRunner wizard,
+             ServerCommands commands = {}, QWidget* parent = nullptr);
 
   // Loads the document (search, store, probes) with the window already showing,
   // "Searching for servers..." in the status bar, as a command.
@@ -45,8 +47,8 @@ class CMainFrame : public QMainWindow {
   void RebuildViews();
 
   QAction* action(int command_id) const { return actions_.value(command_id, nullptr); }
-  CDaoTreeView* tree() const { return tree_; }
-  CDaoListView* list() const { return list_; }
+  ServerTreeView* tree() const { return tree_; }
+  PortListView* list() const { return list_; }
   ActiveView active_view() const { return active_; }
   void SetActiveView(ActiveView v);
   // Enabled state of every action from the document.
@@ -79,19 +81,20 @@ class CMainFrame : public QMainWindow {
   void closeEvent(QCloseEvent* e) override;
 
  private:
-  QAction* AddCommand(int id, const QString& text, void (CMainFrame::*handler)());
+  QAction* AddCommand(int id, const QString& text, void (MainWindow::*handler)());
   void BuildMenus();
   void BuildToolBar();
   void ConnectViews();
 
-  CDaoViewDoc& doc_;
+  ManagerDocument& doc_;
   WizardRunner wizard_;
+  ServerCommands commands_;
   QMap<int, QAction*> actions_;
   QAction* about_ = nullptr;
   QMenu* port_menu_ = nullptr;
   QSplitter* splitter_ = nullptr;
-  CDaoTreeView* tree_ = nullptr;
-  CDaoListView* list_ = nullptr;
+  ServerTreeView* tree_ = nullptr;
+  PortListView* list_ = nullptr;
   ActiveView active_ = ActiveView::PortList;
   int wizard_runs_ = 0;
   bool busy_ = false;

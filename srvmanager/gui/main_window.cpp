@@ -1,4 +1,4 @@
-#include "srvmanager/gui/main_frame.hpp"
+#include "srvmanager/gui/main_window.hpp"
 
 #include <QAction>
 #include <QApplication>
@@ -26,37 +26,33 @@
 
 namespace zelin::manager {
 
-ServerCommandHooks& ServerHooks() {
-  static ServerCommandHooks hooks;
-  return hooks;
-}
-
-CMainFrame::CMainFrame(CDaoViewDoc& doc, const QString& title, WizardRunner wizard, QWidget* parent)
-    : QMainWindow(parent), doc_(doc), wizard_(std::move(wizard)) {
-  setObjectName(QStringLiteral("CMainFrame"));
+MainWindow::MainWindow(ManagerDocument& doc, const QString& title, WizardRunner wizard,
+                       ServerCommands commands, QWidget* parent)
+    : QMainWindow(parent), doc_(doc), wizard_(std::move(wizard)), commands_(std::move(commands)) {
+  setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(title);
   setWindowIcon(ui::SuiteIcon());
 
   AddCommand(kCmdSaveConfiguration, QStringLiteral("&Save Configuration"),
-             &CMainFrame::OnSaveConfiguration);
+             &MainWindow::OnSaveConfiguration);
   AddCommand(kCmdAddServerWizard, QStringLiteral("&Add Server Wizard"),
-             &CMainFrame::OnAddServerWizard);
-  AddCommand(kCmdDeleteServer, QStringLiteral("&Delete Server"), &CMainFrame::OnDeleteServer);
+             &MainWindow::OnAddServerWizard);
+  AddCommand(kCmdDeleteServer, QStringLiteral("&Delete Server"), &MainWindow::OnDeleteServer);
   AddCommand(kCmdServerProperties, QStringLiteral("Server &Properties"),
-             &CMainFrame::OnServerProperties);
-  AddCommand(kCmdReplaceServer, QStringLiteral("&Replace Server..."), &CMainFrame::OnReplaceServer);
+             &MainWindow::OnServerProperties);
+  AddCommand(kCmdReplaceServer, QStringLiteral("&Replace Server..."), &MainWindow::OnReplaceServer);
   AddCommand(kCmdUpgradeFirmware, QStringLiteral("&Upgrade Firmware"),
-             &CMainFrame::OnUpgradeFirmware);
-  AddCommand(kCmdMapPort, QStringLiteral("&Map Port"), &CMainFrame::OnMapPort);
-  AddCommand(kCmdUnMapPort, QStringLiteral("&UnMap Port"), &CMainFrame::OnUnMapPort);
+             &MainWindow::OnUpgradeFirmware);
+  AddCommand(kCmdMapPort, QStringLiteral("&Map Port"), &MainWindow::OnMapPort);
+  AddCommand(kCmdUnMapPort, QStringLiteral("&UnMap Port"), &MainWindow::OnUnMapPort);
   about_ = new QAction(CommandIcon(0), QStringLiteral("&About Zelin Server Pro Manager..."), this);
   about_->setToolTip(QStringLiteral("About"));
   about_->setStatusTip(QStringLiteral("Display program information, version number and copyright"));
-  connect(about_, &QAction::triggered, this, &CMainFrame::OnAbout);
+  connect(about_, &QAction::triggered, this, &MainWindow::OnAbout);
 
   splitter_ = new QSplitter(Qt::Horizontal, this);
-  tree_ = new CDaoTreeView(splitter_);
-  list_ = new CDaoListView(splitter_);
+  tree_ = new ServerTreeView(splitter_);
+  list_ = new PortListView(splitter_);
   splitter_->addWidget(tree_);
   splitter_->addWidget(list_);
   splitter_->setStretchFactor(0, 0);
@@ -76,7 +72,7 @@ CMainFrame::CMainFrame(CDaoViewDoc& doc, const QString& title, WizardRunner wiza
   SetActiveView(ActiveView::PortList);
 }
 
-QAction* CMainFrame::AddCommand(int id, const QString& text, void (CMainFrame::*handler)()) {
+QAction* MainWindow::AddCommand(int id, const QString& text, void (MainWindow::*handler)()) {
   auto* a = new QAction(CommandIcon(id), text, this);
   a->setStatusTip(ui::ToQString(CommandStatusText(id)));
   const QString tip = ui::ToQString(CommandToolTip(id));
@@ -87,7 +83,7 @@ QAction* CMainFrame::AddCommand(int id, const QString& text, void (CMainFrame::*
   return a;
 }
 
-void CMainFrame::BuildMenus() {
+void MainWindow::BuildMenus() {
   QMenu* server = menuBar()->addMenu(QStringLiteral("&Server"));
   server->addAction(action(kCmdSaveConfiguration));
   server->addAction(action(kCmdAddServerWizard));
@@ -107,7 +103,7 @@ void CMainFrame::BuildMenus() {
   QAction* port_properties = port_menu_->addAction(QStringLiteral("&Port Properties"));
   port_properties->setData(kCmdMapPort);
   port_properties->setStatusTip(action(kCmdMapPort)->statusTip());
-  connect(port_properties, &QAction::triggered, this, &CMainFrame::OnMapPort);
+  connect(port_properties, &QAction::triggered, this, &MainWindow::OnMapPort);
   connect(action(kCmdMapPort), &QAction::changed, port_properties, [this, port_properties] {
     port_properties->setEnabled(action(kCmdMapPort)->isEnabled());
   });
@@ -116,10 +112,10 @@ void CMainFrame::BuildMenus() {
   help->addAction(about_);
   // Enabled states are computed when a menu opens, as when a command is displayed.
   for (QMenu* m : {server, port_menu_, help})
-    connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateActions);
+    connect(m, &QMenu::aboutToShow, this, &MainWindow::UpdateActions);
 }
 
-void CMainFrame::BuildToolBar() {
+void MainWindow::BuildToolBar() {
   QToolBar* bar = addToolBar(QStringLiteral("Toolbar"));
   bar->setObjectName(QStringLiteral("toolbar"));
   bar->setIconSize(QSize(24, 24));
@@ -138,28 +134,28 @@ void CMainFrame::BuildToolBar() {
   bar->addAction(about_);
 }
 
-void CMainFrame::ConnectViews() {
-  connect(tree_, &CDaoTreeView::activated, this, [this] { SetActiveView(ActiveView::Tree); });
-  connect(list_, &CDaoListView::activated, this, [this] { SetActiveView(ActiveView::PortList); });
-  connect(tree_, &CDaoTreeView::itemSelected, this, [this](int item) {
-    doc_.SelectTreeItem(item);
+void MainWindow::ConnectViews() {
+  connect(tree_, &ServerTreeView::activated, this, [this] { SetActiveView(ActiveView::Tree); });
+  connect(list_, &PortListView::activated, this, [this] { SetActiveView(ActiveView::PortList); });
+  connect(tree_, &ServerTreeView::itemSelected, this, [this](int item) {
+    doc_.server_tree().SelectTreeItem(item);
     list_->Refill(doc_);
     UpdateActions();
   });
-  connect(tree_, &CDaoTreeView::actingOnSelection, this, [this] {
+  connect(tree_, &ServerTreeView::actingOnSelection, this, [this] {
     QTreeWidgetItem* current = tree_->currentItem();
-    const int item = CDaoTreeView::ItemIndex(current);
-    if (busy_ || current == nullptr || doc_.selected_item() == item) return;
-    doc_.SelectTreeItem(item);
+    const int item = ServerTreeView::ItemIndex(current);
+    if (busy_ || current == nullptr || doc_.server_tree().selected_item() == item) return;
+    doc_.server_tree().SelectTreeItem(item);
     list_->Refill(doc_);
     UpdateActions();
   });
-  connect(tree_, &CDaoTreeView::itemDoubleClicked, this, [this](int item) {
+  connect(tree_, &ServerTreeView::itemDoubleClicked, this, [this](int item) {
     if (busy_) return;
     bool online;
     {
       const QScopedValueRollback<bool> running(busy_, true);  // probes an offline server
-      online = doc_.ActivateTreeItem(item);
+      online = doc_.server_tree().ActivateTreeItem(item);
     }
     tree_->UpdateItem(doc_, item);
     if (online) {
@@ -169,34 +165,34 @@ void CMainFrame::ConnectViews() {
       UpdateActions();
     }
   });
-  connect(tree_, &CDaoTreeView::deletePressed, this, &CMainFrame::OnDeleteServer);
-  connect(tree_, &CDaoTreeView::contextMenuAt, this, &CMainFrame::ShowTreeContextMenu);
-  connect(list_, &CDaoListView::rowSelected, this, [this](int row) {
-    doc_.SelectPortRow(row);
+  connect(tree_, &ServerTreeView::deletePressed, this, &MainWindow::OnDeleteServer);
+  connect(tree_, &ServerTreeView::contextMenuAt, this, &MainWindow::ShowTreeContextMenu);
+  connect(list_, &PortListView::rowSelected, this, [this](int row) {
+    doc_.server_tree().SelectPortRow(row);
     UpdateActions();
   });
-  connect(list_, &CDaoListView::rowDoubleClicked, this, [this](int row) {
-    doc_.SelectPortRow(row);
-    if (doc_.PortRowOpensMapPort(row)) OnMapPort();
+  connect(list_, &PortListView::rowDoubleClicked, this, [this](int row) {
+    doc_.server_tree().SelectPortRow(row);
+    if (doc_.ports().PortRowOpensMapPort(row)) OnMapPort();
   });
-  connect(list_, &CDaoListView::contextMenuAt, this, [this](QPoint global) {
+  connect(list_, &PortListView::contextMenuAt, this, [this](QPoint global) {
     if (busy_) return;
     SetActiveView(ActiveView::PortList);
     port_menu_->exec(global);
   });
 }
 
-void CMainFrame::SetActiveView(ActiveView v) {
+void MainWindow::SetActiveView(ActiveView v) {
   active_ = v;
   UpdateActions();
 }
 
-void CMainFrame::UpdateActions() {
+void MainWindow::UpdateActions() {
   for (auto it = actions_.cbegin(); it != actions_.cend(); ++it)
-    it.value()->setEnabled(doc_.IsEnabled(it.key(), active_));
+    it.value()->setEnabled(doc_.rules().IsEnabled(it.key(), active_));
 }
 
-void CMainFrame::LoadDocument() {
+void MainWindow::LoadDocument() {
   if (busy_) return;
   const QScopedValueRollback<bool> running(busy_, true);
   statusBar()->showMessage(QStringLiteral("Searching for servers..."));
@@ -204,7 +200,7 @@ void CMainFrame::LoadDocument() {
   statusBar()->clearMessage();  // back to "Ready"
 }
 
-void CMainFrame::InitialUpdate(bool open_wizard) {
+void MainWindow::InitialUpdate(bool open_wizard) {
   RebuildViews();
   list_->setFocus();
   SetActiveView(ActiveView::PortList);
@@ -214,18 +210,18 @@ void CMainFrame::InitialUpdate(bool open_wizard) {
   }
 }
 
-void CMainFrame::RebuildViews() {
+void MainWindow::RebuildViews() {
   tree_->Rebuild(doc_);
   list_->Refill(doc_);
   UpdateActions();
 }
 
-void CMainFrame::SelectFirstServer() {
+void MainWindow::SelectFirstServer() {
   QTreeWidgetItem* root = tree_->topLevelItem(0);
   if (root != nullptr && root->childCount() > 0) tree_->setCurrentItem(root->child(0));
 }
 
-void CMainFrame::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
+void MainWindow::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
   if (busy_) return;
   QMenu menu(this);
   menu.setObjectName(QStringLiteral("TreeContextMenu"));
@@ -233,130 +229,115 @@ void CMainFrame::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
     menu.setTitle(QStringLiteral("&Server"));
     // The item under the mouse becomes the current server, without moving the
     // tree's own selection.
-    doc_.SelectTreeItem(item);
+    doc_.server_tree().SelectTreeItem(item);
     list_->Refill(doc_);
     struct Entry {
       int id;
       const char* text;
-      void (CMainFrame::*handler)();
+      void (MainWindow::*handler)();
     };
     const Entry entries[] = {
-        {kCmdCtxDeleteServer, "&Delete Server", &CMainFrame::OnDeleteServer},
-        {kCmdCtxServerProperties, "Server &Properties", &CMainFrame::OnServerProperties},
-        {kCmdCtxReplaceServer, "&Replace Server...", &CMainFrame::OnReplaceServer},
-        {kCmdCtxUpgradeFirmware, "&Upgrade Firmware", &CMainFrame::OnUpgradeFirmware},
+        {kCmdCtxDeleteServer, "&Delete Server", &MainWindow::OnDeleteServer},
+        {kCmdCtxServerProperties, "Server &Properties", &MainWindow::OnServerProperties},
+        {kCmdCtxReplaceServer, "&Replace Server...", &MainWindow::OnReplaceServer},
+        {kCmdCtxUpgradeFirmware, "&Upgrade Firmware", &MainWindow::OnUpgradeFirmware},
     };
     for (const Entry& e : entries) {
       if (e.id == kCmdCtxUpgradeFirmware) menu.addSeparator();
       QAction* a = menu.addAction(QString::fromLatin1(e.text));
       a->setData(e.id);
-      a->setEnabled(doc_.IsContextEnabled(e.id));
+      a->setEnabled(doc_.rules().IsContextEnabled(e.id));
       connect(a, &QAction::triggered, this, e.handler);
     }
   } else {
     menu.setTitle(QStringLiteral("Add Server"));
     QAction* a = menu.addAction(QStringLiteral("&Add Server Wizard..."));
     a->setData(kCmdAddServerWizard);
-    connect(a, &QAction::triggered, this, &CMainFrame::OnAddServerWizard);
+    connect(a, &QAction::triggered, this, &MainWindow::OnAddServerWizard);
   }
   menu.exec(global);
 }
 
 // --- commands ---------------------------------------------------------------------------
 
-void CMainFrame::OnSaveConfiguration() {
+void MainWindow::OnSaveConfiguration() {
   if (busy_) return;
   const QScopedValueRollback<bool> running(busy_, true);
-  doc_.SaveConfiguration();
+  doc_.writer().SaveConfiguration();
   UpdateActions();
 }
 
-void CMainFrame::OnAddServerWizard() {
+void MainWindow::OnAddServerWizard() {
   if (busy_) return;
   const QScopedValueRollback<bool> running(busy_, true);
   ++wizard_runs_;
   int result = 0;
   if (wizard_) {
-    Transport& t = doc_.transport();
-    std::array<int, Transport::kSlots> sockets{};
-    std::array<uint32_t, Transport::kSlots> addresses{};
-    for (int i = 0; i < Transport::kSlots; ++i) {
-      sockets[static_cast<size_t>(i)] = t.socket(i);
-      addresses[static_cast<size_t>(i)] = t.local_address(i);
-    }
-    WizardArguments args{sockets.data(),
-                         t.interface_count(),
-                         addresses.data(),
-                         doc_.found_table(),
-                         doc_.saved_found_table(),
-                         doc_.server_table(),
-                         doc_.saved_server_table(),
-                         doc_.count_pointer()};
-    result = wizard_(&args);
+    result = wizard_(&doc_.wizard().Arguments());
   }
-  doc_.WizardReturned(result);
+  doc_.wizard().WizardReturned(result);
   RebuildViews();
 }
 
-void CMainFrame::OnDeleteServer() {
+void MainWindow::OnDeleteServer() {
   if (busy_) return;
   const QScopedValueRollback<bool> running(busy_, true);
   doc_.DeleteServer();
   RebuildViews();
 }
 
-void CMainFrame::OnServerProperties() {
+void MainWindow::OnServerProperties() {
   if (busy_) return;
   const QScopedValueRollback<bool> running(busy_, true);
-  auto& hook = ServerHooks().server_properties;
+  auto& hook = commands_.server_properties;
   if (hook && hook(doc_, this)) {
-    tree_->UpdateItem(doc_, doc_.selected_item());
+    tree_->UpdateItem(doc_, doc_.server_tree().selected_item());
     list_->Refill(doc_);
   }
   UpdateActions();
 }
 
-void CMainFrame::OnReplaceServer() {
+void MainWindow::OnReplaceServer() {
   if (busy_) return;
   const QScopedValueRollback<bool> running(busy_, true);
-  auto& hook = ServerHooks().replace_server;
+  auto& hook = commands_.replace_server;
   if (hook && hook(doc_, this)) RebuildViews();
   UpdateActions();
 }
 
-void CMainFrame::OnUpgradeFirmware() {
+void MainWindow::OnUpgradeFirmware() {
   if (busy_) return;
   const QScopedValueRollback<bool> running(busy_, true);
-  auto& hook = ServerHooks().upgrade_firmware;
+  auto& hook = commands_.upgrade_firmware;
   if (hook) hook(doc_, this);
   UpdateActions();
 }
 
-void CMainFrame::OnMapPort() {
+void MainWindow::OnMapPort() {
   if (busy_) return;
   const QScopedValueRollback<bool> running(busy_, true);
-  std::optional<MapPortChoice> initial = doc_.BeginMapPort();
+  std::optional<MapPortChoice> initial = doc_.ports().BeginMapPort();
   if (!initial) return;
   MapPortDialog dialog(*initial, this);
   if (dialog.exec() != QDialog::Accepted) return;
-  const int row = doc_.selected_port();
-  doc_.FinishMapPort(dialog.choice());
-  doc_.SelectPortRow(row);
+  const int row = doc_.server_tree().selected_port();
+  doc_.ports().FinishMapPort(dialog.choice());
+  doc_.server_tree().SelectPortRow(row);
   list_->Refill(doc_);
   UpdateActions();
 }
 
-void CMainFrame::OnUnMapPort() {
+void MainWindow::OnUnMapPort() {
   if (busy_) return;
   const QScopedValueRollback<bool> running(busy_, true);
-  const int row = doc_.selected_port();
-  doc_.UnMapPort();
-  doc_.SelectPortRow(row);
+  const int row = doc_.server_tree().selected_port();
+  doc_.ports().UnMapPort();
+  doc_.server_tree().SelectPortRow(row);
   list_->Refill(doc_);
   UpdateActions();
 }
 
-void CMainFrame::OnAbout() {
+void MainWindow::OnAbout() {
   if (busy_) return;
   const QScopedValueRollback<bool> running(busy_, true);
   QDialog box(this);
@@ -375,7 +356,7 @@ void CMainFrame::OnAbout() {
   box.exec();
 }
 
-void CMainFrame::closeEvent(QCloseEvent* e) {
+void MainWindow::closeEvent(QCloseEvent* e) {
   if (busy_) {  // a command is running: it is not left half done
     e->ignore();
     return;

@@ -1,0 +1,22 @@
+#pragma once
+// Texts that more than one program shows in the same words. The programs' string
+// tables refer to these instead of spelling them again, so a correction reaches every
+// program at once. Texts of one program only stay in that program's table.
+
+#include <string_view>
+
+namespace zelin::texts {
+
+// The free-address search (protocol/address_search.hpp).
+inline constexpr std::string_view kCheckAddressFailed = "CALL IP Conflict fail";
+inline constexpr std::string_view kNoFreeAddress = "Can't found any IP address";
+
+// Reading a server's tables before its access list is changed.
+inline constexpr std::string_view kReadTablesFailed =
+    "Fail to read the routing and access control tables from the server!";
+
+// COM names and addresses typed by the user.
+inline constexpr std::string_view kComLimitExceeded = "Your COM name have exceeded 256 limitation!";
+inline constexpr std::string_view kInvalidAddress = "Invalid IP address!";
+
+}  // namespace zelin::texts

@@ -1,0 +1,169 @@
+#include "srvmanager/core/configuration_writer.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "protocol/address.hpp"
+#include "platform/clock.hpp"
+#include "protocol/exchange.hpp"
+#include "srvmanager/core/commands.hpp"
+#include "srvmanager/core/strings.hpp"
+
+namespace zelin::manager {
+namespace {
+
+constexpr int kCommandTimeoutSeconds = 1;
+constexpr int kRestartTimeoutSeconds = 10;
+constexpr int64_t kAfterRestartMs = 5000;
+
+}  // namespace
+
+int ConfigurationWriter::WriteServer(int server_index, int found_index) {
+  ServerTables& tables = p_.tables;
+  Transport& transport = p_.transport;
+  if (server_index < 0 || server_index >= tables.count() || !ValidFound(tables.found(), found_index))
+    return kWriteStepPassword;
+  ServerConfig& entry = tables.server(server_index);
+  ServerRecord& rec = tables.found().records[static_cast<size_t>(found_index)];
+  const int saved = tables.FindSavedServer(entry.serial_number);
+  SaveProgress::Scope shown(progress_);
+  const std::string name = entry.name();
+
+  progress_.Writing(name, WriteStepName::kLogin);
+  if (!p_.passwords.RequestServerPassword(rec, p_.passwords.PasswordFlags(server_index), entry))
+    return kWriteStepPassword;
+
+  progress_.Writing(name, WriteStepName::kName);
+  rec.set_name(entry.name());
+  if (!Command(transport, rec, wire::kSetName, kCommandTimeoutSeconds)) return kWriteStepName;
+
+  const bool password_pending = rec.password_change_pending;
+  if (password_pending) {
+    progress_.Writing(name, WriteStepName::kNewPassword);
+    if (!Command(transport, rec, wire::kSetPassword, kCommandTimeoutSeconds))
+      return kWriteStepNewPassword;
+    entry.set_password(rec.new_password);
+    if (saved >= 0) tables.saved_server(saved).set_password(rec.new_password);
+    p_.passwords.Remember(entry.serial_number, rec.new_password);
+    const uint8_t f = rec.flags();
+    rec.set_flags(static_cast<uint8_t>(rec.new_password.empty() ? (f & ~wire::kFlagPassword)
+                                                                : (f | wire::kFlagPassword)));
+  }
+
+  progress_.Writing(name, WriteStepName::kAddress);
+  // A server reached by a directed request answers at the address it was found at until
+  // the restart applies the new one (the exchange follows it then); the record's address
+  // may already be the new one the user typed.
+  if (!rec.unicast) rec.unicast_address = rec.ip_address();
+  rec.set_ip_address(entry.ip_address);
+  rec.set_netmask(entry.netmask);
+  if (!Command(transport, rec, wire::kSetAddress, kCommandTimeoutSeconds))
+    return kWriteStepAddress;
+
+  if (entry.tables_changed != 0) {
+    progress_.Writing(name, WriteStepName::kRoutes);
+    // Removals (metric 0xFFFF) go first, then the routes to keep, each in table order:
+    // a route the page removed or modified and then listed again is dropped and added
+    // back, never added and then dropped. The removals also make room on the server.
+    const int routes = std::min<int>(rec.route_total, static_cast<int>(wire::kTableCapacity));
+    for (const bool removals : {true, false}) {
+      for (int i = 0; i < routes; ++i) {
+        const RouteEntry& route = rec.route_table[static_cast<size_t>(i)];
+        if ((route.metric == wire::kRouteEmptyMetric) != removals) continue;
+        rec.route_to_send = route;
+        if (!Command(transport, rec, wire::kAddRoute, kCommandTimeoutSeconds))
+          return kWriteStepRoutes;
+      }
+    }
+  }
+
+  if (installation_type_ == kSingleHost ||
+      (entry.write_state != kWriteNever && entry.tables_changed != 0)) {
+    progress_.Writing(name, WriteStepName::kAccessList);
+    const int entries = std::min<int>(rec.access_total, static_cast<int>(wire::kTableCapacity));
+    (void)WriteAccessTable(transport, rec, entries, kCommandTimeoutSeconds);
+  }
+
+  progress_.Writing(name, WriteStepName::kPortKinds);
+  if (!Command(transport, rec, wire::kSetPortKinds, kCommandTimeoutSeconds))
+    return kWriteStepPortKinds;
+
+  if (HasDhcpSetting(rec.device_type(), rec.firmware_version())) {
+    progress_.Writing(name, WriteStepName::kDhcp);
+    if (!Command(transport, rec, wire::kDhcp, kCommandTimeoutSeconds)) return kWriteStepDhcp;
+  }
+
+  entry.write_state = kWriteWhenChanged;
+  entry.tables_changed = 0;
+
+  // The restart waits (the exchange's own, then this one) count down as one.
+  progress_.Writing(name, WriteStepName::kRestart);
+  transport.set_restart_wait_observer(
+      [&](int64_t left) { progress_.Restarting(name, left + kAfterRestartMs); });
+  const bool restarted =
+      Command(transport, rec, wire::kSaveAndRestart, kRestartTimeoutSeconds).ok();
+  transport.set_restart_wait_observer(nullptr);
+  if (!restarted) return kWriteStepRestart;
+  {
+    WaitCursor wait(p_.prompter);
+    SleepCountingDown(transport.clock(), kAfterRestartMs,
+                      [&](int64_t left) { progress_.Restarting(name, left); });
+  }
+  if (password_pending) {
+    rec.password = rec.new_password;
+    rec.password_change_pending = false;
+  }
+  return kWriteOk;
+}
+
+ConfigurationWriter::SaveOutcome ConfigurationWriter::SaveConfigurationOutcome() {
+  ServerTables& tables = p_.tables;
+  Prompter& prompter = p_.prompter;
+  if (auto conflict = p_.ports.FindComConflict()) {
+    prompter.Message(*conflict);
+    return SaveOutcome::kConflict;
+  }
+  if (prompter.Message(ManagerString(kStrRestartWarning), MsgButtons::YesNo, MsgIcon::Warning) !=
+      MsgAnswer::Yes)
+    return SaveOutcome::kDeclined;
+
+  ServerList& found = tables.found();
+  ServerList& saved_found = tables.saved_found();
+  // One progress window for all the servers written, closed before the store is.
+  std::optional<SaveProgress::Scope> writing(std::in_place, progress_);
+  for (int i = 0; i < tables.count(); ++i) {
+    ServerConfig& entry = tables.server(i);
+    const int fi = found.FindSerial(entry.serial_number);
+    if (fi < 0 || !p_.tree.in_tree(fi)) continue;
+    if (entry.write_state == kWriteNever) continue;
+    if (!tables.ServerChanged(i) && entry.write_state != kWriteAlways) continue;
+    const int code = WriteServer(i, fi);
+    if (code == kWriteOk) {
+      const uint16_t serial = found.records[static_cast<size_t>(fi)].serial_number();
+      const int si = saved_found.FindSerial(serial);
+      if (si >= 0) {
+        saved_found.records[static_cast<size_t>(si)] = found.records[static_cast<size_t>(fi)];
+      } else {
+        tables.CopyToSavedFound(fi);
+      }
+    } else {
+      const ServerRecord& rec = found.records[static_cast<size_t>(fi)];
+      prompter.Message(ServerWriteFailed(rec.name(), AddressToText(rec.ip_address()), code),
+                       MsgButtons::Ok, MsgIcon::Error);
+    }
+  }
+
+  writing.reset();
+
+  if (const Status saved = tables.Save(p_.store); !saved) {
+    // The store is unchanged: the saved copy and the modified mark stay, so that the
+    // next save writes the same difference again.
+    prompter.Message(WithStoreDetail(kStoreSaveFailed, saved), MsgButtons::Ok, MsgIcon::Error);
+    return SaveOutcome::kStoreFailed;
+  }
+  if (fresh_port_) fresh_port_();
+  return SaveOutcome::kSaved;
+}
+
+}  // namespace zelin::manager
