@@ -70,7 +70,9 @@ int QtProgressWindow::value() const {
   return dialog_ ? bar_->value() : 0;
 }
 bool QtProgressWindow::visible() const {
-  return dialog_ && dialog_->isVisible();
+  // One read of the guarded pointer: the window may go between two reads.
+  const QDialog* dialog = dialog_.data();
+  return dialog != nullptr && dialog->isVisible();
 }
 
 }  // namespace zelin::ui
