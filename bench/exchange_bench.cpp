@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "emulator/lab.hpp"
+#include "bench/bench_lab.hpp"
 #include "platform/notices.hpp"
 #include "protocol/discovery.hpp"
 #include "protocol/exchange.hpp"
@@ -17,24 +17,14 @@ namespace {
 using namespace zelin;
 
 Ipv4 Address(uint8_t host) {
-  return Ipv4FromOctets(127, 201, 1, host);
+  return bench::BenchAddress(1, host);
 }
 
 struct Setup {
   Setup() {
-    emulator::LabSpec desc;
-    desc.broadcast = Address(255);
-    emulator::ServerSpec s;
-    s.type = 9476;
-    s.serial = 1;
-    s.ip = Address(10);
-    s.password = "secret";
+    emulator::ServerSpec s = bench::BenchServer(1, "secret");
     for (uint8_t i = 0; i < 32; ++i) s.access.push_back({Address(i), 0xFFFFFFFFu, 0xFFFF});
-    desc.servers.push_back(s);
-    if (const auto problem = emulator::CompleteAndCheck(desc); !problem.empty()) std::abort();
-    lab = std::make_unique<emulator::Lab>(desc);
-    std::string error;
-    if (!lab->Start(&error)) std::abort();
+    lab = bench::StartBenchLab(1, s);
     transport = std::make_unique<Transport>(
         SystemClock(), notices, Deliverable::Manager,
         TransportOptions{

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <memory>
 
-#include "emulator/lab.hpp"
+#include "bench/bench_lab.hpp"
 #include "platform/notices.hpp"
 #include "protocol/firmware.hpp"
 #include "protocol/transport.hpp"
@@ -19,7 +19,7 @@ namespace {
 using namespace zelin;
 
 Ipv4 Address(uint8_t host) {
-  return Ipv4FromOctets(127, 201, 2, host);
+  return bench::BenchAddress(2, host);
 }
 
 class NoProgress final : public ProgressWindow {
@@ -33,19 +33,9 @@ class NoProgress final : public ProgressWindow {
 
 void BM_FirmwareDownload(benchmark::State& state) {
   const size_t size = static_cast<size_t>(state.range(0));
-  emulator::LabSpec desc;
-  desc.broadcast = Address(255);
-  emulator::ServerSpec s;
-  s.type = 9476;
-  s.serial = 1;
-  s.ip = Address(10);
-  s.password = "pw";
+  emulator::ServerSpec s = bench::BenchServer(2, "pw");
   s.firmware_rule.prefix = {'N', 'O'};
-  desc.servers.push_back(s);
-  if (!emulator::CompleteAndCheck(desc).empty()) std::abort();
-  emulator::Lab lab(desc);
-  std::string error;
-  if (!lab.Start(&error)) std::abort();
+  const auto lab = bench::StartBenchLab(2, s);
 
   const std::string path = "/tmp/zelin_firmware_bench.rom";
   {
@@ -66,11 +56,11 @@ void BM_FirmwareDownload(benchmark::State& state) {
     NoProgress progress;
     if (DownloadFirmware(t, r, path, 20, progress) != DownloadResult::kNoVerdict) ++wrong;
   }
-  const auto image = lab.Snapshot(1)->last_image;
+  const auto image = lab->Snapshot(1)->last_image;
   if (!image || image->size != size) ++wrong;
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
   state.counters["unexpected"] = wrong;
-  lab.Stop();
+  lab->Stop();
   std::remove(path.c_str());
 }
 BENCHMARK(BM_FirmwareDownload)->Arg(4 << 20)->Unit(benchmark::kMillisecond)->UseRealTime();

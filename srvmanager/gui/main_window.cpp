@@ -33,22 +33,7 @@ MainWindow::MainWindow(ManagerDocument& doc, const QString& title, WizardRunner 
   setWindowTitle(title);
   setWindowIcon(ui::SuiteIcon());
 
-  AddCommand(kCmdSaveConfiguration, QStringLiteral("&Save Configuration"),
-             &MainWindow::OnSaveConfiguration);
-  AddCommand(kCmdAddServerWizard, QStringLiteral("&Add Server Wizard"),
-             &MainWindow::OnAddServerWizard);
-  AddCommand(kCmdDeleteServer, QStringLiteral("&Delete Server"), &MainWindow::OnDeleteServer);
-  AddCommand(kCmdServerProperties, QStringLiteral("Server &Properties"),
-             &MainWindow::OnServerProperties);
-  AddCommand(kCmdReplaceServer, QStringLiteral("&Replace Server..."), &MainWindow::OnReplaceServer);
-  AddCommand(kCmdUpgradeFirmware, QStringLiteral("&Upgrade Firmware"),
-             &MainWindow::OnUpgradeFirmware);
-  AddCommand(kCmdMapPort, QStringLiteral("&Map Port"), &MainWindow::OnMapPort);
-  AddCommand(kCmdUnMapPort, QStringLiteral("&UnMap Port"), &MainWindow::OnUnMapPort);
-  about_ = new QAction(CommandIcon(0), QStringLiteral("&About Zelin Server Pro Manager..."), this);
-  about_->setToolTip(QStringLiteral("About"));
-  about_->setStatusTip(QStringLiteral("Display program information, version number and copyright"));
-  connect(about_, &QAction::triggered, this, &MainWindow::OnAbout);
+  BuildActions();
 
   splitter_ = new QSplitter(Qt::Horizontal, this);
   tree_ = new ServerTreeView(splitter_);
@@ -72,44 +57,125 @@ MainWindow::MainWindow(ManagerDocument& doc, const QString& title, WizardRunner 
   SetActiveView(ActiveView::PortList);
 }
 
-QAction* MainWindow::AddCommand(int id, const QString& text, void (MainWindow::*handler)()) {
-  auto* a = new QAction(CommandIcon(id), text, this);
-  a->setStatusTip(ui::ToQString(CommandStatusText(id)));
-  const QString tip = ui::ToQString(CommandToolTip(id));
-  if (!tip.isEmpty()) a->setToolTip(tip);
-  a->setData(id);
-  connect(a, &QAction::triggered, this, handler);
-  actions_.insert(id, a);
-  return a;
+// --- the action table -------------------------------------------------------------------
+//
+// Every command of the window is one row here; the menus, the toolbar and the tree's
+// context menus are lists of rows, so a command's text, tips and enabling live in one place.
+
+namespace {
+
+// How a row's enabled state is decided.
+enum class Rule { kMenu, kContext, kAlways };
+
+enum Row : int {
+  kRowSave,
+  kRowAddWizard,
+  kRowDelete,
+  kRowProperties,
+  kRowReplace,
+  kRowUpgrade,
+  kRowExit,
+  kRowMapPort,
+  kRowUnMapPort,
+  kRowPortProperties,  // "Port Properties" runs the same command as Map Port
+  kRowAbout,
+  kRowCtxDelete,
+  kRowCtxProperties,
+  kRowCtxReplace,
+  kRowCtxUpgrade,
+  kRowCtxAddWizard,
+  kRowCount
+};
+constexpr int kSeparator = -1;
+
+struct ActionRow {
+  int command;  // command id; 0 for the window's own commands
+  Rule rule;
+  const char* text;
+  void (MainWindow::*handler)();
+  bool icon;  // shows the command's toolbar picture
+};
+
+const ActionRow& TableRow(int row) {
+  static const ActionRow kRows[kRowCount] = {
+      {kCmdSaveConfiguration, Rule::kMenu, "&Save Configuration", &MainWindow::OnSaveConfiguration, true},
+      {kCmdAddServerWizard, Rule::kMenu, "&Add Server Wizard", &MainWindow::OnAddServerWizard, true},
+      {kCmdDeleteServer, Rule::kMenu, "&Delete Server", &MainWindow::OnDeleteServer, true},
+      {kCmdServerProperties, Rule::kMenu, "Server &Properties", &MainWindow::OnServerProperties, true},
+      {kCmdReplaceServer, Rule::kMenu, "&Replace Server...", &MainWindow::OnReplaceServer, true},
+      {kCmdUpgradeFirmware, Rule::kMenu, "&Upgrade Firmware", &MainWindow::OnUpgradeFirmware, true},
+      {0, Rule::kAlways, "E&xit", &MainWindow::OnExit, false},
+      {kCmdMapPort, Rule::kMenu, "&Map Port", &MainWindow::OnMapPort, true},
+      {kCmdUnMapPort, Rule::kMenu, "&UnMap Port", &MainWindow::OnUnMapPort, true},
+      {kCmdMapPort, Rule::kMenu, "&Port Properties", &MainWindow::OnMapPort, false},
+      {0, Rule::kAlways, "&About Zelin Server Pro Manager...", &MainWindow::OnAbout, true},
+      {kCmdCtxDeleteServer, Rule::kContext, "&Delete Server", &MainWindow::OnDeleteServer, false},
+      {kCmdCtxServerProperties, Rule::kContext, "Server &Properties", &MainWindow::OnServerProperties, false},
+      {kCmdCtxReplaceServer, Rule::kContext, "&Replace Server...", &MainWindow::OnReplaceServer, false},
+      {kCmdCtxUpgradeFirmware, Rule::kContext, "&Upgrade Firmware", &MainWindow::OnUpgradeFirmware, false},
+      {kCmdAddServerWizard, Rule::kAlways, "&Add Server Wizard...", &MainWindow::OnAddServerWizard, false},
+  };
+  return kRows[row];
+}
+
+constexpr int kServerMenu[] = {kRowSave,    kRowAddWizard, kRowDelete, kRowProperties,
+                               kRowReplace, kRowUpgrade,   kSeparator, kRowExit};
+constexpr int kPortMenu[] = {kRowMapPort, kRowUnMapPort, kRowPortProperties};
+constexpr int kHelpMenu[] = {kRowAbout};
+constexpr int kToolBar[] = {kRowSave,       kRowAddWizard, kRowDelete, kSeparator,
+                            kRowMapPort,    kRowUnMapPort, kSeparator, kRowProperties,
+                            kRowUpgrade,    kSeparator,    kRowAbout};
+// Menu 133 on a server item, menu 139 on the root or empty space.
+constexpr int kServerItemMenu[] = {kRowCtxDelete, kRowCtxProperties, kRowCtxReplace, kSeparator,
+                                   kRowCtxUpgrade};
+constexpr int kBackgroundMenu[] = {kRowCtxAddWizard};
+
+}  // namespace
+
+void MainWindow::BuildActions() {
+  actions_.resize(kRowCount);
+  for (int row = 0; row < kRowCount; ++row) {
+    const ActionRow& r = TableRow(row);
+    auto* a = new QAction(QString::fromLatin1(r.text), this);
+    if (r.icon) a->setIcon(CommandIcon(r.command));
+    a->setData(r.command);
+    if (r.rule != Rule::kContext) {
+      a->setStatusTip(ui::ToQString(CommandStatusText(r.command)));
+      const QString tip = ui::ToQString(CommandToolTip(r.command));
+      if (!tip.isEmpty()) a->setToolTip(tip);
+    }
+    connect(a, &QAction::triggered, this, r.handler);
+    actions_[row] = a;
+  }
+  actions_[kRowExit]->setStatusTip(QStringLiteral("Quit the application; prompts to save documents"));
+  actions_[kRowAbout]->setToolTip(QStringLiteral("About"));
+  actions_[kRowAbout]->setStatusTip(
+      QStringLiteral("Display program information, version number and copyright"));
+}
+
+template <class Target, std::size_t N>
+void MainWindow::AddRows(Target* target, const int (&rows)[N]) const {
+  for (int row : rows) {
+    if (row == kSeparator)
+      target->addSeparator();
+    else
+      target->addAction(actions_[row]);
+  }
+}
+
+QAction* MainWindow::action(int command_id) const {
+  for (int row = 0; row < kRowCount; ++row)
+    if (TableRow(row).command == command_id) return actions_.value(row);
+  return nullptr;
 }
 
 void MainWindow::BuildMenus() {
   QMenu* server = menuBar()->addMenu(QStringLiteral("&Server"));
-  server->addAction(action(kCmdSaveConfiguration));
-  server->addAction(action(kCmdAddServerWizard));
-  server->addAction(action(kCmdDeleteServer));
-  server->addAction(action(kCmdServerProperties));
-  server->addAction(action(kCmdReplaceServer));
-  server->addAction(action(kCmdUpgradeFirmware));
-  server->addSeparator();
-  QAction* exit = server->addAction(QStringLiteral("E&xit"));
-  exit->setStatusTip(QStringLiteral("Quit the application; prompts to save documents"));
-  connect(exit, &QAction::triggered, this, &QWidget::close);
-
+  AddRows(server, kServerMenu);
   port_menu_ = menuBar()->addMenu(QStringLiteral("&Port"));
-  port_menu_->addAction(action(kCmdMapPort));
-  port_menu_->addAction(action(kCmdUnMapPort));
-  // "Port Properties" runs the same command as Map Port.
-  QAction* port_properties = port_menu_->addAction(QStringLiteral("&Port Properties"));
-  port_properties->setData(kCmdMapPort);
-  port_properties->setStatusTip(action(kCmdMapPort)->statusTip());
-  connect(port_properties, &QAction::triggered, this, &MainWindow::OnMapPort);
-  connect(action(kCmdMapPort), &QAction::changed, port_properties, [this, port_properties] {
-    port_properties->setEnabled(action(kCmdMapPort)->isEnabled());
-  });
-
+  AddRows(port_menu_, kPortMenu);
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  help->addAction(about_);
+  AddRows(help, kHelpMenu);
   // Enabled states are computed when a menu opens, as when a command is displayed.
   for (QMenu* m : {server, port_menu_, help})
     connect(m, &QMenu::aboutToShow, this, &MainWindow::UpdateActions);
@@ -121,17 +187,7 @@ void MainWindow::BuildToolBar() {
   bar->setIconSize(QSize(24, 24));
   bar->setMovable(true);
   bar->setAllowedAreas(Qt::AllToolBarAreas);
-  bar->addAction(action(kCmdSaveConfiguration));
-  bar->addAction(action(kCmdAddServerWizard));
-  bar->addAction(action(kCmdDeleteServer));
-  bar->addSeparator();
-  bar->addAction(action(kCmdMapPort));
-  bar->addAction(action(kCmdUnMapPort));
-  bar->addSeparator();
-  bar->addAction(action(kCmdServerProperties));
-  bar->addAction(action(kCmdUpgradeFirmware));
-  bar->addSeparator();
-  bar->addAction(about_);
+  AddRows(bar, kToolBar);
 }
 
 void MainWindow::ConnectViews() {
@@ -188,8 +244,19 @@ void MainWindow::SetActiveView(ActiveView v) {
 }
 
 void MainWindow::UpdateActions() {
-  for (auto it = actions_.cbegin(); it != actions_.cend(); ++it)
-    it.value()->setEnabled(doc_.rules().IsEnabled(it.key(), active_));
+  for (int row = 0; row < kRowCount; ++row) {
+    const ActionRow& r = TableRow(row);
+    switch (r.rule) {
+      case Rule::kMenu:
+        actions_[row]->setEnabled(doc_.rules().IsEnabled(r.command, active_));
+        break;
+      case Rule::kContext:
+        actions_[row]->setEnabled(doc_.rules().IsContextEnabled(r.command));
+        break;
+      case Rule::kAlways:
+        break;
+    }
+  }
 }
 
 void MainWindow::LoadDocument() {
@@ -231,29 +298,11 @@ void MainWindow::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
     // tree's own selection.
     doc_.server_tree().SelectTreeItem(item);
     list_->Refill(doc_);
-    struct Entry {
-      int id;
-      const char* text;
-      void (MainWindow::*handler)();
-    };
-    const Entry entries[] = {
-        {kCmdCtxDeleteServer, "&Delete Server", &MainWindow::OnDeleteServer},
-        {kCmdCtxServerProperties, "Server &Properties", &MainWindow::OnServerProperties},
-        {kCmdCtxReplaceServer, "&Replace Server...", &MainWindow::OnReplaceServer},
-        {kCmdCtxUpgradeFirmware, "&Upgrade Firmware", &MainWindow::OnUpgradeFirmware},
-    };
-    for (const Entry& e : entries) {
-      if (e.id == kCmdCtxUpgradeFirmware) menu.addSeparator();
-      QAction* a = menu.addAction(QString::fromLatin1(e.text));
-      a->setData(e.id);
-      a->setEnabled(doc_.rules().IsContextEnabled(e.id));
-      connect(a, &QAction::triggered, this, e.handler);
-    }
+    UpdateActions();
+    AddRows(&menu, kServerItemMenu);
   } else {
     menu.setTitle(QStringLiteral("Add Server"));
-    QAction* a = menu.addAction(QStringLiteral("&Add Server Wizard..."));
-    a->setData(kCmdAddServerWizard);
-    connect(a, &QAction::triggered, this, &MainWindow::OnAddServerWizard);
+    AddRows(&menu, kBackgroundMenu);
   }
   menu.exec(global);
 }
@@ -336,6 +385,8 @@ void MainWindow::OnUnMapPort() {
   list_->Refill(doc_);
   UpdateActions();
 }
+
+void MainWindow::OnExit() { close(); }
 
 void MainWindow::OnAbout() {
   if (busy_) return;

@@ -1,9 +1,10 @@
 #pragma once
 // MainWindow: the manager's main window. Menus, toolbar (with tool tips and status
 // texts), status bar, the splitter with the server tree (left) and the port list
-// (right, active at start), the context menus and the About box. Every command is a
-// QAction whose enabled state comes from the document's CommandRules for the active view;
-// the handlers forward to the document and refresh the views.
+// (right, active at start), the context menus and the About box. Every command is one
+// row of the window's action table, and the menus, the toolbar and the tree's context
+// menus are lists of those rows; an action's enabled state comes from the document's
+// CommandRules; the handlers forward to the document and refresh the views.
 //
 // Commands run one at a time: while one runs (its network waits keep the window
 // painting, see ui/live_clock.hpp) no other command starts and the window does not
@@ -12,7 +13,7 @@
 // The window borrows the document; the document must outlive it. GUI thread only.
 
 #include <QMainWindow>
-#include <QMap>
+#include <QVector>
 
 #include <functional>
 
@@ -46,7 +47,8 @@ class MainWindow : public QMainWindow {
   // Rebuilds both views from the model.
   void RebuildViews();
 
-  QAction* action(int command_id) const { return actions_.value(command_id, nullptr); }
+  // The menu action of a command (the first row of the action table that runs it).
+  QAction* action(int command_id) const;
   ServerTreeView* tree() const { return tree_; }
   PortListView* list() const { return list_; }
   ActiveView active_view() const { return active_; }
@@ -64,6 +66,7 @@ class MainWindow : public QMainWindow {
   void OnMapPort();
   void OnUnMapPort();
   void OnAbout();
+  void OnExit();
 
   // The tree's context menu for server item `item` (menu 133) or, when `on_server` is
   // false, for the root or empty space (menu 139). Modal until the menu closes.
@@ -81,7 +84,10 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* e) override;
 
  private:
-  QAction* AddCommand(int id, const QString& text, void (MainWindow::*handler)());
+  void BuildActions();
+  // Adds the table's rows (or a separator for -1) to a menu or toolbar.
+  template <class Target, std::size_t N>
+  void AddRows(Target* target, const int (&rows)[N]) const;
   void BuildMenus();
   void BuildToolBar();
   void ConnectViews();
@@ -89,8 +95,7 @@ class MainWindow : public QMainWindow {
   ManagerDocument& doc_;
   WizardRunner wizard_;
   ServerCommands commands_;
-  QMap<int, QAction*> actions_;
-  QAction* about_ = nullptr;
+  QVector<QAction*> actions_;  // one per row of the action table
   QMenu* port_menu_ = nullptr;
   QSplitter* splitter_ = nullptr;
   ServerTreeView* tree_ = nullptr;

@@ -7,6 +7,16 @@ namespace {
 
 class ComFinishTest : public WizardFixture {
  protected:
+  // Page 0 -> page 4 for the only server of a multi-host installation, logged in as
+  // administrator with `password` (pages 1, 7, 8, 2, 4).
+  WizardFlow& AtCompletePageAsAdministrator(const char* password) {
+    WizardFlow& f = FlowAtList(kMultiHost);
+    f.Next();
+    f.multi_password().SetPassword(password);
+    for (int page = 0; page < 3; ++page) f.Next();
+    return f;
+  }
+
   // Page 0 -> page 2 for the server `serial` on a single-host installation.
   WizardFlow& AtComPage(uint16_t serial, int type = kSingleHost) {
     WizardFlow& f = FlowAtList(type);
@@ -133,12 +143,7 @@ TEST_F(ComFinishTest, MultiHostFinishReadsTheServerTablesAndAddsThisHostOnce) {
   s.port_kinds = {kPortWan, kPortNoAccess, kPortMappable, kPortMappable};
   s.port_kinds_given = true;
   StartLab({s});
-  WizardFlow& f = FlowAtList(kMultiHost);
-  f.Next();
-  f.multi_password().SetPassword("pw");
-  f.Next();  // -> 8
-  f.Next();  // -> 2
-  f.Next();  // -> 4
+  WizardFlow& f = AtCompletePageAsAdministrator("pw");
   ASSERT_EQ(f.page(), kPageComplete);
   f.Finish();
   ASSERT_EQ(f.result(), 1);
@@ -155,12 +160,7 @@ TEST_F(ComFinishTest, MultiHostFinishReadsTheServerTablesAndAddsThisHostOnce) {
 
 TEST_F(ComFinishTest, FinishThatCannotReadTheServerTablesKeepsThemAndThePage) {
   StartLab({Server(1, 10, 8452, "pw")});
-  WizardFlow& f = FlowAtList(kMultiHost);
-  f.Next();
-  f.multi_password().SetPassword("pw");
-  f.Next();  // -> 8
-  f.Next();  // -> 2
-  f.Next();  // -> 4
+  WizardFlow& f = AtCompletePageAsAdministrator("pw");
   ASSERT_EQ(f.page(), kPageComplete);
   ServerRecord& r = found->records[static_cast<size_t>(found->FindSerial(1))];
   r.access_table[0] = {block.Address(60), 0xFFFFFFFFu, 0x0003};

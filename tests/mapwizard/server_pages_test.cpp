@@ -300,10 +300,7 @@ TEST_F(PasswordPageTest, GeneralUserIsNeverWrittenUnlessTheAddressCollides) {
 }
 
 TEST_F(PasswordPageTest, NewPasswordMustMatchHaveNoSpaceAndFitSixteenCharacters) {
-  StartLab({Server(1, 10)});
-  WizardFlow& f = FlowAtList(kSingleHost);
-  f.Next();
-  f.Next();
+  WizardFlow& f = FlowAtSetPassword();
   ASSERT_EQ(f.page(), kPageSetPassword);
   SetPasswordPage& p = f.set_password();
   p.SetPassword("abc");
@@ -388,10 +385,7 @@ TEST_F(PasswordPageTest, LoginPagesRefuseNonAsciiPasswordsWithoutAsking) {
 }
 
 TEST_F(PasswordPageTest, NewPasswordOutsidePrintableAsciiIsRefusedAndCleared) {
-  StartLab({Server(1, 10)});
-  WizardFlow& f = FlowAtList(kSingleHost);
-  f.Next();
-  f.Next();
+  WizardFlow& f = FlowAtSetPassword();
   ASSERT_EQ(f.page(), kPageSetPassword);
   SetPasswordPage& p = f.set_password();
   p.SetPassword("p\xC3\xA4ss");

@@ -98,6 +98,15 @@ class WizardFixture : public ::testing::Test {
     return f;
   }
 
+  // One single-host server; its set-password page, through the list and password pages.
+  WizardFlow& FlowAtSetPassword() {
+    StartLab({Server(1, 10)});
+    WizardFlow& f = FlowAtList(kSingleHost);
+    f.Next();
+    f.Next();
+    return f;
+  }
+
   // Selects the row that shows `serial`.
   void SelectSerial(WizardFlow& f, uint16_t serial) {
     const auto& rows = f.server_list().rows();

@@ -27,9 +27,7 @@ class DiscoveryTest : public ::testing::Test {
  protected:
   std::unique_ptr<Transport> Open(Deliverable who = Deliverable::Manager) {
     auto t = std::make_unique<Transport>(clock, notices, who,
-                                         TransportOptions{.interfaces = {block.Interface()},
-                                                          .broadcast = block.Broadcast(),
-                                                          .loopback_only = true});
+                                         block.ClientOptions());
     EXPECT_TRUE(t->OpenTransport());
     return t;
   }

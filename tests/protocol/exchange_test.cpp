@@ -28,9 +28,7 @@ class ExchangeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     t = std::make_unique<Transport>(clock, notices, Deliverable::Manager,
-                                    TransportOptions{.interfaces = {block.Interface()},
-                                                     .broadcast = block.Broadcast(),
-                                                     .loopback_only = true});
+                                    block.ClientOptions());
     ASSERT_TRUE(t->OpenTransport());
     record = testing::Record({.ip = block.Address(10)});
     record.socket = t->socket(0);

@@ -125,9 +125,7 @@ class FirmwareTest : public ::testing::Test {
  protected:
   void SetUp() override {
     t = std::make_unique<Transport>(clock, notices, Deliverable::Manager,
-                                    TransportOptions{.interfaces = {block.Interface()},
-                                                     .broadcast = block.Broadcast(),
-                                                     .loopback_only = true});
+                                    block.ClientOptions());
     record = testing::Record({.serial = 4660, .name = "Lab", .ip = block.Address(10)});
     record.password = "pw";
     dir = std::filesystem::temp_directory_path() /

@@ -68,9 +68,7 @@ TEST(ManagerStartupTest, TransportThatCannotOpenShowsMessage105) {
   EXPECT_EQ(prompter.texts().back(), "Network port open error or being occupied!");
 
   Transport ok(clock, notices, Deliverable::Manager,
-               TransportOptions{.interfaces = {block.Interface()},
-                                .broadcast = block.Broadcast(),
-                                .loopback_only = true});
+               block.ClientOptions());
   prompter.Clear();
   EXPECT_TRUE(OpenTransportOrReport(ok, prompter));
   EXPECT_TRUE(prompter.texts().empty());

@@ -19,11 +19,7 @@
 namespace zelin {
 namespace {
 
-using testing::MakeServer;
-using testing::MapPort;
-using testing::ReadFileText;
-using testing::TempDir;
-using testing::WriteFileText;
+using namespace testing;  // the store tests' helpers (MakeServer, MapPort, TempDir, ...)
 
 struct RunResult {
   int status = -1;  // exit status, -1 when the program did not exit normally

@@ -215,50 +215,59 @@ int Set(const Parsed& p, uint16_t serial) {
   return WriteIfChanged(s, *r, before);
 }
 
-int Add(const Parsed& p, uint16_t serial) {
+// The one entry that add and remove name, on a server logged in to with its table read.
+struct EntryEdit {
+  Session session;
+  ServerRecord* record = nullptr;
+  EntryArg entry;
+  uint16_t ports = 0;
+};
+
+int BeginEntryEdit(const Parsed& p, uint16_t serial, EntryEdit& edit) {
   std::vector<EntryArg> args;
   if (int rc = ParseEntries(p.positional, &args); rc != kExitOk) return rc;
-  const EntryArg& e = args.front();
-  Session s;
+  edit.entry = args.front();
   int rc = kExitOk;
-  ServerRecord* r = LogIn(p, s, serial, &rc);
-  if (r == nullptr) return rc;
-  const auto ports = EntryPorts(e, *r);
+  edit.record = LogIn(p, edit.session, serial, &rc);
+  if (edit.record == nullptr) return rc;
+  const auto ports = EntryPorts(edit.entry, *edit.record);
   if (!ports) return kExitUsage;
-  if (rc = ReadTable(s, *r); rc != kExitOk) return rc;
-  const auto before = Entries(*r);
-  if (!manager::MergeAccessPorts(*r, e.address, e.netmask, e.address, e.netmask, *ports, true)) {
+  edit.ports = *ports;
+  return ReadTable(edit.session, *edit.record);
+}
+
+int Add(const Parsed& p, uint16_t serial) {
+  EntryEdit edit;
+  if (int rc = BeginEntryEdit(p, serial, edit); rc != kExitOk) return rc;
+  ServerRecord& r = *edit.record;
+  const EntryArg& e = edit.entry;
+  const auto before = Entries(r);
+  if (!manager::MergeAccessPorts(r, e.address, e.netmask, e.address, e.netmask, edit.ports, true)) {
     std::fprintf(stderr, "zelinctl: %.*s\n", static_cast<int>(manager::kPsAccessTableFull.size()),
                  manager::kPsAccessTableFull.data());
     return kExitFailed;
   }
-  return WriteIfChanged(s, *r, before);
+  return WriteIfChanged(edit.session, r, before);
 }
 
 int Remove(const Parsed& p, uint16_t serial) {
-  std::vector<EntryArg> args;
-  if (int rc = ParseEntries(p.positional, &args); rc != kExitOk) return rc;
-  const EntryArg& e = args.front();
-  Session s;
-  int rc = kExitOk;
-  ServerRecord* r = LogIn(p, s, serial, &rc);
-  if (r == nullptr) return rc;
-  const auto ports = EntryPorts(e, *r);
-  if (!ports) return kExitUsage;
-  if (rc = ReadTable(s, *r); rc != kExitOk) return rc;
-  const int index = manager::FindAccessEntry(*r, e.address, e.netmask);
+  EntryEdit edit;
+  if (int rc = BeginEntryEdit(p, serial, edit); rc != kExitOk) return rc;
+  ServerRecord& r = *edit.record;
+  const EntryArg& e = edit.entry;
+  const int index = manager::FindAccessEntry(r, e.address, e.netmask);
   if (index < 0) {
     std::fprintf(stderr, "zelinctl: server %u has no access-control entry %s/%s\n",
                  unsigned{serial}, AddressToText(e.address).c_str(),
                  AddressToText(e.netmask).c_str());
     return kExitNotFound;
   }
-  const auto before = Entries(*r);
+  const auto before = Entries(r);
   if (e.ports)
-    manager::MergeAccessPorts(*r, e.address, e.netmask, e.address, e.netmask, *ports, false);
+    manager::MergeAccessPorts(r, e.address, e.netmask, e.address, e.netmask, edit.ports, false);
   else
-    manager::DeleteAccessEntry(*r, index);
-  return WriteIfChanged(s, *r, before);
+    manager::DeleteAccessEntry(r, index);
+  return WriteIfChanged(edit.session, r, before);
 }
 
 const Subcommand kSubcommands[] = {

@@ -72,7 +72,7 @@ uint16_t AddPortDialog::PortMask() const {
 
 AccessControlPage::AccessControlPage(Prompter& prompter, ServerRecord& record,
                                    PropertyDialogs& dialogs)
-    : prompter_(prompter), record_(record), dialogs_(dialogs) {
+    : SheetPage(prompter), record_(record), dialogs_(dialogs) {
   Rebuild();
 }
 

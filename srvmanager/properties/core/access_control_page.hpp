@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/prompter.hpp"
+#include "srvmanager/properties/core/sheet_page.hpp"
 #include "protocol/types.hpp"
 #include "srvmanager/properties/core/host.hpp"
 
@@ -87,7 +88,7 @@ struct AccessButtons {
   bool operator==(const AccessButtons&) const = default;
 };
 
-class AccessControlPage {
+class AccessControlPage : public SheetPage {
  public:
   AccessControlPage(Prompter& prompter, ServerRecord& record, PropertyDialogs& dialogs);
 
@@ -108,7 +109,7 @@ class AccessControlPage {
   void Modify();
 
   // The OK step: port status refresh.
-  void OnOk();
+  void OnOk() override;
 
  private:
   enum class Kind { kRoot, kPort, kAddress, kAddressUnderPort, kPortUnderAddress };
@@ -118,7 +119,6 @@ class AccessControlPage {
   std::string ServerNameText() const;
   void TableFull();
 
-  Prompter& prompter_;
   ServerRecord& record_;
   PropertyDialogs& dialogs_;
   AccessView view_ = AccessView::kByPort;

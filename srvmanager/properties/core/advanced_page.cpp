@@ -48,7 +48,7 @@ bool GatewaySettingsDialog::Ok() {
 
 AdvancedPage::AdvancedPage(Prompter& prompter, ServerRecord& record,
                                    PropertyDialogs& dialogs)
-    : prompter_(prompter), record_(record), dialogs_(dialogs) {
+    : SheetPage(prompter), record_(record), dialogs_(dialogs) {
   Refill(0);
 }
 

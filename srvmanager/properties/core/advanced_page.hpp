@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/prompter.hpp"
+#include "srvmanager/properties/core/sheet_page.hpp"
 #include "protocol/types.hpp"
 #include "srvmanager/properties/core/host.hpp"
 
@@ -48,7 +49,7 @@ class GatewaySettingsDialog {
   RouteEntry result_;
 };
 
-class AdvancedPage {
+class AdvancedPage : public SheetPage {
  public:
   struct Row {
     int entry = -1;  // route table index
@@ -76,7 +77,6 @@ class AdvancedPage {
   void SetRouteCount(int n);
   void Refill(int select_row);
 
-  Prompter& prompter_;
   ServerRecord& record_;
   PropertyDialogs& dialogs_;
   std::vector<Row> rows_;

@@ -10,7 +10,7 @@ namespace zelin::manager {
 
 GeneralPage::GeneralPage(Prompter& prompter, int installation_type, ServerConfig& entry,
                                    ServerRecord& record)
-    : prompter_(prompter),
+    : SheetPage(prompter),
       entry_(entry),
       record_(record),
       address_read_only_(installation_type == kSingleHost),

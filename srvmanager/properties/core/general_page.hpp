@@ -10,12 +10,13 @@
 #include <string>
 
 #include "platform/prompter.hpp"
+#include "srvmanager/properties/core/sheet_page.hpp"
 #include "protocol/types.hpp"
 #include "store/server_config.hpp"
 
 namespace zelin::manager {
 
-class GeneralPage {
+class GeneralPage : public SheetPage {
  public:
   static constexpr size_t kNameMaxLength = 29;
   static constexpr size_t kAddressMaxLength = 30;
@@ -37,13 +38,12 @@ class GeneralPage {
 
   // The name must be printable ASCII (otherwise kDeviceTextRefused and false), then
   // both address texts must be valid (otherwise "Invalid IP address!" and false).
-  bool Validate();
+  bool Validate() override;
   // Stores address, netmask and name in the entry and the record, and the DHCP flag;
   // a name Validate would refuse is left as it was.
-  void OnOk();
+  void OnOk() override;
 
  private:
-  Prompter& prompter_;
   ServerConfig& entry_;
   ServerRecord& record_;
   bool address_read_only_;

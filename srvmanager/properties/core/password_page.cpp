@@ -13,7 +13,7 @@ bool HasSpace(const std::string& s) {
 }  // namespace
 
 PasswordPage::PasswordPage(Prompter& prompter, ServerConfig& entry, ServerRecord& record)
-    : prompter_(prompter), entry_(entry), record_(record) {
+    : SheetPage(prompter), entry_(entry), record_(record) {
   auto_save = (entry.flags & kServerFlagPasswordSaved) != 0;
 }
 

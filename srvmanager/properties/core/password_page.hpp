@@ -11,12 +11,13 @@
 #include <string>
 
 #include "platform/prompter.hpp"
+#include "srvmanager/properties/core/sheet_page.hpp"
 #include "protocol/types.hpp"
 #include "store/server_config.hpp"
 
 namespace zelin::manager {
 
-class PasswordPage {
+class PasswordPage : public SheetPage {
  public:
   static constexpr size_t kPasswordMaxLength = 16;
 
@@ -31,11 +32,10 @@ class PasswordPage {
   // focus on "New Password".
   bool focus_new_password = false;
 
-  bool Validate();
-  void OnOk();
+  bool Validate() override;
+  void OnOk() override;
 
  private:
-  Prompter& prompter_;
   ServerConfig& entry_;
   ServerRecord& record_;
 };

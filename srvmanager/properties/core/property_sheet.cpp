@@ -43,44 +43,33 @@ std::string_view PropertySheet::PageTitle(PageKind kind) {
   return {};
 }
 
-bool PropertySheet::ValidatePage(int index) {
+SheetPage& PropertySheet::page(int index) {
   switch (page_kind(index)) {
     case PageKind::kGeneral:
-      return general_.Validate();
+      return general_;
     case PageKind::kPassword:
-      return password_.Validate();
-    default:
-      return true;
+      return password_;
+    case PageKind::kAccessControl:
+      return *access_;
+    case PageKind::kAdvanced:
+      break;
   }
+  return *advanced_;
 }
 
 bool PropertySheet::SetActivePage(int index) {
   if (index < 0 || index >= page_count()) return false;
   if (index == active_) return true;
-  if (!ValidatePage(active_)) return false;
+  if (!page(active_).Validate()) return false;
   active_ = index;
   shown_[static_cast<size_t>(index)] = true;
   return true;
 }
 
 bool PropertySheet::Ok() {
-  if (!ValidatePage(active_)) return false;
-  for (int i = 0; i < page_count(); ++i) {
-    if (!shown(i)) continue;
-    switch (page_kind(i)) {
-      case PageKind::kGeneral:
-        general_.OnOk();
-        break;
-      case PageKind::kPassword:
-        password_.OnOk();
-        break;
-      case PageKind::kAccessControl:
-        access_->OnOk();
-        break;
-      case PageKind::kAdvanced:
-        break;
-    }
-  }
+  if (!page(active_).Validate()) return false;
+  for (int i = 0; i < page_count(); ++i)
+    if (shown(i)) page(i).OnOk();
   return true;
 }
 

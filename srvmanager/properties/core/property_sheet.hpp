@@ -55,7 +55,7 @@ class PropertySheet {
   AdvancedPage* advanced() { return advanced_.get(); }
 
  private:
-  bool ValidatePage(int index);
+  SheetPage& page(int index);
 
   GeneralPage general_;
   PasswordPage password_;
