@@ -1,9 +1,10 @@
 // Timed tool: how long the manager takes from start to a filled server tree with
-// 32 configured servers of which 30 answer, split into the search floor (the fixed
-// broadcasts and reply rounds of discovery), the probes of the two silent servers,
-// and everything else (store read, matching, tree contents).
+// 32 configured servers of which 0, 2, 10 or 30 stay silent, split into the search
+// floor (the fixed broadcasts and reply rounds of discovery), the probes of the silent
+// servers (side by side, as the load runs them), and everything else (store read,
+// matching, tree contents).
 //
-//   manager_load_bench [--speedup N] [--runs N]
+//   manager_load_bench [--speedup N] [--runs N] [--silent N]
 //
 // Uses the real clock by default (speedup 1). Everything runs on 127.201.7.0/24.
 
@@ -41,7 +42,7 @@ class Store final : public manager::ManagerStore {
     return n;
   }
   Status Save(const ServerConfig*, int, const ServerConfig*, int) override { return {}; }
-  int ReadInstallationType() override { return manager::kMultiHost; }
+  int ReadInstallationType() override { return kMultiHost; }
   Status RemoveAllServers() override { return {}; }
 };
 
@@ -59,23 +60,8 @@ double Ms(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  double speedup = 1.0;
-  int runs = 1;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--speedup") == 0) speedup = std::atof(argv[i + 1]);
-    if (std::strcmp(argv[i], "--runs") == 0) runs = std::atoi(argv[i + 1]);
-  }
-  if (speedup <= 0 || runs <= 0) {
-    std::fprintf(stderr, "usage: %s [--speedup N] [--runs N]\n", argv[0]);
-    return 2;
-  }
-  RealClock real;
-  ScaledClock scaled(speedup);
-  Clock& clock = speedup == 1.0 ? static_cast<Clock&>(real) : scaled;
-
+// One start-up case: 32 configured servers, the last `silent` of them not in the lab.
+int RunCase(Clock& clock, double speedup, int runs, int silent) {
   emulator::LabSpec desc;
   desc.broadcast = Addr(255);
   Store store;
@@ -90,7 +76,7 @@ int main(int argc, char** argv) {
     c.ip_address = Addr(host);
     c.netmask = Ipv4FromOctets(255, 255, 255, 0);
     store.servers.push_back(c);
-    if (i < 30) {  // the last two stay silent
+    if (i < 32 - silent) {
       emulator::ServerSpec s;
       s.type = type;
       s.serial = serial;
@@ -121,7 +107,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::printf("32 configured servers, 30 answering, clock speedup %.0f, %d run(s)\n", speedup,
+  std::printf("32 configured servers, %d silent, clock speedup %.0f, %d run(s)\n", silent, speedup,
               runs);
   std::printf("%-6s %12s %12s %12s %12s %8s\n", "run", "total ms", "search ms", "probes ms",
               "rest ms", "online");
@@ -129,17 +115,19 @@ int main(int argc, char** argv) {
     // The search alone: its waits are fixed, so this is the floor of every start.
     ServerList list;
     auto t0 = std::chrono::steady_clock::now();
-    SearchServers(transport, list, 1);
+    if (silent < 32) SearchServers(transport, list, 1);
     const double search = Ms(std::chrono::steady_clock::now() - t0);
 
-    // The two silent servers' probes (four attempts each).
+    // The silent servers' probes, side by side (four attempts each).
+    std::vector<Ipv4> addresses;
+    for (int i = 32 - silent; i < 32; ++i)
+      addresses.push_back(store.servers[static_cast<size_t>(i)].ip_address);
     t0 = std::chrono::steady_clock::now();
-    for (int i = 30; i < 32; ++i)
-      ProbeAddressRetry(transport, list, store.servers[static_cast<size_t>(i)].ip_address, 1);
+    ProbeAddressesRetry(transport, list, addresses, 1);
     const double probes = Ms(std::chrono::steady_clock::now() - t0);
 
     // The whole load as the manager runs it at start.
-    manager::ManagerDocument doc(transport, prompter, store, manager::kMultiHost, nullptr);
+    manager::ManagerDocument doc(transport, prompter, store, kMultiHost, nullptr);
     t0 = std::chrono::steady_clock::now();
     doc.Load();
     const double total = Ms(std::chrono::steady_clock::now() - t0);
@@ -150,5 +138,29 @@ int main(int argc, char** argv) {
   }
   transport.CloseTransport();
   lab.Stop();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double speedup = 1.0;
+  int runs = 1;
+  int only = -1;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--speedup") == 0) speedup = std::atof(argv[i + 1]);
+    if (std::strcmp(argv[i], "--runs") == 0) runs = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--silent") == 0) only = std::atoi(argv[i + 1]);
+  }
+  if (speedup <= 0 || runs <= 0 || only < -1 || only > 32) {
+    std::fprintf(stderr, "usage: %s [--speedup N] [--runs N] [--silent 0..32]\n", argv[0]);
+    return 2;
+  }
+  RealClock real;
+  ScaledClock scaled(speedup);
+  Clock& clock = speedup == 1.0 ? static_cast<Clock&>(real) : scaled;
+  const std::vector<int> cases = only >= 0 ? std::vector<int>{only} : std::vector<int>{0, 2, 10, 30};
+  for (int silent : cases)
+    if (const int rc = RunCase(clock, speedup, runs, silent); rc != 0) return rc;
   return 0;
 }

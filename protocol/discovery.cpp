@@ -15,6 +15,31 @@ constexpr int kFirstRoundSeconds = 3;
 // One wait for a search reply on `socket`, at most `timeout_seconds` of the clock.
 // On acceptance `into` holds the reply (name cleaned up), its nonce and sequence 1;
 // nothing else of `into` is touched.
+// Takes a received datagram as a search reply for `into` (which expects sequence
+// `into.sequence`): false for anything else, with the notice of a stray sequence
+// number. On acceptance `into` holds the reply (name cleaned up), its nonce and
+// sequence 1; nothing else of `into` is touched.
+bool AcceptSearchReply(Transport& t, std::array<uint8_t, wire::kSearchReplySize>& buf, int n,
+                       ServerRecord& into) {
+  const Bytes kept(buf.data(), std::min<size_t>(static_cast<size_t>(n), buf.size()));
+  if (!frames::IsSearchReplyShape(kept, static_cast<size_t>(n))) return false;
+  const uint16_t sequence = frames::ReplySequence(kept);
+  if (sequence != into.sequence) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Source ID=%02X Dest INVALID ID=%02X",
+                  static_cast<unsigned>(into.sequence), static_cast<unsigned>(sequence));
+    t.notices().Notice(NoticeLevel::kWarning, text);
+    return false;
+  }
+  if (!IsAcceptedBy(GetLe16(kept, wire::kSrDeviceType), t.deliverable())) return false;
+  frames::CleanSearchReplyName(buf);
+  into.search_reply = buf;
+  into.nonce = frames::ReplyNonce(kept);
+  into.sequence = 1;
+  return true;
+}
+
+// One wait for a search reply on `socket`, at most `timeout_seconds` of the clock.
 bool WaitSearchReply(Transport& t, int socket, ServerRecord& into, int timeout_seconds) {
   into.sequence = 0;
   const int64_t start = t.clock().NowMs();
@@ -30,22 +55,7 @@ bool WaitSearchReply(Transport& t, int socket, ServerRecord& into, int timeout_s
       t.NoticeSocketError();
       return false;
     }
-    const Bytes kept(buf.data(), std::min<size_t>(static_cast<size_t>(n), buf.size()));
-    if (!frames::IsSearchReplyShape(kept, static_cast<size_t>(n))) continue;
-    const uint16_t sequence = frames::ReplySequence(kept);
-    if (sequence != into.sequence) {
-      char text[64];
-      std::snprintf(text, sizeof text, "Source ID=%02X Dest INVALID ID=%02X",
-                    static_cast<unsigned>(into.sequence), static_cast<unsigned>(sequence));
-      t.notices().Notice(NoticeLevel::kWarning, text);
-      continue;
-    }
-    if (!IsAcceptedBy(GetLe16(kept, wire::kSrDeviceType), t.deliverable())) continue;
-    frames::CleanSearchReplyName(buf);
-    into.search_reply = buf;
-    into.nonce = frames::ReplyNonce(kept);
-    into.sequence = 1;
-    return true;
+    if (AcceptSearchReply(t, buf, n, into)) return true;
   }
   return false;
 }
@@ -110,6 +120,33 @@ void SearchServers(Transport& t, ServerList& list, int second_round_timeout_seco
   CollectRound(t, list, second_round_timeout_seconds);
 }
 
+namespace {
+
+// A probe's reply that came on `socket`: the index of its record in the list (a known
+// server gets only its name and port kinds refreshed; a new one is appended), or -1
+// when the list is full.
+int TakeProbeReply(ServerList& list, const ServerRecord& reply, int socket) {
+  const int known = list.FindSerial(reply.serial_number());
+  if (known >= 0) {
+    auto& r = list.records[static_cast<size_t>(known)];
+    std::copy_n(reply.search_reply.begin() + wire::kSrName, wire::kNameSize,
+                r.search_reply.begin() + wire::kSrName);
+    std::copy_n(reply.search_reply.begin() + wire::kSrPortKinds, wire::kMaxPorts,
+                r.search_reply.begin() + wire::kSrPortKinds);
+    return known;
+  }
+  if (list.count >= static_cast<int>(kMaxServers)) return -1;
+  ServerRecord r = NewRecord(reply, socket);
+  r.unicast = true;
+  r.unicast_address = reply.ip_address();
+  const int index = list.count;
+  list.records[static_cast<size_t>(index)] = std::move(r);
+  ++list.count;
+  return index;
+}
+
+}  // namespace
+
 int ProbeAddress(Transport& t, ServerList& list, Ipv4 address, int timeout_seconds) {
   t.SetDestination(address);
   if (!t.SendAll(frames::BuildSearch())) return -1;
@@ -119,34 +156,81 @@ int ProbeAddress(Transport& t, ServerList& list, Ipv4 address, int timeout_secon
     ServerRecord reply;
     if (!WaitSearchReply(t, fd, reply, timeout_seconds)) continue;
     if (reply.ip_address() != address) continue;
-    const int known = list.FindSerial(reply.serial_number());
-    if (known >= 0) {
-      // A known server: refresh its name and port kinds only.
-      auto& r = list.records[static_cast<size_t>(known)];
-      std::copy_n(reply.search_reply.begin() + wire::kSrName, wire::kNameSize,
-                  r.search_reply.begin() + wire::kSrName);
-      std::copy_n(reply.search_reply.begin() + wire::kSrPortKinds, wire::kMaxPorts,
-                  r.search_reply.begin() + wire::kSrPortKinds);
-      return known;
-    }
-    if (list.count >= static_cast<int>(kMaxServers)) return -1;
-    ServerRecord r = NewRecord(reply, fd);
-    r.unicast = true;
-    r.unicast_address = reply.ip_address();
-    const int index = list.count;
-    list.records[static_cast<size_t>(index)] = std::move(r);
-    ++list.count;
-    return index;
+    return TakeProbeReply(list, reply, fd);
   }
   return -1;
 }
 
 int ProbeAddressRetry(Transport& t, ServerList& list, Ipv4 address, int timeout_seconds) {
-  for (int attempt = 0; attempt < 4; ++attempt) {
+  for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
     const int index = ProbeAddress(t, list, address, timeout_seconds);
     if (index >= 0) return index;
   }
   return -1;
+}
+
+std::vector<int> ProbeAddressesRetry(Transport& t, ServerList& list,
+                                     std::span<const Ipv4> addresses, int timeout_seconds) {
+  std::vector<int> result(addresses.size(), -1);
+  // Each distinct address is probed once; a repeated one shares the first one's answer.
+  std::vector<size_t> first_of(addresses.size());
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    first_of[i] = i;
+    for (size_t k = 0; k < i; ++k)
+      if (addresses[k] == addresses[i]) {
+        first_of[i] = k;
+        break;
+      }
+  }
+  std::vector<int> sockets;
+  for (int j = 0; j < t.interface_count(); ++j)
+    if (t.socket(j) != kNoSocket) sockets.push_back(t.socket(j));
+  std::vector<bool> sent(addresses.size(), false);
+  for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
+    // This attempt's requests, in the callers' order, to every address still silent.
+    int waiting = 0;
+    for (size_t i = 0; i < addresses.size(); ++i) {
+      sent[i] = false;
+      if (first_of[i] != i || result[i] >= 0) continue;
+      t.SetDestination(addresses[i]);
+      sent[i] = static_cast<bool>(t.SendAll(frames::BuildSearch()));
+      if (sent[i]) ++waiting;
+    }
+    if (waiting == 0) {
+      if (std::none_of(result.begin(), result.end(), [](int r) { return r < 0; })) break;
+      continue;
+    }
+    // One wait of the attempt's length on every socket at once; each reply goes to the
+    // probe of the address it carries.
+    const int64_t start = t.clock().NowMs();
+    const int64_t limit = int64_t{timeout_seconds} * 1000;
+    std::array<uint8_t, wire::kSearchReplySize> buf;
+    while (waiting > 0) {
+      const int64_t left = limit - (t.clock().NowMs() - start);
+      if (left <= 0) break;
+      buf.fill(0);
+      int fd = kNoSocket;
+      const int n = t.ReceiveAnyMs(sockets, buf, left, &fd);
+      if (n == 0) {
+        t.set_last_error(LastCommandError::kTimeout);
+        break;
+      }
+      if (n < 0) {
+        t.NoticeSocketError();
+        break;
+      }
+      ServerRecord reply;
+      if (!AcceptSearchReply(t, buf, n, reply)) continue;
+      for (size_t i = 0; i < addresses.size(); ++i) {
+        if (!sent[i] || result[i] >= 0 || reply.ip_address() != addresses[i]) continue;
+        result[i] = TakeProbeReply(list, reply, fd);
+        --waiting;
+        break;
+      }
+    }
+  }
+  for (size_t i = 0; i < addresses.size(); ++i) result[i] = result[first_of[i]];
+  return result;
 }
 
 }  // namespace zelin

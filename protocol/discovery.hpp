@@ -6,6 +6,9 @@
 // errors and replies with an unexpected sequence number go to the transport's notice
 // sink, and the broadcasts and every reply wait are busy waits there.
 
+#include <span>
+#include <vector>
+
 #include "protocol/transport.hpp"
 #include "protocol/types.hpp"
 
@@ -18,7 +21,16 @@ void SearchServers(Transport& t, ServerList& list, int second_round_timeout_seco
 // Sends Search to `address` and returns the index of the matching record in the
 // list (updated or appended), or -1 when none answered (or the list is full).
 int ProbeAddress(Transport& t, ServerList& list, Ipv4 address, int timeout_seconds);
-// ProbeAddress up to 4 times until it returns an index.
+// ProbeAddress up to kProbeAttempts times until it returns an index.
+inline constexpr int kProbeAttempts = 4;
 int ProbeAddressRetry(Transport& t, ServerList& list, Ipv4 address, int timeout_seconds);
+// ProbeAddressRetry for several addresses side by side: each attempt sends the Search
+// to every address still silent, in the given order, then waits `timeout_seconds` on
+// every socket at once and hands each reply to the probe of the address it carries.
+// Every address gets the attempts, requests and waits that ProbeAddressRetry gives it;
+// the whole costs one probe's time rather than the sum. Returns one index (or -1) per
+// address, in the given order; a repeated address is probed once.
+std::vector<int> ProbeAddressesRetry(Transport& t, ServerList& list,
+                                     std::span<const Ipv4> addresses, int timeout_seconds);
 
 }  // namespace zelin

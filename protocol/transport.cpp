@@ -267,7 +267,20 @@ int Transport::Receive(int socket, MutableBytes buffer, int timeout_seconds) {
 }
 
 int Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
-  if (socket < 0) {
+  const int one[] = {socket};
+  return ReceiveAnyMs(one, buffer, timeout_ms, nullptr);
+}
+
+int Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, int64_t timeout_ms,
+                            int* from_socket) {
+  std::array<pollfd, kMaxInterfaces> polled{};
+  size_t count = 0;
+  for (int socket : sockets) {
+    if (socket < 0) continue;
+    if (count == polled.size()) break;
+    polled[count++] = pollfd{socket, POLLIN, 0};
+  }
+  if (count == 0) {
     last_socket_error_ = ENOTSOCK;
     return -1;
   }
@@ -279,14 +292,14 @@ int Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
   for (bool first = true; n == 0; first = false) {
     const int64_t left = timeout_ms - (clock_.NowMs() - start);
     if (!first && left <= 0) return 0;
-    pollfd p{socket, POLLIN, 0};
     const int64_t real_ms = left > 0 ? clock_.RealWaitMs(left) : 0;
     // A long wait is cut into the clock's slices, with its keep-alive between them.
     const int64_t slice = clock_.WaitSliceMs();
     const bool sliced = slice > 0 && real_ms > slice;
     int ready;
     do {
-      ready = ::poll(&p, 1, PollMs(sliced ? slice : real_ms));
+      for (size_t i = 0; i < count; ++i) polled[i].revents = 0;
+      ready = ::poll(polled.data(), count, PollMs(sliced ? slice : real_ms));
     } while (ready < 0 && errno == EINTR);
     if (ready < 0) {
       last_socket_error_ = errno;
@@ -297,6 +310,15 @@ int Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
       clock_.KeepAlive();
       continue;
     }
+    // The first socket in the caller's order that has a datagram.
+    int socket = polled[0].fd;
+    for (size_t i = 0; i < count; ++i) {
+      if (polled[i].revents != 0) {
+        socket = polled[i].fd;
+        break;
+      }
+    }
+    if (from_socket != nullptr) *from_socket = socket;
     sockaddr_in from{};
     socklen_t from_len = sizeof from;
     do {

@@ -17,6 +17,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,11 @@ class Transport {
   int Receive(int socket, MutableBytes buffer, int timeout_seconds);
   // Same with a time-out in milliseconds of the clock.
   int ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms);
+  // Same on several sockets at once (negative entries are skipped): the first datagram
+  // on any of them, from the first in the given order when several are ready;
+  // *from_socket (when given) is set to the socket it came from.
+  int ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, int64_t timeout_ms,
+                   int* from_socket);
 
   // Tells the notice sink the text of the last socket error (known codes only).
   void NoticeSocketError();

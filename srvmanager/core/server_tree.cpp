@@ -49,12 +49,24 @@ void ServerTree::BuildTree() {
   tree_.clear();
   in_tree_.fill(0);
   WaitCursor wait(prompter_);
+  // The entries that the search did not find are probed side by side first; their
+  // answers are then taken in the tree's order, as if each had been probed in turn.
+  std::vector<Ipv4> silent;
+  std::vector<int> probe_of(static_cast<size_t>(count), -1);
+  for (int si = 0; si < count; ++si) {
+    if (FindFoundForEntry(tables_.server(si)) >= 0) continue;
+    probe_of[static_cast<size_t>(si)] = static_cast<int>(silent.size());
+    silent.push_back(tables_.server(si).ip_address);
+  }
+  if (!silent.empty() && probe_progress_) probe_progress_(static_cast<int>(silent.size()));
+  const std::vector<int> answers =
+      ProbeAddressesRetry(transport_, found, silent, kProbeTimeoutSeconds);
   for (int si = 0; si < count; ++si) {
     ServerConfig& entry = tables_.server(si);
-    int fi = FindFoundForEntry(entry);
-    if (fi < 0) {
-      const int probed =
-          ProbeAddressRetry(transport_, found, entry.ip_address, kProbeTimeoutSeconds);
+    const int probe = probe_of[static_cast<size_t>(si)];
+    int fi = probe < 0 ? FindFoundForEntry(entry) : -1;
+    if (probe >= 0) {
+      const int probed = answers[static_cast<size_t>(probe)];
       if (ValidFound(found, probed)) {
         tables_.CopyToSavedFound(probed);
         const ServerRecord& rec = found.records[static_cast<size_t>(probed)];

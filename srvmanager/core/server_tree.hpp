@@ -6,11 +6,12 @@
 // entry takes over the serial number of the server found at its address.
 //
 // Borrows the Transport (probes), the Prompter (offer, wait cursor) and the ServerTables;
-// all must outlive it. Not thread safe: the user-interface thread only; a probe blocks it for at
-// most its time-out.
+// all must outlive it. Not thread safe: the user-interface thread only; the probes block it
+// for at most four attempts of one second.
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,8 @@ class ServerTree {
   // Clears and refills the tree, then keeps the selection of the same server (by
   // serial number) when it is still there, otherwise selects nothing.
   void BuildTree();
+  // Told the number of servers about to be probed when BuildTree probes any.
+  void SetProbeProgress(std::function<void(int)> progress) { probe_progress_ = std::move(progress); }
   const std::vector<TreeItem>& items() const { return tree_; }
   static std::string RootLabel();
   // Whether found record `found_index` is shown by a tree item.
@@ -77,6 +80,7 @@ class ServerTree {
   Prompter& prompter_;
   ServerTables& tables_;
   int installation_type_;
+  std::function<void(int)> probe_progress_;
   bool adopt_offer_made_ = false;
   std::array<uint32_t, kMaxServers> in_tree_{};
   std::vector<TreeItem> tree_;

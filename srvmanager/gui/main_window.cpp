@@ -246,6 +246,10 @@ void MainWindow::SetActiveView(ActiveView v) {
 void MainWindow::UpdateActions() {
   for (int row = 0; row < kRowCount; ++row) {
     const ActionRow& r = TableRow(row);
+    if (loading_ && r.command != 0) {
+      actions_[row]->setEnabled(false);
+      continue;
+    }
     switch (r.rule) {
       case Rule::kMenu:
         actions_[row]->setEnabled(doc_.rules().IsEnabled(r.command, active_));
@@ -262,8 +266,17 @@ void MainWindow::UpdateActions() {
 void MainWindow::LoadDocument() {
   if (busy_) return;
   const QScopedValueRollback<bool> running(busy_, true);
+  // No command is offered until the tree shows what the load found.
+  const QScopedValueRollback<bool> loading(loading_, true);
+  UpdateActions();
   statusBar()->showMessage(QStringLiteral("Searching for servers..."));
+  doc_.server_tree().SetProbeProgress([this](int silent) {
+    statusBar()->showMessage(
+        silent == 1 ? QStringLiteral("Looking for 1 server that did not answer...")
+                    : QStringLiteral("Looking for %1 servers that did not answer...").arg(silent));
+  });
   doc_.Load();
+  doc_.server_tree().SetProbeProgress({});
   statusBar()->clearMessage();  // back to "Ready"
 }
 

@@ -103,6 +103,7 @@ class MainWindow : public QMainWindow {
   ActiveView active_ = ActiveView::PortList;
   int wizard_runs_ = 0;
   bool busy_ = false;
+  bool loading_ = false;  // the document loads: every command is disabled
 };
 
 }  // namespace zelin::manager

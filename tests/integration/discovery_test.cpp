@@ -192,5 +192,47 @@ TEST_F(LabDiscoveryTest, ProbeRetryOutlastsUnansweredSearches) {
   g_searches_to_ignore = 0;
 }
 
+
+// Probes side by side: three silent servers (every reply dropped), one that answers only
+// its third Search, one that answers at once and is named twice. Each gets the attempts
+// it gets when probed alone, and the records are the same.
+TEST_F(LabDiscoveryTest, ProbesSideBySideMatchProbesInTurn) {
+  std::vector<emulator::ServerSpec> servers;
+  for (uint16_t serial = 1; serial <= 5; ++serial)
+    servers.push_back(Server(serial, static_cast<uint8_t>(9 + serial)));
+  for (size_t i : {0, 1, 2}) servers[i].faults.drop_share = 1.0;
+  StartLab(servers);
+  OpenClient();
+  const std::vector<Ipv4> addresses = {block_.Address(10), block_.Address(13), block_.Address(11),
+                                       block_.Address(14), block_.Address(12), block_.Address(14)};
+  ServerList in_turn;
+  std::vector<int> expected;
+  ASSERT_TRUE(lab_->SetFaults(4, {.drop_next = 2}));
+  for (Ipv4 a : addresses) expected.push_back(ProbeAddressRetry(*transport_, in_turn, a, 1));
+  lab_->ClearLog();
+  ASSERT_TRUE(lab_->SetFaults(4, {.drop_next = 2}));
+  const std::vector<int> got = ProbeAddressesRetry(*transport_, list_, addresses, 1);
+  ASSERT_EQ(got.size(), addresses.size());
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    ASSERT_EQ(got[i] < 0, expected[i] < 0) << i;
+    if (got[i] < 0) continue;
+    ServerRecord a = list_.records[static_cast<size_t>(got[i])];
+    ServerRecord b = in_turn.records[static_cast<size_t>(expected[i])];
+    EXPECT_EQ(a.ip_address(), addresses[i]);
+    // Every reply carries a fresh nonce; everything else is the same.
+    a.nonce = b.nonce = {};
+    std::fill_n(a.search_reply.begin() + 6, 4, 0);
+    std::fill_n(b.search_reply.begin() + 6, 4, 0);
+    EXPECT_EQ(a.search_reply, b.search_reply) << i;
+    EXPECT_EQ(a.unicast_address, b.unicast_address) << i;
+  }
+  EXPECT_EQ(got[3], got[5]);
+  EXPECT_EQ(list_.count, 2);
+  for (const char* silent : {"1", "2", "3"})
+    EXPECT_EQ(Requests(wire::kSearch, silent).size(), 4u) << silent;
+  EXPECT_EQ(Requests(wire::kSearch, "4").size(), 3u);
+  EXPECT_EQ(Requests(wire::kSearch, "5").size(), 1u);
+}
+
 }  // namespace
 }  // namespace zelin::testing

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -117,13 +118,19 @@ class ManagerGuiTest : public LabDocTest {
     ASSERT_TRUE(SaveServerStore(hive, entries, {}));
   }
 
-  // Opens the main window as the program does: shown first, then the document loads.
-  MainWindow& OpenFrame(int type, MainWindow::WizardRunner wizard = {}) {
+  // The main window shown, with the document not loaded yet.
+  MainWindow& ShowFrame(int type, MainWindow::WizardRunner wizard = {}) {
     hive_store_ = std::make_unique<HiveManagerStore>(hive_path_);
     doc_ = std::make_unique<ManagerDocument>(*transport_, gui_prompter_, *hive_store_, type, [] {});
     frame_ = std::make_unique<MainWindow>(*doc_, ui::ToQString(MainTitle(type)), std::move(wizard));
     gui_prompter_.qt.set_parent(frame_.get());
     frame_->show();
+    return *frame_;
+  }
+
+  // Opens the main window as the program does: shown first, then the document loads.
+  MainWindow& OpenFrame(int type, MainWindow::WizardRunner wizard = {}) {
+    ShowFrame(type, std::move(wizard));
     frame_->LoadDocument();
     frame_->InitialUpdate(false);
     return *frame_;
@@ -312,6 +319,36 @@ TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
   QTest::keyClick(frame.tree(), Qt::Key_Delete);
   ASSERT_EQ(frame.tree()->topLevelItem(0)->childCount(), 1);
   EXPECT_EQ(ServerItem(0)->text(0), "gone");
+}
+
+TEST_F(ManagerGuiTest, LoadPaintsAndSaysWhatItDoesWithEveryCommandOff) {
+  StartLab({LabServer(101, "north", Addr(10))});
+  WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "gone", Addr(12)),
+                         MakeEntry(103, "away", Addr(13))});
+  MainWindow& frame = ShowFrame(kMultiHost);
+  EventCounter paints(&frame, QEvent::Paint);
+  QStringList texts;
+  bool command_on = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    frame.update();  // painted only if the event loop turns
+    command_on = command_on || frame.action(kCmdAddServerWizard)->isEnabled();
+  });
+  QObject::connect(frame.statusBar(), &QStatusBar::messageChanged, [&](const QString& text) {
+    if (!text.isEmpty()) texts << text;
+  });
+  watch.start(5);
+  frame.LoadDocument();
+  watch.stop();
+  EXPECT_GT(paints.count, 3);
+  ASSERT_GE(texts.size(), 3);
+  EXPECT_EQ(texts.mid(0, 2), (QStringList{"Searching for servers...",
+                                          "Looking for 2 servers that did not answer..."}));
+  EXPECT_EQ(texts.back(), "Ready");
+  EXPECT_FALSE(command_on);
+  frame.InitialUpdate(false);
+  EXPECT_TRUE(frame.action(kCmdAddServerWizard)->isEnabled());
+  ASSERT_EQ(frame.tree()->topLevelItem(0)->childCount(), 3);
 }
 
 TEST_F(ManagerGuiTest, SaveKeepsTheWindowPaintingWithProgressAndHoldsInputOff) {
