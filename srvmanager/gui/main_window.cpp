@@ -258,6 +258,7 @@ void MainWindow::UpdateActions() {
         actions_[row]->setEnabled(doc_.rules().IsContextEnabled(r.command));
         break;
       case Rule::kAlways:
+        actions_[row]->setEnabled(true);
         break;
     }
   }
