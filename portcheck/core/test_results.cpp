@@ -4,13 +4,6 @@
 
 namespace zelin::portcheck {
 
-ProgressReport ProgressReport::Make(uint8_t item, uint8_t subitem, bool result, uint8_t code,
-                                    uint8_t a, uint8_t b) {
-  ProgressReport r;
-  r.bytes = {kDiagnoseCode, item, subitem, static_cast<uint8_t>(result ? 1 : 0), code, a, b};
-  return r;
-}
-
 uint16_t TestWord(uint32_t test_flags, uint32_t server_flags) {
   uint32_t word = test_flags & 0xFFFF;
   if ((test_flags & kTestExternal) == 0) word &= ~kExternalSubitems;
@@ -18,13 +11,12 @@ uint16_t TestWord(uint32_t test_flags, uint32_t server_flags) {
 }
 
 DiagnoseCommand BuildDiagnoseCommand(const DiagConfig& c, int server) {
-  DiagnoseCommand cmd{};
   const auto& s = c.settings[static_cast<size_t>(server)];
-  cmd[0] = kDiagnoseCode;
-  PutLe16(cmd, 1, TestWord(c.test_flags, s.server_flags));
-  PutLe16(cmd, 3, static_cast<uint16_t>(s.port_mask));
-  PutLe32(cmd, 5, BaudRate(c.baud_index));
-  cmd[9] = c.serial_mode;
+  DiagnoseCommand cmd;
+  cmd.test_word = TestWord(c.test_flags, s.server_flags);
+  cmd.port_mask = static_cast<uint16_t>(s.port_mask);
+  cmd.baud_rate = BaudRate(c.baud_index);
+  cmd.serial_mode = c.serial_mode;
   return cmd;
 }
 
@@ -64,7 +56,7 @@ std::string_view SubitemName(uint8_t subitem) {
     case kSubDtrDsr: return "DTR <-> DSR";
     case kSubRtsCts: return "RTS <-> CTS";
     case kSubDtrDcd: return "DTR <-> DCD";
-    default: return "";
+    default: return "Unknow";
   }
 }
 

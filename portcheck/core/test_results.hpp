@@ -1,12 +1,8 @@
 #pragma once
-// What a test run keeps and how its steps read: the diagnose command sent to a server,
-// the progress reports it answers with, the results kept per server, the texts of
-// steps and error codes, and the table of external port pairs built from the results.
-//
-//   DiagnoseCommand (10 bytes, little-endian): 0x0E, test word (2), port mask (2),
-//     baud rate in bit/s (4), SerialMode (1).
-//   ProgressReport (7 bytes): 0x0E, item, subitem, 1 when it carries a result, result
-//     code, port A, port B (0-based; 0xFF: no partner).
+// What a test run keeps and how its steps read: the diagnose command built from the
+// configuration, the results kept per server (progress reports that carry a result,
+// diag_messages.hpp), the texts of steps and error codes, and the table of external
+// port pairs built from the results.
 //
 // Thread safety: values; the results of a run are written by the test worker only
 // while the Test Status window keeps the user-interface thread away from them.
@@ -18,12 +14,9 @@
 #include <string_view>
 
 #include "portcheck/core/diag_config.hpp"
+#include "portcheck/core/diag_messages.hpp"
 
 namespace zelin::portcheck {
-
-inline constexpr uint8_t kDiagnoseCode = 0x0E;
-inline constexpr size_t kDiagnoseCommandSize = 10;
-inline constexpr size_t kProgressReportSize = 7;
 
 // Items.
 inline constexpr uint8_t kItemEnd = 0;
@@ -47,22 +40,6 @@ inline constexpr uint8_t kSubDtrDcd = 7;
 inline constexpr uint8_t kNoPort = 0xFF;
 inline constexpr uint8_t kNotTested = 0xFF;
 
-using DiagnoseCommand = std::array<uint8_t, kDiagnoseCommandSize>;
-
-struct ProgressReport {
-  std::array<uint8_t, kProgressReportSize> bytes{};
-
-  uint8_t item() const { return bytes[1]; }
-  uint8_t subitem() const { return bytes[2]; }
-  bool has_result() const { return bytes[3] == 1; }
-  uint8_t result() const { return bytes[4]; }
-  uint8_t port_a() const { return bytes[5]; }
-  uint8_t port_b() const { return bytes[6]; }
-  // A report from raw values (tests and the emulator).
-  static ProgressReport Make(uint8_t item, uint8_t subitem, bool result, uint8_t code,
-                             uint8_t a, uint8_t b = kNoPort);
-  friend bool operator==(const ProgressReport&, const ProgressReport&) = default;
-};
 using TestResult = ProgressReport;
 
 // The test word: the low 16 bits of TestFlags, without the external subitems when the
@@ -87,7 +64,8 @@ struct ResultStore {
 
 // "Internal test", "External test", "Printer test", else "Unknow".
 std::string_view ItemName(uint8_t item);
-// The names 1..7 ("Controllor test" ... "DTR <-> DCD"); "" for any other subitem.
+// The names 1..7 ("Controllor test" ... "DTR <-> DCD"); "Unknow" for any other subitem,
+// as for an unknown item.
 std::string_view SubitemName(uint8_t subitem);
 // The step a report describes, ports 1-based ("port 1 - 2 Tx/Rx test").
 std::string DescribeStep(const ProgressReport& report);

@@ -61,7 +61,7 @@ TEST(TestTexts, StepsCodesAndTheTestWord) {
   c.server_count = 1;
   c.settings[0].port_mask = 0x1000F;
   const DiagnoseCommand cmd = BuildDiagnoseCommand(c, 0);
-  EXPECT_EQ(cmd, (DiagnoseCommand{0x0E, 0x72, 0x00, 0x0F, 0x00, 0x00, 0x96, 0x00, 0x00, 0x03}));
+  EXPECT_EQ(cmd.Encode(), (std::array<uint8_t, 10>{0x0E, 0x72, 0x00, 0x0F, 0x00, 0x00, 0x96, 0x00, 0x00, 0x03}));
   std::tm t{};
   t.tm_year = 126, t.tm_mon = 11, t.tm_mday = 7, t.tm_hour = 18, t.tm_min = 5, t.tm_sec = 9;
   EXPECT_EQ(TestTimeLine(t), kTime);
