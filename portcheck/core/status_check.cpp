@@ -43,6 +43,10 @@ void StatusCheck::Close() {
   worker_.join();
 }
 
+void StatusCheck::Wait() {
+  if (worker_.joinable()) worker_.join();
+}
+
 StatusCheckSnapshot StatusCheck::Snapshot() const {
   std::lock_guard lock(mutex_);
   return snapshot_;

@@ -54,6 +54,8 @@ class StatusCheck {
   bool SkipAll();
   // Stops and joins the worker.
   void Close();
+  // Joins the worker without stopping it (the check ends on its own).
+  void Wait();
   StatusCheckSnapshot Snapshot() const;
   bool finished() const { return stop_.load() && !running_.load(); }
 

@@ -42,6 +42,10 @@ void TestRun::Close() {
   }
 }
 
+void TestRun::Wait() {
+  if (worker_.joinable()) worker_.join();
+}
+
 TestStatusSnapshot TestRun::Snapshot() const {
   std::lock_guard lock(mutex_);
   return snapshot_;

@@ -76,6 +76,8 @@ class TestRun {
   bool PressCancel();
   // Stops (cancel and abort) and joins the worker.
   void Close();
+  // Joins the worker without stopping it (the run ends on its own).
+  void Wait();
 
   TestStatusSnapshot Snapshot() const;
   bool cancelled() const { return cancel_.load(); }
