@@ -62,6 +62,17 @@ std::string ServerImage::name() const {
   return out;
 }
 
+ServerImage ServerImage::FromReply(std::span<const uint8_t, kServerImageSize> reply) {
+  ServerImage im;
+  std::copy(reply.begin(), reply.end(), im.bytes.begin());
+  const size_t first = wire::kSrName;
+  const size_t last = wire::kSrName + wire::kNameSize - 1;
+  im.bytes[last] = 0;
+  for (size_t at = last - 1; at > first && (im.bytes[at] == ' ' || im.bytes[at] == 0); --at)
+    im.bytes[at] = 0;
+  return im;
+}
+
 DiagConfig DiagConfig::Defaults() {
   DiagConfig c;
   c.magic = kDiagConfigMagic;

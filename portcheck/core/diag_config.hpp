@@ -28,6 +28,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +91,10 @@ struct ServerImage {
   uint8_t port_kind(size_t port) const { return bytes[wire::kSrPortKinds + port]; }
   Ipv4 ip_address() const { return GetIpv4(bytes, wire::kSrIpAddress); }
   friend bool operator==(const ServerImage&, const ServerImage&) = default;
+
+  // The image of a search reply with its name made a string: the 30th name byte
+  // zeroed, and trailing blanks and zeros from the 29th byte down to the second zeroed.
+  static ServerImage FromReply(std::span<const uint8_t, kServerImageSize> reply);
 };
 
 struct ServerTestSettings {

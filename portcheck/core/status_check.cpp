@@ -103,7 +103,7 @@ bool StatusCheck::CheckServer(int k) {
     return true;
   }
   if (found->ip_address() == address && found->serial_number() == image.serial_number())
-    std::copy(found->reply.begin(), found->reply.end(), image.bytes.begin());
+    image = ServerImage::FromReply(found->reply);
 
   SetLine(false, Format("Connecting %d/%d --> %s", k + 1, n, text.c_str()));
   if (!session_.Open(address).ok()) {

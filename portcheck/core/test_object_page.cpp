@@ -60,7 +60,8 @@ void TestObjectPage::FillDropdown() {
   for (int i = 0; i < results_.table.count; ++i) {
     const FoundServer& f = results_.table.records[static_cast<size_t>(i)];
     dropdown_.push_back(Format("%s (%s, %s, SerialNo:%d)", AddressToText(f.ip_address()).c_str(),
-                               std::string(ModelName(f.device_type())).c_str(), f.name().c_str(),
+                               std::string(ModelName(f.device_type())).c_str(),
+                               ServerImage::FromReply(f.reply).name().c_str(),
                                f.serial_number()));
   }
   dropdown_selection_ = dropdown_.empty() ? -1 : 0;
@@ -161,8 +162,7 @@ void TestObjectPage::AddServer(std::string_view text) {
     prompter_.Message(Format("Fail to connect Zelin server (IP = %s)!", AddressToText(address).c_str()));
     return;
   }
-  ServerImage image;
-  std::copy(found->reply.begin(), found->reply.end(), image.bytes.begin());
+  const ServerImage image = ServerImage::FromReply(found->reply);
   const auto select = [this](int i) {
     selected_ = i;
     FillPorts();
