@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "portcheck/core/status_check.hpp"
 #include "portcheck/core/test_object_page.hpp"
+#include "portcheck/core/upgrade_window.hpp"
 #include "protocol/address.hpp"
 #include "tests/portcheck/lab_fixture.hpp"
 
@@ -133,6 +136,41 @@ TEST_F(ConfigLab, SkipAllLeavesTheLaterServersAsTheyWere) {
   EXPECT_EQ(config_.settings[0].status, 1);  // the current server ends its steps
   EXPECT_EQ(config_.settings[1].status, 0);
   EXPECT_EQ(config_.settings[2].status, 0);
+}
+
+TEST_F(ConfigLab, UpgradeWindowAsksThePasswordAndShowsTheVerdict) {
+  auto slow = Server(82, 11);
+  slow.firmware_rule.prefix = {0x5A};
+  slow.firmware_rule.reject_status = wire::kTcpDownloadServerTimeout;
+  Start({Server(81, 10, "pw"), slow});
+  Configure(81, 10, "old");
+  Configure(82, 11);
+  PutLe32(config_.images[0].bytes, wire::kSrFirmware, 0x02200000 | 'b' << 8);
+  const std::string image = ::testing::TempDir() + "/portcheck_upgrade.rom";
+  const std::string empty = ::testing::TempDir() + "/portcheck_upgrade_empty.rom";
+  std::ofstream(image, std::ios::binary) << std::string(3000, 'x');
+  std::ofstream(empty, std::ios::binary).flush();
+
+  UpgradeWindow window(config_, 0, session_, prompter_, PromptedPasswordRunner(prompter_));
+  EXPECT_EQ(window.firmware_version(), "2.20b");
+  EXPECT_FALSE(window.Start());  // no file name yet
+  prompter_.QueuePassword(std::nullopt);
+  EXPECT_FALSE(window.Browse(image));  // a cancelled password ends silently
+  prompter_.QueuePassword("pw");
+  EXPECT_TRUE(window.Start());
+  EXPECT_EQ(config_.settings[0].password, "pw");
+  EXPECT_EQ(lab_->Snapshot(81)->last_image->size, 3000u);
+
+  UpgradeWindow other(config_, 1, session_, prompter_, PromptedPasswordRunner(prompter_));
+  EXPECT_FALSE(other.Browse(image));
+  EXPECT_FALSE(other.Browse(empty));
+  EXPECT_FALSE(other.Browse(image + ".missing"));
+  EXPECT_EQ(prompter_.texts(), (std::vector<std::string>{
+                                   "Missing firmware file name!", "Firmware upgrade ok",
+                                   "Download Timeout!", "Download fail (-6)!",
+                                   "Can't open firmware file!"}));
+  EXPECT_EQ(DownloadResultMessage(-12), "Invalid firmware format!");
+  EXPECT_EQ(UpgradeVersionText(0x01230000), "1.23");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "portcheck/core/main_window_model.hpp"
 #include "portcheck/core/report.hpp"
 
 namespace zelin::portcheck {
@@ -166,6 +167,39 @@ TEST(ReportLayout, SectionsCellsAndFailures) {
   ASSERT_EQ(empty.texts.size(), 6u);
   EXPECT_EQ(empty.texts[3].text, "Printer Test                ");
   EXPECT_EQ(empty.texts[3].line, 5);
+}
+
+TEST(MainWindowModel, ModesMarksAndEnabling) {
+  SampleRun run;
+  DiagConfig none = DiagConfig::Defaults();
+  MainWindowModel empty(none);
+  EXPECT_FALSE(empty.IsEnabled(Command::kGo));
+  EXPECT_FALSE(empty.IsEnabled(Command::kServerStatus));
+  EXPECT_TRUE(empty.IsEnabled(Command::kConfig));
+
+  run.config.settings[0].status = 1;
+  run.config.settings[1].status = 0;
+  run.config.settings[2].status = -1;
+  MainWindowModel m(run.config);
+  m.RefreshList(false);
+  ASSERT_EQ(m.server_list().size(), 3u);
+  EXPECT_EQ(m.server_list()[0].first, "VR-13 (Dock North)");
+  EXPECT_EQ(m.server_list()[1].second, "SerialNo:0, 127.0.43.11");
+  EXPECT_EQ(m.server_list()[1].mark, ServerMark::kOtherSerial);
+  EXPECT_FALSE(m.IsEnabled(Command::kSaveReport));
+
+  const std::array<ServerMark, 3> marks{ServerMark::kTestFailed, ServerMark::kTestPassed,
+                                        ServerMark::kTestFailed};
+  m.RunEnded(false, marks);
+  EXPECT_TRUE(m.report_mode());
+  EXPECT_TRUE(m.IsEnabled(Command::kPrintPreview));
+  EXPECT_EQ(m.caption(), "Test Report");
+  m.StatusCheckEnded();  // keeps the test marks in report mode
+  EXPECT_EQ(m.server_list()[1].mark, ServerMark::kTestPassed);
+  m.ConfigAccepted();  // the report is gone even when nothing changed
+  EXPECT_FALSE(m.report_mode());
+  EXPECT_EQ(m.server_list()[1].mark, ServerMark::kOtherSerial);
+  EXPECT_NE(MainWindowModel::GoQuestion(true), MainWindowModel::GoQuestion(false));
 }
 
 }  // namespace
