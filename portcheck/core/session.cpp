@@ -207,8 +207,12 @@ std::optional<FoundServer> HostInterfaces::ReceiveOne(int slot, int64_t wait_ms)
     if (GetLe16(found.reply, wire::kOffSequence) != 0 ||
         !IsAcceptedBy(found.device_type(), Deliverable::Diagnostic))
       continue;
+    // The name as a string: its 30th byte is the terminator, and trailing blanks and
+    // zero bytes go (the first character always stays).
     found.reply[wire::kSrName + wire::kNameSize - 1] = 0;
-    frames::CleanSearchReplyName(found.reply);
+    for (size_t at = wire::kSrName + wire::kNameSize - 2;
+         at > wire::kSrName && (found.reply[at] == ' ' || found.reply[at] == 0); --at)
+      found.reply[at] = 0;
     found.interface_address = transport_->local_address(through);
     return found;
   }

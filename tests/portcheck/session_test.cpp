@@ -57,7 +57,7 @@ TEST_F(SessionTest, SearchesFromPort5124AndRemembersTheInterface) {
   interfaces_.BroadcastSearch(table, 1);
   ASSERT_EQ(table.count, 2);
   EXPECT_EQ(table.records[0].interface_address, block_.Interface());
-  EXPECT_EQ(table.records[0].name().substr(0, 6), "Bench ");
+  EXPECT_EQ(table.records[0].name(), "Bench 11");
   EXPECT_EQ(interfaces_.known_servers(0).size(), 2u);
 
   auto one = interfaces_.UnicastSearch(block_.Address(11), 1);
