@@ -64,8 +64,8 @@ TestStatusDialog::TestStatusDialog(TestRun& run, QWidget* parent) : QDialog(pare
 }
 
 TestStatusDialog::~TestStatusDialog() {
+  run_.Close();  // the worker is gone before its callback is dropped
   run_.set_changed({});
-  run_.Close();
 }
 
 int TestStatusDialog::exec() {
@@ -116,8 +116,8 @@ StatusCheckDialog::StatusCheckDialog(StatusCheck& check, QWidget* parent) : QDia
 }
 
 StatusCheckDialog::~StatusCheckDialog() {
-  check_.set_changed({});
   check_.Close();
+  check_.set_changed({});
 }
 
 int StatusCheckDialog::exec() {
