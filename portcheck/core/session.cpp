@@ -329,7 +329,12 @@ Status DiagSession::Open(Ipv4 address) {
       Close();
       return SessionError::kConnectFailed;
     }
-    clock_.SleepMs(kConnectRetryMs);
+    // A connect under way is given the retry step to complete (the next attempt then
+    // finds it connected at once); a refused one sleeps the step.
+    if (error == EINPROGRESS || error == EALREADY)
+      (void)Poll(kConnectRetryMs, POLLOUT);
+    else
+      clock_.SleepMs(kConnectRetryMs);
   }
   const int on = 1;
   ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
