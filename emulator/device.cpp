@@ -52,6 +52,7 @@ Device::Device(const ServerSpec& desc, uint64_t seed, bool strict_nonce)
   state_.firmware_rule = desc.firmware_rule;
   state_.faults = desc.faults;
   state_.strict_nonce = strict_nonce;
+  state_.diag = desc.diag;
 }
 
 Nonce Device::FreshNonce() {

@@ -18,6 +18,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "emulator/lab_spec.hpp"
@@ -77,6 +78,8 @@ struct DeviceState {
   FaultSettings faults;
   bool strict_nonce = false;  // only the newest nonce handed out to a client opens a request
   size_t clients = 0;         // clients with authentication state
+  DiagPlan diag;              // what the self-tests find
+  int diagnoses = 0;          // diagnose commands taken
 };
 
 // Who else uses an address (for CheckAddress): the other emulated servers and the
@@ -174,8 +177,11 @@ struct TcpHandler {
 
 using TcpDispatch = Dispatch<TcpHandler>;
 
-// The firmware download (0x0D).
+// The firmware download (0x0D), and the diagnostic commands below.
 void RegisterStandardTcpHandlers(TcpDispatch& dispatch);
+// Port status (0x0F) and the diagnose command (0x0E) with its stream of progress
+// reports (emulator/diag_commands.cpp).
+void RegisterDiagTcpHandlers(TcpDispatch& dispatch);
 
 // --- the device ---------------------------------------------------------------------
 
@@ -272,6 +278,17 @@ class TcpSession {
   // Called by the download handler: the next `length` bytes are an image.
   void BeginImage(uint32_t length);
 
+  // Bytes a handler sends later: each `delay_ms` (lab clock) after the one scheduled
+  // before it. The Lab takes them after each Feed and sends them when due.
+  struct Scheduled {
+    int64_t delay_ms = 0;
+    std::vector<uint8_t> bytes;
+  };
+  void Schedule(int64_t delay_ms, std::vector<uint8_t> bytes) {
+    scheduled_.push_back({delay_ms, std::move(bytes)});
+  }
+  std::vector<Scheduled> TakeScheduled() { return std::exchange(scheduled_, {}); }
+
  private:
   enum class Stage { kAwaitLogin, kAwaitAnswer, kReady, kImage, kClosed };
   TcpAction FinishImage(std::vector<uint8_t>& out, std::vector<Event>& events);
@@ -288,6 +305,7 @@ class TcpSession {
   struct Md5Stream;
   std::unique_ptr<Md5Stream> md5_;
   bool restart_requested_ = false;
+  std::vector<Scheduled> scheduled_;
 };
 
 }  // namespace zelin::emulator

@@ -205,6 +205,7 @@ void Lab::Run() {
         const short events = static_cast<short>(POLLIN | (c.out_pos < c.out.size() ? POLLOUT : 0));
         fds.push_back({c.fd, events, 0});
         tags.push_back({Kind::kConnection, i});
+        if (!c.later.empty()) next = std::min(next, c.later.front().first);
       }
       if (!outbox_.empty()) next = std::min(next, outbox_.begin()->first);
       if (next != INT64_MAX) {
@@ -363,6 +364,17 @@ void Lab::RunTimers() {
                  reinterpret_cast<const sockaddr*>(&sa), sizeof sa) >= 0)
       ++stats_.replies_sent;
   }
+  // TCP bytes that handlers scheduled for later (progress reports).
+  for (auto& c : connections_) {
+    bool due = false;
+    while (c->fd >= 0 && !c->later.empty() && c->later.front().first <= now) {
+      if (!c->draining) c->out.insert(c->out.end(), c->later.front().second.begin(),
+                                      c->later.front().second.end());
+      c->later.pop_front();
+      due = true;
+    }
+    if (due) Flush(*c);
+  }
   for (size_t i = 0; i < servers_.size(); ++i) {
     Server& s = servers_[i];
     DeviceState& st = s.device->mutable_state();
@@ -444,6 +456,11 @@ void Lab::OnConnection(Connection& c, std::vector<uint8_t>& buffer) {
     AddLog(std::move(e));
   }
   if (action == TcpAction::kClose) c.close_after_flush = true;
+  int64_t due = c.later.empty() ? Now() : std::max(Now(), c.later.back().first);
+  for (TcpSession::Scheduled& later : c.session->TakeScheduled()) {
+    due += later.delay_ms;
+    c.later.emplace_back(due, std::move(later.bytes));
+  }
   Flush(c);
   if (c.session->restart_requested()) {
     c.session->clear_restart_request();

@@ -103,6 +103,7 @@ class Lab {
     size_t out_pos = 0;
     bool close_after_flush = false;
     bool draining = false;  // its server is restarting: input is discarded
+    std::deque<std::pair<int64_t, std::vector<uint8_t>>> later;  // (due, bytes), due ascending
   };
   struct Outgoing {
     size_t server = 0;

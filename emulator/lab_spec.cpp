@@ -151,11 +151,79 @@ FirmwareRule RuleFrom(const json& j, const std::string& where) {
   return r;
 }
 
+// The diagnostic plan; ports are 1-based in the file.
+DiagPlan DiagFrom(const json& j, const std::string& where) {
+  CheckKeys(j, where, {"pairs", "printer", "failures", "stop_after", "step_ms", "open_ports"});
+  DiagPlan d;
+  auto port = [](const json& v, const std::string& w) {
+    const uint64_t n = UnsignedFrom(v, w, wire::kMaxPorts);
+    if (n == 0) Fail(w, "ports are numbered from 1");
+    return static_cast<uint8_t>(n - 1);
+  };
+  if (j.contains("pairs")) {
+    const json& a = j["pairs"];
+    if (!a.is_array()) Fail(where + ".pairs", "expected an array of [port, port]");
+    for (const json& pair : a) {
+      if (!pair.is_array() || pair.size() != 2) Fail(where + ".pairs", "expected [port, port]");
+      d.pairs.emplace_back(port(pair[0], where + ".pairs"), port(pair[1], where + ".pairs"));
+    }
+  }
+  if (j.contains("printer")) d.printer = BoolFrom(j["printer"], where + ".printer");
+  if (j.contains("failures")) {
+    const json& a = j["failures"];
+    if (!a.is_array()) Fail(where + ".failures", "expected an array");
+    static const std::pair<const char*, std::pair<uint8_t, uint8_t>> kTests[] = {
+        {"internal", {wire::kItemInternal, wire::kSubLoopback}},
+        {"find_pair", {wire::kItemExternal, wire::kSubFindPair}},
+        {"tx_rx", {wire::kItemExternal, wire::kSubTxRx}},
+        {"dtr_dsr", {wire::kItemExternal, wire::kSubDtrDsr}},
+        {"rts_cts", {wire::kItemExternal, wire::kSubRtsCts}},
+        {"dtr_dcd", {wire::kItemExternal, wire::kSubDtrDcd}},
+        {"printer", {wire::kItemPrinter, 0}},
+    };
+    for (size_t i = 0; i < a.size(); ++i) {
+      const std::string w = where + ".failures[" + std::to_string(i) + "]";
+      CheckKeys(a[i], w, {"test", "port", "code"});
+      const std::string test = StringFrom(a[i].value("test", json()), w + ".test");
+      DiagFailure f;
+      bool known = false;
+      for (const auto& [name, codes] : kTests) {
+        if (test != name) continue;
+        known = true;
+        f.item = codes.first;
+        f.subitem = codes.second;
+      }
+      if (!known)
+        Fail(w + ".test",
+             "one of internal, find_pair, tx_rx, dtr_dsr, rts_cts, dtr_dcd, printer");
+      if (f.item != wire::kItemPrinter) {
+        if (!a[i].contains("port")) Fail(w, "missing \"port\"");
+        f.port = port(a[i]["port"], w + ".port");
+      }
+      if (!a[i].contains("code")) Fail(w, "missing \"code\"");
+      f.code = static_cast<uint8_t>(UnsignedFrom(a[i]["code"], w + ".code", 255));
+      if (f.code == 0) Fail(w + ".code", "a failure has a code other than 0");
+      d.failures.push_back(f);
+    }
+  }
+  if (j.contains("stop_after"))
+    d.stop_after = static_cast<int>(UnsignedFrom(j["stop_after"], where + ".stop_after", 100000));
+  if (j.contains("step_ms"))
+    d.step_ms = static_cast<int64_t>(UnsignedFrom(j["step_ms"], where + ".step_ms", 600000));
+  if (j.contains("open_ports")) {
+    const json& a = j["open_ports"];
+    if (!a.is_array()) Fail(where + ".open_ports", "expected an array of ports");
+    for (const json& p : a)
+      d.open_ports = static_cast<uint16_t>(d.open_ports | 1u << port(p, where + ".open_ports"));
+  }
+  return d;
+}
+
 ServerSpec ServerFrom(const json& j, const std::string& where) {
   CheckKeys(
       j, where,
       {"type", "serial", "name", "ip", "netmask", "password", "firmware", "ports", "port_kinds",
-       "flags", "dhcp", "hardware", "access", "routes", "firmware_rule", "faults"});
+       "flags", "dhcp", "hardware", "access", "routes", "firmware_rule", "faults", "diag"});
   ServerSpec s;
   if (!j.contains("type")) Fail(where, "missing \"type\" (model code)");
   if (!j.contains("serial")) Fail(where, "missing \"serial\"");
@@ -225,6 +293,7 @@ ServerSpec ServerFrom(const json& j, const std::string& where) {
   if (j.contains("firmware_rule"))
     s.firmware_rule = RuleFrom(j["firmware_rule"], where + ".firmware_rule");
   if (j.contains("faults")) s.faults = FaultsFrom(j["faults"], where + ".faults");
+  if (j.contains("diag")) s.diag = DiagFrom(j["diag"], where + ".diag");
   return s;
 }
 
@@ -391,6 +460,7 @@ std::string CompleteAndCheck(LabSpec& lab) {
       for (size_t p = 0; p < wire::kMaxPorts; ++p)
         s.port_kinds[p] = p < s.port_count ? uint8_t{kPortMappable} : uint8_t{0};
     }
+    if (auto e = CheckDiagPlan(s.diag, s.port_count); !e.empty()) return where + ": " + e;
     if (s.name.empty()) s.name = "Server " + std::to_string(s.serial);
     if (s.netmask == 0) s.netmask = Ipv4FromOctets(255, 255, 255, 0);
     if (s.hardware == std::array<uint8_t, 6>{})

@@ -30,6 +30,7 @@ TcpAction Download(TcpContext& ctx) {
 
 void RegisterStandardTcpHandlers(TcpDispatch& t) {
   t.Register({wire::kTcpDownload, wire::kTcpDownloadRequestSize, Download});
+  RegisterDiagTcpHandlers(t);
 }
 
 }  // namespace zelin::emulator

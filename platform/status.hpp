@@ -36,6 +36,8 @@ enum class StatusDomain : int {
   kTcpSession,  // TcpSessionError of the TCP command session (protocol/tcp_session.hpp)
   kDownload,    // DownloadResult -1..-7 of the firmware download (protocol/firmware.hpp)
   kStore,       // StoreError of the hive file and the server store (store/hive_file.hpp)
+  kDiagSession,   // SessionError and LoginResult of the diagnostic session (portcheck/core/session.hpp)
+  kDiagDownload,  // DiagDownloadResult -1..-13 of the diagnostic download (portcheck/core/session.hpp)
 };
 
 // Specialised beside each code enum:

@@ -153,6 +153,53 @@ inline constexpr uint8_t kTcpDownloadAccepted = 0x01;
 inline constexpr size_t kTcpChallengeNonce = 2;
 inline constexpr size_t kTcpDownloadLength = 1;  // image length (LE) in the download request
 
+// --- diagnostic commands on the TCP session ------------------------------------------
+// Port status: request 0x0F; reply 0x0F, data length 64 (big-endian), then 16 status
+// words (LE, port 1 first), 0xFFFFFFFF for a closed port.
+inline constexpr uint8_t kTcpPortStatus = 0x0F;
+inline constexpr size_t kPortStatusReplySize = 67;
+inline constexpr size_t kPortStatusLength = 1;  // big-endian 16-bit data length
+inline constexpr size_t kPortStatusData = 3;
+inline constexpr uint16_t kPortStatusDataSize = 64;
+inline constexpr uint32_t kPortClosed = 0xFFFFFFFF;
+// Diagnose command (10 bytes) and the progress reports (7 bytes) that answer it.
+inline constexpr uint8_t kTcpDiagnose = 0x0E;
+inline constexpr size_t kDiagnoseSize = 10;
+inline constexpr size_t kDiagTestWord = 1;    // LE 16
+inline constexpr size_t kDiagPortMask = 3;    // LE 16
+inline constexpr size_t kDiagBaudRate = 5;    // LE 32
+inline constexpr size_t kDiagSerialMode = 9;  // 1 byte
+inline constexpr size_t kProgressReportSize = 7;
+inline constexpr size_t kReportItem = 1;
+inline constexpr size_t kReportSubitem = 2;
+inline constexpr size_t kReportHasResult = 3;  // 1: the report carries a result
+inline constexpr size_t kReportResult = 4;     // 0 passed, else an error code
+inline constexpr size_t kReportPortA = 5;
+inline constexpr size_t kReportPortB = 6;      // 0xFF: no partner
+inline constexpr uint8_t kReportResultFlag = 1;
+inline constexpr uint8_t kNoPartner = 0xFF;
+// Test word bits of the diagnose command.
+inline constexpr uint16_t kTestInternal = 0x0002;
+inline constexpr uint16_t kTestPrinter = 0x0004;
+inline constexpr uint16_t kTestTxRx = 0x0010;
+inline constexpr uint16_t kTestDtrDsr = 0x0020;
+inline constexpr uint16_t kTestRtsCts = 0x0040;
+inline constexpr uint16_t kTestDtrDcd = 0x0080;
+// Report items and subitems.
+enum ReportItem : uint8_t { kItemDone = 0, kItemInternal = 1, kItemExternal = 2, kItemPrinter = 3 };
+enum ReportSubitem : uint8_t {
+  kSubController = 1,
+  kSubLoopback = 2,
+  kSubFindPair = 3,
+  kSubTxRx = 4,
+  kSubDtrDsr = 5,
+  kSubRtsCts = 6,
+  kSubDtrDcd = 7,
+};
+// Download verdicts beyond "accepted" (0x01) that the diagnostic program tells apart.
+inline constexpr uint8_t kTcpDownloadServerTimeout = 0xFD;
+inline constexpr uint8_t kTcpDownloadInvalidFormat = 0xFC;
+
 // --- request payload fields (absolute offsets) ------------------------------------
 inline constexpr size_t kTableRequestStart = 26;   // GetRoutes / GetAccessList: start index
 inline constexpr size_t kSetAccessTotal = 26;      // SetAccessList: total, start, count,

@@ -125,8 +125,6 @@ int CheckPasswordOption(const Parsed& p, const char* option) {
   return IsDeviceText(*pw) ? kExitOk : RefuseDeviceText(option);
 }
 
-namespace {
-
 // The transport options: environment first, then the command line.
 bool NetworkOptions(const Parsed& p, TransportOptions* o, std::string* error) {
   *o = TransportOptions::FromEnvironment(error);
@@ -150,8 +148,6 @@ bool NetworkOptions(const Parsed& p, TransportOptions* o, std::string* error) {
   if (p.has("--loopback-only")) o->loopback_only = true;
   return true;
 }
-
-}  // namespace
 
 int OpenSession(const Parsed& p, Session& s) {
   TransportOptions o;

@@ -75,6 +75,8 @@ struct Session {
 };
 
 int OpenSession(const Parsed& p, Session& s);
+// The transport options of the environment and the network options; false with *error.
+bool NetworkOptions(const Parsed& p, TransportOptions* o, std::string* error);
 // A search needs a broadcast address the options allow; false (message printed) if not.
 bool MayBroadcast(const Session& s);
 // Searches and returns the record of `serial`, or nullptr (message printed, *rc set).

@@ -1,0 +1,92 @@
+#pragma once
+// The server status check: which configured servers can be reached and logged in to,
+// their refreshed search replies and the open or closed state of their ports; and the
+// lines of the Server Status window that shows the result.
+//
+// StatusCheck owns its worker thread, like TestRun. Open() starts it; the window (the
+// SearchProgressWindow, titled "Zelin Server Diagnostics") shows two lines from the
+// snapshot and has SKIP (ends the current server) and SKIP ALL (ends the check; once
+// the check is over it closes the window). The worker writes the live configuration
+// while the window is open; nothing else reads it then. When a server refuses its
+// stored password the worker runs the password dialog through the caller's runner,
+// which in the Qt program shows it on the user-interface thread and waits.
+//
+// Thread safety: Open, Skip, SkipAll, Close and Snapshot on the window's thread.
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/prompter.hpp"
+#include "portcheck/core/com_mapping.hpp"
+#include "portcheck/core/diag_config.hpp"
+#include "portcheck/core/session.hpp"
+
+namespace zelin::portcheck {
+
+struct StatusCheckSnapshot {
+  std::string first_line;
+  std::string second_line;
+  bool close_requested = false;
+};
+
+class StatusCheck {
+ public:
+  static constexpr std::string_view kTitle = "Zelin Server Diagnostics";
+
+  StatusCheck(DiagConfig& live, HostInterfaces& interfaces, DiagSession& session,
+              Prompter& prompter, PasswordDialogRunner run_dialog);
+  ~StatusCheck();
+  StatusCheck(const StatusCheck&) = delete;
+  StatusCheck& operator=(const StatusCheck&) = delete;
+
+  void set_changed(std::function<void()> changed) { changed_ = std::move(changed); }
+
+  // Clears stop and skip and starts the worker.
+  void Open();
+  // SKIP: ends the current server (status -1) within about a second.
+  void Skip();
+  // SKIP ALL or closing the window: true when the window closes now (the check is
+  // over); else the check stops after the current step and then asks to close.
+  bool SkipAll();
+  // Stops and joins the worker.
+  void Close();
+  // Joins the worker without stopping it (the check ends on its own).
+  void Wait();
+  StatusCheckSnapshot Snapshot() const;
+  bool finished() const { return stop_.load() && !running_.load(); }
+
+  // The worker's body.
+  void Run();
+
+ private:
+  void SetLine(bool first, std::string text);
+  // One server; false when the check is to stop.
+  bool CheckServer(int k);
+
+  DiagConfig& live_;
+  HostInterfaces& interfaces_;
+  DiagSession& session_;
+  Prompter& prompter_;
+  PasswordDialogRunner run_dialog_;
+  std::function<void()> changed_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> skip_{false};
+  std::atomic<bool> running_{false};
+  mutable std::mutex mutex_;
+  StatusCheckSnapshot snapshot_;
+  std::thread worker_;
+};
+
+// One line of the Server Status window ("Zelin Server Status").
+struct StatusLine {
+  enum class Icon { kNone, kFound, kNotFound };
+  std::string text;
+  Icon icon = Icon::kNone;
+};
+std::vector<StatusLine> ServerStatusLines(const DiagConfig& config, const ComMappingTable& com);
+
+}  // namespace zelin::portcheck

@@ -1,0 +1,119 @@
+#pragma once
+// A test run over every configured server, and the Test Status window that shows it.
+//
+// TestRun owns the worker thread. Open() starts it on RunTests(); the worker tests the
+// servers in order (TestServer), writing the results into the run's ResultStores, the
+// statuses into the configuration and what the window shows into a snapshot. Every
+// change of the snapshot calls the `changed` callback on the worker thread; the window
+// takes a Snapshot() on its own thread (the Qt window queues the call). The window
+// never touches the configuration or the stores while the run is open.
+//
+// Cancel: the first press sets the cancel flag and raises the session's AbortFlag (a
+// waiting connect, login or read gives up within a second); the worker then posts a
+// close request. A press with cancel already set, or after the run finished, closes
+// the window. Close() always stops and joins the worker, so no test goes on once the
+// window is gone.
+//
+// Thread safety: Open, PressCancel, Close and Snapshot on the window's thread; the
+// flags are atomics and the snapshot is guarded.
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.hpp"
+#include "portcheck/core/diag_config.hpp"
+#include "portcheck/core/server_marks.hpp"
+#include "portcheck/core/session.hpp"
+#include "portcheck/core/test_results.hpp"
+
+namespace zelin::portcheck {
+
+inline constexpr int kProgressPerServer = 110;
+inline constexpr int kProgressFirstStep = 10;
+
+using ResultStores = std::array<ResultStore, kMaxDiagServers>;
+
+// What the Test Status window shows.
+struct TestStatusSnapshot {
+  std::string object;   // "Test Object :"
+  std::string item;     // "Test Item :"
+  std::string subitem;  // "Test Subitem :"
+  std::string status = "Test Done";
+  std::vector<std::string> log;  // "Error Log : "
+  int progress_max = 0;
+  int progress = 0;
+  bool progress_visible = true;
+  bool done_line_visible = false;  // "Test Done. Please press [View Report] to see report"
+  std::string button = "Cancel";   // "View Report" once the run is done
+  bool close_requested = false;    // the worker asks the window to close
+  std::array<ServerMark, kMaxDiagServers> marks{};
+};
+
+class TestRun {
+ public:
+  static constexpr std::string_view kTitle = "Test Status";
+  static constexpr std::string_view kDoneLine =
+      "Test Done. Please press [View Report] to see report";
+
+  TestRun(DiagConfig& config, ResultStores& stores, HostInterfaces& interfaces,
+          DiagSession& session, Clock& clock);
+  ~TestRun();
+  TestRun(const TestRun&) = delete;
+  TestRun& operator=(const TestRun&) = delete;
+
+  void set_changed(std::function<void()> changed) { changed_ = std::move(changed); }
+
+  // Clears cancel, sets the progress range (110 per server), takes the first step and
+  // starts the worker.
+  void Open();
+  // The Cancel (or View Report) button; true when the window should close now.
+  bool PressCancel();
+  // Stops (cancel and abort) and joins the worker.
+  void Close();
+  // Joins the worker without stopping it (the run ends on its own).
+  void Wait();
+
+  TestStatusSnapshot Snapshot() const;
+  bool cancelled() const { return cancel_.load(); }
+  bool running() const { return running_.load(); }
+  // "(Test Time : MM/DD/YY HH:MM:SS)------------------------", set when the run starts.
+  std::string test_time_line() const;
+
+  // The worker's body and its step for one server (public for tests that run a server
+  // on their own thread).
+  void RunTests();
+  bool TestServer(int index);
+
+ private:
+  // Records failure `marker` with its log line and the status.
+  void Fail(int index, uint8_t marker, const char* pattern, int32_t status);
+  template <class F>
+  void Update(F&& change) {
+    {
+      std::lock_guard lock(mutex_);
+      change(snapshot_);
+    }
+    if (changed_) changed_();
+  }
+
+  DiagConfig& config_;
+  ResultStores& stores_;
+  HostInterfaces& interfaces_;
+  DiagSession& session_;
+  Clock& clock_;
+  std::function<void()> changed_;
+  std::atomic<bool> cancel_{false};
+  std::atomic<bool> running_{false};
+  mutable std::mutex mutex_;
+  TestStatusSnapshot snapshot_;
+  std::string time_line_;
+  std::thread worker_;
+};
+
+}  // namespace zelin::portcheck

@@ -1,0 +1,84 @@
+// portcheck: the diagnostic program. A second start activates the running window and
+// ends; otherwise the main window over the configuration file, with the status check
+// at start when servers are configured, and the file written at exit when it changed.
+//
+//   portcheck [--config PATH]   the configuration file (default: the user's
+//                               configuration directory, see portcheck/README.md)
+
+#include <QApplication>
+#include <QTimer>
+
+#include <string>
+
+#include "platform/clock.hpp"
+#include "platform/notices.hpp"
+#include "platform/qt/single_instance.hpp"
+#include "portcheck/core/diagnostic_document.hpp"
+#include "portcheck/gui/main_window.hpp"
+#include "store/hive_file.hpp"
+#include "ui/live_clock.hpp"
+#include "ui/qt_prompter.hpp"
+#include "ui/snapshot.hpp"
+
+using namespace zelin;
+using namespace zelin::portcheck;
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const QString title = ui::ToQString(kMainTitle);
+  if (platform_qt::ActivateRunning(title)) return 0;
+
+  std::string config_path = DefaultConfigPath();
+  const QStringList args = QCoreApplication::arguments();
+  for (int i = 1; i + 1 < args.size(); ++i)
+    if (args[i] == QStringLiteral("--config")) config_path = ui::ToStdString(args[i + 1]);
+
+  ui::QtPrompter prompter(ui::ToQString(kApplicationTitle));
+  std::string option_error;
+  const TransportOptions options = TransportOptions::FromEnvironment(&option_error);
+  if (!option_error.empty()) {
+    prompter.Message(option_error, MsgButtons::Ok, MsgIcon::Error, {});
+    return 1;
+  }
+  RealClock real_clock;
+  ui::LiveClock clock(real_clock);
+  PrompterNotices notices(prompter);
+  HostInterfaces interfaces(clock, notices, options);
+  DiagSession session(clock, notices, options);
+
+  DiagnosticDocument doc(config_path);
+  {
+    // The COM mapping is read once; the program never writes the store.
+    HiveFile hive(ResolveRegistryPath());
+    MemoryRegistry registry;
+    if (hive.Load(registry).ok()) doc.com = ComMappingTable::Read(registry);
+  }
+  doc.Load();
+
+  MainWindow window(doc, interfaces, session, prompter, clock);
+  prompter.set_parent(&window);
+  platform_qt::InstanceChannel channel(title);
+  QObject::connect(&channel, &platform_qt::InstanceChannel::activateRequested, &window, [&window] {
+    window.showNormal();
+    window.raise();
+    window.activateWindow();
+  });
+  QObject::connect(&channel, &platform_qt::InstanceChannel::closeRequested, &window,
+                   [&window] { window.close(); });
+  channel.Listen();
+  window.show();
+  QTimer::singleShot(0, &window, [&window] { window.Start(); });
+
+  // Optional: a picture of the main window after a few seconds, then quit (demo).
+  const QByteArray shot = qgetenv("ZELIN_SCREENSHOT");
+  if (!shot.isEmpty()) {
+    bool ok = false;
+    int seconds = qEnvironmentVariableIntValue("ZELIN_SCREENSHOT_AFTER", &ok);
+    if (!ok) seconds = 3;
+    QTimer::singleShot(seconds * 1000, &window, [&window, shot] {
+      ui::SaveWidgetPng(&window, QString::fromLocal8Bit(shot));
+      window.close();
+    });
+  }
+  return app.exec();
+}

@@ -1,0 +1,70 @@
+#pragma once
+// The modal windows of the worker runs, and the Server Status window:
+//   TestStatusDialog    "Test Status" over a TestRun (the Go command)
+//   StatusCheckDialog   "Zelin Server Diagnostics" over a StatusCheck, SKIP and SKIP ALL
+//   ServerStatusDialog  "Zelin Server Status": the lines of ServerStatusLines
+// The workers tell the dialogs about changes through queued calls; the dialogs read
+// snapshots and decide nothing.
+
+#include <QDialog>
+#include <memory>
+
+#include "portcheck/core/status_check.hpp"
+#include "portcheck/core/test_run.hpp"
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+
+namespace zelin::portcheck {
+
+// Runs the password dialog on `gui`'s thread (blocking the calling worker until it
+// ends), through the prompter's password entry.
+PasswordDialogRunner GuiThreadPasswordRunner(QObject* gui, Prompter& prompter);
+
+class TestStatusDialog final : public QDialog {
+  Q_OBJECT
+ public:
+  TestStatusDialog(TestRun& run, QWidget* parent);
+  ~TestStatusDialog() override;
+  // Opens the run and shows the window until it closes.
+  int exec() override;
+
+ protected:
+  void reject() override;  // Esc and the close box act as the button
+
+ private:
+  void Refresh();
+  TestRun& run_;
+  QLineEdit *object_, *item_, *subitem_;
+  QLabel *status_, *done_;
+  QListWidget* log_;
+  QProgressBar* bar_;
+  QPushButton* button_;
+};
+
+class StatusCheckDialog final : public QDialog {
+  Q_OBJECT
+ public:
+  StatusCheckDialog(StatusCheck& check, QWidget* parent);
+  ~StatusCheckDialog() override;
+  int exec() override;
+
+ protected:
+  void reject() override;  // closing the window is SKIP ALL
+
+ private:
+  void Refresh();
+  StatusCheck& check_;
+  QLabel *first_, *second_;
+};
+
+class ServerStatusDialog final : public QDialog {
+  Q_OBJECT
+ public:
+  ServerStatusDialog(const std::vector<StatusLine>& lines, QWidget* parent);
+};
+
+}  // namespace zelin::portcheck
