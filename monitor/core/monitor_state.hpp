@@ -13,6 +13,8 @@
 //   mappings   the product lines' stores, for the "Port Mapping" texts
 //   throughput_gate   set by every sampling tick; cleared at start, on loading and by
 //              Refresh Monitor. The throughput columns show "0" while it is clear.
+//   rows, cells   the status list's rows (rebuilt when monitoring starts) and its
+//              columns with the cell cache
 //
 // Threads: the receiving thread reads and writes `in_use` (run-time fields) and
 // `found` (nonces, sequence numbers) while monitoring runs; everything else is used on
@@ -24,6 +26,8 @@
 
 #include "monitor/core/port_mapping.hpp"
 #include "monitor/core/records.hpp"
+#include "monitor/core/row_table.hpp"
+#include "monitor/core/status_cells.hpp"
 #include "protocol/types.hpp"
 
 namespace zelin::monitor {
@@ -37,6 +41,16 @@ struct MonitorState {
   bool page_searched = false;
   PortMappings mappings;
   std::atomic<bool> throughput_gate{false};
+  RowTable rows;
+  StatusCells cells;
+
+  // The sources of the cells' texts at this moment.
+  CellSources Sources() const { return {*found, mappings, throughput_gate.load()}; }
+  // The server of list row `row`, or nullptr.
+  MonitoredServer* ServerOfRow(int row) const {
+    if (row < 0 || static_cast<size_t>(row) >= rows.size()) return nullptr;
+    return &in_use->servers[rows[static_cast<size_t>(row)].server];
+  }
 };
 
 // The polling engine as the document and the configuration sheet drive it. The

@@ -3,6 +3,8 @@
 
 #include <fstream>
 
+#include "monitor/core/commands.hpp"
+#include "monitor/core/status_display.hpp"
 #include "tests/monitor/monitor_fixture.hpp"
 
 namespace zelin::monitor {
@@ -140,6 +142,49 @@ TEST_F(DocumentTest, SavePromptsBeforeOpeningAndClosing) {
   EXPECT_FALSE(doc.CanClose());
   EXPECT_EQ(prompter.texts().back(), "Open configuration file error!");
   EXPECT_TRUE(doc.IsModified());
+}
+
+}  // namespace
+}  // namespace zelin::monitor
+
+namespace zelin::monitor {
+namespace {
+
+struct RecordingDisplay final : StatusDisplay {
+  void ShowColumns(const std::vector<DisplayItem>& c) override { columns = c, cells.clear(); }
+  void AddRow() override { cells.emplace_back(columns.size()); }
+  void SetCell(size_t row, size_t column, const std::string& text) override {
+    cells.at(row).at(column) = text;
+  }
+  void RedrawRows(size_t, size_t) override {}
+  std::vector<DisplayItem> columns;
+  std::vector<std::vector<std::string>> cells;
+};
+
+TEST_F(DocumentTest, LoadedConfigurationShowsItsRowsAndEnablesRowCommands) {
+  RecordingDisplay display;
+  ListOnlyMonitoring list(state, display);
+  MonitorDocument shown(state, list, prompter, files);
+  EXPECT_FALSE(IsEnabled(Command::kRefreshMonitor, state, -1));
+  Watch(2);
+  state.in_use->servers[1].watched_mask = 0x2;
+  state.in_use->column_mask = (1u << kItemServerAddress) | (1u << kItemPortNumber);
+  files.answers = {dir / "two.mnt"};
+  ASSERT_TRUE(shown.SaveConfiguration());
+  ASSERT_TRUE(shown.LoadConfiguration(dir / "two.mnt"));
+  ASSERT_EQ(display.cells.size(), 5u);
+  EXPECT_EQ(display.cells[4], (std::vector<std::string>{"127.0.77.11", "2"}));
+  EXPECT_TRUE(IsEnabled(Command::kRefreshMonitor, state, -1));
+  EXPECT_TRUE(IsEnabled(Command::kPortStatus, state, 4));
+  EXPECT_FALSE(IsEnabled(Command::kResetServer, state, 5));
+  StoreState(state.in_use->servers[1], kStateSilent);
+  EXPECT_FALSE(IsEnabled(Command::kResetPort, state, 4));
+  EXPECT_TRUE(IsEnabled(Command::kResetPort, state, 3));
+  // The toolbar: Load, Save, gap, five monitor commands, gap, About.
+  std::string bar;
+  for (const CommandEntry& e : CommandTable())
+    if (e.on_toolbar) bar += std::string(e.toolbar_gap_before ? "|" : "") + e.tool_tip.front();
+  EXPECT_EQ(bar, "LS|CRPRR|A");
 }
 
 }  // namespace
