@@ -84,7 +84,9 @@ bool MonitorDocument::OpenFile(const std::filesystem::path& path) {
 MonitorDocument::SaveOutcome MonitorDocument::Save() {
   const auto chosen = files_.ChooseSavePath();
   if (!chosen) return SaveOutcome::kCancelled;
-  if (!WriteMonitorFile(*chosen, *state_.in_use).ok()) {
+  // The run-time fields are not saved: the receiving thread may be writing them, and
+  // loading clears them anyway.
+  if (!WriteMonitorFile(*chosen, *state_.in_use->WithoutRunTime()).ok()) {
     prompter_.Message(kOpenError);
     return SaveOutcome::kFailed;
   }

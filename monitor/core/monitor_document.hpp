@@ -68,7 +68,8 @@ class MonitorDocument {
   // cancelled, and opens). An unmodified document does not load its own file again.
   bool OpenFile(const std::filesystem::path& path);
 
-  // "Save Configuration": the save dialog, then the file. True when written.
+  // "Save Configuration": the save dialog, then the file (run-time fields written as
+  // zero). True when written.
   bool SaveConfiguration();
 
   // Whether the configuration in use differs from the baseline in what the user set:

@@ -156,6 +156,25 @@ void StoreState(MonitoredServer& server, ServerState state) {
 
 // ---- MonitorConfig ----
 
+std::unique_ptr<MonitorConfig> MonitorConfig::WithoutRunTime() const {
+  auto copy = New();
+  copy->interval = interval;
+  copy->server_count = server_count;
+  copy->column_mask = column_mask;
+  for (size_t i = 0; i < kMaxWatchedServers; ++i) {
+    const MonitoredServer& from = servers[i];
+    MonitoredServer& to = copy->servers[i];
+    to.port_count = from.port_count;
+    to.serial_number = from.serial_number;
+    to.name_bytes = from.name_bytes;
+    to.watched_mask = from.watched_mask;
+    to.ip_address = from.ip_address;
+    to.device_type = from.device_type;
+    to.port_kinds = from.port_kinds;
+  }
+  return copy;
+}
+
 std::span<MonitoredServer> MonitorConfig::watched() {
   return std::span(servers).first(std::min<size_t>(server_count, kMaxWatchedServers));
 }

@@ -159,6 +159,11 @@ struct MonitorConfig {
   // A new configuration: interval 3, no server, the default columns, zero records.
   static std::unique_ptr<MonitorConfig> New() { return std::make_unique<MonitorConfig>(); }
 
+  // A copy of what the user configured, every run-time field (state, rate samples,
+  // status blocks) zero. Reads no run-time field, so it may be taken while the
+  // receiving thread updates them.
+  std::unique_ptr<MonitorConfig> WithoutRunTime() const;
+
   // The first server_count records (server_count is clamped to 32).
   std::span<MonitoredServer> watched();
   std::span<const MonitoredServer> watched() const;

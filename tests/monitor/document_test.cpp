@@ -49,6 +49,10 @@ TEST_F(DocumentTest, SaveThenLoadClearsRunTimeAndRestartsMonitoring) {
   ASSERT_TRUE(doc.SaveConfiguration());
   EXPECT_FALSE(doc.IsModified());
   EXPECT_EQ(doc.Title(), "watch.mnt - Zelin Server Monitor");
+  MonitorConfig written;
+  ASSERT_EQ(ReadMonitorFile(dir / "watch.mnt", written), 2);
+  EXPECT_EQ(written.servers[1].blocks[2].tx_total, 0u);  // run-time values are not saved
+  EXPECT_EQ(written.servers[1].state, 0);
 
   const MonitorConfig saved = *state.in_use;
   doc.NewConfiguration();
