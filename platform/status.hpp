@@ -38,6 +38,7 @@ enum class StatusDomain : int {
   kStore,       // StoreError of the hive file and the server store (store/hive_file.hpp)
   kDiagSession,   // SessionError and LoginResult of the diagnostic session (portcheck/core/session.hpp)
   kDiagDownload,  // DiagDownloadResult -1..-13 of the diagnostic download (portcheck/core/session.hpp)
+  kMonitorFile,  // MonitorFileError -1..-4 of the monitor file (monitor/core/monitor_file.hpp)
 };
 
 // Specialised beside each code enum:
