@@ -342,18 +342,21 @@ Status DiagSession::Open(Ipv4 address) {
   return {};
 }
 
-DiagSession::Wait DiagSession::Poll(int64_t ms, short events) {
+DiagSession::Wait DiagSession::Poll(int64_t ms, short events, bool abortable) {
   const int64_t start = clock_.NowMs();
   const int64_t slice = clock_.WaitSliceMs();
-  for (;;) {
-    const int64_t left = ms - (clock_.NowMs() - start);
-    const int64_t real_ms = left > 0 ? clock_.RealWaitMs(left) : 0;
+  for (bool first = true;; first = false) {
+    const int64_t left = std::max<int64_t>(0, ms - (clock_.NowMs() - start));
+    if (!first && left == 0) return Wait::kTimeout;
+    // An abortable wait looks at the flag every kAbortCheckMs of the clock.
+    const int64_t step = abortable ? std::min(left, kAbortCheckMs) : left;
+    int64_t real_ms = step > 0 ? clock_.RealWaitMs(step) : 0;
     const bool sliced = slice > 0 && real_ms > slice;
+    if (sliced) real_ms = slice;
     pollfd p{fd_, events, 0};
-    const int wait = static_cast<int>(std::clamp<int64_t>(sliced ? slice : real_ms, 0, INT_MAX));
     int r;
     do {
-      r = ::poll(&p, 1, wait);
+      r = ::poll(&p, 1, static_cast<int>(std::clamp<int64_t>(real_ms, 0, INT_MAX)));
     } while (r < 0 && errno == EINTR);
     if (r < 0) {
       last_error_ = errno;
@@ -367,8 +370,8 @@ DiagSession::Wait DiagSession::Poll(int64_t ms, short events) {
       }
       return Wait::kReady;
     }
-    if (!sliced) return Wait::kTimeout;
-    clock_.KeepAlive();
+    if (sliced) clock_.KeepAlive();
+    if (abortable && abort_.raised()) return Wait::kTimeout;  // the caller sees the flag
   }
 }
 
@@ -388,7 +391,7 @@ int DiagSession::ReceiveOnce(MutableBytes buffer) {
   return static_cast<int>(n);
 }
 
-bool DiagSession::SendAll(Bytes data, int64_t timeout_ms) {
+bool DiagSession::SendAll(Bytes data, int64_t timeout_ms, bool abortable) {
   if (fd_ < 0) return false;
   while (!data.empty()) {
     const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
@@ -398,7 +401,7 @@ bool DiagSession::SendAll(Bytes data, int64_t timeout_ms) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (Poll(timeout_ms, POLLOUT) == Wait::kReady) continue;
+      if (Poll(timeout_ms, POLLOUT, abortable) == Wait::kReady) continue;
       last_error_ = ETIMEDOUT;
       return false;
     }
@@ -510,7 +513,7 @@ Status DiagSession::FirmwareDownload(const std::string& path, int wait_seconds) 
   // One reply: a wait of up to wait_ms, then one read of at most 80 bytes.
   auto await = [&](R wait_failed, R timeout, R wrong_length) -> std::optional<R> {
     if (fd_ < 0) return wait_failed;
-    const Wait w = Poll(wait_ms, POLLIN);
+    const Wait w = Poll(wait_ms, POLLIN, /*abortable=*/false);
     if (w == Wait::kFailed) return wait_failed;
     if (w != Wait::kReady) return timeout;
     const int n = ReceiveOnce(reply);
@@ -518,13 +521,13 @@ Status DiagSession::FirmwareDownload(const std::string& path, int wait_seconds) 
     if (n != static_cast<int>(wire::kTcpReplySize)) return wrong_length;
     return std::nullopt;
   };
-  (void)SendAll(frames::BuildDownloadRequest(static_cast<uint32_t>(length)), wait_ms);
+  (void)SendAll(frames::BuildDownloadRequest(static_cast<uint32_t>(length)), wait_ms, false);
   if (auto failed = await(R::kReadyWaitFailed, R::kReadyTimeout, R::kReadyLength)) return *failed;
   if (reply[0] != wire::kTcpDownload) return R::kReadyCode;
   if (reply[1] != wire::kTcpDownloadReady) return R::kNotReady;
   std::array<uint8_t, wire::kFirmwarePieceSize> piece{};
   for (size_t got; (got = std::fread(piece.data(), 1, piece.size(), file.get())) > 0;) {
-    (void)SendAll(Bytes(piece.data(), got), wait_ms);  // a broken send shows at the verdict
+    (void)SendAll(Bytes(piece.data(), got), wait_ms, false);  // a broken send shows at the verdict
     clock_.SleepMs(kPiecePauseMs);
   }
   if (std::ferror(file.get())) return R::kFileFailed;

@@ -7,7 +7,7 @@
 //    exclusion round) and the unicast search of one address.
 //  - DiagSession: one TCP connection to port 4000 of one server. The connect is
 //    non-blocking and retried every 100 ms for about 30 seconds; every later wait is
-//    made of 1-second polls that a raised AbortFlag ends after the current poll.
+//    made of 1-second polls that a raised AbortFlag ends within 100 ms.
 //    Commands: SessionLogin, GetPortStatus, the diagnose command with its progress
 //    reports, and FirmwareDownload with its 100 ms pacing and the server's verdicts.
 //  - PasswordDialog and LoginWithPrompt: the password prompt every caller but the
@@ -52,6 +52,7 @@ inline constexpr int64_t kConnectRetryMs = 100;
 inline constexpr int kConnectRetries = 300;  // further attempts after the first
 inline constexpr int kPollsPerReply = 30;    // 1-second polls for a login or status reply
 inline constexpr int64_t kPollMs = 1000;
+inline constexpr int64_t kAbortCheckMs = 100;  // a raised AbortFlag is seen this soon
 inline constexpr int64_t kPiecePauseMs = 100;  // after each 2048-byte piece of an image
 inline constexpr int kSearchAttempts = 30;     // unicast searches of one server per test
 inline constexpr size_t kMaxPasswordField = 29;
@@ -260,10 +261,12 @@ class DiagSession {
 
  private:
   enum class Wait { kReady, kTimeout, kFailed, kAborted };
-  Wait Poll(int64_t ms, short events);
+  // Waits up to `ms` of the clock; an abortable wait ends (as a time-out) within
+  // kAbortCheckMs once the AbortFlag is raised.
+  Wait Poll(int64_t ms, short events, bool abortable = true);
   // One receive of at most buffer.size() bytes; -1 on error or a closed connection.
   int ReceiveOnce(MutableBytes buffer);
-  bool SendAll(Bytes data, int64_t timeout_ms);
+  bool SendAll(Bytes data, int64_t timeout_ms, bool abortable = true);
 
   Clock& clock_;
   NoticeSink& notices_;

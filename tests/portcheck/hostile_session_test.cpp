@@ -45,12 +45,15 @@ class HostilePeer {
   std::vector<uint8_t> Message() {
     static constexpr size_t kLengths[] = {1, 2, 3, 5, 6, 7, 8, 66, 67, 68, 80, 300, 5000};
     const size_t n = kLengths[rng_() % std::size(kLengths)];
-    std::vector<uint8_t> m(n);
-    for (auto& b : m) b = static_cast<uint8_t>(rng_());
     // Often the right first bytes, so that the length and content checks are reached.
     static constexpr uint8_t kFirst[] = {0x14, 0x00, 0x0F, 0x0E, 0x0D};
-    if (rng_() % 2 == 0) m[0] = kFirst[rng_() % std::size(kFirst)];
-    if (n > 1 && rng_() % 2 == 0) m[1] = static_cast<uint8_t>(rng_() % 3 == 0 ? 0x04 : 0x00);
+    std::vector<uint8_t> m;
+    m.reserve(n);
+    m.push_back(rng_() % 2 == 0 ? kFirst[rng_() % std::size(kFirst)] : static_cast<uint8_t>(rng_()));
+    if (n > 1)
+      m.push_back(rng_() % 2 == 0 ? static_cast<uint8_t>(rng_() % 3 == 0 ? 0x04 : 0x00)
+                                  : static_cast<uint8_t>(rng_()));
+    while (m.size() < n) m.push_back(static_cast<uint8_t>(rng_()));
     return m;
   }
   void Serve() {
