@@ -77,6 +77,8 @@ struct DeviceState {
   FaultSettings faults;
   bool strict_nonce = false;  // only the newest nonce handed out to a client opens a request
   size_t clients = 0;         // clients with authentication state
+  PortTrafficSpec port_status;
+  PortTraffic traffic;
 };
 
 // Who else uses an address (for CheckAddress): the other emulated servers and the
@@ -128,6 +130,7 @@ struct UdpHandler {
   size_t request_step = 0;                  // > 0: request_size + n * step bytes for any n >= 0
   size_t reply_size = wire::kAckReplySize;  // handlers may resize the reply (>= 18 bytes)
   UdpHandlerFn handle = nullptr;
+  bool any_model = false;  // device type 0 in the request names any model (serial must match)
 };
 
 // The handlers of one protocol keyed by their command code; a later Register of a code
@@ -176,6 +179,9 @@ using TcpDispatch = Dispatch<TcpHandler>;
 
 // The firmware download (0x0D).
 void RegisterStandardTcpHandlers(TcpDispatch& dispatch);
+
+// The port status query (UDP) and the reset command (TCP) of the port status monitor.
+void RegisterMonitorHandlers(UdpDispatch& udp, TcpDispatch& tcp);
 
 // --- the device ---------------------------------------------------------------------
 
@@ -271,6 +277,8 @@ class TcpSession {
 
   // Called by the download handler: the next `length` bytes are an image.
   void BeginImage(uint32_t length);
+  // Called by a handler: restart the device once the reply has been sent.
+  void RequestRestart() { restart_requested_ = true; }
 
  private:
   enum class Stage { kAwaitLogin, kAwaitAnswer, kReady, kImage, kClosed };

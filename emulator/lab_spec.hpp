@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "emulator/port_traffic.hpp"
 #include "protocol/bytes.hpp"
 #include "protocol/device_types.hpp"
 #include "protocol/types.hpp"
@@ -92,6 +93,7 @@ struct ServerSpec {
   FirmwareRule firmware_rule;
   FaultSettings faults;
   std::array<uint8_t, 6> hardware{};  // the server's own hardware address
+  PortTrafficSpec port_status;        // what the port status query reports
 };
 
 struct LabSpec {
