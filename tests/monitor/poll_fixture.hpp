@@ -23,7 +23,10 @@ class ManualClock final : public Clock {
  public:
   int64_t NowMs() override { return now_.load(); }
   void SleepMs(int64_t ms) override { now_ += ms; }
-  int64_t RealWaitMs(int64_t ms) override { return ms > 0 ? std::max<int64_t>(1, ms / 10) : 0; }
+  int64_t RealWaitMs(int64_t ms) override {
+    return ms > 0 ? std::max<int64_t>(1, ms / divisor) : 0;
+  }
+  int64_t divisor = 10;  // socket waits last this much less real time
   uint32_t UnixSeconds() override { return 1700000000u + static_cast<uint32_t>(now_ / 1000); }
   void Advance(int64_t ms) { now_ += ms; }
 
