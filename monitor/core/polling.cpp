@@ -214,16 +214,11 @@ PortPoller::PortPoller(Transport& transport, MonitorConfig& config, ServerList& 
       servers_(servers),
       observer_(observer),
       clock_(transport.clock()) {
-  for (auto& ports : row_of_) ports.fill(-1);
+  record_.fill(-1);
 }
 
 PortPoller::~PortPoller() {
   StopMonitoring();
-}
-
-int PortPoller::RowOf(size_t server, size_t port) const {
-  if (server >= kMaxWatchedServers || port >= kMaxPorts) return -1;
-  return row_of_[server][port];
 }
 
 int PortPoller::AppendRecord(const ServerRecord& record) {
@@ -267,7 +262,7 @@ bool WaitSearchReply(Transport& t, int socket, ServerRecord& into, Ipv4* sender)
 
 ServerState PortPoller::Locate(size_t index) {
   MonitoredServer& s = config_.servers[index];
-  PolledServer& entry = table_[index];
+  int& record = record_[index];
   const auto search = frames::BuildSearch();
   // A reply refreshes the record of its serial number, or becomes a new one.
   auto merge = [this](const ServerRecord& reply) {
@@ -293,18 +288,18 @@ ServerState PortPoller::Locate(size_t index) {
       if (!WaitSearchReply(transport_, fd, reply, &sender)) continue;
       const uint16_t serial = reply.serial_number();
       if (serial == s.serial_number) {
-        entry.record = merge(reply);
+        record = merge(reply);
         return kStateAnswered;
       }
       if (sender == s.ip_address) {
-        entry.record = merge(reply);
+        record = merge(reply);
         return kStateAddressConflict;
       }
       merge(reply);  // another server: known from now on, but no answer of this one
     }
   }
-  entry.record = servers_.FindSerial(s.serial_number);
-  if (entry.record < 0) {
+  record = servers_.FindSerial(s.serial_number);
+  if (record < 0) {
     ServerRecord placeholder;
     placeholder.socket = transport_.primary_socket();
     PutLe16(placeholder.search_reply, wire::kSrSerial, s.serial_number);
@@ -312,16 +307,15 @@ ServerState PortPoller::Locate(size_t index) {
     placeholder.set_name(s.name());
     placeholder.unicast = true;
     placeholder.unicast_address = s.ip_address;
-    entry.record = AppendRecord(placeholder);
+    record = AppendRecord(placeholder);
   }
   return kStateNotAnswered;
 }
 
 bool PortPoller::StartMonitoring() {
   StopMonitoring();
-  rows_.clear();
-  table_.fill({});
-  for (auto& ports : row_of_) ports.fill(-1);
+  rows_.Clear();
+  record_.fill(-1);
   auto watched = config_.watched();
   for (size_t i = 0; i < watched.size(); ++i) {
     MonitoredServer& s = watched[i];
@@ -329,7 +323,7 @@ bool PortPoller::StartMonitoring() {
     {
       std::lock_guard lock(mu_);
       StoreState(s, state);
-      const int rec = table_[i].record;
+      const int rec = record_[i];
       if (state == kStateAnswered && rec >= 0) {
         const ServerRecord& r = servers_.records[static_cast<size_t>(rec)];
         s.device_type = r.device_type();
@@ -338,15 +332,7 @@ bool PortPoller::StartMonitoring() {
       }
     }
     drawn_[i] = state;
-    PolledServer& entry = table_[i];
-    entry.first_row = static_cast<int>(rows_.size());
-    const size_t ports = std::min<size_t>(s.port_count, kMaxPorts);
-    for (size_t p = 0; p < ports && rows_.size() < kMaxRows; ++p) {
-      if (!s.watches(p)) continue;
-      row_of_[i][p] = static_cast<int16_t>(rows_.size());
-      rows_.push_back({static_cast<uint8_t>(i), static_cast<uint8_t>(p)});
-    }
-    entry.last_row = static_cast<int>(rows_.size()) - 1;
+    rows_.AddServer(i, s);
   }
   observer_.RowsBuilt();
   if (rows_.empty()) return true;
@@ -479,9 +465,8 @@ void PortPoller::Work() {
     }
     bool any = false;
     for (size_t i = 0; i < count && !stop_; ++i) {
-      const PolledServer& entry = table_[i];
-      if (entry.record >= 0) {
-        ServerRecord& record = servers_.records[static_cast<size_t>(entry.record)];
+      if (record_[i] >= 0) {
+        ServerRecord& record = servers_.records[static_cast<size_t>(record_[i])];
         const ReplyOutcome out = ReceiveLoop(
             record, config_, 0, clock_, &mu_, [this](const ReplyOutcome& o) {
               const auto j = static_cast<size_t>(o.server_index);
@@ -489,7 +474,7 @@ void PortPoller::Work() {
               for (size_t k = 0; k < wire::kQueryPlaceCount; ++k) {
                 const uint8_t p = static_cast<uint8_t>(o.ports >> (8 * k));
                 if (p >= kMaxPorts || !s.watches(p)) continue;
-                if (const int row = RowOf(j, p); row >= 0) observer_.RowUpdated(row, j, p);
+                if (const int row = rows_.RowOf(j, p); row >= 0) observer_.RowUpdated(row, j, p);
                 PortRateSamples& r = s.rates[p];
                 const PortStatusBlock& b = s.blocks[p];
                 if (r.previous_time_stamp != b.time_stamp) {
@@ -517,7 +502,8 @@ void PortPoller::ReportState(size_t i) {
   const ServerState state = LoadState(config_.servers[i]);
   if (state == drawn_[i]) return;
   drawn_[i] = state;
-  observer_.ServerStateChanged(i, state, table_[i].first_row, table_[i].last_row);
+  const ServerRows rows = rows_.RowsOf(i);
+  observer_.ServerStateChanged(i, state, rows.first, rows.last);
 }
 
 }  // namespace zelin::monitor

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "monitor/core/records.hpp"
+#include "monitor/core/row_table.hpp"
 #include "platform/clock.hpp"
 #include "protocol/bytes.hpp"
 #include "protocol/transport.hpp"
@@ -113,21 +114,12 @@ class PollingObserver {
   virtual void RowsBuilt() {}
 };
 
-// One watched server as monitoring runs it.
-struct PolledServer {
-  int record = -1;     // its ServerRecord in the monitor's ServerList, -1: none (list full)
-  int first_row = 0;   // its rows; last_row < first_row when it has none
-  int last_row = -1;
-};
 
 // Runs the monitoring of the configuration in use. Borrows the transport (opened from
 // local port 5124), the configuration in use, the monitor's ServerList and the
 // observer; all must outlive it. The destructor stops monitoring.
 class PortPoller {
  public:
-  // Rows beyond this number of watched ports are not monitored.
-  static constexpr size_t kMaxRows = kMaxWatchedServers * kMaxPorts;
-
   PortPoller(Transport& transport, MonitorConfig& config, ServerList& servers,
              PollingObserver& observer);
   ~PortPoller();
@@ -165,14 +157,11 @@ class PortPoller {
   bool throughput_gate() const { return gate_.load(); }
   void set_throughput_gate(bool on) { gate_.store(on); }
 
-  // The rows: (server, port) in server order and port order.
-  struct Row {
-    uint8_t server = 0;
-    uint8_t port = 0;
-  };
-  const std::vector<Row>& rows() const { return rows_; }
-  const PolledServer& server(size_t index) const { return table_[index]; }
-  int RowOf(size_t server, size_t port) const;
+  // The rows of the watched ports, built by StartMonitoring.
+  const RowTable& rows() const { return rows_; }
+  // The index of watched server `index`'s record in the monitor's ServerList; -1 when
+  // it has none (the list was full).
+  int RecordOf(size_t index) const { return index < kMaxWatchedServers ? record_[index] : -1; }
 
   std::mutex& records_mutex() { return mu_; }
 
@@ -188,9 +177,8 @@ class PortPoller {
   PollingObserver& observer_;
   Clock& clock_;
 
-  std::vector<Row> rows_;
-  std::array<PolledServer, kMaxWatchedServers> table_{};
-  std::array<std::array<int16_t, kMaxPorts>, kMaxWatchedServers> row_of_{};
+  RowTable rows_;
+  std::array<int, kMaxWatchedServers> record_{};
   std::array<ServerState, kMaxWatchedServers> drawn_{};  // states as last reported
 
   std::mutex mu_;  // records_mutex()

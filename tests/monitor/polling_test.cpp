@@ -42,7 +42,7 @@ TEST_F(PollTest, WatchedServersAreLocatedQueriedAndTheirRowsFilled) {
   EXPECT_EQ(located, (std::vector<monitor::ServerState>{kStateAnswered, kStateAnswered,
                                                         kStateNotAnswered, kStateAddressConflict}));
   EXPECT_EQ(Poller().rows().size(), 5u + 4 + 1 + 1);
-  EXPECT_EQ(Poller().RowOf(1, 0), 5);
+  EXPECT_EQ(Poller().rows().RowOf(1, 0), 5);
   EXPECT_EQ(config_->servers[1].device_type, 9476);  // taken from the search reply
 
   // The first queries: ports 0, 2, 5, 6 then 9 padded; the placeholder of the server
