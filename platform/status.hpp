@@ -36,6 +36,7 @@ enum class StatusDomain : int {
   kTcpSession,  // TcpSessionError of the TCP command session (protocol/tcp_session.hpp)
   kDownload,    // DownloadResult -1..-7 of the firmware download (protocol/firmware.hpp)
   kStore,       // StoreError of the hive file and the server store (store/hive_file.hpp)
+  kMonitorFile,  // MonitorFileError -1..-4 of the monitor file (monitor/core/monitor_file.hpp)
 };
 
 // Specialised beside each code enum:
