@@ -414,7 +414,7 @@ void PortPoller::SendQueries() {
 }
 
 void PortPoller::SamplingTick() {
-  gate_ = true;
+  gate_->store(true);
   SendQueries();
 }
 

@@ -150,12 +150,15 @@ class PortPoller {
   int64_t RunDueTimers();
   // Starts the two timers again after the configuration sheet (if not running).
   void StartTimers();
+  void StopTimers() { timers_running_ = false; }
 
   bool running() const { return worker_.joinable(); }
   bool timers_running() const { return timers_running_; }
   // Set by every sampling tick; cleared when monitoring is refreshed or loaded.
-  bool throughput_gate() const { return gate_.load(); }
-  void set_throughput_gate(bool on) { gate_.store(on); }
+  bool throughput_gate() const { return gate_->load(); }
+  void set_throughput_gate(bool on) { gate_->store(on); }
+  // Uses the program's gate (which its cells read) instead of the poller's own.
+  void UseThroughputGate(std::atomic<bool>& gate) { gate_ = &gate; }
 
   // The rows of the watched ports, built by StartMonitoring.
   const RowTable& rows() const { return rows_; }
@@ -182,7 +185,8 @@ class PortPoller {
   std::array<ServerState, kMaxWatchedServers> drawn_{};  // states as last reported
 
   std::mutex mu_;  // records_mutex()
-  std::atomic<bool> gate_{false};
+  std::atomic<bool> own_gate_{false};
+  std::atomic<bool>* gate_ = &own_gate_;
   bool timers_running_ = false;
   int64_t next_sampling_ms_ = 0;
   int64_t next_silence_ms_ = 0;

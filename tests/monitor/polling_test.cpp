@@ -3,7 +3,9 @@
 
 #include <random>
 
+#include "monitor/core/polled_monitoring.hpp"
 #include "protocol/address.hpp"
+#include "tests/support/scripted_prompter.hpp"
 #include "tests/monitor/poll_fixture.hpp"
 
 namespace zelin::testing {
@@ -208,6 +210,80 @@ TEST(StatusReplyTest, ConflictOtherServerRefusalAndHostileInput) {
       }
     }
   }
+}
+
+}  // namespace
+}  // namespace zelin::testing
+
+namespace zelin::testing {
+namespace {
+
+// The status list as the program's widget sees it (written from both threads).
+class RecordingDisplay final : public monitor::StatusDisplay {
+ public:
+  void ShowColumns(const std::vector<monitor::DisplayItem>& columns) override {
+    std::lock_guard lock(mu_);
+    columns_ = columns.size();
+    cells_.clear();
+  }
+  void AddRow() override {
+    std::lock_guard lock(mu_);
+    cells_.emplace_back(columns_);
+  }
+  void SetCell(size_t row, size_t column, const std::string& text) override {
+    std::lock_guard lock(mu_);
+    cells_.at(row).at(column) = text;
+    cv_.notify_all();
+  }
+  void RedrawRows(size_t, size_t) override {}
+  // Waits (bounded) until cell (row, column) shows `text`.
+  bool WaitCell(size_t row, size_t column, const std::string& text) {
+    std::unique_lock lock(mu_);
+    return cv_.wait_for(lock, std::chrono::seconds(10), [&] {
+      return row < cells_.size() && cells_[row][column] == text;
+    });
+  }
+  size_t rows() {
+    std::lock_guard lock(mu_);
+    return cells_.size();
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  size_t columns_ = 0;
+  std::vector<std::vector<std::string>> cells_;
+};
+
+TEST_F(PollTest, PolledMonitoringFillsTheStatusListFromTheWorker) {
+  auto spec = LabServer(1, block_.Address(10));
+  spec.port_status.connection = 1;  // OPEN
+  StartLab({spec});
+  monitor::MonitorState state;
+  auto& s = state.in_use->servers[0];
+  state.in_use->server_count = 1;
+  s.serial_number = 1;
+  s.ip_address = block_.Address(10);
+  s.port_count = 16;
+  s.watched_mask = 0x0003;
+  state.in_use->column_mask = 1u << monitor::kItemConnection;
+  RecordingDisplay display;
+  ScriptedPrompter prompter;
+  monitor::PolledMonitoring monitoring(state, *transport_, display, prompter);
+
+  monitoring.StartMonitoring();
+  EXPECT_EQ(display.rows(), 2u);
+  EXPECT_TRUE(display.WaitCell(1, 0, "OPEN"));
+  monitoring.Suspend();
+  EXPECT_EQ(monitoring.RunDueTimers(), -1);  // no ticks while the sheet is open
+  monitoring.Resume();
+  clock_.Advance(3000);
+  EXPECT_EQ(monitoring.RunDueTimers(), 3000);
+  EXPECT_TRUE(state.throughput_gate);
+  monitoring.ShowColumnsOnly();
+  EXPECT_FALSE(monitoring.poller().running());
+  EXPECT_EQ(display.rows(), 0u);
+  EXPECT_TRUE(prompter.texts().empty());
 }
 
 }  // namespace
