@@ -12,6 +12,8 @@
 #include <regex>
 #include <sstream>
 
+#include "monitor/core/display_items.hpp"
+#include "monitor/core/monitor_file.hpp"
 #include "protocol/address.hpp"
 #include "tests/support/lab_support.hpp"
 
@@ -77,14 +79,16 @@ TEST(ZelinctlMonitorTest, JsonLinesAndAPrometheusFileFromEmulatedServers) {
                           " --interval 1 --count 2 --json --items ip,port,state,tx_total,dtr"
                           " --prom " + prom + " --interfaces " + AddressToText(block.Interface()) +
                           " --loopback-only";
-  std::FILE* p = ::popen(cmd.c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  std::string out;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  const int status = ::pclose(p);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+  auto run = [](const std::string& command) {
+    std::FILE* p = ::popen(command.c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (size_t n; p != nullptr && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    const int status = p != nullptr ? ::pclose(p) : -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << "\n" << out;
+    return out;
+  };
+  const std::string out = run(cmd);
 
   // Two intervals of 2 + 4 ports.
   std::istringstream lines(out);
@@ -129,6 +133,27 @@ TEST(ZelinctlMonitorTest, JsonLinesAndAPrometheusFileFromEmulatedServers) {
     files += e.path().filename().string().rfind("monitor_" + std::to_string(::getpid()), 0) == 0;
   EXPECT_EQ(files, 1u);
   std::remove(prom.c_str());
+
+  // A monitor file: its servers, ports and columns.
+  auto config = monitor::MonitorConfig::New();
+  config->server_count = 1;
+  config->column_mask = (1u << monitor::kItemPortNumber) | (1u << monitor::kItemBaudRate);
+  config->servers[0].serial_number = 2;
+  config->servers[0].ip_address = block.Address(11);
+  config->servers[0].port_count = 4;
+  config->servers[0].watched_mask = 0x8;
+  const std::string mnt = ::testing::TempDir() + "watch_" + std::to_string(::getpid()) + ".mnt";
+  ASSERT_TRUE(monitor::WriteMonitorFile(mnt, *config).ok());
+  std::istringstream csv(run(std::string(ZELINCTL_PATH) + " monitor --file " + mnt +
+                             " --interval 1 --count 1 --csv --loopback-only --interfaces " +
+                             AddressToText(block.Interface())));
+  std::string header, row, extra;
+  std::getline(csv, header);
+  std::getline(csv, row);
+  EXPECT_EQ(header, "time,serial,port,baud");
+  EXPECT_EQ(row.substr(row.find(',')), ",2,4,9600");
+  EXPECT_FALSE(std::getline(csv, extra));
+  std::remove(mnt.c_str());
 }
 
 }  // namespace

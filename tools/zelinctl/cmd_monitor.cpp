@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "monitor/core/code_tables.hpp"
+#include "monitor/core/monitor_file.hpp"
 #include "monitor/core/polling.hpp"
 #include "monitor/core/status_cells.hpp"
 #include "protocol/address.hpp"
@@ -26,10 +27,12 @@ namespace {
 using namespace zelin::monitor;
 
 const char* const kUsage =
-    "usage: zelinctl monitor SERIAL@ADDRESS[/PORTS]... [OPTIONS]\n"
+    "usage: zelinctl monitor [--file FILE.mnt] [SERIAL@ADDRESS[/PORTS]...] [OPTIONS]\n"
     "Watches the ports of up to 32 servers as the port status monitor does: locates each\n"
     "server, asks for the status of its watched ports every interval and prints them.\n"
     "PORTS lists ports from 1 (1,3,5-8); all ports of the model by default.\n"
+    "  --file FILE.mnt    watch the servers and ports of a monitor file (its interval and\n"
+    "                     columns are the defaults of --interval and --items)\n"
     "  --interval S       sampling interval in seconds, 1..20 (default 3)\n"
     "  --items LIST       items to print, comma-separated (default\n"
     "                     name,ip,port,connection,baud,tx_total,rx_total,interval_tx,interval_rx);\n"
@@ -319,17 +322,29 @@ struct Monitor {
 };
 
 int RunMonitor(const Args& args) {
-  const Parsed p = Parse(args, {"--interval", "--items", "--count", "--prom"}, {"--json", "--csv"});
+  const Parsed p =
+      Parse(args, {"--file", "--interval", "--items", "--count", "--prom"}, {"--json", "--csv"});
   if (p.help || !p.error.empty()) return Usage(p, kUsage);
   auto usage = [&p](const std::string& what) {
     Parsed bad = p;
     bad.error = what;
     return Usage(bad, kUsage);
   };
-  if (p.positional.empty()) return usage("no server to watch");
-  if (p.positional.size() > kMaxWatchedServers) return usage("at most 32 servers");
+  auto m = std::make_unique<Monitor>();
+  MonitorConfig& config = *m->config;
+  const std::string* file = p.value("--file");
+  if (file != nullptr) {
+    if (const Result<int> read = ReadMonitorFile(*file, config); !read) {
+      std::fprintf(stderr, "zelinctl: %s: %s\n", file->c_str(), read.status().ToString().c_str());
+      return read.status().Is(MonitorFileError::kCannotOpen) ? kExitNotFound : kExitFailed;
+    }
+    for (MonitoredServer& s : config.watched()) s.ClearRunTime();
+  }
+  if (p.positional.empty() && config.server_count == 0) return usage("no server to watch");
+  if (p.positional.size() + config.server_count > kMaxWatchedServers)
+    return usage("at most 32 servers");
   if (p.has("--json") && p.has("--csv")) return usage("--json and --csv exclude each other");
-  int interval = MonitorConfig::kDefaultInterval;
+  int interval = file != nullptr ? config.interval : MonitorConfig::kDefaultInterval;
   if (const std::string* v = p.value("--interval")) {
     interval = ParseSerial(*v);
     if (interval < MonitorConfig::kMinInterval || interval > MonitorConfig::kMaxInterval)
@@ -341,11 +356,15 @@ int RunMonitor(const Args& args) {
     if (count < 1) return usage("--count is a number from 1");
   }
 
-  auto m = std::make_unique<Monitor>();
-  const auto items = ParseItems(p.value("--items") != nullptr
-                                    ? *p.value("--items")
-                                    : "name,ip,port,connection,baud,tx_total,rx_total,"
-                                      "interval_tx,interval_rx");
+  std::string default_items = "name,ip,port,connection,baud,tx_total,rx_total,interval_tx,"
+                              "interval_rx";
+  if (file != nullptr) {  // the file's columns
+    default_items.clear();
+    for (DisplayItem item : ColumnsOf(config.column_mask))
+      default_items += (default_items.empty() ? "" : ",") + std::string(kItemKeys[item]);
+    if (default_items.empty()) default_items = "name,ip,port";
+  }
+  const auto items = ParseItems(p.value("--items") != nullptr ? *p.value("--items") : default_items);
   if (!items) return usage("unknown item in --items");
   m->items = *items;
 
@@ -375,7 +394,6 @@ int RunMonitor(const Args& args) {
       rc != kExitOk)
     return rc;
   m->mappings.Load(HiveFile(ResolveRegistryPath()));
-  MonitorConfig& config = *m->config;
   config.interval = static_cast<uint16_t>(interval);
   for (const Watch& w : watches) {
     // As the configuration sheet adds a server: its model gives the port count.
