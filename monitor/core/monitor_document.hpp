@@ -89,6 +89,8 @@ class MonitorDocument {
   // "Zelin Server Monitor", or "NAME - Zelin Server Monitor" with a file.
   std::string Title() const;
   const RecentFiles& recent() const { return recent_; }
+  // The polling engine the document drives (the configuration sheet drives it too).
+  Monitoring& monitoring() { return monitoring_; }
   RecentFiles& recent() { return recent_; }
 
  private:

@@ -83,4 +83,21 @@ class NoMonitoring final : public Monitoring {
   void ShowColumnsOnly() override {}
 };
 
+// Forwards to the engine connected to it, or to nothing: the program builds its
+// document and windows first and connects the engine (or a list-only stand-in) when
+// its display exists.
+class ConnectedMonitoring final : public Monitoring {
+ public:
+  void Connect(Monitoring* engine) { engine_ = engine ? engine : &none_; }
+  void StartMonitoring() override { engine_->StartMonitoring(); }
+  void StopMonitoring() override { engine_->StopMonitoring(); }
+  void Suspend() override { engine_->Suspend(); }
+  void Resume() override { engine_->Resume(); }
+  void ShowColumnsOnly() override { engine_->ShowColumnsOnly(); }
+
+ private:
+  NoMonitoring none_;
+  Monitoring* engine_ = &none_;
+};
+
 }  // namespace zelin::monitor

@@ -43,6 +43,13 @@ std::string IntervalThroughputText(const PortRateSamples& samples, const PortSta
       CharactersPerSecond(total - previous, block.time_stamp - samples.previous_time_stamp));
 }
 
+std::string ShortenToFit(std::string text, int width,
+                         const std::function<int(std::string_view)>& measure) {
+  if (measure(text) <= width) return text;
+  while (!text.empty() && measure(text + "...") > width) text.pop_back();
+  return text + "...";
+}
+
 std::string ItemText(DisplayItem item, MonitoredServer& server, size_t port,
                      const CellSources& sources) {
   if (port >= kMaxPorts) return "---";

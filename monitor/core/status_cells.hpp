@@ -11,7 +11,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "monitor/core/display_items.hpp"
@@ -43,6 +45,12 @@ std::string AverageThroughputText(PortRateSamples& samples, const PortStatusBloc
 // when the total did not grow.
 std::string IntervalThroughputText(const PortRateSamples& samples, const PortStatusBlock& block,
                                    bool tx, bool gate);
+
+// `text` as a cell `width` wide shows it: unchanged when it fits, otherwise shortened
+// from the end until it fits with "..." appended ("..." alone when nothing else fits).
+// `measure` gives the width of a text.
+std::string ShortenToFit(std::string text, int width,
+                         const std::function<int(std::string_view)>& measure);
 
 // The text of `item` for port `port` of `server`, whatever the server's state.
 std::string ItemText(DisplayItem item, MonitoredServer& server, size_t port,
