@@ -53,6 +53,7 @@ Device::Device(const ServerSpec& desc, uint64_t seed, bool strict_nonce)
   state_.faults = desc.faults;
   state_.strict_nonce = strict_nonce;
   state_.diag = desc.diag;
+  state_.port_status = desc.port_status;
 }
 
 Nonce Device::FreshNonce() {
@@ -169,7 +170,11 @@ UdpOutcome Device::HandleDatagram(Bytes d, Endpoint from, const UdpDispatch& dis
   const size_t at_type = is_short ? wire::kShortDeviceType : wire::kAuthDeviceType;
   const size_t at_serial = is_short ? wire::kShortSerial : wire::kAuthSerial;
   if (d.size() < at_serial + 2) return ignore("too short");
-  if (!IsSelf(GetLe16(d, at_type), GetLe16(d, at_serial))) return ignore("for another server");
+  const DeviceType named_type = GetLe16(d, at_type);
+  const uint16_t named_serial = GetLe16(d, at_serial);
+  const bool for_me = h->any_model && named_type == 0 ? named_serial == state_.serial
+                                                      : IsSelf(named_type, named_serial);
+  if (!for_me) return ignore("for another server");
 
   Client& c = ClientFor(from);
   HandlerResult r;

@@ -80,6 +80,8 @@ struct DeviceState {
   size_t clients = 0;         // clients with authentication state
   DiagPlan diag;              // what the self-tests find
   int diagnoses = 0;          // diagnose commands taken
+  PortTrafficSpec port_status;
+  PortTraffic traffic;
 };
 
 // Who else uses an address (for CheckAddress): the other emulated servers and the
@@ -131,6 +133,7 @@ struct UdpHandler {
   size_t request_step = 0;                  // > 0: request_size + n * step bytes for any n >= 0
   size_t reply_size = wire::kAckReplySize;  // handlers may resize the reply (>= 18 bytes)
   UdpHandlerFn handle = nullptr;
+  bool any_model = false;  // device type 0 in the request names any model (serial must match)
 };
 
 // The handlers of one protocol keyed by their command code; a later Register of a code
@@ -182,6 +185,9 @@ void RegisterStandardTcpHandlers(TcpDispatch& dispatch);
 // Port status (0x0F) and the diagnose command (0x0E) with its stream of progress
 // reports (emulator/diag_commands.cpp).
 void RegisterDiagTcpHandlers(TcpDispatch& dispatch);
+
+// The port status query (UDP) and the reset command (TCP) of the port status monitor.
+void RegisterMonitorHandlers(UdpDispatch& udp, TcpDispatch& tcp);
 
 // --- the device ---------------------------------------------------------------------
 
@@ -277,6 +283,8 @@ class TcpSession {
 
   // Called by the download handler: the next `length` bytes are an image.
   void BeginImage(uint32_t length);
+  // Called by a handler: restart the device once the reply has been sent.
+  void RequestRestart() { restart_requested_ = true; }
 
   // Bytes a handler sends later: each `delay_ms` (lab clock) after the one scheduled
   // before it. The Lab takes them after each Feed and sends them when due.

@@ -91,6 +91,7 @@ Lab::Lab(LabSpec desc, Clock& clock) : spec_(std::move(desc)), clock_(clock) {
   if (!problem.empty()) throw std::invalid_argument(problem);
   RegisterStandardUdpHandlers(udp_);
   RegisterStandardTcpHandlers(tcp_);
+  RegisterMonitorHandlers(udp_, tcp_);
   owners_ = std::make_unique<Owners>(*this);
   servers_.resize(spec_.servers.size());
   for (size_t i = 0; i < spec_.servers.size(); ++i) {
@@ -276,6 +277,7 @@ void Lab::HandleDatagram(std::optional<size_t> server, Bytes d, Endpoint from, I
   base.code = d.empty() ? -1 : d[0];
   base.length = d.size();
   base.hex = HexOf(d);
+  for (Server& s : servers_) s.device->mutable_state().traffic.now_ms = base.time_ms;
   if (server) {
     UdpOutcome o = servers_[*server].device->HandleDatagram(d, from, udp_, *owners_);
     Deliver(*server, from, o);
@@ -402,6 +404,7 @@ void Lab::BeginRestart(size_t server, bool apply_staged) {
   s.device->BeginRestart(apply_staged);
   UnbindServer(s);
   s.restart_end_ms = Now() + spec_.restart_ms;
+  s.device->mutable_state().traffic.booted_ms = s.restart_end_ms;  // counters start again
   for (auto& c : connections_)
     if (c->server == server) c->draining = true;
 }
@@ -439,6 +442,7 @@ void Lab::OnConnection(Connection& c, std::vector<uint8_t>& buffer) {
   }
   if (got < 0 || c.draining || c.close_after_flush) return;
   Server& s = servers_[c.server];
+  s.device->mutable_state().traffic.now_ms = Now();
   std::vector<TcpSession::Event> events;
   const TcpAction action =
       c.session->Feed(Bytes(buffer.data(), static_cast<size_t>(got)), c.out, events);

@@ -217,13 +217,55 @@ DiagPlan DiagFrom(const json& j, const std::string& where) {
       d.open_ports = static_cast<uint16_t>(d.open_ports | 1u << port(p, where + ".open_ports"));
   }
   return d;
+std::array<uint32_t, wire::kMaxPorts> RatesFrom(const json& j, const std::string& where,
+                                                std::array<uint32_t, wire::kMaxPorts> rates) {
+  if (!j.is_array() || j.size() > wire::kMaxPorts)
+    Fail(where, "expected an array of at most 16 numbers");
+  for (size_t i = 0; i < j.size(); ++i)
+    rates[i] = static_cast<uint32_t>(UnsignedFrom(j[i], where, UINT32_MAX));
+  return rates;
+}
+
+PortTrafficSpec PortStatusFrom(const json& j, const std::string& where) {
+  CheckKeys(j, where,
+            {"block", "silent", "reset_ack", "connection", "modem", "line_format", "flow", "baud",
+             "interface", "login_host", "tx_cps", "rx_cps"});
+  PortTrafficSpec p;
+  if (j.contains("block")) {
+    const uint64_t b = UnsignedFrom(j["block"], where + ".block", 0xFFFF);
+    if (b != PortTrafficSpec::kLongBlock && b != PortTrafficSpec::kShortBlock)
+      Fail(where + ".block", "a status block has 94 or 92 bytes");
+    p.block_size = static_cast<uint16_t>(b);
+  }
+  if (j.contains("silent")) p.silent = BoolFrom(j["silent"], where + ".silent");
+  if (j.contains("reset_ack")) p.reset_ack = BoolFrom(j["reset_ack"], where + ".reset_ack");
+  auto byte = [&](const char* key, uint8_t& into) {
+    if (j.contains(key))
+      into = static_cast<uint8_t>(UnsignedFrom(j[key], where + "." + key, 255));
+  };
+  byte("connection", p.connection);
+  byte("modem", p.modem);
+  byte("line_format", p.line_format);
+  byte("flow", p.flow);
+  if (j.contains("baud"))
+    p.baud = static_cast<uint32_t>(UnsignedFrom(j["baud"], where + ".baud", UINT32_MAX));
+  if (j.contains("interface"))
+    p.interface_code =
+        static_cast<int16_t>(UnsignedFrom(j["interface"], where + ".interface", 0x7FFF));
+  if (j.contains("login_host"))
+    p.login_host = AddressFrom(StringFrom(j["login_host"], where + ".login_host"),
+                               where + ".login_host");
+  if (j.contains("tx_cps")) p.tx_cps = RatesFrom(j["tx_cps"], where + ".tx_cps", p.tx_cps);
+  if (j.contains("rx_cps")) p.rx_cps = RatesFrom(j["rx_cps"], where + ".rx_cps", p.rx_cps);
+  return p;
 }
 
 ServerSpec ServerFrom(const json& j, const std::string& where) {
   CheckKeys(
       j, where,
       {"type", "serial", "name", "ip", "netmask", "password", "firmware", "ports", "port_kinds",
-       "flags", "dhcp", "hardware", "access", "routes", "firmware_rule", "faults", "diag"});
+       "flags", "dhcp", "hardware", "access", "routes", "firmware_rule", "faults", "diag",
+       "port_status"});
   ServerSpec s;
   if (!j.contains("type")) Fail(where, "missing \"type\" (model code)");
   if (!j.contains("serial")) Fail(where, "missing \"serial\"");
@@ -294,6 +336,8 @@ ServerSpec ServerFrom(const json& j, const std::string& where) {
     s.firmware_rule = RuleFrom(j["firmware_rule"], where + ".firmware_rule");
   if (j.contains("faults")) s.faults = FaultsFrom(j["faults"], where + ".faults");
   if (j.contains("diag")) s.diag = DiagFrom(j["diag"], where + ".diag");
+  if (j.contains("port_status"))
+    s.port_status = PortStatusFrom(j["port_status"], where + ".port_status");
   return s;
 }
 
@@ -407,7 +451,9 @@ Parsed<ServerSpec> ParseServerFlag(std::string_view text) {
     }
     const std::string key(item.substr(0, eq));
     const std::string value(item.substr(eq + 1));
-    if (key == "kinds") {
+    if (key == "block") {
+      j["port_status"]["block"] = value;
+    } else if (key == "kinds") {
       j["port_kinds"] = json::array();
       try {
         for (uint8_t b : HexFrom(value, "--server kinds")) j["port_kinds"].push_back(b);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "emulator/diag_plan.hpp"
+#include "emulator/port_traffic.hpp"
 #include "protocol/bytes.hpp"
 #include "protocol/device_types.hpp"
 #include "protocol/types.hpp"
@@ -94,6 +95,7 @@ struct ServerSpec {
   FaultSettings faults;
   std::array<uint8_t, 6> hardware{};  // the server's own hardware address
   DiagPlan diag;                      // what its self-tests find (port status, diagnose)
+  PortTrafficSpec port_status;        // what the port status query reports
 };
 
 struct LabSpec {

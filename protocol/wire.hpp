@@ -199,6 +199,30 @@ enum ReportSubitem : uint8_t {
 // Download verdicts beyond "accepted" (0x01) that the diagnostic program tells apart.
 inline constexpr uint8_t kTcpDownloadServerTimeout = 0xFD;
 inline constexpr uint8_t kTcpDownloadInvalidFormat = 0xFC;
+// --- port status query (UDP) and reset (TCP), used by the port status monitor ------
+// Request: 30 bytes, the authenticated header with a zero digest, then four port
+// indexes (0xFF: place not used). Reply: 22 bytes, then one status block per used
+// place (place k at 22 + size·k), 94 bytes each or 92 without the interface code.
+inline constexpr uint8_t kQueryPorts = 0x70;
+inline constexpr size_t kQueryPortsSize = 30;
+inline constexpr size_t kQueryPortsPlaces = 26;  // request: the four port indexes
+inline constexpr size_t kQueryPlaceCount = 4;
+inline constexpr uint8_t kQueryPlaceUnused = 0xFF;
+inline constexpr size_t kQueryReplyPlaces = 18;  // reply: the indexes, echoed
+inline constexpr size_t kQueryReplyBlocks = 22;
+inline constexpr size_t kQueryReplyMaxSize = 398;
+inline constexpr size_t kStatusBlockSize = 94;
+inline constexpr size_t kStatusBlockShortSize = 92;
+// Status block fields.
+inline constexpr size_t kSbConnection = 0, kSbModem = 1, kSbLineFormat = 2, kSbFlow = 3,
+                        kSbBaud = 4, kSbIdle = 8, kSbLoginHost = 64, kSbLoginTime = 68,
+                        kSbTxTotal = 72, kSbRxTotal = 76, kSbTxCount = 80, kSbRxCount = 84,
+                        kSbTimeStamp = 88, kSbInterface = 92;
+// ResetCommand after the TCP login: 0x02 and the target (0 the whole server, n port n
+// from 1); acknowledged with 0x02 0x01.
+inline constexpr uint8_t kTcpReset = 0x02;
+inline constexpr size_t kTcpResetRequestSize = 2;
+inline constexpr uint8_t kTcpResetDone = 0x01;
 
 // --- request payload fields (absolute offsets) ------------------------------------
 inline constexpr size_t kTableRequestStart = 26;   // GetRoutes / GetAccessList: start index

@@ -149,15 +149,15 @@ bool NetworkOptions(const Parsed& p, TransportOptions* o, std::string* error) {
   return true;
 }
 
-int OpenSession(const Parsed& p, Session& s) {
+int OpenSession(const Parsed& p, Session& s, Deliverable who, uint16_t first_local_port) {
   TransportOptions o;
   std::string error;
   if (!NetworkOptions(p, &o, &error)) {
     std::fprintf(stderr, "zelinctl: %s\n", error.c_str());
     return kExitUsage;
   }
-  s.transport = std::make_unique<Transport>(s.clock, s.notices, Deliverable::Manager, o);
-  if (!s.transport->OpenTransport()) {
+  s.transport = std::make_unique<Transport>(s.clock, s.notices, who, o);
+  if (!s.transport->OpenTransport(first_local_port)) {
     std::fprintf(stderr, "Network port open error or being occupied!\n");
     return kExitEnvironment;
   }

@@ -74,7 +74,10 @@ struct Session {
   ServerList list;
 };
 
-int OpenSession(const Parsed& p, Session& s);
+// Opens the transport for `who` from local port `first_local_port` (the monitor's
+// sockets start at 5124, so that it runs beside the manager).
+int OpenSession(const Parsed& p, Session& s, Deliverable who = Deliverable::Manager,
+                uint16_t first_local_port = wire::kManagerFirstLocalPort);
 // The transport options of the environment and the network options; false with *error.
 bool NetworkOptions(const Parsed& p, TransportOptions* o, std::string* error);
 // A search needs a broadcast address the options allow; false (message printed) if not.

@@ -1,0 +1,198 @@
+// The monitor's data path under its largest load, with the real clock, against a
+// devsim process: 32 servers of 16 ports, all watched, sampled every second.
+//  - CPU share of this process (sending, receiving, decoding and formatting every
+//    cell of each updated row) over the run;
+//  - reply-to-cell latency: from the sampling tick that sent the queries to the moment
+//    a row's cells are formatted (an upper bound: it includes the loopback round trip
+//    and the worker's idle sleep of at most 100 ms), p50 / p99 / max;
+//  - idle CPU share: the same monitoring while every server is silent (devsim
+//    stopped), so only the worker's idle passes and the ticks remain.
+// devsim is looked for beside this program's build tree (../emulator/devsim) or at
+// $DEVSIM. Loopback only: 127.202.7.0/24. Usage: monitor_bench [seconds per phase].
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "monitor/core/polling.hpp"
+#include "monitor/core/status_cells.hpp"
+#include "platform/notices.hpp"
+#include "protocol/address.hpp"
+
+namespace {
+
+using namespace zelin;
+using namespace zelin::monitor;
+using Steady = std::chrono::steady_clock;
+
+constexpr int kServers = 32;
+constexpr uint8_t kNet = 7;
+
+Ipv4 Address(uint8_t host) {
+  return Ipv4FromOctets(127, 202, kNet, host);
+}
+
+std::string DevsimPath() {
+  if (const char* env = std::getenv("DEVSIM")) return env;
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "devsim";
+  std::string dir(self, static_cast<size_t>(n));
+  return dir.substr(0, dir.rfind('/')) + "/../emulator/devsim";
+}
+
+pid_t StartDevsim() {
+  std::vector<std::string> args = {DevsimPath(), "--broadcast", AddressToText(Address(255))};
+  for (int i = 0; i < kServers; ++i) {
+    args.push_back("--server");
+    args.push_back("type=771,serial=" + std::to_string(2000 + i) +
+                   ",ip=" + AddressToText(Address(static_cast<uint8_t>(10 + i))));
+  }
+  int out[2];
+  if (::pipe(out) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string seen;
+  char buf[512];
+  ssize_t n;
+  while (seen.find("ready broadcast") == std::string::npos && (n = ::read(out[0], buf, sizeof buf)) > 0)
+    seen.append(buf, static_cast<size_t>(n));
+  ::close(out[0]);
+  return seen.find("ready broadcast") == std::string::npos ? -1 : pid;
+}
+
+double CpuSeconds() {
+  rusage u{};
+  ::getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Formats every cell of each updated row, as the status list does, and notes how long
+// after the last sampling tick it happened.
+class BenchObserver final : public PollingObserver {
+ public:
+  BenchObserver(MonitorConfig& config, ServerList& found) : config_(config), found_(found) {
+    cells_.BuildColumns(kAllItemsMask);
+  }
+  void RowUpdated(int row, size_t server, size_t port) override {
+    const CellSources sources{found_, mappings_, true};
+    cells_.FormatRow(static_cast<size_t>(row), config_.servers[server], port, sources);
+    const double ms =
+        std::chrono::duration<double, std::milli>(Steady::now() - tick_.load()).count();
+    std::lock_guard lock(mu_);
+    latencies_.push_back(ms);
+  }
+  void ServerStateChanged(size_t, ServerState, int, int) override {}
+  void Ticked() { tick_ = Steady::now(); }
+  std::vector<double> TakeLatencies() {
+    std::lock_guard lock(mu_);
+    return std::move(latencies_);
+  }
+
+ private:
+  MonitorConfig& config_;
+  ServerList& found_;
+  PortMappings mappings_;
+  StatusCells cells_;
+  std::atomic<Steady::time_point> tick_{Steady::now()};
+  std::mutex mu_;
+  std::vector<double> latencies_;
+};
+
+// Runs the sampling (every second) and silence (every 30 s) ticks for `seconds`;
+// returns the CPU share of this process meanwhile.
+double RunFor(PortPoller& poller, BenchObserver& observer, Clock& clock, int seconds) {
+  const double cpu0 = CpuSeconds();
+  const auto wall0 = Steady::now();
+  int64_t now = clock.NowMs();
+  const int64_t end = now + int64_t{seconds} * 1000;
+  int64_t next_sample = now + 1000, next_silence = now + kSilencePeriodMs;
+  while ((now = clock.NowMs()) < end) {
+    if (now >= next_sample) {
+      observer.Ticked();
+      poller.SamplingTick();
+      next_sample += 1000;
+    }
+    if (now >= next_silence) {
+      poller.SilenceTick();
+      next_silence += kSilencePeriodMs;
+    }
+    clock.SleepMs(std::clamp<int64_t>(std::min(next_sample, end) - clock.NowMs(), 1, 50));
+  }
+  const double wall = std::chrono::duration<double>(Steady::now() - wall0).count();
+  return (CpuSeconds() - cpu0) / wall;
+}
+
+double Percentile(std::vector<double> v, double q) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int seconds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 20;
+  const pid_t devsim = StartDevsim();
+  if (devsim < 0) {
+    std::fprintf(stderr, "monitor_bench: devsim did not start (%s)\n", DevsimPath().c_str());
+    return 1;
+  }
+  RealClock clock;
+  ConsoleNotices notices(true);
+  TransportOptions options{.interfaces = {Address(1)}, .broadcast = Address(255), .loopback_only = true};
+  Transport transport(clock, notices, Deliverable::Monitor, options);
+  if (!transport.OpenTransport(wire::kMonitorFirstLocalPort)) return 1;
+  auto config = MonitorConfig::New();
+  config->interval = 1;
+  config->server_count = kServers;
+  for (int i = 0; i < kServers; ++i) {
+    MonitoredServer& s = config->servers[static_cast<size_t>(i)];
+    s.serial_number = static_cast<uint16_t>(2000 + i);
+    s.ip_address = Address(static_cast<uint8_t>(10 + i));
+    s.port_count = 16;
+    s.watched_mask = 0xFFFF;
+  }
+  ServerList found;
+  BenchObserver observer(*config, found);
+  PortPoller poller(transport, *config, found, observer);
+  if (!poller.StartMonitoring()) return 1;
+  poller.StopTimers();  // RunFor ticks itself, marking each tick for the latencies
+  clock.SleepMs(500);
+  observer.TakeLatencies();  // the first replies came after the locating step
+
+  const double busy = RunFor(poller, observer, clock, seconds);
+  const std::vector<double> lat = observer.TakeLatencies();
+  ::kill(devsim, SIGTERM);
+  ::waitpid(devsim, nullptr, 0);
+  const double idle = RunFor(poller, observer, clock, seconds / 2);
+  poller.StopMonitoring();
+
+  std::printf("monitor_bench: %d servers x 16 ports, interval 1 s, %d s per phase\n", kServers,
+              seconds);
+  std::printf("  rows updated        %zu (%.0f per second)\n", lat.size(),
+              static_cast<double>(lat.size()) / seconds);
+  std::printf("  CPU share, polling  %.2f %%\n", busy * 100);
+  std::printf("  tick-to-cell ms     p50 %.1f  p99 %.1f  max %.1f\n", Percentile(lat, 0.5),
+              Percentile(lat, 0.99), Percentile(lat, 1.0));
+  std::printf("  CPU share, idle     %.2f %%\n", idle * 100);
+  return 0;
+}
