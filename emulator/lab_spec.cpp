@@ -217,6 +217,9 @@ DiagPlan DiagFrom(const json& j, const std::string& where) {
       d.open_ports = static_cast<uint16_t>(d.open_ports | 1u << port(p, where + ".open_ports"));
   }
   return d;
+}
+
+// Per-port byte rates: at most 16 numbers, the rest keep their defaults.
 std::array<uint32_t, wire::kMaxPorts> RatesFrom(const json& j, const std::string& where,
                                                 std::array<uint32_t, wire::kMaxPorts> rates) {
   if (!j.is_array() || j.size() > wire::kMaxPorts)

@@ -7,7 +7,11 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "monitor/core/monitor_document.hpp"
+#include "monitor/core/polled_monitoring.hpp"
+#include "monitor/core/reset_session.hpp"
 #include "monitor/core/status_display.hpp"
 #include "monitor/gui/file_dialogs.hpp"
 #include "monitor/gui/main_window.hpp"
@@ -64,12 +68,30 @@ int main(int argc, char** argv) {
   QtFileChooser files;
   MonitorDocument doc(state, monitoring, prompter, files);
   TransportFinder finder(transport);
-  MonitorWindow window(state, doc, finder, prompter);
+  // Reset Port and Reset Server on the selected row, over their own TCP session.
+  ResetCommands resets(*state.found, prompter, clock, notices, options);
+  auto reset = [&state, &resets](ResetKind kind, int row) {
+    const MonitoredServer* server = state.ServerOfRow(row);
+    const size_t port = server != nullptr ? state.rows[static_cast<size_t>(row)].port : 0;
+    resets.Run(kind, server, port);
+  };
+  RowCommands row_commands{[&reset](int row) { reset(ResetKind::kPort, row); },
+                           [&reset](int row) { reset(ResetKind::kServer, row); }};
+  MonitorWindow window(state, doc, finder, prompter, row_commands);
   prompter.set_parent(&window);
   files.set_parent(&window);
-  // Without the polling engine the list shows the configuration and polls nothing.
-  ListOnlyMonitoring list_only(state, *window.list());
-  monitoring.Connect(&list_only);
+  // The polling engine: a worker thread receives the replies and writes the list through
+  // its queued display; the sampling and silence ticks run from this timer.
+  PolledMonitoring polled(state, transport, *window.list(), prompter);
+  monitoring.Connect(&polled);
+  QTimer ticks;
+  ticks.setSingleShot(true);
+  QObject::connect(&ticks, &QTimer::timeout, &window, [&polled, &ticks] {
+    const int64_t next = polled.RunDueTimers();
+    // While monitoring is stopped the timers are checked a few times a second.
+    ticks.start(next < 0 ? 250 : static_cast<int>(std::clamp<int64_t>(next, 1, 1000)));
+  });
+  ticks.start(0);
 
   platform_qt::InstanceChannel channel(title);
   QObject::connect(&channel, &platform_qt::InstanceChannel::activateRequested, &window, [&window] {
@@ -101,6 +123,7 @@ int main(int argc, char** argv) {
     });
   }
   const int rc = QApplication::exec();
+  ticks.stop();
   monitoring.StopMonitoring();
   SaveRecent(doc.recent());
   transport.CloseTransport();
