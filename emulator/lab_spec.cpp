@@ -44,6 +44,10 @@ std::optional<uint64_t> ParseUnsigned(std::string_view text) {
   return v;
 }
 
+// A value as JSON text for a message. Text that is not UTF-8 (a --server flag is taken
+// as typed) is shown with replacement characters instead of throwing.
+std::string Shown(const json& v) { return v.dump(-1, ' ', false, json::error_handler_t::replace); }
+
 uint64_t UnsignedFrom(const json& v, const std::string& where, uint64_t max) {
   std::optional<uint64_t> n;
   if (v.is_number_unsigned()) {
@@ -53,18 +57,18 @@ uint64_t UnsignedFrom(const json& v, const std::string& where, uint64_t max) {
   } else if (v.is_string()) {
     n = ParseUnsigned(v.get<std::string>());
   }
-  if (!n) Fail(where, "expected a non-negative number (decimal or 0x hex), got " + v.dump());
+  if (!n) Fail(where, "expected a non-negative number (decimal or 0x hex), got " + Shown(v));
   if (*n > max) Fail(where, "value " + std::to_string(*n) + " is above " + std::to_string(max));
   return *n;
 }
 
 bool BoolFrom(const json& v, const std::string& where) {
-  if (!v.is_boolean()) Fail(where, "expected true or false, got " + v.dump());
+  if (!v.is_boolean()) Fail(where, "expected true or false, got " + Shown(v));
   return v.get<bool>();
 }
 
 std::string StringFrom(const json& v, const std::string& where) {
-  if (!v.is_string()) Fail(where, "expected a string, got " + v.dump());
+  if (!v.is_string()) Fail(where, "expected a string, got " + Shown(v));
   return v.get<std::string>();
 }
 
@@ -388,7 +392,7 @@ Parsed<LabSpec> ParseLabJson(std::string_view text) {
   json j;
   try {
     j = json::parse(text);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {  // syntax, or a number beyond every integer type
     out.error = std::string("lab file is not valid JSON: ") + e.what();
     return out;
   }
@@ -472,6 +476,8 @@ Parsed<ServerSpec> ParseServerFlag(std::string_view text) {
     out.value = ServerFrom(j, "--server");
   } catch (const LabError& e) {
     out.error = e.what();
+  } catch (const json::exception& e) {
+    out.error = std::string("--server: ") + e.what();
   }
   return out;
 }

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the suite needs. Quick when they are already there.
+# With --fuzz (or ZELIN_SETUP_FUZZ=1) also clang and libFuzzer, for scripts/fuzz.sh.
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libmd-dev
           nlohmann-json3-dev qt6-base-dev libgl-dev)
+if [ "${1:-}" = "--fuzz" ] || [ "${ZELIN_SETUP_FUZZ:-0}" = "1" ]; then
+  packages+=(clang libfuzzer-14-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -4,7 +4,9 @@
 # only compiled, because some compiler warnings appear only with optimisation.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/setup.sh"
+# ZELIN_TEST_FUZZ=0 leaves out the fuzzing smoke run at the end.
+fuzz="${ZELIN_TEST_FUZZ:-1}"
+if [ "$fuzz" = "1" ]; then "$root/scripts/setup.sh" --fuzz; else "$root/scripts/setup.sh"; fi
 build="${ZELIN_TEST_BUILD:-$root/build-test}"
 release="${ZELIN_RELEASE_BUILD:-$root/build-release}"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DZELIN_SANITIZE=ON -DZELIN_TESTS=ON \
@@ -18,5 +20,8 @@ export ZELIN_LOOPBACK_ONLY=1
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-cd "$build"
-ctest --output-on-failure -j"$(nproc)" --timeout 300
+(cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
+# Smoke run of every fuzzer (clang build in build-fuzz/, a few seconds each).
+if [ "$fuzz" = "1" ]; then
+  FUZZ_JOBS="$(nproc)" "$root/scripts/fuzz.sh" "${ZELIN_TEST_FUZZ_SECONDS:-5}"
+fi

@@ -110,6 +110,18 @@ TEST(LabSpecTest, ServerFlag) {
   EXPECT_NE(ParseServerFlag("type=x,serial=1,ip=127.0.0.2").error.find("type"), std::string::npos);
 }
 
+// Hostile text is refused with a message, never an exception out of the parser (which
+// would end devsim): a number beyond every integer type, and a flag value that is not
+// UTF-8 (shown in the message with replacement characters).
+TEST(LabSpecTest, RefusesHostileTextWithoutThrowing) {
+  EXPECT_NE(Problem(std::string("[2e571\xd2.\0\0\0\0}\n", 14)).find("not valid JSON"),
+            std::string::npos);
+  EXPECT_NE(Problem(R"({"seed": 1e400})").find("not valid JSON"), std::string::npos);
+  const auto flag = ParseServerFlag("type=771,serial=46\xff\xff,ip=127.0.0.2");
+  EXPECT_FALSE(flag);
+  EXPECT_NE(flag.error.find("serial"), std::string::npos);
+}
+
 TEST(LabSpecTest, LogLinesAreJson) {
   LogEntry e;
   e.server = "5";
