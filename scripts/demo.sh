@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds, starts an emulated lab of four device servers on loopback and opens
-# the server manager against it with a fresh registry hive; the lab is stopped on exit.
+# the server manager against it with a fresh registry hive, then shows the port status
+# of three servers and runs the port tests of one; the lab is stopped on exit.
 #
 #   scripts/demo.sh [LAB.json]
 #
@@ -13,7 +14,7 @@ build="${ZELIN_DEMO_BUILD:-$root/build-demo}"
 if [ "${ZELIN_DEMO_SKIP_BUILD:-0}" != 1 ]; then  # 1: use the programs already in $build
   "$root/scripts/setup.sh"
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELIN_TESTS=OFF >/dev/null
-  cmake --build "$build" -j"$(nproc)" --target devsim zelinctl srvmanager
+  cmake --build "$build" -j"$(nproc)" --target devsim zelinctl srvmanager monitor portcheck
 fi
 
 # Loopback only: the transport refuses anything outside 127.0.0.0/8.
@@ -84,3 +85,13 @@ else
   QT_QPA_PLATFORM=offscreen ZELIN_SCREENSHOT="$shot" ZELIN_SCREENSHOT_AFTER=3 "$manager"
   echo "demo: picture of the manager's main window: $shot"
 fi
+
+# What the port status monitor and the diagnostic program see of the same lab, as
+# zelinctl prints it: two samples of the port status, then the port tests of one server.
+zelinctl="$build/tools/zelinctl/zelinctl"
+echo "demo: port status of three servers (two samples, 1 s apart)"
+"$zelinctl" monitor 1201@127.0.43.10/1-4 1202@127.0.43.11/1-2 3307@127.0.43.12/1-2 \
+  --interval 1 --count 2 --csv
+echo "demo: port tests of Workshop (127.0.43.12)"
+"$zelinctl" diag 127.0.43.12 --quiet --report "$demo/diag-report.txt" || true
+cat "$demo/diag-report.txt"

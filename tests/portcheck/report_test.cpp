@@ -135,25 +135,27 @@ TEST(TextReport, ByteForByte) {
 TEST(ReportLayout, SectionsCellsAndFailures) {
   SampleRun run;
   const ReportLayout layout = LayoutReport(run.config, 0, run.stores[0], kTime);
-  auto at = [&](int line, int column) -> const ReportText* {
+  // The text at a place; a missing one fails the test and reads as an empty text.
+  auto at = [&](int line, int column) -> const ReportText& {
+    static const ReportText kMissing{};
     for (const auto& t : layout.texts)
-      if (t.line == line && t.column == column) return &t;
-    return nullptr;
+      if (t.line == line && t.column == column) return t;
+    ADD_FAILURE() << "no text at line " << line << ", column " << column;
+    return kMissing;
   };
-  ASSERT_NE(at(1, 0), nullptr);
-  EXPECT_EQ(at(1, 0)->text, "Zelin Server Pro VR-13  Dock North (127.0.43.10)");
-  EXPECT_EQ(at(5, 0)->style, ReportText::Style::kBold);
-  EXPECT_EQ(at(17, 15)->code, 2);  // port 10, line 8 + 9
+  EXPECT_EQ(at(1, 0).text, "Zelin Server Pro VR-13  Dock North (127.0.43.10)");
+  EXPECT_EQ(at(5, 0).style, ReportText::Style::kBold);
+  EXPECT_EQ(at(17, 15).code, 2);  // port 10, line 8 + 9
   // External from line 24: title 25, rule 26, unpaired 27-28, heading 30, rows 31-32.
-  EXPECT_EQ(at(27, 4)->text, "Port ( 5 )");
-  EXPECT_EQ(at(30, 3)->text, " Port A-B [Tx/Rx]   [RTS/CTS]  [DTR/DSR]  [DTR/DCD]");
-  EXPECT_EQ(at(31, 9)->text, "1-2 ");
-  EXPECT_EQ(at(31, 26)->style, ReportText::Style::kErrorCode);
-  EXPECT_EQ(at(32, 15)->text, "---");
+  EXPECT_EQ(at(27, 4).text, "Port ( 5 )");
+  EXPECT_EQ(at(30, 3).text, " Port A-B [Tx/Rx]   [RTS/CTS]  [DTR/DSR]  [DTR/DCD]");
+  EXPECT_EQ(at(31, 9).text, "1-2 ");
+  EXPECT_EQ(at(31, 26).style, ReportText::Style::kErrorCode);
+  EXPECT_EQ(at(32, 15).text, "---");
   // Printer: title 34, rows 36 (OK at 16) and 37 (code at 15); time at 39.
-  EXPECT_EQ(at(36, 16)->style, ReportText::Style::kOk);
-  EXPECT_EQ(at(37, 15)->code, 51);
-  EXPECT_EQ(at(39, 0)->text, kTime);
+  EXPECT_EQ(at(36, 16).style, ReportText::Style::kOk);
+  EXPECT_EQ(at(37, 15).code, 51);
+  EXPECT_EQ(at(39, 0).text, kTime);
   EXPECT_EQ(layout.lines, 41);
 
   const ReportLayout failed = LayoutReport(run.config, 1, run.stores[1], kTime);
