@@ -13,8 +13,8 @@ namespace {
 // any model, so that a client that never saw the server's search reply is answered.
 HandlerResult QueryPorts(UdpContext& ctx) {
   const DeviceState& st = ctx.device.state();
-  const PortTrafficSpec& spec = st.port_status;
-  if (spec.silent) return HandlerResult::Ignore("port status silent");
+  const PortTrafficSpec& settings = st.port_status;
+  if (settings.silent) return HandlerResult::Ignore("port status silent");
   if (st.faults.refuse) return HandlerResult::Status(wire::kStatusRefused, "refuse fault");
   std::array<uint8_t, wire::kQueryPlaceCount> places{};
   size_t used = 0;
@@ -24,13 +24,13 @@ HandlerResult QueryPorts(UdpContext& ctx) {
     if (places[k] != wire::kQueryPlaceUnused) used = k + 1;
   }
   std::vector<uint8_t>& r = ctx.reply;
-  r.assign(wire::kQueryReplyBlocks + used * spec.block_size, 0);
+  r.assign(wire::kQueryReplyBlocks + used * settings.block_size, 0);
   std::copy(places.begin(), places.end(), r.begin() + wire::kQueryReplyPlaces);
   for (size_t k = 0; k < used; ++k) {
     if (places[k] == wire::kQueryPlaceUnused) continue;
-    WritePortStatus(spec, st.traffic, places[k], r, wire::kQueryReplyBlocks + k * spec.block_size);
+    WritePortStatus(settings, st.traffic, places[k], r, wire::kQueryReplyBlocks + k * settings.block_size);
   }
-  ctx.note = std::to_string(used) + " blocks of " + std::to_string(spec.block_size);
+  ctx.note = std::to_string(used) + " blocks of " + std::to_string(settings.block_size);
   return HandlerResult::Ok();
 }
 

@@ -51,7 +51,7 @@ struct PortTraffic {
 };
 
 // Writes the status block of `port` (block_size bytes) at `at` of `out`.
-void WritePortStatus(const PortTrafficSpec& spec, const PortTraffic& traffic, size_t port,
+void WritePortStatus(const PortTrafficSpec& settings, const PortTraffic& traffic, size_t port,
                      MutableBytes out, size_t at);
 
 }  // namespace zelin::emulator

@@ -53,9 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // The receive keeps at most the expected length of the reply.
-  const auto spec = frames::ReplySpecFor(code);
-  FUZZ_CHECK(spec.has_value());
-  const Bytes kept(datagram.data(), std::min(datagram.size(), spec->expected));
+  const auto shape = frames::ReplySpecFor(code);
+  FUZZ_CHECK(shape.has_value());
+  const Bytes kept(datagram.data(), std::min(datagram.size(), shape->expected));
   const ServerRecord before = record;
   const LastCommandError checked = frames::CheckReply(kept, datagram.size(), code, record);
   FUZZ_CHECK(SameState(before, record));
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(kept.size() >= wire::kReplyHeaderSize);
   (void)frames::ReplySequence(kept);
   (void)frames::ReplyNonce(kept);
-  if (kept[wire::kOffStatus] != wire::kStatusOk || kept.size() < spec->needed) return 0;
+  if (kept[wire::kOffStatus] != wire::kStatusOk || kept.size() < shape->needed) return 0;
 
   frames::Messages messages;
   const bool taken = frames::ApplyReplyPayload(code, kept, record, &messages);

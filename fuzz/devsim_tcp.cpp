@@ -29,9 +29,9 @@ const emulator::TcpDispatch& Dispatch() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const emulator::ServerSpec spec = fuzz::LabServer();
+  static const emulator::ServerSpec server = fuzz::LabServer();
 
-  emulator::Device device(spec, 1);
+  emulator::Device device(server, 1);
   emulator::TcpSession session(device, Dispatch());
   std::vector<uint8_t> out, stream;
   std::vector<emulator::TcpSession::Event> events;
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The same bytes in one piece: a fresh server with the same seed hands out the same
   // challenge, so everything must come out the same.
-  emulator::Device twin(spec, 1);
+  emulator::Device twin(server, 1);
   emulator::TcpSession whole(twin, Dispatch());
   std::vector<uint8_t> whole_out;
   std::vector<emulator::TcpSession::Event> whole_events;

@@ -16,7 +16,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zelin;
-  static const emulator::ServerSpec spec = fuzz::LabServer();
+  static const emulator::ServerSpec server = fuzz::LabServer();
   static const emulator::UdpDispatch dispatch = [] {
     emulator::UdpDispatch d;
     emulator::RegisterStandardUdpHandlers(d);
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }();
   static const fuzz::NoOwners owners;
 
-  emulator::Device device(spec, 1);
+  emulator::Device device(server, 1);
   FuzzInput in(data, size);
   frames::Nonce nonce{};
   uint16_t sequence = 1;

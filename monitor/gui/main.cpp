@@ -94,14 +94,7 @@ int main(int argc, char** argv) {
   ticks.start(0);
 
   platform_qt::InstanceChannel channel(title);
-  QObject::connect(&channel, &platform_qt::InstanceChannel::activateRequested, &window, [&window] {
-    window.showNormal();
-    window.raise();
-    window.activateWindow();
-  });
-  QObject::connect(&channel, &platform_qt::InstanceChannel::closeRequested, &window,
-                   [&window] { window.close(); });
-  channel.Listen();
+  platform_qt::ServeMainWindow(channel, window);
 
   window.show();
   if (!transport.OpenTransport(wire::kMonitorFirstLocalPort).ok()) {

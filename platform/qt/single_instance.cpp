@@ -4,6 +4,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QWidget>
 
 #include <cstdint>
 
@@ -118,6 +119,16 @@ void InstanceChannel::OnConnection() {
       if (socket->bytesAvailable() > 4096) socket->abort();  // no line that long is valid
     });
   }
+}
+
+bool ServeMainWindow(InstanceChannel& channel, QWidget& window) {
+  QObject::connect(&channel, &InstanceChannel::activateRequested, &window, [&window] {
+    window.showNormal();
+    window.raise();
+    window.activateWindow();
+  });
+  QObject::connect(&channel, &InstanceChannel::closeRequested, &window, [&window] { window.close(); });
+  return channel.Listen();
 }
 
 bool IsRunning(const QString& title) {

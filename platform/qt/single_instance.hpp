@@ -19,6 +19,8 @@
 #include <QString>
 #include <QStringList>
 
+class QWidget;
+
 class QLocalServer;
 
 namespace zelin::platform_qt {
@@ -62,6 +64,10 @@ class InstanceChannel : public QObject {
   QString title_;
   QLocalServer* server_ = nullptr;
 };
+
+// Serves `channel` for the program's main window: an activation request shows, raises
+// and activates it, a close request closes it. Returns what Listen() returns.
+bool ServeMainWindow(InstanceChannel& channel, QWidget& window);
 
 // True when a program with exactly this title answers on its channel.
 bool IsRunning(const QString& title);

@@ -58,14 +58,7 @@ int main(int argc, char** argv) {
   MainWindow window(doc, interfaces, session, prompter, clock);
   prompter.set_parent(&window);
   platform_qt::InstanceChannel channel(title);
-  QObject::connect(&channel, &platform_qt::InstanceChannel::activateRequested, &window, [&window] {
-    window.showNormal();
-    window.raise();
-    window.activateWindow();
-  });
-  QObject::connect(&channel, &platform_qt::InstanceChannel::closeRequested, &window,
-                   [&window] { window.close(); });
-  channel.Listen();
+  platform_qt::ServeMainWindow(channel, window);
   window.show();
   QTimer::singleShot(0, &window, [&window] { window.Start(); });
 

@@ -87,14 +87,7 @@ int main(int argc, char** argv) {
   qt_prompter.set_parent(&frame);
 
   platform_qt::InstanceChannel channel(title);
-  QObject::connect(&channel, &platform_qt::InstanceChannel::activateRequested, &frame, [&frame] {
-    frame.showNormal();
-    frame.raise();
-    frame.activateWindow();
-  });
-  QObject::connect(&channel, &platform_qt::InstanceChannel::closeRequested, &frame,
-                   [&frame] { frame.close(); });
-  channel.Listen();
+  platform_qt::ServeMainWindow(channel, frame);
 
   frame.show();  // at once: the search that loads the document takes seconds
   frame.LoadDocument();

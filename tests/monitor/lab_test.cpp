@@ -31,11 +31,11 @@ TEST(MonitorLab, SelectPortFindsServersOnTheNetwork) {
   PrompterNotices notices(prompter);
   Transport transport(clock, notices, Deliverable::Monitor, block.ClientOptions());
   ASSERT_TRUE(transport.OpenTransport(wire::kMonitorFirstLocalPort).ok());
-  emulator::LabSpec spec = zelin::testing::BlockLab(
+  emulator::LabSpec desc = zelin::testing::BlockLab(
       block, {Server(3101, 772, "Kiosk", block.Address(20)),      // a 4-port model the monitor alone knows
               Server(3102, 9480, "Gatehouse", block.Address(21))});
-  ASSERT_EQ(emulator::CompleteAndCheck(spec), "");
-  auto lab = zelin::testing::StartedLab(spec, clock);
+  ASSERT_EQ(emulator::CompleteAndCheck(desc), "");
+  auto lab = zelin::testing::StartedLab(desc, clock);
 
   MonitorState state;
   testing::RecordingMonitoring monitoring;

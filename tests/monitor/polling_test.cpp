@@ -258,9 +258,9 @@ class RecordingDisplay final : public monitor::StatusDisplay {
 };
 
 TEST_F(PollTest, PolledMonitoringFillsTheStatusListFromTheWorker) {
-  auto spec = LabServer(1, block_.Address(10));
-  spec.port_status.connection = 1;  // OPEN
-  StartLab({spec});
+  auto server = LabServer(1, block_.Address(10));
+  server.port_status.connection = 1;  // OPEN
+  StartLab({server});
   monitor::MonitorState state;
   auto& s = state.in_use->servers[0];
   state.in_use->server_count = 1;

@@ -10,15 +10,15 @@ namespace {
 
 TEST_F(PollTest, ResetCommandsLogInSendTheTargetAndReport) {
   clock_.divisor = 1;  // real waits: the session's steps are not timed out under load
-  emulator::ServerSpec spec;
-  spec.type = 771;
-  spec.serial = 1;
-  spec.ip = block_.Address(10);
-  spec.password = "pw";
-  emulator::ServerSpec other = spec;
+  emulator::ServerSpec lab_server;
+  lab_server.type = 771;
+  lab_server.serial = 1;
+  lab_server.ip = block_.Address(10);
+  lab_server.password = "pw";
+  emulator::ServerSpec other = lab_server;
   other.serial = 4;
   other.ip = block_.Address(13);
-  StartLab({spec, other});
+  StartLab({lab_server, other});
   Watch(1, 10, 16, 0x0007);
   Watch(9, 13, 16, 0x0001);  // in conflict: no record with its serial number
   ASSERT_TRUE(Poller().StartMonitoring());
