@@ -2,7 +2,9 @@
 
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -213,12 +215,50 @@ PortPoller::PortPoller(Transport& transport, MonitorConfig& config, ServerList& 
       config_(config),
       servers_(servers),
       observer_(observer),
-      clock_(transport.clock()) {
+      clock_(transport.clock()),
+      wake_fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   record_.fill(-1);
 }
 
 PortPoller::~PortPoller() {
   StopMonitoring();
+  if (wake_fd_ >= 0) ::close(wake_fd_);
+}
+
+void PortPoller::WakeWorker() {
+  wake_.notify_all();
+  if (wake_fd_ < 0) return;
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = ::write(wake_fd_, &one, sizeof one);
+}
+
+void PortPoller::WaitIdle(size_t count) {
+  // The watched servers' sockets (each once) and the wake-up of a stop or suspension.
+  std::array<pollfd, kMaxWatchedServers + 1> fds{};
+  size_t used = 0;
+  if (wake_fd_ >= 0) fds[used++] = pollfd{wake_fd_, POLLIN, 0};
+  {
+    std::lock_guard lock(mu_);
+    for (size_t i = 0; i < count; ++i) {
+      if (record_[i] < 0) continue;
+      const int fd = servers_.records[static_cast<size_t>(record_[i])].socket;
+      if (fd < 0) continue;
+      const bool listed =
+          std::any_of(fds.begin(), fds.begin() + static_cast<std::ptrdiff_t>(used),
+                      [fd](const pollfd& p) { return p.fd == fd; });
+      if (!listed) fds[used++] = pollfd{fd, POLLIN, 0};
+    }
+  }
+  if (stop_ || suspended_) return;
+  const auto wait = static_cast<int>(clock_.RealWaitMs(kIdleSleepMs));
+  int ready;
+  do {
+    ready = ::poll(fds.data(), used, wait);
+  } while (ready < 0 && errno == EINTR);
+  if (wake_fd_ >= 0 && fds[0].revents != 0) {
+    uint64_t drained = 0;
+    [[maybe_unused]] const ssize_t n = ::read(wake_fd_, &drained, sizeof drained);
+  }
 }
 
 int PortPoller::AppendRecord(const ServerRecord& record) {
@@ -356,7 +396,7 @@ void PortPoller::StopMonitoring() {
     stop_ = true;
     suspended_ = false;
   }
-  wake_.notify_all();
+  WakeWorker();
   worker_.join();
   worker_ = std::thread();
 }
@@ -365,7 +405,7 @@ void PortPoller::Suspend() {
   if (!worker_.joinable()) return;
   std::unique_lock lock(wake_mu_);
   suspended_ = true;
-  wake_.notify_all();
+  WakeWorker();
   wake_.wait(lock, [this] { return parked_ || stop_.load(); });
 }
 
@@ -488,11 +528,7 @@ void PortPoller::Work() {
       }
       ReportState(i);
     }
-    if (!any) {
-      std::unique_lock lock(wake_mu_);
-      wake_.wait_for(lock, std::chrono::milliseconds(clock_.RealWaitMs(kIdleSleepMs)),
-                     [this] { return stop_ || suspended_; });
-    }
+    if (!any) WaitIdle(count);
   }
   // A pass cut short by the stop may have left changes unreported.
   for (size_t i = 0; i < count; ++i) ReportState(i);

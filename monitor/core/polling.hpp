@@ -41,7 +41,8 @@ namespace zelin::monitor {
 inline constexpr size_t kStatusReplySize = wire::kQueryReplyMaxSize;
 // The sampling timer ticks every interval; the silence timer every 30 seconds.
 inline constexpr int64_t kSilencePeriodMs = 30000;
-// The worker sleeps this long after a pass in which no reply arrived.
+// After a pass in which no reply arrived the worker waits at most this long; a datagram
+// on a watched server's socket ends the wait at once (the CPU stays idle either way).
 inline constexpr int64_t kIdleSleepMs = 100;
 // Locating a watched server: this many searches, each waiting 1 second per socket.
 inline constexpr int kLocateAttempts = 3;
@@ -173,6 +174,11 @@ class PortPoller {
   int AppendRecord(const ServerRecord& record);
   void Work();
   void ReportState(size_t index);  // on the worker thread
+  // After a pass that took nothing: waits up to kIdleSleepMs, ended at once by a
+  // datagram on a watched server's socket or by WakeWorker (on the worker thread).
+  void WaitIdle(size_t count);
+  // Ends the worker's idle wait (a stop or suspension is pending).
+  void WakeWorker();
 
   Transport& transport_;
   MonitorConfig& config_;
@@ -197,6 +203,7 @@ class PortPoller {
   std::atomic<bool> stop_{false};
   std::atomic<bool> suspended_{false};
   bool parked_ = false;  // the worker waits while suspended (under wake_mu_)
+  int wake_fd_ = -1;     // eventfd that ends the idle wait
 };
 
 }  // namespace zelin::monitor
