@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_lab.hpp"
 #include "monitor/core/polling.hpp"
 #include "monitor/core/status_cells.hpp"
 #include "platform/notices.hpp"
@@ -41,41 +42,12 @@ Ipv4 Address(uint8_t host) {
   return Ipv4FromOctets(127, 202, kNet, host);
 }
 
-std::string DevsimPath() {
-  if (const char* env = std::getenv("DEVSIM")) return env;
-  char self[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "devsim";
-  std::string dir(self, static_cast<size_t>(n));
-  return dir.substr(0, dir.rfind('/')) + "/../emulator/devsim";
-}
-
 pid_t StartDevsim() {
-  std::vector<std::string> args = {DevsimPath(), "--broadcast", AddressToText(Address(255))};
-  for (int i = 0; i < kServers; ++i) {
-    args.push_back("--server");
-    args.push_back("type=771,serial=" + std::to_string(2000 + i) +
-                   ",ip=" + AddressToText(Address(static_cast<uint8_t>(10 + i))));
-  }
-  int out[2];
-  if (::pipe(out) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out[1], STDOUT_FILENO);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  std::string seen;
-  char buf[512];
-  ssize_t n;
-  while (seen.find("ready broadcast") == std::string::npos && (n = ::read(out[0], buf, sizeof buf)) > 0)
-    seen.append(buf, static_cast<size_t>(n));
-  ::close(out[0]);
-  return seen.find("ready broadcast") == std::string::npos ? -1 : pid;
+  std::vector<std::string> servers;
+  for (int i = 0; i < kServers; ++i)
+    servers.push_back("type=771,serial=" + std::to_string(2000 + i) +
+                      ",ip=" + AddressToText(Address(static_cast<uint8_t>(10 + i))));
+  return bench::StartDevsimProcess(Address(255), servers);
 }
 
 double CpuSeconds() {
@@ -153,7 +125,7 @@ int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 20;
   const pid_t devsim = StartDevsim();
   if (devsim < 0) {
-    std::fprintf(stderr, "monitor_bench: devsim did not start (%s)\n", DevsimPath().c_str());
+    std::fprintf(stderr, "monitor_bench: devsim did not start (%s)\n", bench::DevsimPath().c_str());
     return 1;
   }
   RealClock clock;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_lab.hpp"
 #include "platform/notices.hpp"
 #include "protocol/address.hpp"
 #include "protocol/discovery.hpp"
@@ -28,50 +29,16 @@ namespace {
 
 using namespace zelin;
 
-std::string DevsimPath() {
-  if (const char* env = std::getenv("DEVSIM")) return env;
-  char self[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "devsim";
-  std::string dir(self, static_cast<size_t>(n));
-  dir = dir.substr(0, dir.rfind('/'));
-  return dir + "/../emulator/devsim";
-}
-
 // Starts devsim with `count` servers on 127.201.`net`.10.. and waits for its last
 // ready line. Returns its pid.
 pid_t StartDevsim(uint8_t net, int count) {
-  std::vector<std::string> args = {DevsimPath(), "--broadcast",
-                                   AddressToText(Ipv4FromOctets(127, 201, net, 255))};
-  for (int i = 0; i < count; ++i) {
-    args.push_back("--server");
-    args.push_back("type=9491,serial=" + std::to_string(1000 + i) + ",ip=" +
-                   AddressToText(Ipv4FromOctets(127, 201, net, static_cast<uint8_t>(10 + i))));
-  }
-  int out[2];
-  if (::pipe(out) != 0) std::abort();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out[1], STDOUT_FILENO);
-    ::close(out[0]);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  std::FILE* f = ::fdopen(out[0], "r");
-  char line[512];
-  bool ready = false;
-  while (std::fgets(line, sizeof line, f) != nullptr)
-    if (std::string(line).rfind("ready broadcast=", 0) == 0) {
-      ready = true;
-      break;
-    }
-  std::fclose(f);
-  if (!ready) {
-    std::fprintf(stderr, "devsim did not start (%s)\n", DevsimPath().c_str());
+  std::vector<std::string> servers;
+  for (int i = 0; i < count; ++i)
+    servers.push_back("type=9491,serial=" + std::to_string(1000 + i) + ",ip=" +
+                      AddressToText(Ipv4FromOctets(127, 201, net, static_cast<uint8_t>(10 + i))));
+  const pid_t pid = bench::StartDevsimProcess(Ipv4FromOctets(127, 201, net, 255), servers);
+  if (pid < 0) {
+    std::fprintf(stderr, "devsim did not start (%s)\n", bench::DevsimPath().c_str());
     std::abort();
   }
   return pid;
