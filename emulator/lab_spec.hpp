@@ -76,6 +76,18 @@ struct OccupiedAddress {
   std::array<uint8_t, 6> hardware{};
 };
 
+// How a server's serial ports are reached over TCP: one listener per port on the
+// server's address, port p on base + p - 1, speaking Telnet with the Com Port Control
+// option (RFC 2217) or plain bytes. A port's line is wired back to itself (what the
+// client writes comes back) unless `pairs` wires it to another port of the server.
+enum class SerialMode : uint8_t { kRfc2217, kRaw, kOff };
+inline constexpr uint16_t kDefaultSerialBase = 4001;
+struct SerialPortsConfig {
+  SerialMode mode = SerialMode::kRfc2217;
+  uint16_t base = kDefaultSerialBase;
+  std::vector<std::pair<uint8_t, uint8_t>> pairs;  // ports from 1, each in one pair at most
+};
+
 struct ServerSpec {
   DeviceType type = 771;
   uint16_t serial = 1;
@@ -96,6 +108,7 @@ struct ServerSpec {
   std::array<uint8_t, 6> hardware{};  // the server's own hardware address
   DiagPlan diag;                      // what its self-tests find (port status, diagnose)
   PortTrafficSpec port_status;        // what the port status query reports
+  SerialPortsConfig serial_ports;     // the data listeners of its serial ports
 };
 
 struct LabSpec {
@@ -123,7 +136,8 @@ Parsed<LabSpec> ParseLabJson(std::string_view text);
 
 // Parses one --server flag: comma-separated key=value pairs with the keys of a lab
 // file's server object that have scalar values (type, serial, name, ip, netmask,
-// password, firmware, ports, flags, dhcp, kinds as a hex string of 16 bytes).
+// password, firmware, ports, flags, dhcp, kinds as a hex string of 16 bytes), and
+// serial_mode (rfc2217, raw, off) and serial_base for the serial ports.
 Parsed<ServerSpec> ParseServerFlag(std::string_view text);
 
 // Fills defaults (port count and kinds from the model, name, netmask, hardware
