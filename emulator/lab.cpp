@@ -98,9 +98,9 @@ Lab::Lab(LabSpec desc, Clock& clock) : spec_(std::move(desc)), clock_(clock) {
     const uint64_t seed = spec_.seed * 0x100000001B3ull + i;
     servers_[i].device = std::make_unique<Device>(spec_.servers[i], seed, spec_.strict_nonce);
     servers_[i].fault_rng.seed(seed ^ 0x5DEECE66Dull);
-    const ServerSpec& spec = spec_.servers[i];
+    const auto& server = this->desc().servers[i];
     servers_[i].serial = std::make_unique<SerialPorts>(
-        spec.serial_ports, spec.port_count, "devsim server " + std::to_string(spec.serial),
+        server.serial_ports, server.port_count, "devsim server " + std::to_string(server.serial),
         [this, i](LogEntry e) {
           e.time_ms = Now();
           e.server = std::to_string(servers_[i].device->state().serial);

@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "emulator/device.hpp"
-#include "emulator/lab_spec.hpp"
 #include "emulator/request_log.hpp"
+#include "emulator/serial_config.hpp"
 #include "protocol/rfc2217.hpp"
 
 namespace zelin::emulator {

@@ -94,7 +94,7 @@ TEST(LabSpecTest, RefusesBadLabsWithClearMessages) {
   EXPECT_NE(Problem(lab(many)).find("at most 32 servers"), std::string::npos);
 }
 
-TEST(LabSpecTest, SerialPortsKeysAndTheirLimits) {
+TEST(LabSerialPorts, KeysAndTheirLimits) {
   const auto serial = [](const std::string& ports, const std::string& more = "") {
     return Problem(R"({"broadcast": "127.0.42.255", "servers": [{"type": 9480, "serial": 1,
         "ip": "127.0.42.10")" + more + R"(, "serial_ports": )" + ports + "}]}");

@@ -14,9 +14,8 @@ namespace {
 
 namespace rfc = rfc2217;
 using emulator::Lab;
-using emulator::LabSpec;
 using emulator::SerialMode;
-using emulator::ServerSpec;
+using LabServer = decltype(ServerAt(Ipv4{}, 0));  // a lab file's server entry
 
 // Virtual time that moves only when the test says so, so that a restart lasts exactly
 // as long as the test wants.
@@ -62,8 +61,8 @@ struct PortClient {
 
 class SerialPortsTest : public ::testing::Test {
  protected:
-  void StartLab(ServerSpec server, int64_t restart_ms = 30) {
-    LabSpec desc = LabIn(block_, restart_ms);
+  void StartLab(LabServer server, int64_t restart_ms = 30) {
+    auto desc = LabIn(block_, restart_ms);
     desc.servers.push_back(std::move(server));
     lab_ = std::make_unique<Lab>(std::move(desc), clock_);
     std::string error;
@@ -125,7 +124,7 @@ TEST_F(SerialPortsTest, ClientSetsThePortAndItsLineLoopsBack) {
 }
 
 TEST_F(SerialPortsTest, WiredPortsInRawModeOnAnotherBase) {
-  ServerSpec s = ServerAt(Server(), 22, 9480);
+  LabServer s = ServerAt(Server(), 22, 9480);
   s.serial_ports = {.mode = SerialMode::kRaw, .base = 5101, .pairs = {{1, 3}}};
   StartLab(s);
   TcpPeer one(block_.Interface(), Server(), 5101), three(block_.Interface(), Server(), 5103);
