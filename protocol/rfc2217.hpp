@@ -69,7 +69,8 @@ class TelnetCodec {
   // requests are answered into the pending output. Other telnet commands, other
   // options' subnegotiations, commands in the wrong direction or with unknown codes and
   // subnegotiations longer than kMaxSubnegotiation are dropped. Never writes more data
-  // than it reads.
+  // than it reads. Payload and commands of one call are returned apart: a caller that
+  // needs their relative order (data sent after a SET-BAUDRATE) feeds smaller pieces.
   void Receive(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& data,
                std::vector<ComEvent>& events);
   // The negotiation answers Receive produced since the last call.
