@@ -47,12 +47,11 @@ std::vector<unsigned> Hex16(const std::string& hex) {
   return out;
 }
 
-// Glyph number -> character, from a ToUnicode map (bfchar and both bfrange forms).
+// Glyph number -> character, from a ToUnicode map (the two bfrange forms Qt writes).
 std::map<unsigned, unsigned> ReadCMap(const std::string& cmap) {
   std::map<unsigned, unsigned> map;
   static const std::regex kRangeList(R"(<([0-9A-Fa-f]{4})>\s*<([0-9A-Fa-f]{4})>\s*\[([^\]]*)\])");
   static const std::regex kRange(R"(<([0-9A-Fa-f]{4})>\s*<([0-9A-Fa-f]{4})>\s*<([0-9A-Fa-f]{4})>)");
-  static const std::regex kChar(R"(<([0-9A-Fa-f]{4})>\s*<([0-9A-Fa-f]{4})>\s*(?=<|\n|endbfchar))");
   static const std::regex kHex(R"(<([0-9A-Fa-f]{4})>)");
   for (auto it = std::sregex_iterator(cmap.begin(), cmap.end(), kRangeList); it != std::sregex_iterator(); ++it) {
     unsigned glyph = std::stoul((*it)[1], nullptr, 16);
@@ -65,8 +64,6 @@ std::map<unsigned, unsigned> ReadCMap(const std::string& cmap) {
     const unsigned to = std::stoul((*it)[3], nullptr, 16);
     for (unsigned g = first; g <= last && g - first < 0x10000; ++g) map.emplace(g, to + (g - first));
   }
-  for (auto it = std::sregex_iterator(cmap.begin(), cmap.end(), kChar); it != std::sregex_iterator(); ++it)
-    map.emplace(std::stoul((*it)[1], nullptr, 16), std::stoul((*it)[2], nullptr, 16));
   return map;
 }
 
