@@ -15,6 +15,7 @@ class QPushButton;
 namespace zelin::portcheck {
 
 class PasswordWindow final : public QDialog {
+  Q_OBJECT
  public:
   explicit PasswordWindow(PasswordDialog& model, QWidget* parent = nullptr);
 

@@ -9,6 +9,11 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "portcheck/gui/main_window.hpp"
 #include "portcheck/gui/password_window.hpp"
@@ -108,6 +113,34 @@ TEST_F(PortcheckPane, PasswordWindowLogsInOrStaysOpenWithTheFieldEmptied) {
   EXPECT_EQ(model.end(), PasswordDialog::End::kOk);
   EXPECT_EQ(window.result(), QDialog::Accepted);
   EXPECT_EQ(password, "quay");
+  session_.Close();
+
+  // From a worker: the window opens on the window's thread and the worker is logged in.
+  QWidget owner;
+  std::string stored = "old";
+  std::atomic<bool> done{false};
+  Status login;
+  std::thread worker([&] {
+    if (session_.Open(block_.Address(10)))
+      login = LoginWithPrompt(session_, {block_.Address(10), "Bench 71", &stored}, prompter_,
+                              GuiThreadPasswordWindowRunner(&owner));
+    done = true;
+  });
+  QTimer answer;  // runs inside the window's own event loop
+  QObject::connect(&answer, &QTimer::timeout, [] {
+    if (auto* w = qobject_cast<PasswordWindow*>(QApplication::activeModalWidget())) {
+      w->field()->setText(QStringLiteral("quay"));
+      w->ok_button()->click();
+    }
+  });
+  answer.start(5);
+  for (int round = 0; round < 2000 && !done; ++round) {
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  worker.join();
+  EXPECT_TRUE(login.ok());
+  EXPECT_EQ(stored, "quay");
   session_.Close();
 }
 
