@@ -7,7 +7,7 @@
 //    loopback round trip, the servers' answers and the worker's idle wait), p50 / p99 /
 //    max;
 //  - arrival-to-cell latency: from the reply's arrival on the socket (the kernel's
-//    receive stamp of the datagram, read with SIOCGSTAMPNS right after the worker took
+//    receive stamp of the datagram, read with SIOCGSTAMP right after the worker took
 //    it) to the same moment: the monitor's own share, p50 / p99 / max;
 //  - idle CPU share: the same monitoring while every server is silent (devsim
 //    stopped), so only the worker's idle passes and the ticks remain.
@@ -17,13 +17,13 @@
 #include <linux/sockios.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/time.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -76,19 +76,20 @@ class BenchObserver final : public PollingObserver {
     const CellSources sources{found_, mappings_, true};
     cells_.FormatRow(static_cast<size_t>(row), config_.servers[server], port, sources);
     const auto handed = Steady::now();
-    timespec handed_real{};
-    ::clock_gettime(CLOCK_REALTIME, &handed_real);
+    const auto handed_real = std::chrono::system_clock::now();
     const double ms = std::chrono::duration<double, std::milli>(handed - tick_.load()).count();
     // The worker calls this right after it took the reply: the socket's last receive
     // stamp is that datagram's arrival (the first call only turns the stamps on).
     double arrival_ms = -1;
     const int record = poller_ != nullptr ? poller_->RecordOf(server) : -1;
-    timespec arrived{};
+    timeval arrived{};
     if (record >= 0 &&
-        ::ioctl(found_.records[static_cast<size_t>(record)].socket, SIOCGSTAMPNS, &arrived) == 0 &&
-        arrived.tv_sec != 0)
-      arrival_ms = static_cast<double>(handed_real.tv_sec - arrived.tv_sec) * 1e3 +
-                   static_cast<double>(handed_real.tv_nsec - arrived.tv_nsec) / 1e6;
+        ::ioctl(found_.records[static_cast<size_t>(record)].socket, SIOCGSTAMP, &arrived) == 0 &&
+        arrived.tv_sec != 0) {
+      const auto at = std::chrono::system_clock::time_point(
+          std::chrono::seconds(arrived.tv_sec) + std::chrono::microseconds(arrived.tv_usec));
+      arrival_ms = std::chrono::duration<double, std::milli>(handed_real - at).count();
+    }
     std::lock_guard lock(mu_);
     latencies_.push_back(ms);
     if (arrival_ms >= 0) arrivals_.push_back(arrival_ms);

@@ -38,12 +38,12 @@ bool SentOverTcp(const emulator::Lab& lab, const std::string& hex) {
 TEST(MonitorWindowReset, ResetPortAndResetServerReachTheServer) {
   zelin::testing::QtApp("monitor_gui_tests");
   zelin::testing::LoopbackBlock block;
-  emulator::ServerSpec server;
+  auto desc = zelin::testing::BlockLab(block, {});
+  auto& server = desc.servers.emplace_back();
   server.type = 771;
   server.serial = 7;
   server.ip = block.Address(10);
   server.password = "pw";
-  auto desc = zelin::testing::BlockLab(block, {server});
   desc.restart_ms = 50;
   auto lab = zelin::testing::StartedLab(std::move(desc), SystemClock());
 
