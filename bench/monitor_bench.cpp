@@ -2,15 +2,22 @@
 // devsim process: 32 servers of 16 ports, all watched, sampled every second.
 //  - CPU share of this process (sending, receiving, decoding and formatting every
 //    cell of each updated row) over the run;
-//  - reply-to-cell latency: from the sampling tick that sent the queries to the moment
-//    a row's cells are formatted (an upper bound: it includes the loopback round trip
-//    and the worker's idle sleep of at most 100 ms), p50 / p99 / max;
+//  - tick-to-cell latency: from the sampling tick that sent the queries to the moment
+//    a row's cells are formatted, ready to be handed to the window (it includes the
+//    loopback round trip, the servers' answers and the worker's idle wait), p50 / p99 /
+//    max;
+//  - arrival-to-cell latency: from the reply's arrival on the socket (the kernel's
+//    receive stamp of the datagram, read with SIOCGSTAMP right after the worker took
+//    it) to the same moment: the monitor's own share, p50 / p99 / max;
 //  - idle CPU share: the same monitoring while every server is silent (devsim
 //    stopped), so only the worker's idle passes and the ticks remain.
 // devsim is looked for beside this program's build tree (../emulator/devsim) or at
 // $DEVSIM. Loopback only: 127.202.7.0/24. Usage: monitor_bench [seconds per phase].
 
+#include <linux/sockios.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/time.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,19 +65,34 @@ double CpuSeconds() {
 }
 
 // Formats every cell of each updated row, as the status list does, and notes how long
-// after the last sampling tick it happened.
+// after the last sampling tick, and after the reply's arrival, it happened.
 class BenchObserver final : public PollingObserver {
  public:
   BenchObserver(MonitorConfig& config, ServerList& found) : config_(config), found_(found) {
     cells_.BuildColumns(kAllItemsMask);
   }
+  void set_poller(const PortPoller* poller) { poller_ = poller; }
   void RowUpdated(int row, size_t server, size_t port) override {
     const CellSources sources{found_, mappings_, true};
     cells_.FormatRow(static_cast<size_t>(row), config_.servers[server], port, sources);
-    const double ms =
-        std::chrono::duration<double, std::milli>(Steady::now() - tick_.load()).count();
+    const auto handed = Steady::now();
+    const auto handed_real = std::chrono::system_clock::now();
+    const double ms = std::chrono::duration<double, std::milli>(handed - tick_.load()).count();
+    // The worker calls this right after it took the reply: the socket's last receive
+    // stamp is that datagram's arrival (the first call only turns the stamps on).
+    double arrival_ms = -1;
+    const int record = poller_ != nullptr ? poller_->RecordOf(server) : -1;
+    timeval arrived{};
+    if (record >= 0 &&
+        ::ioctl(found_.records[static_cast<size_t>(record)].socket, SIOCGSTAMP, &arrived) == 0 &&
+        arrived.tv_sec != 0) {
+      const auto at = std::chrono::system_clock::time_point(
+          std::chrono::seconds(arrived.tv_sec) + std::chrono::microseconds(arrived.tv_usec));
+      arrival_ms = std::chrono::duration<double, std::milli>(handed_real - at).count();
+    }
     std::lock_guard lock(mu_);
     latencies_.push_back(ms);
+    if (arrival_ms >= 0) arrivals_.push_back(arrival_ms);
   }
   void ServerStateChanged(size_t, ServerState, int, int) override {}
   void Ticked() { tick_ = Steady::now(); }
@@ -78,15 +100,21 @@ class BenchObserver final : public PollingObserver {
     std::lock_guard lock(mu_);
     return std::move(latencies_);
   }
+  std::vector<double> TakeArrivals() {
+    std::lock_guard lock(mu_);
+    return std::move(arrivals_);
+  }
 
  private:
   MonitorConfig& config_;
   ServerList& found_;
+  const PortPoller* poller_ = nullptr;
   PortMappings mappings_;
   StatusCells cells_;
   std::atomic<Steady::time_point> tick_{Steady::now()};
   std::mutex mu_;
   std::vector<double> latencies_;
+  std::vector<double> arrivals_;
 };
 
 // Runs the sampling (every second) and silence (every 30 s) ticks for `seconds`;
@@ -146,13 +174,16 @@ int main(int argc, char** argv) {
   ServerList found;
   BenchObserver observer(*config, found);
   PortPoller poller(transport, *config, found, observer);
+  observer.set_poller(&poller);
   if (!poller.StartMonitoring()) return 1;
   poller.StopTimers();  // RunFor ticks itself, marking each tick for the latencies
   clock.SleepMs(500);
   observer.TakeLatencies();  // the first replies came after the locating step
+  observer.TakeArrivals();
 
   const double busy = RunFor(poller, observer, clock, seconds);
   const std::vector<double> lat = observer.TakeLatencies();
+  const std::vector<double> arr = observer.TakeArrivals();
   ::kill(devsim, SIGTERM);
   ::waitpid(devsim, nullptr, 0);
   const double idle = RunFor(poller, observer, clock, seconds / 2);
@@ -165,6 +196,8 @@ int main(int argc, char** argv) {
   std::printf("  CPU share, polling  %.2f %%\n", busy * 100);
   std::printf("  tick-to-cell ms     p50 %.1f  p99 %.1f  max %.1f\n", Percentile(lat, 0.5),
               Percentile(lat, 0.99), Percentile(lat, 1.0));
+  std::printf("  arrival-to-cell ms  p50 %.3f  p99 %.3f  max %.3f  (%zu rows)\n",
+              Percentile(arr, 0.5), Percentile(arr, 0.99), Percentile(arr, 1.0), arr.size());
   std::printf("  CPU share, idle     %.2f %%\n", idle * 100);
   return 0;
 }

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <optional>
+#include <span>
 #include <system_error>
 
 #include "protocol/frames.hpp"
@@ -269,42 +271,125 @@ int PortPoller::AppendRecord(const ServerRecord& record) {
 
 namespace {
 
-// Waits up to the locating time on `socket` for a search reply that the monitor takes.
-bool WaitSearchReply(Transport& t, int socket, ServerRecord& into, Ipv4* sender) {
-  Clock& clock = t.clock();
-  const int64_t start = clock.NowMs();
-  const int64_t limit = int64_t{kLocateWaitSeconds} * 1000;
-  std::array<uint8_t, wire::kSearchReplySize> buf;
-  for (int reads = 0; reads < kReadsPerCall; ++reads) {
-    const int64_t left = limit - (clock.NowMs() - start);
-    if (left < 0) return false;
-    buf.fill(0);
-    const int n = ReceiveDatagram(socket, buf, left, clock, sender);
-    if (n <= 0) return false;
-    const Bytes kept(buf.data(), std::min<size_t>(static_cast<size_t>(n), buf.size()));
-    if (!frames::IsSearchReplyShape(kept, static_cast<size_t>(n)) ||
-        frames::ReplySequence(kept) != 0 ||
-        !IsAcceptedBy(GetLe16(kept, wire::kSrDeviceType), Deliverable::Monitor))
-      continue;
-    frames::CleanSearchReplyName(buf);
-    into.search_reply = buf;
-    into.nonce = frames::ReplyNonce(kept);
-    into.sequence = 1;
-    into.socket = socket;
-    into.unicast = true;
-    into.unicast_address = *sender;
-    return true;
+// One datagram from whichever of `sockets` has one first, with its sender and the
+// socket it came on: the full length (0 when nothing came within `timeout_ms` of the
+// clock, -1 on a socket error, -2 when a socket was readable but held no datagram).
+int ReceiveAnyDatagram(std::span<const int> sockets, MutableBytes buffer, int64_t timeout_ms,
+                       Clock& clock, Ipv4* sender, int* from) {
+  std::array<pollfd, Transport::kMaxInterfaces> fds{};
+  const size_t used = std::min(sockets.size(), fds.size());
+  for (size_t k = 0; k < used; ++k) fds[k] = pollfd{sockets[k], POLLIN, 0};
+  const int64_t wait = timeout_ms > 0 ? std::min<int64_t>(clock.RealWaitMs(timeout_ms), 60000) : 0;
+  int ready;
+  do {
+    ready = ::poll(fds.data(), used, static_cast<int>(wait));
+  } while (ready < 0 && errno == EINTR);
+  if (ready <= 0) return ready < 0 ? -1 : 0;
+  for (size_t k = 0; k < used; ++k) {
+    if (fds[k].revents == 0) continue;
+    *from = fds[k].fd;
+    const int n = ReceiveDatagram(fds[k].fd, buffer, 0, clock, sender);
+    return n == 0 ? -2 : n;
   }
-  return false;
+  return -2;
+}
+
+// A search reply that the monitor takes (shape, sequence 0, a model it knows) as a
+// record bound to `socket`, unicast to `sender`; false for anything else.
+bool TakeSearchReply(std::array<uint8_t, wire::kSearchReplySize>& buf, int n, int socket,
+                     Ipv4 sender, ServerRecord& into) {
+  const Bytes kept(buf.data(), std::min<size_t>(static_cast<size_t>(n), buf.size()));
+  if (!frames::IsSearchReplyShape(kept, static_cast<size_t>(n)) ||
+      frames::ReplySequence(kept) != 0 ||
+      !IsAcceptedBy(GetLe16(kept, wire::kSrDeviceType), Deliverable::Monitor))
+    return false;
+  frames::CleanSearchReplyName(buf);
+  into.search_reply = buf;
+  into.nonce = frames::ReplyNonce(kept);
+  into.sequence = 1;
+  into.socket = socket;
+  into.unicast = true;
+  into.unicast_address = sender;
+  return true;
 }
 
 }  // namespace
 
-ServerState PortPoller::Locate(size_t index) {
-  MonitoredServer& s = config_.servers[index];
-  int& record = record_[index];
+std::array<ServerState, kMaxWatchedServers> PortPoller::LocateAll() {
+  std::array<ServerState, kMaxWatchedServers> states{};
+  states.fill(kStateNotAnswered);
+  auto watched = config_.watched();
+  const size_t count = watched.size();
+  // What each watched server's searches brought (answered or in conflict), and the
+  // replies of other servers, first reply of a serial number first.
+  std::array<std::optional<ServerRecord>, kMaxWatchedServers> answer;
+  std::vector<ServerRecord> others;
+  auto taken = [&](uint16_t serial) {
+    for (size_t i = 0; i < count; ++i)
+      if (answer[i] && answer[i]->serial_number() == serial) return true;
+    return std::any_of(others.begin(), others.end(),
+                       [serial](const ServerRecord& r) { return r.serial_number() == serial; });
+  };
+  // The watched server whose search `reply` from `sender` answers: one with that
+  // address and serial number, else the one with that address (in conflict), else one
+  // with that serial number that searched elsewhere; -1 for none.
+  auto owner = [&](const ServerRecord& reply, Ipv4 sender) -> int {
+    const uint16_t serial = reply.serial_number();
+    int by_address = -1, by_serial = -1;
+    for (size_t i = 0; i < count; ++i) {
+      if (answer[i]) continue;
+      const bool same_address = watched[i].ip_address == sender;
+      const bool same_serial = watched[i].serial_number == serial;
+      if (same_address && same_serial) return static_cast<int>(i);
+      if (same_address && by_address < 0) by_address = static_cast<int>(i);
+      if (same_serial && by_serial < 0) by_serial = static_cast<int>(i);
+    }
+    return by_address >= 0 ? by_address : by_serial;
+  };
+  std::vector<int> sockets;
+  for (int j = 0; j < transport_.interface_count(); ++j)
+    if (transport_.socket(j) != kNoSocket) sockets.push_back(transport_.socket(j));
+
   const auto search = frames::BuildSearch();
-  // A reply refreshes the record of its serial number, or becomes a new one.
+  for (int attempt = 0; attempt < kLocateAttempts; ++attempt) {
+    // This attempt's searches, in the watched order, to every server still silent.
+    size_t waiting = 0;
+    for (size_t i = 0; i < count; ++i) {
+      if (answer[i]) continue;
+      transport_.SetDestination(watched[i].ip_address);
+      if (transport_.SendAll(search)) ++waiting;
+    }
+    if (waiting == 0 || sockets.empty()) continue;
+    // One wait of the attempt's length on every socket at once.
+    const int64_t start = clock_.NowMs();
+    const int64_t limit = int64_t{kLocateWaitSeconds} * 1000;
+    std::array<uint8_t, wire::kSearchReplySize> buf;
+    for (size_t reads = 0; waiting > 0 && reads < kReadsPerCall * (count + 1); ++reads) {
+      const int64_t left = limit - (clock_.NowMs() - start);
+      if (left < 0) break;
+      buf.fill(0);
+      Ipv4 sender = 0;
+      int fd = kNoSocket;
+      const int n = ReceiveAnyDatagram(sockets, buf, left, clock_, &sender, &fd);
+      if (n == -2) continue;
+      if (n <= 0) break;  // the attempt's time is up, or a socket error
+      ServerRecord reply;
+      if (!TakeSearchReply(buf, n, fd, sender, reply)) continue;
+      const int i = owner(reply, sender);
+      if (i < 0) {  // another server: known from now on, but no answer of a watched one
+        if (!taken(reply.serial_number())) others.push_back(reply);
+        continue;
+      }
+      const auto at = static_cast<size_t>(i);
+      states[at] = reply.serial_number() == watched[at].serial_number ? kStateAnswered
+                                                                       : kStateAddressConflict;
+      answer[at] = reply;
+      --waiting;
+    }
+  }
+
+  // The list takes the answers in the watched order, then the other servers, then the
+  // placeholders of the servers that did not answer.
   auto merge = [this](const ServerRecord& reply) {
     const int known = servers_.FindSerial(reply.serial_number());
     if (known < 0) return AppendRecord(reply);
@@ -317,29 +402,14 @@ ServerState PortPoller::Locate(size_t index) {
     r.unicast_address = reply.unicast_address;
     return known;
   };
-  for (int attempt = 0; attempt < kLocateAttempts; ++attempt) {
-    transport_.SetDestination(s.ip_address);
-    if (!transport_.SendAll(search)) continue;
-    for (int j = 0; j < transport_.interface_count(); ++j) {
-      const int fd = transport_.socket(j);
-      if (fd == kNoSocket) continue;
-      ServerRecord reply;
-      Ipv4 sender = 0;
-      if (!WaitSearchReply(transport_, fd, reply, &sender)) continue;
-      const uint16_t serial = reply.serial_number();
-      if (serial == s.serial_number) {
-        record = merge(reply);
-        return kStateAnswered;
-      }
-      if (sender == s.ip_address) {
-        record = merge(reply);
-        return kStateAddressConflict;
-      }
-      merge(reply);  // another server: known from now on, but no answer of this one
-    }
-  }
-  record = servers_.FindSerial(s.serial_number);
-  if (record < 0) {
+  for (size_t i = 0; i < count; ++i)
+    if (answer[i]) record_[i] = merge(*answer[i]);
+  for (const ServerRecord& r : others) merge(r);
+  for (size_t i = 0; i < count; ++i) {
+    if (answer[i]) continue;
+    const MonitoredServer& s = watched[i];
+    record_[i] = servers_.FindSerial(s.serial_number);
+    if (record_[i] >= 0) continue;
     ServerRecord placeholder;
     placeholder.socket = transport_.primary_socket();
     PutLe16(placeholder.search_reply, wire::kSrSerial, s.serial_number);
@@ -347,19 +417,20 @@ ServerState PortPoller::Locate(size_t index) {
     placeholder.set_name(s.name());
     placeholder.unicast = true;
     placeholder.unicast_address = s.ip_address;
-    record = AppendRecord(placeholder);
+    record_[i] = AppendRecord(placeholder);
   }
-  return kStateNotAnswered;
+  return states;
 }
 
 bool PortPoller::StartMonitoring() {
   StopMonitoring();
   rows_.Clear();
   record_.fill(-1);
+  const std::array<ServerState, kMaxWatchedServers> located = LocateAll();
   auto watched = config_.watched();
   for (size_t i = 0; i < watched.size(); ++i) {
     MonitoredServer& s = watched[i];
-    const ServerState state = Locate(i);
+    const ServerState state = located[i];
     {
       std::lock_guard lock(mu_);
       StoreState(s, state);

@@ -170,7 +170,11 @@ class PortPoller {
   std::mutex& records_mutex() { return mu_; }
 
  private:
-  ServerState Locate(size_t index);
+  // Locates every watched server side by side: each of the kLocateAttempts attempts
+  // sends a search to every server still silent, in the watched order, then waits
+  // kLocateWaitSeconds on every socket at once and hands each reply to the server it
+  // answers. Gives each server the state and record that locating it alone would.
+  std::array<ServerState, kMaxWatchedServers> LocateAll();
   int AppendRecord(const ServerRecord& record);
   void Work();
   void ReportState(size_t index);  // on the worker thread

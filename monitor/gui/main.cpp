@@ -70,14 +70,7 @@ int main(int argc, char** argv) {
   TransportFinder finder(transport);
   // Reset Port and Reset Server on the selected row, over their own TCP session.
   ResetCommands resets(*state.found, prompter, clock, notices, options);
-  auto reset = [&state, &resets](ResetKind kind, int row) {
-    const MonitoredServer* server = state.ServerOfRow(row);
-    const size_t port = server != nullptr ? state.rows[static_cast<size_t>(row)].port : 0;
-    resets.Run(kind, server, port);
-  };
-  RowCommands row_commands{[&reset](int row) { reset(ResetKind::kPort, row); },
-                           [&reset](int row) { reset(ResetKind::kServer, row); }};
-  MonitorWindow window(state, doc, finder, prompter, row_commands);
+  MonitorWindow window(state, doc, finder, prompter, ResetRowCommands(state, resets));
   prompter.set_parent(&window);
   files.set_parent(&window);
   // The polling engine: a worker thread receives the replies and writes the list through

@@ -214,6 +214,16 @@ void MonitorWindow::OnPortStatus() {
   dialog.exec();
 }
 
+RowCommands ResetRowCommands(MonitorState& state, ResetCommands& resets) {
+  auto run = [&state, &resets](ResetKind kind, int row) {
+    const MonitoredServer* server = state.ServerOfRow(row);
+    const size_t port = server != nullptr ? state.rows[static_cast<size_t>(row)].port : 0;
+    resets.Run(kind, server, port);
+  };
+  return {[run](int row) { run(ResetKind::kPort, row); },
+          [run](int row) { run(ResetKind::kServer, row); }};
+}
+
 void MonitorWindow::OnResetPort() {
   if (row_commands_.reset_port) row_commands_.reset_port(list_->SelectedRow());
 }

@@ -16,6 +16,7 @@
 #include "monitor/core/commands.hpp"
 #include "monitor/core/configuration_sheet.hpp"
 #include "monitor/core/monitor_document.hpp"
+#include "monitor/core/reset_session.hpp"
 #include "monitor/gui/status_list.hpp"
 
 class QAction;
@@ -28,6 +29,10 @@ struct RowCommands {
   std::function<void(int row)> reset_port;
   std::function<void(int row)> reset_server;
 };
+
+// Reset Port and Reset Server on a row of the configuration in use, through `resets`.
+// Both borrowed; they must outlive the commands.
+RowCommands ResetRowCommands(MonitorState& state, ResetCommands& resets);
 
 class MonitorWindow final : public QMainWindow {
  public:

@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
   doc.Load();
 
   MainWindow window(doc, interfaces, session, prompter, clock);
+  window.UsePasswordWindow(true);  // the workers' password prompt in its own window
   prompter.set_parent(&window);
   platform_qt::InstanceChannel channel(title);
   platform_qt::ServeMainWindow(channel, window);

@@ -18,8 +18,10 @@
 
 #include "platform/text_format.hpp"
 #include "portcheck/gui/config_sheet.hpp"
+#include "portcheck/gui/password_window.hpp"
 #include "portcheck/gui/report_view.hpp"
 #include "portcheck/gui/run_windows.hpp"
+#include "portcheck/gui/server_pane.hpp"
 #include "ui/artwork.hpp"
 #include "ui/qt_prompter.hpp"
 
@@ -52,32 +54,6 @@ QIcon CommandIcon(Command c) {
   f.setPixelSize(11);
   p.setFont(f);
   p.drawText(pm.rect(), Qt::AlignCenter, QString::fromUtf8(sign));
-  return QIcon(pm);
-}
-
-QIcon MarkIcon(ServerMark mark) {
-  QColor colour(150, 150, 150);
-  QString sign;
-  switch (mark) {
-    case ServerMark::kReachable: colour = QColor(0, 128, 0); break;
-    case ServerMark::kOtherSerial: colour = QColor(200, 150, 0); sign = QStringLiteral("?"); break;
-    case ServerMark::kTestPassed: colour = QColor(0, 128, 0); sign = QStringLiteral("OK"); break;
-    case ServerMark::kTestFailed: colour = QColor(128, 0, 0); sign = QStringLiteral("X"); break;
-    default: sign = QStringLiteral("-"); break;
-  }
-  QPixmap pm(32, 32);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.drawPixmap(0, 0, ui::ServerIcon().pixmap(32, 32));
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setBrush(colour);
-  p.setPen(Qt::white);
-  p.drawEllipse(QRectF(14, 14, 17, 17));
-  QFont f = p.font();
-  f.setBold(true);
-  f.setPixelSize(9);
-  p.setFont(f);
-  p.drawText(QRectF(14, 14, 17, 17), Qt::AlignCenter, sign);
   return QIcon(pm);
 }
 
@@ -157,13 +133,13 @@ MainWindow::MainWindow(DiagnosticDocument& doc, HostInterfaces& interfaces, Diag
   auto* dock = new QDockWidget(ToQString(kServerPaneTitle), this);
   dock->setObjectName(QStringLiteral("ServerPane"));
   dock->setFeatures(QDockWidget::DockWidgetMovable);
-  list_ = new QListWidget(dock);
-  list_->setObjectName(QStringLiteral("ServerList"));
-  list_->setIconSize(QSize(32, 32));
-  list_->setMinimumWidth(32);
-  dock->setWidget(list_);
+  pane_ = new ServerPane(dock);
+  list_ = pane_->list();
+  dock->setWidget(pane_);
   addDockWidget(Qt::LeftDockWidgetArea, dock);
-  resizeDocks({dock}, {200}, Qt::Horizontal);
+  resizeDocks({dock}, {kPaneDefaultWidth}, Qt::Horizontal);
+  connect(pane_, &ServerPane::widthDragged, this,
+          [this, dock](int width) { resizeDocks({dock}, {width}, Qt::Horizontal); });
   connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
     if (!doc_.model.report_mode() || row < 0) return;
     doc_.model.SelectServer(row);
@@ -184,7 +160,10 @@ MainWindow::MainWindow(DiagnosticDocument& doc, HostInterfaces& interfaces, Diag
   Redraw();
 }
 
-PasswordDialogRunner MainWindow::DialogRunner() { return GuiThreadPasswordRunner(this, prompter_); }
+PasswordDialogRunner MainWindow::DialogRunner() {
+  return password_window_ ? GuiThreadPasswordWindowRunner(this)
+                          : GuiThreadPasswordRunner(this, prompter_);
+}
 
 void MainWindow::Start() {
   if (doc_.live.server_count > 0) {
@@ -207,14 +186,8 @@ void MainWindow::UpdateCommands() {
 }
 
 void MainWindow::RefreshList() {
-  const QSignalBlocker block(list_);
-  list_->clear();
-  const auto& items = doc_.model.server_list();
-  for (const auto& item : items)
-    new QListWidgetItem(MarkIcon(item.mark), ToQString(item.first + "\n" + item.second), list_);
-  list_->setSelectionMode(doc_.model.highlight_selection() ? QAbstractItemView::SingleSelection
-                                                           : QAbstractItemView::NoSelection);
-  if (doc_.model.report_mode() && !items.empty()) list_->setCurrentRow(doc_.model.report_server());
+  pane_->Show(doc_.model.server_list(), doc_.model.highlight_selection(),
+              doc_.model.report_mode() ? doc_.model.report_server() : -1);
   caption_->setText(ToQString(doc_.model.caption()));
   UpdateCommands();
 }

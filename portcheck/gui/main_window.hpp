@@ -20,6 +20,7 @@ class QListWidget;
 namespace zelin::portcheck {
 
 class ReportView;
+class ServerPane;
 
 class MainWindow final : public QMainWindow {
   Q_OBJECT
@@ -34,6 +35,10 @@ class MainWindow final : public QMainWindow {
   QAction* action(Command c) const { return actions_.at(c); }
   ReportView* view() const { return view_; }
   QListWidget* server_list() const { return list_; }
+  ServerPane* server_pane() const { return pane_; }
+  // The workers' password prompt: the "Zelin Server Password" window (the program)
+  // instead of the prompter's password question (the default, which tests answer).
+  void UsePasswordWindow(bool on) { password_window_ = on; }
   // Shows the outcome of a finished run (as after the Test Status window closed).
   void RunEnded(bool cancelled, std::span<const ServerMark> marks);
   void UpdateCommands();
@@ -61,9 +66,11 @@ class MainWindow final : public QMainWindow {
   Clock& clock_;
   std::map<Command, QAction*> actions_;
   QLabel* caption_;
+  ServerPane* pane_;
   QListWidget* list_;
   ReportView* view_;
   bool go_from_toolbar_ = false;
+  bool password_window_ = false;
 };
 
 }  // namespace zelin::portcheck

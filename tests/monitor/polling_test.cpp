@@ -1,6 +1,7 @@
 // Port status polling: requests, replies, server states and the timers, against the
 // emulator; the reply rules and hostile replies on hand-built datagrams.
 
+#include <map>
 #include <random>
 
 #include "monitor/core/polled_monitoring.hpp"
@@ -65,6 +66,69 @@ TEST_F(PollTest, WatchedServersAreLocatedQueriedAndTheirRowsFilled) {
   EXPECT_EQ(s0.rates[9].initialised, 1);
   EXPECT_EQ(s0.blocks[1].time_stamp, 0u);  // not watched
   EXPECT_EQ(config_->servers[1].blocks[3].interface_code, monitor::PortStatusBlock::kNoInterface);
+}
+
+// Locating several servers side by side gives each the state and record that locating
+// it alone gives: three searches for a silent one, a conflict by the sender's address,
+// a placeholder where nothing is known; and the searches go out interleaved.
+TEST_F(PollTest, LocatingSideBySideKeepsEachServersOutcome) {
+  auto late = LabServer(6, block_.Address(15));
+  late.faults.drop_next = 1;  // answers the second search
+  auto b = LabServer(2, block_.Address(11));
+  b.faults.drop_next = 3;
+  auto c = LabServer(3, block_.Address(12));
+  c.faults.drop_next = 3;
+  StartLab({LabServer(1, block_.Address(10)), b, c, LabServer(4, block_.Address(13)), late});
+  Watch(5, 14, 16, 0x0001);  // nothing at this address
+  Watch(3, 12, 16, 0x0001);
+  Watch(9, 13, 16, 0x0001);  // serial 4 answers at this address
+  Watch(1, 10, 16, 0x0001);
+  Watch(6, 15, 16, 0x0001);
+  Watch(2, 11, 16, 0x0001);
+
+  std::vector<monitor::ServerState> located;
+  observer_.on_rows_built = [&] {
+    for (size_t i = 0; i < 6; ++i) located.push_back(State(i));
+  };
+  ASSERT_TRUE(Poller().StartMonitoring());
+  EXPECT_EQ(located, (std::vector<monitor::ServerState>{kStateNotAnswered, kStateNotAnswered,
+                                                        kStateAddressConflict, kStateAnswered,
+                                                        kStateAnswered, kStateNotAnswered}));
+  for (size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(Poller().rows().RowOf(i, 0), static_cast<int>(i));
+    ASSERT_GE(Poller().RecordOf(i), 0) << i;
+  }
+  auto record = [&](size_t i) { return list_.records[static_cast<size_t>(Poller().RecordOf(i))]; };
+  EXPECT_EQ(record(0).serial_number(), 5);  // the placeholder
+  EXPECT_EQ(record(0).ip_address(), block_.Address(14));
+  EXPECT_EQ(record(0).device_type(), 0);
+  EXPECT_EQ(record(2).serial_number(), 4);  // the server that answered from the address
+  EXPECT_EQ(record(3).serial_number(), 1);
+  EXPECT_EQ(list_.count, 6);
+
+  std::vector<std::string> searches;
+  std::map<std::string, std::vector<int64_t>> arrived;  // lab time of each search
+  for (const auto& e : lab_->Log())
+    if (e.code == wire::kSearch) {
+      searches.push_back(e.server);
+      arrived[e.server].push_back(e.time_ms);
+    }
+  auto count = [&](const char* serial) { return std::count(searches.begin(), searches.end(), serial); };
+  EXPECT_EQ(count("3"), 3);
+  EXPECT_EQ(count("2"), 3);
+  EXPECT_EQ(count("6"), 2);
+  EXPECT_EQ(count("1"), 1);
+  // The first attempt reaches the last watched server before the first one's retry.
+  ASSERT_EQ(arrived["3"].size(), 3u);
+  ASSERT_EQ(arrived["2"].size(), 3u);
+  EXPECT_LE(arrived["2"][0], arrived["3"][1]);
+  EXPECT_LE(arrived["2"][1], arrived["3"][2]);
+
+  // The servers that missed the searches are picked up by the first queries.
+  ASSERT_TRUE(observer_.WaitUpdates(4));
+  EXPECT_EQ(State(1), kStateAnswered);
+  EXPECT_EQ(State(5), kStateAnswered);
+  EXPECT_EQ(State(0), kStateNotAnswered);
 }
 
 TEST_F(PollTest, SilenceTurnsAServerSilentWithinTwoChecksAndAReplyBringsItBack) {
