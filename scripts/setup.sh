@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the suite needs. Quick when they are already there.
-# With --fuzz (or ZELIN_SETUP_FUZZ=1) also clang and libFuzzer, for scripts/fuzz.sh.
+# With --fuzz (or ZELIN_SETUP_FUZZ=1) also clang and libFuzzer, for scripts/fuzz.sh; with
+# --package (or ZELIN_SETUP_PACKAGE=1) the tools scripts/package.sh needs.
 set -euo pipefail
+# scdoc builds the man pages; the others check the installed tree in the install test.
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libmd-dev
-          nlohmann-json3-dev qt6-base-dev libgl-dev)
+          nlohmann-json3-dev qt6-base-dev libgl-dev scdoc desktop-file-utils appstream groff-base)
 if [ "${1:-}" = "--fuzz" ] || [ "${ZELIN_SETUP_FUZZ:-0}" = "1" ]; then
   packages+=(clang libfuzzer-14-dev)
+fi
+if [ "${1:-}" = "--package" ] || [ "${ZELIN_SETUP_PACKAGE:-0}" = "1" ]; then
+  packages+=(dpkg-dev file)
 fi
 missing=()
 for p in "${packages[@]}"; do
