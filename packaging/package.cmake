@@ -5,9 +5,12 @@ set(CPACK_PACKAGE_NAME zelin-suite)
 set(CPACK_PACKAGE_VENDOR "Zelin suite developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "management suite for serial device servers")
+# Lines of at most 72 characters: the package tools show them as they are.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Tools to find, configure, test and watch networked serial device servers\n(boxes with 4, 8 or 16 serial ports carrying serial traffic over TCP/IP):\n - srvmanager, the server manager: servers, COM port mapping, properties\n - monitor, the port status monitor\n - portcheck, the diagnostic program: port tests, reports, firmware\n - zelinctl, command-line access to the same functions\n - devsim, an emulator of device servers on loopback addresses")
-set(CPACK_PACKAGE_CONTACT "Zelin suite developers <zelin-suite@localhost>")
+    "Tools to find, configure, test and watch networked serial device\nservers, the boxes with 4, 8 or 16 serial ports that carry serial\ntraffic over TCP/IP: the server manager (srvmanager), the port status\nmonitor (monitor), the diagnostic program (portcheck), command-line\naccess to the same functions (zelinctl) and an emulator of device\nservers on loopback addresses (devsim).")
+set(ZELIN_PACKAGE_MAINTAINER "Zelin suite developers <zelin-suite@example.org>"
+    CACHE STRING "Maintainer field of the Debian package")
+set(CPACK_PACKAGE_CONTACT "${ZELIN_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_COMPONENTS_ALL suite)
 set(CPACK_STRIP_FILES ON)

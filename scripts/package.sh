@@ -6,8 +6,10 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh" --package
 build="${ZELIN_PACKAGE_BUILD:-$root/build-package}"
+# Warnings stay warnings, as in any user's build: GCC 12 at -O3 reports false positives
+# (a -Wrestrict in std::string concatenation) that the test builds at -O2 do not.
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-      -DZELIN_TESTS=OFF -DZELIN_BENCH=OFF -DZELIN_WERROR=ON >/dev/null
+      -DZELIN_TESTS=OFF -DZELIN_BENCH=OFF -DZELIN_WERROR=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)"
 (cd "$build" && cpack -G DEB >/dev/null)
 deb="$(ls -t "$build"/zelin-suite_*.deb | head -n 1)"
