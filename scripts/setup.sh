@@ -3,16 +3,20 @@
 # With --fuzz (or ZELIN_SETUP_FUZZ=1) also clang and libFuzzer, for scripts/fuzz.sh.
 # With --interop (or ZELIN_SETUP_INTEROP=1) also ser2net and socat: the serial-port tests
 # against a peer we did not write (tests/support/ser2net_fixture.hpp).
+# With --package (or ZELIN_SETUP_PACKAGE=1) the tools scripts/package.sh needs.
 set -euo pipefail
+# scdoc builds the man pages; the others check the installed tree in the install test.
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libmd-dev
-          nlohmann-json3-dev qt6-base-dev libgl-dev)
+          nlohmann-json3-dev qt6-base-dev libgl-dev scdoc desktop-file-utils appstream groff-base)
 fuzz="${ZELIN_SETUP_FUZZ:-0}"
 interop="${ZELIN_SETUP_INTEROP:-0}"
+package="${ZELIN_SETUP_PACKAGE:-0}"
 for arg in "$@"; do
   case "$arg" in
     --fuzz) fuzz=1 ;;
     --interop) interop=1 ;;
-    *) echo "setup: unknown option $arg (known: --fuzz, --interop)" >&2; exit 2 ;;
+    --package) package=1 ;;
+    *) echo "setup: unknown option $arg (known: --fuzz, --interop, --package)" >&2; exit 2 ;;
   esac
 done
 if [ "$fuzz" = "1" ]; then
@@ -20,6 +24,9 @@ if [ "$fuzz" = "1" ]; then
 fi
 if [ "$interop" = "1" ]; then
   packages+=(ser2net socat)
+fi
+if [ "$package" = "1" ]; then
+  packages+=(dpkg-dev file)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -65,7 +65,10 @@ std::string PortListText(uint16_t mask) {
     while (last < kPorts && (mask & (1u << last)) != 0) ++last;
     if (!out.empty()) out += ',';
     out += std::to_string(port);
-    if (last > port) out += "-" + std::to_string(last);
+    if (last > port) {
+      out += '-';
+      out += std::to_string(last);
+    }
     port = last + 1;
   }
   return out.empty() ? "none" : out;
