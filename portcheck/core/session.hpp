@@ -212,6 +212,14 @@ class AbortFlag {
 // for a closed port.
 using PortStatusWords = std::array<uint32_t, wire::kMaxPorts>;
 
+// The client's readings of the server's TCP answers (each takes the bytes of one read):
+// the port status reply (exactly 67 bytes: 0x0F, length 64 big-endian, 16 words
+// little-endian; nothing for anything else), and the download's "ready" answer and
+// verdict (kOk, or the code the program shows for that answer).
+std::optional<PortStatusWords> DecodePortStatusReply(Bytes message);
+DiagDownloadResult DownloadReadyResult(Bytes reply);
+DiagDownloadResult DownloadVerdictResult(Bytes reply);
+
 // The TCP session with one server (at most one at a time per object).
 class DiagSession {
  public:
