@@ -190,6 +190,22 @@ void HostInterfaces::NoteKnown(int slot, Ipv4 server) {
   if (list.size() < kMaxKnownServers) list.push_back(server);
 }
 
+std::optional<SearchReading> ReadSearchReply(Bytes kept, size_t full_length) {
+  if (!frames::IsSearchReplyShape(kept, full_length)) return std::nullopt;
+  SearchReading r;
+  FoundServer& found = r.found;
+  std::copy_n(kept.begin(), found.reply.size(), found.reply.begin());
+  r.accepted = GetLe16(found.reply, wire::kOffSequence) == 0 &&
+               IsAcceptedBy(found.device_type(), Deliverable::Diagnostic);
+  // The name as a string: its 30th byte is the terminator, and trailing blanks and
+  // zero bytes go (the first character always stays).
+  found.reply[wire::kSrName + wire::kNameSize - 1] = 0;
+  for (size_t at = wire::kSrName + wire::kNameSize - 2;
+       at > wire::kSrName && (found.reply[at] == ' ' || found.reply[at] == 0); --at)
+    found.reply[at] = 0;
+  return r;
+}
+
 std::optional<FoundServer> HostInterfaces::ReceiveOne(int slot, int64_t wait_ms) {
   std::array<uint8_t, wire::kReceiveBufferSize> buffer{};
   const int fd = transport_->socket(slot);
@@ -198,21 +214,13 @@ std::optional<FoundServer> HostInterfaces::ReceiveOne(int slot, int64_t wait_ms)
     const int n = transport_->ReceiveMs(fd, buffer, wait_ms);
     if (n <= 0) return std::nullopt;
     const size_t kept = std::min(static_cast<size_t>(n), buffer.size());
-    if (!frames::IsSearchReplyShape(Bytes(buffer.data(), kept), static_cast<size_t>(n))) continue;
-    FoundServer found;
-    std::copy_n(buffer.begin(), found.reply.size(), found.reply.begin());
+    auto reading = ReadSearchReply(Bytes(buffer.data(), kept), static_cast<size_t>(n));
+    if (!reading) continue;
+    FoundServer& found = reading->found;
     const int through = SlotOf(GetIpv4(found.reply, wire::kSrHostAddress));
     if (through < 0) continue;
     NoteKnown(through, found.ip_address());
-    if (GetLe16(found.reply, wire::kOffSequence) != 0 ||
-        !IsAcceptedBy(found.device_type(), Deliverable::Diagnostic))
-      continue;
-    // The name as a string: its 30th byte is the terminator, and trailing blanks and
-    // zero bytes go (the first character always stays).
-    found.reply[wire::kSrName + wire::kNameSize - 1] = 0;
-    for (size_t at = wire::kSrName + wire::kNameSize - 2;
-         at > wire::kSrName && (found.reply[at] == ' ' || found.reply[at] == 0); --at)
-      found.reply[at] = 0;
+    if (!reading->accepted) continue;
     found.interface_address = transport_->local_address(through);
     return found;
   }
