@@ -3,16 +3,22 @@
 // texts the status list and the port status window make of every port it stored.
 // Input: a selector byte (bits 0-1: the sender is watched server 10, server 11 or a
 // stranger; bit 2: the throughput gate is set; bit 3: the datagram arrived longer than
-// it was kept), two bytes of watched-port mask for both servers, then the datagram.
+// it was kept; bit 4: the ports already hold rate samples), two bytes of watched-port
+// mask for both servers, seven 32-bit values of the earlier samples (first Tx and Rx
+// totals and time stamp, previous Tx and Rx totals and time stamp, silence stamp),
+// then the datagram. The port status window of the port in the datagram's first place
+// is opened before the reply and ticks after it.
 //
 // Invariants: a skipped datagram changes nothing; the record's sequence moves on by
 // one or not at all; only the accepted server's reported ports change, each holding
 // exactly the block of its place (a long block re-encodes to the bytes received, a
-// short one to them and an interface code of -1); texts are made of any block.
+// short one to them and an interface code of -1) and samples that were set stay as
+// they were; texts are made of any block and samples.
 
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <vector>
 
 #include "fuzz/fuzz_check.hpp"
 #include "monitor/core/polling.hpp"
@@ -53,7 +59,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FuzzInput in(data, size);
   const uint8_t selector = in.Byte();
-  const uint16_t mask = static_cast<uint16_t>(in.Byte() | in.Byte() << 8);
+  auto take = [&in](int bytes) {  // little-endian, one byte after the other
+    uint32_t x = 0;
+    for (int k = 0; k < bytes; ++k) x |= uint32_t{in.Byte()} << (8 * k);
+    return x;
+  };
+  const auto mask = static_cast<uint16_t>(take(2));
+  std::array<uint32_t, 7> v{};
+  for (auto& x : v) x = take(4);
+  PortRateSamples samples;
+  if ((selector & 16) != 0) {
+    samples.initialised = 1;
+    samples.first_tx_total = v[0], samples.first_rx_total = v[1], samples.first_time_stamp = v[2];
+    samples.previous_tx_total = v[3], samples.previous_rx_total = v[4];
+    samples.previous_time_stamp = v[5], samples.silence_time_stamp = v[6];
+  }
   size_t length = 0;
   const uint8_t* bytes = in.Take(size, &length);
   const Bytes datagram(bytes, std::min(length, kStatusReplySize));
@@ -66,17 +86,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < kServers; ++i) {
     work.servers[i].ClearRunTime();
     work.servers[i].watched_mask = mask;
+    work.servers[i].rates.fill(samples);
   }
   ServerRecord record;
   record.sequence = 4;
-  std::array<std::array<uint8_t, MonitoredServer::kSize>, kServers> before;
-  for (size_t i = 0; i < kServers; ++i) before[i] = Image(work.servers[i]);
+  std::array<MonitoredServer, kServers> before{work.servers[0], work.servers[1]};
+  const size_t window_port = datagram.size() > wire::kQueryReplyPlaces
+                                 ? datagram[wire::kQueryReplyPlaces] % kMaxPorts
+                                 : 0;
+  std::vector<std::unique_ptr<PortStatusModel>> windows;
+  for (size_t i = 0; i < kServers; ++i) {
+    windows.push_back(
+        std::make_unique<PortStatusModel>(work.servers[i], window_port, found, mappings));
+    windows.back()->Open();
+  }
 
   const ReplyOutcome out = AcceptStatusReply(datagram, full_length, sender, record, work);
   FUZZ_CHECK(record.sequence == 4 || record.sequence == 5);
   if (out.verdict == ReplyVerdict::kSkipped) {
     FUZZ_CHECK(record.sequence == 4);
-    for (size_t i = 0; i < kServers; ++i) FUZZ_CHECK(Image(work.servers[i]) == before[i]);
+    for (size_t i = 0; i < kServers; ++i) FUZZ_CHECK(Image(work.servers[i]) == Image(before[i]));
     return 0;
   }
   if (out.verdict != ReplyVerdict::kAccepted) return 0;
@@ -87,7 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(server.serial_number == GetLe16(datagram, wire::kReplySerial));
   FUZZ_CHECK(LoadState(server) == kStateAnswered);
   for (size_t i = 0; i < kServers; ++i)
-    if (i != static_cast<size_t>(out.server_index)) FUZZ_CHECK(Image(work.servers[i]) == before[i]);
+    if (i != static_cast<size_t>(out.server_index))
+      FUZZ_CHECK(Image(work.servers[i]) == Image(before[i]));
 
   const size_t block_size = (datagram.size() - wire::kQueryReplyBlocks) % PortStatusBlock::kSize == 0
                                 ? PortStatusBlock::kSize
@@ -108,26 +138,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(server.blocks[p].interface_code == PortStatusBlock::kNoInterface);
     reported = static_cast<uint16_t>(reported | 1u << p);
   }
-  // The ports that were not reported keep their (cleared) blocks and samples.
-  MonitoredServer unreported = server;
+  // The ports that were not reported keep their blocks and samples; samples that were
+  // set stay, others are the block's.
+  MonitoredServer expected = before[static_cast<size_t>(out.server_index)];
+  StoreState(expected, kStateAnswered);
   for (size_t p = 0; p < kMaxPorts; ++p) {
     if ((reported >> p & 1u) == 0) continue;
-    unreported.blocks[p] = PortStatusBlock{};
-    unreported.rates[p] = PortRateSamples{};
+    expected.blocks[p] = server.blocks[p];
+    if (samples.initialised != 0) continue;
+    FUZZ_CHECK(server.rates[p].first_time_stamp == server.blocks[p].time_stamp);
+    expected.rates[p] = server.rates[p];
   }
-  StoreState(unreported, kStateNotAnswered);
-  MonitoredServer cleared = server;
-  cleared.ClearRunTime();
-  FUZZ_CHECK(Image(unreported) == Image(cleared));
+  FUZZ_CHECK(Image(expected) == Image(server));
 
   for (size_t p = 0; p < kMaxPorts; ++p) {
     if ((reported >> p & 1u) == 0) continue;
     for (size_t item = 0; item < kDisplayItemCount; ++item)
       (void)ItemText(static_cast<DisplayItem>(item), server, p, sources);
-    PortStatusModel model(server, p, found, mappings);
-    model.Open();
-    model.Tick();
-    (void)model.Title();
+  }
+  for (auto& window : windows) {
+    window->Tick();
+    (void)window->Title();
   }
   return 0;
 }
