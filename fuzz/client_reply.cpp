@@ -1,10 +1,12 @@
-// The reply to a configuration command as a client takes it: the checks against the
-// pending request, then the command's payload parser. Input: a selector byte (low bits:
+// The reply to a configuration command as a client's receive loop takes it
+// (frames::TakeReply: the checks against the pending request, the status, then the
+// command's payload parser). Input: a selector byte (low bits:
 // the command; bit 7: give the record the reply's identity and sequence so the checks
 // pass), then the datagram.
 //
-// Invariants: a reply that fails the checks or that the parser refuses leaves the
-// record's tables untouched; a taken table reply's total is within the table limit
+// Invariants: a datagram that is skipped, or a reply whose payload the parser refuses,
+// leaves the record untouched; a refusal (status 6) moves only the nonce and the
+// sequence on, as a taken reply does; a taken table reply's total is within the table limit
 // (the window count is the server's and may be anything: readers clamp it).
 
 #include <algorithm>
@@ -52,23 +54,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PutLe16(record.search_reply, wire::kSrSerial, GetLe16(datagram, wire::kReplySerial));
   }
 
-  // The receive keeps at most the expected length of the reply.
+  // The receive keeps at most the expected length of the reply (and its buffer's).
   const auto shape = frames::ReplySpecFor(code);
   FUZZ_CHECK(shape.has_value());
-  const Bytes kept(datagram.data(), std::min(datagram.size(), shape->expected));
+  const Bytes kept(datagram.data(),
+                   std::min({datagram.size(), shape->expected, wire::kReceiveBufferSize}));
   const ServerRecord before = record;
-  const LastCommandError checked = frames::CheckReply(kept, datagram.size(), code, record);
-  FUZZ_CHECK(SameState(before, record));
-  if (checked != LastCommandError::kNone) return 0;
-  FUZZ_CHECK(kept.size() >= wire::kReplyHeaderSize);
   (void)frames::ReplySequence(kept);
-  (void)frames::ReplyNonce(kept);
-  if (kept[wire::kOffStatus] != wire::kStatusOk || kept.size() < shape->needed) return 0;
-
   frames::Messages messages;
-  const bool taken = frames::ApplyReplyPayload(code, kept, record, &messages);
-  if (!taken) FUZZ_CHECK(SameState(before, record));
-  if (taken && code == wire::kGetRoutes) FUZZ_CHECK(record.route_total <= wire::kTableLimit);
+  const frames::ReplyStep step = frames::TakeReply(kept, datagram.size(), code, record, &messages);
+  const bool moved_on = record.sequence == before.sequence + 1 &&
+                        record.nonce == frames::ReplyNonce(kept);
+  if (!step.ends_wait || step.error == LastCommandError::kErrorStatus) {
+    FUZZ_CHECK(SameState(before, record));
+    return 0;
+  }
+  FUZZ_CHECK(kept.size() >= wire::kReplyHeaderSize);
+  FUZZ_CHECK(moved_on);
+  if (step.error == LastCommandError::kWrongCodeOrRefused) {
+    FUZZ_CHECK(kept[wire::kOffStatus] == wire::kStatusRefused);
+    ServerRecord tables = record;
+    tables.sequence = before.sequence;
+    tables.nonce = before.nonce;
+    FUZZ_CHECK(SameState(before, tables));
+    return 0;
+  }
+  FUZZ_CHECK(step.error == LastCommandError::kNone);
+  FUZZ_CHECK(kept.size() >= shape->needed);
+  if (code == wire::kGetRoutes) FUZZ_CHECK(record.route_total <= wire::kTableLimit);
   if (code == wire::kGetAccessList) FUZZ_CHECK(record.access_total <= wire::kTableSlotCount);
   return 0;
 }

@@ -1,5 +1,6 @@
 // The TCP byte stream to the emulated server's command port, through its real session
-// (TcpSession::Feed with the standard TCP handler table): login request, answer, then
+// (TcpSession::Feed with the standard TCP handler table, the diagnostic commands
+// among them, and the monitor's reset, as a lab has): login request, answer, then
 // commands and a firmware image. Input: chunks as [flags][length LE16][bytes], each fed
 // as one receive. Flags bit 0 replaces the chunk by the correct login answer to the last
 // challenge, as a client with the password sends it.
@@ -20,7 +21,9 @@ using namespace zelin;
 const emulator::TcpDispatch& Dispatch() {
   static const emulator::TcpDispatch dispatch = [] {
     emulator::TcpDispatch d;
+    emulator::UdpDispatch udp;  // the status query belongs to devsim_udp
     emulator::RegisterStandardTcpHandlers(d);
+    emulator::RegisterMonitorHandlers(udp, d);
     return d;
   }();
   return dispatch;

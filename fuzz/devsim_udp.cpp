@@ -1,9 +1,9 @@
 // Datagrams to the emulated server, through its real dispatch (Device::HandleDatagram
-// with the standard UDP handler table). Input: a sequence of datagrams, each as
-// [flags][length LE16][bytes]. Flags bit 0 signs an authenticated request as a client
-// would (digest over the password and the nonce of the last reply, the server's type
-// and serial); bit 1 puts the harness's running sequence number in; bit 2 sends it
-// from a second client.
+// with the standard UDP handler table and the monitor's status query, as a lab has).
+// Input: a sequence of datagrams, each as [flags][length LE16][bytes]. Flags bit 0
+// signs an authenticated request as a client would (digest over the password and the
+// nonce of the last reply, the server's type and serial); bit 1 puts the harness's
+// running sequence number in; bit 2 sends it from a second client.
 //
 // Invariants: an answer is at least a reply header and carries the request's code
 // with the reply bit.
@@ -19,7 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const emulator::ServerSpec server = fuzz::LabServer();
   static const emulator::UdpDispatch dispatch = [] {
     emulator::UdpDispatch d;
+    emulator::TcpDispatch tcp;  // the monitor's TCP command belongs to devsim_tcp
     emulator::RegisterStandardUdpHandlers(d);
+    emulator::RegisterMonitorHandlers(d, tcp);
     return d;
   }();
   static const fuzz::NoOwners owners;

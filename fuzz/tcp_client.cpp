@@ -1,5 +1,6 @@
 // The client's side of the TCP command session: the login challenge, then the two-byte
-// answers (login result, download ready, download verdict). Input: one message.
+// answers (login result, download ready, download verdict, the monitor's reset
+// acknowledgement). Input: one message.
 //
 // Invariants: a challenge is taken exactly when it is 0x14 0x04 and a 4-byte nonce,
 // and its nonce is those 4 bytes; a two-byte answer matches only itself.
@@ -25,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t first, second;
   } answers[] = {{wire::kTcpLoginResultTag, wire::kTcpLoginAccepted},
                  {wire::kTcpDownload, wire::kTcpDownloadReady},
-                 {wire::kTcpDownload, wire::kTcpDownloadAccepted}};
+                 {wire::kTcpDownload, wire::kTcpDownloadAccepted},
+                 {wire::kTcpReset, wire::kTcpResetDone}};
   for (const auto& a : answers) {
     const bool match = frames::IsTcpPair(message, a.first, a.second);
     FUZZ_CHECK(match == (size == 2 && data[0] == a.first && data[1] == a.second));

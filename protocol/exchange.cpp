@@ -10,8 +10,7 @@ namespace {
 constexpr int kCommandAttempts = 3;
 constexpr int64_t kRestartWaitMs = 6000;
 
-// Waits for the reply to the request just sent (checks in the order of
-// frames::CheckReply, then the status).
+// Waits for the reply to the request just sent; frames::TakeReply judges each datagram.
 Status WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
   const auto shape = frames::ReplySpecFor(code);
   std::array<uint8_t, wire::kReceiveBufferSize> buf;
@@ -24,33 +23,12 @@ Status WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_second
     if (n == 0) return LastCommandError::kTimeout;
     if (n < 0) continue;  // a receive error counts as a datagram that does not match
     const Bytes kept(window.data(), std::min(static_cast<size_t>(n), window.size()));
-    const LastCommandError e = frames::CheckReply(kept, static_cast<size_t>(n), code, r);
-    if (e != LastCommandError::kNone) {
-      last = e;
-      continue;
-    }
-    const uint8_t status = kept[wire::kOffStatus];
-    if (status == wire::kStatusRefused) {
-      // Refused (for example a wrong password digest): the server moved on all the same.
-      r.nonce = frames::ReplyNonce(kept);
-      ++r.sequence;
-      return LastCommandError::kWrongCodeOrRefused;
-    }
-    if (status != wire::kStatusOk) {
-      last = LastCommandError::kErrorStatus;
-      continue;
-    }
-    if (kept.size() < shape->needed) {  // too short to carry the command's payload
-      last = LastCommandError::kWrongLength;
-      continue;
-    }
     frames::Messages messages;
-    const bool taken = frames::ApplyReplyPayload(code, kept, r, &messages);
+    const frames::ReplyStep step =
+        frames::TakeReply(kept, static_cast<size_t>(n), code, r, &messages);
     for (const auto& m : messages) t.notices().Notice(NoticeLevel::kWarning, m);
-    if (!taken) return LastCommandError::kErrorStatus;
-    r.nonce = frames::ReplyNonce(kept);
-    ++r.sequence;
-    return {};
+    if (step.ends_wait) return step.error;
+    last = step.error;
   }
   return last;
 }

@@ -273,6 +273,26 @@ Nonce ReplyNonce(Bytes reply) {
   return n;
 }
 
+ReplyStep TakeReply(Bytes kept, size_t full_length, uint8_t code, ServerRecord& r,
+                    Messages* messages) {
+  const LastCommandError e = CheckReply(kept, full_length, code, r);
+  if (e != LastCommandError::kNone) return {false, e};
+  const uint8_t status = kept[kOffStatus];
+  if (status == kStatusRefused) {
+    // Refused (for example a wrong password digest): the server moved on all the same.
+    r.nonce = ReplyNonce(kept);
+    ++r.sequence;
+    return {true, LastCommandError::kWrongCodeOrRefused};
+  }
+  if (status != kStatusOk) return {false, LastCommandError::kErrorStatus};
+  if (kept.size() < ReplySpecFor(code)->needed)  // too short to carry the command's payload
+    return {false, LastCommandError::kWrongLength};
+  if (!ApplyReplyPayload(code, kept, r, messages)) return {true, LastCommandError::kErrorStatus};
+  r.nonce = ReplyNonce(kept);
+  ++r.sequence;
+  return {true, LastCommandError::kNone};
+}
+
 namespace {
 void Say(Messages* m, std::string text) {
   if (m != nullptr) m->push_back(std::move(text));

@@ -93,6 +93,20 @@ LastCommandError CheckReply(Bytes kept, size_t full_length, uint8_t code,
 // The nonce of a reply (bytes 6-9); the reply must hold at least 10 bytes.
 Nonce ReplyNonce(Bytes reply);
 
+// What the receive loop does with one datagram that arrived while a request waits.
+struct ReplyStep {
+  bool ends_wait = false;  // true: the wait ends with `error` (kNone: the reply was taken)
+  LastCommandError error = LastCommandError::kNone;  // otherwise: why the datagram was skipped
+};
+// Judges one datagram against the record's pending request for `code` and, when it is
+// the successful reply, applies its payload and moves the nonce and the sequence on:
+// CheckReply, then the status (6: refused, the nonce and sequence still move on; any
+// other non-zero status: skipped), then the length the payload needs, then the
+// command's parser (a refused payload ends the wait with kErrorStatus and stores
+// nothing). `kept` holds at most the expected length, `full_length` is what arrived.
+ReplyStep TakeReply(Bytes kept, size_t full_length, uint8_t code, ServerRecord& record,
+                    Messages* messages);
+
 // Applies a successful reply's payload to the record (per command). Returns false
 // when the reply is refused (a route total above 64); then nothing is stored.
 // Messages for the user are appended to *messages.

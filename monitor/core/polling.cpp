@@ -144,9 +144,12 @@ ReplyOutcome AcceptStatusReply(Bytes d, size_t full_length, Ipv4 sender, ServerR
       return out;
     }
     uint32_t ports = kNoPorts;
+    uint32_t taken = 0;  // ports stored from an earlier place of this reply
     for (size_t k = 0; k < wire::kQueryPlaceCount; ++k) {
       const uint8_t p = d[wire::kQueryReplyPlaces + k];
       if (p >= kMaxPorts || !s.watches(p) || !HasBlock(d.size(), size, k)) continue;
+      if ((taken >> p & 1u) != 0) continue;  // a port named twice: its first place counts
+      taken |= 1u << p;
       const PortStatusBlock block = DecodeBlock(d, size, k);
       PortRateSamples& r = s.rates[p];
       if (r.initialised == 0) {

@@ -78,8 +78,10 @@ struct ReplyOutcome {
 // address). A reply naming a watched server by serial number updates that server's
 // blocks (whichever socket it came on) and makes it answered; a reply from a watched
 // server's address with another serial number puts that server in conflict and leaves
-// its values. The nonce and the sequence number of `record` move on for a refusal,
-// an unmatched reply and an accepted one. Every byte is treated as hostile.
+// its values. A port that the reply names in more than one place is taken from its
+// first place only (it is reported once). The nonce and the sequence number of
+// `record` move on for a refusal, an unmatched reply and an accepted one. Every byte
+// is treated as hostile.
 // The caller holds records_mutex() when the configuration is shared.
 ReplyOutcome AcceptStatusReply(Bytes datagram, size_t full_length, Ipv4 sender,
                                ServerRecord& record, MonitorConfig& config);

@@ -190,6 +190,22 @@ void HostInterfaces::NoteKnown(int slot, Ipv4 server) {
   if (list.size() < kMaxKnownServers) list.push_back(server);
 }
 
+std::optional<SearchReading> ReadSearchReply(Bytes kept, size_t full_length) {
+  if (!frames::IsSearchReplyShape(kept, full_length)) return std::nullopt;
+  SearchReading r;
+  FoundServer& found = r.found;
+  std::copy_n(kept.begin(), found.reply.size(), found.reply.begin());
+  r.accepted = GetLe16(found.reply, wire::kOffSequence) == 0 &&
+               IsAcceptedBy(found.device_type(), Deliverable::Diagnostic);
+  // The name as a string: its 30th byte is the terminator, and trailing blanks and
+  // zero bytes go (the first character always stays).
+  found.reply[wire::kSrName + wire::kNameSize - 1] = 0;
+  for (size_t at = wire::kSrName + wire::kNameSize - 2;
+       at > wire::kSrName && (found.reply[at] == ' ' || found.reply[at] == 0); --at)
+    found.reply[at] = 0;
+  return r;
+}
+
 std::optional<FoundServer> HostInterfaces::ReceiveOne(int slot, int64_t wait_ms) {
   std::array<uint8_t, wire::kReceiveBufferSize> buffer{};
   const int fd = transport_->socket(slot);
@@ -198,21 +214,13 @@ std::optional<FoundServer> HostInterfaces::ReceiveOne(int slot, int64_t wait_ms)
     const int n = transport_->ReceiveMs(fd, buffer, wait_ms);
     if (n <= 0) return std::nullopt;
     const size_t kept = std::min(static_cast<size_t>(n), buffer.size());
-    if (!frames::IsSearchReplyShape(Bytes(buffer.data(), kept), static_cast<size_t>(n))) continue;
-    FoundServer found;
-    std::copy_n(buffer.begin(), found.reply.size(), found.reply.begin());
+    auto reading = ReadSearchReply(Bytes(buffer.data(), kept), static_cast<size_t>(n));
+    if (!reading) continue;
+    FoundServer& found = reading->found;
     const int through = SlotOf(GetIpv4(found.reply, wire::kSrHostAddress));
     if (through < 0) continue;
     NoteKnown(through, found.ip_address());
-    if (GetLe16(found.reply, wire::kOffSequence) != 0 ||
-        !IsAcceptedBy(found.device_type(), Deliverable::Diagnostic))
-      continue;
-    // The name as a string: its 30th byte is the terminator, and trailing blanks and
-    // zero bytes go (the first character always stays).
-    found.reply[wire::kSrName + wire::kNameSize - 1] = 0;
-    for (size_t at = wire::kSrName + wire::kNameSize - 2;
-         at > wire::kSrName && (found.reply[at] == ' ' || found.reply[at] == 0); --at)
-      found.reply[at] = 0;
+    if (!reading->accepted) continue;
     found.interface_address = transport_->local_address(through);
     return found;
   }
@@ -461,18 +469,45 @@ Result<PortStatusWords> DiagSession::GetPortStatus() {
     if (w == Wait::kReady) {
       const int n = ReceiveOnce(buffer);
       if (n < 0) return SessionError::kWaitFailed;
-      if (static_cast<size_t>(n) == wire::kPortStatusReplySize &&
-          buffer[0] == wire::kTcpPortStatus &&
-          GetBe16(buffer, wire::kPortStatusLength) == wire::kPortStatusDataSize) {
-        PortStatusWords words{};
-        for (size_t p = 0; p < words.size(); ++p)
-          words[p] = GetLe32(buffer, wire::kPortStatusData + 4 * p);
-        return words;
-      }
+      if (auto words = DecodePortStatusReply(Bytes(buffer.data(), static_cast<size_t>(n))))
+        return *words;
     }
     if (abort_.raised()) return SessionError::kAborted;
   }
   return SessionError::kNoReply;
+}
+
+std::optional<PortStatusWords> DecodePortStatusReply(Bytes m) {
+  if (m.size() != wire::kPortStatusReplySize || m[0] != wire::kTcpPortStatus ||
+      GetBe16(m, wire::kPortStatusLength) != wire::kPortStatusDataSize)
+    return std::nullopt;
+  PortStatusWords words{};
+  for (size_t p = 0; p < words.size(); ++p) words[p] = GetLe32(m, wire::kPortStatusData + 4 * p);
+  return words;
+}
+
+DiagDownloadResult DownloadReadyResult(Bytes reply) {
+  using R = DiagDownloadResult;
+  if (reply.size() != wire::kTcpReplySize) return R::kReadyLength;
+  if (reply[0] != wire::kTcpDownload) return R::kReadyCode;
+  if (reply[1] != wire::kTcpDownloadReady) return R::kNotReady;
+  return R::kOk;
+}
+
+DiagDownloadResult DownloadVerdictResult(Bytes reply) {
+  using R = DiagDownloadResult;
+  if (reply.size() != wire::kTcpReplySize) return R::kVerdictLength;
+  if (reply[0] != wire::kTcpDownload) return R::kVerdictCode;
+  switch (reply[1]) {
+    case wire::kTcpDownloadAccepted:
+      return R::kOk;
+    case wire::kTcpDownloadServerTimeout:
+      return R::kServerTimeout;
+    case wire::kTcpDownloadInvalidFormat:
+      return R::kInvalidFormat;
+    default:
+      return R::kRejected;
+  }
 }
 
 Status DiagSession::SendDiagnose(const DiagnoseCommand& command) {
@@ -510,40 +545,31 @@ Status DiagSession::FirmwareDownload(const std::string& path, int wait_seconds) 
     return R::kFileFailed;
   const int64_t wait_ms = int64_t{wait_seconds} * 1000;
   std::array<uint8_t, wire::kTcpReceiveBufferSize> reply{};
-  // One reply: a wait of up to wait_ms, then one read of at most 80 bytes.
-  auto await = [&](R wait_failed, R timeout, R wrong_length) -> std::optional<R> {
+  size_t got = 0;
+  // One reply: a wait of up to wait_ms, then one read of at most 80 bytes (`got`).
+  auto await = [&](R wait_failed, R timeout) -> std::optional<R> {
     if (fd_ < 0) return wait_failed;
     const Wait w = Poll(wait_ms, POLLIN, /*abortable=*/false);
     if (w == Wait::kFailed) return wait_failed;
     if (w != Wait::kReady) return timeout;
     const int n = ReceiveOnce(reply);
     if (n < 0) return wait_failed;
-    if (n != static_cast<int>(wire::kTcpReplySize)) return wrong_length;
+    got = static_cast<size_t>(n);
     return std::nullopt;
   };
   (void)SendAll(frames::BuildDownloadRequest(static_cast<uint32_t>(length)), wait_ms, false);
-  if (auto failed = await(R::kReadyWaitFailed, R::kReadyTimeout, R::kReadyLength)) return *failed;
-  if (reply[0] != wire::kTcpDownload) return R::kReadyCode;
-  if (reply[1] != wire::kTcpDownloadReady) return R::kNotReady;
+  if (auto failed = await(R::kReadyWaitFailed, R::kReadyTimeout)) return *failed;
+  if (const R ready = DownloadReadyResult(Bytes(reply.data(), got)); ready != R::kOk) return ready;
   std::array<uint8_t, wire::kFirmwarePieceSize> piece{};
-  for (size_t got; (got = std::fread(piece.data(), 1, piece.size(), file.get())) > 0;) {
-    (void)SendAll(Bytes(piece.data(), got), wait_ms, false);  // a broken send shows at the verdict
+  for (size_t taken; (taken = std::fread(piece.data(), 1, piece.size(), file.get())) > 0;) {
+    (void)SendAll(Bytes(piece.data(), taken), wait_ms, false);  // a broken send shows at the verdict
     clock_.SleepMs(kPiecePauseMs);
   }
   if (std::ferror(file.get())) return R::kFileFailed;
-  if (auto failed = await(R::kVerdictWaitFailed, R::kVerdictTimeout, R::kVerdictLength))
-    return *failed;
-  if (reply[0] != wire::kTcpDownload) return R::kVerdictCode;
-  switch (reply[1]) {
-    case wire::kTcpDownloadAccepted:
-      return {};
-    case wire::kTcpDownloadServerTimeout:
-      return R::kServerTimeout;
-    case wire::kTcpDownloadInvalidFormat:
-      return R::kInvalidFormat;
-    default:
-      return R::kRejected;
-  }
+  if (auto failed = await(R::kVerdictWaitFailed, R::kVerdictTimeout)) return *failed;
+  const R verdict = DownloadVerdictResult(Bytes(reply.data(), got));
+  if (verdict == R::kOk) return {};
+  return verdict;
 }
 
 // --- password dialog -------------------------------------------------------------------

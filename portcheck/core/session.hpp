@@ -138,6 +138,17 @@ struct FoundServer {
   std::string name() const;  // up to the first zero byte, at most 29 characters
 };
 
+// One datagram on a search socket as the program reads it: nothing unless it has the
+// shape of a search reply (86 bytes arrived, 0x81, status 0); otherwise the reply with
+// its name made a string (no host address yet), and whether the program takes it as
+// an answer (sequence 0 and a model the diagnostic program serves). A reply it does not
+// take still tells which interface knows the server.
+struct SearchReading {
+  FoundServer found;
+  bool accepted = false;
+};
+std::optional<SearchReading> ReadSearchReply(Bytes kept, size_t full_length);
+
 // The broadcast search's table: up to 32 servers, in the order they answered.
 struct SearchTable {
   int count = 0;
@@ -211,6 +222,14 @@ class AbortFlag {
 // The 16 port status words of GetPortStatus, port 1 first; wire::kPortClosed (-1)
 // for a closed port.
 using PortStatusWords = std::array<uint32_t, wire::kMaxPorts>;
+
+// The client's readings of the server's TCP answers (each takes the bytes of one read):
+// the port status reply (exactly 67 bytes: 0x0F, length 64 big-endian, 16 words
+// little-endian; nothing for anything else), and the download's "ready" answer and
+// verdict (kOk, or the code the program shows for that answer).
+std::optional<PortStatusWords> DecodePortStatusReply(Bytes message);
+DiagDownloadResult DownloadReadyResult(Bytes reply);
+DiagDownloadResult DownloadVerdictResult(Bytes reply);
 
 // The TCP session with one server (at most one at a time per object).
 class DiagSession {

@@ -242,6 +242,13 @@ TEST(StatusReplyTest, ConflictOtherServerRefusalAndHostileInput) {
   EXPECT_EQ(accept(Reply(10, {0, 0xFF, 0xFF, 0xFF}, 94, 3), first).verdict,
             monitor::ReplyVerdict::kSkipped);
 
+  // A port named in two places (an input the fuzzer found): stored from its first place
+  // and reported once, so its row is not redrawn after its samples moved on.
+  out = accept(Reply(10, {0, 0, 0xFF, 0xFF}, 94), first);
+  ASSERT_EQ(out.verdict, monitor::ReplyVerdict::kAccepted);
+  EXPECT_EQ(out.ports, 0xFFFFFF00u);
+  EXPECT_EQ(config->servers[0].blocks[0].tx_total, 1000u);
+
   // Random, truncated and oversized datagrams (a fixed seed): never out of bounds, and
   // never a port value from a block that did not arrive whole.
   std::mt19937 rng(20261207);
