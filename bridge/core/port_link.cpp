@@ -19,6 +19,14 @@ namespace {
 
 constexpr size_t kChunk = 16 * 1024;  // one read of the pty or the socket
 
+// The device's settings with what the settings file fixes for the server.
+bool ReadLine(const PtyEndpoint& pty, const ServerOptions& o, LineSettings& out) {
+  if (!pty.ReadSettings(out)) return false;
+  if (o.data_bits != 0) out.data_bits = o.data_bits;
+  if (o.parity >= 0) out.parity = static_cast<Parity>(o.parity);
+  return true;
+}
+
 }  // namespace
 
 std::string_view StateName(LinkState state) {
@@ -40,7 +48,7 @@ PortLink::PortLink(std::unique_ptr<PtyEndpoint> pty, PortTarget target, Clock& c
       limits_(limits),
       loopback_only_(loopback_only),
       backoff_ms_(limits.backoff_first_ms) {
-  pty_->ReadSettings(settings_);
+  ReadLine(*pty_, target_.options, settings_);
   StartConnect();
 }
 
@@ -96,7 +104,7 @@ void PortLink::Connected() {
   reported_failure_ = false;
   last_error_.clear();
   codec_ = MakeCodec(target_.options.mode);
-  pty_->ReadSettings(settings_);
+  ReadLine(*pty_, target_.options, settings_);
   sent_ = settings_;
   codec_->Start(sent_, wire_);
   next_check_ = clock_.NowMs() + limits_.settings_check_ms;
@@ -122,7 +130,7 @@ void PortLink::Fail(const std::string& what) {
 
 void PortLink::CheckSettings() {
   LineSettings now;
-  if (!pty_->ReadSettings(now)) return;
+  if (!ReadLine(*pty_, target_.options, now)) return;
   if (!(now == settings_)) {
     settings_ = now;
     changed_ = true;

@@ -1,5 +1,7 @@
 #include "bridge/core/port_map.hpp"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <fstream>
 #include <sstream>
@@ -117,6 +119,17 @@ Result<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string_view n
       if (ec != std::errc() || end != value.data() + value.size() || port == 0 || port > 65535)
         return fail("data_port_base is a TCP port (1-65535), not " + std::string(value));
       section->data_port_base = static_cast<uint16_t>(port);
+    } else if (key == "data_bits") {
+      if (value.size() != 1 || value[0] < '5' || value[0] > '8')
+        return fail("data_bits is 5, 6, 7 or 8, not " + std::string(value));
+      section->data_bits = static_cast<uint8_t>(value[0] - '0');
+    } else if (key == "parity") {
+      static constexpr std::array<std::string_view, 5> kNames{"none", "odd", "even", "mark",
+                                                              "space"};
+      const auto it = std::find(kNames.begin(), kNames.end(), value);
+      if (it == kNames.end())
+        return fail("parity is none, odd, even, mark or space, not " + std::string(value));
+      section->parity = static_cast<int>(it - kNames.begin());
     } else {
       return fail("unknown key " + std::string(key));
     }

@@ -13,9 +13,16 @@
 //   mode = raw
 //   [server 127.0.43.10]      # a server by address (wins over its serial number)
 //   data_port_base = 950
+//   data_bits = 7             # character size and parity the server is asked for
+//   parity = even             # (none, odd, even, mark, space)
 //
-// A missing file means the defaults (rfc2217, 4001). Port i (from 0) of a server is
-// reached at data_port_base + i.
+// A missing file means the defaults (rfc2217, 4001, character size and parity from the
+// device). A server section starts from the [defaults] read before it. Port i (from 0)
+// of a server is reached at data_port_base + i.
+//
+// data_bits and parity exist because a Linux pty keeps neither: the kernel stores every
+// slave's termios as CS8 without parity whatever the program asked for, so the bridge
+// cannot read them from the device.
 
 #include <cstdint>
 #include <filesystem>
@@ -24,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bridge/core/line_settings.hpp"
 #include "platform/status.hpp"
 #include "protocol/bytes.hpp"
 #include "store/hive_file.hpp"
@@ -55,6 +63,8 @@ Result<std::vector<MappedPort>> ReadMappedPorts(const HiveFile& hive);
 struct ServerOptions {
   LinkMode mode = LinkMode::kRfc2217;
   uint16_t data_port_base = 4001;
+  uint8_t data_bits = 0;  // 5..8; 0: as the device says
+  int parity = -1;        // a Parity value; -1: as the device says
   bool operator==(const ServerOptions&) const = default;
 };
 

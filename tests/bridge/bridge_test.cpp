@@ -130,7 +130,7 @@ TEST(BridgeConfig, SectionsChooseModeAndPortPerServer) {
   p.server = 0;
   EXPECT_EQ(config->For(p), (bridge::ServerOptions{bridge::LinkMode::kRfc2217, 950}));
 
-  for (const char* bad : {"mode = telnet\n", "[server x]\n", "data_port_base = 0\n",
+  for (const char* bad : {"mode = telnet\n", "[server x]\n", "data_port_base = 0\n", "parity = 1\n", "data_bits = 9\n",
                           "[defaults\n", "speed = 9600\n", "[port 3]\n"}) {
     const auto r = bridge::ParseBridgeConfig(std::string("\n") + bad, "b.conf");
     EXPECT_TRUE(r.status().Is(bridge::BridgeError::kConfig)) << bad;

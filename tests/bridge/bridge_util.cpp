@@ -16,8 +16,8 @@
 
 namespace zelin::testing {
 
-EchoServer::EchoServer(Ipv4 address, uint16_t port)
-    : address_(address), port_(port), thread_([this] { Loop(); }) {
+EchoServer::EchoServer(Ipv4 address, uint16_t port, bool telnet)
+    : address_(address), port_(port), telnet_(telnet), thread_([this] { Loop(); }) {
   SetListening(true);
 }
 
@@ -37,10 +37,37 @@ std::vector<uint8_t> EchoServer::Received() {
   return received_;
 }
 
+std::vector<rfc2217::ComEvent> EchoServer::Commands() {
+  std::lock_guard lock(mu_);
+  return commands_;
+}
+
+void EchoServer::Inject(std::vector<uint8_t> bytes) {
+  std::lock_guard lock(mu_);
+  inject_.insert(inject_.end(), bytes.begin(), bytes.end());
+}
+
+namespace {
+void SendAll(int fd, const std::vector<uint8_t>& bytes) {
+  for (size_t off = 0; off < bytes.size();) {
+    const ssize_t w = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+    if (w <= 0) break;
+    off += static_cast<size_t>(w);
+  }
+}
+}  // namespace
+
 void EchoServer::Loop() {
   int listener = -1;
-  std::vector<int> clients;
+  struct Client {
+    explicit Client(int f) : fd(f) {}
+    int fd;
+    rfc2217::TelnetCodec codec{rfc2217::Role::Server};
+    rfc2217::SerialSettings settings;
+  };
+  std::vector<std::unique_ptr<Client>> clients;
   while (!quit_) {
+    std::vector<uint8_t> inject;
     {
       std::lock_guard lock(mu_);
       if (want_listening_ && listener < 0) {
@@ -53,45 +80,61 @@ void EchoServer::Loop() {
       } else if (!want_listening_ && listener >= 0) {
         ::close(listener);
         listener = -1;
-        for (int c : clients) ::close(c);
+        for (const auto& c : clients) ::close(c->fd);
         clients.clear();
       }
       listening_ = listener >= 0;
+      inject.swap(inject_);
     }
     cv_.notify_all();
+    for (const auto& c : clients) SendAll(c->fd, inject);
     std::vector<pollfd> fds{{listener, POLLIN, 0}};
-    for (int c : clients) fds.push_back({c, POLLIN, 0});
+    for (const auto& c : clients) fds.push_back({c->fd, POLLIN, 0});
     if (::poll(fds.data(), fds.size(), 10) <= 0) continue;
     if (fds[0].revents != 0) {
-      const int c = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-      if (c >= 0) {
-        clients.push_back(c);
+      const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd >= 0) {
+        clients.push_back(std::make_unique<Client>(fd));
+        if (telnet_) SendAll(fd, clients.back()->codec.Greeting());
         ++accepted_;
       }
     }
     for (size_t i = 1; i < fds.size(); ++i) {
       if (fds[i].revents == 0) continue;
+      Client& c = *clients[i - 1];
       std::array<uint8_t, 8192> buf;
-      const ssize_t n = ::recv(fds[i].fd, buf.data(), buf.size(), 0);
+      const ssize_t n = ::recv(c.fd, buf.data(), buf.size(), 0);
       if (n <= 0) {
-        ::close(fds[i].fd);
-        std::erase(clients, fds[i].fd);
+        ::close(c.fd);
+        c.fd = -1;
         continue;
+      }
+      std::vector<uint8_t> data, out;
+      std::vector<rfc2217::ComEvent> events;
+      if (telnet_) {
+        c.codec.Receive(std::span<const uint8_t>(buf.data(), static_cast<size_t>(n)), data, events);
+        out = c.codec.TakeOutput();
+        for (const auto& e : events)
+          if (auto answer = rfc2217::ApplyEvent(c.settings, e)) {
+            const auto bytes = c.codec.EncodeCommand(answer->command, answer->value);
+            out.insert(out.end(), bytes.begin(), bytes.end());
+          }
+        rfc2217::TelnetCodec::AppendData(data, out);
+      } else {
+        data.assign(buf.begin(), buf.begin() + n);
+        out = data;
       }
       {
         std::lock_guard lock(mu_);
-        received_.insert(received_.end(), buf.begin(), buf.begin() + n);
+        received_.insert(received_.end(), data.begin(), data.end());
+        commands_.insert(commands_.end(), events.begin(), events.end());
       }
-      for (ssize_t off = 0; off < n;) {
-        const ssize_t w = ::send(fds[i].fd, buf.data() + off, static_cast<size_t>(n - off),
-                                 MSG_NOSIGNAL);
-        if (w <= 0) break;
-        off += w;
-      }
+      SendAll(c.fd, out);
     }
+    std::erase_if(clients, [](const auto& c) { return c->fd < 0; });
   }
   if (listener >= 0) ::close(listener);
-  for (int c : clients) ::close(c);
+  for (const auto& c : clients) ::close(c->fd);
 }
 
 int OpenDevice(const std::filesystem::path& link) {

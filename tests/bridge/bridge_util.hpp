@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bridge/core/bridge.hpp"
+#include "protocol/rfc2217.hpp"
 #include "protocol/bytes.hpp"
 #include "store/server_config.hpp"
 #include "tests/store/store_util.hpp"
@@ -22,22 +23,31 @@
 namespace zelin::testing {
 
 // Echoes every byte on each accepted connection. Close() drops the listener and every
-// connection; Listen() opens the listener again.
+// connection; Listen() opens the listener again. With `telnet` it is the server side of
+// RFC 2217: it greets, echoes the payload, records the client's COM-PORT commands and
+// answers them as a device server does.
 class EchoServer {
  public:
-  EchoServer(Ipv4 address, uint16_t port);
+  EchoServer(Ipv4 address, uint16_t port, bool telnet = false);
   ~EchoServer();
   void Close() { SetListening(false); }
   void Listen() { SetListening(true); }
   int accepted() const { return accepted_; }
   // Every byte received so far, over all connections.
   std::vector<uint8_t> Received();
+  // The client's COM-PORT commands so far.
+  std::vector<rfc2217::ComEvent> Commands();
+  // Sends `bytes` as they are to every connection (from the server's thread).
+  void Inject(std::vector<uint8_t> bytes);
 
  private:
   void SetListening(bool on);
   void Loop();
   Ipv4 address_;
   uint16_t port_;
+  bool telnet_;
+  std::vector<rfc2217::ComEvent> commands_;
+  std::vector<uint8_t> inject_;
   std::mutex mu_;
   std::condition_variable cv_;
   bool want_listening_ = true;
