@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <thread>
 
@@ -171,6 +172,19 @@ TEST_F(BridgeTest, ProgramServesTheStoreAndCleansUpOnSigterm) {
   }
   EXPECT_EQ(std::string(got.begin(), got.end()), "hello");
   if (fd >= 0) ::close(fd);
+
+  // zelinctl reads the same state.
+  const std::string cmd = std::string(ZELINCTL_PATH) + " bridge status --state '" +
+                          (options_.dir / "bridge-state.json").string() + "'";
+  std::string table;
+  if (FILE* p = ::popen(cmd.c_str(), "r")) {
+    char line[512];
+    while (std::fgets(line, sizeof line, p) != nullptr) table += line;
+    EXPECT_EQ(::pclose(p), 0);
+  }
+  EXPECT_NE(table.find("COM12"), std::string::npos) << table;
+  EXPECT_NE(table.find("connected"), std::string::npos) << table;
+
   ASSERT_EQ(::kill(pid, SIGTERM), 0);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
