@@ -26,7 +26,7 @@ constexpr const char* kUsage =
     "  --lab FILE         a JSON lab file\n"
     "  --server FIELDS    one more server: type=771,serial=5,ip=127.0.42.10,password=secret,\n"
     "                     name=...,netmask=...,firmware=0x02200100,ports=16,flags=0,dhcp=0,\n"
-    "                     kinds=<16 hex bytes>\n"
+    "                     kinds=<16 hex bytes>,serial_mode=rfc2217|raw|off,serial_base=4001\n"
     "  --broadcast ADDR   the address clients send to instead of 255.255.255.255\n"
     "  --restart-ms MS    how long a server stays silent after a restart\n"
     "  --seed N           seed of nonces and injected faults\n"

@@ -98,6 +98,14 @@ Lab::Lab(LabSpec desc, Clock& clock) : spec_(std::move(desc)), clock_(clock) {
     const uint64_t seed = spec_.seed * 0x100000001B3ull + i;
     servers_[i].device = std::make_unique<Device>(spec_.servers[i], seed, spec_.strict_nonce);
     servers_[i].fault_rng.seed(seed ^ 0x5DEECE66Dull);
+    const auto& server = this->desc().servers[i];
+    servers_[i].serial = std::make_unique<SerialPorts>(
+        server.serial_ports, server.port_count, "devsim server " + std::to_string(server.serial),
+        [this, i](LogEntry e) {
+          e.time_ms = Now();
+          e.server = std::to_string(servers_[i].device->state().serial);
+          AddLog(std::move(e));
+        });
   }
 }
 
@@ -110,8 +118,9 @@ bool Lab::BindServer(Server& s, std::string* error) {
   s.udp = OpenBound(SOCK_DGRAM, st.applied.ip, wire::kServerUdpPort, error);
   if (s.udp < 0) return false;
   s.listener = OpenBound(SOCK_STREAM, st.applied.ip, wire::kServerTcpPort, error);
-  if (s.listener < 0) {
+  if (s.listener < 0 || !s.serial->Bind(st.applied.ip, error)) {
     CloseFd(s.udp);
+    CloseFd(s.listener);
     return false;
   }
   st.bound = true;
@@ -121,6 +130,7 @@ bool Lab::BindServer(Server& s, std::string* error) {
 void Lab::UnbindServer(Server& s) {
   CloseFd(s.udp);
   CloseFd(s.listener);
+  s.serial->Close();
   s.device->mutable_state().bound = false;
 }
 
@@ -169,7 +179,7 @@ void Lab::CloseAll() {
 // --- the worker ---------------------------------------------------------------------
 
 void Lab::Run() {
-  enum class Kind { kWake, kBroadcast, kUdp, kListener, kConnection };
+  enum class Kind { kWake, kBroadcast, kUdp, kListener, kConnection, kSerial };
   struct Tag {
     Kind kind;
     size_t index;
@@ -198,6 +208,8 @@ void Lab::Run() {
           fds.push_back({s.listener, POLLIN, 0});
           tags.push_back({Kind::kListener, i});
         }
+        s.serial->AddPollFds(fds);
+        tags.resize(fds.size(), Tag{Kind::kSerial, i});
         if (s.device->state().restarting || !s.device->state().bound)
           next = std::min(next, s.restart_end_ms);
       }
@@ -239,6 +251,9 @@ void Lab::Run() {
           break;
         case Kind::kListener:
           if (servers_[t.index].listener == fds[k].fd) OnAccept(t.index);
+          break;
+        case Kind::kSerial:
+          servers_[t.index].serial->OnReady(fds[k].fd, fds[k].revents, buffer);
           break;
         case Kind::kConnection: {
           Connection& c = *conns[t.index];
@@ -535,6 +550,25 @@ bool Lab::SetFaults(uint16_t serial, const FaultSettings& faults) {
     }
   }
   return false;
+}
+
+bool Lab::Restart(uint16_t serial) {
+  std::lock_guard lock(mu_);
+  for (size_t i = 0; i < servers_.size(); ++i) {
+    if (servers_[i].device->state().serial != serial) continue;
+    BeginRestart(i, /*apply_staged=*/false);
+    const uint8_t b = 1;  // the worker recomputes its wait
+    [[maybe_unused]] const auto n = ::write(wake_[1], &b, 1);
+    return true;
+  }
+  return false;
+}
+
+std::optional<rfc2217::SerialSettings> Lab::PortSettings(uint16_t serial, int port) const {
+  std::lock_guard lock(mu_);
+  for (const Server& s : servers_)
+    if (s.device->state().serial == serial) return s.serial->Settings(port);
+  return std::nullopt;
 }
 
 bool Lab::Modify(uint16_t serial, const std::function<void(DeviceState&)>& change) {

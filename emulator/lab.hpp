@@ -6,6 +6,7 @@
 //    datagram arriving there to every server; each answers from its own socket;
 //  - replies pass through the server's injected faults (drop, delay, duplicate,
 //    stale) on their way out;
+//  - each server's serial ports listen on their own TCP ports (emulator/serial_ports.hpp);
 //  - after SaveAndRestart a server applies its staged settings, stays silent for the
 //    restart time and rebinds at its new address; after an accepted firmware image it
 //    restarts the same way but drops its staged settings.
@@ -32,6 +33,7 @@
 #include "emulator/device.hpp"
 #include "emulator/lab_spec.hpp"
 #include "emulator/request_log.hpp"
+#include "emulator/serial_ports.hpp"
 #include "platform/clock.hpp"
 
 namespace zelin::emulator {
@@ -86,6 +88,13 @@ class Lab {
   // addresses move with SetAddress and SaveAndRestart, which rebind the sockets.
   bool Modify(uint16_t serial, const std::function<void(DeviceState&)>& change);
 
+  // Restarts the server as a power cycle does: staged settings are dropped, every
+  // connection closes, nothing is answered or accepted for the restart time. False
+  // when no server has that serial number.
+  bool Restart(uint16_t serial);
+  // The settings of serial port `port` (from 1) as the server's clients set them.
+  std::optional<rfc2217::SerialSettings> PortSettings(uint16_t serial, int port) const;
+
  private:
   struct Server {
     std::unique_ptr<Device> device;
@@ -93,6 +102,7 @@ class Lab {
     int listener = -1;
     int64_t restart_end_ms = 0;
     std::mt19937_64 fault_rng;
+    std::unique_ptr<SerialPorts> serial;
   };
   struct Connection {
     int fd = -1;

@@ -267,12 +267,59 @@ PortTrafficSpec PortStatusFrom(const json& j, const std::string& where) {
   return p;
 }
 
+SerialPortsConfig SerialPortsFrom(const json& j, const std::string& where) {
+  CheckKeys(j, where, {"mode", "base", "pairs"});
+  SerialPortsConfig c;
+  if (j.contains("mode")) {
+    const std::string mode = StringFrom(j["mode"], where + ".mode");
+    if (mode == "rfc2217") c.mode = SerialMode::kRfc2217;
+    else if (mode == "raw") c.mode = SerialMode::kRaw;
+    else if (mode == "off") c.mode = SerialMode::kOff;
+    else Fail(where + ".mode", "one of \"rfc2217\", \"raw\", \"off\"");
+  }
+  if (j.contains("base"))
+    c.base = static_cast<uint16_t>(UnsignedFrom(j["base"], where + ".base", 0xFFFF));
+  if (j.contains("pairs")) {
+    const json& a = j["pairs"];
+    if (!a.is_array()) Fail(where + ".pairs", "expected an array of port pairs");
+    for (const json& pair : a) {
+      if (!pair.is_array() || pair.size() != 2)
+        Fail(where + ".pairs", "each pair is two port numbers, as [1, 2]");
+      c.pairs.emplace_back(static_cast<uint8_t>(UnsignedFrom(pair[0], where + ".pairs", 255)),
+                           static_cast<uint8_t>(UnsignedFrom(pair[1], where + ".pairs", 255)));
+    }
+  }
+  return c;
+}
+
+// Problems of a server's serial ports once its port count is known, or "".
+std::string CheckSerialPorts(const SerialPortsConfig& c, uint8_t port_count) {
+  if (c.mode == SerialMode::kOff || port_count == 0) return {};
+  const uint32_t last = uint32_t{c.base} + port_count - 1;
+  if (c.base == 0 || last > 0xFFFF)
+    return "serial_ports.base " + std::to_string(c.base) + " leaves no room for " +
+           std::to_string(port_count) + " ports";
+  if (c.base <= wire::kServerTcpPort && wire::kServerTcpPort <= last)
+    return "serial_ports.base: ports " + std::to_string(c.base) + ".." + std::to_string(last) +
+           " include the command port " + std::to_string(wire::kServerTcpPort);
+  uint32_t used = 0;
+  for (const auto& [a, b] : c.pairs) {
+    if (a < 1 || b < 1 || a > port_count || b > port_count || a == b)
+      return "serial_ports.pairs: [" + std::to_string(a) + ", " + std::to_string(b) +
+             "] is not two different ports of 1.." + std::to_string(port_count);
+    if ((used & (1u << a)) || (used & (1u << b)))
+      return "serial_ports.pairs: a port is in one pair at most";
+    used |= (1u << a) | (1u << b);
+  }
+  return {};
+}
+
 ServerSpec ServerFrom(const json& j, const std::string& where) {
   CheckKeys(
       j, where,
       {"type", "serial", "name", "ip", "netmask", "password", "firmware", "ports", "port_kinds",
        "flags", "dhcp", "hardware", "access", "routes", "firmware_rule", "faults", "diag",
-       "port_status"});
+       "port_status", "serial_ports"});
   ServerSpec s;
   if (!j.contains("type")) Fail(where, "missing \"type\" (model code)");
   if (!j.contains("serial")) Fail(where, "missing \"serial\"");
@@ -345,6 +392,8 @@ ServerSpec ServerFrom(const json& j, const std::string& where) {
   if (j.contains("diag")) s.diag = DiagFrom(j["diag"], where + ".diag");
   if (j.contains("port_status"))
     s.port_status = PortStatusFrom(j["port_status"], where + ".port_status");
+  if (j.contains("serial_ports"))
+    s.serial_ports = SerialPortsFrom(j["serial_ports"], where + ".serial_ports");
   return s;
 }
 
@@ -460,6 +509,10 @@ Parsed<ServerSpec> ParseServerFlag(std::string_view text) {
     const std::string value(item.substr(eq + 1));
     if (key == "block") {
       j["port_status"]["block"] = value;
+    } else if (key == "serial_mode") {
+      j["serial_ports"]["mode"] = value;
+    } else if (key == "serial_base") {
+      j["serial_ports"]["base"] = value;
     } else if (key == "kinds") {
       j["port_kinds"] = json::array();
       try {
@@ -516,6 +569,7 @@ std::string CompleteAndCheck(LabSpec& lab) {
         s.port_kinds[p] = p < s.port_count ? uint8_t{kPortMappable} : uint8_t{0};
     }
     if (auto e = CheckDiagPlan(s.diag, s.port_count); !e.empty()) return where + ": " + e;
+    if (auto e = CheckSerialPorts(s.serial_ports, s.port_count); !e.empty()) return where + ": " + e;
     if (s.name.empty()) s.name = "Server " + std::to_string(s.serial);
     if (s.netmask == 0) s.netmask = Ipv4FromOctets(255, 255, 255, 0);
     if (s.hardware == std::array<uint8_t, 6>{})

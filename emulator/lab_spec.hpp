@@ -18,6 +18,7 @@
 
 #include "emulator/diag_plan.hpp"
 #include "emulator/port_traffic.hpp"
+#include "emulator/serial_config.hpp"
 #include "protocol/bytes.hpp"
 #include "protocol/device_types.hpp"
 #include "protocol/types.hpp"
@@ -96,6 +97,7 @@ struct ServerSpec {
   std::array<uint8_t, 6> hardware{};  // the server's own hardware address
   DiagPlan diag;                      // what its self-tests find (port status, diagnose)
   PortTrafficSpec port_status;        // what the port status query reports
+  SerialPortsConfig serial_ports;     // the data listeners of its serial ports
 };
 
 struct LabSpec {
@@ -123,7 +125,8 @@ Parsed<LabSpec> ParseLabJson(std::string_view text);
 
 // Parses one --server flag: comma-separated key=value pairs with the keys of a lab
 // file's server object that have scalar values (type, serial, name, ip, netmask,
-// password, firmware, ports, flags, dhcp, kinds as a hex string of 16 bytes).
+// password, firmware, ports, flags, dhcp, kinds as a hex string of 16 bytes), and
+// serial_mode (rfc2217, raw, off) and serial_base for the serial ports.
 Parsed<ServerSpec> ParseServerFlag(std::string_view text);
 
 // Fills defaults (port count and kinds from the model, name, netmask, hardware

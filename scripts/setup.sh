@@ -1,11 +1,25 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the suite needs. Quick when they are already there.
 # With --fuzz (or ZELIN_SETUP_FUZZ=1) also clang and libFuzzer, for scripts/fuzz.sh.
+# With --interop (or ZELIN_SETUP_INTEROP=1) also ser2net and socat: the serial-port tests
+# against a peer we did not write (tests/support/ser2net_fixture.hpp).
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libmd-dev
           nlohmann-json3-dev qt6-base-dev libgl-dev)
-if [ "${1:-}" = "--fuzz" ] || [ "${ZELIN_SETUP_FUZZ:-0}" = "1" ]; then
+fuzz="${ZELIN_SETUP_FUZZ:-0}"
+interop="${ZELIN_SETUP_INTEROP:-0}"
+for arg in "$@"; do
+  case "$arg" in
+    --fuzz) fuzz=1 ;;
+    --interop) interop=1 ;;
+    *) echo "setup: unknown option $arg (known: --fuzz, --interop)" >&2; exit 2 ;;
+  esac
+done
+if [ "$fuzz" = "1" ]; then
   packages+=(clang libfuzzer-14-dev)
+fi
+if [ "$interop" = "1" ]; then
+  packages+=(ser2net socat)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -94,6 +94,25 @@ TEST(LabSpecTest, RefusesBadLabsWithClearMessages) {
   EXPECT_NE(Problem(lab(many)).find("at most 32 servers"), std::string::npos);
 }
 
+TEST(LabSerialPorts, KeysAndTheirLimits) {
+  const auto serial = [](const std::string& ports, const std::string& more = "") {
+    return Problem(R"({"broadcast": "127.0.42.255", "servers": [{"type": 9480, "serial": 1,
+        "ip": "127.0.42.10")" + more + R"(, "serial_ports": )" + ports + "}]}");
+  };
+  EXPECT_EQ(serial(R"({"mode": "raw", "base": 5001, "pairs": [[1, 2], [8, 3]]})"), "");
+  EXPECT_NE(serial(R"({"base": 3995})").find("include the command port 4000"), std::string::npos);
+  EXPECT_NE(serial(R"({"base": 65530})").find("no room for 8 ports"), std::string::npos);
+  EXPECT_EQ(serial(R"({"mode": "off", "base": 65530})"), "");
+  EXPECT_NE(serial(R"({"pairs": [[1, 9]]})").find("1..8"), std::string::npos);
+  EXPECT_NE(serial(R"({"pairs": [[1, 4]]})", R"(, "ports": 2)").find("1..2"), std::string::npos);
+  EXPECT_NE(serial(R"({"pairs": [[1, 2], [2, 3]]})").find("one pair at most"), std::string::npos);
+  EXPECT_NE(serial(R"({"mode": "telnet"})").find("\"rfc2217\", \"raw\""), std::string::npos);
+  const auto flag = ParseServerFlag("type=9480,serial=2,ip=127.0.42.11,serial_mode=raw,serial_base=6001");
+  ASSERT_TRUE(flag) << flag.error;
+  EXPECT_EQ(flag.value->serial_ports.mode, SerialMode::kRaw);
+  EXPECT_EQ(flag.value->serial_ports.base, 6001);
+}
+
 TEST(LabSpecTest, ServerFlag) {
   auto s = ParseServerFlag(
       "type=776,serial=5,ip=127.0.42.10,password=secret,firmware=0x1234,"
