@@ -6,6 +6,7 @@
 
 #include "emulator/lab.hpp"
 #include "tests/bridge/bridge_util.hpp"
+#include "tests/emulator/raw_peer.hpp"
 #include "tests/support/lab_support.hpp"
 #include "tests/support/ser2net_fixture.hpp"
 
@@ -17,11 +18,8 @@ using bridge::LinkState;
 class DevsimBridgeTest : public BridgeFixture {
  protected:
   void SetUp() override {
-    emulator::ServerSpec s;
-    s.type = 9480;
-    s.serial = 1201;
+    auto s = ServerAt(server_ip_, 1201, 9480);
     s.name = "Line";
-    s.ip = server_ip_;
     lab_ = StartedLab(BlockLab(block_, {s}), clock_);
     SaveStore({Server({{0, 5}})});  // port 1: devsim's 4001, RFC 2217 by default
   }
