@@ -107,7 +107,7 @@ void PortLink::Connected() {
   ReadLine(*pty_, target_.options, settings_);
   sent_ = settings_;
   codec_->Start(sent_, wire_);
-  next_check_ = clock_.NowMs() + limits_.settings_check_ms;
+  next_check_ = NextTick(clock_.NowMs());
   notices_.Notice(NoticeLevel::kWarning, Where() + ": connected");
   Pump();
 }
@@ -251,13 +251,20 @@ void PortLink::Pump() {
   }
 }
 
+int64_t PortLink::NextTick(int64_t now) const {
+  // On multiples of the interval, so that every connected port is checked in the same
+  // wake of the loop instead of each in its own.
+  const int64_t step = std::max<int64_t>(1, limits_.settings_check_ms);
+  return (now / step + 1) * step;
+}
+
 void PortLink::OnTime(int64_t now) {
   if (state_ == LinkState::kRetrying && now >= deadline_) {
     StartConnect();
   } else if (state_ == LinkState::kConnecting && now >= deadline_) {
     Fail("no answer");
   } else if (state_ == LinkState::kConnected && now >= next_check_) {
-    next_check_ = now + limits_.settings_check_ms;
+    next_check_ = NextTick(now);
     CheckSettings();
     Pump();
   }

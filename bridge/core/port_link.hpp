@@ -11,7 +11,8 @@
 // server is read only as fast as the program's side of the pty takes it.
 //
 // The program's line settings are read from the pty before each read of its data and
-// every `settings_check_ms` while connected; a change goes out (in rfc2217 mode) before
+// every `settings_check_ms` while connected (on the multiples of that interval, so that
+// all ports are checked in one wake of the loop); a change goes out (in rfc2217 mode) before
 // the data written after it. Every new connection starts with the current settings.
 
 #include <poll.h>
@@ -102,6 +103,7 @@ class PortLink {
   void Pump();
   void WritePty();
   void CloseSocket();
+  int64_t NextTick(int64_t now) const;
   std::string Where() const;
 
   std::unique_ptr<PtyEndpoint> pty_;

@@ -3,6 +3,7 @@
 // systemd service of type simple); SIGTERM and SIGINT end it cleanly, removing the
 // device links and the state file. Messages go to standard error.
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstring>
@@ -79,6 +80,14 @@ int main(int argc, char** argv) {
     options.state = options.dir / "bridge-state.json";
   }
   if (!state.empty()) options.state = state;
+
+  // Each port holds three descriptors (pty master and slave, socket): a full store needs
+  // more than the usual soft limit of 1024.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 
   zelin::ConsoleNotices notices;
   zelin::bridge::Bridge bridge(options, zelin::SystemClock(), notices);
