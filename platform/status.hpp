@@ -39,6 +39,7 @@ enum class StatusDomain : int {
   kDiagSession,   // SessionError and LoginResult of the diagnostic session (portcheck/core/session.hpp)
   kDiagDownload,  // DiagDownloadResult -1..-13 of the diagnostic download (portcheck/core/session.hpp)
   kMonitorFile,  // MonitorFileError -1..-4 of the monitor file (monitor/core/monitor_file.hpp)
+  kBridge,       // BridgeError of the port bridge (bridge/core/bridge_error.hpp)
 };
 
 // Specialised beside each code enum:

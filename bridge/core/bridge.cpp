@@ -1,0 +1,336 @@
+#include "bridge/core/bridge.hpp"
+
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/core/bridge_error.hpp"
+#include "protocol/address.hpp"
+#include "store/hive_file.hpp"
+
+namespace zelin {
+
+std::string_view StatusCode<bridge::BridgeError>::Describe(bridge::BridgeError code) {
+  switch (code) {
+    case bridge::BridgeError::kNone: return "";
+    case bridge::BridgeError::kPty: return "the pseudo-terminal could not be opened";
+    case bridge::BridgeError::kLink: return "the device link could not be created";
+    case bridge::BridgeError::kConfig: return "the bridge settings file does not parse";
+    case bridge::BridgeError::kStore: return "the server store could not be read";
+    case bridge::BridgeError::kRefused: return "the server address is not on loopback";
+    case bridge::BridgeError::kConnect: return "the connection to the server failed";
+    case bridge::BridgeError::kSystem: return "a system call of the bridge failed";
+  }
+  return "unknown bridge error";
+}
+
+namespace bridge {
+namespace {
+
+std::filesystem::path StampOf(const std::filesystem::path& store) {
+  std::filesystem::path stamp = store;
+  stamp += ".changed";
+  return stamp;
+}
+
+// Modification time (ns) and size of a file, 0 when it does not exist.
+int64_t StatStamp(const std::filesystem::path& p) {
+  struct stat st {};
+  if (::stat(p.c_str(), &st) != 0) return 0;
+  return st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec + st.st_size + st.st_ino;
+}
+
+}  // namespace
+
+BridgeOptions DefaultOptions(std::string_view store_option) {
+  BridgeOptions o;
+  o.store = ResolveRegistryPath(store_option);
+  o.config = o.store.parent_path() / "bridge.conf";
+  if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run != nullptr && *run != '\0') {
+    o.dir = std::filesystem::path(run) / "zelin";
+  } else {
+    o.dir = std::filesystem::path("/tmp") / ("zelin-" + std::to_string(::getuid()));
+  }
+  o.state = o.dir / "bridge-state.json";
+  const char* loopback = std::getenv("ZELIN_LOOPBACK_ONLY");
+  o.loopback_only = loopback != nullptr && std::string_view(loopback) == "1";
+  return o;
+}
+
+Bridge::Bridge(BridgeOptions options, Clock& clock, NoticeSink& notices)
+    : options_(std::move(options)), clock_(clock), notices_(notices) {}
+
+Bridge::~Bridge() {
+  links_.clear();  // removes the links
+  if (!options_.state.empty()) {
+    std::error_code ec;
+    std::filesystem::remove(options_.state, ec);
+  }
+  if (inotify_ >= 0) ::close(inotify_);
+  if (wake_ >= 0) ::close(wake_);
+}
+
+Status Bridge::Start() {
+  wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake_ < 0)
+    return Status(BridgeError::kSystem, std::string("eventfd: ") + std::strerror(errno));
+  std::error_code ec;
+  std::filesystem::create_directories(options_.dir, ec);
+  if (ec) return Status(BridgeError::kLink, options_.dir.string() + ": " + ec.message());
+
+  inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  bool watched = inotify_ >= 0;
+  std::set<std::filesystem::path> folders{options_.store.parent_path(),
+                                          options_.config.parent_path()};
+  for (const auto& folder : folders) {
+    const auto f = folder.empty() ? std::filesystem::path(".") : folder;
+    if (watched && ::inotify_add_watch(inotify_, f.c_str(),
+                                       IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE |
+                                           IN_DELETE) < 0)
+      watched = false;
+  }
+  if (!watched) {  // a folder that does not exist yet, or no inotify: poll the times
+    if (inotify_ >= 0) ::close(inotify_);
+    inotify_ = -1;
+    StoreFilesChanged();
+    next_stat_poll_ = clock_.NowMs() + options_.store_poll_ms;
+  }
+  Reload();
+  return Status();
+}
+
+bool Bridge::StoreFilesChanged() {
+  std::vector<int64_t> now{StatStamp(options_.store), StatStamp(StampOf(options_.store)),
+                           StatStamp(options_.config)};
+  const bool changed = now != stamps_;
+  stamps_ = std::move(now);
+  return changed;
+}
+
+void Bridge::HandleWatch() {
+  alignas(inotify_event) std::array<char, 4096> buf;
+  const std::string names[] = {options_.store.filename().string(),
+                               StampOf(options_.store).filename().string(),
+                               options_.config.filename().string()};
+  while (true) {
+    const ssize_t n = ::read(inotify_, buf.data(), buf.size());
+    if (n <= 0) break;
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+      inotify_event ev;
+      std::memcpy(&ev, buf.data() + at, sizeof ev);
+      const char* name_at = buf.data() + at + sizeof(inotify_event);
+      const std::string name(name_at, strnlen(name_at, ev.len));
+      if (std::find(std::begin(names), std::end(names), name) != std::end(names) ||
+          (ev.mask & IN_Q_OVERFLOW) != 0)
+        reload_due_ = std::min(reload_due_, clock_.NowMs() + options_.reload_delay_ms);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + ev.len);
+    }
+  }
+}
+
+Status Bridge::Reload() {
+  Status result;
+  if (auto config = LoadBridgeConfig(options_.config); config) {
+    config_ = std::move(*config);
+  } else {
+    notices_.Notice(NoticeLevel::kError, config.status().message() + " (settings kept)");
+    result = config.status();
+  }
+  auto ports = ReadMappedPorts(HiveFile(options_.store));
+  if (!ports) {
+    notices_.Notice(NoticeLevel::kError, ports.status().message() + " (ports kept)");
+    return ports.status();
+  }
+  std::map<int, PortTarget> wanted;
+  for (const MappedPort& p : *ports) {
+    PortTarget t{.port = p, .options = config_.For(p)};
+    if (!wanted.emplace(p.com_number, t).second)
+      notices_.Notice(NoticeLevel::kWarning,
+                      p.com_name + " is mapped twice; port " + std::to_string(p.port_index + 1) +
+                          " of " + AddressToText(p.server) + " is left out");
+  }
+  for (auto it = links_.begin(); it != links_.end();) {
+    if (wanted.count(it->first) == 0) {
+      notices_.Notice(NoticeLevel::kWarning, it->second->target().port.com_name + ": removed");
+      it = links_.erase(it);
+      state_dirty_ = true;
+    } else {
+      ++it;
+    }
+  }
+  for (auto& [number, target] : wanted) {
+    if (auto it = links_.find(number); it != links_.end()) {
+      it->second->Retarget(target);
+      continue;
+    }
+    auto pty = PtyEndpoint::Open(options_.dir, target.port.com_name);
+    if (!pty) {
+      notices_.Notice(NoticeLevel::kError,
+                      target.port.com_name + ": " + pty.status().message());
+      result = pty.status();
+      continue;
+    }
+    notices_.Notice(NoticeLevel::kWarning, target.port.com_name + ": " + (*pty)->link().string() +
+                                               " -> " + (*pty)->device());
+    links_.emplace(number, std::make_unique<PortLink>(std::move(*pty), target, clock_, notices_,
+                                                      options_.limits, options_.loopback_only));
+    state_dirty_ = true;
+  }
+  return result;
+}
+
+bool Bridge::Step(int64_t max_wait_ms) {
+  if (stopped_) return false;
+  int64_t now = clock_.NowMs();
+  int64_t deadline = now + std::max<int64_t>(0, max_wait_ms);
+  deadline = std::min({deadline, reload_due_, next_stat_poll_});
+  for (const auto& [n, link] : links_) deadline = std::min(deadline, link->NextDeadline());
+  if (!state_dirty_ && !options_.state.empty()) {
+    uint64_t total = 0;
+    for (const auto& [n, link] : links_) total += link->ByteTotal();
+    if (total != written_bytes_) deadline = std::min(deadline, next_state_write_);
+  }
+
+  fds_.assign(2 + 2 * links_.size(), pollfd{-1, 0, 0});
+  fds_[0] = {wake_, POLLIN, 0};
+  fds_[1] = {inotify_, POLLIN, 0};
+  size_t i = 2;
+  for (const auto& [n, link] : links_) {
+    link->FillPoll(fds_[i], fds_[i + 1]);
+    i += 2;
+  }
+  const int64_t wait = deadline > now ? clock_.RealWaitMs(deadline - now) : 0;
+  const int ready = ::poll(fds_.data(), fds_.size(),
+                           static_cast<int>(std::min<int64_t>(wait, INT_MAX)));
+  if (ready < 0 && errno != EINTR) {
+    notices_.Notice(NoticeLevel::kError, std::string("poll: ") + std::strerror(errno));
+    stopped_ = true;
+    return false;
+  }
+  if (ready > 0) {
+    if (fds_[0].revents != 0) {
+      stopped_ = true;
+      return false;
+    }
+    if (fds_[1].revents != 0) HandleWatch();
+    i = 2;
+    for (const auto& [n, link] : links_) {
+      if (fds_[i].revents != 0 || fds_[i + 1].revents != 0) link->Handle(fds_[i], fds_[i + 1]);
+      i += 2;
+    }
+  }
+  now = clock_.NowMs();
+  for (const auto& [n, link] : links_)
+    if (link->NextDeadline() <= now) link->OnTime(now);
+  if (now >= next_stat_poll_) {
+    next_stat_poll_ = now + options_.store_poll_ms;
+    if (StoreFilesChanged()) reload_due_ = std::min(reload_due_, now);
+  }
+  if (now >= reload_due_) {
+    reload_due_ = INT64_MAX;
+    Reload();
+  }
+  WriteState(now);
+  return true;
+}
+
+void Bridge::WriteState(int64_t now) {
+  if (options_.state.empty()) return;
+  bool dirty = state_dirty_;
+  for (const auto& [n, link] : links_) dirty = link->TakeChanged() || dirty;
+  uint64_t total = 0;
+  for (const auto& [n, link] : links_) total += link->ByteTotal();
+  if (!dirty && (total == written_bytes_ || now < next_state_write_)) return;
+  const std::vector<PortStatus> ports = Ports();
+
+  nlohmann::json list = nlohmann::json::array();
+  for (const auto& s : ports) {
+    const MappedPort& p = s.target.port;
+    list.push_back({{"com", p.com_name},
+                    {"device", s.device},
+                    {"link", s.link},
+                    {"server", AddressToText(p.server)},
+                    {"serial", p.serial_number},
+                    {"server_name", p.server_name},
+                    {"port", p.port_index + 1},
+                    {"tcp_port", s.target.tcp_port()},
+                    {"mode", ModeName(s.target.options.mode)},
+                    {"transmission", p.classical ? "classical" : "hi-performance"},
+                    {"state", StateName(s.state)},
+                    {"settings", s.settings},
+                    {"bytes_in", s.bytes_in},
+                    {"bytes_out", s.bytes_out},
+                    {"pending", s.pending},
+                    {"last_error", s.last_error}});
+  }
+  const nlohmann::json doc = {{"pid", ::getpid()},
+                              {"store", options_.store.string()},
+                              {"dir", options_.dir.string()},
+                              {"ports", list}};
+  std::filesystem::path tmp = options_.state;
+  tmp += ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::trunc);
+    out << doc.dump(2) << '\n';
+    if (!out.flush()) {
+      notices_.Notice(NoticeLevel::kError, tmp.string() + ": cannot be written");
+      next_state_write_ = now + options_.state_write_ms;
+      return;
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(tmp, options_.state, ec);
+  state_dirty_ = false;
+  written_bytes_ = total;
+  next_state_write_ = now + options_.state_write_ms;
+}
+
+void Bridge::RunFor(int64_t ms) {
+  const int64_t end = clock_.NowMs() + ms;
+  for (int64_t now = clock_.NowMs(); now < end && Step(end - now); now = clock_.NowMs()) {
+  }
+}
+
+bool Bridge::RunUntil(const std::function<bool()>& done, int64_t ms) {
+  const int64_t end = clock_.NowMs() + ms;
+  while (!done()) {
+    const int64_t now = clock_.NowMs();
+    if (now >= end || !Step(std::min<int64_t>(end - now, 20))) return done();
+  }
+  return true;
+}
+
+void Bridge::Run() {
+  while (Step(60000)) {
+  }
+}
+
+void Bridge::Stop() {
+  const uint64_t one = 1;
+  if (wake_ >= 0) {
+    const ssize_t n = ::write(wake_, &one, sizeof one);
+    static_cast<void>(n);  // a full counter already wakes the loop
+  }
+}
+
+std::vector<PortStatus> Bridge::Ports() const {
+  std::vector<PortStatus> out;
+  out.reserve(links_.size());
+  for (const auto& [n, link] : links_) out.push_back(link->Status());
+  return out;
+}
+
+}  // namespace bridge
+}  // namespace zelin

@@ -1,0 +1,79 @@
+#include "bridge/core/pty_endpoint.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "bridge/core/bridge_error.hpp"
+
+namespace zelin::bridge {
+namespace {
+
+Status PtyError(const std::string& what) {
+  return Status(BridgeError::kPty, what + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+Result<std::unique_ptr<PtyEndpoint>> PtyEndpoint::Open(const std::filesystem::path& dir,
+                                                       const std::string& name) {
+  std::unique_ptr<PtyEndpoint> p(new PtyEndpoint());
+  p->link_ = dir / name;
+  std::error_code ec;
+  const auto status = std::filesystem::symlink_status(p->link_, ec);
+  if (!ec && std::filesystem::exists(status) && !std::filesystem::is_symlink(status))
+    return Status(BridgeError::kLink, p->link_.string() + ": a file of that name is in the way");
+
+  p->master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (p->master_ < 0) return PtyError("posix_openpt");
+  if (grantpt(p->master_) != 0 || unlockpt(p->master_) != 0) return PtyError("unlockpt");
+  std::array<char, 128> path{};
+  if (ptsname_r(p->master_, path.data(), path.size()) != 0) return PtyError("ptsname");
+  p->device_ = path.data();
+  p->slave_ = ::open(p->device_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (p->slave_ < 0) return PtyError(p->device_);
+  termios t{};
+  if (tcgetattr(p->slave_, &t) != 0) return PtyError("tcgetattr");
+  cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  cfsetispeed(&t, B9600);
+  cfsetospeed(&t, B9600);
+  if (tcsetattr(p->slave_, TCSANOW, &t) != 0) return PtyError("tcsetattr");
+  const int flags = fcntl(p->master_, F_GETFL);
+  if (flags < 0 || fcntl(p->master_, F_SETFL, flags | O_NONBLOCK) != 0) return PtyError("fcntl");
+
+  std::filesystem::create_directories(dir, ec);
+  std::filesystem::path tmp = p->link_;
+  tmp += ".new";
+  std::filesystem::remove(tmp, ec);
+  std::filesystem::create_symlink(p->device_, tmp, ec);
+  if (!ec) std::filesystem::rename(tmp, p->link_, ec);
+  if (ec) {
+    std::filesystem::remove(tmp, ec);
+    return Status(BridgeError::kLink, p->link_.string() + ": " + ec.message());
+  }
+  return p;
+}
+
+PtyEndpoint::~PtyEndpoint() {
+  if (!link_.empty() && !device_.empty()) {
+    std::error_code ec;
+    if (std::filesystem::read_symlink(link_, ec) == device_ && !ec)
+      std::filesystem::remove(link_, ec);
+  }
+  if (slave_ >= 0) ::close(slave_);
+  if (master_ >= 0) ::close(master_);
+}
+
+bool PtyEndpoint::ReadSettings(LineSettings& out) const {
+  termios t{};
+  if (tcgetattr(master_, &t) != 0) return false;
+  out = SettingsOf(t);
+  return true;
+}
+
+}  // namespace zelin::bridge

@@ -1,0 +1,119 @@
+// The bridge against devsim's serial ports (a loopback plug on each port) and, where
+// ser2net and socat are installed, as ser2net's client.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "emulator/lab.hpp"
+#include "tests/bridge/bridge_util.hpp"
+#include "tests/emulator/raw_peer.hpp"
+#include "tests/support/lab_support.hpp"
+#include "tests/support/ser2net_fixture.hpp"
+
+namespace zelin::testing {
+namespace {
+
+using bridge::LinkState;
+
+class DevsimBridgeTest : public BridgeFixture {
+ protected:
+  void SetUp() override {
+    auto s = ServerAt(server_ip_, 1201, 9480);
+    s.name = "Line";
+    lab_ = StartedLab(BlockLab(block_, {s}), clock_);
+    SaveStore({Server({{0, 5}})});  // port 1: devsim's 4001, RFC 2217 by default
+  }
+  // Hex values of the lab's logged SET-BAUDRATE commands, in order.
+  std::vector<std::string> BaudCommands() const {
+    std::vector<std::string> out;
+    for (const auto& e : lab_->Log())
+      if (e.proto == "serial" && e.code == static_cast<int>(rfc2217::ComCommand::SetBaudRate))
+        out.push_back(e.hex);
+    return out;
+  }
+  std::unique_ptr<emulator::Lab> lab_;
+};
+
+TEST_F(DevsimBridgeTest, SettingsAndBytesReachTheLabAndSurviveARestart) {
+  StartBridge();
+  ASSERT_TRUE(WaitConnected("COM5"));
+  const int fd = OpenDevice(options_.dir / "COM5");
+  EXPECT_EQ(Exchange(*bridge_, fd, Pattern(40000, 5), 40000), Pattern(40000, 5));
+
+  termios t{};
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  cfsetospeed(&t, B57600);
+  cfsetispeed(&t, B57600);
+  t.c_cflag |= CSTOPB;
+  ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+  auto settled = [&] {
+    const auto s = lab_->PortSettings(1201, 1);
+    return s && s->baud == 57600 && s->stop == rfc2217::StopBits::Two;
+  };
+  ASSERT_TRUE(bridge_->RunUntil(settled, 60000));
+  EXPECT_EQ(BaudCommands().back(), "0000e100");  // the request log has the command
+
+  // A restart in the middle of a transfer: the settings go back to the lab's defaults,
+  // the bridge reconnects on the same device and sets them again.
+  const std::vector<uint8_t> lost_or_not = Pattern(4000, 6);
+  EXPECT_EQ(::write(fd, lost_or_not.data(), 2000), 2000);
+  ASSERT_TRUE(lab_->Restart(1201));
+  EXPECT_EQ(::write(fd, lost_or_not.data() + 2000, 2000), 2000);
+  ASSERT_TRUE(bridge_->RunUntil([&] { return Port("COM5")->state != LinkState::kConnected; },
+                                60000));
+  ASSERT_TRUE(WaitConnected("COM5"));
+  ASSERT_TRUE(bridge_->RunUntil(settled, 60000));
+  Exchange(*bridge_, fd, {}, 0);  // whatever came back of the cut transfer
+  bridge_->RunFor(300);
+  Exchange(*bridge_, fd, {}, 0);
+  EXPECT_EQ(Exchange(*bridge_, fd, Pattern(3000, 7), 3000), Pattern(3000, 7));
+  ::close(fd);
+}
+
+// ser2net serves a socat pty; the far end of that cable is line_path().
+class Ser2netBridgeTest : public BridgeFixture {};
+
+TEST_F(Ser2netBridgeTest, BridgeAsClientCarriesBytesAndSetsTheSpeed) {
+  if (const auto why = Ser2netFixture::Missing(); !why.empty()) GTEST_SKIP() << why;
+  Ser2netFixture s2n;
+  std::string error;
+  ASSERT_TRUE(s2n.Start({.rfc2217 = true, .line = "9600n81", .address = server_ip_}, &error))
+      << error;
+  WriteConfig("[server 1201]\nmode = rfc2217\ndata_port_base = " + std::to_string(s2n.port()) +
+              "\n");
+  SaveStore({Server({{0, 8}})});
+  StartBridge();
+  ASSERT_TRUE(WaitConnected("COM8"));
+  const int fd = OpenDevice(options_.dir / "COM8");
+  const int line = OpenDevice(s2n.line_path());
+
+  // The bridge's device to the far end, and back.
+  const std::vector<uint8_t> there = Pattern(3000, 1), back = Pattern(2000, 2);
+  std::vector<uint8_t> at_line;
+  EXPECT_TRUE(Exchange(*bridge_, fd, there, 0).empty());
+  bridge_->RunUntil(
+      [&] {
+        uint8_t buf[1024];
+        for (ssize_t n; (n = ::read(line, buf, sizeof buf)) > 0;)
+          at_line.insert(at_line.end(), buf, buf + n);
+        return at_line.size() >= there.size();
+      },
+      120000);
+  EXPECT_EQ(at_line, there);
+  ASSERT_EQ(::write(line, back.data(), back.size()), static_cast<ssize_t>(back.size()));
+  EXPECT_EQ(Exchange(*bridge_, fd, {}, back.size()), back);
+
+  termios t{};
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  cfsetospeed(&t, B19200);
+  cfsetispeed(&t, B19200);
+  ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+  ASSERT_TRUE(bridge_->RunUntil(
+      [&] { return s2n.DeviceStty().find("speed 19200") != std::string::npos; }, 60000))
+      << s2n.DeviceStty();
+  ::close(line);
+  ::close(fd);
+}
+
+}  // namespace
+}  // namespace zelin::testing
