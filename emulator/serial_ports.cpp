@@ -256,9 +256,9 @@ void SerialPorts::OnCommand(size_t index, const rfc::ComEvent& event) {
   if (answer) {
     const auto baud = rfc::DecodeBaud(answer->value);
     if (event.command == rfc::ComCommand::SetBaudRate && baud) {
-      e.verdict += " " + std::to_string(*baud);
+      (e.verdict += ' ') += std::to_string(*baud);
     } else if (event.command != rfc::ComCommand::Signature && answer->value.size() == 1) {
-      e.verdict += " " + std::to_string(answer->value[0]);
+      (e.verdict += ' ') += std::to_string(answer->value[0]);
     }
   }
   log_(std::move(e));
