@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds, starts an emulated lab of four device servers on loopback and opens
 # the server manager against it with a fresh registry hive, then shows the port status
-# of three servers and runs the port tests of one; the lab is stopped on exit.
+# of three servers, runs the port tests of one, and carries bytes through a server port
+# made a local serial device by the port bridge; the lab is stopped on exit.
 #
 #   scripts/demo.sh [LAB.json]
 #
@@ -14,7 +15,7 @@ build="${ZELIN_DEMO_BUILD:-$root/build-demo}"
 if [ "${ZELIN_DEMO_SKIP_BUILD:-0}" != 1 ]; then  # 1: use the programs already in $build
   "$root/scripts/setup.sh"
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELIN_TESTS=OFF >/dev/null
-  cmake --build "$build" -j"$(nproc)" --target devsim zelinctl srvmanager monitor portcheck
+  cmake --build "$build" -j"$(nproc)" --target devsim zelinctl srvmanager monitor portcheck portbridge
 fi
 
 # Loopback only: the transport refuses anything outside 127.0.0.0/8.
@@ -32,15 +33,16 @@ export ZELIN_RUNTIME_DIR="$demo"
 rm -f "$ZELIN_REGISTRY" "$ZELIN_REGISTRY.changed"
 
 hexname() { printf '%s' "$1" | od -An -tx1 | tr -s ' \n' ',' | sed 's/^,//; s/,$//'; }
-server_key() {  # number type serial name last-octet ports
-  local n=$1 type=$2 serial=$3 name=$4 octet=$5 ports=$6 p
+server_key() {  # number type serial name last-octet ports [first COM number: ports mapped]
+  local n=$1 type=$2 serial=$3 name=$4 octet=$5 ports=$6 com=${7:-0} p
   printf '[HKEY_LOCAL_MACHINE\\SoftWare\\KIVO\\Zelin\\Parameters\\Server%d]\n' "$n"
   printf '"DeviceType"=dword:%08x\n"ServerFlag"=dword:00000000\n"SerialNo"=dword:%08x\n' "$type" "$serial"
   printf '"ServerName"=hex:%s\n' "$(hexname "$name")"
   printf '"IPAddress"=dword:7f002b%02x\n"Netmask"=dword:00ffffff\n\n' "$octet"
   for ((p = 0; p < ports; p++)); do
     printf '[HKEY_LOCAL_MACHINE\\SoftWare\\KIVO\\Zelin\\Parameters\\Server%d\\Port%04d]\n' "$n" "$p"
-    printf '"PortDriver"="Ports\\\\%04d"\n"COM"=dword:00000000\n"PortFlag"=dword:00000000\n' "$(( (n - 1) * 16 + p ))"
+    printf '"PortDriver"="Ports\\\\%04d"\n"COM"=dword:%08x\n"PortFlag"=dword:%08x\n' \
+      "$(( (n - 1) * 16 + p ))" "$(( com ? com + p : 0 ))" "$(( com ? 1 : 0 ))"
     printf '"Transmission"=dword:00000000\n"FIFO"=dword:00000000\n\n'
   done
 }
@@ -95,3 +97,32 @@ echo "demo: port status of three servers (two samples, 1 s apart)"
 echo "demo: port tests of Workshop (127.0.43.12)"
 "$zelinctl" diag 127.0.43.12 --quiet --report "$demo/diag-report.txt" || true
 cat "$demo/diag-report.txt"
+
+# The port bridge: Dock North's ports 1 and 2 mapped to COM5 and COM6 (a store of their
+# own, so the manager's hive above stays as the manager left it). The lab's serial ports
+# loop back what they receive, so what goes into COM5 comes back out of it.
+echo "demo: the port bridge makes Dock North's ports 1 and 2 the local devices COM5 and COM6"
+bridge_store="$demo/bridge.reg"
+{
+  printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SoftWare\\KIVO\\Zelin\\Parameters]\n'
+  printf '"Servers"=dword:00000001\n"Ports"=dword:00000002\n"SessionRecovery"=dword:00000001\n\n'
+  server_key 1 771 1201 "Dock North" 10 2 5
+} >"$bridge_store"
+ttys="$demo/tty"
+"$build/bridge/portbridge" --store "$bridge_store" --dir "$ttys" 2>"$demo/portbridge.log" &
+bridge=$!
+trap 'kill "$bridge" "$devsim" 2>/dev/null; wait "$bridge" "$devsim" 2>/dev/null || true' EXIT
+for ((tick = 0; tick < 50; tick++)); do
+  [ "$(grep -o '"state": *"connected"' "$ttys/bridge-state.json" 2>/dev/null | wc -l)" = 2 ] && break
+  sleep 0.1
+done
+"$zelinctl" bridge status --state "$ttys/bridge-state.json"
+stty -F "$ttys/COM5" 19200 cs8 raw -echo
+exec 3<>"$ttys/COM5"
+printf 'hello through COM5\n' >&3
+if IFS= read -r -t 3 answer <&3; then
+  echo "demo: COM5 (19200 baud, set with stty) answered: $answer"
+else
+  echo "demo: COM5 gave no answer; the bridge's log: $demo/portbridge.log" >&2
+fi
+exec 3<&-
