@@ -57,8 +57,13 @@ int OpenBound(int type, Ipv4 ip, uint16_t port, std::string* error) {
   return fd;
 }
 
+// The worker may be inside poll() on `fd`, which keeps the socket alive after close();
+// shutdown() first, so that a listener refuses connections from this moment on.
 void CloseFd(int& fd) {
-  if (fd >= 0) ::close(fd);
+  if (fd >= 0) {
+    ::shutdown(fd, SHUT_RDWR);
+    ::close(fd);
+  }
   fd = -1;
 }
 

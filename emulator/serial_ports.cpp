@@ -101,9 +101,17 @@ bool SerialPorts::Bind(Ipv4 ip, std::string* error) {
 
 void SerialPorts::Close() {
   for (Port& p : ports_) {
-    if (p.link && p.link->fd >= 0) ::close(p.link->fd);
+    // shutdown() before close(): the lab's worker may be polling these sockets, which
+    // would keep the listener accepting until its poll returns.
+    if (p.link && p.link->fd >= 0) {
+      ::shutdown(p.link->fd, SHUT_RDWR);
+      ::close(p.link->fd);
+    }
     p.link.reset();
-    if (p.listener >= 0) ::close(p.listener);
+    if (p.listener >= 0) {
+      ::shutdown(p.listener, SHUT_RDWR);
+      ::close(p.listener);
+    }
     p.listener = -1;
     p.settings = {};
   }
