@@ -1,5 +1,6 @@
 #include "emulator/lab_spec.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <set>
@@ -491,45 +492,47 @@ Parsed<LabSpec> ParseLabJson(std::string_view text) {
 }
 
 Parsed<ServerSpec> ParseServerFlag(std::string_view text) {
+  // The keys a flag can give as text; the others (faults, diag, tables...) hold objects or
+  // lists and come from a lab file. Three more reach into the objects a flag builds.
+  static constexpr std::string_view kTextKeys[] = {"type",     "serial",   "name",  "ip",
+                                                   "netmask",  "password", "firmware",
+                                                   "ports",    "flags",    "dhcp",  "hardware"};
   Parsed<ServerSpec> out;
   json j = json::object();
-  size_t pos = 0;
-  while (pos <= text.size()) {
-    const size_t comma = text.find(',', pos);
-    const std::string_view item =
-        text.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos);
-    pos = comma == std::string_view::npos ? text.size() + 1 : comma + 1;
-    if (item.empty()) continue;
-    const size_t eq = item.find('=');
-    if (eq == std::string_view::npos) {
-      out.error = "--server: \"" + std::string(item) + "\" is not key=value";
-      return out;
-    }
-    const std::string key(item.substr(0, eq));
-    const std::string value(item.substr(eq + 1));
-    if (key == "block") {
-      j["port_status"]["block"] = value;
-    } else if (key == "serial_mode") {
-      j["serial_ports"]["mode"] = value;
-    } else if (key == "serial_base") {
-      j["serial_ports"]["base"] = value;
-    } else if (key == "kinds") {
-      j["port_kinds"] = json::array();
-      try {
-        for (uint8_t b : HexFrom(value, "--server kinds")) j["port_kinds"].push_back(b);
-      } catch (const LabError& e) {
-        out.error = e.what();
-        return out;
-      }
-    } else {
-      j[key] = value;  // numbers are accepted as text (decimal or 0x hex)
-    }
-  }
   try {
+    size_t pos = 0;
+    while (pos <= text.size()) {
+      const size_t comma = text.find(',', pos);
+      const std::string_view item =
+          text.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos);
+      pos = comma == std::string_view::npos ? text.size() + 1 : comma + 1;
+      if (item.empty()) continue;
+      const size_t eq = item.find('=');
+      if (eq == std::string_view::npos)
+        Fail("--server", "\"" + std::string(item) + "\" is not key=value");
+      const std::string key(item.substr(0, eq));
+      const std::string value(item.substr(eq + 1));
+      if (key == "block") {
+        j["port_status"]["block"] = value;
+      } else if (key == "serial_mode") {
+        j["serial_ports"]["mode"] = value;
+      } else if (key == "serial_base") {
+        j["serial_ports"]["base"] = value;
+      } else if (key == "kinds") {
+        j["port_kinds"] = json::array();
+        for (uint8_t b : HexFrom(value, "--server kinds")) j["port_kinds"].push_back(b);
+      } else if (std::find(std::begin(kTextKeys), std::end(kTextKeys), key) != std::end(kTextKeys)) {
+        j[key] = value;  // numbers are accepted as text (decimal or 0x hex)
+      } else {
+        Fail("--server", "unknown key " + Shown(json(key)) +
+                             " (known: type, serial, name, ip, netmask, password, firmware, "
+                             "ports, flags, dhcp, hardware, kinds, block, serial_mode, serial_base)");
+      }
+    }
     out.value = ServerFrom(j, "--server");
   } catch (const LabError& e) {
     out.error = e.what();
-  } catch (const json::exception& e) {
+  } catch (const json::exception& e) {  // kept as a last guard: a refusal, never an abort
     out.error = std::string("--server: ") + e.what();
   }
   return out;

@@ -20,7 +20,9 @@ for arg in "$@"; do
   esac
 done
 if [ "$fuzz" = "1" ]; then
-  packages+=(clang libfuzzer-14-dev)
+  # The sanitizer runtime is only a recommendation of clang: name it, or the fuzzers'
+  # link fails on a machine that never installed clang with its recommendations.
+  packages+=(clang libfuzzer-14-dev libclang-rt-14-dev)
 fi
 if [ "$interop" = "1" ]; then
   packages+=(ser2net socat)

@@ -283,7 +283,8 @@ void Bridge::WriteState(int64_t now) {
   tmp += ".tmp";
   {
     std::ofstream out(tmp, std::ios::trunc);
-    out << doc.dump(2) << '\n';
+    // Names come from the store as stored: invalid UTF-8 is written as U+FFFD.
+    out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     if (!out.flush()) {
       notices_.Notice(NoticeLevel::kError, tmp.string() + ": cannot be written");
       next_state_write_ = now + options_.state_write_ms;

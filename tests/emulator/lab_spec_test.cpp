@@ -139,6 +139,15 @@ TEST(LabSpecTest, RefusesHostileTextWithoutThrowing) {
   const auto flag = ParseServerFlag("type=771,serial=46\xff\xff,ip=127.0.0.2");
   EXPECT_FALSE(flag);
   EXPECT_NE(flag.error.find("serial"), std::string::npos);
+  // A key that holds an object elsewhere, given as text and then reached into by another key
+  // (the fuzzer's find), and keys that only a lab file can give.
+  for (const char* text : {"type=771,serial=1,ip=127.0.0.2,serial_ports=x,serial_base=6001",
+                           "type=771,serial=1,ip=127.0.0.2,port_status=1,block=94",
+                           "type=771,serial=1,ip=127.0.0.2,faults=drop"}) {
+    const auto nested = ParseServerFlag(text);
+    EXPECT_FALSE(nested) << text;
+    EXPECT_NE(nested.error.find("unknown key"), std::string::npos) << nested.error;
+  }
 }
 
 TEST(LabSpecTest, LogLinesAreJson) {

@@ -372,6 +372,19 @@ TEST_F(ZelinctlProcessTest, PortsDhcpAndCheckAddress) {
   EXPECT_NE(r.out.find(" is free"), std::string::npos) << r.out;
 }
 
+// A name in a legacy code page (as a device or a store may hold it) is printed as valid
+// JSON, with U+FFFD for the byte that is not UTF-8, instead of ending zelinctl.
+TEST_F(ZelinctlProcessTest, JsonOfANameThatIsNotUtf8) {
+  auto server = Server(41, 10);
+  server.name = "Caf\xe9";
+  StartLab({server});
+  const RunResult r = Run("search --json");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const auto list = nlohmann::json::parse(r.out);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]["name"], "Caf\xEF\xBF\xBD");
+}
+
 // devsim as its own process: started with servers on the block, found by zelinctl.
 TEST_F(ZelinctlProcessTest, SearchFindsTheServersOfADevsimProcess) {
   int out[2];

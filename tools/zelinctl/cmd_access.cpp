@@ -12,6 +12,7 @@
 #include "protocol/exchange.hpp"
 #include "srvmanager/properties/core/access_table.hpp"
 #include "srvmanager/properties/core/properties_strings.hpp"
+#include "tools/zelinctl/json_output.hpp"
 #include "tools/zelinctl/port_list.hpp"
 #include "tools/zelinctl/session.hpp"
 
@@ -171,7 +172,7 @@ int Show(const Parsed& p, uint16_t serial) {
       out.push_back({{"ip_address", AddressToText(e.address)},
                      {"netmask", AddressToText(e.netmask)},
                      {"ports", PortNumbers(e.port_mask)}});
-    std::printf("%s\n", out.dump(2).c_str());
+    PrintJson(out);
     return kExitOk;
   }
   std::printf("%-15s %-15s %s\n", "IP ADDRESS", "NETMASK", "PORTS");

@@ -10,6 +10,7 @@
 #include "protocol/discovery.hpp"
 #include "protocol/exchange.hpp"
 #include "protocol/firmware.hpp"
+#include "tools/zelinctl/json_output.hpp"
 #include "tools/zelinctl/command.hpp"
 #include "tools/zelinctl/session.hpp"
 
@@ -57,7 +58,7 @@ int RunSearch(const Args& args) {
     nlohmann::json out = nlohmann::json::array();
     for (int i = 0; i < s.list.count; ++i)
       out.push_back(ToJson(s.list.records[static_cast<size_t>(i)]));
-    std::printf("%s\n", out.dump(2).c_str());
+    PrintJson(out);
   } else {
     PrintTable(s.list, 0, s.list.count);
   }
@@ -90,7 +91,7 @@ int RunProbe(const Args& args) {
     return kExitNotFound;
   }
   if (p.has("--json"))
-    std::printf("%s\n", ToJson(s.list.records[static_cast<size_t>(i)]).dump(2).c_str());
+    PrintJson(ToJson(s.list.records[static_cast<size_t>(i)]));
   else
     PrintTable(s.list, i, 1);
   return kExitOk;

@@ -11,6 +11,7 @@
 #include "protocol/address.hpp"
 #include "protocol/exchange.hpp"
 #include "srvmanager/properties/core/properties_strings.hpp"
+#include "tools/zelinctl/json_output.hpp"
 #include "tools/zelinctl/session.hpp"
 
 namespace zelin::ctl {
@@ -150,7 +151,7 @@ int Show(const Parsed& p, uint16_t serial) {
                      {"gateway", AddressToText(e.gateway)},
                      {"netmask", AddressToText(e.netmask)},
                      {"metric", e.metric}});
-    std::printf("%s\n", out.dump(2).c_str());
+    PrintJson(out);
     return kExitOk;
   }
   std::printf("%-15s %-15s %-15s %s\n", "DESTINATION", "GATEWAY", "NETMASK", "METRIC");

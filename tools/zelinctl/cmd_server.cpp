@@ -11,6 +11,7 @@
 #include "protocol/exchange.hpp"
 #include "srvmanager/core/model_info.hpp"
 #include "srvmanager/properties/core/access_table.hpp"
+#include "tools/zelinctl/json_output.hpp"
 #include "tools/zelinctl/port_list.hpp"
 #include "tools/zelinctl/session.hpp"
 
@@ -77,7 +78,7 @@ int PortsShow(const Parsed& p, uint16_t serial) {
     else
       std::printf("%-5d %-5u %s\n", i + 1, unsigned{kind}, KindState(kind));
   }
-  if (p.has("--json")) std::printf("%s\n", out.dump(2).c_str());
+  if (p.has("--json")) PrintJson(out);
   return kExitOk;
 }
 
@@ -213,7 +214,7 @@ int DhcpShow(const Parsed& p, uint16_t serial) {
   const ServerRecord* r = DhcpServer(p, s, serial, &rc);
   if (r == nullptr) return rc;
   if (p.has("--json"))
-    std::printf("%s\n", nlohmann::json{{"serial", serial}, {"dhcp", r->dhcp == 1}}.dump(2).c_str());
+    PrintJson({{"serial", serial}, {"dhcp", r->dhcp == 1}});
   else
     std::printf("DHCP %s\n", r->dhcp == 1 ? "on" : "off");
   return kExitOk;
@@ -288,13 +289,10 @@ int RunCheckAddress(const Args& args) {
   const bool in_use = (r->flags() & wire::kFlagAddressConflict) != 0;
   const std::string text = AddressToText(*address);
   if (p.has("--json")) {
-    std::printf("%s\n", nlohmann::json{{"address", text},
-                                       {"in_use", in_use},
-                                       {"hardware",
-                                        in_use ? nlohmann::json(HardwareText(r->conflict_hardware))
-                                               : nlohmann::json(nullptr)}}
-                            .dump(2)
-                            .c_str());
+    PrintJson({{"address", text},
+               {"in_use", in_use},
+               {"hardware", in_use ? nlohmann::json(HardwareText(r->conflict_hardware))
+                                   : nlohmann::json(nullptr)}});
   } else if (in_use) {
     std::printf("%s is in use by %s\n", text.c_str(), HardwareText(r->conflict_hardware).c_str());
   } else {

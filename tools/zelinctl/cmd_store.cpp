@@ -17,6 +17,7 @@
 #include "store/server_store.hpp"
 #include "store/store_check.hpp"
 #include "tools/zelinctl/command.hpp"
+#include "tools/zelinctl/json_output.hpp"
 #include "tools/zelinctl/session.hpp"
 
 namespace zelin::ctl {
@@ -151,7 +152,7 @@ int List(const Parsed& o) {
     const nlohmann::json doc{{"registry", hive.path().string()},
                              {"installation_type", ReadInstallationType(reg)},
                              {"servers", servers}};
-    std::printf("%s\n", doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    PrintJson(doc);
   } else {
     std::printf("%-9s %-7s %-9s %-16s %s\n", "KEY", "SERIAL", "MODEL", "IP ADDRESS", "NAME");
     std::fputs(text.c_str(), stdout);
