@@ -2,13 +2,18 @@
 // polling engine and transport, against emulated servers on the test's loopback block.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QPushButton>
 #include <QTimer>
 
 #include <chrono>
 #include <thread>
 
+#include "monitor/core/configuration_sheet.hpp"
 #include "monitor/core/polled_monitoring.hpp"
+#include "monitor/gui/configuration_dialog.hpp"
+#include "protocol/address.hpp"
 #include "monitor/gui/main_window.hpp"
 #include "platform/notices.hpp"
 #include "tests/monitor/monitor_fixture.hpp"
@@ -30,7 +35,8 @@ bool ProcessUntil(Done done) {
 }
 
 struct LiveTest : ::testing::Test {
-  LiveTest() { zelin::testing::QtApp("monitor_gui_tests"); }
+  // The application first: the window below needs it.
+  const bool app = (zelin::testing::QtApp("monitor_gui_tests"), true);
   zelin::testing::LoopbackBlock block;
   ScaledClock scaled{4.0};
   ui::LiveClock clock{scaled};
@@ -133,6 +139,49 @@ TEST_F(LiveTest, ValuesAppearWithTheFirstStatusReply) {
   }));
   EXPECT_FALSE(list.topLevelItem(1)->text(2).isEmpty());
   EXPECT_FALSE(list.topLevelItem(1)->text(4).isEmpty());
+  lab->Stop();
+}
+
+// The configuration sheet as a new user meets it: the dialog's first search and its
+// Search button, over the program's transport and clock, against the demo lab's kinds
+// of server; every server must be in the "Server IP Address" drop-down.
+TEST_F(LiveTest, SheetSearchListsEveryServerInTheDropDown) {
+  std::vector<emulator::ServerSpec> servers;
+  const std::pair<DeviceType, const char*> kinds[] = {
+      {771, "Dock North"}, {771, "Dock South"}, {9480, "Workshop"}, {9480, "Spare Bay"}};
+  for (size_t i = 0; i < 4; ++i) {
+    emulator::ServerSpec& s = servers.emplace_back();
+    s.type = kinds[i].first;
+    s.serial = static_cast<uint16_t>(1201 + i);
+    s.name = kinds[i].second;
+    s.ip = block.Address(static_cast<uint8_t>(10 + i));
+  }
+  servers[1].password = "harbour";
+  auto lab = zelin::testing::StartedLab(zelin::testing::BlockLab(block, servers), SystemClock());
+  TransportFinder real_finder(transport);
+  ConfigurationSheet sheet(state, monitoring, real_finder, prompter);
+  ConfigurationDialog dialog(sheet, &window);
+  auto entries = [&dialog] {
+    QStringList texts;
+    for (int i = 0; i < dialog.address_box()->count(); ++i) texts << dialog.address_box()->itemText(i);
+    texts.sort();
+    return texts;
+  };
+  const QStringList expected = {
+      QString::fromStdString(AddressToText(block.Address(10)) + " (Dock North, SerialNo:1201)"),
+      QString::fromStdString(AddressToText(block.Address(11)) + " (Dock South, SerialNo:1202)"),
+      QString::fromStdString(AddressToText(block.Address(12)) + " (Workshop, SerialNo:1203)"),
+      QString::fromStdString(AddressToText(block.Address(13)) + " (Spare Bay, SerialNo:1204)")};
+  EXPECT_EQ(entries(), expected);
+  dialog.show();
+  QPushButton* search = nullptr;
+  for (QPushButton* b : dialog.findChildren<QPushButton*>())
+    if (b->text() == QStringLiteral("&Search")) search = b;
+  ASSERT_NE(search, nullptr);
+  search->click();
+  EXPECT_EQ(entries(), expected);
+  dialog.address_box()->hidePopup();
+  dialog.reject();
   lab->Stop();
 }
 
