@@ -277,17 +277,18 @@ int PortPoller::AppendRecord(const ServerRecord& record, bool watched) {
   // The list is full (searches on a network of more than 32 servers fill it): a watched
   // server takes the place of one that is not watched. No watched server has more than
   // one entry, so with at most 32 watched servers there is always such a place.
-  const auto config = config_.watched();
   for (int i = servers_.count - 1; i >= 0; --i) {
-    const uint16_t serial = servers_.records[static_cast<size_t>(i)].serial_number();
-    const bool keep = std::any_of(config.begin(), config.end(), [serial](const MonitoredServer& s) {
-      return s.serial_number == serial;
-    });
-    if (keep) continue;
+    if (IsWatchedSerial(servers_.records[static_cast<size_t>(i)].serial_number())) continue;
     servers_.records[static_cast<size_t>(i)] = record;
     return i;
   }
   return -1;
+}
+
+bool PortPoller::IsWatchedSerial(uint16_t serial) const {
+  const auto watched = config_.watched();
+  return std::any_of(watched.begin(), watched.end(),
+                     [serial](const MonitoredServer& s) { return s.serial_number == serial; });
 }
 
 namespace {
@@ -421,13 +422,9 @@ std::array<ServerState, kMaxWatchedServers> PortPoller::LocateAll() {
 
   // The list takes the answers in the watched order, then the other servers, then the
   // placeholders of the servers that did not answer.
-  auto watched_serial = [&](uint16_t serial) {
-    return std::any_of(watched.begin(), watched.end(),
-                       [serial](const MonitoredServer& s) { return s.serial_number == serial; });
-  };
-  auto merge = [&](const ServerRecord& reply) {
+  auto merge = [this](const ServerRecord& reply) {
     const int known = servers_.FindSerial(reply.serial_number());
-    if (known < 0) return AppendRecord(reply, watched_serial(reply.serial_number()));
+    if (known < 0) return AppendRecord(reply, IsWatchedSerial(reply.serial_number()));
     ServerRecord& r = servers_.records[static_cast<size_t>(known)];
     r.search_reply = reply.search_reply;
     r.nonce = reply.nonce;

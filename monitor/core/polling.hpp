@@ -180,6 +180,7 @@ class PortPoller {
   // Adds `record` to the monitor's ServerList: its index, or -1 when the list is full.
   // A `watched` server's record takes the place of one that no watched server has.
   int AppendRecord(const ServerRecord& record, bool watched);
+  bool IsWatchedSerial(uint16_t serial) const;
   void Work();
   void ReportState(size_t index);  // on the worker thread
   // After a pass that took nothing: waits up to kIdleSleepMs, ended at once by a
