@@ -110,13 +110,13 @@ TEST_F(LiveTest, CellWritesOfAnEndedRunAreDropped) {
 // A server that answers the search but refuses every status query: its rows name it,
 // and its values stay empty until the first status reply brings them.
 TEST_F(LiveTest, ValuesAppearWithTheFirstStatusReply) {
-  emulator::ServerSpec spec;
-  spec.type = 771;
-  spec.serial = 52;
-  spec.ip = block.Address(52);
-  spec.name = "Quay";
-  spec.faults.refuse = true;
-  auto lab = zelin::testing::StartedLab(zelin::testing::BlockLab(block, {spec}), SystemClock());
+  emulator::ServerSpec quay;
+  quay.type = 771;
+  quay.serial = 52;
+  quay.ip = block.Address(52);
+  quay.name = "Quay";
+  quay.faults.refuse = true;
+  auto lab = zelin::testing::StartedLab(zelin::testing::BlockLab(block, {quay}), SystemClock());
   Watch(0, 52, 52, 0x3);
   state.in_use->column_mask = (1u << kItemServerName) | (1u << kItemPortNumber) |
                               (1u << kItemConnection) | (1u << kItemBaudRate) |
