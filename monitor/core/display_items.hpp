@@ -44,6 +44,8 @@ inline constexpr size_t kDisplayItemCount = 27;
 inline constexpr uint32_t kAllItemsMask = (1u << kDisplayItemCount) - 1;
 // Items from here on show "---" while their server is not answering.
 inline constexpr DisplayItem kFirstLiveItem = kItemPortNumber;
+// The items from Connection on are read from the port's status block.
+inline constexpr DisplayItem kFirstBlockItem = kItemConnection;
 
 // Column header of each item.
 inline constexpr std::array<std::string_view, kDisplayItemCount> kItemHeaders = {

@@ -74,7 +74,8 @@ bool MonitorDocument::OpenFile(const std::filesystem::path& path) {
   if (IsModified()) {
     const MsgAnswer answer = prompter_.Message(kSavePrompt, MsgButtons::YesNoCancel, MsgIcon::Warning);
     if (answer == MsgAnswer::Cancel) return false;
-    if (answer == MsgAnswer::Yes) Save();
+    // A save that failed keeps this configuration: the other file is not loaded over it.
+    if (answer == MsgAnswer::Yes && Save() == SaveOutcome::kFailed) return false;
   } else if (path_ && *path_ == path) {
     return false;
   }
@@ -86,11 +87,12 @@ MonitorDocument::SaveOutcome MonitorDocument::Save() {
   if (!chosen) return SaveOutcome::kCancelled;
   // The run-time fields are not saved: the receiving thread may be writing them, and
   // loading clears them anyway.
-  if (!WriteMonitorFile(*chosen, *state_.in_use->WithoutRunTime()).ok()) {
+  const std::unique_ptr<MonitorConfig> saved = state_.in_use->WithoutRunTime();
+  if (!WriteMonitorFile(*chosen, *saved).ok()) {
     prompter_.Message(kOpenError);
     return SaveOutcome::kFailed;
   }
-  *state_.baseline = *state_.in_use;
+  *state_.baseline = *saved;
   path_ = *chosen;
   recent_.Add(*chosen);
   return SaveOutcome::kSaved;
@@ -119,8 +121,9 @@ bool MonitorDocument::CanClose() {
 void MonitorDocument::Refresh() {
   monitoring_.StopMonitoring();
   for (MonitoredServer& server : state_.in_use->watched()) {
-    server.rates.fill(PortRateSamples{});
-    server.blocks.fill(PortStatusBlock{});
+    const ServerState state = LoadState(server);
+    server.ClearRunTime();
+    StoreState(server, state);
   }
   state_.throughput_gate = false;
   monitoring_.StartMonitoring();

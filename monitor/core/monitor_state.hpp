@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "monitor/core/port_mapping.hpp"
 #include "monitor/core/records.hpp"
@@ -43,6 +44,10 @@ struct MonitorState {
   std::atomic<bool> throughput_gate{false};
   RowTable rows;
   StatusCells cells;
+  // The polling engine's lock over the run-time fields of `in_use` and `found` (null
+  // without an engine): readers on the user-interface thread take it while monitoring
+  // runs.
+  std::mutex* records_mutex = nullptr;
 
   // The sources of the cells' texts at this moment.
   CellSources Sources() const { return {*found, mappings, throughput_gate.load()}; }

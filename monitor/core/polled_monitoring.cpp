@@ -9,10 +9,12 @@ PolledMonitoring::PolledMonitoring(MonitorState& state, Transport& transport,
       prompter_(prompter),
       poller_(transport, *state.in_use, *state.found, *this) {
   poller_.UseThroughputGate(state_.throughput_gate);
+  state_.records_mutex = &poller_.records_mutex();
 }
 
 PolledMonitoring::~PolledMonitoring() {
   poller_.StopMonitoring();
+  state_.records_mutex = nullptr;
 }
 
 void PolledMonitoring::StartMonitoring() {

@@ -160,6 +160,7 @@ ReplyOutcome AcceptStatusReply(Bytes d, size_t full_length, Ipv4 sender, ServerR
         r.silence_time_stamp = block.time_stamp;
       }
       s.blocks[p] = block;
+      s.received_mask |= 1u << p;
       ports = (ports & ~(0xFFu << (8 * k))) | (uint32_t{p} << (8 * k));
     }
     StoreState(s, kStateAnswered);
@@ -266,10 +267,28 @@ void PortPoller::WaitIdle(size_t count) {
   }
 }
 
-int PortPoller::AppendRecord(const ServerRecord& record) {
-  if (servers_.count >= static_cast<int>(kMaxServers) || servers_.count < 0) return -1;
-  servers_.records[static_cast<size_t>(servers_.count)] = record;
-  return servers_.count++;
+int PortPoller::AppendRecord(const ServerRecord& record, bool watched) {
+  if (servers_.count < 0) return -1;
+  if (servers_.count < static_cast<int>(kMaxServers)) {
+    servers_.records[static_cast<size_t>(servers_.count)] = record;
+    return servers_.count++;
+  }
+  if (!watched) return -1;
+  // The list is full (searches on a network of more than 32 servers fill it): a watched
+  // server takes the place of one that is not watched. No watched server has more than
+  // one entry, so with at most 32 watched servers there is always such a place.
+  for (int i = servers_.count - 1; i >= 0; --i) {
+    if (IsWatchedSerial(servers_.records[static_cast<size_t>(i)].serial_number())) continue;
+    servers_.records[static_cast<size_t>(i)] = record;
+    return i;
+  }
+  return -1;
+}
+
+bool PortPoller::IsWatchedSerial(uint16_t serial) const {
+  const auto watched = config_.watched();
+  return std::any_of(watched.begin(), watched.end(),
+                     [serial](const MonitoredServer& s) { return s.serial_number == serial; });
 }
 
 namespace {
@@ -282,11 +301,21 @@ int ReceiveAnyDatagram(std::span<const int> sockets, MutableBytes buffer, int64_
   std::array<pollfd, Transport::kMaxInterfaces> fds{};
   const size_t used = std::min(sockets.size(), fds.size());
   for (size_t k = 0; k < used; ++k) fds[k] = pollfd{sockets[k], POLLIN, 0};
-  const int64_t wait = timeout_ms > 0 ? std::min<int64_t>(clock.RealWaitMs(timeout_ms), 60000) : 0;
+  // Cut into the clock's slices with its keep-alive between them, as every other wait
+  // of the caller's thread: locating runs where the program's windows must stay live.
+  const int64_t start = clock.NowMs();
+  const int64_t slice = clock.WaitSliceMs();
   int ready;
-  do {
-    ready = ::poll(fds.data(), used, static_cast<int>(wait));
-  } while (ready < 0 && errno == EINTR);
+  while (true) {
+    const int64_t left = timeout_ms - (clock.NowMs() - start);
+    const int64_t wait = left > 0 ? std::min<int64_t>(clock.RealWaitMs(left), 60000) : 0;
+    const bool sliced = slice > 0 && wait > slice;
+    do {
+      ready = ::poll(fds.data(), used, static_cast<int>(sliced ? slice : wait));
+    } while (ready < 0 && errno == EINTR);
+    if (ready != 0 || !sliced) break;
+    clock.KeepAlive();
+  }
   if (ready <= 0) return ready < 0 ? -1 : 0;
   for (size_t k = 0; k < used; ++k) {
     if (fds[k].revents == 0) continue;
@@ -395,7 +424,7 @@ std::array<ServerState, kMaxWatchedServers> PortPoller::LocateAll() {
   // placeholders of the servers that did not answer.
   auto merge = [this](const ServerRecord& reply) {
     const int known = servers_.FindSerial(reply.serial_number());
-    if (known < 0) return AppendRecord(reply);
+    if (known < 0) return AppendRecord(reply, IsWatchedSerial(reply.serial_number()));
     ServerRecord& r = servers_.records[static_cast<size_t>(known)];
     r.search_reply = reply.search_reply;
     r.nonce = reply.nonce;
@@ -420,7 +449,7 @@ std::array<ServerState, kMaxWatchedServers> PortPoller::LocateAll() {
     placeholder.set_name(s.name());
     placeholder.unicast = true;
     placeholder.unicast_address = s.ip_address;
-    record_[i] = AppendRecord(placeholder);
+    record_[i] = AppendRecord(placeholder, true);
   }
   return states;
 }

@@ -177,7 +177,10 @@ class PortPoller {
   // kLocateWaitSeconds on every socket at once and hands each reply to the server it
   // answers. Gives each server the state and record that locating it alone would.
   std::array<ServerState, kMaxWatchedServers> LocateAll();
-  int AppendRecord(const ServerRecord& record);
+  // Adds `record` to the monitor's ServerList: its index, or -1 when the list is full.
+  // A `watched` server's record takes the place of one that no watched server has.
+  int AppendRecord(const ServerRecord& record, bool watched);
+  bool IsWatchedSerial(uint16_t serial) const;
   void Work();
   void ReportState(size_t index);  // on the worker thread
   // After a pass that took nothing: waits up to kIdleSleepMs, ended at once by a

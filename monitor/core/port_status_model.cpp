@@ -34,8 +34,19 @@ int RateHistory::PixelHeight(size_t i, int height) const {
 }
 
 PortStatusModel::PortStatusModel(const MonitoredServer& server, size_t port,
-                                 const ServerList& found, const PortMappings& mappings)
-    : server_(server), port_(std::min(port, kMaxPorts - 1)), found_(found), mappings_(mappings) {}
+                                 const ServerList& found, const PortMappings& mappings,
+                                 std::mutex* records)
+    : server_(server),
+      port_(std::min(port, kMaxPorts - 1)),
+      found_(found),
+      mappings_(mappings),
+      records_(records) {}
+
+PortStatusBlock PortStatusModel::Block() const {
+  if (records_ == nullptr) return server_.blocks[port_];
+  std::lock_guard lock(*records_);
+  return server_.blocks[port_];
+}
 
 std::string PortStatusModel::Title() const {
   return Format("Port %d of %s(%s) status", static_cast<int>(port_) + 1,
@@ -60,7 +71,7 @@ void PortStatusModel::Fill(const PortStatusBlock& b) {
 }
 
 void PortStatusModel::Open() {
-  const PortStatusBlock block = server_.blocks[port_];
+  const PortStatusBlock block = Block();
   Fill(block);
   maximum_ = MeterMaximum(block.baud_rate);
   tx_.value = rx_.value = 0;
@@ -72,7 +83,7 @@ void PortStatusModel::Open() {
 }
 
 void PortStatusModel::Tick() {
-  const PortStatusBlock block = server_.blocks[port_];
+  const PortStatusBlock block = Block();
   Fill(block);
   // Signed, so that a server restart (time stamp going back) shows nothing.
   const int64_t elapsed = int64_t{block.time_stamp} - int64_t{last_time_stamp_};

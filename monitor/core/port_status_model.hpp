@@ -5,12 +5,13 @@
 //
 // The model borrows the watched server (the live record in the configuration in use),
 // the monitor's found servers and the port mappings; they must outlive it. It only
-// reads the block; the receiving thread may update it meanwhile (a tick reads it whole
-// once). Used on the user-interface thread.
+// reads the block; the receiving thread may update it meanwhile (a tick copies it whole
+// once, under the records lock). Used on the user-interface thread.
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <mutex>
 #include <string>
 
 #include "monitor/core/port_mapping.hpp"
@@ -63,8 +64,9 @@ class PortStatusModel {
     std::string host_address, login_time, tx_count, rx_count;
   };
 
+  // `records` (may be null) is the lock the receiving thread writes the block under.
   PortStatusModel(const MonitoredServer& server, size_t port, const ServerList& found,
-                  const PortMappings& mappings);
+                  const PortMappings& mappings, std::mutex* records = nullptr);
 
   // "Port %d of %s(%s) status": port number, server address, server name.
   std::string Title() const;
@@ -82,11 +84,14 @@ class PortStatusModel {
 
  private:
   void Fill(const PortStatusBlock& block);
+  // A copy of the live block, taken under the records lock.
+  PortStatusBlock Block() const;
 
   const MonitoredServer& server_;
   size_t port_;
   const ServerList& found_;
   const PortMappings& mappings_;
+  std::mutex* records_;
   Fields fields_;
   uint32_t maximum_ = 100;
   RateMeter tx_, rx_;

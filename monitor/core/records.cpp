@@ -106,6 +106,7 @@ void MonitoredServer::ClearRunTime() {
   state = kStateNotAnswered;
   rates.fill(PortRateSamples{});
   blocks.fill(PortStatusBlock{});
+  received_mask = 0;
 }
 
 void MonitoredServer::Encode(MutableBytes out, size_t at) const {

@@ -124,13 +124,17 @@ struct MonitoredServer {
   std::array<PortStatusBlock, kMaxPorts> blocks{};
   DeviceType device_type = 0;
   std::array<uint8_t, kMaxPorts> port_kinds{};  // the operation-mode byte of each port
+  // Run-time, not in the image: bit p is set once port p's block came in a reply (until
+  // then the block holds zeros that no server reported).
+  uint32_t received_mask = 0;
 
   // The name up to its terminator (at most 30 characters for a hostile image).
   std::string name() const;
   // Stores at most 29 characters, terminated and zero-padded.
   void set_name(std::string_view name);
   bool watches(size_t port) const { return port < kMaxPorts && (watched_mask >> port) & 1u; }
-  // Clears the state, rate samples and status blocks.
+  bool received(size_t port) const { return port < kMaxPorts && (received_mask >> port) & 1u; }
+  // Clears the state, rate samples and status blocks (and what was received).
   void ClearRunTime();
 
   void Encode(MutableBytes out, size_t at = 0) const;

@@ -17,7 +17,7 @@ int ResetServerSession(const ServerRecord& record, uint8_t target, int timeout_s
   if (Status s = session.Login(record.password, timeout_seconds); !s)
     return s == TcpSessionError::kLoginRefused ? kResetLoginRefused : kResetNoChallenge;
   const std::array<uint8_t, wire::kTcpResetRequestSize> command{wire::kTcpReset, target};
-  if (!session.SendAll(command)) return kResetSent;
+  if (!session.SendAll(command)) return kResetNotSent;
   std::array<uint8_t, wire::kTcpReceiveBufferSize> reply{};
   const int n = session.ReceiveMessage(reply, timeout_seconds);
   const bool acknowledged =
@@ -80,6 +80,7 @@ std::optional<int> ResetCommands::Run(ResetKind kind, const MonitoredServer* ser
       break;
     case kResetNoSocket:
     case kResetNoChallenge:
+    case kResetNotSent:
       prompter_.Message("Fail to reset serial ports of Zelin Server!");
       break;
     default:

@@ -28,6 +28,7 @@ enum ResetResult : int {
   kResetConnectFailed = -3,
   kResetLoginRefused = -4,
   kResetNoChallenge = -6,
+  kResetNotSent = -7,            // logged in, but the command could not be sent
 };
 
 // Logs in to the record's server (its IP address, port 4000) with the record's current

@@ -109,6 +109,8 @@ std::string StatusCells::FormatCell(size_t row, size_t column, MonitoredServer& 
   const DisplayItem item = columns_[column];
   std::string text = ItemText(item, server, port, sources);
   if (item >= kFirstLiveItem && LoadState(server) != kStateAnswered) text = "---";
+  // Values of a port whose block never came stay empty (zeros are no server's report).
+  else if (item >= kFirstBlockItem && !server.received(port)) text.clear();
   return cache_.Update(row, column, std::move(text));
 }
 

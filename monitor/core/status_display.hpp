@@ -15,6 +15,11 @@
 
 namespace zelin::monitor {
 
+// What the list shows while it has no row: how to begin.
+inline constexpr char kEmptyListHint[] =
+    "No port is watched yet. Choose Monitor > Configure to search for servers and pick "
+    "their ports, or File > Load Configuration to open a monitor file.";
+
 class StatusDisplay {
  public:
   virtual ~StatusDisplay() = default;

@@ -209,7 +209,8 @@ void MonitorWindow::OnPortStatus() {
   const int row = list_->SelectedRow();
   if (!IsEnabled(Command::kPortStatus, state_, row)) return;
   const Row& r = state_.rows[static_cast<size_t>(row)];
-  PortStatusModel model(state_.in_use->servers[r.server], r.port, *state_.found, state_.mappings);
+  PortStatusModel model(state_.in_use->servers[r.server], r.port, *state_.found, state_.mappings,
+                        state_.records_mutex);
   PortStatusDialog dialog(model, state_.in_use->interval, this);
   dialog.exec();
 }

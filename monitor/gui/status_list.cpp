@@ -43,6 +43,7 @@ StatusListView::StatusListView(std::function<ServerState(int row)> state_of_row,
 }
 
 void StatusListView::ShowColumns(const std::vector<DisplayItem>& columns) {
+  ++run_;
   clear();
   QStringList headers;
   for (DisplayItem item : columns) headers << QString::fromUtf8(kItemHeaders[item].data(),
@@ -58,7 +59,9 @@ void StatusListView::AddRow() { addTopLevelItem(new QTreeWidgetItem()); }
 
 void StatusListView::SetCell(size_t row, size_t column, const std::string& text) {
   const QString value = QString::fromStdString(text);
-  const auto write = [this, row, column, value] {
+  const uint64_t run = run_.load();
+  const auto write = [this, row, column, value, run] {
+    if (run != run_.load()) return;  // made for rows that are gone
     if (QTreeWidgetItem* item = topLevelItem(static_cast<int>(row)))
       item->setText(static_cast<int>(column), value);
   };
@@ -76,6 +79,20 @@ void StatusListView::RedrawRows(size_t, size_t) {
 int StatusListView::SelectedRow() const {
   const QList<QTreeWidgetItem*> selected = selectedItems();
   return selected.isEmpty() ? -1 : indexOfTopLevelItem(selected.front());
+}
+
+QString StatusListView::Hint() const {
+  return topLevelItemCount() == 0 ? QString::fromUtf8(kEmptyListHint) : QString();
+}
+
+void StatusListView::paintEvent(QPaintEvent* event) {
+  QTreeWidget::paintEvent(event);
+  const QString hint = Hint();
+  if (hint.isEmpty()) return;
+  QPainter painter(viewport());
+  painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+  painter.drawText(viewport()->rect().adjusted(12, 12, -12, -12),
+                   Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, hint);
 }
 
 void StatusListView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,

@@ -6,10 +6,13 @@
 // wide for its cell is shortened with "...".
 //
 // As the StatusDisplay of the monitoring it may be written from the receiving thread:
-// SetCell and RedrawRows are handed over to the GUI thread. Everything else: GUI thread.
+// SetCell and RedrawRows are handed over to the GUI thread, and a handed-over cell write
+// of rows that were rebuilt meanwhile is dropped. Everything else: GUI thread.
 
 #include <QTreeWidget>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 
 #include "monitor/core/status_display.hpp"
@@ -30,6 +33,8 @@ class StatusListView final : public QTreeWidget, public StatusDisplay {
 
   // The selected row, or -1.
   int SelectedRow() const;
+  // The line drawn in the empty list (kEmptyListHint); empty while there is a row.
+  QString Hint() const;
 
  signals:
   // A double click or Enter on a row.
@@ -39,9 +44,14 @@ class StatusListView final : public QTreeWidget, public StatusDisplay {
   void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
   void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   std::function<ServerState(int row)> state_of_row_;
+  // The run of the rows shown: ShowColumns starts a new one. A cell write handed over
+  // from the receiving thread carries the run it was made in and is dropped when that
+  // run has ended (the list was rebuilt while it waited in the queue).
+  std::atomic<uint64_t> run_{0};
 };
 
 }  // namespace zelin::monitor

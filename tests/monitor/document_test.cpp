@@ -148,6 +148,32 @@ TEST_F(DocumentTest, SavePromptsBeforeOpeningAndClosing) {
   EXPECT_TRUE(doc.IsModified());
 }
 
+// The baseline is taken from the copy that was written, not from the live blocks that
+// the receiving thread writes meanwhile.
+TEST_F(DocumentTest, SavedBaselineHoldsNoRunTimeValue) {
+  Watch(1);
+  state.in_use->servers[0].blocks[1].tx_total = 77;
+  files.answers = {dir / "live.mnt"};
+  ASSERT_TRUE(doc.SaveConfiguration());
+  EXPECT_EQ(state.baseline->servers[0].blocks[1].tx_total, 0u);
+  EXPECT_FALSE(doc.IsModified());
+}
+
+TEST_F(DocumentTest, FailedSaveBeforeOpenKeepsTheConfiguration) {
+  Watch(1);
+  files.answers = {dir / "one.mnt"};
+  ASSERT_TRUE(doc.SaveConfiguration());
+  Watch(3);
+  // Yes, and the file cannot be written: the open stops, the three servers stay.
+  prompter.QueueAnswer(MsgAnswer::Yes);
+  files.answers = {dir / "no-folder" / "x.mnt"};
+  EXPECT_FALSE(doc.OpenFile(dir / "one.mnt"));
+  EXPECT_EQ(prompter.texts().back(), "Open configuration file error!");
+  EXPECT_EQ(state.in_use->server_count, 3);
+  EXPECT_TRUE(doc.IsModified());
+  EXPECT_EQ(doc.Title(), "one.mnt - " + std::string(kMonitorTitle));
+}
+
 }  // namespace
 }  // namespace zelin::monitor
 

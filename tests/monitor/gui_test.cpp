@@ -110,6 +110,23 @@ TEST_F(GuiTest, MainWindowDrawsRowsInTheirServersColours) {
   EXPECT_GT(CountColour(shot, qRgb(255, 0, 255)), 0);
 }
 
+TEST_F(GuiTest, EmptyListSaysHowToBeginUntilThereIsARow) {
+  MonitorWindow window(state, doc, finder, prompter);
+  window.resize(900, 300);
+  StatusListView& list = *window.list();
+  // Text on the empty list: pixels that are not the list's base colour.
+  auto inked = [&list] {
+    const QImage image = list.viewport()->grab().toImage();
+    const QRgb base = list.palette().color(QPalette::Base).rgb();
+    return image.width() * image.height() - CountColour(image, base);
+  };
+  EXPECT_EQ(list.Hint().toStdString(), kEmptyListHint);
+  EXPECT_GT(inked(), 0);
+  ASSERT_TRUE(ui::SaveWidgetPng(&window, kShots + QStringLiteral("empty_list.png")));
+  LoadThreeServers(window);
+  EXPECT_TRUE(list.Hint().isEmpty());
+}
+
 TEST_F(GuiTest, PortStatusWindowFollowsTheBlock) {
   MonitoredServer server;
   server.set_name("Workshop");

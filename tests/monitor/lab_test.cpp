@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "monitor/core/configuration_sheet.hpp"
+#include "monitor/core/polling.hpp"
 #include "platform/clock.hpp"
 #include "platform/notices.hpp"
 #include "protocol/address.hpp"
@@ -63,6 +66,74 @@ TEST(MonitorLab, SelectPortFindsServersOnTheNetwork) {
   EXPECT_GE(state.found->FindSerial(3102), 0);
   EXPECT_EQ(state.page_search->count, 2);
   lab->Stop();
+  transport.CloseTransport();
+}
+
+struct QuietObserver final : PollingObserver {
+  void RowUpdated(int, size_t, size_t) override {}
+  void ServerStateChanged(size_t, ServerState, int, int) override {}
+};
+
+// 36 servers on the network: 4 that the sheet's search finds, and 32 typed in by
+// address and watched with all 16 ports (512 rows). The monitor's list of found servers
+// is full before the last 4 watched ones are typed in; they still get their entries
+// (in the place of unwatched ones) when monitoring starts, and answer.
+TEST(MonitorLab, ThirtyTwoWatchedServersAmongMoreOnTheNetwork) {
+  zelin::testing::LoopbackBlock block;
+  ScaledClock clock(25.0);
+  zelin::testing::ScriptedPrompter prompter;
+  PrompterNotices notices(prompter);
+  Transport transport(clock, notices, Deliverable::Monitor, block.ClientOptions());
+  ASSERT_TRUE(transport.OpenTransport(wire::kMonitorFirstLocalPort).ok());
+  auto lab_of = [&](uint16_t first_serial, uint8_t first_host, int count) {
+    std::vector<emulator::ServerSpec> servers;
+    for (int i = 0; i < count; ++i)
+      servers.push_back(Server(static_cast<uint16_t>(first_serial + i), 771, "Bay",
+                               block.Address(static_cast<uint8_t>(first_host + i))));
+    return zelin::testing::BlockLab(block, servers);
+  };
+  emulator::LabSpec others = lab_of(5000, 100, 4);
+  emulator::LabSpec watched = lab_of(4000, 20, 32);
+  watched.broadcast = block.Address(250);  // these answer only when asked by address
+  ASSERT_EQ(emulator::CompleteAndCheck(others), "");
+  ASSERT_EQ(emulator::CompleteAndCheck(watched), "");
+  auto others_lab = zelin::testing::StartedLab(others, clock);
+  auto watched_lab = zelin::testing::StartedLab(watched, clock);
+
+  MonitorState state;
+  testing::RecordingMonitoring monitoring;
+  TransportFinder finder(transport);
+  ConfigurationSheet sheet(state, monitoring, finder, prompter);
+  sheet.Open();
+  ASSERT_EQ(state.found->count, 4);
+  for (int i = 0; i < 32; ++i)
+    sheet.select_port().EnterAddress(AddressToText(block.Address(static_cast<uint8_t>(20 + i))));
+  EXPECT_TRUE(prompter.texts().empty());
+  ASSERT_TRUE(sheet.Ok());
+  MonitorConfig& config = *state.in_use;
+  ASSERT_EQ(config.server_count, 32);
+  EXPECT_EQ(state.found->count, 32);
+  EXPECT_LT(state.found->FindSerial(4031), 0);  // no room was left for the last ones
+
+  QuietObserver observer;
+  PortPoller poller(transport, config, *state.found, observer);
+  ASSERT_TRUE(poller.StartMonitoring());
+  EXPECT_EQ(poller.rows().size(), 512u);
+  for (size_t i = 0; i < 32; ++i) EXPECT_GE(poller.RecordOf(i), 0) << i;
+  auto all_reported = [&] {
+    std::lock_guard lock(poller.records_mutex());
+    return std::all_of(config.servers.begin(), config.servers.end(), [](const MonitoredServer& m) {
+      return LoadState(m) == kStateAnswered && m.received_mask == m.watched_mask;
+    });
+  };
+  for (int round = 0; round < 3000 && !all_reported(); ++round) {
+    poller.RunDueTimers();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(all_reported());
+  poller.StopMonitoring();
+  watched_lab->Stop();
+  others_lab->Stop();
   transport.CloseTransport();
 }
 

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "monitor/core/code_tables.hpp"
 #include "monitor/core/port_status_model.hpp"
@@ -63,6 +67,7 @@ struct Fixture {
     b.rx_total = 500;
     b.time_stamp = 10'000;
     b.interface_code = 2;
+    server.received_mask = 0x0002;  // port 2's block came in a reply
     ServerRecord& r = found.records[0];
     PutLe16(r.search_reply, wire::kSrDeviceType, 771);
     PutLe16(r.search_reply, wire::kSrSerial, 1201);
@@ -100,6 +105,13 @@ TEST(MonitorCells, DefaultColumnsStateAndCache) {
   EXPECT_EQ(f.Row(false), std::vector<std::string>(14));
   f.server.blocks[1].connection_state = 0;
   EXPECT_EQ(f.Row(false)[4], "CLOSE");
+
+  // A block that never came: its values stay empty, the identity columns are shown.
+  f.server.received_mask = 0;
+  f.cells.ClearCache();
+  EXPECT_EQ(f.Row(false), (std::vector<std::string>{"Dock North", "127.0.9.20", "2", "COM", "", "",
+                                                    "", "", "", "", "", "", "", ""}));
+  f.server.received_mask = 0x0002;
 
   // Every item has a text for an answering server.
   f.cells.BuildColumns(kAllItemsMask);
@@ -239,6 +251,31 @@ TEST(MonitorMeters, ScaleBarAndHistory) {
   // No usable baud rate: the scale is 100, never zero.
   EXPECT_EQ(MeterMaximum(0), 100u);
   EXPECT_EQ(MeterMaximum(5), 100u);
+}
+
+// The window copies the block under the lock that the receiving thread writes it under:
+// while the lock is held elsewhere, a tick waits for it.
+TEST(MonitorMeters, TickReadsTheBlockUnderTheRecordsLock) {
+  MonitoredServer server;
+  server.blocks[0].baud_rate = 9600;
+  ServerList found;
+  PortMappings mappings;
+  std::mutex records;
+  PortStatusModel window(server, 0, found, mappings, &records);
+  window.Open();
+  std::atomic<bool> ticked{false};
+  std::unique_lock held(records);
+  std::thread tick([&] {
+    window.Tick();
+    ticked = true;
+  });
+  server.blocks[0].baud_rate = 19200;  // the writer's half of the update
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(ticked);
+  held.unlock();
+  tick.join();
+  EXPECT_TRUE(ticked);
+  EXPECT_EQ(window.fields().baud_rate, "19200");
 }
 
 }  // namespace

@@ -156,5 +156,29 @@ TEST(ZelinctlMonitorTest, JsonLinesAndAPrometheusFileFromEmulatedServers) {
   std::remove(mnt.c_str());
 }
 
+TEST(ZelinctlMonitorTest, NamesThatAreNotUtf8StillMakeValidJson) {
+  LoopbackBlock block;
+  emulator::ServerSpec a;
+  a.type = 771;
+  a.serial = 7;
+  a.name = "Kai\xff\xc3";  // a stray byte and a sequence cut short
+  a.ip = block.Address(12);
+  auto lab = StartedLab(BlockLab(block, {a}), SystemClock());
+  const std::string cmd = std::string(ZELINCTL_PATH) + " monitor 7@" +
+                          AddressToText(block.Address(12)) +
+                          "/1 --interval 1 --count 1 --json --items name,port --interfaces " +
+                          AddressToText(block.Interface()) + " --loopback-only";
+  std::FILE* p = ::popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  const int status = ::pclose(p);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  const nlohmann::json record = nlohmann::json::parse(out.substr(0, out.find('\n')));
+  EXPECT_EQ(record["name"], "Kai\xef\xbf\xbd\xef\xbf\xbd");
+  EXPECT_EQ(record["port"], "1");
+}
+
 }  // namespace
 }  // namespace zelin::testing

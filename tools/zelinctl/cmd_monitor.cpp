@@ -16,6 +16,7 @@
 #include "monitor/core/monitor_file.hpp"
 #include "monitor/core/polling.hpp"
 #include "monitor/core/status_cells.hpp"
+#include "platform/text_format.hpp"
 #include "protocol/address.hpp"
 #include "protocol/discovery.hpp"
 #include "store/hive_file.hpp"
@@ -217,7 +218,8 @@ struct Monitor {
       const uint16_t serial = config->servers[poller->rows()[row].server].serial_number;
       if (json) {
         nlohmann::json j = {{"time", now}, {"serial", serial}};
-        for (int item : items) j[Header(item)] = Text(item, row);
+        // Names come from devices and monitor files as they are: JSON takes only UTF-8.
+        for (int item : items) j[Header(item)] = ValidUtf8(Text(item, row));
         std::printf("%s\n", j.dump().c_str());
       } else {
         std::string line = std::to_string(now) + "," + std::to_string(serial);
