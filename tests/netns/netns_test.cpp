@@ -18,63 +18,12 @@
 #include "platform/clock.hpp"
 #include "protocol/discovery.hpp"
 #include "protocol/transport.hpp"
-#include "tests/support/netns_lab.hpp"
-#include "tests/support/scripted_prompter.hpp"
+#include "tests/netns/netns_fixture.hpp"
 
 namespace zelin::testing {
 namespace {
 
-using Side = NetnsLab::Side;
-
-std::string Quoted(const std::string& s) { return "'" + s + "'"; }
-
-emulator::LabSpec NetnsLabSpec() {
-  std::ifstream in(ZELIN_NETNS_LAB_FILE);
-  std::stringstream text;
-  text << in.rdbuf();
-  auto parsed = emulator::ParseLabJson(text.str());
-  if (!parsed) throw std::runtime_error(parsed.error);
-  return *parsed.value;
-}
-
-bool WaitFor(const std::function<bool()>& done, int limit_ms = 20000) {
-  for (int waited = 0; waited < limit_ms; waited += 20) {
-    if (done()) return true;
-    SystemClock().SleepMs(20);
-  }
-  return done();
-}
-
-class NetnsTest : public ::testing::Test {
- protected:
-  static constexpr double kSpeedup = 10;
-
-  void SetUp() override {
-    if (const std::string why = NetnsLab::Unavailable(); !why.empty()) GTEST_SKIP() << why;
-    netns_ = std::make_unique<NetnsLab>();
-  }
-  void TearDown() override {
-    if (lab_) lab_->Stop();
-  }
-
-  // The lab of emulator/labs/netns.json, started inside the server namespace.
-  emulator::Lab& StartLab() {
-    NetnsLab::Inside server(*netns_, Side::kServer);
-    lab_ = std::make_unique<emulator::Lab>(NetnsLabSpec(), clock_);
-    std::string error;
-    EXPECT_TRUE(lab_->Start(&error)) << error;
-    return *lab_;
-  }
-  int Zelinctl(const std::string& args, std::string* output) {
-    return netns_->Run(Side::kClient, std::string(ZELINCTL_PATH) + " " + args, output);
-  }
-
-  ScaledClock clock_{kSpeedup};
-  ScriptedPrompter prompter_;
-  PrompterNotices notices_{prompter_};
-  std::unique_ptr<NetnsLab> netns_;
-  std::unique_ptr<emulator::Lab> lab_;
-};
+using NetnsTest = NetnsFixture<>;
 
 TEST_F(NetnsTest, ZelinctlSearchFindsTheServersOfBothSubnetsThroughTheirOwnInterface) {
   StartLab();
