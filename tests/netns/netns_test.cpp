@@ -77,8 +77,9 @@ TEST_F(NetnsTest, TheProbeOfAServerBehindADeadLinkFindsNothing) {
   EXPECT_EQ(ProbeAddressRetry(transport, after, yard, 1), -1);
   EXPECT_GE(ProbeAddressRetry(transport, after, quay, 1), 0) << "the first subnet still answers";
 
+  // The link back up: the carrier and the neighbour entries take a moment to return.
   netns_->SetLink(2, true);
-  EXPECT_GE(ProbeAddressRetry(transport, after, yard, 1), 0);
+  EXPECT_TRUE(WaitFor([&] { return ProbeAddressRetry(transport, after, yard, 1) >= 0; }));
 }
 
 TEST_F(NetnsTest, TheEmulatorServesPrivateAddressesOnlyInAnIsolatedNamespace) {
