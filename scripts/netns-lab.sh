@@ -32,7 +32,7 @@ die() { echo "netns-lab: $*" >&2; exit 2; }
 check() {
   command -v ip >/dev/null 2>&1 || { echo "the ip command (iproute2) is not installed"; return 1; }
   [ "$(id -u)" = 0 ] || { echo "network namespaces need root (CAP_NET_ADMIN, CAP_SYS_ADMIN)"; return 1; }
-  local probe="zlabprobe$$"
+  local probe="zlab$$p"
   if ! err=$(ip netns add "$probe" 2>&1); then
     echo "cannot make a network namespace: $err"
     return 1
@@ -56,7 +56,7 @@ reap() {
     [ -e "$f" ] || continue
     ns="${f##*/}"
     owner="${ns#zlab}"
-    owner="${owner%[sc]}"
+    owner="${owner%[scp]}"
     if ! kill -0 "$owner" 2>/dev/null; then down "zlab$owner"; fi
   done
 }
