@@ -1,5 +1,8 @@
 // devsim: runs a lab of emulated device servers on loopback addresses until
 // SIGINT or SIGTERM. Prints one "ready" line per server once every socket is bound.
+// A lab file with "network_namespace": true takes private-range addresses and real
+// broadcasts instead; devsim then starts only inside an isolated network namespace
+// (loopback and veth interfaces, no default route) and says why it refuses elsewhere.
 
 #include <csignal>
 #include <cstdio>
@@ -22,7 +25,9 @@ constexpr const char* kUsage =
     "usage: devsim [--lab FILE] [--server KEY=VALUE,...]... [--broadcast ADDRESS]\n"
     "              [--restart-ms MS] [--seed N] [--strict-nonce] [--log FILE]\n"
     "\n"
-    "Emulates up to 32 device servers on loopback addresses (127.0.0.0/8).\n"
+    "Emulates up to 32 device servers on loopback addresses (127.0.0.0/8), or on\n"
+    "private-range addresses inside an isolated network namespace (a lab file with\n"
+    "\"network_namespace\": true; scripts/netns-lab.sh makes one).\n"
     "  --lab FILE         a JSON lab file\n"
     "  --server FIELDS    one more server: type=771,serial=5,ip=127.0.42.10,password=secret,\n"
     "                     name=...,netmask=...,firmware=0x02200100,ports=16,flags=0,dhcp=0,\n"

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "emulator/network_check.hpp"
+#include "platform/host_interfaces.hpp"
 #include "protocol/address.hpp"
 
 namespace zelin::emulator {
@@ -33,10 +35,11 @@ bool SetNonBlocking(int fd) {
   return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-// A non-blocking socket bound to ip:port (loopback only), or -1 with the reason.
-int OpenBound(int type, Ipv4 ip, uint16_t port, std::string* error) {
+// A non-blocking socket bound to ip:port (loopback only unless `isolated`), or -1 with
+// the reason.
+int OpenBound(int type, Ipv4 ip, uint16_t port, std::string* error, bool isolated) {
   const std::string where = AddressToText(ip) + ":" + std::to_string(port);
-  if (!IsLoopback(ip)) {
+  if (!isolated && !IsLoopback(ip)) {
     if (error) *error = where + " is not a loopback address";
     return -1;
   }
@@ -120,10 +123,11 @@ Lab::~Lab() {
 
 bool Lab::BindServer(Server& s, std::string* error) {
   DeviceState& st = s.device->mutable_state();
-  s.udp = OpenBound(SOCK_DGRAM, st.applied.ip, wire::kServerUdpPort, error);
+  const bool isolated = spec_.network_namespace;
+  s.udp = OpenBound(SOCK_DGRAM, st.applied.ip, wire::kServerUdpPort, error, isolated);
   if (s.udp < 0) return false;
-  s.listener = OpenBound(SOCK_STREAM, st.applied.ip, wire::kServerTcpPort, error);
-  if (s.listener < 0 || !s.serial->Bind(st.applied.ip, error)) {
+  s.listener = OpenBound(SOCK_STREAM, st.applied.ip, wire::kServerTcpPort, error, isolated);
+  if (s.listener < 0 || !s.serial->Bind(st.applied.ip, error, isolated)) {
     CloseFd(s.udp);
     CloseFd(s.listener);
     return false;
@@ -147,9 +151,26 @@ bool Lab::Start(std::string* error) {
   std::string why;
   bool ok = ::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) == 0;
   if (!ok) why = "cannot create the wake-up pipe";
+  if (ok && spec_.network_namespace) {
+    const std::string problem = IsolatedNetworkProblem();
+    if (!problem.empty()) {
+      ok = false;
+      why = "this lab uses addresses outside 127.0.0.0/8, which the emulator serves only "
+            "inside an isolated network namespace (nothing but loopback and veth interfaces, "
+            "no default route); here " + problem;
+    }
+  }
   if (ok) {
-    broadcast_fd_ = OpenBound(SOCK_DGRAM, spec_.broadcast, wire::kServerUdpPort, &why);
+    broadcast_fd_ = OpenBound(SOCK_DGRAM, spec_.broadcast, wire::kServerUdpPort, &why,
+                              spec_.network_namespace);
     ok = broadcast_fd_ >= 0;
+    // The interface each broadcast came in through decides which servers hear it.
+    const int on = 1;
+    if (ok && spec_.network_namespace &&
+        ::setsockopt(broadcast_fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) {
+      why = "cannot ask for the arrival interface: " + std::string(std::strerror(errno));
+      ok = false;
+    }
   }
   for (size_t i = 0; ok && i < servers_.size(); ++i) ok = BindServer(servers_[i], &why);
   if (!ok) {
@@ -277,19 +298,34 @@ void Lab::Run() {
 void Lab::OnUdp(int fd, std::optional<size_t> server, std::vector<uint8_t>& buffer) {
   for (int n = 0; n < kReadsPerWake; ++n) {
     sockaddr_in sa{};
-    socklen_t len = sizeof sa;
-    const ssize_t got = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                   reinterpret_cast<sockaddr*>(&sa), &len);
+    iovec iov{buffer.data(), buffer.size()};
+    alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr msg{};
+    msg.msg_name = &sa;
+    msg.msg_namelen = sizeof sa;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t got = ::recvmsg(fd, &msg, MSG_DONTWAIT);
     if (got < 0) return;
     ++stats_.datagrams;
+    int arrived_on = 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+      in_pktinfo info{};
+      std::memcpy(&info, CMSG_DATA(c), sizeof info);
+      arrived_on = info.ipi_ifindex;
+    }
     const Endpoint from{sa.sin_addr.s_addr, ntohs(sa.sin_port)};
     const Ipv4 to = server ? servers_[*server].device->state().applied.ip : spec_.broadcast;
-    HandleDatagram(server, Bytes(buffer.data(), static_cast<size_t>(got)), from, to);
+    HandleDatagram(server, Bytes(buffer.data(), static_cast<size_t>(got)), from, to, arrived_on);
     if (server && servers_[*server].udp != fd) return;  // restarted meanwhile
   }
 }
 
-void Lab::HandleDatagram(std::optional<size_t> server, Bytes d, Endpoint from, Ipv4 to) {
+void Lab::HandleDatagram(std::optional<size_t> server, Bytes d, Endpoint from, Ipv4 to,
+                         int arrived_on) {
   LogEntry base;
   base.time_ms = Now();
   base.to = Text(to, wire::kServerUdpPort);
@@ -310,12 +346,16 @@ void Lab::HandleDatagram(std::optional<size_t> server, Bytes d, Endpoint from, I
     AddLog(std::move(e));
     return;
   }
-  // The broadcast stand-in: every server hears the datagram.
+  // The broadcast stand-in: every server hears the datagram. A real broadcast in a
+  // network-namespace lab reaches only the servers on the interface it came in through.
   bool answered = false;
   std::string reason;
   int sequence = -1;
   for (size_t i = 0; i < servers_.size(); ++i) {
     if (!servers_[i].device->state().bound) continue;
+    if (spec_.network_namespace &&
+        ResolveHostInterfaces({servers_[i].device->state().applied.ip})[0].index != arrived_on)
+      continue;
     UdpOutcome o = servers_[i].device->HandleDatagram(d, from, udp_, *owners_);
     sequence = o.sequence;
     if (o.reply.empty()) {
@@ -379,8 +419,9 @@ void Lab::RunTimers() {
       BeginRestart(item.server, /*apply_staged=*/true);
       continue;
     }
-    // Replies go back to where requests came from, which on these sockets is loopback.
-    if (s.udp < 0 || !IsLoopback(item.to.address)) continue;
+    // Replies go back to where requests came from, which on these sockets is loopback
+    // (or, in a network-namespace lab, an address of its own isolated network).
+    if (s.udp < 0 || (!spec_.network_namespace && !IsLoopback(item.to.address))) continue;
     const sockaddr_in sa = SocketAddress(item.to.address, item.to.port);
     if (::sendto(s.udp, item.bytes.data(), item.bytes.size(), 0,
                  reinterpret_cast<const sockaddr*>(&sa), sizeof sa) >= 0)

@@ -1,5 +1,6 @@
 #pragma once
-// A lab of emulated device servers on loopback addresses, served by one worker
+// A lab of emulated device servers on loopback addresses (or, inside a network
+// namespace made for it, private-range ones: LabSpec::network_namespace), served by one worker
 // thread that polls every socket:
 //  - each server binds its own address, UDP port 1029 and TCP port 4000;
 //  - the lab binds the broadcast stand-in address, UDP port 1029, and hands every
@@ -128,7 +129,9 @@ class Lab {
   bool BindServer(Server& s, std::string* error);
   void UnbindServer(Server& s);
   void OnUdp(int fd, std::optional<size_t> server, std::vector<uint8_t>& buffer);
-  void HandleDatagram(std::optional<size_t> server, Bytes datagram, Endpoint from, Ipv4 to);
+  // `arrived_on`: the interface index a broadcast came in through (0 when unknown).
+  void HandleDatagram(std::optional<size_t> server, Bytes datagram, Endpoint from, Ipv4 to,
+                      int arrived_on = 0);
   void Deliver(size_t server, Endpoint to, UdpOutcome& outcome);
   void OnAccept(size_t server);
   void OnConnection(Connection& c, std::vector<uint8_t>& buffer);

@@ -402,6 +402,12 @@ std::string Where(size_t i) {
   return "server " + std::to_string(i + 1);
 }
 
+// 10.0.0.0/8, 172.16.0.0/12 and 192.168.0.0/16.
+bool IsPrivateRange(Ipv4 a) {
+  const auto o = Ipv4Octets(a);
+  return o[0] == 10 || (o[0] == 172 && (o[1] & 0xF0) == 16) || (o[0] == 192 && o[1] == 168);
+}
+
 }  // namespace
 
 std::optional<Ipv4> ParseAddress(std::string_view text) {
@@ -448,10 +454,13 @@ Parsed<LabSpec> ParseLabJson(std::string_view text) {
   }
   try {
     CheckKeys(j, "lab",
-              {"broadcast", "restart_ms", "seed", "strict_nonce", "servers", "occupied"});
+              {"broadcast", "network_namespace", "restart_ms", "seed", "strict_nonce", "servers",
+               "occupied"});
     LabSpec lab;
     if (j.contains("broadcast"))
       lab.broadcast = AddressFrom(StringFrom(j["broadcast"], "broadcast"), "broadcast");
+    if (j.contains("network_namespace"))
+      lab.network_namespace = BoolFrom(j["network_namespace"], "network_namespace");
     if (j.contains("restart_ms"))
       lab.restart_ms = static_cast<int64_t>(UnsignedFrom(j["restart_ms"], "restart_ms", 600000));
     if (j.contains("seed")) lab.seed = UnsignedFrom(j["seed"], "seed", UINT64_MAX);
@@ -539,15 +548,27 @@ Parsed<ServerSpec> ParseServerFlag(std::string_view text) {
 }
 
 std::string CompleteAndCheck(LabSpec& lab) {
-  auto loopback = [](Ipv4 a, const std::string& where) -> std::string {
+  auto loopback = [&lab](Ipv4 a, const std::string& where) -> std::string {
+    if (lab.network_namespace) {
+      if (!IsLoopback(a) && !IsPrivateRange(a))
+        return where + ": " + AddressToText(a) +
+               " is not a private-range address (10.0.0.0/8, 172.16.0.0/12, 192.168.0.0/16)";
+      return {};
+    }
     if (!IsLoopback(a))
       return where + ": " + AddressToText(a) +
              " is not a loopback address; the emulator serves only 127.0.0.0/8";
     return {};
   };
+  if (lab.network_namespace) {
+    if (lab.broadcast == 0) lab.broadcast = kBroadcastAddress;
+    if (lab.broadcast != kBroadcastAddress)
+      return "broadcast: a network-namespace lab hears the real broadcast 255.255.255.255";
+  }
   if (lab.broadcast == 0)
     return "no broadcast stand-in address (give \"broadcast\" or --broadcast)";
-  if (auto e = loopback(lab.broadcast, "broadcast"); !e.empty()) return e;
+  if (!lab.network_namespace)
+    if (auto e = loopback(lab.broadcast, "broadcast"); !e.empty()) return e;
   if (lab.servers.size() > kMaxLabServers)
     return "a lab holds at most 32 servers, this one has " + std::to_string(lab.servers.size());
   if (lab.restart_ms < 0) return "restart_ms must not be negative";

@@ -102,6 +102,11 @@ struct ServerSpec {
 
 struct LabSpec {
   Ipv4 broadcast = 0;  // the stand-in for 255.255.255.255
+  // The lab runs in a network namespace of its own (network_check.hpp), where its
+  // servers take private-range addresses and hear real broadcasts: `broadcast` is then
+  // 255.255.255.255, and a broadcast reaches only the servers whose address sits on
+  // the interface it came in through. Lab::Start refuses such a lab anywhere else.
+  bool network_namespace = false;
   int64_t restart_ms = 2000;
   uint64_t seed = 1;
   // Every server takes only the newest nonce it handed out to a client: after a
@@ -130,7 +135,8 @@ Parsed<LabSpec> ParseLabJson(std::string_view text);
 Parsed<ServerSpec> ParseServerFlag(std::string_view text);
 
 // Fills defaults (port count and kinds from the model, name, netmask, hardware
-// address) and checks the whole lab: loopback addresses only, at most 32 servers,
+// address) and checks the whole lab: loopback addresses only (private-range ones and
+// the broadcast 255.255.255.255 in a network-namespace lab), at most 32 servers,
 // known models, unique server addresses, table and password limits, reject statuses
 // other than "ready" and "accepted".
 // Returns an empty string when the lab is usable, else the first problem.

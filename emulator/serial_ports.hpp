@@ -47,7 +47,8 @@ class SerialPorts {
   SerialPorts& operator=(const SerialPorts&) = delete;
 
   // Listens on every port at `ip`; false with the reason (nothing stays open then).
-  bool Bind(Ipv4 ip, std::string* error);
+  // `ip` must be a loopback address unless `isolated` (a network-namespace lab).
+  bool Bind(Ipv4 ip, std::string* error, bool isolated = false);
   // Closes every connection and listener; the settings return to their defaults.
   void Close();
 

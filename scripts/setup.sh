@@ -2,7 +2,8 @@
 # Installs the Debian packages the suite needs. Quick when they are already there.
 # With --fuzz (or ZELIN_SETUP_FUZZ=1) also clang and libFuzzer, for scripts/fuzz.sh.
 # With --interop (or ZELIN_SETUP_INTEROP=1) also ser2net and socat: the serial-port tests
-# against a peer we did not write (tests/support/ser2net_fixture.hpp).
+# against a peer we did not write (tests/support/ser2net_fixture.hpp), and iproute2 for the
+# network-namespace lab of the real-network tests (scripts/netns-lab.sh).
 # With --package (or ZELIN_SETUP_PACKAGE=1) the tools scripts/package.sh needs.
 set -euo pipefail
 # scdoc builds the man pages; the others check the installed tree in the install test.
@@ -25,7 +26,7 @@ if [ "$fuzz" = "1" ]; then
   packages+=(clang libfuzzer-14-dev libclang-rt-14-dev)
 fi
 if [ "$interop" = "1" ]; then
-  packages+=(ser2net socat)
+  packages+=(ser2net socat iproute2)
 fi
 if [ "$package" = "1" ]; then
   packages+=(dpkg-dev file)

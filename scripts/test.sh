@@ -20,6 +20,12 @@ export ZELIN_LOOPBACK_ONLY=1
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# The real-network tests (tests/netns) need network namespaces (root); say whether they run.
+if why=$("$root/scripts/netns-lab.sh" check); then
+  echo "test: the network-namespace tests run (real broadcasts between two veth subnets)"
+else
+  echo "test: the network-namespace tests are SKIPPED: $why"
+fi
 (cd "$build" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
 # Smoke run of every fuzzer (clang build in build-fuzz/, a few seconds each).
 if [ "$fuzz" = "1" ]; then

@@ -94,6 +94,22 @@ TEST(LabSpecTest, RefusesBadLabsWithClearMessages) {
   EXPECT_NE(Problem(lab(many)).find("at most 32 servers"), std::string::npos);
 }
 
+// A network-namespace lab takes private-range addresses and the real broadcast, nothing
+// public (whether it may start at all is the lab's own check, in tests/netns).
+TEST(LabSpecTest, ANetworkNamespaceLabTakesOnlyPrivateAddresses) {
+  auto lab = [](const std::string& ip, const std::string& broadcast = "") {
+    return R"({"network_namespace": true, )" +
+           (broadcast.empty() ? std::string() : R"("broadcast": ")" + broadcast + R"(", )") +
+           R"("servers": [{"type": 771, "serial": 1, "ip": ")" + ip + R"("}]})";
+  };
+  EXPECT_EQ(Problem(lab("10.77.1.10")), "");
+  EXPECT_EQ(Problem(lab("172.31.0.5", "255.255.255.255")), "");
+  EXPECT_EQ(Problem(lab("192.168.7.7")), "");
+  EXPECT_NE(Problem(lab("172.32.0.5")).find("not a private-range address"), std::string::npos);
+  EXPECT_NE(Problem(lab("8.8.8.8")).find("not a private-range address"), std::string::npos);
+  EXPECT_NE(Problem(lab("10.77.1.10", "10.77.1.255")).find("255.255.255.255"), std::string::npos);
+}
+
 TEST(LabSerialPorts, KeysAndTheirLimits) {
   const auto serial = [](const std::string& ports, const std::string& more = "") {
     return Problem(R"({"broadcast": "127.0.42.255", "servers": [{"type": 9480, "serial": 1,
