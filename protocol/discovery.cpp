@@ -145,9 +145,9 @@ int TakeProbeReply(ServerList& list, const ServerRecord& reply, int socket) {
   return index;
 }
 
-}  // namespace
-
-int ProbeAddress(Transport& t, ServerList& list, Ipv4 address, int timeout_seconds) {
+// One probe attempt. A reply that comes late to an earlier attempt of the same probe
+// still counts: it answers the same question.
+int ProbeOnce(Transport& t, ServerList& list, Ipv4 address, int timeout_seconds) {
   t.SetDestination(address);
   if (!t.SendAll(frames::BuildSearch())) return -1;
   for (int j = 0; j < t.interface_count(); ++j) {
@@ -161,9 +161,20 @@ int ProbeAddress(Transport& t, ServerList& list, Ipv4 address, int timeout_secon
   return -1;
 }
 
+}  // namespace
+
+// A probe starts from empty sockets: a server answers a probe once on every interface
+// that reaches it, and the first answer is taken, so the others stay queued and would
+// otherwise answer the next probe of that address, even after the server has gone.
+int ProbeAddress(Transport& t, ServerList& list, Ipv4 address, int timeout_seconds) {
+  t.DiscardQueued();
+  return ProbeOnce(t, list, address, timeout_seconds);
+}
+
 int ProbeAddressRetry(Transport& t, ServerList& list, Ipv4 address, int timeout_seconds) {
+  t.DiscardQueued();
   for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
-    const int index = ProbeAddress(t, list, address, timeout_seconds);
+    const int index = ProbeOnce(t, list, address, timeout_seconds);
     if (index >= 0) return index;
   }
   return -1;
@@ -186,6 +197,7 @@ std::vector<int> ProbeAddressesRetry(Transport& t, ServerList& list,
   for (int j = 0; j < t.interface_count(); ++j)
     if (t.socket(j) != kNoSocket) sockets.push_back(t.socket(j));
   std::vector<bool> sent(addresses.size(), false);
+  t.DiscardQueued();
   for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
     // This attempt's requests, in the callers' order, to every address still silent.
     int waiting = 0;

@@ -266,6 +266,17 @@ int Transport::Receive(int socket, MutableBytes buffer, int timeout_seconds) {
   return ReceiveMs(socket, buffer, int64_t{timeout_seconds} * 1000);
 }
 
+int Transport::DiscardQueued() {
+  int dropped = 0;
+  std::array<uint8_t, 1> byte;
+  for (int slot = 0; slot < interface_count_; ++slot) {
+    const int fd = sockets_[static_cast<size_t>(slot)];
+    if (fd < 0) continue;
+    while (::recv(fd, byte.data(), byte.size(), MSG_DONTWAIT) >= 0) ++dropped;
+  }
+  return dropped;
+}
+
 int Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
   const int one[] = {socket};
   return ReceiveAnyMs(one, buffer, timeout_ms, nullptr);

@@ -86,6 +86,12 @@ class Transport {
   int ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, int64_t timeout_ms,
                    int* from_socket);
 
+  // Reads and drops every datagram already queued on the sockets, without waiting: what
+  // is left there answers an exchange that is over (a server that answered on two
+  // interfaces, a reply that came after its time-out) and must not pass for the answer
+  // to the next request. Returns how many were dropped.
+  int DiscardQueued();
+
   // Tells the notice sink the text of the last socket error (known codes only).
   void NoticeSocketError();
   int last_socket_error() const { return last_socket_error_; }
