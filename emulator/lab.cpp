@@ -122,8 +122,10 @@ bool Lab::BindServer(Server& s, std::string* error) {
   DeviceState& st = s.device->mutable_state();
   s.udp = OpenBound(SOCK_DGRAM, st.applied.ip, wire::kServerUdpPort, error);
   if (s.udp < 0) return false;
-  s.listener = OpenBound(SOCK_STREAM, st.applied.ip, wire::kServerTcpPort, error);
-  if (s.listener < 0 || !s.serial->Bind(st.applied.ip, error)) {
+  // A server with the tcp_closed fault answers searches but refuses every connect.
+  if (!st.faults.tcp_closed)
+    s.listener = OpenBound(SOCK_STREAM, st.applied.ip, wire::kServerTcpPort, error);
+  if ((s.listener < 0 && !st.faults.tcp_closed) || !s.serial->Bind(st.applied.ip, error)) {
     CloseFd(s.udp);
     CloseFd(s.listener);
     return false;
@@ -390,6 +392,7 @@ void Lab::RunTimers() {
   for (auto& c : connections_) {
     bool due = false;
     while (c->fd >= 0 && !c->later.empty() && c->later.front().first <= now) {
+      if (c->later.front().second.empty()) c->close_after_flush = true;  // a scheduled close
       if (!c->draining) c->out.insert(c->out.end(), c->later.front().second.begin(),
                                       c->later.front().second.end());
       c->later.pop_front();

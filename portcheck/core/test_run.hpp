@@ -9,10 +9,17 @@
 // never touches the configuration or the stores while the run is open.
 //
 // Cancel: the first press sets the cancel flag and raises the session's AbortFlag (a
-// waiting connect, login or read gives up within a second); the worker then posts a
-// close request. A press with cancel already set, or after the run finished, closes
-// the window. Close() always stops and joins the worker, so no test goes on once the
-// window is gone.
+// waiting connect, login or read gives up within a second); the cancel flag holds the
+// session's abort for the rest of the run, so a press that lands during a search that
+// succeeds still ends the connect that follows. The worker then posts a close request.
+// A press with cancel already set, or after the run finished, closes the window.
+// Close() always stops and joins the worker, so no test goes on once the window is
+// gone. Whether the run completed is the worker's outcome (completed()), not whether
+// Cancel was pressed: a press as the last server sends its end report keeps the run.
+//
+// A server's test that ends early (the connection closed, no report within the silence
+// limit, a cancel) keeps the results it gathered and says why in its ResultStore's
+// `end`, so the reports show it.
 //
 // Thread safety: Open, PressCancel, Close and Snapshot on the window's thread; the
 // flags are atomics and the snapshot is guarded.
@@ -79,8 +86,15 @@ class TestRun {
   // Joins the worker without stopping it (the run ends on its own).
   void Wait();
 
+  // The longest wait for a server's next progress report before its test ends as
+  // failed (TestEnd::kSilent); 0, the default, waits until Cancel. Before Open.
+  void set_silence_limit_ms(int64_t ms) { silence_limit_ms_ = ms; }
+
   TestStatusSnapshot Snapshot() const;
   bool cancelled() const { return cancel_.load(); }
+  // The worker tested every server to its end (true also when Cancel came after the
+  // last server's end report); false while running and after a cancelled run.
+  bool completed() const { return completed_.load(); }
   bool running() const { return running_.load(); }
   // "(Test Time : MM/DD/YY HH:MM:SS)------------------------", set when the run starts.
   std::string test_time_line() const;
@@ -93,6 +107,10 @@ class TestRun {
  private:
   // Records failure `marker` with its log line and the status.
   void Fail(int index, uint8_t marker, const char* pattern, int32_t status);
+  // Ends server `index`'s test early: `kept` results stay, `end` says why.
+  bool EndEarly(int index, uint32_t kept, TestEnd end);
+  // The cancelled end: marks from the statuses, untested servers interrupted.
+  void EndCancelled(int from);
   template <class F>
   void Update(F&& change) {
     {
@@ -110,6 +128,8 @@ class TestRun {
   std::function<void()> changed_;
   std::atomic<bool> cancel_{false};
   std::atomic<bool> running_{false};
+  std::atomic<bool> completed_{false};
+  int64_t silence_limit_ms_ = 0;
   mutable std::mutex mutex_;
   TestStatusSnapshot snapshot_;
   std::string time_line_;

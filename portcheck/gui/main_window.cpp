@@ -231,7 +231,7 @@ void MainWindow::OnGo(bool from_menu) {
   }
   doc_.test_time_line = run.test_time_line();
   const TestStatusSnapshot s = run.Snapshot();
-  RunEnded(run.cancelled(), s.marks);
+  RunEnded(!run.completed(), s.marks);  // the worker's outcome, not the button
 }
 
 void MainWindow::OnServerStatus() {
