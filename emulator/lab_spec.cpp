@@ -158,8 +158,8 @@ FirmwareRule RuleFrom(const json& j, const std::string& where) {
 
 // The diagnostic plan; ports are 1-based in the file.
 DiagPlan DiagFrom(const json& j, const std::string& where) {
-  CheckKeys(j, where, {"pairs", "printer", "failures", "stop_after", "close_after", "step_ms",
-                     "open_ports"});
+  CheckKeys(j, where, {"pairs", "printer", "failures", "stop_after", "close_after", "noisy_end",
+                     "step_ms", "open_ports"});
   DiagPlan d;
   auto port = [](const json& v, const std::string& w) {
     const uint64_t n = UnsignedFrom(v, w, wire::kMaxPorts);
@@ -212,6 +212,7 @@ DiagPlan DiagFrom(const json& j, const std::string& where) {
       d.failures.push_back(f);
     }
   }
+  if (j.contains("noisy_end")) d.noisy_end = BoolFrom(j["noisy_end"], where + ".noisy_end");
   if (j.contains("close_after"))
     d.close_after = static_cast<int>(UnsignedFrom(j["close_after"], where + ".close_after", 100000));
   if (j.contains("stop_after"))

@@ -47,9 +47,27 @@ void TestRun::Wait() {
   if (worker_.joinable()) worker_.join();
 }
 
-TestStatusSnapshot TestRun::Snapshot() const {
+TestStatusSnapshot TestRun::Snapshot(bool with_log) const {
   std::lock_guard lock(mutex_);
-  return snapshot_;
+  TestStatusSnapshot out = snapshot_;  // its log stays empty: the lines are in log_
+  if (with_log) out.log = log_;
+  out.log_total = log_total_;
+  return out;
+}
+
+uint64_t TestRun::LogSince(uint64_t seen, std::vector<std::string>& lines) const {
+  std::lock_guard lock(mutex_);
+  const uint64_t first_kept = log_total_ - log_.size();
+  for (uint64_t n = std::max(seen, first_kept); n < log_total_; ++n)
+    lines.push_back(log_[static_cast<size_t>(n - first_kept)]);
+  return log_total_;
+}
+
+void TestRun::AddLog(std::string line) {
+  log_.push_back(std::move(line));
+  ++log_total_;
+  if (log_.size() > log_capacity_)
+    log_.erase(log_.begin(), log_.begin() + static_cast<std::ptrdiff_t>(log_.size() - log_capacity_));
 }
 
 std::string TestRun::test_time_line() const {
@@ -128,7 +146,7 @@ bool TestRun::EndEarly(int index, uint32_t kept, TestEnd end) {
 void TestRun::Fail(int index, uint8_t marker, const char* pattern, int32_t status) {
   const auto i = static_cast<size_t>(index);
   const std::string line = Format(pattern, config_.images[i].name().c_str());
-  Update([&](TestStatusSnapshot& s) { s.log.push_back(line); });
+  Update([&](TestStatusSnapshot&) { AddLog(line); });
   stores_[i].MarkFailure(marker);
   config_.settings[i].status = status;
 }
@@ -186,15 +204,15 @@ bool TestRun::TestServer(int index) {
           report.status().Is(SessionError::kNotConnected)) {
         // The server closed the connection: no report will come any more. End this
         // server as failed with what it sent, instead of polling a dead socket.
-        Update([&](TestStatusSnapshot& s) {
-          s.log.push_back(Format("%s connection lost!", image.name().c_str()));
+        Update([&](TestStatusSnapshot&) {
+          AddLog(Format("%s connection lost!", image.name().c_str()));
         });
         return EndEarly(index, kept, TestEnd::kConnectionLost);
       }
       if (silence_limit_ms_ > 0 && clock_.NowMs() - last_report_ms >= silence_limit_ms_) {
-        Update([&](TestStatusSnapshot& s) {
-          s.log.push_back(Format("%s no report for %lld s!", image.name().c_str(),
-                                 static_cast<long long>((silence_limit_ms_ + 999) / 1000)));
+        Update([&](TestStatusSnapshot&) {
+          AddLog(Format("%s no report for %lld s!", image.name().c_str(),
+                        static_cast<long long>((silence_limit_ms_ + 999) / 1000)));
         });
         return EndEarly(index, kept, TestEnd::kSilent);
       }
@@ -214,9 +232,9 @@ bool TestRun::TestServer(int index) {
         result = false;
         const std::string step = Format("%s %s", address.c_str(), DescribeStep(r).c_str());
         const std::string error = "    " + DescribeError(r.result());
-        Update([&](TestStatusSnapshot& s) {
-          s.log.push_back(step);
-          s.log.push_back(error);
+        Update([&](TestStatusSnapshot&) {
+          AddLog(step);
+          AddLog(error);
         });
       }
     }

@@ -43,6 +43,9 @@ namespace zelin::portcheck {
 
 inline constexpr int kProgressPerServer = 110;
 inline constexpr int kProgressFirstStep = 10;
+// The Error Log keeps its last lines only: a stream of failing reports cannot make it
+// grow without bound.
+inline constexpr size_t kMaxLogLines = 1000;
 
 using ResultStores = std::array<ResultStore, kMaxDiagServers>;
 
@@ -52,7 +55,8 @@ struct TestStatusSnapshot {
   std::string item;     // "Test Item :"
   std::string subitem;  // "Test Subitem :"
   std::string status = "Test Done";
-  std::vector<std::string> log;  // "Error Log : "
+  std::vector<std::string> log;  // "Error Log : ", its last lines (the run's log capacity)
+  uint64_t log_total = 0;        // lines ever added to the log
   int progress_max = 0;
   int progress = 0;
   bool progress_visible = true;
@@ -90,7 +94,15 @@ class TestRun {
   // failed (TestEnd::kSilent); 0, the default, waits until Cancel. Before Open.
   void set_silence_limit_ms(int64_t ms) { silence_limit_ms_ = ms; }
 
-  TestStatusSnapshot Snapshot() const;
+  // The log's bound (kMaxLogLines unless a test makes it smaller). Before Open.
+  void set_log_capacity(size_t lines) { log_capacity_ = lines; }
+  size_t log_capacity() const { return log_capacity_; }
+
+  // Without `with_log` the log is left out (the window takes its lines by LogSince).
+  TestStatusSnapshot Snapshot(bool with_log = true) const;
+  // The lines added after the first `seen` lines ever added (those still kept) into
+  // `lines`; returns the number of lines ever added, the next call's `seen`.
+  uint64_t LogSince(uint64_t seen, std::vector<std::string>& lines) const;
   bool cancelled() const { return cancel_.load(); }
   // The worker tested every server to its end (true also when Cancel came after the
   // last server's end report); false while running and after a cancelled run.
@@ -105,6 +117,8 @@ class TestRun {
   bool TestServer(int index);
 
  private:
+  // Adds an Error Log line (inside Update: the lock is held).
+  void AddLog(std::string line);
   // Records failure `marker` with its log line and the status.
   void Fail(int index, uint8_t marker, const char* pattern, int32_t status);
   // Ends server `index`'s test early: `kept` results stay, `end` says why.
@@ -130,6 +144,9 @@ class TestRun {
   std::atomic<bool> running_{false};
   std::atomic<bool> completed_{false};
   int64_t silence_limit_ms_ = 0;
+  size_t log_capacity_ = kMaxLogLines;
+  std::vector<std::string> log_;  // the snapshot's log, kept apart so that it is not copied
+  uint64_t log_total_ = 0;
   mutable std::mutex mutex_;
   TestStatusSnapshot snapshot_;
   std::string time_line_;

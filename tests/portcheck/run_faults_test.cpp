@@ -85,6 +85,55 @@ TEST_F(RunFaults, SilentAndLostServersFailWithTheirReasonAndTheRunGoesOn) {
                           ReportText::Style::kFailure));
 }
 
+// A stream of failing reports: the Error Log keeps its last lines only, and a reader
+// that has seen some lines is handed only the ones added since.
+TEST_F(RunFaults, ErrorLogIsBoundedAndHandsOnlyNewLines) {
+  auto failing = Server(14, 10);
+  for (uint8_t p = 0; p < 8; ++p) failing.diag.failures.push_back({wire::kItemInternal, wire::kSubLoopback, p, 2});
+  failing.diag.step_ms = 2;
+  Start({failing});
+  Configure(14, 10);
+  config_.test_flags = kTestInternal;
+  ResultStores stores{};
+  TestRun run(config_, stores, interfaces_, session_, clock_);
+  run.set_log_capacity(5);
+  run.Open();
+  run.Wait();
+  const TestStatusSnapshot s = run.Snapshot();
+  EXPECT_EQ(s.log_total, 16u);  // two lines per failing port
+  ASSERT_EQ(s.log.size(), 5u);
+  EXPECT_EQ(s.log.back(), "    Receive data content error");
+  EXPECT_TRUE(run.Snapshot(false).log.empty());
+  std::vector<std::string> lines;
+  EXPECT_EQ(run.LogSince(14, lines), 16u);
+  EXPECT_EQ(lines, (std::vector<std::string>{AddressToText(block_.Address(10)) + " port 8 Internal test",
+                                             "    Receive data content error"}));
+  lines.clear();
+  run.LogSince(0, lines);  // what was dropped is gone: the kept lines only
+  EXPECT_EQ(lines, s.log);
+}
+
+// An end report (item 0) ends the server's test whatever its other bytes say: it is
+// not kept as a result and its code does not fail the server.
+TEST_F(RunFaults, ItemZeroEndsTheTestWhateverItsOtherBytes) {
+  auto noisy = Server(15, 10);
+  noisy.diag.noisy_end = true;
+  noisy.diag.step_ms = 2;
+  Start({noisy});
+  Configure(15, 10);
+  config_.settings[0].port_mask = 0x3;
+  config_.test_flags = kTestInternal;
+  ResultStores stores{};
+  TestRun run(config_, stores, interfaces_, session_, clock_);
+  run.Open();
+  run.Wait();
+  EXPECT_TRUE(run.completed());
+  EXPECT_TRUE(run.Snapshot().log.empty());
+  EXPECT_EQ(run.Snapshot().marks[0], ServerMark::kTestPassed);
+  EXPECT_EQ(stores[0].count, 2u);
+  EXPECT_EQ(stores[0].end, TestEnd::kComplete);
+}
+
 // Cancel pressed while the search that finds the server is under way: the connect that
 // follows gives up at once instead of retrying for 30 s against a server that takes no
 // connection, and nothing is recorded as the server's failure.
@@ -207,7 +256,7 @@ TEST_F(RunFaults, SkipHoldsThroughTheConnectAndSkipAllClosesOnlyAFinishedCheck) 
       skipped = true;
       check.Skip();
     }
-    if (!stopped && line.rfind("Login 2/3", 0) == 0) {
+    if (!stopped && line.rfind("Connecting 2/3", 0) == 0) {
       stopped = true;
       EXPECT_FALSE(check.SkipAll());
       EXPECT_FALSE(check.SkipAll());  // still running: the window stays
