@@ -13,10 +13,18 @@
 #include <QTreeWidget>
 #include <atomic>
 
+#include <QAction>
+#include <QFile>
+#include <QImage>
+#include <QPageLayout>
+
 #include "portcheck/gui/config_sheet.hpp"
+#include "portcheck/gui/main_window.hpp"
+#include "portcheck/gui/report_view.hpp"
 #include "portcheck/gui/run_windows.hpp"
 #include "protocol/address.hpp"
 #include "tests/portcheck/lab_fixture.hpp"
+#include "tests/portcheck/pdf_text.hpp"
 #include "tests/support/qt_app.hpp"
 
 namespace zelin::portcheck {
@@ -136,6 +144,60 @@ TEST_F(PortcheckGuiFaults, ErrorLogListKeepsTheLastLines) {
   ASSERT_EQ(list->count(), 6);
   const TestStatusSnapshot s = run.Snapshot();
   for (int i = 0; i < 6; ++i) EXPECT_EQ(list->item(i)->text().toStdString(), s.log[static_cast<size_t>(i)]);
+}
+
+// Export PDF writes the report page as Print lays it out, with the page settings that
+// Print Setup left on the window's printer; the printed page drawn on an image is the
+// picture of the page.
+TEST_F(PortcheckGuiFaults, ExportPdfKeepsThePrintSetupAndThePageRendersToPng) {
+  testing::QtApp();
+  auto bench = Server(91, 10);
+  bench.diag.failures = {{wire::kItemInternal, wire::kSubLoopback, 2, 2}};
+  Start({bench});
+  DiagnosticDocument doc("unused.cfg");
+  Configure(91, 10);
+  doc.live = config_;
+  MainWindow window(doc, interfaces_, session_, prompter_, clock_);
+  EXPECT_FALSE(window.action(Command::kExportPdf)->isEnabled());  // no report yet
+  TestRun run(doc.live, doc.stores, interfaces_, session_, clock_);
+  run.Open();
+  run.Wait();
+  doc.test_time_line = run.test_time_line();
+  window.RunEnded(!run.completed(), run.Snapshot().marks);
+  ASSERT_TRUE(window.action(Command::kExportPdf)->isEnabled());
+
+  window.printer().setPageOrientation(QPageLayout::Landscape);  // as Print Setup leaves it
+  const QString pdf = QStringLiteral(ZELIN_BUILD_DIR "/screenshots/portcheck/export.pdf");
+  ASSERT_TRUE(window.ExportPdf(pdf));
+  QFile file(pdf);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  EXPECT_EQ(testing::PdfPageCount(bytes), 1);
+  const std::string text = testing::PdfText(bytes);
+  EXPECT_NE(text.find("Bench 91"), std::string::npos) << text;
+  EXPECT_NE(text.find("E002"), std::string::npos) << text;
+  const int box = bytes.indexOf("/MediaBox [");
+  ASSERT_GE(box, 0);
+  const QList<QByteArray> corners = bytes.mid(box + 11, 40).split(']').first().simplified().split(' ');
+  ASSERT_EQ(corners.size(), 4);
+  EXPECT_GT(corners[2].toDouble(), corners[3].toDouble());  // landscape
+
+  // The printed page on an A4 image at 150 dpi: text in black and the error code in red.
+  QImage page(1240, 1754, QImage::Format_RGB32);
+  page.fill(Qt::white);
+  page.setDotsPerMeterX(5906);
+  page.setDotsPerMeterY(5906);
+  ReportView::Print(*window.view()->layout(), &page);
+  int dark = 0, red = 0;
+  for (int y = 0; y < page.height(); y += 2)
+    for (int x = 0; x < page.width(); x += 2) {
+      const QColor c = page.pixelColor(x, y);
+      dark += c.lightness() < 80;
+      red += c.red() > 90 && c.green() < 60 && c.blue() < 60;
+    }
+  EXPECT_GT(dark, 100);
+  EXPECT_GT(red, 5);
+  EXPECT_TRUE(page.save(QStringLiteral(ZELIN_BUILD_DIR "/screenshots/portcheck/report_page.png")));
 }
 
 }  // namespace
