@@ -287,6 +287,7 @@ class TcpSession {
   void RequestRestart() { restart_requested_ = true; }
 
   // Bytes a handler sends later: each `delay_ms` (lab clock) after the one scheduled
+  // before it; an empty piece closes the connection once what came before is sent.
   // before it. The Lab takes them after each Feed and sends them when due.
   struct Scheduled {
     int64_t delay_ms = 0;

@@ -28,9 +28,13 @@ TcpAction Diagnose(TcpContext& ctx) {
   DeviceState& st = ctx.device.mutable_state();
   const uint16_t test_word = GetLe16(ctx.request, wire::kDiagTestWord);
   const uint16_t port_mask = GetLe16(ctx.request, wire::kDiagPortMask);
-  const auto reports = DiagReports(st.diag, st.port_count, test_word, port_mask);
+  auto reports = DiagReports(st.diag, st.port_count, test_word, port_mask);
+  const bool closes = st.diag.close_after >= 0;
+  if (closes && reports.size() > static_cast<size_t>(st.diag.close_after))
+    reports.resize(static_cast<size_t>(st.diag.close_after));
   for (const ReportBytes& r : reports)
     ctx.session.Schedule(st.diag.step_ms, std::vector<uint8_t>(r.begin(), r.end()));
+  if (closes) ctx.session.Schedule(st.diag.step_ms, {});  // nothing: the connection closes
   ++st.diagnoses;
   ctx.verdict = "diagnose: " + std::to_string(reports.size()) + " reports";
   return TcpAction::kContinue;

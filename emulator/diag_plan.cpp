@@ -81,7 +81,10 @@ std::vector<ReportBytes> DiagReports(const DiagPlan& plan, uint8_t port_count, u
     const uint8_t code = plan.printer ? CodeOf(plan, wire::kItemPrinter, 0, 0) : kInvalidParameter;
     out.push_back(Report(wire::kItemPrinter, 0, true, code, 0, wire::kNoPartner));
   }
-  out.push_back(Report(wire::kItemDone, 0, false, 0, 0, 0));
+  if (plan.noisy_end)
+    out.push_back(Report(wire::kItemDone, wire::kSubLoopback, true, 2, 1, 0));
+  else
+    out.push_back(Report(wire::kItemDone, 0, false, 0, 0, 0));
   if (plan.stop_after >= 0 && static_cast<size_t>(plan.stop_after) < out.size())
     out.resize(static_cast<size_t>(plan.stop_after));
   return out;

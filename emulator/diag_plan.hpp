@@ -31,6 +31,8 @@ struct DiagPlan {
   bool printer = false;                            // the server has a printer port
   std::vector<DiagFailure> failures;
   int stop_after = -1;    // reports sent before the server falls silent; -1: all of them
+  bool noisy_end = false;  // the end report (item 0) carries a result flag, a code and ports
+  int close_after = -1;   // reports sent before the server closes the connection; -1: never
   int64_t step_ms = 20;   // lab-clock time between two reports
   uint16_t open_ports = 0;  // bit n: port n + 1 is open (GetPortStatus)
   bool operator==(const DiagPlan&) const = default;

@@ -126,8 +126,10 @@ bool Lab::BindServer(Server& s, std::string* error) {
   const bool isolated = spec_.network_namespace;
   s.udp = OpenBound(SOCK_DGRAM, st.applied.ip, wire::kServerUdpPort, error, isolated);
   if (s.udp < 0) return false;
-  s.listener = OpenBound(SOCK_STREAM, st.applied.ip, wire::kServerTcpPort, error, isolated);
-  if (s.listener < 0 || !s.serial->Bind(st.applied.ip, error, isolated)) {
+  // A server with the tcp_closed fault answers searches but refuses every connect.
+  if (!st.faults.tcp_closed)
+    s.listener = OpenBound(SOCK_STREAM, st.applied.ip, wire::kServerTcpPort, error, isolated);
+  if ((s.listener < 0 && !st.faults.tcp_closed) || !s.serial->Bind(st.applied.ip, error, isolated)) {
     CloseFd(s.udp);
     CloseFd(s.listener);
     return false;
@@ -431,6 +433,7 @@ void Lab::RunTimers() {
   for (auto& c : connections_) {
     bool due = false;
     while (c->fd >= 0 && !c->later.empty() && c->later.front().first <= now) {
+      if (c->later.front().second.empty()) c->close_after_flush = true;  // a scheduled close
       if (!c->draining) c->out.insert(c->out.end(), c->later.front().second.begin(),
                                       c->later.front().second.end());
       c->later.pop_front();

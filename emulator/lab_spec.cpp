@@ -114,7 +114,7 @@ FaultSettings FaultsFrom(const json& j, const std::string& where) {
   CheckKeys(
       j, where,
       {"drop", "drop_next", "delay_ms", "duplicate", "stale", "refuse", "tcp_challenge",
-       "tcp_refuse_login"});
+       "tcp_refuse_login", "tcp_closed"});
   FaultSettings f;
   if (j.contains("drop")) {
     if (!j["drop"].is_number()) Fail(where + ".drop", "expected a share between 0 and 1");
@@ -134,6 +134,7 @@ FaultSettings FaultsFrom(const json& j, const std::string& where) {
         ChallengeFrom(StringFrom(j["tcp_challenge"], where), where + ".tcp_challenge");
   if (j.contains("tcp_refuse_login"))
     f.tcp_refuse_login = BoolFrom(j["tcp_refuse_login"], where + ".tcp_refuse_login");
+  if (j.contains("tcp_closed")) f.tcp_closed = BoolFrom(j["tcp_closed"], where + ".tcp_closed");
   return f;
 }
 
@@ -158,7 +159,8 @@ FirmwareRule RuleFrom(const json& j, const std::string& where) {
 
 // The diagnostic plan; ports are 1-based in the file.
 DiagPlan DiagFrom(const json& j, const std::string& where) {
-  CheckKeys(j, where, {"pairs", "printer", "failures", "stop_after", "step_ms", "open_ports"});
+  CheckKeys(j, where, {"pairs", "printer", "failures", "stop_after", "close_after", "noisy_end",
+                     "step_ms", "open_ports"});
   DiagPlan d;
   auto port = [](const json& v, const std::string& w) {
     const uint64_t n = UnsignedFrom(v, w, wire::kMaxPorts);
@@ -211,6 +213,9 @@ DiagPlan DiagFrom(const json& j, const std::string& where) {
       d.failures.push_back(f);
     }
   }
+  if (j.contains("noisy_end")) d.noisy_end = BoolFrom(j["noisy_end"], where + ".noisy_end");
+  if (j.contains("close_after"))
+    d.close_after = static_cast<int>(UnsignedFrom(j["close_after"], where + ".close_after", 100000));
   if (j.contains("stop_after"))
     d.stop_after = static_cast<int>(UnsignedFrom(j["stop_after"], where + ".stop_after", 100000));
   if (j.contains("step_ms"))

@@ -50,6 +50,7 @@ struct FaultSettings {
   bool refuse = false;      // status 6 to every authenticated request
   ChallengeFault tcp_challenge = ChallengeFault::kNone;
   bool tcp_refuse_login = false;  // the TCP login answer is never accepted
+  bool tcp_closed = false;  // no TCP listener (connects are refused); read when the server binds
   bool operator==(const FaultSettings&) const = default;
 };
 

@@ -6,11 +6,12 @@
 namespace zelin::portcheck {
 namespace {
 
-constexpr std::array<CommandInfo, 10> kCommands{{
+constexpr std::array<CommandInfo, 11> kCommands{{
     {Command::kSaveReport, "File", "&Save Report", 3, "Save The Test Report"},
     {Command::kPrint, "File", "&Print...\tCtrl+P", 3, "Print The Test Report"},
     {Command::kPrintPreview, "File", "Print Pre&view", 0, "Display full pages"},
     {Command::kPrintSetup, "File", "P&rint Setup...", 0, "Change the printer and printing options"},
+    {Command::kExportPdf, "File", "&Export PDF...", 0, "Write the test report page as a PDF file"},
     {Command::kExit, "File", "E&xit", 0, ""},
     {Command::kConfig, "Diagnose", "&Config", 1, "Diagnose Config"},
     {Command::kServerStatus, "Diagnose", "&Server Status", 2, "Server Status"},
@@ -40,6 +41,7 @@ bool MainWindowModel::IsEnabled(Command c) const {
     case Command::kSaveReport:
     case Command::kPrint:
     case Command::kPrintPreview:
+    case Command::kExportPdf:
       return report_mode_;
     case Command::kServerStatus:
     case Command::kGo:

@@ -31,6 +31,7 @@ enum class Command {
   kPrint,
   kPrintPreview,
   kPrintSetup,
+  kExportPdf,
   kExit,
   kConfig,
   kServerStatus,

@@ -149,6 +149,11 @@ ReportLayout LayoutReport(const DiagConfig& c, int server, const ResultStore& st
       ++n;
     }
   }
+  if (store.end != TestEnd::kComplete) {
+    // The test ended early: what came before stands, and why it ended is said.
+    l.Put(n + 1, 0, std::string(TestEndText(store.end)), Style::kFailure);
+    n += 2;
+  }
   l.Put(n + 1, 0, std::string(time_line));
   out.lines = n + 3;
   return out;
@@ -170,7 +175,10 @@ std::string TextReport(const DiagConfig& c, std::span<const ResultStore> stores,
     line("Firmware version = " + FirmwareVersionText(image.firmware_version()));
     line(CommunicationLine(c));
     line("");
-    if (store.count < 1) continue;
+    if (store.count < 1) {
+      if (store.end != TestEnd::kComplete) line(TestEndText(store.end));
+      continue;
+    }
     if (const uint8_t marker = store.failure()) {
       line(FailureText(marker));
       continue;
@@ -226,6 +234,7 @@ std::string TextReport(const DiagConfig& c, std::span<const ResultStore> stores,
                              : "                 " + ErrorCodeText(r.result()));
       }
     }
+    if (store.end != TestEnd::kComplete) line(TestEndText(store.end));
   }
   line("");
   line(time_line);

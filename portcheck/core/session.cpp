@@ -308,6 +308,7 @@ Status DiagSession::Open(Ipv4 address) {
     notices_.Notice(NoticeLevel::kError, refused.message());
     return refused;
   }
+  if (aborted()) return SessionError::kAborted;  // a Cancel or SKIP held since before
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
   if (fd_ < 0) {
     last_error_ = errno;
@@ -329,7 +330,7 @@ Status DiagSession::Open(Ipv4 address) {
       }
     }
     last_error_ = error;
-    if (abort_.raised()) {
+    if (aborted()) {
       Close();
       return SessionError::kAborted;
     }
@@ -379,7 +380,7 @@ DiagSession::Wait DiagSession::Poll(int64_t ms, short events, bool abortable) {
       return Wait::kReady;
     }
     if (sliced) clock_.KeepAlive();
-    if (abortable && abort_.raised()) return Wait::kTimeout;  // the caller sees the flag
+    if (abortable && aborted()) return Wait::kTimeout;  // the caller sees the flag
   }
 }
 
@@ -436,7 +437,7 @@ Status DiagSession::SessionLogin(std::string_view password) {
             accept(Bytes(buffer.data(), static_cast<size_t>(n))))
           return LoginResult::kOk;
       }
-      if (abort_.raised()) return LoginResult::kAborted;
+      if (aborted()) return LoginResult::kAborted;
     }
     return LoginResult::kNoReply;
   };
@@ -472,7 +473,7 @@ Result<PortStatusWords> DiagSession::GetPortStatus() {
       if (auto words = DecodePortStatusReply(Bytes(buffer.data(), static_cast<size_t>(n))))
         return *words;
     }
-    if (abort_.raised()) return SessionError::kAborted;
+    if (aborted()) return SessionError::kAborted;
   }
   return SessionError::kNoReply;
 }
@@ -527,7 +528,7 @@ Result<ProgressReport> DiagSession::ReceiveProgressReport() {
     if (auto report = ProgressReport::Decode(Bytes(buffer.data(), static_cast<size_t>(n))))
       return *report;
   }
-  if (abort_.raised()) return SessionError::kAborted;
+  if (aborted()) return SessionError::kAborted;
   return SessionError::kNoReply;
 }
 

@@ -208,7 +208,8 @@ class HostInterfaces {
   bool open_ = false;
 };
 
-// Set by another thread to make the session's waits give up; cleared by Open.
+// Set by another thread to make the session's waits give up; cleared by Open (a
+// caller's hold, DiagSession::set_abort_hold, outlasts that).
 class AbortFlag {
  public:
   void Raise() { raised_.store(true, std::memory_order_relaxed); }
@@ -272,6 +273,12 @@ class DiagSession {
 
   // The AbortFlag; RaiseAbort may be called from any thread.
   void RaiseAbort() { abort_.Raise(); }
+  // A condition that acts as a raised AbortFlag while it is true, even after Open has
+  // cleared the flag: the test run holds it with its cancel flag, the status check with
+  // SKIP, so a press that came just before a connect is not forgotten by
+  // it. Open gives up at once while it holds. Set by the thread that uses the session
+  // (empty: none); the condition must only read atomics.
+  void set_abort_hold(std::function<bool()> held) { hold_ = std::move(held); }
   bool abort_raised() const { return abort_.raised(); }
   AbortFlag& abort_flag() { return abort_; }
 
@@ -287,10 +294,13 @@ class DiagSession {
   int ReceiveOnce(MutableBytes buffer);
   bool SendAll(Bytes data, int64_t timeout_ms, bool abortable = true);
 
+  bool aborted() const { return abort_.raised() || (hold_ && hold_()); }
+
   Clock& clock_;
   NoticeSink& notices_;
   TransportOptions options_;
   AbortFlag abort_;
+  std::function<bool()> hold_;
   int fd_ = -1;
   Ipv4 peer_ = 0;
   int last_error_ = 0;

@@ -28,7 +28,9 @@ void StatusCheck::Skip() {
 }
 
 bool StatusCheck::SkipAll() {
-  if (stop_.load()) return true;
+  // The window closes only over a finished worker: a worker that waits for the password
+  // window on the window's thread must never be joined from there.
+  if (stop_.load() && !running_.load()) return true;
   stop_ = true;
   session_.RaiseAbort();
   return false;
@@ -62,6 +64,9 @@ void StatusCheck::SetLine(bool first, std::string text) {
 
 void StatusCheck::Run() {
   running_ = true;
+  // SKIP holds until its server ends, across the connect's own clearing of the
+  // AbortFlag. (SKIP ALL lets the current server finish the step under way.)
+  session_.set_abort_hold([this] { return skip_.load(); });
   const int n = live_.server_count;
   SetLine(true, Format("Need to search %d Zelin Server.", n));
   if (interfaces_.Open().ok()) {
@@ -69,6 +74,7 @@ void StatusCheck::Run() {
       if (!CheckServer(k)) break;
     interfaces_.Close();
   }
+  session_.set_abort_hold({});
   stop_ = true;
   {
     std::lock_guard lock(mutex_);
@@ -96,11 +102,13 @@ bool StatusCheck::CheckServer(int k) {
       settings.status = kStatusUnreachable;
       return false;
     }
-    if (skip_.exchange(false)) break;
+    if (skip_.load()) break;
   }
-  if (!found) {
+  if (!found || skip_.load()) {
+    // Not found, or skipped (also when SKIP came during the search that found it).
     settings.status = kStatusUnreachable;
-    return true;
+    skip_ = false;
+    return !stop_.load();
   }
   if (found->ip_address() == address && found->serial_number() == image.serial_number())
     image = ServerImage::FromReply(found->reply);

@@ -47,10 +47,13 @@ class StatusCheck {
 
   // Clears stop and skip and starts the worker.
   void Open();
-  // SKIP: ends the current server (status -1) within about a second.
+  // SKIP: ends the current server (status -1) within about a second; it holds until
+  // that server ends, so a press during a search that succeeds ends the connect too.
   void Skip();
-  // SKIP ALL or closing the window: true when the window closes now (the check is
-  // over); else the check stops after the current step and then asks to close.
+  // SKIP ALL or closing the window: true when the window closes now (the worker has
+  // finished); else the check stops after the current step and then asks to close.
+  // A second press while the worker still runs (it may be waiting for the password
+  // window) does not close the window either.
   bool SkipAll();
   // Stops and joins the worker.
   void Close();

@@ -38,6 +38,15 @@ uint8_t ResultStore::failure() const {
   return item == kMarkConnectFail || item == kMarkLoginFail || item == kMarkSerialFail ? item : 0;
 }
 
+std::string_view TestEndText(TestEnd end) {
+  switch (end) {
+    case TestEnd::kConnectionLost: return "Connection lost!";
+    case TestEnd::kSilent: return "Server stopped reporting!";
+    case TestEnd::kInterrupted: return "Interrupted!";
+    default: return "";
+  }
+}
+
 std::string_view ItemName(uint8_t item) {
   switch (item) {
     case kItemInternal: return "Internal test";

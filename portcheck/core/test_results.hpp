@@ -47,13 +47,25 @@ using TestResult = ProgressReport;
 uint16_t TestWord(uint32_t test_flags, uint32_t server_flags);
 DiagnoseCommand BuildDiagnoseCommand(const DiagConfig& config, int server);
 
-// Results of one server in arrival order (at most 60), or a failure marker.
+// How a server's test ended when the server did not send its end report: the
+// connection closed, no report came within the run's silence limit, or the run was
+// cancelled (Cancel, an interrupt) before the server's test ended.
+enum class TestEnd : uint8_t { kComplete = 0, kConnectionLost, kSilent, kInterrupted };
+// "Connection lost!", "Server stopped reporting!", "Interrupted!" ("" for kComplete).
+std::string_view TestEndText(TestEnd end);
+
+// Results of one server in arrival order (at most 60), or a failure marker; with how
+// its test ended, whatever the results gathered before.
 struct ResultStore {
   static constexpr size_t kCapacity = 60;
   uint32_t count = 0;
   std::array<TestResult, kCapacity> results{};
+  TestEnd end = TestEnd::kComplete;
 
-  void Clear() { count = 0; }
+  void Clear() {
+    count = 0;
+    end = TestEnd::kComplete;
+  }
   // Keeps a result; false when the store is full (the result is dropped).
   bool Keep(const TestResult& r);
   // Count 1 with `marker` (40, 41, 42) in the item byte of the first record.

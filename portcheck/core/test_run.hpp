@@ -9,10 +9,17 @@
 // never touches the configuration or the stores while the run is open.
 //
 // Cancel: the first press sets the cancel flag and raises the session's AbortFlag (a
-// waiting connect, login or read gives up within a second); the worker then posts a
-// close request. A press with cancel already set, or after the run finished, closes
-// the window. Close() always stops and joins the worker, so no test goes on once the
-// window is gone.
+// waiting connect, login or read gives up within a second); the cancel flag holds the
+// session's abort for the rest of the run, so a press that lands during a search that
+// succeeds still ends the connect that follows. The worker then posts a close request.
+// A press with cancel already set, or after the run finished, closes the window.
+// Close() always stops and joins the worker, so no test goes on once the window is
+// gone. Whether the run completed is the worker's outcome (completed()), not whether
+// Cancel was pressed: a press as the last server sends its end report keeps the run.
+//
+// A server's test that ends early (the connection closed, no report within the silence
+// limit, a cancel) keeps the results it gathered and says why in its ResultStore's
+// `end`, so the reports show it.
 //
 // Thread safety: Open, PressCancel, Close and Snapshot on the window's thread; the
 // flags are atomics and the snapshot is guarded.
@@ -36,6 +43,9 @@ namespace zelin::portcheck {
 
 inline constexpr int kProgressPerServer = 110;
 inline constexpr int kProgressFirstStep = 10;
+// The Error Log keeps its last lines only: a stream of failing reports cannot make it
+// grow without bound.
+inline constexpr size_t kMaxLogLines = 1000;
 
 using ResultStores = std::array<ResultStore, kMaxDiagServers>;
 
@@ -45,7 +55,8 @@ struct TestStatusSnapshot {
   std::string item;     // "Test Item :"
   std::string subitem;  // "Test Subitem :"
   std::string status = "Test Done";
-  std::vector<std::string> log;  // "Error Log : "
+  std::vector<std::string> log;  // "Error Log : ", its last lines (the run's log capacity)
+  uint64_t log_total = 0;        // lines ever added to the log
   int progress_max = 0;
   int progress = 0;
   bool progress_visible = true;
@@ -79,8 +90,23 @@ class TestRun {
   // Joins the worker without stopping it (the run ends on its own).
   void Wait();
 
-  TestStatusSnapshot Snapshot() const;
+  // The longest wait for a server's next progress report before its test ends as
+  // failed (TestEnd::kSilent); 0, the default, waits until Cancel. Before Open.
+  void set_silence_limit_ms(int64_t ms) { silence_limit_ms_ = ms; }
+
+  // The log's bound (kMaxLogLines unless a test makes it smaller). Before Open.
+  void set_log_capacity(size_t lines) { log_capacity_ = lines; }
+  size_t log_capacity() const { return log_capacity_; }
+
+  // Without `with_log` the log is left out (the window takes its lines by LogSince).
+  TestStatusSnapshot Snapshot(bool with_log = true) const;
+  // The lines added after the first `seen` lines ever added (those still kept) into
+  // `lines`; returns the number of lines ever added, the next call's `seen`.
+  uint64_t LogSince(uint64_t seen, std::vector<std::string>& lines) const;
   bool cancelled() const { return cancel_.load(); }
+  // The worker tested every server to its end (true also when Cancel came after the
+  // last server's end report); false while running and after a cancelled run.
+  bool completed() const { return completed_.load(); }
   bool running() const { return running_.load(); }
   // "(Test Time : MM/DD/YY HH:MM:SS)------------------------", set when the run starts.
   std::string test_time_line() const;
@@ -91,8 +117,14 @@ class TestRun {
   bool TestServer(int index);
 
  private:
+  // Adds an Error Log line (inside Update: the lock is held).
+  void AddLog(std::string line);
   // Records failure `marker` with its log line and the status.
   void Fail(int index, uint8_t marker, const char* pattern, int32_t status);
+  // Ends server `index`'s test early: `kept` results stay, `end` says why.
+  bool EndEarly(int index, uint32_t kept, TestEnd end);
+  // The cancelled end: marks from the statuses, untested servers interrupted.
+  void EndCancelled(int from);
   template <class F>
   void Update(F&& change) {
     {
@@ -110,6 +142,11 @@ class TestRun {
   std::function<void()> changed_;
   std::atomic<bool> cancel_{false};
   std::atomic<bool> running_{false};
+  std::atomic<bool> completed_{false};
+  int64_t silence_limit_ms_ = 0;
+  size_t log_capacity_ = kMaxLogLines;
+  std::vector<std::string> log_;  // the snapshot's log, kept apart so that it is not copied
+  uint64_t log_total_ = 0;
   mutable std::mutex mutex_;
   TestStatusSnapshot snapshot_;
   std::string time_line_;

@@ -1,5 +1,6 @@
 #include "portcheck/gui/config_sheet.hpp"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -50,6 +52,28 @@ ConfigSheet::ConfigSheet(DiagConfig& working, ServerSearchResults& results,
   resize(560, 440);
 }
 
+bool ConfigSheet::eventFilter(QObject* watched, QEvent* event) {
+  if ((watched != address_ && watched != address_->lineEdit()) || address_->view()->isVisible())
+    return QDialog::eventFilter(watched, event);
+  if (event->type() == QEvent::Wheel) return true;
+  if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
+  const int key = static_cast<QKeyEvent*>(event)->key();
+  if (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
+    objects_.MoveSelection(key == Qt::Key_Up || key == Qt::Key_PageUp ? -1 : 1);
+    if (objects_.dropdown_selection() >= 0) {
+      const QSignalBlocker quiet(address_);
+      address_->setCurrentIndex(objects_.dropdown_selection());
+    }
+    return true;
+  }
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    objects_.EnterText(ToStdString(address_->currentText()));
+    LoadServers();
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
 QWidget* ConfigSheet::BuildObjectPage() {
   auto* page = new QWidget;
   address_ = new QComboBox(page);
@@ -77,10 +101,10 @@ QWidget* ConfigSheet::BuildObjectPage() {
     objects_.ChooseLine(line);
     LoadServers();
   });
-  connect(address_->lineEdit(), &QLineEdit::returnPressed, this, [this] {
-    objects_.EnterText(ToStdString(address_->currentText()));
-    LoadServers();
-  });
+  // The combo box itself would take Up, Down and the wheel as a choice (its activated
+  // signal, which adds); the filter keeps activated for a click or Enter in the list.
+  address_->installEventFilter(this);
+  address_->lineEdit()->installEventFilter(this);
   auto remove_selected = [this] {
     objects_.DeleteSelected();
     LoadServers();

@@ -36,6 +36,9 @@ class ConfigSheet final : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // The address field's keys: Up and Down (and the wheel) move the drop-down's
+  // selection without adding; Enter adds the server of the text.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QWidget* BuildObjectPage();

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPainter>
@@ -66,7 +67,8 @@ MainWindow::MainWindow(DiagnosticDocument& doc, HostInterfaces& interfaces, Diag
       interfaces_(interfaces),
       session_(session),
       prompter_(prompter),
-      clock_(clock) {
+      clock_(clock),
+      printer_(std::make_unique<QPrinter>()) {
   setObjectName(QStringLiteral("PortcheckWindow"));
   setWindowTitle(ToQString(kMainTitle));
   setWindowIcon(ui::SuiteIcon());
@@ -98,9 +100,10 @@ MainWindow::MainWindow(DiagnosticDocument& doc, HostInterfaces& interfaces, Diag
   connect(action(Command::kPrint), &QAction::triggered, this, [this] { OnPrint(false); });
   connect(action(Command::kPrintPreview), &QAction::triggered, this, [this] { OnPrint(true); });
   connect(action(Command::kPrintSetup), &QAction::triggered, this, [this] {
-    QPrinter printer;
-    QPrintDialog(&printer, this).exec();
+    // The choices stay with the window's printer for Print and Export PDF.
+    QPrintDialog(printer_.get(), this).exec();
   });
+  connect(action(Command::kExportPdf), &QAction::triggered, this, &MainWindow::OnExportPdf);
   connect(action(Command::kExit), &QAction::triggered, this, &QWidget::close);
   connect(action(Command::kErrorCodeReference), &QAction::triggered, this, &MainWindow::OnErrorCodeReference);
   connect(action(Command::kAbout), &QAction::triggered, this, &MainWindow::OnAbout);
@@ -231,7 +234,7 @@ void MainWindow::OnGo(bool from_menu) {
   }
   doc_.test_time_line = run.test_time_line();
   const TestStatusSnapshot s = run.Snapshot();
-  RunEnded(run.cancelled(), s.marks);
+  RunEnded(!run.completed(), s.marks);  // the worker's outcome, not the button
 }
 
 void MainWindow::OnServerStatus() {
@@ -255,7 +258,9 @@ void MainWindow::OnSaveReport() {
 void MainWindow::OnPrint(bool preview) {
   const auto& layout = view_->layout();
   if (!layout) return;
-  QPrinter printer;
+  QPrinter& printer = *printer_;
+  printer.setOutputFormat(QPrinter::NativeFormat);
+  printer.setOutputFileName(QString());
   if (preview) {
     QPrintPreviewDialog dialog(&printer, this);
     connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
@@ -265,6 +270,28 @@ void MainWindow::OnPrint(bool preview) {
   }
   QPrintDialog dialog(&printer, this);
   if (dialog.exec() == QDialog::Accepted) ReportView::Print(*layout, &printer);
+}
+
+bool MainWindow::ExportPdf(const QString& path) {
+  const auto& layout = view_->layout();
+  if (!layout) return false;
+  QPrinter pdf(QPrinter::HighResolution);
+  pdf.setOutputFormat(QPrinter::PdfFormat);
+  pdf.setPageLayout(printer_->pageLayout());
+  pdf.setOutputFileName(path);
+  ReportView::Print(*layout, &pdf);
+  return QFileInfo(path).size() > 0;
+}
+
+void MainWindow::OnExportPdf() {
+  QFileDialog dialog(this, QStringLiteral("Export Zelin Server Diagnostic Report"), QString(),
+                     QStringLiteral("PDF File(*.pdf)"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(QStringLiteral("pdf"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  const QString path = dialog.selectedFiles().first();
+  if (!ExportPdf(path))
+    prompter_.Message("Cannot write " + path.toStdString(), MsgButtons::Ok, MsgIcon::Warning);
 }
 
 void MainWindow::OnErrorCodeReference() {

@@ -6,7 +6,9 @@
 // window binds and forwards.
 
 #include <QMainWindow>
+#include <QPrinter>
 #include <map>
+#include <memory>
 
 #include "platform/clock.hpp"
 #include "platform/prompter.hpp"
@@ -42,6 +44,12 @@ class MainWindow final : public QMainWindow {
   // Shows the outcome of a finished run (as after the Test Status window closed).
   void RunEnded(bool cancelled, std::span<const ServerMark> marks);
   void UpdateCommands();
+  // Writes the report page to `path` as PDF, laid out as Print lays it out, with the
+  // page settings chosen in Print Setup; false when there is no report or the file
+  // cannot be written.
+  bool ExportPdf(const QString& path);
+  // The printer that Print Setup sets up and Print, Print Preview and Export PDF use.
+  QPrinter& printer() { return *printer_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -52,6 +60,7 @@ class MainWindow final : public QMainWindow {
   void OnServerStatus();
   void OnSaveReport();
   void OnPrint(bool preview);
+  void OnExportPdf();
   void OnErrorCodeReference();
   void OnAbout();
   void RunStatusCheck();
@@ -71,6 +80,7 @@ class MainWindow final : public QMainWindow {
   ReportView* view_;
   bool go_from_toolbar_ = false;
   bool password_window_ = false;
+  std::unique_ptr<QPrinter> printer_;
 };
 
 }  // namespace zelin::portcheck

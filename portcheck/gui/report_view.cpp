@@ -125,7 +125,7 @@ void ReportView::paintEvent(QPaintEvent*) {
   }
 }
 
-void ReportView::Print(const ReportLayout& layout, QPrinter* printer) {
+void ReportView::Print(const ReportLayout& layout, QPaintDevice* printer) {
   QPainter p(printer);
   QFont normal(QStringLiteral("Courier New"));
   normal.setStyleHint(QFont::TypeWriter);

@@ -46,7 +46,8 @@ class ReportView final : public QWidget {
   std::vector<const ErrorCodeLabel*> PlacedLabels() const;
 
   // One page on `printer` with the print fonts.
-  static void Print(const ReportLayout& layout, QPrinter* printer);
+  // On a printer, a PDF writer or an image of a page: the same page in each.
+  static void Print(const ReportLayout& layout, QPaintDevice* printer);
 
  signals:
   void errorCodeClicked(int code);

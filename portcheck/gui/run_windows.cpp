@@ -79,13 +79,17 @@ void TestStatusDialog::reject() {
 }
 
 void TestStatusDialog::Refresh() {
-  const TestStatusSnapshot s = run_.Snapshot();
+  const TestStatusSnapshot s = run_.Snapshot(/*with_log=*/false);
   object_->setText(ToQString(s.object));
   item_->setText(ToQString(s.item));
   subitem_->setText(ToQString(s.subitem));
   status_->setText(ToQString(s.status));
-  while (log_->count() < static_cast<int>(s.log.size()))
-    log_->addItem(ToQString(s.log[static_cast<size_t>(log_->count())]));
+  // Only the lines added since the last refresh; the list keeps the run's last lines.
+  std::vector<std::string> lines;
+  log_seen_ = run_.LogSince(log_seen_, lines);
+  for (const std::string& line : lines) log_->addItem(ToQString(line));
+  while (log_->count() > static_cast<int>(run_.log_capacity())) delete log_->takeItem(0);
+  if (!lines.empty()) log_->scrollToBottom();
   bar_->setRange(0, s.progress_max);
   bar_->setValue(std::min(s.progress, s.progress_max));
   bar_->setVisible(s.progress_visible);

@@ -41,6 +41,7 @@ class TestStatusDialog final : public QDialog {
   QLineEdit *object_, *item_, *subitem_;
   QLabel *status_, *done_;
   QListWidget* log_;
+  uint64_t log_seen_ = 0;  // log lines ever added that the list has taken
   QProgressBar* bar_;
   QPushButton* button_;
 };
