@@ -96,11 +96,11 @@ class ZelinctlDiagTest : public ::testing::Test {
   std::string WriteConfig(const std::vector<std::pair<emulator::ServerSpec, std::string>>& servers) {
     DiagConfig config = DiagConfig::Defaults();
     config.test_flags = kTestInternal;
-    for (const auto& [spec, name] : servers) {
+    for (const auto& [server, name] : servers) {
       ServerImage image;
-      PutLe16(image.bytes, wire::kSrDeviceType, spec.type);
-      PutLe16(image.bytes, wire::kSrSerial, spec.serial);
-      PutIpv4(image.bytes, wire::kSrIpAddress, spec.ip);
+      PutLe16(image.bytes, wire::kSrDeviceType, server.type);
+      PutLe16(image.bytes, wire::kSrSerial, server.serial);
+      PutIpv4(image.bytes, wire::kSrIpAddress, server.ip);
       image.bytes[wire::kSrPortCount] = 4;
       std::copy(name.begin(), name.end(), image.bytes.begin() + wire::kSrName);
       ServerTestSettings settings;
