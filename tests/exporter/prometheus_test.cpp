@@ -145,6 +145,14 @@ TEST(ExporterProgramTest, ProbeAndMetricsAreCleanUnderPromtoolAndTheExamplesChec
   const int config =
       std::system(("promtool check config " + kPackaging + "prometheus.yml").c_str());
   EXPECT_EQ(config, 0);
+  // The rules fire when they should (and not otherwise): promtool's rule unit tests.
+  TempFolder dir;
+  fs::copy_file(kPackaging + "zelin-alerts.yml", dir.path() / "zelin-alerts.yml");
+  fs::copy_file(std::string(ZELIN_SOURCE_DIR) + "/tests/exporter/zelin-alerts.test.yml",
+                dir.path() / "zelin-alerts.test.yml");
+  const int fired = std::system(
+      ("cd " + dir.path().string() + " && promtool test rules zelin-alerts.test.yml").c_str());
+  EXPECT_EQ(fired, 0);
   EXPECT_EQ(exporter.process->Stop(), 0);
 }
 
