@@ -216,6 +216,37 @@ TEST_F(ExporterLabTest, AnotherSerialAtAListedAddressIsAConflict) {
       << r.body;
 }
 
+// A server that restarts counts its bytes from zero again; the exporter's totals go on
+// growing, so rate() sees no reset.
+TEST_F(ExporterLabTest, TotalsKeepGrowingAcrossARestartOfTheServer) {
+  emulator::ServerSpec a;
+  a.type = 771;
+  a.serial = 1201;
+  a.ip = block_.Address(10);
+  auto desc = BlockLab(block_, {a});
+  desc.restart_ms = 300;
+  auto lab = StartedLab(desc, SystemClock());
+  Exporter ex(Options(), SystemClock());
+  const std::string probe = "/probe?target=" + AddressToText(block_.Address(10)) + "&ports=1";
+  const std::string series = "zelin_port_tx_bytes_total{serial=\"1201\",port=\"1\"}";
+  const std::string uptime = "zelin_server_uptime_seconds{serial=\"1201\"}";
+  HttpAnswer r = ex.Handle("GET", probe, "5");
+  const double before = Value(r.body, series);
+  const double up_before = Value(r.body, uptime);
+  ASSERT_GT(before, 0) << r.body;
+  ASSERT_TRUE(lab->Restart(1201));
+  // Until it answers again with its clock started anew (generous: a loaded machine).
+  double after = -1, up_after = -1;
+  for (int i = 0; i < 100 && !(up_after >= 0 && up_after < up_before); ++i) {
+    r = ex.Handle("GET", probe, "1");
+    after = Value(r.body, series);
+    up_after = Value(r.body, uptime);
+  }
+  ASSERT_GE(up_after, 0) << r.body;
+  ASSERT_LT(up_after, up_before) << r.body;  // the device's own counters started again
+  EXPECT_GE(after, before) << r.body;
+}
+
 // A peer that answers the search properly and the status queries with hostile bytes.
 TEST_F(ExporterLabTest, HostileStatusRepliesFailTheProbeAndNeverCrash) {
   UdpPeer peer(block_.Address(10), wire::kServerUdpPort);
