@@ -11,6 +11,7 @@
 #include "exporter/core/probe_request.hpp"
 #include "exporter/core/target_list.hpp"
 #include "monitor/core/exposition.hpp"
+#include "monitor/core/monitor_file.hpp"
 #include "platform/text_format.hpp"
 #include "protocol/address.hpp"
 #include "protocol/wire.hpp"
@@ -118,6 +119,22 @@ TEST(TargetListTest, ListsAndPasswordFiles) {
   ASSERT_TRUE(passwords) << passwords.status();
   EXPECT_EQ(passwords->at(*ParseHostAddress("127.0.0.10")), "harbour quay");
   std::remove(path.c_str());
+
+  // A monitor file: its watched servers with their serial numbers and ports.
+  auto config = monitor::MonitorConfig::New();
+  config->server_count = 1;
+  config->servers[0].serial_number = 3307;
+  config->servers[0].ip_address = *ParseHostAddress("127.0.0.12");
+  config->servers[0].port_count = 8;
+  config->servers[0].watched_mask = 0x81;
+  const std::string mnt = path + ".mnt";
+  ASSERT_TRUE(monitor::WriteMonitorFile(mnt, *config).ok());
+  const auto watched = exporter::ReadTargetList(mnt);
+  ASSERT_TRUE(watched) << watched.status();
+  ASSERT_EQ(watched->size(), 1u);
+  EXPECT_EQ((*watched)[0].serial, 3307);
+  EXPECT_EQ((*watched)[0].ports, 0x81u);
+  std::remove(mnt.c_str());
 }
 
 class ExporterLabTest : public ::testing::Test {
