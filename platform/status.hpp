@@ -40,6 +40,7 @@ enum class StatusDomain : int {
   kDiagDownload,  // DiagDownloadResult -1..-13 of the diagnostic download (portcheck/core/session.hpp)
   kMonitorFile,  // MonitorFileError -1..-4 of the monitor file (monitor/core/monitor_file.hpp)
   kBridge,       // BridgeError of the port bridge (bridge/core/bridge_error.hpp)
+  kExporter,     // ListError of the exporter's target and password files (exporter/core/target_list.hpp)
 };
 
 // Specialised beside each code enum:

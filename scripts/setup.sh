@@ -5,19 +5,24 @@
 # against a peer we did not write (tests/support/ser2net_fixture.hpp), and iproute2 for the
 # network-namespace lab of the real-network tests (scripts/netns-lab.sh).
 # With --package (or ZELIN_SETUP_PACKAGE=1) the tools scripts/package.sh needs.
+# With --prometheus (or ZELIN_SETUP_PROMETHEUS=1) also Debian's Prometheus server and promtool:
+# the exporter's tests run a Prometheus of their own against it (tests/exporter/).
 set -euo pipefail
 # scdoc builds the man pages; the others check the installed tree in the install test.
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libmd-dev
-          nlohmann-json3-dev qt6-base-dev libgl-dev scdoc desktop-file-utils appstream groff-base)
+          nlohmann-json3-dev qt6-base-dev libgl-dev scdoc desktop-file-utils appstream groff-base
+          libmicrohttpd-dev)
 fuzz="${ZELIN_SETUP_FUZZ:-0}"
 interop="${ZELIN_SETUP_INTEROP:-0}"
 package="${ZELIN_SETUP_PACKAGE:-0}"
+prometheus="${ZELIN_SETUP_PROMETHEUS:-0}"
 for arg in "$@"; do
   case "$arg" in
     --fuzz) fuzz=1 ;;
     --interop) interop=1 ;;
     --package) package=1 ;;
-    *) echo "setup: unknown option $arg (known: --fuzz, --interop, --package)" >&2; exit 2 ;;
+    --prometheus) prometheus=1 ;;
+    *) echo "setup: unknown option $arg (known: --fuzz, --interop, --package, --prometheus)" >&2; exit 2 ;;
   esac
 done
 if [ "$fuzz" = "1" ]; then
@@ -30,6 +35,9 @@ if [ "$interop" = "1" ]; then
 fi
 if [ "$package" = "1" ]; then
   packages+=(dpkg-dev file)
+fi
+if [ "$prometheus" = "1" ]; then
+  packages+=(prometheus)  # ships promtool too
 fi
 missing=()
 for p in "${packages[@]}"; do

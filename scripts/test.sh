@@ -6,7 +6,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # ZELIN_TEST_FUZZ=0 leaves out the fuzzing smoke run at the end.
 fuzz="${ZELIN_TEST_FUZZ:-1}"
-if [ "$fuzz" = "1" ]; then "$root/scripts/setup.sh" --fuzz --interop; else "$root/scripts/setup.sh" --interop; fi
+if [ "$fuzz" = "1" ]; then "$root/scripts/setup.sh" --fuzz --interop --prometheus; else "$root/scripts/setup.sh" --interop --prometheus; fi
 build="${ZELIN_TEST_BUILD:-$root/build-test}"
 release="${ZELIN_RELEASE_BUILD:-$root/build-release}"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DZELIN_SANITIZE=ON -DZELIN_TESTS=ON \

@@ -106,24 +106,28 @@ TEST(ZelinctlMonitorTest, JsonLinesAndAPrometheusFileFromEmulatedServers) {
   std::string error;
   const auto samples = ParseExposition(text.str(), &error);
   ASSERT_TRUE(error.empty()) << error;
+  // `line` names the line of a modem-line sample or the state of a state sample.
   auto find = [&](const std::string& name, uint16_t serial, const std::string& port,
                   const std::string& line = "") -> const Sample* {
     for (const Sample& s : samples) {
       if (s.name != name || s.labels.at("serial") != std::to_string(serial)) continue;
       if (!port.empty() && s.labels.at("port") != port) continue;
-      if (!line.empty() && s.labels.at("line") != line) continue;
+      const std::string key = s.labels.count("state") != 0 ? "state" : "line";
+      if (!line.empty() && s.labels.at(key) != line) continue;
       return &s;
     }
     return nullptr;
   };
-  ASSERT_NE(find("zelin_monitor_server_state", 1, ""), nullptr);
-  EXPECT_EQ(find("zelin_monitor_server_state", 1, "")->labels.at("server"), R"(Dock \"A\")");
-  EXPECT_EQ(find("zelin_monitor_server_state", 2, "")->value, 1);
+  // The shared exposition (monitor/core/exposition.hpp): the name is in the info series
+  // only, the state is a labelled series.
+  ASSERT_NE(find("zelin_server_info", 1, ""), nullptr);
+  EXPECT_EQ(find("zelin_server_info", 1, "")->labels.at("name"), R"(Dock \"A\")");
+  EXPECT_EQ(find("zelin_server_state", 2, "", "answering")->value, 1);
   ASSERT_NE(find("zelin_port_tx_bytes_total", 2, "4"), nullptr);
   EXPECT_GT(find("zelin_port_tx_bytes_total", 2, "4")->value, 0);
   EXPECT_EQ(find("zelin_port_rx_bytes_total", 1, "3"), nullptr);  // not watched
-  EXPECT_EQ(find("zelin_port_line_state", 1, "2", "dtr")->value, 1);
-  EXPECT_EQ(find("zelin_port_line_state", 1, "2", "dcd")->value, 0);
+  EXPECT_EQ(find("zelin_port_modem_line_on", 1, "2", "dtr")->value, 1);
+  EXPECT_EQ(find("zelin_port_modem_line_on", 1, "2", "dcd")->value, 0);
   EXPECT_EQ(find("zelin_port_missed_samples_total", 2, "1")->value, 0);
   EXPECT_EQ(find("zelin_port_baud_rate", 1, "1")->value, 9600);
   EXPECT_NE(find("zelin_port_tx_bytes_per_second", 1, "1"), nullptr);

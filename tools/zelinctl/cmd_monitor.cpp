@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "monitor/core/code_tables.hpp"
+#include "monitor/core/exposition.hpp"
 #include "monitor/core/monitor_file.hpp"
 #include "monitor/core/polling.hpp"
 #include "monitor/core/status_cells.hpp"
@@ -139,17 +140,6 @@ std::string CsvField(const std::string& text) {
   return out + "\"";
 }
 
-std::string LabelValue(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '"') out += "\\\"";
-    else if (c == '\n') out += "\\n";
-    else out += c;
-  }
-  return out;
-}
-
 struct Monitor {
   Session session;
   std::unique_ptr<MonitorConfig> config = MonitorConfig::New();
@@ -159,6 +149,11 @@ struct Monitor {
   std::vector<int> items;
   size_t frame_lines = 0;  // lines of the table last printed (to redraw it in place)
   bool header_done = false;
+  struct Carry {  // the 64-bit byte totals of one row
+    CounterCarry tx, rx;
+    int64_t last_ms = -1;
+  };
+  std::array<Carry, RowTable::kCapacity> carries{};
 
   // The text of `item` for a row, as the status list shows it.
   std::string Text(int item, size_t row) {
@@ -229,94 +224,51 @@ struct Monitor {
     }
   }
 
-  // The exposition text; see the metric list in tools/zelinctl/README.md.
-  std::string Metrics() {
-    std::ostringstream out;
-    auto server_labels = [](const MonitoredServer& s) {
-      return "server=\"" + LabelValue(s.name()) + "\",serial=\"" +
-             std::to_string(s.serial_number) + "\",ip=\"" + AddressToText(s.ip_address) + "\"";
-    };
-    auto family = [&out](const char* name, const char* type, const char* help) {
-      out << "# HELP " << name << ' ' << help << "\n# TYPE " << name << ' ' << type << '\n';
-    };
-    family("zelin_monitor_server_state", "gauge",
-           "State of a watched server: 1 answering, 0 not answering, -1 silent, -2 address "
-           "conflict.");
-    for (const MonitoredServer& s : config->watched())
-      out << "zelin_monitor_server_state{" << server_labels(s) << "} "
-          << static_cast<int>(LoadState(s)) << '\n';
-
-    struct PortMetric {
-      const char* name;
-      const char* type;
-      const char* help;
-      std::function<void(std::ostream&, const std::string&, size_t)> write;
-    };
-    auto block = [this](size_t row) -> const PortStatusBlock& {
-      const Row& r = poller->rows()[row];
-      return config->servers[r.server].blocks[r.port];
-    };
-    auto simple = [&](auto value) {
-      return [&, value](std::ostream& o, const std::string& labels, size_t row) {
-        o << '{' << labels << "} " << value(row) << '\n';
-      };
-    };
-    const std::vector<PortMetric> metrics = {
-        {"zelin_port_tx_bytes_total", "counter", "Bytes sent by the port since the server started.",
-         simple([&](size_t row) { return block(row).tx_total; })},
-        {"zelin_port_rx_bytes_total", "counter",
-         "Bytes received by the port since the server started.",
-         simple([&](size_t row) { return block(row).rx_total; })},
-        {"zelin_port_missed_samples_total", "counter",
-         "Sampling intervals in which no status of the port arrived.",
-         simple([&](size_t row) { return observer.rows[row].missed; })},
-        {"zelin_port_tx_bytes_per_second", "gauge",
-         "Bytes per second sent between the last two status replies.",
-         simple([&](size_t row) { return observer.rows[row].tx_cps; })},
-        {"zelin_port_rx_bytes_per_second", "gauge",
-         "Bytes per second received between the last two status replies.",
-         simple([&](size_t row) { return observer.rows[row].rx_cps; })},
-        {"zelin_port_baud_rate", "gauge", "Baud rate of the port in bit/s.",
-         simple([&](size_t row) { return block(row).baud_rate; })},
-        {"zelin_port_connection_state", "gauge",
-         "Connection state code of the port (0 close, 1 open, 13 connected, 11, 12 and 14-20 "
-         "disconnect).",
-         simple([&](size_t row) { return static_cast<int>(block(row).connection_state); })},
-        {"zelin_port_line_state", "gauge", "Modem line of the port: 1 on, 0 off.",
-         [&](std::ostream& o, const std::string& labels, size_t row) {
-           static constexpr std::pair<const char*, uint8_t> kLines[] = {
-               {"dtr", kModemDtr}, {"rts", kModemRts}, {"cts", kModemCts},
-               {"dsr", kModemDsr}, {"dcd", kModemDcd}};
-           for (const auto& [line, bit] : kLines)
-             o << '{' << labels << ",line=\"" << line << "\"} "
-               << ((block(row).modem_lines & bit) != 0 ? 1 : 0) << '\n';
-         }},
-    };
-    for (const PortMetric& m : metrics) {
-      family(m.name, m.type, m.help);
-      for (size_t row = 0; row < poller->rows().size(); ++row) {
-        const Row& r = poller->rows()[row];
-        const MonitoredServer& s = config->servers[r.server];
-        if (s.rates[r.port].initialised == 0) continue;  // nothing reported yet
-        std::ostringstream sample;
-        m.write(sample, server_labels(s) + ",port=\"" + std::to_string(r.port + 1) + "\"", row);
-        // Each sample line starts with the metric name.
-        std::string lines = sample.str();
-        for (size_t at = 0; at < lines.size();) {
-          const size_t end = lines.find('\n', at);
-          out << m.name << lines.substr(at, end + 1 - at);
-          at = end + 1;
-        }
-      }
+  // The exposition text (monitor/core/exposition.hpp, shared with zelin-exporter): the
+  // watched servers and the ports that have reported, with the byte counters carried
+  // into 64-bit totals across wraps and restarts.
+  std::string Metrics(int64_t now_ms) {
+    std::vector<ServerSample> samples;
+    auto watched = config->watched();
+    for (size_t i = 0; i < watched.size(); ++i) {
+      const MonitoredServer& s = watched[i];
+      ServerSample out;
+      out.serial = s.serial_number;
+      out.address = s.ip_address;
+      out.name = s.name();
+      out.device_type = s.device_type;
+      if (const int rec = poller->RecordOf(i); rec >= 0)
+        out.firmware = session.list.records[static_cast<size_t>(rec)].firmware_version();
+      out.state = LoadState(s);
+      samples.push_back(std::move(out));
     }
-    return out.str();
+    for (size_t row = 0; row < poller->rows().size(); ++row) {
+      const Row& r = poller->rows()[row];
+      const MonitoredServer& s = config->servers[r.server];
+      if (s.rates[r.port].initialised == 0) continue;  // nothing reported yet
+      const PortStatusBlock& b = s.blocks[r.port];
+      Carry& c = carries[row];
+      const int64_t elapsed = c.last_ms < 0 ? 0 : now_ms - c.last_ms;
+      c.last_ms = now_ms;
+      PortSample p;
+      p.port = r.port;
+      p.block = b;
+      p.tx_bytes_total = c.tx.Update(b.tx_total, b.time_stamp, elapsed);
+      p.rx_bytes_total = c.rx.Update(b.rx_total, b.time_stamp, elapsed);
+      p.tx_bytes_per_second = observer.rows[row].tx_cps;
+      p.rx_bytes_per_second = observer.rows[row].rx_cps;
+      p.missed_samples = observer.rows[row].missed;
+      samples[r.server].reported = true;
+      samples[r.server].ports.push_back(p);
+    }
+    return WriteExposition(samples);
   }
 
-  bool WriteMetrics(const std::string& path) {
+  bool WriteMetrics(const std::string& path, int64_t now_ms) {
     const std::string temporary = path + ".tmp." + std::to_string(::getpid());
     {
       std::ofstream out(temporary, std::ios::trunc);
-      out << Metrics();
+      out << Metrics(now_ms);
       if (!out.flush()) return false;
     }
     return std::rename(temporary.c_str(), path.c_str()) == 0;
@@ -445,7 +397,7 @@ int RunMonitor(const Args& args) {
         m->PrintTable();
       }
       std::fflush(stdout);
-      if (prom != nullptr && !m->WriteMetrics(*prom)) {
+      if (prom != nullptr && !m->WriteMetrics(*prom, clock.NowMs())) {
         std::fprintf(stderr, "zelinctl: cannot write %s\n", prom->c_str());
         rc = kExitFailed;
         break;
