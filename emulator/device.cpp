@@ -219,7 +219,8 @@ UdpOutcome Device::HandleDatagram(Bytes d, Endpoint from, const UdpDispatch& dis
     }
     if (!authentic) {
       r = HandlerResult::Status(wire::kStatusRefused, why);
-    } else if (state_.faults.refuse) {
+    } else if (state_.faults.refuse ||
+               (state_.faults.refuse_code != 0 && state_.faults.refuse_code == code)) {
       r = HandlerResult::Status(wire::kStatusRefused, "refuse fault");
     } else {
       r = h->handle(ctx);

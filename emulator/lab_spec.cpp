@@ -113,8 +113,8 @@ ChallengeFault ChallengeFrom(std::string_view text, const std::string& where) {
 FaultSettings FaultsFrom(const json& j, const std::string& where) {
   CheckKeys(
       j, where,
-      {"drop", "drop_next", "delay_ms", "duplicate", "stale", "refuse", "tcp_challenge",
-       "tcp_refuse_login", "tcp_closed"});
+      {"drop", "drop_next", "delay_ms", "duplicate", "stale", "refuse", "refuse_code",
+       "tcp_challenge", "tcp_refuse_login", "tcp_closed"});
   FaultSettings f;
   if (j.contains("drop")) {
     if (!j["drop"].is_number()) Fail(where + ".drop", "expected a share between 0 and 1");
@@ -129,6 +129,8 @@ FaultSettings FaultsFrom(const json& j, const std::string& where) {
   if (j.contains("duplicate")) f.duplicate = BoolFrom(j["duplicate"], where + ".duplicate");
   if (j.contains("stale")) f.stale = BoolFrom(j["stale"], where + ".stale");
   if (j.contains("refuse")) f.refuse = BoolFrom(j["refuse"], where + ".refuse");
+  if (j.contains("refuse_code"))
+    f.refuse_code = static_cast<int>(UnsignedFrom(j["refuse_code"], where + ".refuse_code", 255));
   if (j.contains("tcp_challenge"))
     f.tcp_challenge =
         ChallengeFrom(StringFrom(j["tcp_challenge"], where), where + ".tcp_challenge");

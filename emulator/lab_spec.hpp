@@ -48,6 +48,7 @@ struct FaultSettings {
   bool duplicate = false;   // every UDP reply is sent twice
   bool stale = false;       // the client's previous reply is sent before the real one
   bool refuse = false;      // status 6 to every authenticated request
+  int refuse_code = 0;      // status 6 to authenticated requests with this command code
   ChallengeFault tcp_challenge = ChallengeFault::kNone;
   bool tcp_refuse_login = false;  // the TCP login answer is never accepted
   bool tcp_closed = false;  // no TCP listener (connects are refused); read when the server binds

@@ -110,14 +110,19 @@ Status SendRoute(Transport& t, ServerRecord& r, const RouteEntry& entry, int tim
   return Command(t, r, wire::kAddRoute, timeout_seconds);
 }
 
+std::vector<RouteEntry> RouteChangeEntries(const RouteEntry& before, const RouteEntry& after) {
+  if (before == after) return {};
+  if (SameRouteKey(before, after)) return {after};
+  RouteEntry removal = before;
+  removal.metric = wire::kRouteEmptyMetric;
+  return {removal, after};
+}
+
 Status ChangeRoute(Transport& t, ServerRecord& r, const RouteEntry& before, const RouteEntry& after,
                    int timeout_seconds) {
-  if (!SameRouteKey(before, after)) {
-    RouteEntry removal = before;
-    removal.metric = wire::kRouteEmptyMetric;
-    if (Status removed = SendRoute(t, r, removal, timeout_seconds); !removed) return removed;
-  }
-  return SendRoute(t, r, after, timeout_seconds);
+  for (const RouteEntry& entry : RouteChangeEntries(before, after))
+    if (Status sent = SendRoute(t, r, entry, timeout_seconds); !sent) return sent;
+  return {};
 }
 
 }  // namespace zelin

@@ -6,6 +6,8 @@
 // that the transport keeps as last_error(). Messages of a reply (a route total too
 // large) go to the transport's notice sink as warnings.
 
+#include <vector>
+
 #include "protocol/transport.hpp"
 #include "protocol/types.hpp"
 
@@ -30,10 +32,17 @@ Status ReadRouteTable(Transport& t, ServerRecord& record, int timeout_seconds);
 // route or changes the metric of the route with its key.
 // SendRoute sends one entry (through record.route_to_send).
 Status SendRoute(Transport& t, ServerRecord& record, const RouteEntry& entry, int timeout_seconds);
-// ChangeRoute turns route `before` into `after`. With the same key only `after` is sent:
-// a removal of the old route sent after it would drop the route just changed. With
-// another key the removal of `before` goes first, so that a server whose table is full
-// still takes `after`.
+
+// The AddRoute entries that turn route `before` into `after`, in sending order: the one
+// rule for a route edit, which the manager's Advanced page and `zelinctl route modify`
+// both follow. A change that keeps the key (a metric-only change) is the single entry
+// `after`, which the server takes as the route's new metric; a removal of the same
+// route sent with it would drop the route. A change of key is the removal of `before`
+// (metric 0xFFFF) and then `after`, so that a server whose table is full still takes
+// `after`. An unchanged route needs no entry.
+std::vector<RouteEntry> RouteChangeEntries(const RouteEntry& before, const RouteEntry& after);
+// ChangeRoute sends the RouteChangeEntries of `before` and `after`, stopping at the
+// first that fails.
 Status ChangeRoute(Transport& t, ServerRecord& record, const RouteEntry& before,
                    const RouteEntry& after, int timeout_seconds);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "protocol/address.hpp"
 #include "platform/clock.hpp"
@@ -38,17 +39,14 @@ int ConfigurationWriter::WriteServer(int server_index, int found_index) {
   rec.set_name(entry.name());
   if (!Command(transport, rec, wire::kSetName, kCommandTimeoutSeconds)) return kWriteStepName;
 
+  // The server applies nothing before its restart: the new password becomes the
+  // entry's (and the one remembered as accepted) only once the restart was taken, so a
+  // write that fails on the way leaves the entry with the password the server still has.
   const bool password_pending = rec.password_change_pending;
   if (password_pending) {
     progress_.Writing(name, WriteStepName::kNewPassword);
     if (!Command(transport, rec, wire::kSetPassword, kCommandTimeoutSeconds))
       return kWriteStepNewPassword;
-    entry.set_password(rec.new_password);
-    if (saved >= 0) tables.saved_server(saved).set_password(rec.new_password);
-    p_.passwords.Remember(entry.serial_number, rec.new_password);
-    const uint8_t f = rec.flags();
-    rec.set_flags(static_cast<uint8_t>(rec.new_password.empty() ? (f & ~wire::kFlagPassword)
-                                                                : (f | wire::kFlagPassword)));
   }
 
   progress_.Writing(name, WriteStepName::kAddress);
@@ -94,9 +92,6 @@ int ConfigurationWriter::WriteServer(int server_index, int found_index) {
     if (!Command(transport, rec, wire::kDhcp, kCommandTimeoutSeconds)) return kWriteStepDhcp;
   }
 
-  entry.write_state = kWriteWhenChanged;
-  entry.tables_changed = 0;
-
   // The restart waits (the exchange's own, then this one) count down as one.
   progress_.Writing(name, WriteStepName::kRestart);
   transport.set_restart_wait_observer(
@@ -105,6 +100,18 @@ int ConfigurationWriter::WriteServer(int server_index, int found_index) {
       Command(transport, rec, wire::kSaveAndRestart, kRestartTimeoutSeconds).ok();
   transport.set_restart_wait_observer(nullptr);
   if (!restarted) return kWriteStepRestart;
+  // Only a server that took the restart is done with its write state and tables; one
+  // that failed on the way is written in full again at the next save.
+  entry.write_state = kWriteWhenChanged;
+  entry.tables_changed = 0;
+  if (password_pending) {
+    entry.set_password(rec.new_password);
+    if (saved >= 0) tables.saved_server(saved).set_password(rec.new_password);
+    p_.passwords.Remember(entry.serial_number, rec.new_password);
+    const uint8_t f = rec.flags();
+    rec.set_flags(static_cast<uint8_t>(rec.new_password.empty() ? (f & ~wire::kFlagPassword)
+                                                                : (f | wire::kFlagPassword)));
+  }
   {
     WaitCursor wait(p_.prompter);
     SleepCountingDown(transport.clock(), kAfterRestartMs,
@@ -132,6 +139,7 @@ ConfigurationWriter::SaveOutcome ConfigurationWriter::SaveConfigurationOutcome()
   ServerList& saved_found = tables.saved_found();
   // One progress window for all the servers written, closed before the store is.
   std::optional<SaveProgress::Scope> writing(std::in_place, progress_);
+  std::vector<uint16_t> kept_old;  // servers whose write failed
   for (int i = 0; i < tables.count(); ++i) {
     ServerConfig& entry = tables.server(i);
     const int fi = found.FindSerial(entry.serial_number);
@@ -148,22 +156,26 @@ ConfigurationWriter::SaveOutcome ConfigurationWriter::SaveConfigurationOutcome()
         tables.CopyToSavedFound(fi);
       }
     } else {
+      // The server kept its old settings: the store records those for it (its mapping
+      // is stored as usual) and the entry keeps the changes for the next save.
+      kept_old.push_back(entry.serial_number);
       const ServerRecord& rec = found.records[static_cast<size_t>(fi)];
-      prompter.Message(ServerWriteFailed(rec.name(), AddressToText(rec.ip_address()), code),
+      const Ipv4 address = tables.AsTheServerHasIt(entry).ip_address;
+      prompter.Message(ServerWriteFailed(rec.name(), AddressToText(address), code),
                        MsgButtons::Ok, MsgIcon::Error);
     }
   }
 
   writing.reset();
 
-  if (const Status saved = tables.Save(p_.store); !saved) {
+  if (const Status saved = tables.Save(p_.store, kept_old); !saved) {
     // The store is unchanged: the saved copy and the modified mark stay, so that the
     // next save writes the same difference again.
     prompter.Message(WithStoreDetail(kStoreSaveFailed, saved), MsgButtons::Ok, MsgIcon::Error);
     return SaveOutcome::kStoreFailed;
   }
   if (fresh_port_) fresh_port_();
-  return SaveOutcome::kSaved;
+  return kept_old.empty() ? SaveOutcome::kSaved : SaveOutcome::kServersKeptOld;
 }
 
 }  // namespace zelin::manager

@@ -7,6 +7,12 @@
 // store clears the modified mark; a store that cannot be written keeps the saved copy
 // and the mark, so that the next save writes the same difference again.
 //
+// A server whose write sequence fails keeps its old settings (it applies nothing before
+// its restart), so the store records for it the name, address, netmask and password it
+// still has, with its port mapping as edited; the entry keeps the edits, the mark stays
+// while they are unsent, and the failure message says that the server kept its old
+// settings. The other servers are saved as usual.
+//
 // Borrows the Transport, the Prompter, the tables, the tree (in-tree flags), the password
 // check, the port mapper (conflict check) and the store; all must outlive it. Not thread safe: the
 // user-interface thread only; each exchange blocks it for at most its time-out and a
@@ -57,11 +63,15 @@ class ConfigurationWriter {
   ConfigurationWriter(const ConfigurationWriter&) = delete;
   ConfigurationWriter& operator=(const ConfigurationWriter&) = delete;
 
-  // How Save Configuration ended: only kSaved wrote the store.
-  enum class SaveOutcome { kSaved, kConflict, kDeclined, kStoreFailed };
+  // How Save Configuration ended: kSaved and kServersKeptOld wrote the store; with
+  // kServersKeptOld at least one server could not be written and kept its old settings.
+  enum class SaveOutcome { kSaved, kServersKeptOld, kConflict, kDeclined, kStoreFailed };
   SaveOutcome SaveConfigurationOutcome();
-  // Returns false when nothing was saved (conflict, declined, store not writable).
-  bool SaveConfiguration() { return SaveConfigurationOutcome() == SaveOutcome::kSaved; }
+  // Returns false when the store was not written (conflict, declined, store not writable).
+  bool SaveConfiguration() {
+    const SaveOutcome outcome = SaveConfigurationOutcome();
+    return outcome == SaveOutcome::kSaved || outcome == SaveOutcome::kServersKeptOld;
+  }
   // The server write sequence for one entry and its found-server record, shown in
   // the progress window; 0 or the negative step code.
   int WriteServer(int server_index, int found_index);

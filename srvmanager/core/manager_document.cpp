@@ -58,8 +58,9 @@ bool ManagerDocument::CanClose() {
   switch (prompter_.Message(ManagerString(kStrSaveBeforeExit), MsgButtons::YesNoCancel,
                             MsgIcon::Question)) {
     case MsgAnswer::Yes: {
-      // A conflict or a store that cannot be written has just been reported with the
-      // changes kept: they must not go with the window.
+      // A conflict, a store that cannot be written or a server that kept its old
+      // settings has just been reported with the changes kept: they must not go with
+      // the window.
       const auto outcome = writer_.SaveConfigurationOutcome();
       return outcome == ConfigurationWriter::SaveOutcome::kSaved ||
              outcome == ConfigurationWriter::SaveOutcome::kDeclined;

@@ -47,8 +47,9 @@ class ManagerDocument {
   void DeleteServer();
   // The exit check: true when the program may close (asks 61231 when something changed).
   // After Yes the program closes once the save is done or the user declined the restart
-  // warning; a save that stopped at a COM name conflict or could not write the store
-  // keeps the program open with its changes and the modified mark.
+  // warning; a save that stopped at a COM name conflict, could not write the store or
+  // could not write a server (which kept its old settings) keeps the program open with
+  // its changes.
   bool CanClose();
 
   ServerTables& tables() { return tables_; }

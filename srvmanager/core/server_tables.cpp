@@ -19,7 +19,36 @@ Status ServerTables::Load(ManagerStore& store) {
   return loaded.status();
 }
 
-Status ServerTables::Save(ManagerStore& store) {
+ServerConfig ServerTables::AsTheServerHasIt(const ServerConfig& entry) const {
+  ServerConfig kept = entry;
+  const int saved = FindSavedServer(entry.serial_number);
+  if (saved >= 0) {
+    const ServerConfig& old = saved_servers_[static_cast<size_t>(saved)];
+    kept.name_bytes = old.name_bytes;
+    kept.ip_address = old.ip_address;
+    kept.netmask = old.netmask;
+    kept.password_bytes = old.password_bytes;
+    return kept;
+  }
+  // Added in this run: a server reached by a directed request answers at that address
+  // until a restart applies another; of one found by broadcast nothing older is known.
+  const int fi = found_.FindSerial(entry.serial_number);
+  if (fi >= 0) {
+    const ServerRecord& rec = found_.records[static_cast<size_t>(fi)];
+    if (rec.unicast && rec.unicast_address != 0) kept.ip_address = rec.unicast_address;
+  }
+  return kept;
+}
+
+Status ServerTables::Save(ManagerStore& store, const std::vector<uint16_t>& kept_old) {
+  // What the store is to hold: the table, but servers that kept their old settings
+  // with the settings they have.
+  std::array<ServerConfig, kMaxConfiguredServers> table = servers_;
+  for (int i = 0; i < count_; ++i) {
+    ServerConfig& e = table[static_cast<size_t>(i)];
+    if (std::find(kept_old.begin(), kept_old.end(), e.serial_number) != kept_old.end())
+      e = AsTheServerHasIt(e);
+  }
   // The store still files an adopted server under the serial number it had: hand the
   // store that number as the old one, so that it moves the entry to the new number.
   std::array<ServerConfig, kMaxConfiguredServers> stored = saved_servers_;
@@ -27,12 +56,13 @@ Status ServerTables::Save(ManagerStore& store) {
     for (int i = 0; i < saved_count_; ++i)
       if (stored[static_cast<size_t>(i)].serial_number == now)
         stored[static_cast<size_t>(i)].serial_number = was;
-  if (Status saved = store.Save(servers_.data(), count_, stored.data(), saved_count_); !saved)
+  if (Status saved = store.Save(table.data(), count_, stored.data(), saved_count_); !saved)
     return saved;
-  saved_servers_ = servers_;
+  saved_servers_ = table;
   saved_count_ = count_;
   adopted_.clear();
-  modified_ = false;
+  // Edits that a server did not take are still to be sent.
+  modified_ = !kept_old.empty() && ConfigurationChanged();
   return {};
 }
 

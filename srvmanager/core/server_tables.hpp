@@ -43,9 +43,15 @@ class ServerTables {
   Status Load(ManagerStore& store);
   // Writes the difference to the saved copy into the store (an adopted server is handed
   // over under the number the store files it under). On success the saved copy becomes
-  // the table, the adoptions are forgotten and the modified mark clears; on failure
-  // (the store's error) nothing changes.
-  Status Save(ManagerStore& store);
+  // what was stored, the adoptions are forgotten and the modified mark clears; on
+  // failure (the store's error) nothing changes.
+  //
+  // `kept_old` lists the serial numbers of servers that kept their old settings (their
+  // write failed): for them the store records AsTheServerHasIt(entry), the settings
+  // the server still has with the port mapping as edited. The entries keep the edits,
+  // and the modified mark stays set while anything is left to send
+  // (ConfigurationChanged).
+  Status Save(ManagerStore& store, const std::vector<uint16_t>& kept_old = {});
 
   int count() const { return count_; }
   int saved_count() const { return saved_count_; }
@@ -67,6 +73,12 @@ class ServerTables {
   void Adopt(int server_index, uint16_t serial);
   // Removes the first entry with the serial number of entry `server_index`.
   void RemoveServer(int server_index);
+
+  // `entry` as the store is to hold it for a server that kept its old settings: the
+  // name, address, netmask and password of its saved copy, the rest as edited. A server
+  // with no saved copy (added in this run) keeps the entry's values, except that one
+  // reached by a directed request is held at the address it answers at.
+  ServerConfig AsTheServerHasIt(const ServerConfig& entry) const;
 
   // True when the found-server record of the entry differs from its saved copy.
   bool ServerChanged(int server_index) const;

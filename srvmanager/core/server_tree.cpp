@@ -126,6 +126,19 @@ void ServerTree::FillSelectionFromItem(int item) {
   }
 }
 
+void ServerTree::ContextMenuOpened(int item) {
+  before_menu_item_ = selected_item_;
+  before_menu_port_ = selected_port_;
+  FillSelectionFromItem(item);
+}
+
+void ServerTree::ContextMenuClosed(int highlighted_item) {
+  FillSelectionFromItem(highlighted_item);
+  if (selected_item_ >= 0 && selected_item_ == before_menu_item_)
+    selected_port_ = before_menu_port_;
+  before_menu_item_ = before_menu_port_ = -1;
+}
+
 const ServerRecord* ServerTree::selected_record() const {
   const ServerList& found = tables_.found();
   return ValidFound(found, selected_found_) ? &found.records[static_cast<size_t>(selected_found_)]

@@ -57,6 +57,13 @@ class ServerTree {
   void SelectTreeItem(int item) { FillSelectionFromItem(item); }
   void SelectPortRow(int row) { selected_port_ = row; }
   void ClearSelection() { FillSelectionFromItem(-1); }
+  // The tree's context menu on server item `item`: while it is open that server is the
+  // current one (the tree keeps its highlight). When it closes (its command done, or
+  // dismissed), the highlighted item, `highlighted_item` (-1 root or none), is current
+  // again, with the port row it had when it is the item current before the menu, so
+  // that the toolbar and the menu bar act on the server the tree highlights.
+  void ContextMenuOpened(int item);
+  void ContextMenuClosed(int highlighted_item);
   int selected_item() const { return selected_item_; }
   int selected_server() const { return selected_server_; }  // index into the entries
   int selected_found() const { return selected_found_; }    // index into the found list
@@ -88,6 +95,8 @@ class ServerTree {
   int selected_server_ = -1;  // index into the entries
   int selected_found_ = -1;   // index into the found list
   int selected_port_ = -1;    // port row
+  int before_menu_item_ = -1;  // the selection when a context menu opened
+  int before_menu_port_ = -1;
 };
 
 }  // namespace zelin::manager

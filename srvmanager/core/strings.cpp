@@ -137,7 +137,8 @@ std::string ServerWriteFailed(std::string_view name, std::string_view address, i
   const std::string_view what = ManagerString(kStrServerSaveFailed);
   return Format("Server Name : %.*s\n\nIP Address : %.*s\n\n%.*s Error(%d)",
                 static_cast<int>(name.size()), name.data(), static_cast<int>(address.size()),
-                address.data(), static_cast<int>(what.size()), what.data(), code);
+                address.data(), static_cast<int>(what.size()), what.data(), code) +
+         "\n\n" + std::string(kServerKeptOldSettings);
 }
 
 }  // namespace zelin::manager

@@ -60,6 +60,10 @@ inline constexpr std::string_view kMapPortIntro =
 inline constexpr std::string_view kMapPortConsecutive = "Mapping COM number consecutively";
 inline constexpr std::string_view kStoreSaveFailed =
     "Fail to save Zelin parameter to registery! The changes are kept; please try again.";
+// Follows the failure of a server's write sequence (ServerWriteFailed).
+inline constexpr std::string_view kServerKeptOldSettings =
+    "This server keeps its old settings, and they are what the configuration stores for it. "
+    "Your changes are kept; please save again when the server can be reached.";
 
 // "%4d" port, "COM%d" names and the status texts of the port list.
 std::string PortNumberText(int one_based_port);
@@ -74,6 +78,7 @@ std::string ConflictOtherServer(std::string_view server, int port, int com,
                                 std::string_view other_server, int other_port);
 std::string AdoptOffer(std::string_view name, std::string_view address, int serial,
                        int found_serial);
+// The failure of a server's write sequence with its step code, then kServerKeptOldSettings.
 std::string ServerWriteFailed(std::string_view name, std::string_view address, int code);
 
 }  // namespace zelin::manager

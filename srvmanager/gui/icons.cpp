@@ -74,6 +74,8 @@ QIcon CommandIcon(int command_id) {
       return s->standardIcon(QStyle::SP_FileDialogDetailedView);
     case kCmdUpgradeFirmware:
       return s->standardIcon(QStyle::SP_ArrowUp);
+    case kCmdReplaceServer:  // its own picture: the default one is About's
+      return s->standardIcon(QStyle::SP_BrowserReload);
     default:
       return s->standardIcon(QStyle::SP_MessageBoxInformation);
   }

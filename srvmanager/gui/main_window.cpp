@@ -306,19 +306,24 @@ void MainWindow::ShowTreeContextMenu(int item, bool on_server, QPoint global) {
   if (busy_) return;
   QMenu menu(this);
   menu.setObjectName(QStringLiteral("TreeContextMenu"));
-  if (on_server) {
-    menu.setTitle(QStringLiteral("&Server"));
-    // The item under the mouse becomes the current server, without moving the
-    // tree's own selection.
-    doc_.server_tree().SelectTreeItem(item);
-    list_->Refill(doc_);
-    UpdateActions();
-    AddRows(&menu, kServerItemMenu);
-  } else {
+  if (!on_server) {
     menu.setTitle(QStringLiteral("Add Server"));
     AddRows(&menu, kBackgroundMenu);
+    menu.exec(global);
+    return;
   }
+  menu.setTitle(QStringLiteral("&Server"));
+  // The item under the mouse is the current server while the menu is open, without
+  // moving the tree's own selection; the chosen command runs before exec() returns.
+  doc_.server_tree().ContextMenuOpened(item);
+  list_->Refill(doc_);
+  UpdateActions();
+  AddRows(&menu, kServerItemMenu);
   menu.exec(global);
+  // Then the highlighted server is the current one again, for the toolbar and menus.
+  doc_.server_tree().ContextMenuClosed(ServerTreeView::ItemIndex(tree_->currentItem()));
+  list_->Refill(doc_);
+  UpdateActions();
 }
 
 // --- commands ---------------------------------------------------------------------------

@@ -69,7 +69,8 @@ class MainWindow : public QMainWindow {
   void OnExit();
 
   // The tree's context menu for server item `item` (menu 133) or, when `on_server` is
-  // false, for the root or empty space (menu 139). Modal until the menu closes.
+  // false, for the root or empty space (menu 139). Modal until the menu closes; then
+  // the server the tree highlights is the current one again.
   void ShowTreeContextMenu(int item, bool on_server, QPoint global);
 
   // Selects the first server item of the tree, as a click on it does.

@@ -25,7 +25,7 @@ TEST(LabSpecTest, ParsesAFullLabAndFillsDefaults) {
        "access": [{"ip": "127.0.42.1", "ports": 3}],
        "routes": [{"gateway": "127.0.42.1", "destination": "127.5.0.0", "netmask": "255.255.0.0"}],
        "firmware_rule": {"prefix": "5a4c", "max_size": 1000, "upgraded_version": 7},
-       "faults": {"drop": 0.25, "drop_next": 2, "tcp_challenge": "wrong-tag"}},
+       "faults": {"drop": 0.25, "drop_next": 2, "refuse_code": 53, "tcp_challenge": "wrong-tag"}},
       {"type": 771, "serial": 13, "ip": "127.0.42.11", "name": "East", "ports": 4,
        "port_kinds": [2, 6, 18]}
     ]})");
@@ -46,6 +46,7 @@ TEST(LabSpecTest, ParsesAFullLabAndFillsDefaults) {
   EXPECT_EQ(a.firmware_rule.prefix, (std::vector<uint8_t>{0x5A, 0x4C}));
   EXPECT_EQ(a.faults.drop_share, 0.25);
   EXPECT_EQ(a.faults.drop_next, 2);
+  EXPECT_EQ(a.faults.refuse_code, 53);
   EXPECT_EQ(a.faults.tcp_challenge, ChallengeFault::kWrongTag);
   const ServerSpec& b = lab.servers[1];
   EXPECT_EQ(b.port_count, 4);

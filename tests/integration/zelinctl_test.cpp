@@ -290,6 +290,10 @@ TEST_F(ZelinctlProcessTest, RouteCommandsEditTheTableOnTheServer) {
 
   RunResult r = Run("route modify 21" + key(first) + " --metric 5");
   ASSERT_EQ(r.exit_code, 0) << r.err;
+  int add_routes = 0;  // a metric-only change is one AddRoute (RouteChangeEntries)
+  for (const auto& e : lab_->Log())
+    add_routes += e.code == wire::kAddRoute && e.verdict.rfind("ok", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(add_routes, 1);
   r = Run("route modify 21" + key(second) + " --new-gateway " + AddressToText(block_.Address(2)));
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const RouteEntry third{block_.Address(1), Ipv4FromOctets(10, 3, 0, 0), mask16, 3};

@@ -122,7 +122,8 @@ class ManagerGuiTest : public LabDocTest {
   MainWindow& ShowFrame(int type, MainWindow::WizardRunner wizard = {}) {
     hive_store_ = std::make_unique<HiveManagerStore>(hive_path_);
     doc_ = std::make_unique<ManagerDocument>(*transport_, gui_prompter_, *hive_store_, type, [] {});
-    frame_ = std::make_unique<MainWindow>(*doc_, ui::ToQString(MainTitle(type)), std::move(wizard));
+    frame_ = std::make_unique<MainWindow>(*doc_, ui::ToQString(MainTitle(type)), std::move(wizard),
+                                          commands_);
     gui_prompter_.qt.set_parent(frame_.get());
     frame_->show();
     return *frame_;
@@ -167,6 +168,7 @@ class ManagerGuiTest : public LabDocTest {
     transport_.reset();
   }
 
+  ServerCommands commands_;  // handed to the main window by ShowFrame
   QTemporaryDir dir_;
   std::filesystem::path hive_path_;
   std::unique_ptr<HiveManagerStore> hive_store_;
@@ -287,12 +289,14 @@ TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
   MainWindow& frame = OpenFrame(kSingleHost);
   frame.tree()->setCurrentItem(ServerItem(0));
   std::vector<std::pair<QString, bool>> seen;
-  auto read_menu = [&seen] {
-    QTimer::singleShot(0, [&seen] {
+  int server_while_open = -2;
+  auto read_menu = [&seen, &server_while_open, this] {
+    QTimer::singleShot(0, [&seen, &server_while_open, this] {
       auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
       ASSERT_NE(menu, nullptr);
       for (QAction* a : menu->actions())
         if (!a->isSeparator()) seen.emplace_back(a->text(), a->isEnabled());
+      server_while_open = doc_->server_tree().selected_server();
       menu->close();
     });
   };
@@ -309,7 +313,8 @@ TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
                                                          {"&Replace Server...", true},
                                                          {"&Upgrade Firmware", false}}));
   EXPECT_EQ(frame.tree()->currentItem(), ServerItem(0));  // the tree's selection stays
-  EXPECT_EQ(doc_->server_tree().selected_server(), 1);                  // the menu's server is the one under it
+  EXPECT_EQ(server_while_open, 1);  // the menu's server is the one under it
+  EXPECT_EQ(doc_->server_tree().selected_server(), 0);  // and then the highlighted one again
   seen.clear();
   read_menu();
   right_click(frame.tree()->visualItemRect(ServerItem(1)).bottomLeft() + QPoint(4, 40));
@@ -319,6 +324,62 @@ TEST_F(ManagerGuiTest, TreeContextMenusFollowTheItemUnderTheMouse) {
   QTest::keyClick(frame.tree(), Qt::Key_Delete);
   ASSERT_EQ(frame.tree()->topLevelItem(0)->childCount(), 1);
   EXPECT_EQ(ServerItem(0)->text(0), "gone");
+}
+
+// After a context menu on another server closes, dismissed or with its command done,
+// the toolbar's Server Properties and Delete Server act on the server the tree
+// highlights, and the port list shows its ports with the row that was selected.
+TEST_F(ManagerGuiTest, ToolbarCommandsAfterAContextMenuActOnTheHighlightedServer) {
+  StartLab({LabServer(101, "north", Addr(10)), LabServer(102, "south", Addr(11), 776)});
+  WriteHive(kMultiHost, {MakeEntry(101, "north", Addr(10)), MakeEntry(102, "south", Addr(11), 776)});
+  std::vector<int> properties_on;  // the current server each Server Properties saw
+  commands_.server_properties = [&properties_on](ManagerDocument& d, QWidget*) {
+    properties_on.push_back(d.server_tree().selected_server());
+    return false;
+  };
+  MainWindow& frame = OpenFrame(kMultiHost);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+  SelectPort(0, 2);  // north highlighted, its third port selected
+  auto right_click_south = [&frame, this] {
+    QTest::mouseClick(frame.windowHandle(), Qt::RightButton, {},
+                      frame.tree()->viewport()->mapTo(
+                          &frame, frame.tree()->visualItemRect(ServerItem(1)).center()));
+  };
+  // In the menu: what it shows, then Escape or the row with `text` and Return.
+  int rows_while_open = -1;
+  auto in_menu = [&rows_while_open, &frame](QString text) {
+    QTimer::singleShot(0, [&rows_while_open, &frame, text] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      ASSERT_NE(menu, nullptr);
+      rows_while_open = frame.list()->topLevelItemCount();
+      for (QAction* a : menu->actions())
+        if (a->text() == text) menu->setActiveAction(a);
+      QTest::keyClick(menu, text.isEmpty() ? Qt::Key_Escape : Qt::Key_Return);
+    });
+  };
+
+  in_menu({});
+  right_click_south();
+  EXPECT_EQ(rows_while_open, 8);  // south's ports while its menu is open
+  EXPECT_EQ(frame.tree()->currentItem(), ServerItem(0));
+  EXPECT_EQ(doc_->server_tree().selected_server(), 0);
+  EXPECT_EQ(doc_->server_tree().selected_port(), 2);
+  ASSERT_EQ(frame.list()->topLevelItemCount(), 4);
+  EXPECT_EQ(frame.list()->currentItem(), frame.list()->topLevelItem(2));
+  frame.SetActiveView(ActiveView::Tree);
+  ASSERT_TRUE(frame.action(kCmdServerProperties)->isEnabled());
+  frame.action(kCmdServerProperties)->trigger();
+  EXPECT_EQ(properties_on, (std::vector<int>{0}));
+
+  // The menu's own command acts on the server under the mouse, and no longer.
+  in_menu(QStringLiteral("Server &Properties"));
+  right_click_south();
+  EXPECT_EQ(properties_on, (std::vector<int>{0, 1}));
+  EXPECT_EQ(doc_->server_tree().selected_server(), 0);
+  frame.SetActiveView(ActiveView::Tree);
+  frame.action(kCmdDeleteServer)->trigger();  // the scripted prompter confirms
+  ASSERT_EQ(frame.tree()->topLevelItem(0)->childCount(), 1);
+  EXPECT_EQ(ServerItem(0)->text(0), "south(VR-18)");
 }
 
 TEST_F(ManagerGuiTest, LoadPaintsAndSaysWhatItDoesWithEveryCommandOff) {

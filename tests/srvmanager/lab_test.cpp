@@ -370,6 +370,140 @@ TEST_P(ManagerSaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten)
   EXPECT_EQ(fresh_ports_, 1);
 }
 
+// A server that refuses its restart keeps its old settings: the hive records those for
+// it (with its new mapping) while the other server is saved with its new ones, the user
+// is told, the exit check keeps the program open, a start from that hive finds the
+// server online, and the next save sends the same edits (password and routes included).
+TEST_P(ManagerSaveTest, ServerThatKeptItsOldSettingsIsStoredWithThemAndSentAgain) {
+  const std::string tag = AddressToText(Addr(0)) + (GetParam() ? "-strict" : "-lenient");
+  const auto dir = std::filesystem::path(::testing::TempDir());
+  const auto path = dir / ("manager-kept-old-" + tag + ".reg");
+  const auto next_start = dir / ("manager-kept-old-next-" + tag + ".reg");
+  ServerConfig north = MakeEntry(101, "north", Addr(10));
+  north.flags = kServerFlagPasswordSaved;
+  north.set_password("old");
+  {
+    HiveFile hive(path);
+    ASSERT_TRUE(WriteInstallationType(hive, kMultiHost));
+    ASSERT_TRUE(SaveServerStore(
+        hive, std::vector<ServerConfig>{north, MakeEntry(102, "south", Addr(11))}, {}));
+  }
+  auto& lab = StartLab({LabServer(101, "north", Addr(10), 9476, "old"),
+                        LabServer(102, "south", Addr(11))});
+  ASSERT_TRUE(lab.SetFaults(101, {.refuse_code = kSaveAndRestart}));
+  HiveManagerStore store(path);
+  ManagerDocument doc(*transport_, prompter_, store, kMultiHost, [] {});
+  doc.Load();
+  ASSERT_EQ(doc.tables().count(), 2);
+  const auto found = [&doc](uint16_t serial) -> ServerRecord& {
+    const int i = doc.tables().found().FindSerial(serial);
+    if (i < 0) throw std::runtime_error("server " + std::to_string(serial) + " was not found");
+    return doc.tables().found().records[static_cast<size_t>(i)];
+  };
+  // The edits as the General, Password and Advanced pages and Map Port leave them.
+  const auto edit = [&](int i, uint16_t serial, const char* name, Ipv4 ip) {
+    ServerConfig& e = doc.tables().server(i);
+    ServerRecord& rec = found(serial);
+    e.set_name(name);
+    e.ip_address = ip;
+    rec.set_name(name);
+    rec.set_ip_address(ip);
+  };
+  edit(0, 101, "north-2", Addr(20));
+  edit(1, 102, "south-2", Addr(21));
+  found(101).new_password = "new";
+  found(101).password_change_pending = true;
+  found(101).route_total = 1;
+  found(101).route_table[0] = RouteEntry{Addr(1), Addr(0), Ipv4FromOctets(255, 255, 255, 0), 3};
+  doc.tables().server(0).tables_changed = 1;
+  doc.tables().server(0).port_mapped[0] = 1;
+  doc.tables().server(0).com_number[0] = 5;
+  doc.tables().SetModified(true);
+  prompter_.Clear();
+
+  EXPECT_TRUE(doc.writer().SaveConfiguration());  // the store was written
+  ASSERT_EQ(prompter_.texts().size(), 2u);
+  EXPECT_EQ(prompter_.texts()[1],
+            ServerWriteFailed("north-2", AddressToText(Addr(10)), kWriteStepRestart));
+  EXPECT_NE(prompter_.texts()[1].find("This server keeps its old settings"), std::string::npos);
+  const auto kept = lab.Snapshot(101);
+  const auto took = lab.Snapshot(102);
+  ASSERT_TRUE(kept && took);
+  EXPECT_EQ(kept->applied.NameText(), "north");
+  EXPECT_EQ(kept->applied.ip, Addr(10));
+  EXPECT_EQ(kept->applied.password, "old");
+  EXPECT_EQ(took->applied.NameText(), "south-2");
+  EXPECT_EQ(took->applied.ip, Addr(21));
+  {
+    std::array<ServerConfig, 32> table{};
+    HiveFile hive(path);
+    ASSERT_EQ(LoadServerStore(hive, table), 2);
+    EXPECT_EQ(table[0].name(), "north");
+    EXPECT_EQ(table[0].ip_address, Addr(10));
+    EXPECT_EQ(table[0].password(), "old");
+    EXPECT_EQ(table[0].port_mapped[0], 1);  // the mapping is the host's: stored as edited
+    EXPECT_EQ(table[0].com_number[0], 5);
+    EXPECT_EQ(table[1].name(), "south-2");
+    EXPECT_EQ(table[1].ip_address, Addr(21));
+  }
+  std::filesystem::copy_file(path, next_start, std::filesystem::copy_options::overwrite_existing);
+  // The edits stay, to be sent again.
+  EXPECT_TRUE(doc.tables().modified());
+  EXPECT_EQ(doc.tables().server(0).name(), "north-2");
+  EXPECT_EQ(doc.tables().server(0).password(), "old");
+
+  // Exit: Yes saves again, the server still refuses, the program stays open.
+  prompter_.Clear();
+  EXPECT_FALSE(doc.CanClose());
+  ASSERT_EQ(prompter_.texts().size(), 3u);
+  EXPECT_EQ(prompter_.texts()[0], ManagerString(kStrSaveBeforeExit));
+  EXPECT_EQ(prompter_.texts()[2],
+            ServerWriteFailed("north-2", AddressToText(Addr(10)), kWriteStepRestart));
+
+  // Once the server takes its restart, the same save sends everything again.
+  ASSERT_TRUE(lab.SetFaults(101, {}));
+  lab.ClearLog();
+  prompter_.Clear();
+  ASSERT_TRUE(doc.writer().SaveConfiguration());
+  EXPECT_TRUE(prompter_.password_prompts().empty());
+  EXPECT_EQ(prompter_.texts().size(), 1u);  // the warning only
+  EXPECT_EQ(Codes(lab, 101), (std::vector<int>{kLogin, kSetName, kSetPassword, kSetAddress,
+                                               kAddRoute, kSetAccessList, kSetPortKinds, kDhcp,
+                                               kSaveAndRestart}));
+  EXPECT_TRUE(Codes(lab, 102).empty());
+  const auto now = lab.Snapshot(101);
+  ASSERT_TRUE(now);
+  EXPECT_EQ(now->applied.NameText(), "north-2");
+  EXPECT_EQ(now->applied.ip, Addr(20));
+  EXPECT_EQ(now->applied.password, "new");
+  ASSERT_EQ(now->applied.routes.size(), 1u);
+  EXPECT_EQ(now->applied.routes[0].metric, 3);
+  EXPECT_FALSE(doc.tables().modified());
+  EXPECT_TRUE(doc.CanClose());
+  {
+    std::array<ServerConfig, 32> table{};
+    HiveFile hive(path);
+    ASSERT_EQ(LoadServerStore(hive, table), 2);
+    EXPECT_EQ(table[0].name(), "north-2");
+    EXPECT_EQ(table[0].ip_address, Addr(20));
+    EXPECT_EQ(table[0].password(), "new");
+  }
+
+  // A start from the hive the first save left finds the server at the address it kept.
+  lab.Stop();
+  auto& moved_back = StartLab({LabServer(101, "north", Addr(10), 9476, "old"),
+                               LabServer(102, "south-2", Addr(21))});
+  (void)moved_back;
+  HiveManagerStore next_store(next_start);
+  ManagerDocument next(*transport_, prompter_, next_store, kMultiHost, [] {});
+  next.Load();
+  ASSERT_EQ(next.server_tree().items().size(), 2u);
+  EXPECT_EQ(next.server_tree().items()[0].icon, kIconOnline);
+  EXPECT_EQ(next.server_tree().items()[1].icon, kIconOnline);
+  std::filesystem::remove(path);
+  std::filesystem::remove(next_start);
+}
+
 TEST_P(ManagerSaveTest, UnchangedServerIsNotWrittenAndWriteStateTwoNever) {
   auto& lab = StartLab({LabServer(101, "a", Addr(10)), LabServer(102, "b", Addr(11))});
   auto& doc = LoadDoc(kSingleHost, {MakeEntry(101, "a", Addr(10)), MakeEntry(102, "b", Addr(11))});

@@ -287,10 +287,18 @@ TEST_F(AdvancedPageTest, ModifyAppendsOneRemovalEntryOnlyWhenChanged) {
   page.Modify();
   EXPECT_EQ(record.route_total, 1);
 
+  // A metric-only change is the route alone: it keeps its slot with the new metric.
   dialogs.gateway = Type("192.168.1.0", "5");
   page.Modify();
-  ASSERT_EQ(record.route_total, 2);
+  ASSERT_EQ(record.route_total, 1);
   EXPECT_EQ(record.route_table[0].metric, 5);
+
+  // A change of key appends the removal of the old route.
+  dialogs.gateway = Type("192.168.4.0", "5");
+  page.Modify();
+  ASSERT_EQ(record.route_total, 2);
+  EXPECT_EQ(record.route_table[0],
+            (RouteEntry{Ip("10.0.0.1"), Ip("192.168.4.0"), Ip("255.255.255.0"), 5}));
   EXPECT_EQ(record.route_table[1],
             (RouteEntry{Ip("10.0.0.1"), Ip("192.168.1.0"), Ip("255.255.255.0"), 0xFFFF}));
   EXPECT_EQ(page.rows().size(), 1u);

@@ -3,6 +3,10 @@
 // Configuration after edits on every page.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "protocol/exchange.hpp"
 #include "srvmanager/properties/core/access_table.hpp"
 #include "srvmanager/properties/core/properties_strings.hpp"
 #include "srvmanager/properties/core/property_sheet.hpp"
@@ -255,6 +259,62 @@ TEST_F(ServerPropertiesTest, SaveConfigurationSendsTheWriteSequence) {
   EXPECT_EQ(doc->tables().server(0).tables_changed, 0u);
 }
 
+
+// The routes that the server with `serial` took in AddRoute requests, in order.
+std::vector<RouteEntry> RoutesSent(const emulator::Lab& lab, uint16_t serial) {
+  std::vector<RouteEntry> sent;
+  for (const auto& e : lab.Log()) {
+    if (e.proto != "udp" || e.code != wire::kAddRoute || e.verdict.rfind("ok", 0) != 0 ||
+        e.server != std::to_string(serial))
+      continue;
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i + 1 < e.hex.size(); i += 2)
+      bytes.push_back(static_cast<uint8_t>(std::stoi(e.hex.substr(i, 2), nullptr, 16)));
+    if (bytes.size() < wire::kAddRouteSize) {
+      ADD_FAILURE() << "short AddRoute: " << e.hex;
+      continue;
+    }
+    sent.push_back(RouteEntry{GetIpv4(bytes, 26), GetIpv4(bytes, 30), GetIpv4(bytes, 34),
+                              GetLe16(bytes, 38)});
+  }
+  return sent;
+}
+
+// A metric-only change travels as one AddRoute with the new metric, the route named by
+// its gateway, destination and netmask: from the Advanced page through Save
+// Configuration exactly as from ChangeRoute, which `zelinctl route modify` sends.
+TEST_F(ServerPropertiesTest, MetricOnlyChangeIsOneAddRouteFromThePageAsFromTheCommandLine) {
+  StartLab({Rich(10, 10), Rich(11, 11)});
+  Configure(10, 10);
+  Configure(11, 11);
+  LoadDoc(kCustom);
+  const RouteEntry before{block.Address(1), Ipv4FromOctets(10, 1, 0, 0),
+                          Ipv4FromOctets(255, 255, 0, 0), 2};
+  RouteEntry after = before;
+  after.metric = 7;
+
+  Select(10);
+  dialogs.gateway = [](GatewaySettingsDialog& d) {
+    d.metric_text = "7";
+    return d.Ok();
+  };
+  dialogs.sheet = [](PropertySheet& s) {
+    EXPECT_TRUE(s.SetActivePage(3));
+    s.advanced()->Modify();
+    return s.Ok();
+  };
+  ASSERT_TRUE(Run().accepted);
+  doc->tables().SetModified(true);
+  lab->ClearLog();
+  ASSERT_TRUE(doc->writer().SaveConfiguration());
+  ASSERT_TRUE(ChangeRoute(*transport, Found(11), before, after, 1));
+
+  EXPECT_EQ(RoutesSent(*lab, 10), std::vector<RouteEntry>{after});
+  EXPECT_EQ(RoutesSent(*lab, 11), std::vector<RouteEntry>{after});
+  const auto state = lab->Snapshot(10);
+  ASSERT_TRUE(state.has_value());
+  EXPECT_EQ(state->applied.routes, std::vector<RouteEntry>{after});
+}
 
 // Runs of Add, Modify and Remove on the Advanced page, then Save Configuration: a fresh
 // read of each server's routes gives the one route its page listed. Every server starts

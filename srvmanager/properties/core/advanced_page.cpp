@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "protocol/address.hpp"
+#include "protocol/exchange.hpp"
 #include "srvmanager/properties/core/properties_strings.hpp"
 
 namespace zelin::manager {
@@ -111,7 +112,9 @@ void AdvancedPage::Modify() {
   if (selected_ < 0) return;
   const int index = rows_[static_cast<size_t>(selected_)].entry;
   const RouteEntry old = record_.route_table[static_cast<size_t>(index)];
-  // Known before the dialog opens: the removal copy depends on the old route only.
+  // Known before the dialog opens: a change of key may need a removal of the old route,
+  // unless another entry already has its key (the server keeps or drops that route by
+  // that entry). A full table refuses such a Modify before the dialog opens.
   const bool needs_removal = !OtherEntryHasKey(index, old);
   const int n = RouteCount();
   if (needs_removal && n >= kCapacity) {
@@ -120,12 +123,15 @@ void AdvancedPage::Modify() {
   }
   GatewaySettingsDialog dialog(prompter_, old);
   if (!dialogs_.RunGatewaySettings(dialog)) return;
-  if (dialog.result() == old) return;
-  record_.route_table[static_cast<size_t>(index)] = dialog.result();
-  if (needs_removal) {
-    RouteEntry removal = old;
-    removal.metric = wire::kRouteEmptyMetric;
-    record_.route_table[static_cast<size_t>(n)] = removal;
+  // The route edit as it is to reach the server (RouteChangeEntries): the route itself,
+  // which takes the old one's slot, after the removal of the old key when the key
+  // changed, which is appended (Save Configuration sends removals first). A
+  // metric-only change is the route alone.
+  const std::vector<RouteEntry> entries = RouteChangeEntries(old, dialog.result());
+  if (entries.empty()) return;
+  record_.route_table[static_cast<size_t>(index)] = entries.back();
+  if (entries.size() > 1 && needs_removal) {
+    record_.route_table[static_cast<size_t>(n)] = entries.front();
     SetRouteCount(n + 1);
   }
   Refill(selected_);

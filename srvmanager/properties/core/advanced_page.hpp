@@ -1,18 +1,20 @@
 #pragma once
 // AdvancedPage, the "Advanced" page, and its Gateway Settings dialog: the route
 // table of the found-server record as a list, with Add, Modify and Remove. Routes are
-// never deleted from the table: Remove marks a route with metric 0xFFFF (a removal),
-// and Modify appends the old route so marked, so that Save Configuration makes the
-// server drop it. Modify appends no removal when another entry of the table, listed
+// never deleted from the table: Remove marks a route with metric 0xFFFF (a removal).
+// Modify follows the route-edit rule of the protocol (RouteChangeEntries): a change of
+// metric only changes the route in its slot, and Save Configuration sends it as one
+// AddRoute with the new metric, as `zelinctl route modify` does; a change of gateway,
+// destination or netmask also appends the old route marked as a removal, so that the
+// server drops it. Modify appends no removal when another entry of the table, listed
 // or a removal, already has the old route's gateway, destination and netmask: the
 // server then keeps or drops that route by that entry. Save Configuration sends the
 // removals before the listed routes, so a route listed on the page is on the server
-// after the save whatever was removed or modified on the way (a metric-only change
-// drops the route and adds it again with its new metric).
+// after the save whatever was removed or modified on the way.
 //
-// The table holds at most 32 entries; an Add, or a Modify that would append a
-// removal, is refused on a full table with a message before Gateway Settings opens
-// and changes nothing.
+// The table holds at most 32 entries; an Add, or a Modify that could append a
+// removal (no other entry has the route's key), is refused on a full table with a
+// message before Gateway Settings opens and changes nothing.
 //
 // Borrows the prompter, the record and the dialog runner; they outlive the page.
 
