@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the suite needs. Quick when they are already there.
 # With --fuzz (or ZELIN_SETUP_FUZZ=1) also clang and libFuzzer, for scripts/fuzz.sh.
-# With --interop (or ZELIN_SETUP_INTEROP=1) also ser2net and socat: the serial-port tests
+# With --interop (or ZELIN_SETUP_INTEROP=1) also ser2net, socat, pyserial (python3-serial) and
+# iproute2 (network namespaces for the dead-link test): the serial-port tests
 # against a peer we did not write (tests/support/ser2net_fixture.hpp).
 # With --package (or ZELIN_SETUP_PACKAGE=1) the tools scripts/package.sh needs.
 set -euo pipefail
@@ -23,7 +24,7 @@ if [ "$fuzz" = "1" ]; then
   packages+=(clang libfuzzer-14-dev)
 fi
 if [ "$interop" = "1" ]; then
-  packages+=(ser2net socat)
+  packages+=(ser2net socat python3-serial iproute2)
 fi
 if [ "$package" = "1" ]; then
   packages+=(dpkg-dev file)

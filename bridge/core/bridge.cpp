@@ -1,5 +1,6 @@
 #include "bridge/core/bridge.hpp"
 
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -11,7 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <ctime>
 #include <set>
 
 #include <nlohmann/json.hpp>
@@ -52,7 +53,55 @@ int64_t StatStamp(const std::filesystem::path& p) {
   return st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec + st.st_size + st.st_ino;
 }
 
+std::string IsoTime(int64_t unix_ms) {
+  if (unix_ms <= 0) return {};
+  const time_t t = static_cast<time_t>(unix_ms / 1000);
+  tm utc{};
+  gmtime_r(&t, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+// Writes `text` to `path` through a new temporary file beside it and a rename: never
+// through a link someone planted at either name.
+bool WriteFileSafely(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::path tmp = path;
+  tmp += ".tmp";
+  ::unlink(tmp.c_str());  // a planted link is removed, not followed
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = true;
+  for (size_t off = 0; ok && off < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + off, text.size() - off);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) off += static_cast<size_t>(n);
+  }
+  ok = ::close(fd) == 0 && ok;
+  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(tmp.c_str());
+  return ok;
+}
+
 }  // namespace
+
+Status PrepareRuntimeDir(const std::filesystem::path& dir) {
+  std::error_code ec;
+  if (dir.has_parent_path()) std::filesystem::create_directories(dir.parent_path(), ec);
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+    return Status(BridgeError::kLink, dir.string() + ": " + std::strerror(errno));
+  struct stat st {};
+  if (::lstat(dir.c_str(), &st) != 0)
+    return Status(BridgeError::kLink, dir.string() + ": " + std::strerror(errno));
+  if (!S_ISDIR(st.st_mode))
+    return Status(BridgeError::kLink, dir.string() + ": not a folder (a link or file is in the way)");
+  if (st.st_uid != ::geteuid())
+    return Status(BridgeError::kLink, dir.string() + ": belongs to another user");
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    return Status(BridgeError::kLink, dir.string() + ": others may write in it");
+  return Status();
+}
 
 BridgeOptions DefaultOptions(std::string_view store_option) {
   BridgeOptions o;
@@ -86,9 +135,7 @@ Status Bridge::Start() {
   wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake_ < 0)
     return Status(BridgeError::kSystem, std::string("eventfd: ") + std::strerror(errno));
-  std::error_code ec;
-  std::filesystem::create_directories(options_.dir, ec);
-  if (ec) return Status(BridgeError::kLink, options_.dir.string() + ": " + ec.message());
+  if (Status st = PrepareRuntimeDir(options_.dir); !st) return st;
 
   inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   bool watched = inotify_ >= 0;
@@ -134,7 +181,7 @@ void Bridge::HandleWatch() {
       const std::string name(name_at, strnlen(name_at, ev.len));
       if (std::find(std::begin(names), std::end(names), name) != std::end(names) ||
           (ev.mask & IN_Q_OVERFLOW) != 0)
-        reload_due_ = std::min(reload_due_, clock_.NowMs() + options_.reload_delay_ms);
+        reload_due_ = clock_.NowMs() + options_.reload_delay_ms;  // from the last change
       at += static_cast<ssize_t>(sizeof(inotify_event) + ev.len);
     }
   }
@@ -269,7 +316,13 @@ void Bridge::WriteState(int64_t now) {
                     {"mode", ModeName(s.target.options.mode)},
                     {"transmission", p.classical ? "classical" : "hi-performance"},
                     {"state", StateName(s.state)},
+                    {"since", IsoTime(s.since_unix_ms)},
                     {"settings", s.settings},
+                    {"note", s.note},
+                    {"server_modem", DescribeModem(s.server)},
+                    {"server_line_state", s.server.line_state},
+                    {"suspended", s.server.suspended},
+                    {"refused", s.server.refused},
                     {"bytes_in", s.bytes_in},
                     {"bytes_out", s.bytes_out},
                     {"pending", s.pending},
@@ -279,19 +332,11 @@ void Bridge::WriteState(int64_t now) {
                               {"store", options_.store.string()},
                               {"dir", options_.dir.string()},
                               {"ports", list}};
-  std::filesystem::path tmp = options_.state;
-  tmp += ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::trunc);
-    out << doc.dump(2) << '\n';
-    if (!out.flush()) {
-      notices_.Notice(NoticeLevel::kError, tmp.string() + ": cannot be written");
-      next_state_write_ = now + options_.state_write_ms;
-      return;
-    }
+  if (!WriteFileSafely(options_.state, doc.dump(2) + '\n')) {
+    notices_.Notice(NoticeLevel::kError, options_.state.string() + ": cannot be written");
+    next_state_write_ = now + options_.state_write_ms;
+    return;
   }
-  std::error_code ec;
-  std::filesystem::rename(tmp, options_.state, ec);
   state_dirty_ = false;
   written_bytes_ = total;
   next_state_write_ = now + options_.state_write_ms;

@@ -55,6 +55,11 @@ struct BridgeOptions {
 // the state file "bridge-state.json" there; ZELIN_LOOPBACK_ONLY=1 sets loopback_only.
 BridgeOptions DefaultOptions(std::string_view store_option = {});
 
+// Makes the folder of the device links and the state file, mode 0700, and refuses one
+// that is a link, belongs to another user or that others may write in (a folder under
+// /tmp could have been planted by someone else).
+Status PrepareRuntimeDir(const std::filesystem::path& dir);
+
 class Bridge {
  public:
   Bridge(BridgeOptions options, Clock& clock, NoticeSink& notices);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 
@@ -27,11 +28,22 @@ bool ReadLine(const PtyEndpoint& pty, const ServerOptions& o, LineSettings& out)
   return true;
 }
 
+int64_t WallMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+void SetInt(int fd, int level, int name, int value) {
+  ::setsockopt(fd, level, name, &value, sizeof value);
+}
+
 }  // namespace
 
 std::string_view StateName(LinkState state) {
   switch (state) {
     case LinkState::kConnecting: return "connecting";
+    case LinkState::kNegotiating: return "negotiating";
     case LinkState::kConnected: return "connected";
     case LinkState::kRetrying: return "retrying";
     case LinkState::kRefused: return "refused";
@@ -48,7 +60,8 @@ PortLink::PortLink(std::unique_ptr<PtyEndpoint> pty, PortTarget target, Clock& c
       limits_(limits),
       loopback_only_(loopback_only),
       backoff_ms_(limits.backoff_first_ms) {
-  ReadLine(*pty_, target_.options, settings_);
+  queue_.emplace_back();
+  ReadLine(*pty_, target_.options, queue_.back().settings);
   StartConnect();
 }
 
@@ -56,7 +69,10 @@ PortLink::~PortLink() { CloseSocket(); }
 
 void PortLink::Retarget(PortTarget target) {
   if (target == target_) return;
+  const bool same = target.SameConnection(target_);
   target_ = std::move(target);
+  changed_ = true;
+  if (same) return;
   CloseSocket();
   backoff_ms_ = limits_.backoff_first_ms;
   reported_failure_ = false;
@@ -69,18 +85,26 @@ std::string PortLink::Where() const {
          ')';
 }
 
+void PortLink::SetState(LinkState state) {
+  if (state != state_ || since_unix_ms_ == 0) since_unix_ms_ = WallMs();
+  state_ = state;
+  changed_ = true;
+}
+
 void PortLink::CloseSocket() {
   if (sock_ >= 0) ::close(sock_);
   sock_ = -1;
   codec_.reset();
+  with_settings_ = false;
   wire_.clear();
   wire_off_ = 0;
 }
 
 void PortLink::StartConnect() {
-  changed_ = true;
+  note_.clear();
+  report_ = {};
   if (loopback_only_ && !IsLoopback(target_.port.server)) {
-    state_ = LinkState::kRefused;
+    SetState(LinkState::kRefused);
     last_error_ = AddressToText(target_.port.server) +
                   " is outside 127.0.0.0/8 and ZELIN_LOOPBACK_ONLY=1";
     notices_.Notice(NoticeLevel::kError, target_.port.com_name + ": " + last_error_);
@@ -88,36 +112,64 @@ void PortLink::StartConnect() {
   }
   sock_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (sock_ < 0) return Fail(std::string("socket: ") + std::strerror(errno));
-  const int one = 1;
-  ::setsockopt(sock_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  const ServerOptions& o = target_.options;
+  SetInt(sock_, IPPROTO_TCP, TCP_NODELAY, 1);
+  // A server that loses power sends neither FIN nor RST: keepalive finds an idle dead
+  // link, the user time-out one with data waiting for its acknowledgement.
+  SetInt(sock_, SOL_SOCKET, SO_KEEPALIVE, 1);
+  SetInt(sock_, IPPROTO_TCP, TCP_KEEPIDLE, o.keepalive_idle_s);
+  SetInt(sock_, IPPROTO_TCP, TCP_KEEPINTVL, o.keepalive_interval_s);
+  SetInt(sock_, IPPROTO_TCP, TCP_KEEPCNT, o.keepalive_count);
+  SetInt(sock_, IPPROTO_TCP, TCP_USER_TIMEOUT, o.user_timeout_ms);
   const sockaddr_in sa = SocketAddress(target_.port.server, target_.tcp_port());
+  SetState(LinkState::kConnecting);
   if (::connect(sock_, AsSockaddr(sa), sizeof sa) == 0) return Connected();
   if (errno != EINPROGRESS) return Fail(std::strerror(errno));
-  state_ = LinkState::kConnecting;
   deadline_ = clock_.NowMs() + limits_.connect_timeout_ms;
 }
 
 void PortLink::Connected() {
-  state_ = LinkState::kConnected;
-  changed_ = true;
   backoff_ms_ = limits_.backoff_first_ms;
   reported_failure_ = false;
   last_error_.clear();
   codec_ = MakeCodec(target_.options.mode);
-  ReadLine(*pty_, target_.options, settings_);
-  sent_ = settings_;
-  codec_->Start(sent_, wire_);
+  codec_->Start(wire_);
+  if (target_.options.mode == LinkMode::kRfc2217) {
+    SetState(LinkState::kNegotiating);
+    deadline_ = clock_.NowMs() + limits_.negotiate_ms;
+    notices_.Notice(NoticeLevel::kWarning, Where() + ": connected, negotiating");
+    Pump();  // the greeting
+  } else {
+    notices_.Notice(NoticeLevel::kWarning, Where() + ": connected");
+    Negotiated(false);
+  }
+}
+
+// The server agreed to the settings option (the whole set goes out before any data), or
+// the link carries data without settings (raw, or a server that refused or did not
+// answer).
+void PortLink::Negotiated(bool agreed) {
+  with_settings_ = agreed;
+  sent_ = queue_.front().settings;
+  if (agreed) {
+    codec_->EncodeAll(sent_, wire_);
+  } else if (target_.options.mode == LinkMode::kRfc2217) {
+    note_ = codec_->agreement() == Agreement::kRefused
+                ? "the server refused COM-PORT-OPTION: data flows without line settings"
+                : "no answer to COM-PORT-OPTION in " + std::to_string(limits_.negotiate_ms) +
+                      " ms: data flows without line settings";
+    notices_.Notice(NoticeLevel::kWarning, Where() + ": " + note_);
+  }
+  SetState(LinkState::kConnected);
   next_check_ = NextTick(clock_.NowMs());
-  notices_.Notice(NoticeLevel::kWarning, Where() + ": connected");
   Pump();
 }
 
 void PortLink::Fail(const std::string& what) {
-  const bool was_connected = state_ == LinkState::kConnected;
+  const bool was_connected = state_ == LinkState::kConnected || state_ == LinkState::kNegotiating;
   CloseSocket();
-  state_ = LinkState::kRetrying;
-  changed_ = true;
   last_error_ = what;
+  SetState(LinkState::kRetrying);
   deadline_ = clock_.NowMs() + backoff_ms_;
   backoff_ms_ = std::min(backoff_ms_ * 2, limits_.backoff_max_ms);
   if (was_connected || !reported_failure_) {
@@ -131,13 +183,13 @@ void PortLink::Fail(const std::string& what) {
 void PortLink::CheckSettings() {
   LineSettings now;
   if (!ReadLine(*pty_, target_.options, now)) return;
-  if (!(now == settings_)) {
-    settings_ = now;
-    changed_ = true;
-  }
-  if (state_ == LinkState::kConnected && codec_ && !(settings_ == sent_)) {
-    codec_->EncodeSettings(sent_, settings_, wire_);
-    sent_ = settings_;
+  Segment& back = queue_.back();
+  if (now == back.settings) return;
+  changed_ = true;
+  if (back.off < back.bytes.size() && queue_.size() > 0) {
+    queue_.push_back({.settings = now, .bytes = {}, .off = 0});  // after the waiting data
+  } else {
+    back.settings = now;
   }
 }
 
@@ -145,16 +197,18 @@ void PortLink::FillPoll(pollfd& pty, pollfd& socket) const {
   pty.fd = pty_->master();
   pty.events = 0;
   pty.revents = 0;
-  if (pending_.size() < limits_.pending_limit) pty.events |= POLLIN;
+  if (queued_ < limits_.pending_limit) pty.events |= POLLIN;
   if (to_pty_off_ < to_pty_.size()) pty.events |= POLLOUT;
   socket.fd = sock_;
   socket.events = 0;
   socket.revents = 0;
   if (state_ == LinkState::kConnecting) {
     socket.events = POLLOUT;
-  } else if (state_ == LinkState::kConnected) {
+  } else if (state_ == LinkState::kConnected || state_ == LinkState::kNegotiating) {
+    // The end of the connection is always seen, even while the program's side is full.
+    socket.events = POLLRDHUP;
     if (to_pty_off_ >= to_pty_.size()) socket.events |= POLLIN;
-    if (wire_off_ < wire_.size()) socket.events |= POLLOUT;
+    if (WireBacklog() > 0) socket.events |= POLLOUT;
   }
 }
 
@@ -169,9 +223,22 @@ void PortLink::Handle(const pollfd& pty, const pollfd& socket) {
       } else {
         Connected();
       }
-    } else if (state_ == LinkState::kConnected) {
-      if ((socket.revents & (POLLIN | POLLHUP | POLLERR)) != 0) ReadSocket();
-      if (state_ == LinkState::kConnected && (socket.revents & POLLOUT) != 0) Pump();
+    } else {
+      if ((socket.revents & POLLERR) != 0) {
+        int err = 0;
+        socklen_t len = sizeof err;
+        ::getsockopt(sock_, SOL_SOCKET, SO_ERROR, &err, &len);
+        if (err != 0) {
+          Fail(std::strerror(err));
+          return Handle(pty, pollfd{-1, 0, 0});
+        }
+      }
+      if ((socket.revents & (POLLRDHUP | POLLHUP)) != 0) {
+        ReadSocket(/*drain=*/true);
+      } else if ((socket.revents & POLLIN) != 0) {
+        ReadSocket(false);
+      }
+      if (sock_ >= 0 && (socket.revents & POLLOUT) != 0) Pump();
     }
   }
   if ((pty.revents & POLLOUT) != 0) WritePty();
@@ -181,33 +248,51 @@ void PortLink::Handle(const pollfd& pty, const pollfd& socket) {
 void PortLink::ReadPty() {
   CheckSettings();  // a change made before these bytes were written goes out first
   std::array<uint8_t, kChunk> buf;
-  while (pending_.size() < limits_.pending_limit) {
-    const size_t room = std::min(buf.size(), limits_.pending_limit - pending_.size());
+  while (queued_ < limits_.pending_limit) {
+    const size_t room = std::min(buf.size(), limits_.pending_limit - queued_);
     const ssize_t n = ::read(pty_->master(), buf.data(), room);
     if (n <= 0) break;
-    pending_.insert(pending_.end(), buf.begin(), buf.begin() + n);
+    Segment& back = queue_.back();
+    if (back.off > 0 && back.off == back.bytes.size()) {
+      back.bytes.clear();
+      back.off = 0;
+    }
+    back.bytes.insert(back.bytes.end(), buf.begin(), buf.begin() + n);
+    queued_ += static_cast<size_t>(n);
     if (static_cast<size_t>(n) < room) break;
   }
   Pump();
 }
 
-void PortLink::ReadSocket() {
+// Reads what the server sent. With `drain` (its end was seen) everything up to the end
+// is taken, even past what the program's side holds now, so that the end is read.
+void PortLink::ReadSocket(bool drain) {
   std::array<uint8_t, kChunk> buf;
-  const ssize_t n = ::recv(sock_, buf.data(), buf.size(), 0);
-  if (n == 0) return Fail("closed by the server");
-  if (n < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-    return Fail(std::strerror(errno));
+  do {
+    const ssize_t n = ::recv(sock_, buf.data(), buf.size(), 0);
+    if (n == 0) return Fail("closed by the server");
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) break;
+      return Fail(std::strerror(errno));
+    }
+    if (to_pty_off_ >= to_pty_.size()) {
+      to_pty_.clear();
+      to_pty_off_ = 0;
+    }
+    const size_t before = to_pty_.size();
+    reply_.clear();
+    codec_->Decode(std::span<const uint8_t>(buf.data(), static_cast<size_t>(n)), to_pty_, reply_);
+    bytes_in_ += to_pty_.size() - before;
+    wire_.insert(wire_.end(), reply_.begin(), reply_.end());
+    if (WireBacklog() > limits_.wire_limit)
+      return Fail("the server sends requests without reading the answers");
+  } while (drain);
+  if (!(codec_->report() == report_)) {
+    report_ = codec_->report();
+    changed_ = true;
   }
-  if (to_pty_off_ >= to_pty_.size()) {
-    to_pty_.clear();
-    to_pty_off_ = 0;
-  }
-  const size_t before = to_pty_.size();
-  reply_.clear();
-  codec_->Decode(std::span<const uint8_t>(buf.data(), static_cast<size_t>(n)), to_pty_, reply_);
-  bytes_in_ += to_pty_.size() - before;
-  wire_.insert(wire_.end(), reply_.begin(), reply_.end());
+  if (state_ == LinkState::kNegotiating && codec_->agreement() != Agreement::kPending)
+    Negotiated(codec_->agreement() == Agreement::kAgreed);
   WritePty();
   Pump();
 }
@@ -225,24 +310,47 @@ void PortLink::WritePty() {
   }
 }
 
-void PortLink::Pump() {
-  if (state_ != LinkState::kConnected || !codec_) return;
-  while (true) {
-    if (!pending_.empty() && wire_.size() - wire_off_ < kChunk) {
-      const size_t n = std::min(pending_.size(), kChunk);
-      codec_->EncodeData(std::span<const uint8_t>(pending_.data(), n), wire_);
-      pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(n));
-      bytes_out_ += n;
+// Moves the queue, in order, into the bytes for the socket: each segment's settings
+// (when they differ from what the server has) before its data.
+void PortLink::Fill() {
+  if (state_ != LinkState::kConnected) return;
+  while (WireBacklog() < kChunk) {
+    Segment& front = queue_.front();
+    if (!(front.settings == sent_)) {
+      if (with_settings_) codec_->EncodeSettings(sent_, front.settings, wire_);
+      sent_ = front.settings;
     }
-    if (wire_off_ >= wire_.size()) break;
+    if (front.off < front.bytes.size()) {
+      if (report_.suspended) break;  // the server asked for no data now
+      const size_t n = std::min(front.bytes.size() - front.off, kChunk);
+      codec_->EncodeData(std::span<const uint8_t>(front.bytes.data() + front.off, n), wire_);
+      front.off += n;
+      queued_ -= n;
+      bytes_out_ += n;
+      continue;
+    }
+    if (queue_.size() == 1) {
+      front.bytes.clear();
+      front.off = 0;
+      break;
+    }
+    queue_.pop_front();
+  }
+}
+
+void PortLink::Pump() {
+  if (sock_ < 0 || !codec_) return;
+  while (true) {
+    Fill();
+    if (WireBacklog() == 0) break;
     const ssize_t n =
-        ::send(sock_, wire_.data() + wire_off_, wire_.size() - wire_off_, MSG_NOSIGNAL);
+        ::send(sock_, wire_.data() + wire_off_, WireBacklog(), MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) break;
       return Fail(std::strerror(errno));
     }
     wire_off_ += static_cast<size_t>(n);
-    if (wire_off_ >= wire_.size()) {
+    if (WireBacklog() == 0) {
       wire_.clear();
       wire_off_ = 0;
     } else {
@@ -263,6 +371,8 @@ void PortLink::OnTime(int64_t now) {
     StartConnect();
   } else if (state_ == LinkState::kConnecting && now >= deadline_) {
     Fail("no answer");
+  } else if (state_ == LinkState::kNegotiating && now >= deadline_) {
+    Negotiated(false);
   } else if (state_ == LinkState::kConnected && now >= next_check_) {
     next_check_ = NextTick(now);
     CheckSettings();
@@ -273,6 +383,7 @@ void PortLink::OnTime(int64_t now) {
 int64_t PortLink::NextDeadline() const {
   switch (state_) {
     case LinkState::kRetrying:
+    case LinkState::kNegotiating:
     case LinkState::kConnecting: return deadline_;
     case LinkState::kConnected: return next_check_;
     case LinkState::kRefused: break;
@@ -285,11 +396,14 @@ PortStatus PortLink::Status() const {
           .device = pty_->device(),
           .link = pty_->link().string(),
           .state = state_,
+          .since_unix_ms = since_unix_ms_,
           .bytes_in = bytes_in_,
           .bytes_out = bytes_out_,
-          .pending = pending_.size(),
-          .settings = Describe(settings_),
-          .last_error = last_error_};
+          .pending = queued_,
+          .settings = Describe(queue_.back().settings),
+          .last_error = last_error_,
+          .note = note_,
+          .server = report_};
 }
 
 bool PortLink::TakeChanged() {

@@ -130,6 +130,19 @@ Result<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string_view n
       if (it == kNames.end())
         return fail("parity is none, odd, even, mark or space, not " + std::string(value));
       section->parity = static_cast<int>(it - kNames.begin());
+    } else if (key == "keepalive_idle" || key == "keepalive_interval" ||
+               key == "keepalive_count" || key == "user_timeout_ms") {
+      const bool ms = key == "user_timeout_ms";
+      int number = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+      const int most = ms ? 3600000 : 3600;
+      if (ec != std::errc() || end != value.data() + value.size() || number < 1 || number > most)
+        return fail(std::string(key) + " is a whole number from 1 to " + std::to_string(most) +
+                    ", not " + std::string(value));
+      if (key == "keepalive_idle") section->keepalive_idle_s = number;
+      if (key == "keepalive_interval") section->keepalive_interval_s = number;
+      if (key == "keepalive_count") section->keepalive_count = number;
+      if (ms) section->user_timeout_ms = number;
     } else {
       return fail("unknown key " + std::string(key));
     }

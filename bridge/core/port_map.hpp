@@ -15,6 +15,10 @@
 //   data_port_base = 950
 //   data_bits = 7             # character size and parity the server is asked for
 //   parity = even             # (none, odd, even, mark, space)
+//   keepalive_idle = 5        # dead-link detection: seconds idle before the first probe,
+//   keepalive_interval = 2    #   seconds between probes, unanswered probes that end the
+//   keepalive_count = 3       #   link, and milliseconds that sent data may stay
+//   user_timeout_ms = 10000   #   unacknowledged (TCP_USER_TIMEOUT)
 //
 // A missing file means the defaults (rfc2217, 4001, character size and parity from the
 // device). A server section starts from the [defaults] read before it. Port i (from 0)
@@ -65,6 +69,13 @@ struct ServerOptions {
   uint16_t data_port_base = 4001;
   uint8_t data_bits = 0;  // 5..8; 0: as the device says
   int parity = -1;        // a Parity value; -1: as the device says
+  // Dead-link detection (TCP keepalive and TCP_USER_TIMEOUT): an idle link is probed
+  // after keepalive_idle s, every keepalive_interval s, and given up after
+  // keepalive_count unanswered probes; data unacknowledged for user_timeout_ms ends it.
+  int keepalive_idle_s = 5;
+  int keepalive_interval_s = 2;
+  int keepalive_count = 3;
+  int user_timeout_ms = 10000;
   bool operator==(const ServerOptions&) const = default;
 };
 

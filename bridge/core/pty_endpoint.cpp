@@ -73,6 +73,11 @@ bool PtyEndpoint::ReadSettings(LineSettings& out) const {
   termios t{};
   if (tcgetattr(master_, &t) != 0) return false;
   out = SettingsOf(t);
+  if (out.baud == 0 && cfgetospeed(&t) != B0) {
+    // A rate without a B constant: read it exactly, never send the flag's value.
+    const uint32_t exact = ExactOutputSpeed(master_);
+    if (exact != 0) out.baud = exact;
+  }
   return true;
 }
 
