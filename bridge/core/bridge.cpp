@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,7 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <set>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -113,6 +117,7 @@ BridgeOptions DefaultOptions(std::string_view store_option) {
     o.dir = std::filesystem::path("/tmp") / ("zelin-" + std::to_string(::getuid()));
   }
   o.state = o.dir / "bridge-state.json";
+  o.control = o.dir / "bridge.ctl";
   const char* loopback = std::getenv("ZELIN_LOOPBACK_ONLY");
   o.loopback_only = loopback != nullptr && std::string_view(loopback) == "1";
   return o;
@@ -129,6 +134,10 @@ Bridge::~Bridge() {
   }
   if (inotify_ >= 0) ::close(inotify_);
   if (wake_ >= 0) ::close(wake_);
+  if (control_ >= 0) {
+    ::close(control_);
+    ::unlink(options_.control.c_str());
+  }
 }
 
 Status Bridge::Start() {
@@ -136,6 +145,24 @@ Status Bridge::Start() {
   if (wake_ < 0)
     return Status(BridgeError::kSystem, std::string("eventfd: ") + std::strerror(errno));
   if (Status st = PrepareRuntimeDir(options_.dir); !st) return st;
+  if (!options_.control.empty()) {
+    sockaddr_un sa{};
+    sa.sun_family = AF_UNIX;
+    const std::string path = options_.control.string();
+    if (path.size() >= sizeof sa.sun_path)
+      return Status(BridgeError::kSystem, path + ": too long for a socket");
+    std::memcpy(sa.sun_path, path.c_str(), path.size() + 1);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) ::unlink(path.c_str());
+    control_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (control_ < 0 || ::bind(control_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        ::chmod(path.c_str(), 0600) != 0) {
+      const std::string why = path + ": " + std::strerror(errno);
+      if (control_ >= 0) ::close(control_);
+      control_ = -1;
+      return Status(BridgeError::kSystem, why);
+    }
+  }
 
   inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   bool watched = inotify_ >= 0;
@@ -250,10 +277,11 @@ bool Bridge::Step(int64_t max_wait_ms) {
     if (total != written_bytes_) deadline = std::min(deadline, next_state_write_);
   }
 
-  fds_.assign(2 + 2 * links_.size(), pollfd{-1, 0, 0});
+  fds_.assign(3 + 2 * links_.size(), pollfd{-1, 0, 0});
   fds_[0] = {wake_, POLLIN, 0};
   fds_[1] = {inotify_, POLLIN, 0};
-  size_t i = 2;
+  fds_[2] = {control_, POLLIN, 0};
+  size_t i = 3;
   for (const auto& [n, link] : links_) {
     link->FillPoll(fds_[i], fds_[i + 1]);
     i += 2;
@@ -272,7 +300,8 @@ bool Bridge::Step(int64_t max_wait_ms) {
       return false;
     }
     if (fds_[1].revents != 0) HandleWatch();
-    i = 2;
+    if (fds_[2].revents != 0) HandleControl();
+    i = 3;
     for (const auto& [n, link] : links_) {
       if (fds_[i].revents != 0 || fds_[i + 1].revents != 0) link->Handle(fds_[i], fds_[i + 1]);
       i += 2;
@@ -329,6 +358,7 @@ void Bridge::WriteState(int64_t now) {
                     {"last_error", s.last_error}});
   }
   const nlohmann::json doc = {{"pid", ::getpid()},
+                              {"control", options_.control.string()},
                               {"store", options_.store.string()},
                               {"dir", options_.dir.string()},
                               {"ports", list}};
@@ -340,6 +370,50 @@ void Bridge::WriteState(int64_t now) {
   state_dirty_ = false;
   written_bytes_ = total;
   next_state_write_ = now + options_.state_write_ms;
+}
+
+void Bridge::HandleControl() {
+  std::array<char, 512> buf;
+  while (true) {
+    sockaddr_un from{};
+    socklen_t from_len = sizeof from;
+    const ssize_t n = ::recvfrom(control_, buf.data(), buf.size(), 0,
+                                 reinterpret_cast<sockaddr*>(&from), &from_len);
+    if (n < 0) break;
+    const std::string answer = Command(std::string_view(buf.data(), static_cast<size_t>(n)));
+    if (from_len > sizeof(sa_family_t))
+      ::sendto(control_, answer.data(), answer.size(), MSG_DONTWAIT,
+               reinterpret_cast<sockaddr*>(&from), from_len);
+  }
+}
+
+std::string Bridge::Command(std::string_view request) {
+  std::istringstream in{std::string(request)};
+  std::string verb, com;
+  in >> verb >> com;
+  if (verb != "signal") return "error: unknown request '" + verb + "'";
+  PortLink* link = nullptr;
+  for (auto& [n, l] : links_)
+    if (l->target().port.com_name == com) link = l.get();
+  if (link == nullptr) return "error: no port " + com;
+  std::optional<bool> dtr, rts;
+  int break_ms = 0;
+  for (std::string word; in >> word;) {
+    const size_t eq = word.find('=');
+    const std::string key = word.substr(0, eq), value = eq == std::string::npos ? "" : word.substr(eq + 1);
+    if ((key == "dtr" || key == "rts") && (value == "on" || value == "off")) {
+      (key == "dtr" ? dtr : rts) = value == "on";
+    } else if (key == "break" && !value.empty() && value.size() <= 5 &&
+               value.find_first_not_of("0123456789") == std::string::npos) {
+      break_ms = std::stoi(value);
+    } else {
+      return "error: cannot read '" + word + "'";
+    }
+  }
+  const std::string why = link->Signal(dtr, rts, break_ms);
+  if (!why.empty()) return "error: " + why;
+  notices_.Notice(NoticeLevel::kWarning, com + ": " + std::string(request));
+  return "ok";
 }
 
 void Bridge::RunFor(int64_t ms) {

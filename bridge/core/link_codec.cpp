@@ -13,6 +13,7 @@ class RawCodec final : public LinkCodec {
   }
   void EncodeSettings(const LineSettings&, const LineSettings&, std::vector<uint8_t>&) override {}
   void EncodePurge(uint8_t, std::vector<uint8_t>&) override {}
+  void EncodeControl(uint8_t, std::vector<uint8_t>&) override {}
   void Decode(std::span<const uint8_t> in, std::vector<uint8_t>& data,
               std::vector<uint8_t>&) override {
     data.insert(data.end(), in.begin(), in.end());

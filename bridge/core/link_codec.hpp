@@ -51,8 +51,9 @@ class LinkCodec {
   // The program changed its settings from `before` to `now`: the commands for what changed.
   virtual void EncodeSettings(const LineSettings& before, const LineSettings& now,
                               std::vector<uint8_t>& out) = 0;
-  // PURGE-DATA (rfc2217; nothing when raw).
+  // PURGE-DATA and a single SET-CONTROL value (rfc2217; nothing when raw).
   virtual void EncodePurge(uint8_t what, std::vector<uint8_t>& out) = 0;
+  virtual void EncodeControl(uint8_t value, std::vector<uint8_t>& out) = 0;
   // Bytes from the server: the program's data go to `data`, negotiation answers to
   // `reply`. Any byte sequence is accepted.
   virtual void Decode(std::span<const uint8_t> in, std::vector<uint8_t>& data,

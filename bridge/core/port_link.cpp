@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstring>
 
 #include "protocol/address.hpp"
+#include "protocol/rfc2217.hpp"
 #include "protocol/socket_address.hpp"
 
 namespace zelin::bridge {
@@ -76,6 +78,7 @@ void PortLink::Retarget(PortTarget target) {
   CloseSocket();
   backoff_ms_ = limits_.backoff_first_ms;
   reported_failure_ = false;
+  SetState(LinkState::kConnecting);
   StartConnect();
 }
 
@@ -92,6 +95,7 @@ void PortLink::SetState(LinkState state) {
 }
 
 void PortLink::CloseSocket() {
+  in_connect_ = false;
   if (sock_ >= 0) ::close(sock_);
   sock_ = -1;
   codec_.reset();
@@ -122,9 +126,12 @@ void PortLink::StartConnect() {
   SetInt(sock_, IPPROTO_TCP, TCP_KEEPCNT, o.keepalive_count);
   SetInt(sock_, IPPROTO_TCP, TCP_USER_TIMEOUT, o.user_timeout_ms);
   const sockaddr_in sa = SocketAddress(target_.port.server, target_.tcp_port());
-  SetState(LinkState::kConnecting);
+  // After a failure the port stays "retrying" (with its last error and since when)
+  // through the attempts until one succeeds.
+  if (state_ != LinkState::kRetrying) SetState(LinkState::kConnecting);
   if (::connect(sock_, AsSockaddr(sa), sizeof sa) == 0) return Connected();
   if (errno != EINPROGRESS) return Fail(std::strerror(errno));
+  in_connect_ = true;
   deadline_ = clock_.NowMs() + limits_.connect_timeout_ms;
 }
 
@@ -197,12 +204,14 @@ void PortLink::FillPoll(pollfd& pty, pollfd& socket) const {
   pty.fd = pty_->master();
   pty.events = 0;
   pty.revents = 0;
+  // POLLPRI: a flush by the program is seen even while the queue is full.
+  pty.events = POLLPRI;
   if (queued_ < limits_.pending_limit) pty.events |= POLLIN;
   if (to_pty_off_ < to_pty_.size()) pty.events |= POLLOUT;
   socket.fd = sock_;
   socket.events = 0;
   socket.revents = 0;
-  if (state_ == LinkState::kConnecting) {
+  if (in_connect_) {
     socket.events = POLLOUT;
   } else if (state_ == LinkState::kConnected || state_ == LinkState::kNegotiating) {
     // The end of the connection is always seen, even while the program's side is full.
@@ -214,7 +223,8 @@ void PortLink::FillPoll(pollfd& pty, pollfd& socket) const {
 
 void PortLink::Handle(const pollfd& pty, const pollfd& socket) {
   if (sock_ >= 0 && socket.fd == sock_ && socket.revents != 0) {
-    if (state_ == LinkState::kConnecting) {
+    if (in_connect_) {
+      in_connect_ = false;
       int err = 0;
       socklen_t len = sizeof err;
       if (::getsockopt(sock_, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
@@ -242,26 +252,79 @@ void PortLink::Handle(const pollfd& pty, const pollfd& socket) {
     }
   }
   if ((pty.revents & POLLOUT) != 0) WritePty();
-  if ((pty.revents & POLLIN) != 0) ReadPty();
+  if ((pty.revents & POLLIN) != 0) {
+    ReadPty(false);
+  } else if ((pty.revents & POLLPRI) != 0) {
+    ReadPty(true);
+  }
 }
 
-void PortLink::ReadPty() {
+// Reads the program's data (packet mode: a status byte before each piece). With
+// `status_only` the queue is full and one read takes the flush the kernel signalled
+// (data that comes instead is kept all the same: at most one piece over the limit).
+void PortLink::ReadPty(bool status_only) {
   CheckSettings();  // a change made before these bytes were written goes out first
-  std::array<uint8_t, kChunk> buf;
-  while (queued_ < limits_.pending_limit) {
-    const size_t room = std::min(buf.size(), limits_.pending_limit - queued_);
-    const ssize_t n = ::read(pty_->master(), buf.data(), room);
+  std::array<uint8_t, kChunk + 1> buf;
+  while (status_only || queued_ < limits_.pending_limit) {
+    const size_t room =
+        status_only ? kChunk : std::min(kChunk, limits_.pending_limit - queued_);
+    const ssize_t n = ::read(pty_->master(), buf.data(), room + 1);
     if (n <= 0) break;
+    if (buf[0] != TIOCPKT_DATA) {
+      OnPacketStatus(buf[0]);
+      if (status_only) break;
+      continue;
+    }
+    const size_t got = static_cast<size_t>(n) - 1;
     Segment& back = queue_.back();
     if (back.off > 0 && back.off == back.bytes.size()) {
       back.bytes.clear();
       back.off = 0;
     }
-    back.bytes.insert(back.bytes.end(), buf.begin(), buf.begin() + n);
-    queued_ += static_cast<size_t>(n);
-    if (static_cast<size_t>(n) < room) break;
+    back.bytes.insert(back.bytes.end(), buf.begin() + 1, buf.begin() + n);
+    queued_ += got;
+    if (status_only || got < room) break;
   }
   Pump();
+}
+
+// The program called tcflush: what it flushed is dropped here too and the server is
+// asked to purge its buffer of that direction.
+void PortLink::OnPacketStatus(uint8_t status) {
+  uint8_t purge = 0;
+  if ((status & TIOCPKT_FLUSHWRITE) != 0) {  // its output not yet sent
+    for (Segment& seg : queue_) {
+      seg.bytes.clear();
+      seg.off = 0;
+    }
+    while (queue_.size() > 1) queue_.pop_front();
+    queued_ = 0;
+    purge |= rfc2217::kPurgeTransmit;
+  }
+  if ((status & TIOCPKT_FLUSHREAD) != 0) {  // its input not yet read
+    to_pty_.clear();
+    to_pty_off_ = 0;
+    purge |= rfc2217::kPurgeReceive;
+  }
+  if (purge != 0 && with_settings_ && state_ == LinkState::kConnected) {
+    codec_->EncodePurge(purge, wire_);
+    Pump();
+  }
+}
+
+std::string PortLink::Signal(std::optional<bool> dtr, std::optional<bool> rts, int break_ms) {
+  if (state_ != LinkState::kConnected || !with_settings_)
+    return target_.port.com_name + " is not connected with line settings (" +
+           std::string(StateName(state_)) + (note_.empty() ? "" : ", " + note_) + ")";
+  namespace c = rfc2217::control;
+  if (dtr) codec_->EncodeControl(*dtr ? c::kDtrOn : c::kDtrOff, wire_);
+  if (rts) codec_->EncodeControl(*rts ? c::kRtsOn : c::kRtsOff, wire_);
+  if (break_ms > 0) {
+    codec_->EncodeControl(c::kBreakOn, wire_);
+    break_end_ = clock_.NowMs() + break_ms;
+  }
+  Pump();
+  return {};
 }
 
 // Reads what the server sent. With `drain` (its end was seen) everything up to the end
@@ -367,10 +430,18 @@ int64_t PortLink::NextTick(int64_t now) const {
 }
 
 void PortLink::OnTime(int64_t now) {
-  if (state_ == LinkState::kRetrying && now >= deadline_) {
-    StartConnect();
-  } else if (state_ == LinkState::kConnecting && now >= deadline_) {
+  if (now >= break_end_) {
+    break_end_ = INT64_MAX;
+    if (state_ == LinkState::kConnected && with_settings_) {
+      codec_->EncodeControl(rfc2217::control::kBreakOff, wire_);
+      Pump();
+    }
+  }
+  if (in_connect_ && now >= deadline_) {
+    in_connect_ = false;
     Fail("no answer");
+  } else if (state_ == LinkState::kRetrying && sock_ < 0 && now >= deadline_) {
+    StartConnect();
   } else if (state_ == LinkState::kNegotiating && now >= deadline_) {
     Negotiated(false);
   } else if (state_ == LinkState::kConnected && now >= next_check_) {
@@ -385,7 +456,7 @@ int64_t PortLink::NextDeadline() const {
     case LinkState::kRetrying:
     case LinkState::kNegotiating:
     case LinkState::kConnecting: return deadline_;
-    case LinkState::kConnected: return next_check_;
+    case LinkState::kConnected: return std::min(next_check_, break_end_);
     case LinkState::kRefused: break;
   }
   return INT64_MAX;

@@ -2,9 +2,10 @@
 // One bridged port: its pty endpoint and its TCP connection to the server port, driven
 // by the bridge's poll loop (two poll entries per port, no thread, no timer of its own).
 //
-// States: connecting (the TCP connect), negotiating (rfc2217: waiting for the server to
-// agree to COM-PORT-OPTION), connected, retrying (waiting to reconnect after a failure),
-// refused (never connected: loopback only). Each change records when it happened.
+// States: connecting (the first TCP connect), negotiating (rfc2217: waiting for the
+// server to agree to COM-PORT-OPTION), connected, retrying (after a failure: waiting to
+// reconnect and the attempts, until one succeeds), refused (never connected: loopback
+// only). Each change records when it happened.
 //
 // One ordered queue per port holds the program's data and its settings: a change of
 // the program's settings starts a new segment, so the commands of the change go out
@@ -38,9 +39,11 @@
 
 #include <poll.h>
 
+#include <climits>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,11 +78,11 @@ struct PortTarget {
     return static_cast<uint16_t>(options.data_port_base + port.port_index);
   }
   bool operator==(const PortTarget&) const = default;
-  // The same server port reached the same way (names and the "Transmission" option
-  // may differ).
+  // The same server port reached the same way (names, the "Transmission" option,
+  // character size and parity may differ).
   bool SameConnection(const PortTarget& o) const {
     return port.server == o.port.server && port.port_index == o.port.port_index &&
-           options == o.options;
+           options.SameLink(o.options);
   }
 };
 
@@ -110,8 +113,9 @@ class PortLink {
 
   const PortTarget& target() const { return target_; }
   // Another server, port or mode for the same device: the connection starts over, the
-  // pty and the bytes the program wrote stay. A change of names or of the
-  // "Transmission" option only is recorded without reconnecting.
+  // pty and the bytes the program wrote stay. A change of names, of the "Transmission"
+  // option, or of character size and parity (sent as settings, in order) does not
+  // reconnect.
   void Retarget(PortTarget target);
 
   // Fills the port's two poll entries (the pty master, the socket or -1).
@@ -123,6 +127,11 @@ class PortLink {
   void OnTime(int64_t now);
   // The clock time of the next thing due; INT64_MAX when nothing is.
   int64_t NextDeadline() const;
+
+  // Modem lines and BREAK set by an administrator (a pty cannot carry them from the
+  // program): SET-CONTROL DTR/RTS, and BREAK on for `break_ms` then off. Empty when
+  // sent, else why not (the port is not connected with line settings).
+  std::string Signal(std::optional<bool> dtr, std::optional<bool> rts, int break_ms);
 
   PortStatus Status() const;
   uint64_t ByteTotal() const { return bytes_in_ + bytes_out_; }
@@ -142,7 +151,8 @@ class PortLink {
   void Negotiated(bool agreed);
   void Fail(const std::string& what);
   void CheckSettings();
-  void ReadPty();
+  void ReadPty(bool status_only);
+  void OnPacketStatus(uint8_t status);
   void ReadSocket(bool drain);
   void Pump();
   void Fill();
@@ -160,12 +170,14 @@ class PortLink {
   bool loopback_only_;
 
   int sock_ = -1;
+  bool in_connect_ = false;  // a connect is on its way
   LinkState state_ = LinkState::kConnecting;
   int64_t since_unix_ms_ = 0;
   std::unique_ptr<LinkCodec> codec_;
   bool with_settings_ = false;   // the server takes SET-* commands on this connection
   int64_t deadline_ = 0;         // connect or negotiation time-out, or retry time
   int64_t next_check_ = 0;       // settings check while connected
+  int64_t break_end_ = INT64_MAX;  // when a BREAK set by Signal() ends
   int64_t backoff_ms_ = 0;
   bool reported_failure_ = false;  // the current outage has been told once
   LineSettings sent_;              // as last sent to the server

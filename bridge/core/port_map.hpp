@@ -19,6 +19,9 @@
 //   keepalive_interval = 2    #   seconds between probes, unanswered probes that end the
 //   keepalive_count = 3       #   link, and milliseconds that sent data may stay
 //   user_timeout_ms = 10000   #   unacknowledged (TCP_USER_TIMEOUT)
+//   [port COM5]               # one device: only data_bits and parity, over its server's
+//   data_bits = 7
+//   parity = even
 //
 // A missing file means the defaults (rfc2217, 4001, character size and parity from the
 // device). A server section starts from the [defaults] read before it. Port i (from 0)
@@ -77,14 +80,30 @@ struct ServerOptions {
   int keepalive_count = 3;
   int user_timeout_ms = 10000;
   bool operator==(const ServerOptions&) const = default;
+  // The same way of reaching the server (character size and parity may differ: they go
+  // out as settings on the connection).
+  bool SameLink(const ServerOptions& o) const {
+    return mode == o.mode && data_port_base == o.data_port_base &&
+           keepalive_idle_s == o.keepalive_idle_s &&
+           keepalive_interval_s == o.keepalive_interval_s &&
+           keepalive_count == o.keepalive_count && user_timeout_ms == o.user_timeout_ms;
+  }
+};
+
+// Character size and parity of one device ([port COMn]); 0 / -1: the server's.
+struct PortLine {
+  uint8_t data_bits = 0;
+  int parity = -1;
 };
 
 struct BridgeConfig {
   ServerOptions defaults;
   std::map<uint16_t, ServerOptions> by_serial;
   std::map<Ipv4, ServerOptions> by_address;
+  std::map<int, PortLine> by_com;  // by COM number
 
-  // The address's section, else the serial number's, else the defaults.
+  // The address's section, else the serial number's, else the defaults; then the
+  // port's own character size and parity.
   ServerOptions For(const MappedPort& port) const;
 };
 

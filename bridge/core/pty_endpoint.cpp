@@ -1,6 +1,7 @@
 #include "bridge/core/pty_endpoint.hpp"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <array>
@@ -45,6 +46,10 @@ Result<std::unique_ptr<PtyEndpoint>> PtyEndpoint::Open(const std::filesystem::pa
   if (tcsetattr(p->slave_, TCSANOW, &t) != 0) return PtyError("tcsetattr");
   const int flags = fcntl(p->master_, F_GETFL);
   if (flags < 0 || fcntl(p->master_, F_SETFL, flags | O_NONBLOCK) != 0) return PtyError("fcntl");
+  // Packet mode: each read of the master starts with a byte that is 0 before data, or
+  // says that the program flushed its input or output (tcflush).
+  const int packet = 1;
+  if (::ioctl(p->master_, TIOCPKT, &packet) != 0) return PtyError("TIOCPKT");
 
   std::filesystem::create_directories(dir, ec);
   std::filesystem::path tmp = p->link_;

@@ -5,7 +5,9 @@
 //
 // The endpoint keeps a descriptor of the slave open for its whole life, so the device
 // and its settings survive every program that opens and closes it; the master is
-// non-blocking and is what the bridge reads and writes. The slave starts raw (no echo,
+// non-blocking, in packet mode (TIOCPKT: every read starts with a status byte, 0 before
+// the program's data, else TIOCPKT_FLUSHREAD/FLUSHWRITE when it called tcflush), and
+// is what the bridge reads and writes. The slave starts raw (no echo,
 // no line editing, no output processing) at 9600 8N1; programs change that with
 // termios as usual and the bridge reads their settings through the master.
 //

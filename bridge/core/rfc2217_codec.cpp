@@ -129,7 +129,11 @@ class Rfc2217Codec final : public LinkCodec {
   }
 
   void EncodePurge(uint8_t what, std::vector<uint8_t>& out) override {
-    Put(r::ComCommand::PurgeData, {what}, out);
+    const auto bytes = codec_.EncodeCommand(r::ComCommand::PurgeData, std::span(&what, 1));
+    out.insert(out.end(), bytes.begin(), bytes.end());
+  }
+  void EncodeControl(uint8_t value, std::vector<uint8_t>& out) override {
+    Put(r::ComCommand::SetControl, {value}, out);
   }
 
   void Decode(std::span<const uint8_t> in, std::vector<uint8_t>& data,

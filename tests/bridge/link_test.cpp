@@ -311,5 +311,93 @@ TEST_F(LinkTest, RenameKeepsTheConnection) {
   EXPECT_EQ(Port("COM7")->state, LinkState::kConnected);
 }
 
+// The program's tcflush becomes PURGE-DATA (and drops what the bridge held of that
+// direction); an administrator's DTR, RTS and BREAK reach the server through
+// `zelinctl bridge signal` and the bridge's control socket.
+TEST_F(LinkTest, FlushBecomesAPurgeAndSignalsReachTheServer) {
+  EchoServer server(server_ip_, 4101, /*telnet=*/true);
+  options_.control = options_.dir / "bridge.ctl";
+  StartBridge();
+  ASSERT_TRUE(WaitConnected("COM7"));
+  const int fd = OpenDevice(options_.dir / "COM7");
+  auto has = [&](ComCommand c, uint8_t value) {
+    for (const auto& e : server.Commands())
+      if (e.command == c && e.value == std::vector<uint8_t>{value}) return true;
+    return false;
+  };
+  server.Inject({255, 250, 44, 108, 255, 240});  // FLOWCONTROL-SUSPEND: the data waits
+  ASSERT_TRUE(bridge_->RunUntil([&] { return Port("COM7")->server.suspended; }, 60000));
+  Exchange(*bridge_, fd, Pattern(500, 6), 0);
+  WaitPending(500);
+  ASSERT_EQ(tcflush(fd, TCOFLUSH), 0);
+  ASSERT_TRUE(bridge_->RunUntil([&] { return has(ComCommand::PurgeData, 2); }, 60000));
+  EXPECT_EQ(Port("COM7")->pending, 0u);
+  server.Inject({255, 250, 44, 109, 255, 240});  // FLOWCONTROL-RESUME
+  EXPECT_EQ(Exchange(*bridge_, fd, {'a', 'f', 't', 'e', 'r'}, 5),
+            (std::vector<uint8_t>{'a', 'f', 't', 'e', 'r'}));
+  EXPECT_EQ(server.Received(), (std::vector<uint8_t>{'a', 'f', 't', 'e', 'r'}));
+  ASSERT_EQ(tcflush(fd, TCIFLUSH), 0);
+  ASSERT_TRUE(bridge_->RunUntil([&] { return has(ComCommand::PurgeData, 1); }, 60000));
+
+  std::vector<std::string> args{ZELINCTL_PATH, "bridge", "signal", "COM7", "--dtr", "off",
+                                "--rts", "on", "--break", "100", "--state", options_.state.string()};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, ZELINCTL_PATH, nullptr, nullptr, argv.data(), environ), 0);
+  int status = -1;
+  ASSERT_TRUE(bridge_->RunUntil(
+      [&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 120000));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  namespace c = rfc2217::control;
+  EXPECT_TRUE(has(ComCommand::SetControl, c::kDtrOff) || bridge_->RunUntil([&] {
+    return has(ComCommand::SetControl, c::kDtrOff);
+  }, 60000));
+  EXPECT_TRUE(has(ComCommand::SetControl, c::kRtsOn));
+  EXPECT_TRUE(has(ComCommand::SetControl, c::kBreakOn));
+  EXPECT_TRUE(bridge_->RunUntil([&] { return has(ComCommand::SetControl, c::kBreakOff); }, 60000));
+  ::close(fd);
+}
+
+// A 7E1 device and an 8N1 device on one server: character size and parity per port,
+// and a change of them in the settings file goes out without a reconnect.
+TEST_F(LinkTest, CharacterSizeAndParityPerPort) {
+  WriteConfig("[server 1201]\nmode = rfc2217\ndata_port_base = 4101\n"
+              "[port COM5]\ndata_bits = 7\nparity = even\n");
+  SaveStore({Server({{0, 5}, {1, 6}})});
+  EchoServer seven(server_ip_, 4101, /*telnet=*/true), eight(server_ip_, 4102, /*telnet=*/true);
+  StartBridge();
+  ASSERT_TRUE(WaitConnected("COM5") && WaitConnected("COM6"));
+  auto last = [](EchoServer& s, ComCommand c) {
+    std::vector<uint8_t> v;
+    for (const auto& e : s.Commands())
+      if (e.command == c) v = e.value;
+    return v;
+  };
+  ASSERT_TRUE(bridge_->RunUntil(
+      [&] {
+        return !last(eight, ComCommand::SetParity).empty() &&
+               !last(seven, ComCommand::SetParity).empty();
+      },
+      60000));
+  EXPECT_EQ(last(seven, ComCommand::SetDataSize), std::vector<uint8_t>{7});
+  EXPECT_EQ(last(seven, ComCommand::SetParity), std::vector<uint8_t>{3});
+  EXPECT_EQ(last(eight, ComCommand::SetDataSize), std::vector<uint8_t>{8});
+  EXPECT_EQ(last(eight, ComCommand::SetParity), std::vector<uint8_t>{1});
+
+  WriteConfig("[server 1201]\nmode = rfc2217\ndata_port_base = 4101\n"
+              "[port COM5]\ndata_bits = 8\n");
+  ASSERT_TRUE(bridge_->RunUntil(
+      [&] { return last(seven, ComCommand::SetDataSize) == std::vector<uint8_t>{8}; }, 60000));
+  EXPECT_EQ(last(seven, ComCommand::SetParity), std::vector<uint8_t>{1});
+  EXPECT_EQ(seven.accepted(), 1);
+  EXPECT_EQ(eight.accepted(), 1);
+
+  for (const char* bad : {"[port 3]\n", "[port COM0]\n", "[port COM5]\nmode = raw\n"})
+    EXPECT_TRUE(bridge::ParseBridgeConfig(bad, "b.conf").status().Is(bridge::BridgeError::kConfig))
+        << bad;
+}
+
 }  // namespace
 }  // namespace zelin::testing
