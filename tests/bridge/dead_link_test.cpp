@@ -105,9 +105,10 @@ TEST_F(DeadLinkTest, PortLeavesConnectedWhenTheServerLinkGoesDown) {
   NamespacePair lab;
   if (const std::string why = lab.Make(); !why.empty()) GTEST_SKIP() << why;
 
-  // An echo server in the server namespace.
+  // An echo server in the server namespace, for one connection (no fork: ending the
+  // process ends everything it started).
   ASSERT_GT(lab.Spawn(true,
-                      {Which("socat"), "TCP-LISTEN:4001,bind=10.255.24.2,reuseaddr,fork", "PIPE"},
+                      {Which("socat"), "TCP-LISTEN:4001,bind=10.255.24.2,reuseaddr", "PIPE"},
                       {}, (dir_ / "socat.log").string()),
             0);
   // Promised: an idle dead link is seen after keepalive_idle + interval x count = 3 s,
