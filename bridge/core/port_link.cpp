@@ -49,6 +49,7 @@ std::string_view StateName(LinkState state) {
     case LinkState::kConnected: return "connected";
     case LinkState::kRetrying: return "retrying";
     case LinkState::kRefused: return "refused";
+    case LinkState::kIdle: return "idle";
   }
   return "?";
 }
@@ -64,7 +65,41 @@ PortLink::PortLink(std::unique_ptr<PtyEndpoint> pty, PortTarget target, Clock& c
       backoff_ms_(limits.backoff_first_ms) {
   queue_.emplace_back();
   ReadLine(*pty_, target_.options, queue_.back().settings);
-  StartConnect();
+  if (target_.options.on_demand) {
+    pty_->ReleaseSlave();
+    SetState(LinkState::kIdle);
+    next_check_ = NextTick(clock_.NowMs());
+  } else {
+    StartConnect();
+  }
+}
+
+// Whether a program has the device open (the master reports no hang-up).
+bool PortLink::DeviceOpen() const {
+  pollfd p{pty_->master(), POLLIN, 0};
+  return ::poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP) == 0;
+}
+
+// on_open: after the last program closed the device, and once what it wrote is sent,
+// DTR goes off and the connection closes.
+void PortLink::MaybeRelease() {
+  if (!closing_) return;
+  if (state_ == LinkState::kConnected) {
+    if (queued_ > 0 || WireBacklog() > 0) return;
+    if (with_settings_) {
+      codec_->EncodeControl(rfc2217::control::kDtrOff, wire_);
+      Pump();
+    }
+  } else if (queued_ > 0 && state_ != LinkState::kRefused) {
+    return;  // still to be delivered once connected
+  }
+  CloseSocket();
+  closing_ = false;
+  last_error_.clear();
+  note_.clear();
+  SetState(LinkState::kIdle);
+  next_check_ = NextTick(clock_.NowMs());
+  notices_.Notice(NoticeLevel::kWarning, Where() + ": device closed, server port released");
 }
 
 PortLink::~PortLink() { CloseSocket(); }
@@ -201,7 +236,9 @@ void PortLink::CheckSettings() {
 }
 
 void PortLink::FillPoll(pollfd& pty, pollfd& socket) const {
-  pty.fd = pty_->master();
+  // on_open without a program: the master reports POLLHUP all the time; the tick looks.
+  const bool unused = target_.options.on_demand && (state_ == LinkState::kIdle || closing_);
+  pty.fd = unused ? -1 : pty_->master();
   pty.events = 0;
   pty.revents = 0;
   // POLLPRI: a flush by the program is seen even while the queue is full.
@@ -257,6 +294,12 @@ void PortLink::Handle(const pollfd& pty, const pollfd& socket) {
   } else if ((pty.revents & POLLPRI) != 0) {
     ReadPty(true);
   }
+  if (target_.options.on_demand && (pty.revents & POLLHUP) != 0 && !closing_) {
+    ReadPty(false);  // what the program wrote before it closed
+    closing_ = true;
+    next_check_ = NextTick(clock_.NowMs());
+  }
+  MaybeRelease();
 }
 
 // Reads the program's data (packet mode: a status byte before each piece). With
@@ -430,6 +473,22 @@ int64_t PortLink::NextTick(int64_t now) const {
 }
 
 void PortLink::OnTime(int64_t now) {
+  if (target_.options.on_demand && (state_ == LinkState::kIdle || closing_) &&
+      now >= next_check_) {
+    next_check_ = NextTick(now);
+    if (DeviceOpen()) {
+      closing_ = false;
+      if (state_ == LinkState::kIdle) {
+        backoff_ms_ = limits_.backoff_first_ms;
+        reported_failure_ = false;
+        SetState(LinkState::kConnecting);
+        StartConnect();
+      }
+    } else {
+      MaybeRelease();
+    }
+    return;
+  }
   if (now >= break_end_) {
     break_end_ = INT64_MAX;
     if (state_ == LinkState::kConnected && with_settings_) {
@@ -452,14 +511,16 @@ void PortLink::OnTime(int64_t now) {
 }
 
 int64_t PortLink::NextDeadline() const {
+  int64_t due = INT64_MAX;
   switch (state_) {
+    case LinkState::kIdle: due = next_check_; break;
     case LinkState::kRetrying:
     case LinkState::kNegotiating:
-    case LinkState::kConnecting: return deadline_;
-    case LinkState::kConnected: return std::min(next_check_, break_end_);
+    case LinkState::kConnecting: due = deadline_; break;
+    case LinkState::kConnected: due = std::min(next_check_, break_end_); break;
     case LinkState::kRefused: break;
   }
-  return INT64_MAX;
+  return closing_ ? std::min(due, next_check_) : due;
 }
 
 PortStatus PortLink::Status() const {

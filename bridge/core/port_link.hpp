@@ -5,7 +5,15 @@
 // States: connecting (the first TCP connect), negotiating (rfc2217: waiting for the
 // server to agree to COM-PORT-OPTION), connected, retrying (after a failure: waiting to
 // reconnect and the attempts, until one succeeds), refused (never connected: loopback
-// only). Each change records when it happened.
+// only), idle (connect = on_open: no program has the device open). Each change records
+// when it happened.
+//
+// With connect = on_open the port does not hold the pty's slave itself: while no
+// program has it open the master reports POLLHUP, so the port leaves the master out of
+// the poll and looks (on the settings tick) for a program to open it; then it connects.
+// When the last program closes the device, what it wrote is still delivered, then DTR
+// is dropped (SET-CONTROL DTR off) and the connection closed: the port is idle and the
+// server port free for other hosts.
 //
 // One ordered queue per port holds the program's data and its settings: a change of
 // the program's settings starts a new segment, so the commands of the change go out
@@ -57,8 +65,10 @@
 
 namespace zelin::bridge {
 
-enum class LinkState : uint8_t { kConnecting, kNegotiating, kConnected, kRetrying, kRefused };
-// "connecting", "negotiating", "connected", "retrying", "refused"
+enum class LinkState : uint8_t {
+  kConnecting, kNegotiating, kConnected, kRetrying, kRefused, kIdle
+};
+// "connecting", "negotiating", "connected", "retrying", "refused", "idle"
 std::string_view StateName(LinkState state);
 
 struct LinkLimits {
@@ -152,6 +162,8 @@ class PortLink {
   void Fail(const std::string& what);
   void CheckSettings();
   void ReadPty(bool status_only);
+  bool DeviceOpen() const;
+  void MaybeRelease();
   void OnPacketStatus(uint8_t status);
   void ReadSocket(bool drain);
   void Pump();
@@ -171,6 +183,7 @@ class PortLink {
 
   int sock_ = -1;
   bool in_connect_ = false;  // a connect is on its way
+  bool closing_ = false;     // on_open: the last program closed the device
   LinkState state_ = LinkState::kConnecting;
   int64_t since_unix_ms_ = 0;
   std::unique_ptr<LinkCodec> codec_;

@@ -138,6 +138,10 @@ Result<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string_view n
       } else {
         return fail("mode is rfc2217 or raw, not " + std::string(value));
       }
+    } else if (key == "connect") {
+      if (value != "always" && value != "on_open")
+        return fail("connect is always or on_open, not " + std::string(value));
+      section->on_demand = value == "on_open";
     } else if (key == "data_port_base") {
       unsigned port = 0;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);

@@ -19,6 +19,8 @@
 //   keepalive_interval = 2    #   seconds between probes, unanswered probes that end the
 //   keepalive_count = 3       #   link, and milliseconds that sent data may stay
 //   user_timeout_ms = 10000   #   unacknowledged (TCP_USER_TIMEOUT)
+//   connect = on_open         # connected only while a program has the device open
+//                             #   (default: always)
 //   [port COM5]               # one device: only data_bits and parity, over its server's
 //   data_bits = 7
 //   parity = even
@@ -79,6 +81,9 @@ struct ServerOptions {
   int keepalive_interval_s = 2;
   int keepalive_count = 3;
   int user_timeout_ms = 10000;
+  // Connected only while a program has the device open ("connect = on_open"), so that
+  // other hosts can use the server port meanwhile; default: always.
+  bool on_demand = false;
   bool operator==(const ServerOptions&) const = default;
   // The same way of reaching the server (character size and parity may differ: they go
   // out as settings on the connection).
@@ -86,7 +91,8 @@ struct ServerOptions {
     return mode == o.mode && data_port_base == o.data_port_base &&
            keepalive_idle_s == o.keepalive_idle_s &&
            keepalive_interval_s == o.keepalive_interval_s &&
-           keepalive_count == o.keepalive_count && user_timeout_ms == o.user_timeout_ms;
+           keepalive_count == o.keepalive_count && user_timeout_ms == o.user_timeout_ms &&
+           on_demand == o.on_demand;
   }
 };
 

@@ -74,6 +74,11 @@ PtyEndpoint::~PtyEndpoint() {
   if (master_ >= 0) ::close(master_);
 }
 
+void PtyEndpoint::ReleaseSlave() {
+  if (slave_ >= 0) ::close(slave_);
+  slave_ = -1;
+}
+
 bool PtyEndpoint::ReadSettings(LineSettings& out) const {
   termios t{};
   if (tcgetattr(master_, &t) != 0) return false;

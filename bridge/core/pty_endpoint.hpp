@@ -36,6 +36,11 @@ class PtyEndpoint {
   const std::string& device() const { return device_; }        // "/dev/pts/7"
   const std::filesystem::path& link() const { return link_; }  // "<dir>/COM5"
 
+  // Closes the endpoint's own descriptor of the slave, so that the master sees POLLHUP
+  // whenever no program has the device open (ports connected only while used). The
+  // settings stay with the pty as long as the master is open.
+  void ReleaseSlave();
+
   // The settings the slave has now; false when they cannot be read.
   bool ReadSettings(LineSettings& out) const;
 

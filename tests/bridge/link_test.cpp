@@ -399,5 +399,42 @@ TEST_F(LinkTest, CharacterSizeAndParityPerPort) {
         << bad;
 }
 
+// connect = on_open: the server port is held only while a program has the device open;
+// the last close delivers what was written, drops DTR and disconnects; the device keeps
+// its settings for the next program.
+TEST_F(LinkTest, OnOpenHoldsTheServerPortOnlyWhileUsed) {
+  WriteConfig("[server 1201]\nmode = rfc2217\ndata_port_base = 4101\nconnect = on_open\n");
+  EchoServer server(server_ip_, 4101, /*telnet=*/true);
+  StartBridge();
+  bridge_->RunFor(500);
+  EXPECT_EQ(Port("COM7")->state, LinkState::kIdle);
+  EXPECT_EQ(server.accepted(), 0);
+
+  int fd = OpenDevice(options_.dir / "COM7");
+  ASSERT_TRUE(WaitConnected("COM7"));
+  SetSpeed(fd, B19200, false);
+  EXPECT_EQ(Exchange(*bridge_, fd, {'o', 'n', 'e'}, 3), (std::vector<uint8_t>{'o', 'n', 'e'}));
+  ASSERT_EQ(::write(fd, "bye", 3), 3);
+  ::close(fd);
+  ASSERT_TRUE(bridge_->RunUntil([&] { return Port("COM7")->state == LinkState::kIdle; }, 60000));
+  EXPECT_EQ(server.Received(), (std::vector<uint8_t>{'o', 'n', 'e', 'b', 'y', 'e'}));
+  const auto events = server.Commands();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back().command, ComCommand::SetControl);
+  EXPECT_EQ(events.back().value, std::vector<uint8_t>{rfc2217::control::kDtrOff});
+  bridge_->RunFor(500);
+  EXPECT_EQ(server.accepted(), 1);
+
+  fd = OpenDevice(options_.dir / "COM7");
+  ASSERT_TRUE(WaitConnected("COM7"));
+  EXPECT_EQ(Exchange(*bridge_, fd, {'2'}, 1), std::vector<uint8_t>{'2'});
+  EXPECT_EQ(server.accepted(), 2);
+  std::vector<uint8_t> baud;
+  for (const auto& e : server.Commands())
+    if (e.command == ComCommand::SetBaudRate) baud = e.value;
+  EXPECT_EQ(baud, (std::vector<uint8_t>{0, 0, 0x4B, 0x00}));  // 19200 kept by the device
+  ::close(fd);
+}
+
 }  // namespace
 }  // namespace zelin::testing
