@@ -436,5 +436,29 @@ TEST_F(LinkTest, OnOpenHoldsTheServerPortOnlyWhileUsed) {
   ::close(fd);
 }
 
+// A state file left by a bridge that no longer runs is not shown as live.
+TEST(BridgeStatus, StateOfAStoppedBridgeIsToldApart) {
+  TempDir dir;
+  pid_t pid = 0;
+  char true_path[] = "/bin/true";
+  char* argv[] = {true_path, nullptr};
+  ASSERT_EQ(::posix_spawn(&pid, true_path, nullptr, nullptr, argv, environ), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);  // a pid that is gone
+  WriteFileText(dir / "state.json", "{\"pid\": " + std::to_string(pid) +
+                                         ", \"ports\": [{\"com\": \"COM3\", \"state\": "
+                                         "\"connected\"}]}\n");
+  const std::string cmd = std::string(ZELINCTL_PATH) + " bridge status --state '" +
+                          (dir / "state.json").string() + "' 2>&1";
+  std::string out;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char line[512];
+  while (std::fgets(line, sizeof line, p) != nullptr) out += line;
+  const int rc = ::pclose(p);
+  EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 3) << rc;
+  EXPECT_NE(out.find("no longer running"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace zelin::testing
