@@ -30,8 +30,8 @@ bool HasPyserial() {
 }
 
 pid_t SpawnPython(std::vector<std::string> args) {
-  args.insert(args.begin(), kPython);
-  std::vector<char*> argv;
+  std::string python = kPython;
+  std::vector<char*> argv{python.data()};
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = -1;
