@@ -21,6 +21,9 @@ namespace zelin::bridge {
 namespace {
 
 constexpr size_t kChunk = 16 * 1024;  // one read of the pty or the socket
+// Settings changes waiting with data between them; beyond this the pty is not read
+// until some are sent (a program that changes its settings between single bytes).
+constexpr size_t kMaxSegments = 256;
 
 // The device's settings with what the settings file fixes for the server.
 bool ReadLine(const PtyEndpoint& pty, const ServerOptions& o, LineSettings& out) {
@@ -228,7 +231,7 @@ void PortLink::CheckSettings() {
   Segment& back = queue_.back();
   if (now == back.settings) return;
   changed_ = true;
-  if (back.off < back.bytes.size() && queue_.size() > 0) {
+  if (back.off < back.bytes.size()) {
     queue_.push_back({.settings = now, .bytes = {}, .off = 0});  // after the waiting data
   } else {
     back.settings = now;
@@ -243,7 +246,7 @@ void PortLink::FillPoll(pollfd& pty, pollfd& socket) const {
   pty.revents = 0;
   // POLLPRI: a flush by the program is seen even while the queue is full.
   pty.events = POLLPRI;
-  if (queued_ < limits_.pending_limit) pty.events |= POLLIN;
+  if (queued_ < limits_.pending_limit && queue_.size() < kMaxSegments) pty.events |= POLLIN;
   if (to_pty_off_ < to_pty_.size()) pty.events |= POLLOUT;
   socket.fd = sock_;
   socket.events = 0;
@@ -340,7 +343,7 @@ void PortLink::OnPacketStatus(uint8_t status) {
       seg.bytes.clear();
       seg.off = 0;
     }
-    while (queue_.size() > 1) queue_.pop_front();
+    queue_.erase(queue_.begin(), queue_.end() - 1);
     queued_ = 0;
     purge |= rfc2217::kPurgeTransmit;
   }
@@ -440,7 +443,7 @@ void PortLink::Fill() {
       front.off = 0;
       break;
     }
-    queue_.pop_front();
+    queue_.erase(queue_.begin());  // segments are few: usually one
   }
 }
 

@@ -49,7 +49,6 @@
 
 #include <climits>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -194,7 +193,7 @@ class PortLink {
   int64_t backoff_ms_ = 0;
   bool reported_failure_ = false;  // the current outage has been told once
   LineSettings sent_;              // as last sent to the server
-  std::deque<Segment> queue_;      // never empty; back() has the current settings
+  std::vector<Segment> queue_;     // never empty; back() has the current settings
   size_t queued_ = 0;              // program bytes in the queue not yet encoded
   std::vector<uint8_t> wire_;      // encoded bytes for the socket
   size_t wire_off_ = 0;
