@@ -59,6 +59,11 @@ bool TelnetCodec::ComPortAgreed() const {
   return role_ == Role::Client ? us_[s].enabled : peer_[s].enabled;
 }
 
+bool TelnetCodec::ComPortRefused() const {
+  const Option& o = (role_ == Role::Client ? us_ : peer_)[Slot(kOptComPort)];
+  return !o.enabled && !o.pending;
+}
+
 bool TelnetCodec::BinaryAgreed() const {
   const int s = Slot(kOptBinary);
   return us_[s].enabled && peer_[s].enabled;

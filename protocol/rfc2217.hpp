@@ -82,6 +82,8 @@ class TelnetCodec {
   std::vector<std::uint8_t> Greeting() const;
   // Client: the peer sent DO COM-PORT. Server: the peer sent WILL COM-PORT.
   bool ComPortAgreed() const;
+  // Client: the peer answered DONT COM-PORT. Server: the peer answered WONT COM-PORT.
+  bool ComPortRefused() const;
   // Binary transmission agreed in both directions (no CR/NUL rules on the payload).
   bool BinaryAgreed() const;
 

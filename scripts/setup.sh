@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the suite needs. Quick when they are already there.
 # With --fuzz (or ZELIN_SETUP_FUZZ=1) also clang and libFuzzer, for scripts/fuzz.sh.
-# With --interop (or ZELIN_SETUP_INTEROP=1) also ser2net and socat: the serial-port tests
-# against a peer we did not write (tests/support/ser2net_fixture.hpp), and iproute2 for the
-# network-namespace lab of the real-network tests (scripts/netns-lab.sh).
+# With --interop (or ZELIN_SETUP_INTEROP=1) also ser2net, socat and pyserial (python3-serial):
+# the serial-port tests against peers we did not write (tests/support/ser2net_fixture.hpp,
+# tests/bridge/pyserial_test.cpp), and iproute2 for the network-namespace lab of the
+# real-network tests and the bridge's dead-link test (scripts/netns-lab.sh).
 # With --package (or ZELIN_SETUP_PACKAGE=1) the tools scripts/package.sh needs.
 # With --prometheus (or ZELIN_SETUP_PROMETHEUS=1) also Debian's Prometheus server and promtool:
 # the exporter's tests run a Prometheus of their own against it (tests/exporter/).
@@ -31,7 +32,7 @@ if [ "$fuzz" = "1" ]; then
   packages+=(clang libfuzzer-14-dev libclang-rt-14-dev)
 fi
 if [ "$interop" = "1" ]; then
-  packages+=(ser2net socat iproute2)
+  packages+=(ser2net socat python3-serial iproute2)
 fi
 if [ "$package" = "1" ]; then
   packages+=(dpkg-dev file)

@@ -1,8 +1,11 @@
 #include "bridge/core/bridge.hpp"
 
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,8 +14,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <ctime>
+#include <optional>
 #include <set>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -52,7 +57,55 @@ int64_t StatStamp(const std::filesystem::path& p) {
   return st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec + st.st_size + st.st_ino;
 }
 
+std::string IsoTime(int64_t unix_ms) {
+  if (unix_ms <= 0) return {};
+  const time_t t = static_cast<time_t>(unix_ms / 1000);
+  tm utc{};
+  gmtime_r(&t, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+// Writes `text` to `path` through a new temporary file beside it and a rename: never
+// through a link someone planted at either name.
+bool WriteFileSafely(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::path tmp = path;
+  tmp += ".tmp";
+  ::unlink(tmp.c_str());  // a planted link is removed, not followed
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = true;
+  for (size_t off = 0; ok && off < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + off, text.size() - off);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) off += static_cast<size_t>(n);
+  }
+  ok = ::close(fd) == 0 && ok;
+  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(tmp.c_str());
+  return ok;
+}
+
 }  // namespace
+
+Status PrepareRuntimeDir(const std::filesystem::path& dir) {
+  std::error_code ec;
+  if (dir.has_parent_path()) std::filesystem::create_directories(dir.parent_path(), ec);
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+    return Status(BridgeError::kLink, dir.string() + ": " + std::strerror(errno));
+  struct stat st {};
+  if (::lstat(dir.c_str(), &st) != 0)
+    return Status(BridgeError::kLink, dir.string() + ": " + std::strerror(errno));
+  if (!S_ISDIR(st.st_mode))
+    return Status(BridgeError::kLink, dir.string() + ": not a folder (a link or file is in the way)");
+  if (st.st_uid != ::geteuid())
+    return Status(BridgeError::kLink, dir.string() + ": belongs to another user");
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    return Status(BridgeError::kLink, dir.string() + ": others may write in it");
+  return Status();
+}
 
 BridgeOptions DefaultOptions(std::string_view store_option) {
   BridgeOptions o;
@@ -64,6 +117,7 @@ BridgeOptions DefaultOptions(std::string_view store_option) {
     o.dir = std::filesystem::path("/tmp") / ("zelin-" + std::to_string(::getuid()));
   }
   o.state = o.dir / "bridge-state.json";
+  o.control = o.dir / "bridge.ctl";
   const char* loopback = std::getenv("ZELIN_LOOPBACK_ONLY");
   o.loopback_only = loopback != nullptr && std::string_view(loopback) == "1";
   return o;
@@ -80,15 +134,35 @@ Bridge::~Bridge() {
   }
   if (inotify_ >= 0) ::close(inotify_);
   if (wake_ >= 0) ::close(wake_);
+  if (control_ >= 0) {
+    ::close(control_);
+    ::unlink(options_.control.c_str());
+  }
 }
 
 Status Bridge::Start() {
   wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake_ < 0)
     return Status(BridgeError::kSystem, std::string("eventfd: ") + std::strerror(errno));
-  std::error_code ec;
-  std::filesystem::create_directories(options_.dir, ec);
-  if (ec) return Status(BridgeError::kLink, options_.dir.string() + ": " + ec.message());
+  if (Status st = PrepareRuntimeDir(options_.dir); !st) return st;
+  if (!options_.control.empty()) {
+    sockaddr_un sa{};
+    sa.sun_family = AF_UNIX;
+    const std::string path = options_.control.string();
+    if (path.size() >= sizeof sa.sun_path)
+      return Status(BridgeError::kSystem, path + ": too long for a socket");
+    std::memcpy(sa.sun_path, path.c_str(), path.size() + 1);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) ::unlink(path.c_str());
+    control_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (control_ < 0 || ::bind(control_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        ::chmod(path.c_str(), 0600) != 0) {
+      const std::string why = path + ": " + std::strerror(errno);
+      if (control_ >= 0) ::close(control_);
+      control_ = -1;
+      return Status(BridgeError::kSystem, why);
+    }
+  }
 
   inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   bool watched = inotify_ >= 0;
@@ -134,7 +208,7 @@ void Bridge::HandleWatch() {
       const std::string name(name_at, strnlen(name_at, ev.len));
       if (std::find(std::begin(names), std::end(names), name) != std::end(names) ||
           (ev.mask & IN_Q_OVERFLOW) != 0)
-        reload_due_ = std::min(reload_due_, clock_.NowMs() + options_.reload_delay_ms);
+        reload_due_ = clock_.NowMs() + options_.reload_delay_ms;  // from the last change
       at += static_cast<ssize_t>(sizeof(inotify_event) + ev.len);
     }
   }
@@ -203,10 +277,11 @@ bool Bridge::Step(int64_t max_wait_ms) {
     if (total != written_bytes_) deadline = std::min(deadline, next_state_write_);
   }
 
-  fds_.assign(2 + 2 * links_.size(), pollfd{-1, 0, 0});
+  fds_.assign(3 + 2 * links_.size(), pollfd{-1, 0, 0});
   fds_[0] = {wake_, POLLIN, 0};
   fds_[1] = {inotify_, POLLIN, 0};
-  size_t i = 2;
+  fds_[2] = {control_, POLLIN, 0};
+  size_t i = 3;
   for (const auto& [n, link] : links_) {
     link->FillPoll(fds_[i], fds_[i + 1]);
     i += 2;
@@ -225,7 +300,8 @@ bool Bridge::Step(int64_t max_wait_ms) {
       return false;
     }
     if (fds_[1].revents != 0) HandleWatch();
-    i = 2;
+    if (fds_[2].revents != 0) HandleControl();
+    i = 3;
     for (const auto& [n, link] : links_) {
       if (fds_[i].revents != 0 || fds_[i + 1].revents != 0) link->Handle(fds_[i], fds_[i + 1]);
       i += 2;
@@ -269,33 +345,77 @@ void Bridge::WriteState(int64_t now) {
                     {"mode", ModeName(s.target.options.mode)},
                     {"transmission", p.classical ? "classical" : "hi-performance"},
                     {"state", StateName(s.state)},
+                    {"since", IsoTime(s.since_unix_ms)},
                     {"settings", s.settings},
+                    {"note", s.note},
+                    {"server_modem", DescribeModem(s.server)},
+                    {"server_line_state", s.server.line_state},
+                    {"suspended", s.server.suspended},
+                    {"refused", s.server.refused},
                     {"bytes_in", s.bytes_in},
                     {"bytes_out", s.bytes_out},
                     {"pending", s.pending},
                     {"last_error", s.last_error}});
   }
   const nlohmann::json doc = {{"pid", ::getpid()},
+                              {"control", options_.control.string()},
                               {"store", options_.store.string()},
                               {"dir", options_.dir.string()},
                               {"ports", list}};
-  std::filesystem::path tmp = options_.state;
-  tmp += ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::trunc);
-    // Names come from the store as stored: invalid UTF-8 is written as U+FFFD.
-    out << doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
-    if (!out.flush()) {
-      notices_.Notice(NoticeLevel::kError, tmp.string() + ": cannot be written");
-      next_state_write_ = now + options_.state_write_ms;
-      return;
-    }
+  // Names come from the store as stored: invalid UTF-8 is written as U+FFFD.
+  if (!WriteFileSafely(options_.state,
+                       doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + '\n')) {
+    notices_.Notice(NoticeLevel::kError, options_.state.string() + ": cannot be written");
+    next_state_write_ = now + options_.state_write_ms;
+    return;
   }
-  std::error_code ec;
-  std::filesystem::rename(tmp, options_.state, ec);
   state_dirty_ = false;
   written_bytes_ = total;
   next_state_write_ = now + options_.state_write_ms;
+}
+
+void Bridge::HandleControl() {
+  std::array<char, 512> buf;
+  while (true) {
+    sockaddr_un from{};
+    socklen_t from_len = sizeof from;
+    const ssize_t n = ::recvfrom(control_, buf.data(), buf.size(), 0,
+                                 reinterpret_cast<sockaddr*>(&from), &from_len);
+    if (n < 0) break;
+    const std::string answer = Command(std::string_view(buf.data(), static_cast<size_t>(n)));
+    if (from_len > sizeof(sa_family_t))
+      ::sendto(control_, answer.data(), answer.size(), MSG_DONTWAIT,
+               reinterpret_cast<sockaddr*>(&from), from_len);
+  }
+}
+
+std::string Bridge::Command(std::string_view request) {
+  std::istringstream in{std::string(request)};
+  std::string verb, com;
+  in >> verb >> com;
+  if (verb != "signal") return "error: unknown request '" + verb + "'";
+  PortLink* link = nullptr;
+  for (auto& [n, l] : links_)
+    if (l->target().port.com_name == com) link = l.get();
+  if (link == nullptr) return "error: no port " + com;
+  std::optional<bool> dtr, rts;
+  int break_ms = 0;
+  for (std::string word; in >> word;) {
+    const size_t eq = word.find('=');
+    const std::string key = word.substr(0, eq), value = eq == std::string::npos ? "" : word.substr(eq + 1);
+    if ((key == "dtr" || key == "rts") && (value == "on" || value == "off")) {
+      (key == "dtr" ? dtr : rts) = value == "on";
+    } else if (key == "break" && !value.empty() && value.size() <= 5 &&
+               value.find_first_not_of("0123456789") == std::string::npos) {
+      break_ms = std::stoi(value);
+    } else {
+      return "error: cannot read '" + word + "'";
+    }
+  }
+  const std::string why = link->Signal(dtr, rts, break_ms);
+  if (!why.empty()) return "error: " + why;
+  notices_.Notice(NoticeLevel::kWarning, com + ": " + std::string(request));
+  return "ok";
 }
 
 void Bridge::RunFor(int64_t ms) {

@@ -16,6 +16,11 @@
 // new ports open theirs, and the other ports are not touched. A store or settings file
 // that cannot be read is reported and the ports stay as they are.
 //
+// The control socket (a Unix datagram socket, mode 0600 in the folder of the devices)
+// takes one request a datagram and answers the sender: "signal COM5 [dtr=on|off]
+// [rts=on|off] [break=MS]" sets the server port's modem lines or sends a BREAK, which a
+// program cannot do through a pty; the answer is "ok" or "error: why".
+//
 // The state file is rewritten atomically (temporary file and rename) when a port's
 // state, settings or error changes, and at most every `state_write_ms` when only its
 // byte counts moved; it is removed when the bridge ends.
@@ -43,6 +48,7 @@ struct BridgeOptions {
   std::filesystem::path config;  // the bridge's settings file
   std::filesystem::path dir;     // where the device links go
   std::filesystem::path state;   // the state file; empty: none
+  std::filesystem::path control;  // the control socket (zelinctl bridge signal); empty: none
   bool loopback_only = false;
   LinkLimits limits;
   int64_t store_poll_ms = 1000;
@@ -51,9 +57,14 @@ struct BridgeOptions {
 };
 
 // The defaults of the program: the store from ResolveRegistryPath(store_option),
-// "bridge.conf" beside it, links in $XDG_RUNTIME_DIR/zelin (else /tmp/zelin-UID) and
-// the state file "bridge-state.json" there; ZELIN_LOOPBACK_ONLY=1 sets loopback_only.
+// "bridge.conf" beside it, links in $XDG_RUNTIME_DIR/zelin (else /tmp/zelin-UID), the
+// state file "bridge-state.json" and the control socket "bridge.ctl" there; ZELIN_LOOPBACK_ONLY=1 sets loopback_only.
 BridgeOptions DefaultOptions(std::string_view store_option = {});
+
+// Makes the folder of the device links and the state file, mode 0700, and refuses one
+// that is a link, belongs to another user or that others may write in (a folder under
+// /tmp could have been planted by someone else).
+Status PrepareRuntimeDir(const std::filesystem::path& dir);
 
 class Bridge {
  public:
@@ -85,6 +96,8 @@ class Bridge {
 
  private:
   void HandleWatch();
+  void HandleControl();
+  std::string Command(std::string_view request);
   bool StoreFilesChanged();
   void WriteState(int64_t now);
 
@@ -95,6 +108,7 @@ class Bridge {
   std::map<int, std::unique_ptr<PortLink>> links_;  // by COM number
   int wake_ = -1;
   int inotify_ = -1;
+  int control_ = -1;
   bool stopped_ = false;
   int64_t reload_due_ = INT64_MAX;
   int64_t next_stat_poll_ = INT64_MAX;

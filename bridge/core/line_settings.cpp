@@ -25,8 +25,8 @@ LineSettings SettingsOf(const termios& t) {
   s.baud = 0;
   for (const auto& [code, rate] : kSpeeds)
     if (code == speed) s.baud = rate;
-  // glibc may hand back the rate itself for speeds without a constant.
-  if (s.baud == 0 && speed != B0 && speed > 50) s.baud = static_cast<uint32_t>(speed);
+  // Any other code (BOTHER, a rate without a constant) leaves 0: the exact rate is in
+  // termios2 (ExactOutputSpeed).
   switch (t.c_cflag & CSIZE) {
     case CS5: s.data_bits = 5; break;
     case CS6: s.data_bits = 6; break;

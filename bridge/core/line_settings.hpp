@@ -27,9 +27,13 @@ struct LineSettings {
   bool operator==(const LineSettings&) const = default;
 };
 
-// The settings a termios describes. A speed constant this table does not know keeps
-// the baud rate 0 (the server's own rate).
+// The settings a termios describes. A speed without a B constant (BOTHER: pyserial's
+// custom rates, 250000, 74880) keeps the baud rate 0 here; ExactOutputSpeed reads it.
 LineSettings SettingsOf(const termios& t);
+
+// The output speed of the tty `fd` as termios2 (TCGETS2) holds it, any rate; 0 when it
+// cannot be read.
+uint32_t ExactOutputSpeed(int fd);
 
 // "9600 8N1 none" for logs and the state file.
 std::string Describe(const LineSettings& s);

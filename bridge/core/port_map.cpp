@@ -45,9 +45,17 @@ Result<std::vector<MappedPort>> ReadMappedPorts(const HiveFile& hive) {
 }
 
 ServerOptions BridgeConfig::For(const MappedPort& port) const {
-  if (auto a = by_address.find(port.server); a != by_address.end()) return a->second;
-  if (auto s = by_serial.find(port.serial_number); s != by_serial.end()) return s->second;
-  return defaults;
+  ServerOptions o = defaults;
+  if (auto a = by_address.find(port.server); a != by_address.end()) {
+    o = a->second;
+  } else if (auto s = by_serial.find(port.serial_number); s != by_serial.end()) {
+    o = s->second;
+  }
+  if (auto c = by_com.find(port.com_number); c != by_com.end()) {
+    if (c->second.data_bits != 0) o.data_bits = c->second.data_bits;
+    if (c->second.parity >= 0) o.parity = c->second.parity;
+  }
+  return o;
 }
 
 namespace {
@@ -64,6 +72,7 @@ std::string_view Trim(std::string_view s) {
 Result<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string_view name) {
   BridgeConfig config;
   ServerOptions* section = &config.defaults;
+  PortLine* port_section = nullptr;  // in a [port COMn] section
   int line_no = 0;
   auto fail = [&](const std::string& what) {
     return Status(BridgeError::kConfig,
@@ -81,8 +90,22 @@ Result<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string_view n
     if (line.front() == '[') {
       if (line.back() != ']') return fail("a section ends with ']'");
       const std::string_view head = Trim(line.substr(1, line.size() - 2));
+      port_section = nullptr;
       if (head == "defaults") {
         section = &config.defaults;
+        continue;
+      }
+      if (head.starts_with("port ")) {
+        const std::string_view com = Trim(head.substr(5));
+        int number = 0;
+        bool ok = com.starts_with("COM") && com.size() >= 4;
+        if (ok) {
+          const auto [end, ec] = std::from_chars(com.data() + 3, com.data() + com.size(), number);
+          ok = ec == std::errc() && end == com.data() + com.size() && number >= 1 && number <= 256;
+        }
+        if (!ok)
+          return fail("not a COM name (COM1 to COM256): " + std::string(com));
+        port_section = &config.by_com[number];
         continue;
       }
       if (!head.starts_with("server ")) return fail("unknown section [" + std::string(head) + "]");
@@ -105,6 +128,8 @@ Result<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string_view n
     if (eq == std::string_view::npos) return fail("expected KEY = VALUE");
     const std::string_view key = Trim(line.substr(0, eq));
     const std::string_view value = Trim(line.substr(eq + 1));
+    if (port_section != nullptr && key != "data_bits" && key != "parity")
+      return fail("a [port] section takes data_bits and parity, not " + std::string(key));
     if (key == "mode") {
       if (value == "rfc2217") {
         section->mode = LinkMode::kRfc2217;
@@ -113,6 +138,10 @@ Result<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string_view n
       } else {
         return fail("mode is rfc2217 or raw, not " + std::string(value));
       }
+    } else if (key == "connect") {
+      if (value != "always" && value != "on_open")
+        return fail("connect is always or on_open, not " + std::string(value));
+      section->on_demand = value == "on_open";
     } else if (key == "data_port_base") {
       unsigned port = 0;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
@@ -122,14 +151,29 @@ Result<BridgeConfig> ParseBridgeConfig(std::string_view text, std::string_view n
     } else if (key == "data_bits") {
       if (value.size() != 1 || value[0] < '5' || value[0] > '8')
         return fail("data_bits is 5, 6, 7 or 8, not " + std::string(value));
-      section->data_bits = static_cast<uint8_t>(value[0] - '0');
+      (port_section ? port_section->data_bits : section->data_bits) =
+          static_cast<uint8_t>(value[0] - '0');
     } else if (key == "parity") {
       static constexpr std::array<std::string_view, 5> kNames{"none", "odd", "even", "mark",
                                                               "space"};
       const auto it = std::find(kNames.begin(), kNames.end(), value);
       if (it == kNames.end())
         return fail("parity is none, odd, even, mark or space, not " + std::string(value));
-      section->parity = static_cast<int>(it - kNames.begin());
+      (port_section ? port_section->parity : section->parity) =
+          static_cast<int>(it - kNames.begin());
+    } else if (key == "keepalive_idle" || key == "keepalive_interval" ||
+               key == "keepalive_count" || key == "user_timeout_ms") {
+      const bool ms = key == "user_timeout_ms";
+      int number = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+      const int most = ms ? 3600000 : 3600;
+      if (ec != std::errc() || end != value.data() + value.size() || number < 1 || number > most)
+        return fail(std::string(key) + " is a whole number from 1 to " + std::to_string(most) +
+                    ", not " + std::string(value));
+      if (key == "keepalive_idle") section->keepalive_idle_s = number;
+      if (key == "keepalive_interval") section->keepalive_interval_s = number;
+      if (key == "keepalive_count") section->keepalive_count = number;
+      if (ms) section->user_timeout_ms = number;
     } else {
       return fail("unknown key " + std::string(key));
     }

@@ -15,6 +15,15 @@
 //   data_port_base = 950
 //   data_bits = 7             # character size and parity the server is asked for
 //   parity = even             # (none, odd, even, mark, space)
+//   keepalive_idle = 5        # dead-link detection: seconds idle before the first probe,
+//   keepalive_interval = 2    #   seconds between probes, unanswered probes that end the
+//   keepalive_count = 3       #   link, and milliseconds that sent data may stay
+//   user_timeout_ms = 10000   #   unacknowledged (TCP_USER_TIMEOUT)
+//   connect = on_open         # connected only while a program has the device open
+//                             #   (default: always)
+//   [port COM5]               # one device: only data_bits and parity, over its server's
+//   data_bits = 7
+//   parity = even
 //
 // A missing file means the defaults (rfc2217, 4001, character size and parity from the
 // device). A server section starts from the [defaults] read before it. Port i (from 0)
@@ -65,15 +74,42 @@ struct ServerOptions {
   uint16_t data_port_base = 4001;
   uint8_t data_bits = 0;  // 5..8; 0: as the device says
   int parity = -1;        // a Parity value; -1: as the device says
+  // Dead-link detection (TCP keepalive and TCP_USER_TIMEOUT): an idle link is probed
+  // after keepalive_idle s, every keepalive_interval s, and given up after
+  // keepalive_count unanswered probes; data unacknowledged for user_timeout_ms ends it.
+  int keepalive_idle_s = 5;
+  int keepalive_interval_s = 2;
+  int keepalive_count = 3;
+  int user_timeout_ms = 10000;
+  // Connected only while a program has the device open ("connect = on_open"), so that
+  // other hosts can use the server port meanwhile; default: always.
+  bool on_demand = false;
   bool operator==(const ServerOptions&) const = default;
+  // The same way of reaching the server (character size and parity may differ: they go
+  // out as settings on the connection).
+  bool SameLink(const ServerOptions& o) const {
+    return mode == o.mode && data_port_base == o.data_port_base &&
+           keepalive_idle_s == o.keepalive_idle_s &&
+           keepalive_interval_s == o.keepalive_interval_s &&
+           keepalive_count == o.keepalive_count && user_timeout_ms == o.user_timeout_ms &&
+           on_demand == o.on_demand;
+  }
+};
+
+// Character size and parity of one device ([port COMn]); 0 / -1: the server's.
+struct PortLine {
+  uint8_t data_bits = 0;
+  int parity = -1;
 };
 
 struct BridgeConfig {
   ServerOptions defaults;
   std::map<uint16_t, ServerOptions> by_serial;
   std::map<Ipv4, ServerOptions> by_address;
+  std::map<int, PortLine> by_com;  // by COM number
 
-  // The address's section, else the serial number's, else the defaults.
+  // The address's section, else the serial number's, else the defaults; then the
+  // port's own character size and parity.
   ServerOptions For(const MappedPort& port) const;
 };
 

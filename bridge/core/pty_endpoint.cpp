@@ -1,6 +1,7 @@
 #include "bridge/core/pty_endpoint.hpp"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <array>
@@ -45,6 +46,10 @@ Result<std::unique_ptr<PtyEndpoint>> PtyEndpoint::Open(const std::filesystem::pa
   if (tcsetattr(p->slave_, TCSANOW, &t) != 0) return PtyError("tcsetattr");
   const int flags = fcntl(p->master_, F_GETFL);
   if (flags < 0 || fcntl(p->master_, F_SETFL, flags | O_NONBLOCK) != 0) return PtyError("fcntl");
+  // Packet mode: each read of the master starts with a byte that is 0 before data, or
+  // says that the program flushed its input or output (tcflush).
+  const int packet = 1;
+  if (::ioctl(p->master_, TIOCPKT, &packet) != 0) return PtyError("TIOCPKT");
 
   std::filesystem::create_directories(dir, ec);
   std::filesystem::path tmp = p->link_;
@@ -69,10 +74,20 @@ PtyEndpoint::~PtyEndpoint() {
   if (master_ >= 0) ::close(master_);
 }
 
+void PtyEndpoint::ReleaseSlave() {
+  if (slave_ >= 0) ::close(slave_);
+  slave_ = -1;
+}
+
 bool PtyEndpoint::ReadSettings(LineSettings& out) const {
   termios t{};
   if (tcgetattr(master_, &t) != 0) return false;
   out = SettingsOf(t);
+  if (out.baud == 0 && cfgetospeed(&t) != B0) {
+    // A rate without a B constant: read it exactly, never send the flag's value.
+    const uint32_t exact = ExactOutputSpeed(master_);
+    if (exact != 0) out.baud = exact;
+  }
   return true;
 }
 

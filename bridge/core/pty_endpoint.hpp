@@ -5,7 +5,9 @@
 //
 // The endpoint keeps a descriptor of the slave open for its whole life, so the device
 // and its settings survive every program that opens and closes it; the master is
-// non-blocking and is what the bridge reads and writes. The slave starts raw (no echo,
+// non-blocking, in packet mode (TIOCPKT: every read starts with a status byte, 0 before
+// the program's data, else TIOCPKT_FLUSHREAD/FLUSHWRITE when it called tcflush), and
+// is what the bridge reads and writes. The slave starts raw (no echo,
 // no line editing, no output processing) at 9600 8N1; programs change that with
 // termios as usual and the bridge reads their settings through the master.
 //
@@ -33,6 +35,11 @@ class PtyEndpoint {
   int master() const { return master_; }
   const std::string& device() const { return device_; }        // "/dev/pts/7"
   const std::filesystem::path& link() const { return link_; }  // "<dir>/COM5"
+
+  // Closes the endpoint's own descriptor of the slave, so that the master sees POLLHUP
+  // whenever no program has the device open (ports connected only while used). The
+  // settings stay with the pty as long as the master is open.
+  void ReleaseSlave();
 
   // The settings the slave has now; false when they cannot be read.
   bool ReadSettings(LineSettings& out) const;

@@ -28,7 +28,8 @@ constexpr const char* kUsage =
     "                 $XDG_DATA_HOME/zelin/registry.reg)\n"
     "  --dir DIR      where the device links go (default $XDG_RUNTIME_DIR/zelin)\n"
     "  --config FILE  the bridge's settings (default: bridge.conf beside the store)\n"
-    "  --state FILE   the state file (default DIR/bridge-state.json)\n"
+    "  --state FILE   the state file (default DIR/bridge-state.json); the control socket\n"
+    "                 for zelinctl bridge signal is DIR/bridge.ctl\n"
     "  --foreground   accepted for scripts; the bridge always stays in front\n"
     "\n"
     "Exit status: 0 stopped by a signal, 2 bad usage, 4 the loop could not start.\n";
@@ -78,6 +79,7 @@ int main(int argc, char** argv) {
   if (!dir.empty()) {
     options.dir = dir;
     options.state = options.dir / "bridge-state.json";
+    options.control = options.dir / "bridge.ctl";
   }
   if (!state.empty()) options.state = state;
 

@@ -16,8 +16,8 @@
 
 namespace zelin::testing {
 
-EchoServer::EchoServer(Ipv4 address, uint16_t port, bool telnet)
-    : address_(address), port_(port), telnet_(telnet), thread_([this] { Loop(); }) {
+EchoServer::EchoServer(Ipv4 address, uint16_t port, bool telnet, uint32_t max_baud)
+    : address_(address), port_(port), telnet_(telnet), max_baud_(max_baud), thread_([this] { Loop(); }) {
   SetListening(true);
 }
 
@@ -40,6 +40,16 @@ std::vector<uint8_t> EchoServer::Received() {
 std::vector<rfc2217::ComEvent> EchoServer::Commands() {
   std::lock_guard lock(mu_);
   return commands_;
+}
+
+std::vector<size_t> EchoServer::CommandsAt() {
+  std::lock_guard lock(mu_);
+  return commands_at_;
+}
+
+std::vector<size_t> EchoServer::AcceptsAt() {
+  std::lock_guard lock(mu_);
+  return accepts_at_;
 }
 
 void EchoServer::Inject(std::vector<uint8_t> bytes) {
@@ -96,6 +106,8 @@ void EchoServer::Loop() {
       if (fd >= 0) {
         clients.push_back(std::make_unique<Client>(fd));
         if (telnet_) SendAll(fd, clients.back()->codec.Greeting());
+        std::lock_guard lock(mu_);
+        accepts_at_.push_back(received_.size());
         ++accepted_;
       }
     }
@@ -111,14 +123,26 @@ void EchoServer::Loop() {
       }
       std::vector<uint8_t> data, out;
       std::vector<rfc2217::ComEvent> events;
+      std::vector<size_t> at;  // each command's place in the data received
       if (telnet_) {
-        c.codec.Receive(std::span<const uint8_t>(buf.data(), static_cast<size_t>(n)), data, events);
+        // Byte by byte, so that every command's place among the data is exact.
+        for (ssize_t k = 0; k < n; ++k) {
+          const size_t before = events.size();
+          c.codec.Receive(std::span<const uint8_t>(&buf[static_cast<size_t>(k)], 1), data, events);
+          if (events.size() > before) at.push_back(data.size());
+        }
         out = c.codec.TakeOutput();
-        for (const auto& e : events)
+        for (auto e : events) {
+          if (e.command == rfc2217::ComCommand::SetBaudRate && max_baud_ != 0 &&
+              rfc2217::DecodeBaud(e.value).value_or(0) > max_baud_) {
+            const auto most = rfc2217::EncodeBaud(max_baud_);
+            e.value.assign(most.begin(), most.end());
+          }
           if (auto answer = rfc2217::ApplyEvent(c.settings, e)) {
             const auto bytes = c.codec.EncodeCommand(answer->command, answer->value);
             out.insert(out.end(), bytes.begin(), bytes.end());
           }
+        }
         rfc2217::TelnetCodec::AppendData(data, out);
       } else {
         data.assign(buf.begin(), buf.begin() + n);
@@ -126,6 +150,7 @@ void EchoServer::Loop() {
       }
       {
         std::lock_guard lock(mu_);
+        for (const size_t a : at) commands_at_.push_back(received_.size() + a);
         received_.insert(received_.end(), data.begin(), data.end());
         commands_.insert(commands_.end(), events.begin(), events.end());
       }

@@ -25,18 +25,23 @@ namespace zelin::testing {
 // Echoes every byte on each accepted connection. Close() drops the listener and every
 // connection; Listen() opens the listener again. With `telnet` it is the server side of
 // RFC 2217: it greets, echoes the payload, records the client's COM-PORT commands and
-// answers them as a device server does.
+// answers them as a device server does (a baud rate above `max_baud`, when not 0, is
+// answered with max_baud, as a server that cannot go faster).
 class EchoServer {
  public:
-  EchoServer(Ipv4 address, uint16_t port, bool telnet = false);
+  EchoServer(Ipv4 address, uint16_t port, bool telnet = false, uint32_t max_baud = 0);
   ~EchoServer();
   void Close() { SetListening(false); }
   void Listen() { SetListening(true); }
   int accepted() const { return accepted_; }
   // Every byte received so far, over all connections.
   std::vector<uint8_t> Received();
-  // The client's COM-PORT commands so far.
+  // The client's COM-PORT commands so far, and for each how many data bytes (over all
+  // connections) had been received before it.
   std::vector<rfc2217::ComEvent> Commands();
+  std::vector<size_t> CommandsAt();
+  // For each accepted connection, how many data bytes had been received before it.
+  std::vector<size_t> AcceptsAt();
   // Sends `bytes` as they are to every connection (from the server's thread).
   void Inject(std::vector<uint8_t> bytes);
 
@@ -46,7 +51,10 @@ class EchoServer {
   Ipv4 address_;
   uint16_t port_;
   bool telnet_;
+  uint32_t max_baud_;
   std::vector<rfc2217::ComEvent> commands_;
+  std::vector<size_t> commands_at_;
+  std::vector<size_t> accepts_at_;
   std::vector<uint8_t> inject_;
   std::mutex mu_;
   std::condition_variable cv_;

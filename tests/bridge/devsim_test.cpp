@@ -115,5 +115,65 @@ TEST_F(Ser2netBridgeTest, BridgeAsClientCarriesBytesAndSetsTheSpeed) {
   ::close(fd);
 }
 
+// A ser2net restart in the middle of a program's transfer: what the program writes
+// during the outage reaches the far end in order, and ser2net's device has the
+// program's settings (19200, two stop bits, RTS/CTS) before the first of those bytes.
+TEST_F(Ser2netBridgeTest, RestartKeepsEveryByteAndSettingsComeFirst) {
+  if (const auto why = Ser2netFixture::Missing(); !why.empty()) GTEST_SKIP() << why;
+  Ser2netFixture s2n;
+  std::string error;
+  ASSERT_TRUE(s2n.Start({.rfc2217 = true, .line = "9600n81", .address = server_ip_}, &error))
+      << error;
+  WriteConfig("[server 1201]\nmode = rfc2217\ndata_port_base = " + std::to_string(s2n.port()) +
+              "\n");
+  SaveStore({Server({{0, 8}})});
+  StartBridge();
+  ASSERT_TRUE(WaitConnected("COM8"));
+  const int fd = OpenDevice(options_.dir / "COM8");
+  const int line = OpenDevice(s2n.line_path());
+  termios t{};
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  cfsetospeed(&t, B19200);
+  cfsetispeed(&t, B19200);
+  t.c_cflag |= CSTOPB | CRTSCTS;
+  ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+  auto applied = [](const std::string& stty) {
+    return stty.find("speed 19200") != std::string::npos &&
+           stty.find(" cstopb") != std::string::npos && stty.find(" crtscts") != std::string::npos;
+  };
+  std::vector<uint8_t> at_line;
+  auto read_line = [&] {
+    uint8_t buf[4096];
+    for (ssize_t n; (n = ::read(line, buf, sizeof buf)) > 0;) at_line.insert(at_line.end(), buf, buf + n);
+  };
+  const std::vector<uint8_t> before = Pattern(20000, 1), during = Pattern(40000, 2);
+  Exchange(*bridge_, fd, before, 0);
+  ASSERT_TRUE(bridge_->RunUntil([&] { read_line(); return at_line.size() >= before.size(); },
+                                120000));
+  EXPECT_TRUE(applied(s2n.DeviceStty())) << s2n.DeviceStty();
+
+  s2n.StopServer();
+  ASSERT_TRUE(bridge_->RunUntil([&] { return Port("COM8")->state == LinkState::kRetrying; },
+                                60000));
+  Exchange(*bridge_, fd, during, 0);  // kept by the bridge meanwhile
+  ASSERT_TRUE(s2n.StartSer2net(&error)) << error;
+  // The moment the first byte of the outage shows at the far end, the device is set.
+  std::string stty_at_first;
+  ASSERT_TRUE(bridge_->RunUntil(
+      [&] {
+        read_line();
+        if (stty_at_first.empty() && at_line.size() > before.size())
+          stty_at_first = s2n.DeviceStty();
+        return at_line.size() >= before.size() + during.size();
+      },
+      120000));
+  EXPECT_TRUE(applied(stty_at_first)) << stty_at_first;
+  std::vector<uint8_t> all = before;
+  all.insert(all.end(), during.begin(), during.end());
+  EXPECT_EQ(at_line, all);
+  ::close(line);
+  ::close(fd);
+}
+
 }  // namespace
 }  // namespace zelin::testing

@@ -146,25 +146,37 @@ bool Ser2netFixture::Start(const Options& options, std::string* error) {
 
   port_ = FreePort(options.address);
   if (port_ == 0) return fail("no free TCP port");
-  const std::string accepter = std::string(options.rfc2217 ? "telnet(rfc2217)," : "") + "tcp," +
-                               AddressToText(options.address) + "," + std::to_string(port_);
+  if (!StartSer2net(error)) return fail(error ? *error : "ser2net does not start");
+  return true;
+}
+
+bool Ser2netFixture::StartSer2net(std::string* error) {
+  const std::string accepter = std::string(options_.rfc2217 ? "telnet(rfc2217)," : "") + "tcp," +
+                               AddressToText(options_.address) + "," + std::to_string(port_);
   {
     std::ofstream yaml(dir_ + "/ser2net.yaml");
     yaml << "%YAML 1.1\n---\nconnection: &zelin\n"
          << "  accepter: " << accepter << "\n"
-         << "  connector: serialdev," << device_ << "," << options.line << ",local\n"
+         << "  connector: serialdev," << device_ << "," << options_.line << ",local\n"
          << "  options:\n    kickolduser: true\n";
   }
   ser2net_ = Spawn({Find("ser2net"), "-n", "-d", "-u", "-P", dir_ + "/ser2net.pid", "-c",
                     dir_ + "/ser2net.yaml"},
                    dir_ + "/ser2net.log");
-  if (ser2net_ < 0) return fail("cannot start ser2net");
+  if (ser2net_ < 0) {
+    if (error) *error = "cannot start ser2net";
+    return false;
+  }
   for (int i = 0; i < kPolls && Running(ser2net_); ++i) {
-    if (Accepts(options.address, port_)) return true;
+    if (Accepts(options_.address, port_)) return true;
     SystemClock().SleepMs(kPollMs);
   }
-  return fail("ser2net does not accept on " + accepter + ": " + ReadAll(dir_ + "/ser2net.log"));
+  if (error) *error = "ser2net does not accept on " + accepter + ": " + ReadAll(dir_ + "/ser2net.log");
+  StopProcess(ser2net_);
+  return false;
 }
+
+void Ser2netFixture::StopServer() { StopProcess(ser2net_); }
 
 void Ser2netFixture::Stop() {
   StopProcess(ser2net_);
@@ -177,7 +189,7 @@ void Ser2netFixture::Stop() {
 }
 
 std::string Ser2netFixture::DeviceStty() const {
-  const std::string command = Find("stty") + " -F '" + device_ + "' 2>&1";
+  const std::string command = Find("stty") + " -a -F '" + device_ + "' 2>&1";
   FILE* p = ::popen(command.c_str(), "r");
   if (p == nullptr) return {};
   std::string out;

@@ -9,7 +9,7 @@
 // that pty to DIR/line, which the test opens as "the other end of the cable": bytes a
 // client sends through ser2net come out there, and bytes written there reach the
 // client. What a client sets (SET-BAUDRATE ...) lands in the device pty's termios,
-// which `stty -F DIR/device` shows (DeviceStty()).
+// which `stty -a -F DIR/device` shows (DeviceStty()).
 //
 // Usage:
 //   Ser2netFixture s2n;                       // nothing runs yet
@@ -50,12 +50,16 @@ class Ser2netFixture {
   bool Start(std::string* error) { return Start(Options{}, error); }
   bool Start(const Options& options, std::string* error);
   void Stop();
+  // Stops ser2net alone (socat and the cable stay) and starts it again on the same
+  // port, as a server that restarts; the device is opened anew at `line`.
+  void StopServer();
+  bool StartSer2net(std::string* error);
 
   Ipv4 address() const { return options_.address; }
   uint16_t port() const { return port_; }
   const std::string& device_path() const { return device_; }  // the pty ser2net holds
   const std::string& line_path() const { return line_; }      // the pty at the cable's far end
-  // `stty -F device_path()`: "speed 19200 baud; ..." after a client set 19200.
+  // `stty -a -F device_path()`: "speed 19200 baud; ... cstopb ..." after a client set them.
   std::string DeviceStty() const;
 
  private:

@@ -1,0 +1,124 @@
+// pyserial as a peer we did not write: its rfc2217:// client against devsim's serial
+// ports, and its RFC 2217 server side (serial.rfc2217.PortManager over a pty pair,
+// tests/bridge/pyserial_peer.py) as a server for the bridge.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "emulator/lab.hpp"
+#include "protocol/address.hpp"
+#include "tests/bridge/bridge_util.hpp"
+#include "tests/emulator/raw_peer.hpp"
+#include "tests/support/lab_support.hpp"
+
+extern char** environ;
+
+namespace zelin::testing {
+namespace {
+
+constexpr const char* kPython = "/usr/bin/python3";
+
+bool HasPyserial() {
+  return ::access(kPython, X_OK) == 0 &&
+         std::system((std::string(kPython) + " -c 'import serial.rfc2217' 2>/dev/null").c_str()) == 0;
+}
+
+pid_t SpawnPython(std::vector<std::string> args) {
+  std::string python = kPython;
+  std::vector<char*> argv{python.data()};
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, kPython, nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  return pid;
+}
+
+class PyserialTest : public BridgeFixture {
+ protected:
+  void SetUp() override {
+    if (!HasPyserial()) GTEST_SKIP() << "python3-serial not installed (scripts/setup.sh --interop)";
+  }
+  void TearDown() override {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+    }
+  }
+  pid_t pid_ = -1;
+};
+
+// pyserial's client sets a devsim port and gets its bytes back through the port's
+// loopback plug.
+TEST_F(PyserialTest, ClientSetsADevsimPortAndEchoes) {
+  auto s = ServerAt(server_ip_, 1201, 9480);
+  auto lab = StartedLab(BlockLab(block_, {s}), clock_);
+  const std::string url = "rfc2217://" + AddressToText(server_ip_) + ":4001";
+  const std::string script =
+      "import serial, sys\n"
+      "s = serial.serial_for_url('" + url + "', baudrate=57600, stopbits=2, timeout=10)\n"
+      "s.write(b'through devsim')\n"
+      "got = s.read(14)\n"
+      "s.close()\n"
+      "sys.exit(0 if got == b'through devsim' else 1)\n";
+  pid_ = SpawnPython({"-c", script});
+  ASSERT_GT(pid_, 0);
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid_, &status, 0), pid_);
+  pid_ = -1;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const auto settings = lab->PortSettings(1201, 1);
+  ASSERT_TRUE(settings.has_value());
+  EXPECT_EQ(settings->baud, 57600u);
+  EXPECT_EQ(settings->stop, rfc2217::StopBits::Two);
+}
+
+// pyserial's server side serves the bridge: the program's settings land on its pty
+// (speed, two stop bits, RTS/CTS) and bytes come back through its loopback plug.
+TEST_F(PyserialTest, PortManagerServesTheBridge) {
+  const auto report = dir_ / "peer.txt";
+  pid_ = SpawnPython({PYSERIAL_PEER_PATH, AddressToText(server_ip_), report.string()});
+  ASSERT_GT(pid_, 0);
+  std::string port;
+  for (int i = 0; i < 1500 && port.empty(); ++i) {  // up to 30 s
+    std::ifstream in(report);
+    std::getline(in, port);
+    if (port.empty()) ::usleep(20000);
+  }
+  ASSERT_FALSE(port.empty());
+  WriteConfig("[defaults]\nmode = rfc2217\ndata_port_base = " + port + "\n");
+  SaveStore({Server({{0, 4}})});
+  StartBridge();
+  ASSERT_TRUE(WaitConnected("COM4"));
+  const int fd = OpenDevice(options_.dir / "COM4");
+  termios t{};
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  cfsetospeed(&t, B38400);
+  cfsetispeed(&t, B38400);
+  t.c_cflag |= CSTOPB | CRTSCTS;
+  ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+  const std::vector<uint8_t> out = Pattern(20000, 0xF7);  // 0xFF bytes included
+  const std::vector<uint8_t> back = Exchange(*bridge_, fd, out, out.size());
+  EXPECT_TRUE(back == out) << back.size() << " bytes back, first difference at "
+                           << (std::mismatch(back.begin(), back.end(), out.begin(), out.end()).first -
+                               back.begin());
+  std::string last;
+  ASSERT_TRUE(bridge_->RunUntil(
+      [&] {
+        std::ifstream in(report);
+        for (std::string line; std::getline(in, line);) last = line;
+        return last == "38400 cstopb=1 crtscts=1";
+      },
+      60000))
+      << last;
+  ::close(fd);
+}
+
+}  // namespace
+}  // namespace zelin::testing
