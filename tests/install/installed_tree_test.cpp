@@ -115,9 +115,17 @@ RunResult* InstalledTreeTest::install_ = nullptr;
 // source tree (the manager starting from the tree below shows that it finds its two
 // libraries there).
 TEST_F(InstalledTreeTest, ProgramsAndLibrariesRunFromTheTree) {
-  const std::vector<fs::path> binaries = {
+  std::vector<fs::path> binaries = {
       Bin() / "srvmanager", Bin() / "monitor", Bin() / "portcheck", Bin() / "zelinctl",
-      Bin() / "devsim", PrivateLib() / "libmapwizard.so", PrivateLib() / "libpcfg32.so"};
+      Bin() / "devsim", Bin() / "portbridge", PrivateLib() / "libmapwizard.so",
+      PrivateLib() / "libpcfg32.so"};
+  if (ZELIN_WITH_EXPORTER) {
+    // The exporter and what an administrator adds to Prometheus and Grafana beside it.
+    binaries.push_back(Bin() / "zelin-exporter");
+    for (const char* file : {"prometheus.yml", "zelin-alerts.yml", "grafana-dashboard.json",
+                             "targets.example"})
+      EXPECT_TRUE(fs::exists(Share() / "zelin/exporter" / file)) << file;
+  }
   for (const fs::path& file : binaries) {
     ASSERT_TRUE(fs::exists(file)) << file;
     const RunResult dynamic = RunCommand("readelf -d " + Quote(file));
