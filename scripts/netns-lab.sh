@@ -37,6 +37,13 @@ check() {
     echo "cannot make a network namespace: $err"
     return 1
   fi
+  # Working inside one takes a mount namespace of its own as well ("ip -n" and
+  # "ip netns exec" remount /sys), which fails where / is no mount point (a chroot).
+  if ! err=$(ip -n "$probe" link set lo up 2>&1); then
+    ip netns del "$probe" >/dev/null 2>&1 || true
+    echo "cannot work inside a network namespace: $(printf '%s\n' "$err" | head -n 1)"
+    return 1
+  fi
   ip netns del "$probe" >/dev/null 2>&1 || true
 }
 
