@@ -42,6 +42,7 @@
 #include "platform/notices.hpp"
 #include "store/server_store.hpp"
 #include "tests/support/ser2net_fixture.hpp"
+#include "tests/support/spawn.hpp"
 
 extern char** environ;
 
@@ -149,28 +150,6 @@ class RunningBridge {
   clockid_t cpu_{};
 };
 
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& log) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-void Kill(pid_t pid) {
-  if (pid <= 0) return;
-  ::kill(pid, SIGTERM);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-}
-
 std::string ReadText(const fs::path& p) {
   std::ifstream in(p);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -192,7 +171,7 @@ Result Transfer(const fs::path& dir, const std::string& url, const std::string& 
   }
   const fs::path report = dir / "writer.report";
   fs::remove(report);
-  const pid_t writer = Spawn({"/usr/bin/python3", (dir / "writer.py").string(), url,
+  const pid_t writer = testing::SpawnLogged({"/usr/bin/python3", (dir / "writer.py").string(), url,
                               (dir / "data.bin").string(), report.string()},
                              (dir / "writer.log").string());
   size_t got = 0;
@@ -218,7 +197,7 @@ Result Transfer(const fs::path& dir, const std::string& url, const std::string& 
   for (int i = 0; i < 1000 && !fs::exists(report); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   const std::string times = ReadText(report);
-  Kill(writer);
+  testing::StopChild(writer);
   if (got != data.size() || !same)
     return {false, 0,
             "got " + std::to_string(got) + " of " + std::to_string(data.size()) +

@@ -19,40 +19,18 @@
 #include "protocol/address.hpp"
 #include "tests/bridge/bridge_util.hpp"
 #include "tests/support/netns_lab.hpp"
+#include "tests/support/spawn.hpp"
 
 extern char** environ;
 
 namespace zelin::testing {
 namespace {
 
-// Starts `argv` with `env` in the namespace the calling thread is in (the child takes the
-// thread's network namespace); output to `log`. Returns its pid, or -1.
-pid_t Spawn(std::vector<std::string> argv, std::vector<std::string> env, const std::string& log) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  std::vector<char*> args, envp;
-  for (auto& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data()) != 0)
-    pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
 // Ends the processes it was given, and so lets their namespaces go.
 struct Reaper {
   std::vector<pid_t> pids;
   ~Reaper() {
-    for (pid_t pid : pids) {
-      ::kill(pid, SIGTERM);
-      int status = 0;
-      ::waitpid(pid, &status, 0);
-    }
+    for (pid_t pid : pids) StopChild(pid);
   }
 };
 
@@ -77,9 +55,9 @@ TEST_F(DeadLinkTest, PortLeavesConnectedWhenTheServerLinkGoesDown) {
   // process ends everything it started).
   {
     NetnsLab::Inside inside(lab, NetnsLab::Side::kServer);
-    reaper.pids.push_back(Spawn(
+    reaper.pids.push_back(SpawnLogged(
         {Which("socat"), "TCP-LISTEN:4001,bind=" + AddressToText(server) + ",reuseaddr", "PIPE"},
-        {}, (dir_ / "socat.log").string()));
+        (dir_ / "socat.log").string()));
   }
   ASSERT_GT(reaper.pids.back(), 0);
   // Promised: an idle dead link is seen after keepalive_idle + interval x count = 3 s,
@@ -98,9 +76,10 @@ TEST_F(DeadLinkTest, PortLeavesConnectedWhenTheServerLinkGoesDown) {
     if (std::string(*e).rfind("ZELIN_LOOPBACK_ONLY=", 0) != 0) env.emplace_back(*e);
   {
     NetnsLab::Inside inside(lab, NetnsLab::Side::kClient);
-    reaper.pids.push_back(Spawn({PORTBRIDGE_PATH, "--store", options_.store.string(), "--dir",
-                                 options_.dir.string(), "--config", options_.config.string()},
-                                env, (dir_ / "portbridge.log").string()));
+    reaper.pids.push_back(SpawnLogged({PORTBRIDGE_PATH, "--store", options_.store.string(),
+                                       "--dir", options_.dir.string(), "--config",
+                                       options_.config.string()},
+                                      (dir_ / "portbridge.log").string(), &env));
   }
   ASSERT_GT(reaper.pids.back(), 0);
 

@@ -19,6 +19,7 @@
 #include "platform/clock.hpp"
 #include "protocol/address.hpp"
 #include "protocol/socket_address.hpp"
+#include "tests/support/spawn.hpp"
 
 extern char** environ;
 
@@ -39,22 +40,6 @@ std::string Find(const std::string& name) {
     if (::access(path.c_str(), X_OK) == 0) return path;
   }
   return {};
-}
-
-// Starts `argv` with standard output and error appended to `log`; -1 on failure.
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& log) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
 }
 
 bool Running(pid_t pid) {
@@ -133,7 +118,7 @@ bool Ser2netFixture::Start(const Options& options, std::string* error) {
   device_ = dir_ + "/device";
   line_ = dir_ + "/line";
 
-  socat_ = Spawn({Find("socat"), "-d", "-d", "pty,raw,echo=0,link=" + device_,
+  socat_ = SpawnLogged({Find("socat"), "-d", "-d", "pty,raw,echo=0,link=" + device_,
                   "pty,raw,echo=0,link=" + line_},
                  dir_ + "/socat.log");
   if (socat_ < 0) return fail("cannot start socat");
@@ -160,7 +145,7 @@ bool Ser2netFixture::StartSer2net(std::string* error) {
          << "  connector: serialdev," << device_ << "," << options_.line << ",local\n"
          << "  options:\n    kickolduser: true\n";
   }
-  ser2net_ = Spawn({Find("ser2net"), "-n", "-d", "-u", "-P", dir_ + "/ser2net.pid", "-c",
+  ser2net_ = SpawnLogged({Find("ser2net"), "-n", "-d", "-u", "-P", dir_ + "/ser2net.pid", "-c",
                     dir_ + "/ser2net.yaml"},
                    dir_ + "/ser2net.log");
   if (ser2net_ < 0) {
