@@ -18,6 +18,7 @@
 // Thread safety: values; copies may be used on any thread.
 
 #include <cassert>
+#include <cstddef>
 #include <concepts>
 #include <iosfwd>
 #include <optional>
@@ -48,6 +49,26 @@ enum class StatusDomain : int {
 //   static std::string_view Describe(Code code);  // the text of each non-zero code
 template <class Code>
 struct StatusCode;
+
+// The texts of a family of codes, one row a code, as every Describe holds them:
+//
+//   static constexpr CodeText<Code> kTexts[] = {{Code::kA, "text of A"}, ...};
+//   return TextOf(kTexts, code);
+//
+// TextOf gives `fallback` for a code without a row (code zero has none).
+template <class Code>
+struct CodeText {
+  Code code;
+  std::string_view text;
+};
+template <class Code, std::size_t N>
+constexpr std::string_view TextOf(const CodeText<Code> (&texts)[N], Code code,
+                                  std::string_view fallback = {}) {
+  for (const CodeText<Code>& row : texts) {
+    if (row.code == code) return row.text;
+  }
+  return fallback;
+}
 
 template <class Code>
 concept StatusCodeEnum = std::is_enum_v<Code> && requires(Code c) {

@@ -37,25 +37,16 @@ long long FileLength(std::FILE* f) {
 }  // namespace
 
 std::string_view StatusCode<DownloadResult>::Describe(DownloadResult code) {
-  switch (code) {
-    case DownloadResult::kSuccess:
-      break;
-    case DownloadResult::kPasswordTooLong:
-      return "password longer than 16 characters";
-    case DownloadResult::kSocketFailed:
-      return "no TCP socket";
-    case DownloadResult::kConnectFailed:
-      return "no connection to the server";
-    case DownloadResult::kLoginRefused:
-      return "login refused";
-    case DownloadResult::kFileFailed:
-      return "the file cannot be read";
-    case DownloadResult::kNoChallengeOrReady:
-      return "the server did not take the download";
-    case DownloadResult::kNoVerdict:
-      return "the server did not accept the image";
-  }
-  return "";
+  static constexpr CodeText<DownloadResult> kTexts[] = {
+      {DownloadResult::kPasswordTooLong, "password longer than 16 characters"},
+      {DownloadResult::kSocketFailed, "no TCP socket"},
+      {DownloadResult::kConnectFailed, "no connection to the server"},
+      {DownloadResult::kLoginRefused, "login refused"},
+      {DownloadResult::kFileFailed, "the file cannot be read"},
+      {DownloadResult::kNoChallengeOrReady, "the server did not take the download"},
+      {DownloadResult::kNoVerdict, "the server did not accept the image"},
+  };
+  return TextOf(kTexts, code);
 }
 
 Status DownloadFirmware(Transport& t, const ServerRecord& record, const std::string& path,

@@ -42,19 +42,13 @@ int WaitFor(Clock& clock, int fd, short events, int64_t timeout_ms) {
 }  // namespace
 
 std::string_view StatusCode<TcpSessionError>::Describe(TcpSessionError code) {
-  switch (code) {
-    case TcpSessionError::kNone:
-      break;
-    case TcpSessionError::kSocketFailed:
-      return "no TCP socket";
-    case TcpSessionError::kConnectFailed:
-      return "no connection to the server";
-    case TcpSessionError::kNoChallenge:
-      return "the server sent no login challenge";
-    case TcpSessionError::kLoginRefused:
-      return "login refused";
-  }
-  return "";
+  static constexpr CodeText<TcpSessionError> kTexts[] = {
+      {TcpSessionError::kSocketFailed, "no TCP socket"},
+      {TcpSessionError::kConnectFailed, "no connection to the server"},
+      {TcpSessionError::kNoChallenge, "the server sent no login challenge"},
+      {TcpSessionError::kLoginRefused, "login refused"},
+  };
+  return TextOf(kTexts, code);
 }
 
 TcpSession::TcpSession(Clock& clock, NoticeSink& notices, const TransportOptions& options)

@@ -5,31 +5,19 @@
 namespace zelin {
 
 std::string_view StatusCode<LastCommandError>::Describe(LastCommandError code) {
-  switch (code) {
-    case LastCommandError::kNone:
-      break;
-    case LastCommandError::kTimeout:
-      return "no reply";
-    case LastCommandError::kPasswordTooLong:
-      return "password longer than 16 characters";
-    case LastCommandError::kUnknownCommand:
-      return "unknown command";
-    case LastCommandError::kSendFailed:
-      return "send failed";
-    case LastCommandError::kWrongLength:
-      return "reply of the wrong length";
-    case LastCommandError::kWrongCodeOrRefused:
-      return "refused by the server";
-    case LastCommandError::kErrorStatus:
-      return "the server reported an error";
-    case LastCommandError::kWrongSequence:
-      return "reply with the wrong sequence number";
-    case LastCommandError::kWrongDeviceType:
-      return "reply from another device type";
-    case LastCommandError::kWrongSerial:
-      return "reply from another serial number";
-  }
-  return "unknown error";
+  static constexpr CodeText<LastCommandError> kTexts[] = {
+      {LastCommandError::kTimeout, "no reply"},
+      {LastCommandError::kPasswordTooLong, "password longer than 16 characters"},
+      {LastCommandError::kUnknownCommand, "unknown command"},
+      {LastCommandError::kSendFailed, "send failed"},
+      {LastCommandError::kWrongLength, "reply of the wrong length"},
+      {LastCommandError::kWrongCodeOrRefused, "refused by the server"},
+      {LastCommandError::kErrorStatus, "the server reported an error"},
+      {LastCommandError::kWrongSequence, "reply with the wrong sequence number"},
+      {LastCommandError::kWrongDeviceType, "reply from another device type"},
+      {LastCommandError::kWrongSerial, "reply from another serial number"},
+  };
+  return TextOf(kTexts, code, "unknown error");
 }
 
 std::string ServerRecord::name() const {

@@ -193,19 +193,13 @@ fs::path HiveFile::LockPath() const {
 }
 
 std::string_view StatusCode<StoreError>::Describe(StoreError code) {
-  switch (code) {
-    case StoreError::kNone:
-      break;
-    case StoreError::kFile:
-      return "the registry file cannot be used";
-    case StoreError::kSyntax:
-      return "the registry file does not parse";
-    case StoreError::kDiscarded:
-      return "changes discarded";
-    case StoreError::kNoStore:
-      return "no server store";
-  }
-  return "";
+  static constexpr CodeText<StoreError> kTexts[] = {
+      {StoreError::kFile, "the registry file cannot be used"},
+      {StoreError::kSyntax, "the registry file does not parse"},
+      {StoreError::kDiscarded, "changes discarded"},
+      {StoreError::kNoStore, "no server store"},
+  };
+  return TextOf(kTexts, code);
 }
 
 Status HiveFile::Load(MemoryRegistry& out) const {

@@ -28,17 +28,16 @@
 namespace zelin {
 
 std::string_view StatusCode<bridge::BridgeError>::Describe(bridge::BridgeError code) {
-  switch (code) {
-    case bridge::BridgeError::kNone: return "";
-    case bridge::BridgeError::kPty: return "the pseudo-terminal could not be opened";
-    case bridge::BridgeError::kLink: return "the device link could not be created";
-    case bridge::BridgeError::kConfig: return "the bridge settings file does not parse";
-    case bridge::BridgeError::kStore: return "the server store could not be read";
-    case bridge::BridgeError::kRefused: return "the server address is not on loopback";
-    case bridge::BridgeError::kConnect: return "the connection to the server failed";
-    case bridge::BridgeError::kSystem: return "a system call of the bridge failed";
-  }
-  return "unknown bridge error";
+  static constexpr CodeText<bridge::BridgeError> kTexts[] = {
+      {bridge::BridgeError::kPty, "the pseudo-terminal could not be opened"},
+      {bridge::BridgeError::kLink, "the device link could not be created"},
+      {bridge::BridgeError::kConfig, "the bridge settings file does not parse"},
+      {bridge::BridgeError::kStore, "the server store could not be read"},
+      {bridge::BridgeError::kRefused, "the server address is not on loopback"},
+      {bridge::BridgeError::kConnect, "the connection to the server failed"},
+      {bridge::BridgeError::kSystem, "a system call of the bridge failed"},
+  };
+  return TextOf(kTexts, code, "unknown bridge error");
 }
 
 namespace bridge {

@@ -14,13 +14,12 @@
 
 namespace zelin {
 std::string_view StatusCode<exporter::ListError>::Describe(exporter::ListError code) {
-  switch (code) {
-    case exporter::ListError::kNone: return "";
-    case exporter::ListError::kCannotRead: return "cannot read the file";
-    case exporter::ListError::kBadLine: return "bad line";
-    case exporter::ListError::kUnsafeMode: return "the file may be read by others (chmod 600)";
-  }
-  return "";
+  static constexpr CodeText<exporter::ListError> kTexts[] = {
+      {exporter::ListError::kCannotRead, "cannot read the file"},
+      {exporter::ListError::kBadLine, "bad line"},
+      {exporter::ListError::kUnsafeMode, "the file may be read by others (chmod 600)"},
+  };
+  return TextOf(kTexts, code);
 }
 }  // namespace zelin
 

@@ -13,14 +13,13 @@
 namespace zelin {
 
 std::string_view StatusCode<monitor::MonitorFileError>::Describe(monitor::MonitorFileError code) {
-  switch (code) {
-    case monitor::MonitorFileError::kNone: return "";
-    case monitor::MonitorFileError::kCannotOpen: return "the monitor file cannot be opened";
-    case monitor::MonitorFileError::kBadFormat: return "not a monitor file";
-    case monitor::MonitorFileError::kShort: return "the monitor file is cut short";
-    case monitor::MonitorFileError::kChecksum: return "the monitor file's checksum does not match";
-  }
-  return "monitor file error";
+  static constexpr CodeText<monitor::MonitorFileError> kTexts[] = {
+      {monitor::MonitorFileError::kCannotOpen, "the monitor file cannot be opened"},
+      {monitor::MonitorFileError::kBadFormat, "not a monitor file"},
+      {monitor::MonitorFileError::kShort, "the monitor file is cut short"},
+      {monitor::MonitorFileError::kChecksum, "the monitor file's checksum does not match"},
+  };
+  return TextOf(kTexts, code, "monitor file error");
 }
 
 }  // namespace zelin

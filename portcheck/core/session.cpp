@@ -28,82 +28,49 @@ using portcheck::SessionError;
 // --- status texts ------------------------------------------------------------------
 
 std::string_view StatusCode<SessionError>::Describe(SessionError code) {
-  switch (code) {
-    case SessionError::kNone:
-      break;
-    case SessionError::kAlreadyOpen:
-      return "the host interfaces are already open";
-    case SessionError::kNoAddress:
-      return "no host IPv4 address to use";
-    case SessionError::kSocketFailed:
-      return "no socket could be created";
-    case SessionError::kNothingBound:
-      return "no host interface socket could be bound";
-    case SessionError::kNotFound:
-      return "the server did not answer the search";
-    case SessionError::kConnectFailed:
-      return "no connection to the server";
-    case SessionError::kAborted:
-      return "aborted";
-    case SessionError::kWaitFailed:
-      return "the connection to the server failed";
-    case SessionError::kNoReply:
-      return "no valid reply from the server";
-    case SessionError::kNotConnected:
-      return "no session with the server";
-    case SessionError::kCancelled:
-      return "cancelled";
-  }
-  return "";
+  static constexpr CodeText<SessionError> kTexts[] = {
+      {SessionError::kAlreadyOpen, "the host interfaces are already open"},
+      {SessionError::kNoAddress, "no host IPv4 address to use"},
+      {SessionError::kSocketFailed, "no socket could be created"},
+      {SessionError::kNothingBound, "no host interface socket could be bound"},
+      {SessionError::kNotFound, "the server did not answer the search"},
+      {SessionError::kConnectFailed, "no connection to the server"},
+      {SessionError::kAborted, "aborted"},
+      {SessionError::kWaitFailed, "the connection to the server failed"},
+      {SessionError::kNoReply, "no valid reply from the server"},
+      {SessionError::kNotConnected, "no session with the server"},
+      {SessionError::kCancelled, "cancelled"},
+  };
+  return TextOf(kTexts, code);
 }
 
 std::string_view StatusCode<LoginResult>::Describe(LoginResult code) {
-  switch (code) {
-    case LoginResult::kOk:
-      break;
-    case LoginResult::kWaitFailed:
-      return "login: the connection failed";
-    case LoginResult::kRefused:
-      return "login: password refused";
-    case LoginResult::kNoReply:
-      return "login: no valid reply";
-    case LoginResult::kAborted:
-      return "login: aborted";
-  }
-  return "";
+  static constexpr CodeText<LoginResult> kTexts[] = {
+      {LoginResult::kWaitFailed, "login: the connection failed"},
+      {LoginResult::kRefused, "login: password refused"},
+      {LoginResult::kNoReply, "login: no valid reply"},
+      {LoginResult::kAborted, "login: aborted"},
+  };
+  return TextOf(kTexts, code);
 }
 
 std::string_view StatusCode<DiagDownloadResult>::Describe(DiagDownloadResult code) {
-  using R = DiagDownloadResult;
-  switch (code) {
-    case R::kOk:
-      break;
-    case R::kFileFailed:
-      return "the firmware file cannot be read";
-    case R::kReadyWaitFailed:
-      return "the connection failed before the server was ready";
-    case R::kReadyTimeout:
-      return "the server did not get ready for the image";
-    case R::kReadyLength:
-    case R::kReadyCode:
-      return "the server's ready reply is malformed";
-    case R::kNotReady:
-      return "the server cannot take the image";
-    case R::kVerdictWaitFailed:
-      return "the connection failed before the server's verdict";
-    case R::kVerdictTimeout:
-      return "the server gave no verdict on the image";
-    case R::kVerdictLength:
-    case R::kVerdictCode:
-      return "the server's verdict is malformed";
-    case R::kServerTimeout:
-      return "the server timed out receiving the image";
-    case R::kInvalidFormat:
-      return "invalid firmware format";
-    case R::kRejected:
-      return "the server refused the image";
-  }
-  return "";
+  static constexpr CodeText<DiagDownloadResult> kTexts[] = {
+      {DiagDownloadResult::kFileFailed, "the firmware file cannot be read"},
+      {DiagDownloadResult::kReadyWaitFailed, "the connection failed before the server was ready"},
+      {DiagDownloadResult::kReadyTimeout, "the server did not get ready for the image"},
+      {DiagDownloadResult::kReadyLength, "the server's ready reply is malformed"},
+      {DiagDownloadResult::kReadyCode, "the server's ready reply is malformed"},
+      {DiagDownloadResult::kNotReady, "the server cannot take the image"},
+      {DiagDownloadResult::kVerdictWaitFailed, "the connection failed before the server's verdict"},
+      {DiagDownloadResult::kVerdictTimeout, "the server gave no verdict on the image"},
+      {DiagDownloadResult::kVerdictLength, "the server's verdict is malformed"},
+      {DiagDownloadResult::kVerdictCode, "the server's verdict is malformed"},
+      {DiagDownloadResult::kServerTimeout, "the server timed out receiving the image"},
+      {DiagDownloadResult::kInvalidFormat, "invalid firmware format"},
+      {DiagDownloadResult::kRejected, "the server refused the image"},
+  };
+  return TextOf(kTexts, code);
 }
 
 }  // namespace zelin

@@ -1,5 +1,6 @@
 #include "srvmanager/core/save_progress.hpp"
 
+#include "platform/status.hpp"
 #include "srvmanager/core/strings.hpp"
 
 namespace zelin::manager {
@@ -8,27 +9,18 @@ namespace {
 constexpr std::string_view kSaveProgressTitle = "Save Configuration";
 
 std::string_view StepText(WriteStepName step) {
-  switch (step) {
-    case WriteStepName::kLogin:
-      return "logging in";
-    case WriteStepName::kName:
-      return "server name";
-    case WriteStepName::kNewPassword:
-      return "new password";
-    case WriteStepName::kAddress:
-      return "IP address";
-    case WriteStepName::kRoutes:
-      return "routing table";
-    case WriteStepName::kAccessList:
-      return "access control table";
-    case WriteStepName::kPortKinds:
-      return "port settings";
-    case WriteStepName::kDhcp:
-      return "DHCP setting";
-    case WriteStepName::kRestart:
-      return "saving and restarting";
-  }
-  return "";
+  static constexpr CodeText<WriteStepName> kTexts[] = {
+      {WriteStepName::kLogin, "logging in"},
+      {WriteStepName::kName, "server name"},
+      {WriteStepName::kNewPassword, "new password"},
+      {WriteStepName::kAddress, "IP address"},
+      {WriteStepName::kRoutes, "routing table"},
+      {WriteStepName::kAccessList, "access control table"},
+      {WriteStepName::kPortKinds, "port settings"},
+      {WriteStepName::kDhcp, "DHCP setting"},
+      {WriteStepName::kRestart, "saving and restarting"},
+  };
+  return TextOf(kTexts, step);
 }
 
 }  // namespace

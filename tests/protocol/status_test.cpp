@@ -38,6 +38,12 @@ TEST(Status, EachFamilyDescribesItsCodes) {
   EXPECT_FALSE(SocketStatus(ECONNREFUSED).message().empty());
   EXPECT_EQ(SocketStatus(EPERM, "Refused to send").message(), "Refused to send");
   EXPECT_EQ(Status(TcpSessionError::kConnectFailed, "").message(), "no connection to the server");
+  for (int c = 1; c <= 4; ++c)
+    EXPECT_FALSE(Status(static_cast<TcpSessionError>(c)).message().empty()) << c;
+
+  // A code without a row of its family's table: the family's fallback.
+  EXPECT_EQ(Status(static_cast<LastCommandError>(99)).message(), "unknown error");
+  EXPECT_EQ(Status(static_cast<TcpSessionError>(99)).message(), "");
 }
 
 TEST(Status, ResultHoldsAValueOrItsError) {
