@@ -15,7 +15,12 @@
 // programs on each path (the Python writer, ser2net, socat): on a shared two-core
 // machine the throughputs swing with the load, the CPU each program spends per MB much
 // less. After the runs of a size: median and range of each figure.
-// Usage: bridge_interop_bench [runs (default 3)] [MiB ... (default 8 64)].
+// The writer hands pyserial `--chunk-kib` KiB a call (default 1024). pyserial's write on a
+// tty keeps what is still to go as a new copy after every partial write (`d = d[n:]`, a
+// pty takes about 4 KiB at a time), so on the bridge's path the writer's own CPU grows
+// with the size of a call (about 6 ms/MB at 1 MiB, 2 at 64 KiB with a reader that keeps
+// up); its rfc2217:// client sends a call with one sendall and does not copy so.
+// Usage: bridge_interop_bench [--chunk-kib=N] [runs (default 3)] [MiB ... (default 8 64)].
 // Needs ser2net, socat and python3-serial (scripts/setup.sh --interop).
 
 #include <fcntl.h>
@@ -61,13 +66,14 @@ namespace fs = std::filesystem;
 // The writer: the same program for both paths; only the port's name differs.
 constexpr const char* kWriter = R"(import os, sys, time
 import serial
-url, data_path, report = sys.argv[1:4]
+url, data_path, report, chunk = sys.argv[1:5]
+chunk = int(chunk)
 with open(data_path, 'rb') as f:
     data = f.read()
 port = serial.serial_for_url(url, baudrate=115200, timeout=1)
 start = time.monotonic()
-for at in range(0, len(data), 1 << 20):  # pyserial's socket timeout bounds one write
-    port.write(data[at:at + (1 << 20)])
+for at in range(0, len(data), chunk):  # pyserial's socket timeout bounds one write
+    port.write(data[at:at + chunk])
 port.flush()
 done = time.monotonic()
 with open(report + '.tmp', 'w') as f:
@@ -211,7 +217,8 @@ struct Result {
 
 // Runs the writer on `url` and reads `data.size()` bytes at `line`, byte-exact.
 Result Transfer(const fs::path& dir, const std::string& url, const std::string& line,
-                const std::vector<uint8_t>& data, const testing::Ser2netFixture& s2n) {
+                const std::vector<uint8_t>& data, const testing::Ser2netFixture& s2n,
+                size_t chunk) {
   const int fd = ::open(line.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return {false, 0, "cannot open " + line};
   std::vector<uint8_t> buf(1 << 16);
@@ -220,7 +227,8 @@ Result Transfer(const fs::path& dir, const std::string& url, const std::string& 
   const fs::path report = dir / "writer.report";
   fs::remove(report);
   const pid_t writer = testing::SpawnLogged({"/usr/bin/python3", (dir / "writer.py").string(), url,
-                              (dir / "data.bin").string(), report.string()},
+                              (dir / "data.bin").string(), report.string(),
+                              std::to_string(chunk)},
                              (dir / "writer.log").string());
   const std::string ser2net = std::to_string(s2n.ser2net_pid());
   const std::string socat = std::to_string(s2n.socat_pid());
@@ -273,7 +281,7 @@ double LoadAverage() {
 // The figures of one run, by name, for the summary of a size.
 using Figures = std::map<std::string, double>;
 
-bool RunOne(size_t mib, int run, std::vector<Figures>& runs) {
+bool RunOne(size_t mib, int run, size_t chunk, std::vector<Figures>& runs) {
   TempDir tmp;
   std::vector<uint8_t> data(mib << 20);
   std::mt19937_64 random(static_cast<uint64_t>(mib * 1000 + static_cast<size_t>(run)));
@@ -295,7 +303,7 @@ bool RunOne(size_t mib, int run, std::vector<Figures>& runs) {
   const std::string url = "rfc2217://" + AddressToText(ip) + ":" + std::to_string(s2n.port()) +
                           "?ign_set_control";  // a pty device has no modem lines to set
   const double load0 = LoadAverage();
-  const Result py = Transfer(tmp.path(), url, s2n.line_path(), data, s2n);
+  const Result py = Transfer(tmp.path(), url, s2n.line_path(), data, s2n, chunk);
   if (!py.ok) {
     std::printf("%zu MiB run %d, pyserial: %s\n", mib, run, py.why.c_str());
     return false;
@@ -310,7 +318,7 @@ bool RunOne(size_t mib, int run, std::vector<Figures>& runs) {
       return false;
     }
     const double cpu0 = b.Cpu(), wakes0 = b.Switches();
-    br = Transfer(tmp.path(), b.Device().string(), s2n.line_path(), data, s2n);
+    br = Transfer(tmp.path(), b.Device().string(), s2n.line_path(), data, s2n, chunk);
     cpu = b.Cpu() - cpu0;
     wakes = b.Switches() - wakes0;
   }
@@ -335,6 +343,10 @@ bool RunOne(size_t mib, int run, std::vector<Figures>& runs) {
                   {"ratio", br.mb_per_s / py.mb_per_s},
                   {"bridge CPU ms/MB", cpu * 1e3 / mb},
                   {"bridge wake-ups/MB", wakes / mb},
+                  {"CPU ms/MB, pyserial path",
+                   (py.writer_cpu + py.ser2net_cpu + py.socat_cpu) * 1e3 / mb},
+                  {"CPU ms/MB, bridge path",
+                   (br.writer_cpu + br.ser2net_cpu + br.socat_cpu + cpu) * 1e3 / mb},
                   {"load average", load}});
   return true;
 }
@@ -349,7 +361,7 @@ void Summary(size_t mib, const std::vector<Figures>& runs) {
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     const double median = n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-    std::printf("    %-20s %8.2f  [%.2f - %.2f]\n", name.c_str(), median, v.front(), v.back());
+    std::printf("    %-26s %8.2f  [%.2f - %.2f]\n", name.c_str(), median, v.front(), v.back());
   }
   std::fflush(stdout);
 }
@@ -367,14 +379,22 @@ int main(int argc, char** argv) {
     std::printf("python3-serial not installed (scripts/setup.sh --interop installs it)\n");
     return 1;
   }
-  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  size_t chunk = 1 << 20;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args.front().rfind("--chunk-kib=", 0) == 0) {
+    chunk = std::max<size_t>(1, std::strtoul(args.front().c_str() + 12, nullptr, 10)) << 10;
+    args.erase(args.begin());
+  }
+  const int runs = !args.empty() ? std::max(1, std::atoi(args[0].c_str())) : 3;
   std::vector<size_t> sizes;
-  for (int i = 2; i < argc; ++i) sizes.push_back(static_cast<size_t>(std::atoi(argv[i])));
+  for (size_t i = 1; i < args.size(); ++i)
+    sizes.push_back(static_cast<size_t>(std::atoi(args[i].c_str())));
+  std::printf("the writer hands pyserial %zu KiB a call\n", chunk >> 10);
   if (sizes.empty()) sizes = {8, 64};
   bool ok = true;
   for (size_t mib : sizes) {
     std::vector<zelin::Figures> figures;
-    for (int run = 1; run <= runs; ++run) ok = zelin::RunOne(mib, run, figures) && ok;
+    for (int run = 1; run <= runs; ++run) ok = zelin::RunOne(mib, run, chunk, figures) && ok;
     zelin::Summary(mib, figures);
   }
   return ok ? 0 : 1;
