@@ -9,9 +9,18 @@
 //    writes the same bytes.
 // In both cases this program reads the far end of socat's cable and checks every byte.
 // The time is from the Python program's first write (after its port is open) to the
-// last byte at the far end. Reported: MB/s of each, the ratio bridge / pyserial, and the
-// bridge thread's CPU time per MB (user + system, its thread CPU clock).
-// Usage: bridge_interop_bench [runs (default 3)] [MiB ... (default 8 64)].
+// last byte at the far end. Reported per run: MB/s of each, the ratio bridge / pyserial,
+// the bridge thread's CPU time per MB (user + system, its thread CPU clock) and its
+// wake-ups per MB (context switches of its thread), and the CPU per MB of the other
+// programs on each path (the Python writer, ser2net, socat): on a shared two-core
+// machine the throughputs swing with the load, the CPU each program spends per MB much
+// less. After the runs of a size: median and range of each figure.
+// The writer hands pyserial `--chunk-kib` KiB a call (default 1024). pyserial's write on a
+// tty keeps what is still to go as a new copy after every partial write (`d = d[n:]`, a
+// pty takes about 4 KiB at a time), so on the bridge's path the writer's own CPU grows
+// with the size of a call (about 6 ms/MB at 1 MiB, 2 at 64 KiB with a reader that keeps
+// up); its rfc2217:// client sends a call with one sendall and does not copy so.
+// Usage: bridge_interop_bench [--chunk-kib=N] [runs (default 3)] [MiB ... (default 8 64)].
 // Needs ser2net, socat and python3-serial (scripts/setup.sh --interop).
 
 #include <fcntl.h>
@@ -19,6 +28,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -31,8 +41,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,13 +66,14 @@ namespace fs = std::filesystem;
 // The writer: the same program for both paths; only the port's name differs.
 constexpr const char* kWriter = R"(import os, sys, time
 import serial
-url, data_path, report = sys.argv[1:4]
+url, data_path, report, chunk = sys.argv[1:5]
+chunk = int(chunk)
 with open(data_path, 'rb') as f:
     data = f.read()
 port = serial.serial_for_url(url, baudrate=115200, timeout=1)
 start = time.monotonic()
-for at in range(0, len(data), 1 << 20):  # pyserial's socket timeout bounds one write
-    port.write(data[at:at + (1 << 20)])
+for at in range(0, len(data), chunk):  # pyserial's socket timeout bounds one write
+    port.write(data[at:at + chunk])
 port.flush()
 done = time.monotonic()
 with open(report + '.tmp', 'w') as f:
@@ -79,6 +92,38 @@ double ThreadCpu(clockid_t id) {
   timespec ts{};
   ::clock_gettime(id, &ts);
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// User + system CPU seconds of a process (or of a thread: "self/task/TID").
+double ProcCpu(const std::string& which) {
+  std::ifstream in("/proc/" + which + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(text.substr(close + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; rest >> field; ++i) {
+    if (i == 14 || i == 15) ticks += std::strtod(field.c_str(), nullptr);
+    if (i == 15) break;
+  }
+  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// Voluntary + involuntary context switches of a thread of this process.
+double ThreadSwitches(pid_t tid) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/status");
+  std::string key;
+  double total = 0;
+  while (in >> key) {
+    if (key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:") {
+      double v = 0;
+      in >> v;
+      total += v;
+    }
+    in.ignore(1 << 20, '\n');
+  }
+  return total;
 }
 
 class TempDir {
@@ -123,8 +168,12 @@ class RunningBridge {
                                    << "\n";
     bridge_ = std::make_unique<bridge::Bridge>(options_, SystemClock(), notices_);
     if (!bridge_->Start()) std::abort();
-    thread_ = std::thread([this] { bridge_->Run(); });
+    thread_ = std::thread([this] {
+      tid_ = static_cast<pid_t>(::syscall(SYS_gettid));
+      bridge_->Run();
+    });
     if (::pthread_getcpuclockid(thread_.native_handle(), &cpu_) != 0) std::abort();
+    while (tid_ == 0) std::this_thread::yield();
   }
   ~RunningBridge() {
     bridge_->Stop();
@@ -132,6 +181,7 @@ class RunningBridge {
   }
   fs::path Device() const { return options_.dir / "COM1"; }
   double Cpu() const { return ThreadCpu(cpu_); }
+  double Switches() const { return ThreadSwitches(tid_); }
   bool WaitConnected() const {
     for (int i = 0; i < 600; ++i) {
       std::ifstream in(options_.state);
@@ -148,6 +198,7 @@ class RunningBridge {
   std::unique_ptr<bridge::Bridge> bridge_;
   std::thread thread_;
   clockid_t cpu_{};
+  std::atomic<pid_t> tid_{0};
 };
 
 std::string ReadText(const fs::path& p) {
@@ -159,11 +210,15 @@ struct Result {
   bool ok = false;
   double mb_per_s = 0;
   std::string why;
+  double writer_cpu = 0;  // seconds, the Python writer's whole life
+  double ser2net_cpu = 0;  // seconds, during the transfer
+  double socat_cpu = 0;
 };
 
 // Runs the writer on `url` and reads `data.size()` bytes at `line`, byte-exact.
 Result Transfer(const fs::path& dir, const std::string& url, const std::string& line,
-                const std::vector<uint8_t>& data) {
+                const std::vector<uint8_t>& data, const testing::Ser2netFixture& s2n,
+                size_t chunk) {
   const int fd = ::open(line.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return {false, 0, "cannot open " + line};
   std::vector<uint8_t> buf(1 << 16);
@@ -172,8 +227,12 @@ Result Transfer(const fs::path& dir, const std::string& url, const std::string& 
   const fs::path report = dir / "writer.report";
   fs::remove(report);
   const pid_t writer = testing::SpawnLogged({"/usr/bin/python3", (dir / "writer.py").string(), url,
-                              (dir / "data.bin").string(), report.string()},
+                              (dir / "data.bin").string(), report.string(),
+                              std::to_string(chunk)},
                              (dir / "writer.log").string());
+  const std::string ser2net = std::to_string(s2n.ser2net_pid());
+  const std::string socat = std::to_string(s2n.socat_pid());
+  const double ser2net0 = ProcCpu(ser2net), socat0 = ProcCpu(socat);
   size_t got = 0;
   bool same = true;
   double last = 0;
@@ -197,6 +256,10 @@ Result Transfer(const fs::path& dir, const std::string& url, const std::string& 
   for (int i = 0; i < 1000 && !fs::exists(report); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   const std::string times = ReadText(report);
+  Result r;
+  r.writer_cpu = ProcCpu(std::to_string(writer));
+  r.ser2net_cpu = ProcCpu(ser2net) - ser2net0;
+  r.socat_cpu = ProcCpu(socat) - socat0;
   testing::StopChild(writer);
   if (got != data.size() || !same)
     return {false, 0,
@@ -204,7 +267,9 @@ Result Transfer(const fs::path& dir, const std::string& url, const std::string& 
                 (same ? " bytes" : " bytes, not the ones written")};
   const double start = std::strtod(times.c_str(), nullptr);
   if (start <= 0) return {false, 0, "no report from the writer"};
-  return {true, static_cast<double>(data.size()) / 1e6 / (last - start), {}};
+  r.ok = true;
+  r.mb_per_s = static_cast<double>(data.size()) / 1e6 / (last - start);
+  return r;
 }
 
 double LoadAverage() {
@@ -213,7 +278,10 @@ double LoadAverage() {
   return l[0];
 }
 
-bool RunOne(size_t mib, int run) {
+// The figures of one run, by name, for the summary of a size.
+using Figures = std::map<std::string, double>;
+
+bool RunOne(size_t mib, int run, size_t chunk, std::vector<Figures>& runs) {
   TempDir tmp;
   std::vector<uint8_t> data(mib << 20);
   std::mt19937_64 random(static_cast<uint64_t>(mib * 1000 + static_cast<size_t>(run)));
@@ -235,33 +303,67 @@ bool RunOne(size_t mib, int run) {
   const std::string url = "rfc2217://" + AddressToText(ip) + ":" + std::to_string(s2n.port()) +
                           "?ign_set_control";  // a pty device has no modem lines to set
   const double load0 = LoadAverage();
-  const Result py = Transfer(tmp.path(), url, s2n.line_path(), data);
+  const Result py = Transfer(tmp.path(), url, s2n.line_path(), data, s2n, chunk);
   if (!py.ok) {
     std::printf("%zu MiB run %d, pyserial: %s\n", mib, run, py.why.c_str());
     return false;
   }
   Result br;
   double cpu = 0;
+  double wakes = 0;
   {
     RunningBridge b(tmp.path(), ip, s2n.port());
     if (!b.WaitConnected()) {
       std::printf("%zu MiB run %d: the bridge does not connect\n", mib, run);
       return false;
     }
-    const double cpu0 = b.Cpu();
-    br = Transfer(tmp.path(), b.Device().string(), s2n.line_path(), data);
+    const double cpu0 = b.Cpu(), wakes0 = b.Switches();
+    br = Transfer(tmp.path(), b.Device().string(), s2n.line_path(), data, s2n, chunk);
     cpu = b.Cpu() - cpu0;
+    wakes = b.Switches() - wakes0;
   }
   if (!br.ok) {
     std::printf("%zu MiB run %d, bridge: %s\n", mib, run, br.why.c_str());
     return false;
   }
+  const double mb = static_cast<double>(data.size()) / 1e6;
+  const double load = (load0 + LoadAverage()) / 2;
   std::printf("%3zu MiB run %d: pyserial rfc2217:// %6.2f MB/s, bridge %6.2f MB/s, "
-              "ratio %.2f; bridge CPU %.2f ms/MB; load average %.2f\n",
-              mib, run, py.mb_per_s, br.mb_per_s, br.mb_per_s / py.mb_per_s,
-              cpu * 1e3 / (static_cast<double>(data.size()) / 1e6), (load0 + LoadAverage()) / 2);
+              "ratio %.2f; bridge CPU %.2f ms/MB, %.0f wake-ups/MB; load average %.2f\n",
+              mib, run, py.mb_per_s, br.mb_per_s, br.mb_per_s / py.mb_per_s, cpu * 1e3 / mb,
+              wakes / mb, load);
+  std::printf("           CPU ms/MB  writer / ser2net / socat: pyserial path %.1f / %.1f / %.1f, "
+              "bridge path %.1f / %.1f / %.1f (+ bridge %.1f)\n",
+              py.writer_cpu * 1e3 / mb, py.ser2net_cpu * 1e3 / mb, py.socat_cpu * 1e3 / mb,
+              br.writer_cpu * 1e3 / mb, br.ser2net_cpu * 1e3 / mb, br.socat_cpu * 1e3 / mb,
+              cpu * 1e3 / mb);
   std::fflush(stdout);
+  runs.push_back({{"pyserial MB/s", py.mb_per_s},
+                  {"bridge MB/s", br.mb_per_s},
+                  {"ratio", br.mb_per_s / py.mb_per_s},
+                  {"bridge CPU ms/MB", cpu * 1e3 / mb},
+                  {"bridge wake-ups/MB", wakes / mb},
+                  {"CPU ms/MB, pyserial path",
+                   (py.writer_cpu + py.ser2net_cpu + py.socat_cpu) * 1e3 / mb},
+                  {"CPU ms/MB, bridge path",
+                   (br.writer_cpu + br.ser2net_cpu + br.socat_cpu + cpu) * 1e3 / mb},
+                  {"load average", load}});
   return true;
+}
+
+// Median and range of each figure over the runs of one size.
+void Summary(size_t mib, const std::vector<Figures>& runs) {
+  if (runs.empty()) return;
+  std::printf("%3zu MiB, %zu runs, median [min - max]:\n", mib, runs.size());
+  for (const auto& [name, unused] : runs.front()) {
+    std::vector<double> v;
+    for (const Figures& f : runs) v.push_back(f.at(name));
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    const double median = n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    std::printf("    %-26s %8.2f  [%.2f - %.2f]\n", name.c_str(), median, v.front(), v.back());
+  }
+  std::fflush(stdout);
 }
 
 }  // namespace
@@ -277,12 +379,23 @@ int main(int argc, char** argv) {
     std::printf("python3-serial not installed (scripts/setup.sh --interop installs it)\n");
     return 1;
   }
-  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  size_t chunk = 1 << 20;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args.front().rfind("--chunk-kib=", 0) == 0) {
+    chunk = std::max<size_t>(1, std::strtoul(args.front().c_str() + 12, nullptr, 10)) << 10;
+    args.erase(args.begin());
+  }
+  const int runs = !args.empty() ? std::max(1, std::atoi(args[0].c_str())) : 3;
   std::vector<size_t> sizes;
-  for (int i = 2; i < argc; ++i) sizes.push_back(static_cast<size_t>(std::atoi(argv[i])));
+  for (size_t i = 1; i < args.size(); ++i)
+    sizes.push_back(static_cast<size_t>(std::atoi(args[i].c_str())));
+  std::printf("the writer hands pyserial %zu KiB a call\n", chunk >> 10);
   if (sizes.empty()) sizes = {8, 64};
   bool ok = true;
-  for (size_t mib : sizes)
-    for (int run = 1; run <= runs; ++run) ok = zelin::RunOne(mib, run) && ok;
+  for (size_t mib : sizes) {
+    std::vector<zelin::Figures> figures;
+    for (int run = 1; run <= runs; ++run) ok = zelin::RunOne(mib, run, chunk, figures) && ok;
+    zelin::Summary(mib, figures);
+  }
   return ok ? 0 : 1;
 }

@@ -1,5 +1,8 @@
 #include "protocol/rfc2217.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 #include "protocol/bytes.hpp"
 
 namespace zelin::rfc2217 {
@@ -193,9 +196,18 @@ void TelnetCodec::Receive(std::span<const std::uint8_t> in, std::vector<std::uin
 
 void TelnetCodec::AppendData(std::span<const std::uint8_t> payload,
                              std::vector<std::uint8_t>& out) {
-  for (const std::uint8_t b : payload) {
-    out.push_back(b);
-    if (b == kIac) out.push_back(kIac);
+  // Runs between IAC bytes are copied whole: one pass, at most one growth of `out` for
+  // data without IAC (random data has one in 256 bytes).
+  const size_t need = out.size() + payload.size() + payload.size() / 128 + 1;
+  if (need > out.capacity()) out.reserve(std::max(need, 2 * out.capacity()));
+  const std::uint8_t* at = payload.data();
+  const std::uint8_t* const end = at + payload.size();
+  while (at < end) {
+    const void* hit = std::memchr(at, kIac, static_cast<size_t>(end - at));
+    const std::uint8_t* const stop = hit ? static_cast<const std::uint8_t*>(hit) + 1 : end;
+    out.insert(out.end(), at, stop);
+    if (hit) out.push_back(kIac);
+    at = stop;
   }
 }
 

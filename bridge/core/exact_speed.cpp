@@ -5,14 +5,30 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace zelin::bridge {
+
+// As declared in line_settings.hpp (which needs glibc's <termios.h>).
+using RawTermios = std::array<unsigned char, 64>;
+uint32_t ExactOutputSpeed(int fd);
+bool ReadRawTermios(int fd, RawTermios& out);
 
 uint32_t ExactOutputSpeed(int fd) {
   struct termios2 t {};
   if (::ioctl(fd, TCGETS2, &t) != 0) return 0;
   return t.c_ospeed;
+}
+
+bool ReadRawTermios(int fd, RawTermios& out) {
+  static_assert(sizeof(struct termios2) <= sizeof(RawTermios));
+  struct termios2 t {};
+  if (::ioctl(fd, TCGETS2, &t) != 0) return false;
+  out.fill(0);
+  std::memcpy(out.data(), &t, sizeof t);
+  return true;
 }
 
 }  // namespace zelin::bridge

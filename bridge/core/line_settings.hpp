@@ -5,6 +5,7 @@
 
 #include <termios.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -34,6 +35,11 @@ LineSettings SettingsOf(const termios& t);
 // The output speed of the tty `fd` as termios2 (TCGETS2) holds it, any rate; 0 when it
 // cannot be read.
 uint32_t ExactOutputSpeed(int fd);
+
+// The tty's settings as the kernel holds them (termios2, TCGETS2), as bytes: one ioctl
+// that tells whether anything changed since the last look. False when they cannot be read.
+using RawTermios = std::array<unsigned char, 64>;
+bool ReadRawTermios(int fd, RawTermios& out);
 
 // "9600 8N1 none" for logs and the state file.
 std::string Describe(const LineSettings& s);

@@ -21,6 +21,8 @@ namespace zelin::bridge {
 namespace {
 
 constexpr size_t kChunk = 16 * 1024;  // one read of the pty or the socket
+// Encoded bytes handed to the socket in one send.
+constexpr size_t kWireBatch = 64 * 1024;
 // Settings changes waiting with data between them; beyond this the pty is not read
 // until some are sent (a program that changes its settings between single bytes).
 constexpr size_t kMaxSegments = 256;
@@ -308,6 +310,8 @@ void PortLink::Handle(const pollfd& pty, const pollfd& socket) {
 // Reads the program's data (packet mode: a status byte before each piece). With
 // `status_only` the queue is full and one read takes the flush the kernel signalled
 // (data that comes instead is kept all the same: at most one piece over the limit).
+// One read takes what the pty holds (its line discipline passes at most 4095 bytes at a
+// time, refilled by the kernel after the read: reading again at once mostly meets EAGAIN).
 void PortLink::ReadPty(bool status_only) {
   CheckSettings();  // a change made before these bytes were written goes out first
   std::array<uint8_t, kChunk + 1> buf;
@@ -423,7 +427,7 @@ void PortLink::WritePty() {
 // (when they differ from what the server has) before its data.
 void PortLink::Fill() {
   if (state_ != LinkState::kConnected) return;
-  while (WireBacklog() < kChunk) {
+  while (WireBacklog() < kWireBatch) {
     Segment& front = queue_.front();
     if (!(front.settings == sent_)) {
       if (with_settings_) codec_->EncodeSettings(sent_, front.settings, wire_);
@@ -431,7 +435,7 @@ void PortLink::Fill() {
     }
     if (front.off < front.bytes.size()) {
       if (report_.suspended) break;  // the server asked for no data now
-      const size_t n = std::min(front.bytes.size() - front.off, kChunk);
+      const size_t n = std::min(front.bytes.size() - front.off, kWireBatch);
       codec_->EncodeData(std::span<const uint8_t>(front.bytes.data() + front.off, n), wire_);
       front.off += n;
       queued_ -= n;

@@ -80,6 +80,13 @@ void PtyEndpoint::ReleaseSlave() {
 }
 
 bool PtyEndpoint::ReadSettings(LineSettings& out) const {
+  RawTermios raw{};
+  const bool have_raw = ReadRawTermios(master_, raw);
+  if (have_raw && known_ && raw == raw_) {
+    out = settings_;
+    return true;
+  }
+  // Read after the raw bytes: a change in between shows as a difference next time.
   termios t{};
   if (tcgetattr(master_, &t) != 0) return false;
   out = SettingsOf(t);
@@ -88,6 +95,9 @@ bool PtyEndpoint::ReadSettings(LineSettings& out) const {
     const uint32_t exact = ExactOutputSpeed(master_);
     if (exact != 0) out.baud = exact;
   }
+  known_ = have_raw;
+  raw_ = raw;
+  settings_ = out;
   return true;
 }
 

@@ -41,7 +41,8 @@ class PtyEndpoint {
   // settings stay with the pty as long as the master is open.
   void ReleaseSlave();
 
-  // The settings the slave has now; false when they cannot be read.
+  // The settings the slave has now; false when they cannot be read. Called before every
+  // read of the program's data: one ioctl when nothing changed since the last call.
   bool ReadSettings(LineSettings& out) const;
 
  private:
@@ -50,6 +51,10 @@ class PtyEndpoint {
   int slave_ = -1;
   std::string device_;
   std::filesystem::path link_;
+  // What ReadSettings last read, raw and converted.
+  mutable bool known_ = false;
+  mutable RawTermios raw_{};
+  mutable LineSettings settings_;
 };
 
 }  // namespace zelin::bridge

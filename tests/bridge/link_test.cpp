@@ -460,5 +460,68 @@ TEST(BridgeStatus, StateOfAStoppedBridgeIsToldApart) {
   EXPECT_NE(out.find("no longer running"), std::string::npos) << out;
 }
 
+// While connected, a change of speed between two writes goes out between them, also
+// from one termios2 rate to another (the classic termios shows both only as BOTHER) and
+// back to a rate seen before: the settings are read before every piece of data, and
+// whatever the bridge keeps to read them quickly must not hide a change.
+TEST_F(LinkTest, SpeedChangesWhileConnectedKeepTheirPlaceAmongTheData) {
+  if (!HasPyserial()) GTEST_SKIP() << "python3-serial not installed (scripts/setup.sh --interop)";
+  EchoServer server(server_ip_, 4101, /*telnet=*/true);
+  StartBridge();
+  ASSERT_TRUE(WaitConnected("COM7"));
+  // The program waits for a line on its input after each write, so that each write has
+  // been taken by the bridge before the next change.
+  const std::string link = (options_.dir / "COM7").string();
+  const std::string script =
+      "import serial, sys\n"
+      "s = serial.Serial('" + link + "', 250000, timeout=0)\n"
+      "for baud, n in ((250000, 5000), (74880, 3000), (250000, 2000), (9600, 1000)):\n"
+      "    s.baudrate = baud\n"
+      "    s.write(bytes((n + i) % 256 for i in range(n)))\n"
+      "    s.flush()\n"
+      "    sys.stdin.readline()\n"
+      "s.close()\n";
+  int to_program[2];
+  ASSERT_EQ(::pipe2(to_program, O_CLOEXEC), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, to_program[0], 0);
+  std::vector<std::string> args{kPython, "-c", script};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, kPython, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(to_program[0]);
+  const std::vector<size_t> sizes = {5000, 3000, 2000, 1000};
+  size_t total = 0;
+  for (const size_t n : sizes) {
+    total += n;
+    ASSERT_TRUE(bridge_->RunUntil([&] { return server.Received().size() >= total; }, 120000))
+        << server.Received().size() << " of " << total;
+    ASSERT_EQ(::write(to_program[1], "\n", 1), 1);
+  }
+  ::close(to_program[1]);
+  int status = -1;
+  ASSERT_TRUE(bridge_->RunUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 60000));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  const auto events = server.Commands();
+  const auto at = server.CommandsAt();
+  std::vector<std::pair<size_t, std::vector<uint8_t>>> speeds;  // place, value
+  for (size_t i = 0; i < events.size(); ++i)
+    if (events[i].command == ComCommand::SetBaudRate) {
+      if (!speeds.empty() && speeds.back().first == at[i]) speeds.pop_back();  // the last at a place
+      speeds.emplace_back(at[i], events[i].value);
+    }
+  const std::vector<std::pair<size_t, std::vector<uint8_t>>> want = {
+      {0, {0, 3, 0xD0, 0x90}},       // 250000
+      {5000, {0, 1, 0x24, 0x80}},    // 74880
+      {8000, {0, 3, 0xD0, 0x90}},    // 250000 again
+      {10000, {0, 0, 0x25, 0x80}}};  // 9600
+  EXPECT_EQ(speeds, want);
+}
+
 }  // namespace
 }  // namespace zelin::testing

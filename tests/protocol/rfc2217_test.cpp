@@ -199,5 +199,32 @@ TEST(Rfc2217, HostileStreamsStayBoundedAndRecover) {
   }
 }
 
+// Payload escaping copies the runs between IAC bytes whole: IAC first, last, doubled in
+// a row, one in every few bytes or none, appended after bytes already in `out`, is the
+// byte-for-byte doubling every time.
+TEST(Rfc2217, PayloadEscapingMatchesByteForByteDoubling) {
+  std::mt19937 rng(2217);
+  for (int round = 0; round < 400; ++round) {
+    V payload(rng() % 3000);
+    const unsigned density = 1 + rng() % 300;  // one IAC in about `density` bytes
+    for (auto& b : payload) b = rng() % density == 0 ? 0xFF : static_cast<std::uint8_t>(rng() % 255);
+    if (!payload.empty() && round % 4 == 1) payload.front() = 0xFF;
+    if (!payload.empty() && round % 4 == 2) payload.back() = 0xFF;
+    V before(rng() % 3, 0x41), want = before;
+    for (const std::uint8_t b : payload) {
+      want.push_back(b);
+      if (b == 0xFF) want.push_back(0xFF);
+    }
+    V out = before;
+    TelnetCodec::AppendData(payload, out);
+    ASSERT_EQ(out, want) << "round " << round;
+  }
+  V out;
+  TelnetCodec::AppendData(V{0xFF, 0xFF, 0xFF}, out);
+  EXPECT_EQ(out, V(6, 0xFF));
+  TelnetCodec::AppendData(V{}, out);
+  EXPECT_EQ(out.size(), 6u);
+}
+
 }  // namespace
 }  // namespace zelin::rfc2217

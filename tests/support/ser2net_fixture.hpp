@@ -61,6 +61,9 @@ class Ser2netFixture {
   const std::string& line_path() const { return line_; }      // the pty at the cable's far end
   // `stty -a -F device_path()`: "speed 19200 baud; ... cstopb ..." after a client set them.
   std::string DeviceStty() const;
+  // The two programs' process ids (-1 when not running), e.g. to read their CPU time.
+  pid_t ser2net_pid() const { return ser2net_; }
+  pid_t socat_pid() const { return socat_; }
 
  private:
   Options options_;
