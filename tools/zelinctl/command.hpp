@@ -11,6 +11,7 @@
 namespace zelin::ctl {
 
 enum ExitStatus : int { kExitOk, kExitFailed, kExitUsage, kExitNotFound, kExitEnvironment };
+static_assert(kExitEnvironment == 4, "the statuses are documented by number above");
 
 using Args = std::vector<std::string>;
 using CommandFn = int (*)(const Args& args);  // args after the subcommand's name
