@@ -5,6 +5,8 @@
 
 #include <string_view>
 
+#include "platform/text_table.hpp"
+
 namespace zelin::texts {
 
 // The free-address search (protocol/address_search.hpp).
@@ -15,8 +17,10 @@ inline constexpr std::string_view kNoFreeAddress = "Can't found any IP address";
 inline constexpr std::string_view kReadTablesFailed =
     "Fail to read the routing and access control tables from the server!";
 
-// COM names and addresses typed by the user.
-inline constexpr std::string_view kComLimitExceeded = "Your COM name have exceeded 256 limitation!";
-inline constexpr std::string_view kInvalidAddress = "Invalid IP address!";
+// COM names and addresses typed by the user: numbered messages, under the same number in
+// the manager's table and in the wizard's.
+inline constexpr NumberedText kComLimitExceeded{61237,
+                                                "Your COM name have exceeded 256 limitation!"};
+inline constexpr NumberedText kInvalidAddress{61239, "Invalid IP address!"};
 
 }  // namespace zelin::texts

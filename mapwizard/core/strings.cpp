@@ -1,8 +1,6 @@
 #include "mapwizard/core/strings.hpp"
 
-#include <array>
-#include <utility>
-
+#include "platform/text_table.hpp"
 #include "protocol/shared_texts.hpp"
 #include "store/installation_type.hpp"
 
@@ -10,7 +8,7 @@ namespace zelin::wizard {
 
 namespace {
 
-constexpr std::array<std::pair<int, std::string_view>, 13> kTable{{
+constexpr NumberedText kTable[] = {
     {kStrPasswordNotMatch, "Password not match!"},
     {kStrCancelQuestion,
      "The Zelin Add Server Wizard has not finished setting up your Zelin .\nAre you sure you "
@@ -29,10 +27,10 @@ constexpr std::array<std::pair<int, std::string_view>, 13> kTable{{
     {kStrWrongPassword,
      "You have input an error password to connect to the server. Click OK to retry password "
      "or Cancel to exit."},
-    {kStrComLimit, texts::kComLimitExceeded},
+    texts::kComLimitExceeded,
     {kStrBadPasswordSpace,
      "Bad Password : No SPACE character is allowed in Server password. \nPlease try again!"},
-    {kStrInvalidAddress, texts::kInvalidAddress},
+    texts::kInvalidAddress,
     {kStrNoServersAnswered,
      "Warning! Cannot find servers.\n\nYour server is not powered on or not connected to "
      "\nyour network. Check with all connection and power \nthen click Find to find servers "
@@ -44,27 +42,22 @@ constexpr std::array<std::pair<int, std::string_view>, 13> kTable{{
      "remote site. \n\nIf you do have free server to add at local network, \ncheck with the "
      "server's power and connection. \nClick Find to find servers again.\n\nIf your server is "
      "at remote site, install the Zelin \nmanager as Custom and retry Add Server Wizard."},
-}};
+};
+
+constexpr NumberedText kCaptionSuffixes[] = {
+    {kSingleHost, " - Traditional"},
+    {kMultiHost, " - Multi Host"},
+    {kCustom, " - Custom"},
+};
 
 }  // namespace
 
 std::string_view WizardString(int id) {
-  for (const auto& [number, text] : kTable)
-    if (number == id) return text;
-  return {};
+  return FindText(kTable, id);
 }
 
 std::string_view CaptionSuffix(int installation_type) {
-  switch (installation_type) {
-    case kSingleHost:
-      return " - Traditional";
-    case kMultiHost:
-      return " - Multi Host";
-    case kCustom:
-      return " - Custom";
-    default:
-      return {};
-  }
+  return FindText(kCaptionSuffixes, installation_type);
 }
 
 std::string SheetCaption(int installation_type) {

@@ -21,9 +21,9 @@ enum StringId : int {
   kStrDuplicatedAddress = 61234,
   kStrEnterAddress = 61235,
   kStrWrongPassword = 61236,
-  kStrComLimit = 61237,
+  kStrComLimit = texts::kComLimitExceeded.id,
   kStrBadPasswordSpace = 61238,
-  kStrInvalidAddress = 61239,
+  kStrInvalidAddress = texts::kInvalidAddress.id,
   kStrNoServersAnswered = 61240,
   kStrAllServersAdded = 61241,
 };

@@ -19,14 +19,15 @@
 #include "platform/text_format.hpp"
 #include "protocol/transport.hpp"
 #include "protocol/types.hpp"
+#include "protocol/wire.hpp"
 #include "store/installation_type.hpp"
 #include "store/server_config.hpp"
 
 namespace zelin::wizard {
 
 // The longest texts the page edits take.
-inline constexpr size_t kPasswordEditLimit = 16;
-inline constexpr size_t kAssignAddressEditLimit = 15;
+inline constexpr size_t kPasswordEditLimit = wire::kMaxPasswordLength;
+inline constexpr size_t kAssignAddressEditLimit = sizeof "255.255.255.255" - 1;
 inline constexpr size_t kNewAddressEditLimit = 20;
 // Reply wait of every command the wizard sends, in seconds.
 inline constexpr int kCommandTimeout = 1;
@@ -77,19 +78,19 @@ struct Step {
   bool operator==(const Step&) const = default;
 };
 
-// Page indices of the sheet.
+// Page indices of the sheet, from 0.
 enum PageId : int {
-  kPageBegin = 0,
-  kPageServerList = 1,
-  kPageComMap = 2,
-  kPageSetPassword = 3,
-  kPageComplete = 4,
-  kPageSinglePassword = 5,
-  kPageExit = 6,
-  kPageAssignAddress = 7,
-  kPageNewAddress = 8,
-  kPageMultiPassword = 9,
-  kPageCount = 10,
+  kPageBegin,
+  kPageServerList,
+  kPageComMap,
+  kPageSetPassword,
+  kPageComplete,
+  kPageSinglePassword,
+  kPageExit,
+  kPageAssignAddress,
+  kPageNewAddress,
+  kPageMultiPassword,
+  kPageCount,
 };
 
 struct WizardState {

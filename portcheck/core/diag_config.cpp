@@ -17,7 +17,8 @@ constexpr size_t kOffSettings = kOffImages + kMaxDiagServers * kServerImageSize;
 constexpr size_t kOffReserved = kOffSettings + kMaxDiagServers * kServerSettingsSize;  // 7252
 static_assert(kOffSettings == 2772);
 static_assert(kOffReserved == 7252);
-static_assert(kOffReserved + kMaxDiagServers * 16 == kDiagConfigSize);
+static_assert(kOffReserved + kMaxDiagServers * kServerReservedSize == kDiagConfigSize);
+static_assert(kDiagConfigSize == 7764);
 
 constexpr size_t kSetPassword = 0;
 constexpr size_t kPasswordField = 64;

@@ -39,22 +39,26 @@
 
 namespace zelin::portcheck {
 
-inline constexpr size_t kDiagConfigSize = 7764;
-inline constexpr uint32_t kDiagConfigMagic = 1028;
 inline constexpr int kMaxDiagServers = 32;
-inline constexpr int kMaxDiagPorts = 16;
+inline constexpr int kMaxDiagPorts = static_cast<int>(wire::kMaxPorts);
 inline constexpr size_t kServerImageSize = wire::kSearchReplySize;  // 86
 inline constexpr size_t kServerSettingsSize = 140;
+inline constexpr size_t kServerReservedSize = 16;
+// The 20-byte head, then the images, the settings and the reserved bytes of every server.
+inline constexpr size_t kDiagConfigSize =
+    20 + kMaxDiagServers * (kServerImageSize + kServerSettingsSize + kServerReservedSize);
+inline constexpr uint32_t kDiagConfigMagic = 1028;
 inline constexpr size_t kMaxPasswordLength = 29;
 inline constexpr uint32_t kNewServerPortMask = 0xFFFF;
 
 // TestFlags bits.
-inline constexpr uint32_t kTestInternal = 0x2;
-inline constexpr uint32_t kTestPrinter = 0x4;  // in the server flags, not in TestFlags
-inline constexpr uint32_t kTestTxRx = 0x10;
-inline constexpr uint32_t kTestDtrDsr = 0x20;
-inline constexpr uint32_t kTestRtsCts = 0x40;
-inline constexpr uint32_t kTestDtrDcd = 0x80;
+// The low 16 bits are the test word of the diagnose command.
+inline constexpr uint32_t kTestInternal = wire::kTestInternal;
+inline constexpr uint32_t kTestPrinter = wire::kTestPrinter;  // in the server flags only
+inline constexpr uint32_t kTestTxRx = wire::kTestTxRx;
+inline constexpr uint32_t kTestDtrDsr = wire::kTestDtrDsr;
+inline constexpr uint32_t kTestRtsCts = wire::kTestRtsCts;
+inline constexpr uint32_t kTestDtrDcd = wire::kTestDtrDcd;
 inline constexpr uint32_t kExternalSubitems = 0xF0;
 inline constexpr uint32_t kTestExternal = 0x1000000;
 inline constexpr uint32_t kTwoStopBits = 0x80000000;

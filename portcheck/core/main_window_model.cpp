@@ -6,6 +6,9 @@
 namespace zelin::portcheck {
 namespace {
 
+// The caption beside the toolbar after a completed run.
+constexpr std::string_view kReportCaption = "Test Report";
+
 constexpr std::array<CommandInfo, 11> kCommands{{
     {Command::kSaveReport, "File", "&Save Report", 3, "Save The Test Report"},
     {Command::kPrint, "File", "&Print...\tCtrl+P", 3, "Print The Test Report"},

@@ -23,7 +23,6 @@ inline constexpr std::string_view kApplicationTitle = "Zelin Server Diagnostic";
 inline constexpr std::string_view kAboutTitle = "About Zelin Server Diagnostics";
 inline constexpr std::string_view kAboutLine = "Zelin Server Diagnostic, Version 1.7";
 inline constexpr std::string_view kServerPaneTitle = "To be tested...";
-inline constexpr std::string_view kReportCaption = "Test Report";
 inline constexpr int kErrorCodeHelpTopic = 10000;
 
 enum class Command {

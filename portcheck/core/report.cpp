@@ -60,7 +60,12 @@ class Layouter {
   ReportLayout& out_;
 };
 
-}  // namespace
+// The sections of a server's report (see report.hpp).
+struct ReportSections {
+  bool internal = false;
+  bool external = false;
+  bool printer = false;
+};
 
 ReportSections SectionsOf(const DiagConfig& c, int server) {
   const auto& s = c.settings[static_cast<size_t>(server)];
@@ -70,6 +75,8 @@ ReportSections SectionsOf(const DiagConfig& c, int server) {
   r.printer = (s.server_flags & kTestPrinter) != 0;
   return r;
 }
+
+}  // namespace
 
 std::string CommunicationLine(const DiagConfig& c) {
   std::string s = Format("Communication parameter=%u ", BaudRate(c.baud_index));

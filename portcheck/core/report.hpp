@@ -22,13 +22,6 @@
 
 namespace zelin::portcheck {
 
-struct ReportSections {
-  bool internal = false;
-  bool external = false;
-  bool printer = false;
-};
-ReportSections SectionsOf(const DiagConfig& config, int server);
-
 // "Communication parameter=%d " followed by the parity, data bits and stop bits texts.
 std::string CommunicationLine(const DiagConfig& config);
 

@@ -15,29 +15,17 @@
 
 #include "portcheck/core/diag_config.hpp"
 #include "portcheck/core/diag_messages.hpp"
+#include "protocol/wire.hpp"
 
 namespace zelin::portcheck {
 
-// Items.
-inline constexpr uint8_t kItemEnd = 0;
-inline constexpr uint8_t kItemInternal = 1;
-inline constexpr uint8_t kItemExternal = 2;
-inline constexpr uint8_t kItemPrinter = 3;
+// Items and subitems: those of the progress reports.
+using enum wire::ReportItem;
+using enum wire::ReportSubitem;
 // Failure markers in the item byte of a server that could not be tested.
-inline constexpr uint8_t kMarkConnectFail = 40;
-inline constexpr uint8_t kMarkLoginFail = 41;
-inline constexpr uint8_t kMarkSerialFail = 42;
+enum FailureMarker : uint8_t { kMarkConnectFail = 40, kMarkLoginFail = 41, kMarkSerialFail = 42 };
 
-// Subitems.
-inline constexpr uint8_t kSubController = 1;
-inline constexpr uint8_t kSubLoopback = 2;
-inline constexpr uint8_t kSubFindPair = 3;
-inline constexpr uint8_t kSubTxRx = 4;
-inline constexpr uint8_t kSubDtrDsr = 5;
-inline constexpr uint8_t kSubRtsCts = 6;
-inline constexpr uint8_t kSubDtrDcd = 7;
-
-inline constexpr uint8_t kNoPort = 0xFF;
+inline constexpr uint8_t kNoPort = wire::kNoPartner;
 inline constexpr uint8_t kNotTested = 0xFF;
 
 using TestResult = ProgressReport;

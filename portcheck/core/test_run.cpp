@@ -221,7 +221,7 @@ bool TestRun::TestServer(int index) {
     last_report_ms = clock_.NowMs();
     const ProgressReport& r = *report;
     Update([](TestStatusSnapshot& s) { ++s.progress; });
-    if (r.item() == kItemEnd) {
+    if (r.item() == kItemDone) {
       store.count = kept;
       session_.Close();
       return result;

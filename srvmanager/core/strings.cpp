@@ -4,17 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_table.hpp"
 #include "protocol/shared_texts.hpp"
+#include "srvmanager/core/commands.hpp"
 
 namespace zelin::manager {
 namespace {
 
-struct Entry {
-  int id;
-  std::string_view text;
-};
-
-constexpr Entry kStrings[] = {
+constexpr NumberedText kStrings[] = {
     {kStrSocketsInitFailed, "Windows sockets initialization failed."},
     {kStrTransportOpenError, "Network port open error or being occupied!"},
     {kStrLoadStoreFailed,
@@ -30,16 +27,16 @@ constexpr Entry kStrings[] = {
     {kStrSelectServerFirst, "Please select server first!"},
     {kStrPasswordError, "Password error!"},
     {kStrSaveBeforeExit, "You have changed Zelin configuration. Do you want to save before exit?"},
-    {kStrComLimitExceeded, texts::kComLimitExceeded},
+    texts::kComLimitExceeded,
     {kStrGetInterfaceError, "Get Interface Error!"},
     // Command strings: fly-by text, then the tool tip after "\n".
-    {32782, "Add a server from network\nAdd Server"},
-    {32783, "Delete a server \nDelete Server"},
-    {32784, "Server/Port properties\nProperties"},
-    {32785, "Map Port\nMap Port"},
-    {32786, "Unmap port\nUnmap port"},
-    {32787, "Upgrade server firmware\nUpgrade Firmware"},
-    {32790, "Save parameters to all server\nSave all Server"},
+    {kCmdAddServerWizard, "Add a server from network\nAdd Server"},
+    {kCmdDeleteServer, "Delete a server \nDelete Server"},
+    {kCmdServerProperties, "Server/Port properties\nProperties"},
+    {kCmdMapPort, "Map Port\nMap Port"},
+    {kCmdUnMapPort, "Unmap port\nUnmap port"},
+    {kCmdUpgradeFirmware, "Upgrade server firmware\nUpgrade Firmware"},
+    {kCmdSaveConfiguration, "Save parameters to all server\nSave all Server"},
     // Server Properties, Replace Server and Upgrade Firmware.
     {kStrSheetCaption, "Server Properties"},
     {kStrUpgradeCaption, "Zelin Server Upgrade"},
@@ -56,16 +53,14 @@ constexpr Entry kStrings[] = {
     {kStrPasswordSpace,
      "Bad Password : No SPACE character is allowed in Server password.\nPlease try again!"},
     {kStrDeviceTypeMismatch, "Device type no match!"},
-    {kStrInvalidAddress, texts::kInvalidAddress},
+    texts::kInvalidAddress,
     {kStrGetDhcpError, "Get DHCP Error!"},
 };
 
 }  // namespace
 
 std::string_view ManagerString(int id) {
-  for (const auto& e : kStrings)
-    if (e.id == id) return e.text;
-  return {};
+  return FindText(kStrings, id);
 }
 
 std::string_view CommandStatusText(int command_id) {

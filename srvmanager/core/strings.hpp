@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/text_format.hpp"
+#include "protocol/shared_texts.hpp"
 
 namespace zelin::manager {
 
@@ -24,7 +25,7 @@ enum StringId : int {
   kStrSelectServerFirst = 61217,
   kStrPasswordError = 61219,
   kStrSaveBeforeExit = 61231,
-  kStrComLimitExceeded = 61237,
+  kStrComLimitExceeded = texts::kComLimitExceeded.id,
   kStrGetInterfaceError = 61241,
   // Server Properties, Replace Server and Upgrade Firmware.
   kStrSheetCaption = 102,
@@ -37,7 +38,7 @@ enum StringId : int {
   kStrWrongCurrentPassword = 61232,
   kStrPasswordSpace = 61234,
   kStrDeviceTypeMismatch = 61236,
-  kStrInvalidAddress = 61239,
+  kStrInvalidAddress = texts::kInvalidAddress.id,
   kStrGetDhcpError = 61242,
 };
 

@@ -10,11 +10,8 @@
 
 namespace zelin::ctl {
 
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitNotFound = 3;
-inline constexpr int kExitEnvironment = 4;
+enum ExitStatus : int { kExitOk, kExitFailed, kExitUsage, kExitNotFound, kExitEnvironment };
+static_assert(kExitEnvironment == 4, "the statuses are documented by number above");
 
 using Args = std::vector<std::string>;
 using CommandFn = int (*)(const Args& args);  // args after the subcommand's name

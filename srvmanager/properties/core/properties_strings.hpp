@@ -3,6 +3,7 @@
 // no number, and the formats built from them. The numbered strings live in the
 // manager's table (srvmanager/core/strings.hpp, ManagerString).
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -27,10 +28,9 @@ inline constexpr std::string_view kPsInvalidHostAddress =
     "The addresses 0.0.0.0 and 255.255.255.255 cannot be granted access.";
 
 // Page, dialog and control texts.
-inline constexpr std::string_view kPsGeneralTitle = "General";
-inline constexpr std::string_view kPsPasswordTitle = "Password";
-inline constexpr std::string_view kPsAccessTitle = "Access Control";
-inline constexpr std::string_view kPsAdvancedTitle = "Advanced";
+// The sheet's page titles in PageKind order (property_sheet.hpp).
+inline constexpr std::array<std::string_view, 4> kPsPageTitles{"General", "Password",
+                                                               "Access Control", "Advanced"};
 inline constexpr std::string_view kPsGrantTitle = "Grant Access IP";
 inline constexpr std::string_view kPsAddPortTitle = "Add Port";
 inline constexpr std::string_view kPsAddPortIntro =

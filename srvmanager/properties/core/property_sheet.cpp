@@ -30,17 +30,7 @@ std::string_view PropertySheet::Caption() {
 }
 
 std::string_view PropertySheet::PageTitle(PageKind kind) {
-  switch (kind) {
-    case PageKind::kGeneral:
-      return kPsGeneralTitle;
-    case PageKind::kPassword:
-      return kPsPasswordTitle;
-    case PageKind::kAccessControl:
-      return kPsAccessTitle;
-    case PageKind::kAdvanced:
-      return kPsAdvancedTitle;
-  }
-  return {};
+  return kPsPageTitles[static_cast<size_t>(kind)];
 }
 
 SheetPage& PropertySheet::page(int index) {
