@@ -78,10 +78,6 @@ BeginPageWidget::BeginPageWidget(BeginPage& model) : model_(model) {
       [this](bool yes) { yes ? model_.ChooseYes() : model_.ChooseNo(); });
 }
 
-void BeginPageWidget::Bind() {
-  bindings_.Load();
-}
-
 // --- page 1 ------------------------------------------------------------------------
 
 ServerListPageWidget::ServerListPageWidget(ServerListPage& model, ActFn act)
@@ -160,10 +156,6 @@ AssignAddressPageWidget::AssignAddressPageWidget(AssignAddressPage& model) : mod
       [this](const std::string& t) { model_.SetAddressText(t); });
 }
 
-void AssignAddressPageWidget::Bind() {
-  bindings_.Load();
-}
-
 // --- page 5 ------------------------------------------------------------------------
 
 SinglePasswordPageWidget::SinglePasswordPageWidget(SinglePasswordPage& model) : model_(model) {
@@ -179,10 +171,6 @@ SinglePasswordPageWidget::SinglePasswordPageWidget(SinglePasswordPage& model) : 
   bindings_.Live(
       password_, [this] { return model_.password(); },
       [this](const std::string& t) { model_.SetPassword(t); });
-}
-
-void SinglePasswordPageWidget::Bind() {
-  bindings_.Load();
 }
 
 // --- page 9 ------------------------------------------------------------------------
