@@ -28,10 +28,16 @@ bool SameRoute(const RouteEntry& a, const RouteEntry& b) {
 struct Window {
   uint16_t total, start, count;
 };
-Window TableWindow(size_t size, uint16_t start) {
+// The window a table request asks for in a table of `size` entries; its total and start
+// are put in the reply (the count is left to the caller).
+Window PutTableWindow(UdpContext& ctx, size_t size) {
+  const uint16_t start = GetLe16(ctx.request, wire::kTableRequestStart);
   const size_t deliverable = std::min(size, wire::kTableSlotCount);
   const size_t count = start < deliverable ? deliverable - start : 0;
-  return {static_cast<uint16_t>(size), start, static_cast<uint16_t>(count)};
+  const Window w{static_cast<uint16_t>(size), start, static_cast<uint16_t>(count)};
+  PutLe16(ctx.reply, wire::kTableTotal, w.total);
+  PutLe16(ctx.reply, wire::kTableStart, w.start);
+  return w;
 }
 
 HandlerResult Search(UdpContext& ctx) {
@@ -143,10 +149,8 @@ HandlerResult AddRoute(UdpContext& ctx) {
 
 HandlerResult GetRoutes(UdpContext& ctx) {
   const auto& routes = Staged(ctx).routes;
-  const Window w = TableWindow(routes.size(), GetLe16(ctx.request, wire::kTableRequestStart));
+  const Window w = PutTableWindow(ctx, routes.size());
   std::vector<uint8_t>& r = ctx.reply;
-  PutLe16(r, wire::kTableTotal, w.total);
-  PutLe16(r, wire::kTableStart, w.start);
   PutLe16(r, wire::kTableCount, w.count);
   for (size_t i = 0; i < wire::kTableSlotCount; ++i) {
     RouteEntry e;
@@ -159,12 +163,9 @@ HandlerResult GetRoutes(UdpContext& ctx) {
 
 HandlerResult GetAccessList(UdpContext& ctx) {
   const auto& access = Staged(ctx).access;
-  const Window w = TableWindow(access.size(), GetLe16(ctx.request, wire::kTableRequestStart));
-  std::vector<uint8_t>& r = ctx.reply;
-  PutLe16(r, wire::kTableTotal, w.total);
-  PutLe16(r, wire::kTableStart, w.start);
+  PutTableWindow(ctx, access.size());
   for (size_t i = 0; i < wire::kTableSlotCount && i < access.size(); ++i)
-    PutAccessEntry(r, wire::kTableSlots + wire::kAccessEntrySize * i, access[i]);
+    PutAccessEntry(ctx.reply, wire::kTableSlots + wire::kAccessEntrySize * i, access[i]);
   return HandlerResult::Ok();
 }
 

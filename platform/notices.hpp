@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "platform/prompter.hpp"
+#include "platform/scoped_bracket.hpp"
 
 namespace zelin {
 
@@ -29,16 +30,7 @@ class NoticeSink {
 };
 
 // Busy for the life of the object.
-class BusyScope {
- public:
-  explicit BusyScope(NoticeSink& sink) : sink_(sink) { sink_.BusyBegin(); }
-  ~BusyScope() { sink_.BusyEnd(); }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  NoticeSink& sink_;
-};
+using BusyScope = ScopedBracket<NoticeSink, &NoticeSink::BusyBegin, &NoticeSink::BusyEnd>;
 
 // Notices as Prompter messages with OK and the level's icon (Warning, Error); busy as
 // the wait cursor. Borrows the prompter, which must outlive it.

@@ -12,11 +12,18 @@
 #include <string>
 #include <string_view>
 
+#include "platform/scoped_bracket.hpp"
+
 namespace zelin {
 
 enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
 enum class MsgIcon { None, Information, Warning, Error, Question };
 enum class MsgAnswer { Ok, Cancel, Yes, No, Retry };
+
+// The answer of a box's first button (Ok, Yes or Retry: what Enter chooses).
+MsgAnswer FirstAnswer(MsgButtons buttons);
+// The answer a box closed with Escape or its window's close button stands for.
+MsgAnswer EscapeAnswer(MsgButtons buttons);
 
 // A progress window: shown with a text, stepped, retitled and closed by long work
 // (firmware download, diagnostic runs, Save Configuration). Step() lets the window
@@ -71,16 +78,7 @@ class Prompter {
 };
 
 // Shows the wait cursor for the life of the object.
-class WaitCursor {
- public:
-  explicit WaitCursor(Prompter& p) : p_(p) { p_.BeginWait(); }
-  ~WaitCursor() { p_.EndWait(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-
- private:
-  Prompter& p_;
-};
+using WaitCursor = ScopedBracket<Prompter, &Prompter::BeginWait, &Prompter::EndWait>;
 
 // For tools without a user interface: messages go to standard error, questions are
 // answered with the default (Ok, Yes, Cancel for passwords).

@@ -35,6 +35,14 @@ class Bindings {
   // Two radio buttons of one group: set(true) when `on` is chosen, set(false) for `off`.
   void Live(QRadioButton* on, QRadioButton* off, std::function<bool()> get,
             std::function<void(bool)> set);
+  // The same with a model's getter and setter: Live(edit, model_, &Page::text, &Page::SetText).
+  template <class Control, class Model, class Value, class Argument>
+  void Live(Control* control, Model& model, Value (Model::*get)() const,
+            void (Model::*set)(Argument)) {
+    Live(
+        control, [&model, get] { return (model.*get)(); },
+        [&model, set](const auto& value) { (model.*set)(value); });
+  }
 
   // Controls -> fields (live bindings have nothing to store).
   void Store() const;

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "ui/progress_window.hpp"
 
@@ -62,17 +63,12 @@ QMessageBox::Icon IconOf(MsgIcon i) {
   return QMessageBox::NoIcon;
 }
 
-// The answer a box closed with Escape or the window's close button stands for.
-MsgAnswer EscapeAnswer(MsgButtons b) {
-  switch (b) {
-    case MsgButtons::Ok:
-      return MsgAnswer::Ok;
-    case MsgButtons::YesNo:
-      return MsgAnswer::No;
-    default:
-      return MsgAnswer::Cancel;
-  }
-}
+// The answer of each button a box may close with.
+constexpr std::pair<QMessageBox::StandardButton, MsgAnswer> kButtonAnswers[] = {
+    {QMessageBox::Ok, MsgAnswer::Ok},   {QMessageBox::Cancel, MsgAnswer::Cancel},
+    {QMessageBox::Yes, MsgAnswer::Yes}, {QMessageBox::No, MsgAnswer::No},
+    {QMessageBox::Retry, MsgAnswer::Retry},
+};
 
 }  // namespace
 
@@ -86,20 +82,9 @@ MsgAnswer QtPrompter::Message(std::string_view text, MsgButtons buttons, MsgIcon
     const ArrowWhileAsking arrow(*this);  // answerable with the arrow under a wait cursor
     r = box.exec();
   }
-  switch (r) {
-    case QMessageBox::Ok:
-      return MsgAnswer::Ok;
-    case QMessageBox::Cancel:
-      return MsgAnswer::Cancel;
-    case QMessageBox::Yes:
-      return MsgAnswer::Yes;
-    case QMessageBox::No:
-      return MsgAnswer::No;
-    case QMessageBox::Retry:
-      return MsgAnswer::Retry;
-    default:
-      return EscapeAnswer(buttons);
-  }
+  for (const auto& [button, answer] : kButtonAnswers)
+    if (r == button) return answer;
+  return EscapeAnswer(buttons);  // Escape or the window's close button
 }
 
 std::optional<std::string> QtPrompter::AskPassword(std::string_view prompt, size_t max_length) {

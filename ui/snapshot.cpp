@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPixmap>
+#include <QTimer>
 #include <QWidget>
 
 namespace zelin::ui {
@@ -17,6 +18,17 @@ bool SaveWidgetPng(QWidget* widget, const QString& path) {
   if (pm.isNull()) return false;
   if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
   return pm.save(path, "PNG");
+}
+
+void TakeScreenshotWhenAsked(QObject* context, std::function<void(const QString& path)> take) {
+  const QByteArray shot = qgetenv("ZELIN_SCREENSHOT");
+  if (shot.isEmpty()) return;
+  bool ok = false;
+  int seconds = qEnvironmentVariableIntValue("ZELIN_SCREENSHOT_AFTER", &ok);
+  if (!ok) seconds = 3;
+  QTimer::singleShot(seconds * 1000, context, [take = std::move(take), shot] {
+    take(QString::fromLocal8Bit(shot));
+  });
 }
 
 }  // namespace zelin::ui

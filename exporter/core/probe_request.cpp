@@ -37,42 +37,34 @@ std::optional<std::string> Decode(std::string_view s, bool plus_is_blank) {
   return out;
 }
 
-bool Fail(std::string* error, std::string text) {
+// Sets the reason of a refused request; returns the refusal.
+std::nullopt_t Fail(std::string* error, std::string text) {
   if (error != nullptr) *error = std::move(text);
-  return false;
+  return std::nullopt;
 }
 
 }  // namespace
 
 std::optional<RequestTarget> ParseRequestTarget(std::string_view raw, std::string* error) {
-  if (raw.size() > kMaxTargetLength) {
-    Fail(error, "request target too long");
-    return std::nullopt;
-  }
+  if (raw.size() > kMaxTargetLength) return Fail(error, "request target too long");
   for (char c : raw) {
     const auto u = static_cast<unsigned char>(c);
     if (u <= 0x20 || u >= 0x7F) {
-      Fail(error, "request target holds a control, blank or non-ASCII byte");
-      return std::nullopt;
+      return Fail(error, "request target holds a control, blank or non-ASCII byte");
     }
   }
   if (raw.empty() || raw.front() != '/') {
-    Fail(error, "request target is not an absolute path");
-    return std::nullopt;
+    return Fail(error, "request target is not an absolute path");
   }
   const size_t q = raw.find('?');
   const std::string_view path = raw.substr(0, q);
   const std::string_view query = q == std::string_view::npos ? std::string_view() : raw.substr(q + 1);
   if (query.find('#') != std::string_view::npos || path.find('#') != std::string_view::npos) {
-    Fail(error, "request target holds a fragment");
-    return std::nullopt;
+    return Fail(error, "request target holds a fragment");
   }
   RequestTarget out;
   auto decoded_path = Decode(path, false);
-  if (!decoded_path) {
-    Fail(error, "bad escape in the path");
-    return std::nullopt;
-  }
+  if (!decoded_path) return Fail(error, "bad escape in the path");
   out.path = std::move(*decoded_path);
   size_t at = 0;
   while (q != std::string_view::npos && at <= query.size()) {
@@ -81,17 +73,11 @@ std::optional<RequestTarget> ParseRequestTarget(std::string_view raw, std::strin
     const std::string_view part = query.substr(at, end - at);
     at = end + 1;
     if (part.empty()) continue;
-    if (out.query.size() == kMaxParameters) {
-      Fail(error, "too many parameters");
-      return std::nullopt;
-    }
+    if (out.query.size() == kMaxParameters) return Fail(error, "too many parameters");
     const size_t eq = part.find('=');
     auto key = Decode(part.substr(0, eq), true);
     auto value = Decode(eq == std::string_view::npos ? std::string_view() : part.substr(eq + 1), true);
-    if (!key || !value) {
-      Fail(error, "bad escape in the query");
-      return std::nullopt;
-    }
+    if (!key || !value) return Fail(error, "bad escape in the query");
     out.query.emplace_back(std::move(*key), std::move(*value));
   }
   return out;
@@ -126,41 +112,24 @@ std::optional<ProbeRequest> ParseProbeRequest(const RequestTarget& target, std::
   bool have_target = false;
   for (const auto& [key, value] : target.query) {
     if (key == "target") {
-      if (have_target) {
-        Fail(error, "target given twice");
-        return std::nullopt;
-      }
+      if (have_target) return Fail(error, "target given twice");
       const auto address = ParseHostAddress(value);
-      if (!address) {
-        Fail(error, "target is not an IPv4 address");
-        return std::nullopt;
-      }
+      if (!address) return Fail(error, "target is not an IPv4 address");
       out.address = *address;
       have_target = true;
     } else if (key == "ports") {
-      if (out.ports_given) {
-        Fail(error, "ports given twice");
-        return std::nullopt;
-      }
+      if (out.ports_given) return Fail(error, "ports given twice");
       const auto ports = ParsePortList(value);
-      if (!ports) {
-        Fail(error, "ports is not a list of ports 1..16 (1,3,5-8)");
-        return std::nullopt;
-      }
+      if (!ports) return Fail(error, "ports is not a list of ports 1..16 (1,3,5-8)");
       out.ports = *ports;
       out.ports_given = true;
     } else if (key == "password") {
-      Fail(error, "passwords are never taken from a URL; use the exporter's password file");
-      return std::nullopt;
+      return Fail(error, "passwords are never taken from a URL; use the exporter's password file");
     } else {
-      Fail(error, "unknown parameter");
-      return std::nullopt;
+      return Fail(error, "unknown parameter");
     }
   }
-  if (!have_target) {
-    Fail(error, "target parameter missing");
-    return std::nullopt;
-  }
+  if (!have_target) return Fail(error, "target parameter missing");
   return out;
 }
 

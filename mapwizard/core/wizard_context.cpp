@@ -1,6 +1,7 @@
 #include "mapwizard/core/wizard_context.hpp"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "mapwizard/core/strings.hpp"
 
@@ -12,22 +13,26 @@ bool WizardTables::Valid() const {
          *count <= static_cast<int>(kMaxConfiguredServers);
 }
 
-std::string PrompterDialogs::LocateText(std::string_view server_info) {
-  std::string text(kTextLocateHeading);
-  text += "\n\n";
-  text += server_info;
-  text += "\n\n";
-  text += kTextLocateInstructions;
+namespace {
+// The parts as paragraphs: one blank line between each two.
+std::string Paragraphs(std::initializer_list<std::string_view> parts) {
+  std::string text;
+  std::string_view separator;
+  for (std::string_view part : parts) {
+    text += separator;
+    text += part;
+    separator = "\n\n";
+  }
   return text;
+}
+}  // namespace
+
+std::string PrompterDialogs::LocateText(std::string_view server_info) {
+  return Paragraphs({kTextLocateHeading, server_info, kTextLocateInstructions});
 }
 
 std::string PrompterDialogs::NotFoundText(std::string_view info) {
-  std::string text(kTextNotFoundHeading);
-  text += "\n\n";
-  text += kTextNotFoundAdvice;
-  text += "\n\n";
-  text += info;
-  return text;
+  return Paragraphs({kTextNotFoundHeading, kTextNotFoundAdvice, info});
 }
 
 void PrompterDialogs::ShowLocate(std::string_view server_info) {

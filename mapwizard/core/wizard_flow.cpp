@@ -22,25 +22,29 @@ void WizardFlow::Start() {
   if (running()) Show(kPageBegin);
 }
 
+template <class Visit>
+void WizardFlow::VisitShownPage(Visit visit) {
+  switch (page_) {
+    case kPageBegin: return visit(begin_);
+    case kPageServerList: return visit(server_list_);
+    case kPageComMap: return visit(com_map_);
+    case kPageSetPassword: return visit(set_password_);
+    case kPageComplete: return visit(complete_);
+    case kPageSinglePassword: return visit(single_password_);
+    case kPageAssignAddress: return visit(assign_address_);
+    case kPageNewAddress: return visit(new_address_);
+    case kPageMultiPassword: return visit(multi_password_);
+    default: return;  // page 6 leads nowhere
+  }
+}
+
 void WizardFlow::Show(int page) {
   page_ = page;
   ++generation_;
-  switch (page) {
-    case kPageServerList:
-      server_list_.Activate();
-      break;
-    case kPageNewAddress:
-      new_address_.Activate();
-      break;
-    case kPageComMap:
-      com_map_.Activate();
-      break;
-    case kPageComplete:
-      complete_.Activate();
-      break;
-    default:
-      break;
-  }
+  // The pages that fill themselves in when shown.
+  VisitShownPage([](auto& model) {
+    if constexpr (requires { model.Activate(); }) model.Activate();
+  });
 }
 
 void WizardFlow::Apply(Step step) {
@@ -73,50 +77,16 @@ Buttons WizardFlow::buttons() const {
 
 void WizardFlow::Next() {
   if (!running() || !buttons().next) return;
-  switch (page_) {
-    case kPageBegin:
-      return Apply(begin_.Next());
-    case kPageServerList:
-      return Apply(server_list_.Next());
-    case kPageComMap:
-      return Apply(com_map_.Next());
-    case kPageSetPassword:
-      return Apply(set_password_.Next());
-    case kPageSinglePassword:
-      return Apply(single_password_.Next());
-    case kPageAssignAddress:
-      return Apply(assign_address_.Next());
-    case kPageNewAddress:
-      return Apply(new_address_.Next());
-    case kPageMultiPassword:
-      return Apply(multi_password_.Next());
-    default:  // page 6 leads nowhere
-      return;
-  }
+  VisitShownPage([this](auto& model) {
+    if constexpr (requires { model.Next(); }) Apply(model.Next());
+  });
 }
 
 void WizardFlow::Back() {
   if (!running() || !buttons().back) return;
-  switch (page_) {
-    case kPageServerList:
-      return Apply(server_list_.Back());
-    case kPageComMap:
-      return Apply(com_map_.Back());
-    case kPageSetPassword:
-      return Apply(set_password_.Back());
-    case kPageComplete:
-      return Apply(complete_.Back());
-    case kPageSinglePassword:
-      return Apply(single_password_.Back());
-    case kPageAssignAddress:
-      return Apply(assign_address_.Back());
-    case kPageNewAddress:
-      return Apply(new_address_.Back());
-    case kPageMultiPassword:
-      return Apply(multi_password_.Back());
-    default:
-      return;
-  }
+  VisitShownPage([this](auto& model) {
+    if constexpr (requires { model.Back(); }) Apply(model.Back());
+  });
 }
 
 bool WizardFlow::Cancel() {

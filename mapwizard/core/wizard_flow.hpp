@@ -67,6 +67,9 @@ class WizardFlow {
  private:
   void Apply(Step step);
   void Show(int page);
+  // Calls `visit` with the model of the page shown (page 6 has none).
+  template <class Visit>
+  void VisitShownPage(Visit visit);
 
   WizardContext ctx_;
   BeginPage begin_;

@@ -15,12 +15,21 @@ namespace zelin::wizard::gui {
 
 using ui::ToQString;
 
+namespace {
+// The frame of the small dialogs that bear the wizard's caption and the suite icon: a
+// column that starts with the bold heading.
+QVBoxLayout* CaptionedColumn(QDialog* dialog, const QString& name, std::string_view heading) {
+  dialog->setObjectName(name);
+  dialog->setWindowTitle(ToQString(kTextDialogCaption));
+  dialog->setWindowIcon(ui::SuiteIcon());
+  auto* layout = new QVBoxLayout(dialog);
+  layout->addWidget(HeadingLabel(heading, dialog));
+  return layout;
+}
+}  // namespace
+
 LocateDialog::LocateDialog(const QString& server_info, QWidget* parent) : QDialog(parent) {
-  setObjectName(QStringLiteral("locateDialog"));
-  setWindowTitle(ToQString(kTextDialogCaption));
-  setWindowIcon(ui::SuiteIcon());
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(HeadingLabel(kTextLocateHeading, this));
+  auto* layout = CaptionedColumn(this, QStringLiteral("locateDialog"), kTextLocateHeading);
   auto* info = new QLabel(server_info, this);
   info->setObjectName(QStringLiteral("serverInfo"));
   layout->addWidget(info);
@@ -31,11 +40,7 @@ LocateDialog::LocateDialog(const QString& server_info, QWidget* parent) : QDialo
 }
 
 NotFoundDialog::NotFoundDialog(const QString& info, QWidget* parent) : QDialog(parent) {
-  setObjectName(QStringLiteral("notFoundDialog"));
-  setWindowTitle(ToQString(kTextDialogCaption));
-  setWindowIcon(ui::SuiteIcon());
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(HeadingLabel(kTextNotFoundHeading, this));
+  auto* layout = CaptionedColumn(this, QStringLiteral("notFoundDialog"), kTextNotFoundHeading);
   layout->addWidget(new QLabel(ToQString(kTextNotFoundAdvice), this));
   auto* field = new QLineEdit(info, this);
   field->setObjectName(QStringLiteral("info"));

@@ -78,10 +78,6 @@ BeginPageWidget::BeginPageWidget(BeginPage& model) : model_(model) {
       [this](bool yes) { yes ? model_.ChooseYes() : model_.ChooseNo(); });
 }
 
-void BeginPageWidget::Bind() {
-  bindings_.Load();
-}
-
 // --- page 1 ------------------------------------------------------------------------
 
 ServerListPageWidget::ServerListPageWidget(ServerListPage& model, ActFn act)
@@ -155,13 +151,8 @@ AssignAddressPageWidget::AssignAddressPageWidget(AssignAddressPage& model) : mod
   address_ = AddressEdit("address", kAssignAddressEditLimit, this);
   layout->addWidget(address_);
   layout->addStretch();
-  bindings_.Live(
-      address_, [this] { return model_.address_text(); },
-      [this](const std::string& t) { model_.SetAddressText(t); });
-}
-
-void AssignAddressPageWidget::Bind() {
-  bindings_.Load();
+  bindings_.Live(address_, model_, &AssignAddressPage::address_text,
+                 &AssignAddressPage::SetAddressText);
 }
 
 // --- page 5 ------------------------------------------------------------------------
@@ -176,13 +167,8 @@ SinglePasswordPageWidget::SinglePasswordPageWidget(SinglePasswordPage& model) : 
   form->addRow(ToQString(kTextMyPasswordLabel), password_);
   layout->addLayout(form);
   layout->addStretch();
-  bindings_.Live(
-      password_, [this] { return model_.password(); },
-      [this](const std::string& t) { model_.SetPassword(t); });
-}
-
-void SinglePasswordPageWidget::Bind() {
-  bindings_.Load();
+  bindings_.Live(password_, model_, &SinglePasswordPage::password,
+                 &SinglePasswordPage::SetPassword);
 }
 
 // --- page 9 ------------------------------------------------------------------------
@@ -208,9 +194,7 @@ MultiPasswordPageWidget::MultiPasswordPageWidget(MultiPasswordPage& model) : mod
         administrator ? model_.ChooseAdministrator() : model_.ChooseGeneralUser();
         password_->setEnabled(model_.password_enabled());
       });
-  bindings_.Live(
-      password_, [this] { return model_.password(); },
-      [this](const std::string& t) { model_.SetPassword(t); });
+  bindings_.Live(password_, model_, &MultiPasswordPage::password, &MultiPasswordPage::SetPassword);
 }
 
 void MultiPasswordPageWidget::Bind() {
@@ -235,15 +219,10 @@ SetPasswordPageWidget::SetPasswordPageWidget(SetPasswordPage& model) : model_(mo
   auto_saved_->setObjectName(QStringLiteral("autoSaved"));
   layout->addWidget(auto_saved_);
   layout->addStretch();
-  bindings_.Live(
-      password_, [this] { return model_.password(); },
-      [this](const std::string& t) { model_.SetPassword(t); });
-  bindings_.Live(
-      confirmation_, [this] { return model_.confirmation(); },
-      [this](const std::string& t) { model_.SetConfirmation(t); });
-  bindings_.Live(
-      auto_saved_, [this] { return model_.auto_saved(); },
-      [this](bool on) { model_.SetAutoSaved(on); });
+  bindings_.Live(password_, model_, &SetPasswordPage::password, &SetPasswordPage::SetPassword);
+  bindings_.Live(confirmation_, model_, &SetPasswordPage::confirmation,
+                 &SetPasswordPage::SetConfirmation);
+  bindings_.Live(auto_saved_, model_, &SetPasswordPage::auto_saved, &SetPasswordPage::SetAutoSaved);
 }
 
 void SetPasswordPageWidget::Bind() {
@@ -270,9 +249,7 @@ NewAddressPageWidget::NewAddressPageWidget(NewAddressPage& model) : model_(model
   row->addStretch();
   layout->addLayout(row);
   layout->addStretch();
-  bindings_.Live(
-      address_, [this] { return model_.address_text(); },
-      [this](const std::string& t) { model_.SetAddressText(t); });
+  bindings_.Live(address_, model_, &NewAddressPage::address_text, &NewAddressPage::SetAddressText);
 }
 
 void NewAddressPageWidget::Bind() {

@@ -30,8 +30,8 @@ class FlowPage : public QWizardPage {
   Q_OBJECT
  public:
   explicit FlowPage(QWidget* parent = nullptr);
-  // Copies the model's values into the controls.
-  virtual void Bind() {}
+  // Copies the model's values into the controls: by default the bound ones.
+  virtual void Bind() { bindings_.Load(); }
 
  protected:
   // The controls that mirror a model value; Bind() loads them with their signals blocked.
@@ -42,7 +42,6 @@ class BeginPageWidget final : public FlowPage {
   Q_OBJECT
  public:
   explicit BeginPageWidget(BeginPage& model);
-  void Bind() override;
 
  private:
   BeginPage& model_;
@@ -70,7 +69,6 @@ class AssignAddressPageWidget final : public FlowPage {
   Q_OBJECT
  public:
   explicit AssignAddressPageWidget(AssignAddressPage& model);
-  void Bind() override;
 
  private:
   AssignAddressPage& model_;
@@ -81,7 +79,6 @@ class SinglePasswordPageWidget final : public FlowPage {
   Q_OBJECT
  public:
   explicit SinglePasswordPageWidget(SinglePasswordPage& model);
-  void Bind() override;
 
  private:
   SinglePasswordPage& model_;

@@ -7,9 +7,9 @@ namespace zelin::portcheck {
 
 StatusCheck::StatusCheck(DiagConfig& live, HostInterfaces& interfaces, DiagSession& session,
                          Prompter& prompter, PasswordDialogRunner run_dialog)
-    : live_(live),
+    : RunWorker(session),
+      live_(live),
       interfaces_(interfaces),
-      session_(session),
       prompter_(prompter),
       run_dialog_(std::move(run_dialog)) {}
 
@@ -31,22 +31,8 @@ bool StatusCheck::SkipAll() {
   // The window closes only over a finished worker: a worker that waits for the password
   // window on the window's thread must never be joined from there.
   if (stop_.load() && !running_.load()) return true;
-  stop_ = true;
-  session_.RaiseAbort();
+  RaiseStop();
   return false;
-}
-
-void StatusCheck::Close() {
-  if (!worker_.joinable()) return;
-  if (running_.load()) {
-    stop_ = true;
-    session_.RaiseAbort();
-  }
-  worker_.join();
-}
-
-void StatusCheck::Wait() {
-  if (worker_.joinable()) worker_.join();
 }
 
 StatusCheckSnapshot StatusCheck::Snapshot() const {
@@ -59,7 +45,7 @@ void StatusCheck::SetLine(bool first, std::string text) {
     std::lock_guard lock(mutex_);
     (first ? snapshot_.first_line : snapshot_.second_line) = std::move(text);
   }
-  if (changed_) changed_();
+  Changed();
 }
 
 void StatusCheck::Run() {
@@ -81,7 +67,7 @@ void StatusCheck::Run() {
     snapshot_.close_requested = true;
   }
   running_ = false;
-  if (changed_) changed_();
+  Changed();
 }
 
 bool StatusCheck::CheckServer(int k) {

@@ -23,6 +23,7 @@
 #include "platform/prompter.hpp"
 #include "portcheck/core/com_mapping.hpp"
 #include "portcheck/core/diag_config.hpp"
+#include "portcheck/core/run_worker.hpp"
 #include "portcheck/core/session.hpp"
 
 namespace zelin::portcheck {
@@ -33,20 +34,16 @@ struct StatusCheckSnapshot {
   bool close_requested = false;
 };
 
-class StatusCheck {
+class StatusCheck final : public RunWorker {
  public:
   static constexpr std::string_view kTitle = "Zelin Server Diagnostics";
 
   StatusCheck(DiagConfig& live, HostInterfaces& interfaces, DiagSession& session,
               Prompter& prompter, PasswordDialogRunner run_dialog);
-  ~StatusCheck();
-  StatusCheck(const StatusCheck&) = delete;
-  StatusCheck& operator=(const StatusCheck&) = delete;
-
-  void set_changed(std::function<void()> changed) { changed_ = std::move(changed); }
+  ~StatusCheck() override;
 
   // Clears stop and skip and starts the worker.
-  void Open();
+  void Open() override;
   // SKIP: ends the current server (status -1) within about a second; it holds until
   // that server ends, so a press during a search that succeeds ends the connect too.
   void Skip();
@@ -55,10 +52,6 @@ class StatusCheck {
   // A second press while the worker still runs (it may be waiting for the password
   // window) does not close the window either.
   bool SkipAll();
-  // Stops and joins the worker.
-  void Close();
-  // Joins the worker without stopping it (the check ends on its own).
-  void Wait();
   StatusCheckSnapshot Snapshot() const;
   bool finished() const { return stop_.load() && !running_.load(); }
 
@@ -72,16 +65,11 @@ class StatusCheck {
 
   DiagConfig& live_;
   HostInterfaces& interfaces_;
-  DiagSession& session_;
   Prompter& prompter_;
   PasswordDialogRunner run_dialog_;
-  std::function<void()> changed_;
-  std::atomic<bool> stop_{false};
   std::atomic<bool> skip_{false};
-  std::atomic<bool> running_{false};
   mutable std::mutex mutex_;
   StatusCheckSnapshot snapshot_;
-  std::thread worker_;
 };
 
 // One line of the Server Status window ("Zelin Server Status").

@@ -6,6 +6,18 @@
 #include "protocol/address.hpp"
 
 namespace zelin::portcheck {
+namespace {
+
+constexpr std::string_view kSameSerialText =
+    "There is already a Zelin Server with the same serial\nnumber and different IP address in "
+    "the selected table.\n\nPlease delete the Zelin Server in the selected table\nfirst if you "
+    "really want to add this new one.";
+constexpr std::string_view kSameAddressText =
+    "There is already a Zelin Server with the same IP address\nand different serial number in "
+    "the selected table.\n\nPlease delete the Zelin Server in the selected table\nfirst if you "
+    "really want to add this new one.";
+
+}  // namespace
 
 bool HasPrinterPort(DeviceType type) {
   const std::string_view name = ModelName(type);
@@ -167,26 +179,25 @@ void TestObjectPage::AddServer(std::string_view text) {
     selected_ = i;
     FillPorts();
   };
+  // One pass over the table: the first server with the same address and serial number,
+  // the first with the same serial number and the first with the same address.
+  int same_both = -1;
+  int same_serial = -1;
+  int same_address = -1;
   for (int i = 0; i < working_.server_count; ++i) {
     const ServerImage& o = working_.images[static_cast<size_t>(i)];
-    if (o.ip_address() == image.ip_address() && o.serial_number() == image.serial_number())
-      return select(i);
+    const bool same_number = o.serial_number() == image.serial_number();
+    const bool same_ip = o.ip_address() == image.ip_address();
+    if (same_number && same_ip && same_both < 0) same_both = i;
+    if (same_number && same_serial < 0) same_serial = i;
+    if (same_ip && same_address < 0) same_address = i;
   }
-  for (int i = 0; i < working_.server_count; ++i) {
-    if (working_.images[static_cast<size_t>(i)].serial_number() != image.serial_number()) continue;
-    prompter_.Message(
-        "There is already a Zelin Server with the same serial\nnumber and different IP address in "
-        "the selected table.\n\nPlease delete the Zelin Server in the selected table\nfirst if you "
-        "really want to add this new one.");
-    return select(i);
-  }
-  for (int i = 0; i < working_.server_count; ++i) {
-    if (working_.images[static_cast<size_t>(i)].ip_address() != image.ip_address()) continue;
-    prompter_.Message(
-        "There is already a Zelin Server with the same IP address\nand different serial number in "
-        "the selected table.\n\nPlease delete the Zelin Server in the selected table\nfirst if you "
-        "really want to add this new one.");
-    return select(i);
+  if (same_both >= 0) return select(same_both);
+  // A server that shares only one of the two stays selected; the user is told to
+  // delete it first.
+  if (same_serial >= 0 || same_address >= 0) {
+    prompter_.Message(same_serial >= 0 ? kSameSerialText : kSameAddressText);
+    return select(same_serial >= 0 ? same_serial : same_address);
   }
   const std::string ip_text = AddressToText(image.ip_address());
   if (!session_.Open(image.ip_address()).ok()) {

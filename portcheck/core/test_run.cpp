@@ -9,12 +9,12 @@ namespace zelin::portcheck {
 
 TestRun::TestRun(DiagConfig& config, ResultStores& stores, HostInterfaces& interfaces,
                  DiagSession& session, Clock& clock)
-    : config_(config), stores_(stores), interfaces_(interfaces), session_(session), clock_(clock) {}
+    : RunWorker(session), config_(config), stores_(stores), interfaces_(interfaces), clock_(clock) {}
 
 TestRun::~TestRun() { Close(); }
 
 void TestRun::Open() {
-  cancel_ = false;
+  stop_ = false;
   completed_ = false;
   // Running from the start, so that a Cancel before the worker's first step stops it
   // instead of closing the window over a run that goes on.
@@ -27,24 +27,9 @@ void TestRun::Open() {
 }
 
 bool TestRun::PressCancel() {
-  if (cancel_.load() || !running_.load()) return true;
-  cancel_ = true;
-  session_.RaiseAbort();
+  if (stop_.load() || !running_.load()) return true;
+  RaiseStop();
   return false;
-}
-
-void TestRun::Close() {
-  if (worker_.joinable()) {
-    if (running_.load()) {
-      cancel_ = true;
-      session_.RaiseAbort();
-    }
-    worker_.join();
-  }
-}
-
-void TestRun::Wait() {
-  if (worker_.joinable()) worker_.join();
 }
 
 TestStatusSnapshot TestRun::Snapshot(bool with_log) const {
@@ -77,7 +62,7 @@ std::string TestRun::test_time_line() const {
 
 void TestRun::RunTests() {
   running_ = true;
-  session_.set_abort_hold([this] { return cancel_.load(); });
+  session_.set_abort_hold([this] { return stop_.load(); });
   const std::time_t now = clock_.UnixSeconds();
   std::tm local{};
   localtime_r(&now, &local);
@@ -90,7 +75,7 @@ void TestRun::RunTests() {
     s.done_line_visible = false;
   });
   for (int i = 0; i < config_.server_count; ++i) {
-    if (cancel_.load()) {
+    if (stop_.load()) {
       EndCancelled(i);
       return;
     }
@@ -108,7 +93,7 @@ void TestRun::RunTests() {
   // report does not throw the run away: the window closes on it and the run stands.
   session_.set_abort_hold({});
   completed_ = true;
-  const bool close = cancel_.load();
+  const bool close = stop_.load();
   Update([close](TestStatusSnapshot& s) {
     s.status = "Test Done";
     s.button = "View Report";
@@ -165,7 +150,7 @@ bool TestRun::TestServer(int index) {
   });
 
   (void)interfaces_.Open();  // a failure shows as a search that finds nothing
-  auto found = interfaces_.SearchWithRetries(image.ip_address(), cancel_, kSearchAttempts);
+  auto found = interfaces_.SearchWithRetries(image.ip_address(), stop_, kSearchAttempts);
   interfaces_.Close();
   if (!found.ok() && found.status().Is(SessionError::kCancelled))
     return EndEarly(index, 0, TestEnd::kInterrupted);
@@ -179,25 +164,25 @@ bool TestRun::TestServer(int index) {
   }
   // A connect or login that a cancel ended is the run's end, not the server's failure.
   if (!session_.Open(image.ip_address()).ok()) {
-    if (cancel_.load()) return EndEarly(index, 0, TestEnd::kInterrupted);
+    if (stop_.load()) return EndEarly(index, 0, TestEnd::kInterrupted);
     Fail(index, kMarkConnectFail, "%s connect fail!", kStatusUnreachable);
     return false;
   }
-  if (cancel_.load()) return EndEarly(index, 0, TestEnd::kInterrupted);
+  if (stop_.load()) return EndEarly(index, 0, TestEnd::kInterrupted);
   if (!session_.SessionLogin(settings.password).ok()) {
     session_.Close();
-    if (cancel_.load()) return EndEarly(index, 0, TestEnd::kInterrupted);
+    if (stop_.load()) return EndEarly(index, 0, TestEnd::kInterrupted);
     Fail(index, kMarkLoginFail, "%s login fail!", kStatusUnreachable);
     return false;
   }
   settings.status = kStatusReached;
-  if (cancel_.load()) return EndEarly(index, 0, TestEnd::kInterrupted);
+  if (stop_.load()) return EndEarly(index, 0, TestEnd::kInterrupted);
   (void)session_.SendDiagnose(BuildDiagnoseCommand(config_, index));
 
   const std::string address = AddressToText(image.ip_address());
   uint32_t kept = 0;
   int64_t last_report_ms = clock_.NowMs();
-  while (!cancel_.load()) {
+  while (!stop_.load()) {
     auto report = session_.ReceiveProgressReport();
     if (!report.ok()) {
       if (report.status().Is(SessionError::kWaitFailed) ||

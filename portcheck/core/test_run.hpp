@@ -36,6 +36,7 @@
 #include "platform/clock.hpp"
 #include "portcheck/core/diag_config.hpp"
 #include "portcheck/core/server_marks.hpp"
+#include "portcheck/core/run_worker.hpp"
 #include "portcheck/core/session.hpp"
 #include "portcheck/core/test_results.hpp"
 
@@ -66,7 +67,7 @@ struct TestStatusSnapshot {
   std::array<ServerMark, kMaxDiagServers> marks{};
 };
 
-class TestRun {
+class TestRun final : public RunWorker {
  public:
   static constexpr std::string_view kTitle = "Test Status";
   static constexpr std::string_view kDoneLine =
@@ -74,21 +75,13 @@ class TestRun {
 
   TestRun(DiagConfig& config, ResultStores& stores, HostInterfaces& interfaces,
           DiagSession& session, Clock& clock);
-  ~TestRun();
-  TestRun(const TestRun&) = delete;
-  TestRun& operator=(const TestRun&) = delete;
-
-  void set_changed(std::function<void()> changed) { changed_ = std::move(changed); }
+  ~TestRun() override;
 
   // Clears cancel, sets the progress range (110 per server), takes the first step and
   // starts the worker.
-  void Open();
+  void Open() override;
   // The Cancel (or View Report) button; true when the window should close now.
   bool PressCancel();
-  // Stops (cancel and abort) and joins the worker.
-  void Close();
-  // Joins the worker without stopping it (the run ends on its own).
-  void Wait();
 
   // The longest wait for a server's next progress report before its test ends as
   // failed (TestEnd::kSilent); 0, the default, waits until Cancel. Before Open.
@@ -103,7 +96,7 @@ class TestRun {
   // The lines added after the first `seen` lines ever added (those still kept) into
   // `lines`; returns the number of lines ever added, the next call's `seen`.
   uint64_t LogSince(uint64_t seen, std::vector<std::string>& lines) const;
-  bool cancelled() const { return cancel_.load(); }
+  bool cancelled() const { return stop_.load(); }
   // The worker tested every server to its end (true also when Cancel came after the
   // last server's end report); false while running and after a cancelled run.
   bool completed() const { return completed_.load(); }
@@ -131,17 +124,13 @@ class TestRun {
       std::lock_guard lock(mutex_);
       change(snapshot_);
     }
-    if (changed_) changed_();
+    Changed();
   }
 
   DiagConfig& config_;
   ResultStores& stores_;
   HostInterfaces& interfaces_;
-  DiagSession& session_;
   Clock& clock_;
-  std::function<void()> changed_;
-  std::atomic<bool> cancel_{false};
-  std::atomic<bool> running_{false};
   std::atomic<bool> completed_{false};
   int64_t silence_limit_ms_ = 0;
   size_t log_capacity_ = kMaxLogLines;
@@ -150,7 +139,6 @@ class TestRun {
   mutable std::mutex mutex_;
   TestStatusSnapshot snapshot_;
   std::string time_line_;
-  std::thread worker_;
 };
 
 }  // namespace zelin::portcheck

@@ -64,15 +64,9 @@ int main(int argc, char** argv) {
   QTimer::singleShot(0, &window, [&window] { window.Start(); });
 
   // Optional: a picture of the main window after a few seconds, then quit (demo).
-  const QByteArray shot = qgetenv("ZELIN_SCREENSHOT");
-  if (!shot.isEmpty()) {
-    bool ok = false;
-    int seconds = qEnvironmentVariableIntValue("ZELIN_SCREENSHOT_AFTER", &ok);
-    if (!ok) seconds = 3;
-    QTimer::singleShot(seconds * 1000, &window, [&window, shot] {
-      ui::SaveWidgetPng(&window, QString::fromLocal8Bit(shot));
-      window.close();
-    });
-  }
+  ui::TakeScreenshotWhenAsked(&window, [&window](const QString& path) {
+    ui::SaveWidgetPng(&window, path);
+    window.close();
+  });
   return app.exec();
 }

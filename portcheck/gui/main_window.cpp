@@ -58,6 +58,16 @@ QIcon CommandIcon(Command c) {
   return QIcon(pm);
 }
 
+// The file the user names in a Save dialog; empty when the dialog is cancelled.
+QString AskSaveFile(QWidget* parent, const QString& caption, const QString& filter,
+                    const QString& suffix) {
+  QFileDialog dialog(parent, caption, QString(), filter);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(suffix);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
 }  // namespace
 
 MainWindow::MainWindow(DiagnosticDocument& doc, HostInterfaces& interfaces, DiagSession& session,
@@ -245,12 +255,10 @@ void MainWindow::OnServerStatus() {
 }
 
 void MainWindow::OnSaveReport() {
-  QFileDialog dialog(this, QStringLiteral("Save Zelin Server Diagnostic Report"), QString(),
-                     QStringLiteral("Text File(*.txt)"));
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setDefaultSuffix(QStringLiteral("txt"));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  std::ofstream out(dialog.selectedFiles().first().toStdString(), std::ios::binary | std::ios::trunc);
+  const QString path = AskSaveFile(this, QStringLiteral("Save Zelin Server Diagnostic Report"),
+                                   QStringLiteral("Text File(*.txt)"), QStringLiteral("txt"));
+  if (path.isEmpty()) return;
+  std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
   const std::string text = TextReport(doc_.live, doc_.stores, doc_.test_time_line);
   out.write(text.data(), static_cast<std::streamsize>(text.size()));  // failures end silently
 }
@@ -284,12 +292,9 @@ bool MainWindow::ExportPdf(const QString& path) {
 }
 
 void MainWindow::OnExportPdf() {
-  QFileDialog dialog(this, QStringLiteral("Export Zelin Server Diagnostic Report"), QString(),
-                     QStringLiteral("PDF File(*.pdf)"));
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setDefaultSuffix(QStringLiteral("pdf"));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  const QString path = dialog.selectedFiles().first();
+  const QString path = AskSaveFile(this, QStringLiteral("Export Zelin Server Diagnostic Report"),
+                                   QStringLiteral("PDF File(*.pdf)"), QStringLiteral("pdf"));
+  if (path.isEmpty()) return;
   if (!ExportPdf(path))
     prompter_.Message("Cannot write " + path.toStdString(), MsgButtons::Ok, MsgIcon::Warning);
 }

@@ -30,7 +30,24 @@ PasswordDialogRunner GuiThreadPasswordRunner(QObject* gui, Prompter& prompter) {
   };
 }
 
-TestStatusDialog::TestStatusDialog(TestRun& run, QWidget* parent) : QDialog(parent), run_(run) {
+RunDialog::RunDialog(RunWorker& worker, QWidget* parent) : QDialog(parent), worker_(worker) {
+  worker_.set_changed(
+      [this] { QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection); });
+}
+
+RunDialog::~RunDialog() {
+  worker_.Close();  // the worker is gone before its callback is dropped
+  worker_.set_changed({});
+}
+
+int RunDialog::exec() {
+  worker_.Open();
+  Refresh();
+  return QDialog::exec();
+}
+
+TestStatusDialog::TestStatusDialog(TestRun& run, QWidget* parent)
+    : RunDialog(run, parent), run_(run) {
   setObjectName(QStringLiteral("TestStatusDialog"));
   setWindowTitle(ToQString(TestRun::kTitle));
   auto* form = new QFormLayout;
@@ -60,18 +77,6 @@ TestStatusDialog::TestStatusDialog(TestRun& run, QWidget* parent) : QDialog(pare
   layout->addWidget(done_);
   layout->addWidget(button_, 0, Qt::AlignRight);
   resize(460, 380);
-  run_.set_changed([this] { QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection); });
-}
-
-TestStatusDialog::~TestStatusDialog() {
-  run_.Close();  // the worker is gone before its callback is dropped
-  run_.set_changed({});
-}
-
-int TestStatusDialog::exec() {
-  run_.Open();
-  Refresh();
-  return QDialog::exec();
 }
 
 void TestStatusDialog::reject() {
@@ -98,7 +103,8 @@ void TestStatusDialog::Refresh() {
   if (s.close_requested && isVisible()) QDialog::reject();
 }
 
-StatusCheckDialog::StatusCheckDialog(StatusCheck& check, QWidget* parent) : QDialog(parent), check_(check) {
+StatusCheckDialog::StatusCheckDialog(StatusCheck& check, QWidget* parent)
+    : RunDialog(check, parent), check_(check) {
   setObjectName(QStringLiteral("StatusCheckDialog"));
   setWindowTitle(ToQString(StatusCheck::kTitle));
   first_ = new QLabel(this);
@@ -116,18 +122,6 @@ StatusCheckDialog::StatusCheckDialog(StatusCheck& check, QWidget* parent) : QDia
   layout->addWidget(second_);
   layout->addLayout(buttons);
   setMinimumWidth(360);
-  check_.set_changed([this] { QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection); });
-}
-
-StatusCheckDialog::~StatusCheckDialog() {
-  check_.Close();
-  check_.set_changed({});
-}
-
-int StatusCheckDialog::exec() {
-  check_.Open();
-  Refresh();
-  return QDialog::exec();
 }
 
 void StatusCheckDialog::reject() {

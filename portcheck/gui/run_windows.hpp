@@ -24,19 +24,33 @@ namespace zelin::portcheck {
 // ends), through the prompter's password entry.
 PasswordDialogRunner GuiThreadPasswordRunner(QObject* gui, Prompter& prompter);
 
-class TestStatusDialog final : public QDialog {
+// A window over a worker run: refreshed (on its own thread) whenever the worker reports
+// a change; exec() opens the run; the run is stopped and joined before the window goes.
+class RunDialog : public QDialog {
+ public:
+  // Opens the run and shows the window until it closes.
+  int exec() override;
+
+ protected:
+  RunDialog(RunWorker& worker, QWidget* parent);
+  ~RunDialog() override;
+  // Shows the worker's latest snapshot.
+  virtual void Refresh() = 0;
+
+ private:
+  RunWorker& worker_;
+};
+
+class TestStatusDialog final : public RunDialog {
   Q_OBJECT
  public:
   TestStatusDialog(TestRun& run, QWidget* parent);
-  ~TestStatusDialog() override;
-  // Opens the run and shows the window until it closes.
-  int exec() override;
 
  protected:
   void reject() override;  // Esc and the close box act as the button
 
  private:
-  void Refresh();
+  void Refresh() override;
   TestRun& run_;
   QLineEdit *object_, *item_, *subitem_;
   QLabel *status_, *done_;
@@ -46,18 +60,16 @@ class TestStatusDialog final : public QDialog {
   QPushButton* button_;
 };
 
-class StatusCheckDialog final : public QDialog {
+class StatusCheckDialog final : public RunDialog {
   Q_OBJECT
  public:
   StatusCheckDialog(StatusCheck& check, QWidget* parent);
-  ~StatusCheckDialog() override;
-  int exec() override;
 
  protected:
   void reject() override;  // closing the window is SKIP ALL
 
  private:
-  void Refresh();
+  void Refresh() override;
   StatusCheck& check_;
   QLabel *first_, *second_;
 };

@@ -17,6 +17,18 @@ namespace {
 QString Q(std::string_view s) {
   return ui::ToQString(s);
 }
+
+// A titled group of two radio buttons, one above the other; `second_checked` chooses
+// which of them is checked.
+QGroupBox* RadioPair(const QString& title, QRadioButton* first, QRadioButton* second,
+                     bool second_checked) {
+  auto* group = new QGroupBox(title);
+  auto* column = new QVBoxLayout(group);
+  column->addWidget(first);
+  column->addWidget(second);
+  (second_checked ? second : first)->setChecked(true);
+  return group;
+}
 }  // namespace
 
 MapPortDialog::MapPortDialog(const MapPortChoice& initial, QWidget* parent)
@@ -46,22 +58,14 @@ MapPortDialog::MapPortDialog(const MapPortChoice& initial, QWidget* parent)
   layout->addWidget(consecutive_);
 
   auto* groups = new QHBoxLayout;
-  auto* mode = new QGroupBox(QStringLiteral("Transmission Mode"));
-  auto* mode_layout = new QVBoxLayout(mode);
   hi_performance_ = new QRadioButton(QStringLiteral("Hi-Performance"));
   classical_ = new QRadioButton(QStringLiteral("Classical"));
-  mode_layout->addWidget(hi_performance_);
-  mode_layout->addWidget(classical_);
-  (initial.classical ? classical_ : hi_performance_)->setChecked(true);
-  auto* fifo = new QGroupBox(QStringLiteral("FIFO"));
-  auto* fifo_layout = new QVBoxLayout(fifo);
+  groups->addWidget(
+      RadioPair(QStringLiteral("Transmission Mode"), hi_performance_, classical_, initial.classical));
   fifo_enabled_ = new QRadioButton(QStringLiteral("Enable"));
   fifo_disabled_ = new QRadioButton(QStringLiteral("Disable"));
-  fifo_layout->addWidget(fifo_enabled_);
-  fifo_layout->addWidget(fifo_disabled_);
-  (initial.fifo_disabled ? fifo_disabled_ : fifo_enabled_)->setChecked(true);
-  groups->addWidget(mode);
-  groups->addWidget(fifo);
+  groups->addWidget(
+      RadioPair(QStringLiteral("FIFO"), fifo_enabled_, fifo_disabled_, initial.fifo_disabled));
   layout->addLayout(groups);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);

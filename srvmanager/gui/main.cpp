@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QRegularExpression>
-#include <QTimer>
 
 #include <memory>
 #include <string>
@@ -95,24 +94,17 @@ int main(int argc, char** argv) {
 
   // Optional: save a picture of the main window after a few seconds and quit (used by
   // the demo on machines without a display).
-  const QByteArray shot = qgetenv("ZELIN_SCREENSHOT");
-  if (!shot.isEmpty()) {
-    bool ok = false;
-    int seconds = qEnvironmentVariableIntValue("ZELIN_SCREENSHOT_AFTER", &ok);
-    if (!ok) seconds = 3;
-    QTimer::singleShot(seconds * 1000, &frame, [&frame, shot] {
-      frame.SelectFirstServer();
-      const QString path = QString::fromLocal8Bit(shot);
-      ui::SaveWidgetPng(&frame, path);
-      // A dialog open at that moment (the wizard of an AddServer start) is saved beside it.
-      if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != &frame) {
-        QString dialog_path = path;
-        dialog_path.replace(QRegularExpression(QStringLiteral("\\.png$")), QString());
-        ui::SaveWidgetPng(modal, dialog_path + QStringLiteral("-dialog.png"));
-      }
-      QCoreApplication::exit(0);
-    });
-  }
+  ui::TakeScreenshotWhenAsked(&frame, [&frame](const QString& path) {
+    frame.SelectFirstServer();
+    ui::SaveWidgetPng(&frame, path);
+    // A dialog open at that moment (the wizard of an AddServer start) is saved beside it.
+    if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != &frame) {
+      QString dialog_path = path;
+      dialog_path.replace(QRegularExpression(QStringLiteral("\\.png$")), QString());
+      ui::SaveWidgetPng(modal, dialog_path + QStringLiteral("-dialog.png"));
+    }
+    QCoreApplication::exit(0);
+  });
 
   const int rc = QApplication::exec();
   transport.CloseTransport();

@@ -84,30 +84,25 @@ void ServerTreeView::keyPressEvent(QKeyEvent* e) {
   QTreeWidget::keyPressEvent(e);
 }
 
-void ServerTreeView::mousePressEvent(QMouseEvent* e) {
+bool ServerTreeView::PassMouse(QMouseEvent* e, bool acting) {
   if (e->button() == Qt::RightButton) {
     e->accept();
-    return;
+    return false;
   }
-  emit actingOnSelection();
-  QTreeWidget::mousePressEvent(e);
+  if (acting) emit actingOnSelection();
+  return true;
+}
+
+void ServerTreeView::mousePressEvent(QMouseEvent* e) {
+  if (PassMouse(e, /*acting=*/true)) QTreeWidget::mousePressEvent(e);
 }
 
 void ServerTreeView::mouseReleaseEvent(QMouseEvent* e) {
-  if (e->button() == Qt::RightButton) {
-    e->accept();
-    return;
-  }
-  QTreeWidget::mouseReleaseEvent(e);
+  if (PassMouse(e, /*acting=*/false)) QTreeWidget::mouseReleaseEvent(e);
 }
 
 void ServerTreeView::mouseDoubleClickEvent(QMouseEvent* e) {
-  if (e->button() == Qt::RightButton) {
-    e->accept();
-    return;
-  }
-  emit actingOnSelection();
-  QTreeWidget::mouseDoubleClickEvent(e);
+  if (PassMouse(e, /*acting=*/true)) QTreeWidget::mouseDoubleClickEvent(e);
 }
 
 void ServerTreeView::contextMenuEvent(QContextMenuEvent* e) {

@@ -43,6 +43,9 @@ class ServerTreeView : public QTreeWidget {
   void mouseDoubleClickEvent(QMouseEvent* e) override;
 
  private:
+  // False, with the event taken, for the right button; else true, after announcing the
+  // action on the selection when `acting` (a press or a double click).
+  bool PassMouse(QMouseEvent* e, bool acting);
   bool rebuilding_ = false;
 };
 
