@@ -133,41 +133,40 @@ Status TcpSession::SendAll(Bytes data) {
   return {};
 }
 
-int TcpSession::ReceiveMessage(MutableBytes buffer, int timeout_seconds) {
+Result<size_t> TcpSession::ReceiveMessage(MutableBytes buffer, int timeout_seconds) {
   if (fd_ < 0) {
     last_error_ = ENOTSOCK;
-    return -1;
+    return SocketStatus(last_error_);
   }
   BusyScope busy(notices_);
   const int ready = WaitFor(clock_, fd_, POLLIN, int64_t{timeout_seconds} * 1000);
   if (ready < 0) {
     last_error_ = errno;
-    return -1;
+    return SocketStatus(last_error_);
   }
-  if (ready == 0) return 0;
+  if (ready == 0) return size_t{0};
   ssize_t n;
   do {
     n = ::recv(fd_, buffer.data(), buffer.size(), 0);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     last_error_ = errno;
-    return -1;
+    return SocketStatus(last_error_);
   }
-  return static_cast<int>(n);
+  return static_cast<size_t>(n);
 }
 
 Status TcpSession::Login(std::string_view password, int timeout_seconds) {
   std::array<uint8_t, wire::kTcpReceiveBufferSize> buf{};
   const uint8_t request = wire::kTcpLoginRequest;
   if (!SendAll(Bytes(&request, 1))) return TcpSessionError::kNoChallenge;
-  int n = ReceiveMessage(buf, timeout_seconds);
-  const auto nonce =
-      frames::ParseTcpChallenge(Bytes(buf.data(), n > 0 ? static_cast<size_t>(n) : 0));
+  Result<size_t> n = ReceiveMessage(buf, timeout_seconds);
+  const auto nonce = frames::ParseTcpChallenge(Bytes(buf.data(), n.value_or(0)));
   if (!nonce) return TcpSessionError::kNoChallenge;
   if (!SendAll(frames::BuildTcpLoginAnswer(password, *nonce)))
     return TcpSessionError::kLoginRefused;
   n = ReceiveMessage(buf, timeout_seconds);
-  if (!frames::IsTcpPair(Bytes(buf.data(), n > 0 ? static_cast<size_t>(n) : 0),
+  if (!frames::IsTcpPair(Bytes(buf.data(), n.value_or(0)),
                          wire::kTcpLoginResultTag, wire::kTcpLoginAccepted))
     return TcpSessionError::kLoginRefused;
   return {};

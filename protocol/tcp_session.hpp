@@ -59,9 +59,9 @@ class TcpSession {
   Status SendAll(Bytes data);
 
   // Waits up to timeout_seconds for data and receives once, at most buffer.size()
-  // bytes. Returns the length received, 0 on time-out or when the peer closed, -1 on
-  // a socket error.
-  int ReceiveMessage(MutableBytes buffer, int timeout_seconds);
+  // bytes. Returns the length received, 0 on time-out or when the peer closed; a socket
+  // error is a socket Status with errno as its code.
+  Result<size_t> ReceiveMessage(MutableBytes buffer, int timeout_seconds);
 
   void Close();
   bool is_open() const { return fd_ >= 0; }

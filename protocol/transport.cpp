@@ -262,7 +262,7 @@ Status Transport::SendAll(Bytes datagram) {
   return {};
 }
 
-int Transport::Receive(int socket, MutableBytes buffer, int timeout_seconds) {
+Result<Received> Transport::Receive(int socket, MutableBytes buffer, int timeout_seconds) {
   return ReceiveMs(socket, buffer, int64_t{timeout_seconds} * 1000);
 }
 
@@ -277,13 +277,13 @@ int Transport::DiscardQueued() {
   return dropped;
 }
 
-int Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
+Result<Received> Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
   const int one[] = {socket};
-  return ReceiveAnyMs(one, buffer, timeout_ms, nullptr);
+  return ReceiveAnyMs(one, buffer, timeout_ms);
 }
 
-int Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, int64_t timeout_ms,
-                            int* from_socket) {
+Result<Received> Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer,
+                                         int64_t timeout_ms) {
   std::array<pollfd, kMaxInterfaces> polled{};
   size_t count = 0;
   for (int socket : sockets) {
@@ -293,16 +293,17 @@ int Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, i
   }
   if (count == 0) {
     last_socket_error_ = ENOTSOCK;
-    return -1;
+    return SocketStatus(last_socket_error_);
   }
   BusyScope busy(notices_);
   const int64_t start = clock_.NowMs();
   ssize_t n = 0;
+  Received got;
   // An empty datagram would read as a time-out (0) and end the caller's wait early,
   // so it is dropped and the wait goes on for the time that is left.
   for (bool first = true; n == 0; first = false) {
     const int64_t left = timeout_ms - (clock_.NowMs() - start);
-    if (!first && left <= 0) return 0;
+    if (!first && left <= 0) return Received{};
     const int64_t real_ms = left > 0 ? clock_.RealWaitMs(left) : 0;
     // A long wait is cut into the clock's slices, with its keep-alive between them.
     const int64_t slice = clock_.WaitSliceMs();
@@ -314,10 +315,10 @@ int Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, i
     } while (ready < 0 && errno == EINTR);
     if (ready < 0) {
       last_socket_error_ = errno;
-      return -1;
+      return SocketStatus(last_socket_error_);
     }
     if (ready == 0) {
-      if (!sliced) return 0;
+      if (!sliced) return Received{};
       clock_.KeepAlive();
       continue;
     }
@@ -329,7 +330,6 @@ int Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, i
         break;
       }
     }
-    if (from_socket != nullptr) *from_socket = socket;
     sockaddr_in from{};
     socklen_t from_len = sizeof from;
     do {
@@ -338,12 +338,16 @@ int Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, i
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
       last_socket_error_ = errno;
-      return -1;
+      return SocketStatus(last_socket_error_);
     }
+    got.socket = socket;
+    got.from = from.sin_addr.s_addr;
+    got.from_port = ntohs(from.sin_port);
   }
   const size_t copy = std::min(static_cast<size_t>(n), buffer.size());
   std::copy_n(receive_buffer_.begin(), copy, buffer.begin());
-  return static_cast<int>(n);
+  got.length = static_cast<size_t>(n);
+  return got;
 }
 
 void Transport::NoticeSocketError() {

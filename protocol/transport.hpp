@@ -45,6 +45,15 @@ struct TransportOptions {
   static TransportOptions FromEnvironment(std::string* error = nullptr);
 };
 
+// One datagram that a receive took: its full length (0: nothing came in time), the
+// socket it came on and its sender.
+struct Received {
+  size_t length = 0;
+  int socket = kNoSocket;
+  Ipv4 from = 0;
+  uint16_t from_port = 0;
+};
+
 class Transport {
  public:
   static constexpr int kMaxInterfaces = 255;
@@ -75,16 +84,15 @@ class Transport {
   // SendOne on every slot that holds a socket, in slot order; stops at the first failure.
   Status SendAll(Bytes datagram);
   // Waits up to timeout_seconds (of the clock) for one datagram; copies at most
-  // buffer.size() bytes and returns the datagram's full length, 0 on time-out,
-  // negative on a socket error.
-  int Receive(int socket, MutableBytes buffer, int timeout_seconds);
+  // buffer.size() bytes. Received::length is the datagram's full length, 0 on time-out;
+  // a socket error is a socket Status with errno as its code.
+  Result<Received> Receive(int socket, MutableBytes buffer, int timeout_seconds);
   // Same with a time-out in milliseconds of the clock.
-  int ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms);
+  Result<Received> ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms);
   // Same on several sockets at once (negative entries are skipped): the first datagram
-  // on any of them, from the first in the given order when several are ready;
-  // *from_socket (when given) is set to the socket it came from.
-  int ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, int64_t timeout_ms,
-                   int* from_socket);
+  // on any of them, from the first in the given order when several are ready.
+  Result<Received> ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer,
+                                int64_t timeout_ms);
 
   // Reads and drops every datagram already queued on the sockets, without waiting: what
   // is left there answers an exchange that is over (a server that answered on two
