@@ -55,7 +55,8 @@ inline constexpr int64_t kConnectRetryMs = 100;
 inline constexpr int kConnectRetries = 300;  // further attempts after the first
 inline constexpr int kPollsPerReply = 30;    // 1-second polls for a login or status reply
 inline constexpr int64_t kPollMs = 1000;
-inline constexpr int64_t kAbortCheckMs = TcpSession::kAbortCheckMs;  // a raised AbortFlag is seen this soon
+// A raised AbortFlag is seen this soon.
+inline constexpr int64_t kAbortCheckMs = TcpSession::kAbortCheckMs;
 inline constexpr int64_t kPiecePauseMs = 100;  // after each 2048-byte piece of an image
 inline constexpr int kSearchAttempts = 30;     // unicast searches of one server per test
 inline constexpr size_t kMaxPasswordField = 29;
