@@ -19,10 +19,10 @@ constexpr int kFirstRoundSeconds = 3;
 // `into.sequence`): false for anything else, with the notice of a stray sequence
 // number. On acceptance `into` holds the reply (name cleaned up), its nonce and
 // sequence 1; nothing else of `into` is touched.
-bool AcceptSearchReply(Transport& t, std::array<uint8_t, wire::kSearchReplySize>& buf, int n,
+bool AcceptSearchReply(Transport& t, std::array<uint8_t, wire::kSearchReplySize>& buf, size_t n,
                        ServerRecord& into) {
-  const Bytes kept(buf.data(), std::min<size_t>(static_cast<size_t>(n), buf.size()));
-  if (!frames::IsSearchReplyShape(kept, static_cast<size_t>(n))) return false;
+  const Bytes kept(buf.data(), std::min(n, buf.size()));
+  if (!frames::IsSearchReplyShape(kept, n)) return false;
   const uint16_t sequence = frames::ReplySequence(kept);
   if (sequence != into.sequence) {
     char text[64];
@@ -46,16 +46,16 @@ bool WaitSearchReply(Transport& t, int socket, ServerRecord& into, int timeout_s
   std::array<uint8_t, wire::kSearchReplySize> buf;
   while (t.clock().NowMs() - start <= int64_t{timeout_seconds} * 1000) {
     buf.fill(0);
-    const int n = t.Receive(socket, buf, timeout_seconds);
-    if (n == 0) {
-      t.set_last_error(LastCommandError::kTimeout);
-      return false;
-    }
-    if (n < 0) {
+    const Result<Received> got = t.Receive(socket, buf, timeout_seconds);
+    if (!got) {
       t.NoticeSocketError();
       return false;
     }
-    if (AcceptSearchReply(t, buf, n, into)) return true;
+    if (got->length == 0) {
+      t.set_last_error(LastCommandError::kTimeout);
+      return false;
+    }
+    if (AcceptSearchReply(t, buf, got->length, into)) return true;
   }
   return false;
 }
@@ -221,18 +221,18 @@ std::vector<int> ProbeAddressesRetry(Transport& t, ServerList& list,
       const int64_t left = limit - (t.clock().NowMs() - start);
       if (left <= 0) break;
       buf.fill(0);
-      int fd = kNoSocket;
-      const int n = t.ReceiveAnyMs(sockets, buf, left, &fd);
-      if (n == 0) {
-        t.set_last_error(LastCommandError::kTimeout);
-        break;
-      }
-      if (n < 0) {
+      const Result<Received> got = t.ReceiveAnyMs(sockets, buf, left);
+      if (!got) {
         t.NoticeSocketError();
         break;
       }
+      if (got->length == 0) {
+        t.set_last_error(LastCommandError::kTimeout);
+        break;
+      }
+      const int fd = got->socket;
       ServerRecord reply;
-      if (!AcceptSearchReply(t, buf, n, reply)) continue;
+      if (!AcceptSearchReply(t, buf, got->length, reply)) continue;
       for (size_t i = 0; i < addresses.size(); ++i) {
         if (!sent[i] || result[i] >= 0 || reply.ip_address() != addresses[i]) continue;
         result[i] = TakeProbeReply(list, reply, fd);

@@ -19,13 +19,12 @@ Status WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_second
   const int64_t start = t.clock().NowMs();
   while (t.clock().NowMs() - start <= int64_t{timeout_seconds} * 1000) {
     std::fill(window.begin(), window.end(), uint8_t{0});
-    const int n = t.Receive(r.socket, window, timeout_seconds);
-    if (n == 0) return LastCommandError::kTimeout;
-    if (n < 0) continue;  // a receive error counts as a datagram that does not match
-    const Bytes kept(window.data(), std::min(static_cast<size_t>(n), window.size()));
+    const Result<Received> got = t.Receive(r.socket, window, timeout_seconds);
+    if (!got) continue;  // a receive error counts as a datagram that does not match
+    if (got->length == 0) return LastCommandError::kTimeout;
+    const Bytes kept(window.data(), std::min(got->length, window.size()));
     frames::Messages messages;
-    const frames::ReplyStep step =
-        frames::TakeReply(kept, static_cast<size_t>(n), code, r, &messages);
+    const frames::ReplyStep step = frames::TakeReply(kept, got->length, code, r, &messages);
     for (const auto& m : messages) t.notices().Notice(NoticeLevel::kWarning, m);
     if (step.ends_wait) return step.error;
     last = step.error;

@@ -75,8 +75,9 @@ Status DownloadFirmware(Transport& t, const ServerRecord& record, const std::str
   // both back to back and they can arrive in one receive; take only "ready" then and
   // leave the verdict for its own receive.
   const size_t ready_window = length == 0 ? wire::kTcpReplySize : reply.size();
-  int n = session.ReceiveMessage(MutableBytes(reply.data(), ready_window), timeout_seconds);
-  if (!frames::IsTcpPair(Bytes(reply.data(), n > 0 ? static_cast<size_t>(n) : 0),
+  Result<size_t> n =
+      session.ReceiveMessage(MutableBytes(reply.data(), ready_window), timeout_seconds);
+  if (!frames::IsTcpPair(Bytes(reply.data(), n.value_or(0)),
                          wire::kTcpDownload, wire::kTcpDownloadReady))
     return R::kNoChallengeOrReady;
 
@@ -109,8 +110,8 @@ Status DownloadFirmware(Transport& t, const ServerRecord& record, const std::str
   n = session.ReceiveMessage(reply, timeout_seconds);
   session.Close();
   progress.Close();
-  if (!frames::IsTcpPair(Bytes(reply.data(), n > 0 ? static_cast<size_t>(n) : 0),
-                         wire::kTcpDownload, wire::kTcpDownloadAccepted))
+  if (!frames::IsTcpPair(Bytes(reply.data(), n.value_or(0)), wire::kTcpDownload,
+                         wire::kTcpDownloadAccepted))
     return R::kNoVerdict;
   return {};
 }

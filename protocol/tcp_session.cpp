@@ -1,12 +1,10 @@
 #include "protocol/socket_address.hpp"
 #include "protocol/tcp_session.hpp"
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,24 +17,11 @@
 namespace zelin {
 namespace {
 
-// Waits for `events` on fd up to timeout_ms of the clock, cut into the clock's slices
-// with its keep-alive between them; 1 ready, 0 time-out, -1 error.
-int WaitFor(Clock& clock, int fd, short events, int64_t timeout_ms) {
-  const int64_t start = clock.NowMs();
-  const int64_t slice = clock.WaitSliceMs();
-  while (true) {
-    const int64_t left = timeout_ms - (clock.NowMs() - start);
-    const int64_t real_ms = left > 0 ? clock.RealWaitMs(left) : 0;
-    const bool sliced = slice > 0 && real_ms > slice;
-    pollfd p{fd, events, 0};
-    const int ms = static_cast<int>(std::clamp<int64_t>(sliced ? slice : real_ms, 0, INT_MAX));
-    int r;
-    do {
-      r = ::poll(&p, 1, ms);
-    } while (r < 0 && errno == EINTR);
-    if (r != 0 || !sliced) return r;
-    clock.KeepAlive();
-  }
+// A failed attempt that leaves the socket unusable for another connect: the next
+// attempt starts on a fresh one.
+bool NeedsFreshSocket(int error) {
+  return error == ECONNREFUSED || error == ECONNRESET || error == ETIMEDOUT ||
+         error == EHOSTUNREACH || error == ENETUNREACH || error == ECONNABORTED;
 }
 
 }  // namespace
@@ -61,11 +46,67 @@ TcpSession::~TcpSession() {
 void TcpSession::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  peer_closed_ = false;
+}
+
+bool TcpSession::MayConnectTo(Ipv4 address) const {
+  return !options_.loopback_only || IsLoopback(address);
+}
+
+bool TcpSession::OpenSocket() {
+  if (fd_ >= 0) ::close(fd_);
+  // Non-blocking for good: every send and receive waits in poll first.
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+  if (fd_ < 0) last_error_ = errno;
+  return fd_ >= 0;
+}
+
+TcpSession::Wait TcpSession::WaitFor(short events, int64_t timeout_ms) {
+  const int64_t start = clock_.NowMs();
+  const int64_t slice = clock_.WaitSliceMs();
+  for (bool first = true;; first = false) {
+    const int64_t left = std::max<int64_t>(0, timeout_ms - (clock_.NowMs() - start));
+    if (!first && left == 0) return Wait::kTimeout;
+    const int64_t step = abort_ ? std::min(left, kAbortCheckMs) : left;
+    int64_t real_ms = step > 0 ? clock_.RealWaitMs(step) : 0;
+    const bool sliced = slice > 0 && real_ms > slice;
+    if (sliced) real_ms = slice;
+    pollfd p{fd_, events, 0};
+    int r;
+    do {
+      r = ::poll(&p, 1, static_cast<int>(std::clamp<int64_t>(real_ms, 0, INT_MAX)));
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+      last_error_ = errno;
+      return Wait::kFailed;
+    }
+    // Readiness includes an error or hang-up; the call that follows reports it.
+    if (r > 0) return Wait::kReady;
+    if (sliced) clock_.KeepAlive();
+    if (Aborted()) return Wait::kAborted;
+  }
+}
+
+bool TcpSession::Pause(int64_t ms) {
+  if (!abort_) {
+    clock_.SleepMs(ms);
+    return true;
+  }
+  for (int64_t left = ms; left > 0; left -= kAbortCheckMs) {
+    clock_.SleepMs(std::min(left, kAbortCheckMs));
+    if (Aborted()) return false;
+  }
+  return true;
 }
 
 Status TcpSession::Connect(Ipv4 address, uint16_t port, int timeout_seconds) {
+  const int64_t ms = int64_t{timeout_seconds} * 1000;
+  return Connect(address, port, TcpConnectOptions{.attempt_ms = ms, .send_timeout_ms = ms});
+}
+
+Status TcpSession::Connect(Ipv4 address, uint16_t port, const TcpConnectOptions& how) {
   Close();
-  if (options_.loopback_only && !IsLoopback(address)) {
+  if (!MayConnectTo(address)) {
     last_error_ = EPERM;
     Status refused(TcpSessionError::kConnectFailed,
                    "Refused to connect to " + AddressToText(address) +
@@ -73,95 +114,118 @@ Status TcpSession::Connect(Ipv4 address, uint16_t port, int timeout_seconds) {
     notices_.Notice(NoticeLevel::kError, refused.message());
     return refused;
   }
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
-  if (fd_ < 0) {
-    last_error_ = errno;
-    return TcpSessionError::kSocketFailed;
-  }
-  const sockaddr_in sa = SocketAddress(address, port);
-  int r = ::connect(fd_, AsSockaddr(sa), sizeof sa);
-  if (r != 0 && errno != EINPROGRESS) {
-    last_error_ = errno;
-    Close();
+  if (Aborted()) {  // raised before the first attempt
+    last_error_ = ECANCELED;
     return TcpSessionError::kConnectFailed;
   }
-  if (r != 0) {
-    const int ready = WaitFor(clock_, fd_, POLLOUT, int64_t{timeout_seconds} * 1000);
-    int so_error = 0;
-    socklen_t len = sizeof so_error;
-    if (ready <= 0 || ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0 ||
-        so_error != 0) {
-      last_error_ = ready == 0 ? ETIMEDOUT : (so_error != 0 ? so_error : errno);
+  if (!OpenSocket()) return TcpSessionError::kSocketFailed;
+  send_timeout_ms_ = how.send_timeout_ms;
+  const sockaddr_in sa = SocketAddress(address, port);
+  for (int attempt = 0;; ++attempt) {
+    int error = 0;
+    if (::connect(fd_, AsSockaddr(sa), sizeof sa) != 0 && errno != EISCONN) error = errno;
+    // A connection under way is given the attempt's time.
+    bool under_way = error == EINPROGRESS || error == EALREADY;
+    if (under_way) {
+      const Wait w = WaitFor(POLLOUT, how.attempt_ms);
+      if (w == Wait::kReady) {
+        socklen_t len = sizeof error;
+        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+        under_way = false;
+      } else if (w == Wait::kFailed) {
+        error = last_error_;
+        under_way = false;
+      }
+    }
+    if (error == 0) break;
+    last_error_ = under_way ? ETIMEDOUT : error;
+    if (Aborted() || attempt >= how.retries) {
+      Close();
+      return TcpSessionError::kConnectFailed;
+    }
+    if (under_way) continue;
+    if (NeedsFreshSocket(error) && !OpenSocket()) return TcpSessionError::kConnectFailed;
+    if (!Pause(how.attempt_ms)) {
       Close();
       return TcpSessionError::kConnectFailed;
     }
   }
-  // Blocking from here on; every receive waits in poll first.
-  const int flags = ::fcntl(fd_, F_GETFL);
-  if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
   const int on = 1;
   ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  const int64_t send_ms = std::max<int64_t>(clock_.RealWaitMs(int64_t{timeout_seconds} * 1000), 1);
-  timeval send_timeout{};
-  send_timeout.tv_sec = static_cast<time_t>(send_ms / 1000);
-  send_timeout.tv_usec = static_cast<suseconds_t>((send_ms % 1000) * 1000);
-  ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
   return {};
 }
 
 Status TcpSession::SendAll(Bytes data) {
+  return SendAll(data, send_timeout_ms_);
+}
+
+Status TcpSession::SendAll(Bytes data, int64_t timeout_ms) {
   if (fd_ < 0) {
     last_error_ = ENOTSOCK;
     return SocketStatus(last_error_);
   }
   while (!data.empty()) {
     const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      // The send time-out ran out: the server has stopped reading.
-      last_error_ = errno == EAGAIN || errno == EWOULDBLOCK ? ETIMEDOUT : errno;
+    if (n >= 0) {
+      data = data.subspan(static_cast<size_t>(n));
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      last_error_ = errno;
       return SocketStatus(last_error_);
     }
-    data = data.subspan(static_cast<size_t>(n));
+    // The server takes nothing for now: wait until it does, or give up.
+    switch (WaitFor(POLLOUT, timeout_ms)) {
+      case Wait::kReady:
+        continue;
+      case Wait::kTimeout:
+        last_error_ = ETIMEDOUT;  // the server has stopped reading
+        break;
+      case Wait::kAborted:
+        last_error_ = ECANCELED;
+        break;
+      case Wait::kFailed:
+        break;
+    }
+    return SocketStatus(last_error_);
   }
   return {};
 }
 
-int TcpSession::ReceiveMessage(MutableBytes buffer, int timeout_seconds) {
+Result<size_t> TcpSession::ReceiveMessage(MutableBytes buffer, int timeout_seconds) {
   if (fd_ < 0) {
     last_error_ = ENOTSOCK;
-    return -1;
+    return SocketStatus(last_error_);
   }
   BusyScope busy(notices_);
-  const int ready = WaitFor(clock_, fd_, POLLIN, int64_t{timeout_seconds} * 1000);
-  if (ready < 0) {
-    last_error_ = errno;
-    return -1;
-  }
-  if (ready == 0) return 0;
+  const Wait w = WaitFor(POLLIN, int64_t{timeout_seconds} * 1000);
+  if (w == Wait::kFailed) return SocketStatus(last_error_);
+  if (w != Wait::kReady) return size_t{0};
   ssize_t n;
   do {
     n = ::recv(fd_, buffer.data(), buffer.size(), 0);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return size_t{0};
     last_error_ = errno;
-    return -1;
+    return SocketStatus(last_error_);
   }
-  return static_cast<int>(n);
+  if (n == 0 && !buffer.empty()) peer_closed_ = true;
+  return static_cast<size_t>(n);
 }
 
 Status TcpSession::Login(std::string_view password, int timeout_seconds) {
   std::array<uint8_t, wire::kTcpReceiveBufferSize> buf{};
   const uint8_t request = wire::kTcpLoginRequest;
   if (!SendAll(Bytes(&request, 1))) return TcpSessionError::kNoChallenge;
-  int n = ReceiveMessage(buf, timeout_seconds);
-  const auto nonce =
-      frames::ParseTcpChallenge(Bytes(buf.data(), n > 0 ? static_cast<size_t>(n) : 0));
+  Result<size_t> n = ReceiveMessage(buf, timeout_seconds);
+  const auto nonce = frames::ParseTcpChallenge(Bytes(buf.data(), n.value_or(0)));
   if (!nonce) return TcpSessionError::kNoChallenge;
   if (!SendAll(frames::BuildTcpLoginAnswer(password, *nonce)))
     return TcpSessionError::kLoginRefused;
   n = ReceiveMessage(buf, timeout_seconds);
-  if (!frames::IsTcpPair(Bytes(buf.data(), n > 0 ? static_cast<size_t>(n) : 0),
+  if (!frames::IsTcpPair(Bytes(buf.data(), n.value_or(0)),
                          wire::kTcpLoginResultTag, wire::kTcpLoginAccepted))
     return TcpSessionError::kLoginRefused;
   return {};

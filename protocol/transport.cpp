@@ -262,7 +262,7 @@ Status Transport::SendAll(Bytes datagram) {
   return {};
 }
 
-int Transport::Receive(int socket, MutableBytes buffer, int timeout_seconds) {
+Result<Received> Transport::Receive(int socket, MutableBytes buffer, int timeout_seconds) {
   return ReceiveMs(socket, buffer, int64_t{timeout_seconds} * 1000);
 }
 
@@ -277,48 +277,49 @@ int Transport::DiscardQueued() {
   return dropped;
 }
 
-int Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
+Result<Received> Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
   const int one[] = {socket};
-  return ReceiveAnyMs(one, buffer, timeout_ms, nullptr);
+  return ReceiveAnyMs(one, buffer, timeout_ms);
 }
 
-int Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, int64_t timeout_ms,
-                            int* from_socket) {
-  std::array<pollfd, kMaxInterfaces> polled{};
+Result<Received> Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer,
+                                         int64_t timeout_ms) {
+  BusyScope busy(notices_);
+  Result<Received> got = ReceiveDatagram(sockets, buffer, timeout_ms, clock_);
+  if (!got) last_socket_error_ = got.status().code();
+  return got;
+}
+
+Result<Received> ReceiveDatagram(std::span<const int> sockets, MutableBytes buffer,
+                                 int64_t timeout_ms, Clock& clock) {
+  std::array<pollfd, Transport::kMaxInterfaces> polled{};
   size_t count = 0;
   for (int socket : sockets) {
     if (socket < 0) continue;
     if (count == polled.size()) break;
     polled[count++] = pollfd{socket, POLLIN, 0};
   }
-  if (count == 0) {
-    last_socket_error_ = ENOTSOCK;
-    return -1;
-  }
-  BusyScope busy(notices_);
-  const int64_t start = clock_.NowMs();
-  ssize_t n = 0;
-  // An empty datagram would read as a time-out (0) and end the caller's wait early,
-  // so it is dropped and the wait goes on for the time that is left.
-  for (bool first = true; n == 0; first = false) {
-    const int64_t left = timeout_ms - (clock_.NowMs() - start);
-    if (!first && left <= 0) return 0;
-    const int64_t real_ms = left > 0 ? clock_.RealWaitMs(left) : 0;
+  if (count == 0) return SocketStatus(ENOTSOCK);
+  const int64_t start = clock.NowMs();
+  // An empty datagram would read as a time-out (0) and end the caller's wait early, so
+  // it is dropped and the wait goes on for the time that is left; so does a wait whose
+  // datagram another reader took first.
+  for (bool first = true;; first = false) {
+    const int64_t left = timeout_ms - (clock.NowMs() - start);
+    if (!first && left <= 0) return Received{};
+    const int64_t real_ms = left > 0 ? clock.RealWaitMs(left) : 0;
     // A long wait is cut into the clock's slices, with its keep-alive between them.
-    const int64_t slice = clock_.WaitSliceMs();
+    const int64_t slice = clock.WaitSliceMs();
     const bool sliced = slice > 0 && real_ms > slice;
     int ready;
     do {
       for (size_t i = 0; i < count; ++i) polled[i].revents = 0;
       ready = ::poll(polled.data(), count, PollMs(sliced ? slice : real_ms));
     } while (ready < 0 && errno == EINTR);
-    if (ready < 0) {
-      last_socket_error_ = errno;
-      return -1;
-    }
+    if (ready < 0) return SocketStatus(errno);
     if (ready == 0) {
-      if (!sliced) return 0;
-      clock_.KeepAlive();
+      if (!sliced) return Received{};
+      clock.KeepAlive();
       continue;
     }
     // The first socket in the caller's order that has a datagram.
@@ -329,21 +330,21 @@ int Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, i
         break;
       }
     }
-    if (from_socket != nullptr) *from_socket = socket;
+    // Straight into the caller's buffer (nothing shared); MSG_TRUNC gives the full length.
     sockaddr_in from{};
     socklen_t from_len = sizeof from;
+    ssize_t n;
     do {
-      n = ::recvfrom(socket, receive_buffer_.data(), receive_buffer_.size(), 0,
+      n = ::recvfrom(socket, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
                      reinterpret_cast<sockaddr*>(&from), &from_len);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-      last_socket_error_ = errno;
-      return -1;
-    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return SocketStatus(errno);
+    if (n <= 0) continue;
+    return Received{.length = static_cast<size_t>(n),
+                    .socket = socket,
+                    .from = from.sin_addr.s_addr,
+                    .from_port = ntohs(from.sin_port)};
   }
-  const size_t copy = std::min(static_cast<size_t>(n), buffer.size());
-  std::copy_n(receive_buffer_.begin(), copy, buffer.begin());
-  return static_cast<int>(n);
 }
 
 void Transport::NoticeSocketError() {

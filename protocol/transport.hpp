@@ -4,15 +4,17 @@
 // at server port 1029. A broadcast sent on the socket of interface j leaves through
 // interface j.
 //
-// One Transport object owns the socket table, the local address table, the
-// destination and the receive buffer; the programs pass it by reference (the wizard
+// One Transport object owns the socket table, the local address table and the
+// destination; the programs pass it by reference (the wizard
 // borrows the manager's). It also carries the program's Clock, NoticeSink and
 // Deliverable, and the LastCommandError of the last exchange.
 //
 // Failures come back as a Status; socket error texts and refused addresses are also
 // told to the notice sink as they happen, and every receive wait is a busy wait there.
 //
-// Not thread safe: the destination and the receive buffer are shared by every call.
+// Not thread safe: the destination and the last errors are shared by every call, and
+// the notice sink belongs to the program's thread. A thread that only receives, on
+// sockets that another thread sends on, uses ReceiveDatagram below.
 
 #include <array>
 #include <functional>
@@ -45,6 +47,15 @@ struct TransportOptions {
   static TransportOptions FromEnvironment(std::string* error = nullptr);
 };
 
+// One datagram that a receive took: its full length (0: nothing came in time), the
+// socket it came on and its sender.
+struct Received {
+  size_t length = 0;
+  int socket = kNoSocket;
+  Ipv4 from = 0;
+  uint16_t from_port = 0;
+};
+
 class Transport {
  public:
   static constexpr int kMaxInterfaces = 255;
@@ -75,16 +86,15 @@ class Transport {
   // SendOne on every slot that holds a socket, in slot order; stops at the first failure.
   Status SendAll(Bytes datagram);
   // Waits up to timeout_seconds (of the clock) for one datagram; copies at most
-  // buffer.size() bytes and returns the datagram's full length, 0 on time-out,
-  // negative on a socket error.
-  int Receive(int socket, MutableBytes buffer, int timeout_seconds);
+  // buffer.size() bytes. Received::length is the datagram's full length, 0 on time-out;
+  // a socket error is a socket Status with errno as its code.
+  Result<Received> Receive(int socket, MutableBytes buffer, int timeout_seconds);
   // Same with a time-out in milliseconds of the clock.
-  int ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms);
+  Result<Received> ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms);
   // Same on several sockets at once (negative entries are skipped): the first datagram
-  // on any of them, from the first in the given order when several are ready;
-  // *from_socket (when given) is set to the socket it came from.
-  int ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, int64_t timeout_ms,
-                   int* from_socket);
+  // on any of them, from the first in the given order when several are ready.
+  Result<Received> ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer,
+                                int64_t timeout_ms);
 
   // Reads and drops every datagram already queued on the sockets, without waiting: what
   // is left there answers an exchange that is over (a server that answered on two
@@ -135,12 +145,23 @@ class Transport {
   std::array<Ipv4, kSlots> local_addresses_{};
   std::array<int, kSlots> if_indexes_{};  // host interface index per slot, for broadcasts
   Ipv4 destination_ = kBroadcastAddress;
-  std::array<uint8_t, wire::kReceiveBufferSize> receive_buffer_{};
   int last_socket_error_ = 0;
   LastCommandError last_error_ = LastCommandError::kNone;
   RestartWaitObserver restart_wait_observer_;
   bool borrowed_ = false;
 };
+
+// The wait and read under every receive of a Transport, with no state of its own: the
+// first datagram on any of `sockets` (negative entries are skipped; the first in the
+// given order when several are ready), at most buffer.size() bytes of it read straight
+// into `buffer`, waiting up to timeout_ms of `clock` (in the clock's slices, with its
+// keep-alive between them). An empty datagram is dropped and the wait goes on.
+// Received::length is the full length, 0 when nothing came in time; a socket error is
+// a socket Status with errno as its code. Tells no notice sink: safe on a socket that
+// another thread sends on, from any thread that may use the clock (the monitor's
+// worker receives with it while the user-interface thread sends).
+Result<Received> ReceiveDatagram(std::span<const int> sockets, MutableBytes buffer,
+                                 int64_t timeout_ms, Clock& clock);
 
 // The message for a socket error code of the host (errno), or "" when none is shown.
 std::string SocketErrorText(int error_code);

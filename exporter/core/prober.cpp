@@ -68,12 +68,12 @@ bool Search(const Socket& socket, Ipv4 to, uint16_t port, int64_t deadline_ms, C
     const int64_t until = std::min(deadline_ms, clock.NowMs() + kSearchWaitMs);
     for (int64_t left; (left = until - clock.NowMs()) > 0;) {
       buf.fill(0);
-      Ipv4 sender = 0;
-      const int n = ReceiveDatagram(socket.fd(), buf, left, clock, &sender);
-      if (n < 0) return false;
-      if (n == 0) break;
-      const Bytes kept(buf.data(), std::min<size_t>(static_cast<size_t>(n), buf.size()));
-      if (sender != to || !frames::IsSearchReplyShape(kept, static_cast<size_t>(n)) ||
+      const int fd[] = {socket.fd()};
+      const Result<Received> got = ReceiveDatagram(fd, buf, left, clock);
+      if (!got) return false;
+      if (got->length == 0) break;
+      const Bytes kept(buf.data(), std::min(got->length, buf.size()));
+      if (got->from != to || !frames::IsSearchReplyShape(kept, got->length) ||
           frames::ReplySequence(kept) != 0)
         continue;
       frames::CleanSearchReplyName(buf);
@@ -192,14 +192,14 @@ ProbeResult ProbeServer(const ProbeRequest& request, const ProbeOptions& options
       if (!send_missing()) return fail(ProbeFailure::kSocket);
       retry_at = now + kQueryRetryMs;
     }
-    Ipv4 sender = 0;
-    const int n = ReceiveDatagram(socket.fd(), buf, std::min(deadline_ms, retry_at) - now, clock,
-                                  &sender);
-    if (n < 0) return fail(ProbeFailure::kSocket);
-    if (n == 0) continue;
-    const size_t kept = std::min(static_cast<size_t>(n), buf.size());
+    const int fd[] = {socket.fd()};
+    const Result<Received> got =
+        ReceiveDatagram(fd, buf, std::min(deadline_ms, retry_at) - now, clock);
+    if (!got) return fail(ProbeFailure::kSocket);
+    if (got->length == 0) continue;
+    const size_t kept = std::min(got->length, buf.size());
     const ReplyOutcome out =
-        AcceptStatusReply(Bytes(buf.data(), kept), static_cast<size_t>(n), sender, record, *config);
+        AcceptStatusReply(Bytes(buf.data(), kept), got->length, got->from, record, *config);
     if (out.verdict == ReplyVerdict::kAccepted) accepted = true;
     if (LoadState(watched) == kStateAddressConflict) {
       result.server.state = kStateAddressConflict;

@@ -1,9 +1,7 @@
 #include "monitor/core/polling.hpp"
 
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,15 +57,16 @@ ReplyOutcome ReceiveLoop(ServerRecord& record, MonitorConfig& config, int timeou
   const int64_t start_s = clock.NowMs() / 1000;
   for (int reads = 0; reads < kReadsPerCall; ++reads) {
     if (clock.NowMs() / 1000 - start_s > timeout_seconds) break;
-    Ipv4 sender = 0;
-    const int n = ReceiveDatagram(record.socket, buffer, int64_t{timeout_seconds} * 1000, clock,
-                                  &sender);
-    if (n <= 0) break;
-    const size_t kept = std::min(static_cast<size_t>(n), buffer.size());
+    // The worker receives on a socket that the caller's thread sends on: no Transport.
+    const int socket[] = {record.socket};
+    const Result<Received> got =
+        ReceiveDatagram(socket, buffer, int64_t{timeout_seconds} * 1000, clock);
+    if (!got || got->length == 0) break;
+    const size_t kept = std::min(got->length, buffer.size());
     std::unique_lock<std::mutex> lock;
     if (mutex != nullptr) lock = std::unique_lock(*mutex);
     const ReplyOutcome out =
-        AcceptStatusReply(Bytes(buffer.data(), kept), static_cast<size_t>(n), sender, record, config);
+        AcceptStatusReply(Bytes(buffer.data(), kept), got->length, got->from, record, config);
     if (out.verdict == ReplyVerdict::kSkipped) continue;
     if (out.verdict == ReplyVerdict::kAccepted) accepted(out);
     return out;
@@ -174,36 +173,6 @@ ReplyOutcome AcceptStatusReply(Bytes d, size_t full_length, Ipv4 sender, ServerR
   return out;
 }
 
-int ReceiveDatagram(int socket, MutableBytes buffer, int64_t timeout_ms, Clock& clock,
-                    Ipv4* sender) {
-  if (socket < 0) return -1;
-  const int64_t start = clock.NowMs();
-  for (;;) {
-    const int64_t left = timeout_ms - (clock.NowMs() - start);
-    pollfd p{socket, POLLIN, 0};
-    const int64_t wait = left > 0 ? std::min<int64_t>(clock.RealWaitMs(left), 60000) : 0;
-    int ready;
-    do {
-      ready = ::poll(&p, 1, static_cast<int>(wait));
-    } while (ready < 0 && errno == EINTR);
-    if (ready <= 0) return ready < 0 ? -1 : 0;
-    sockaddr_in from{};
-    socklen_t from_len = sizeof from;
-    ssize_t n;
-    do {
-      n = ::recvfrom(socket, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
-                     reinterpret_cast<sockaddr*>(&from), &from_len);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
-    if (n == 0) {  // an empty datagram is nothing; wait on for the time that is left
-      if (left <= 0) return 0;
-      continue;
-    }
-    if (sender != nullptr) *sender = from.sin_addr.s_addr;
-    return static_cast<int>(n);
-  }
-}
-
 uint32_t ReceiveStatusReply(ServerRecord& record, MonitorConfig& config, int* server_index,
                             int timeout_seconds, Clock& clock, std::mutex* mutex) {
   const ReplyOutcome out =
@@ -293,45 +262,12 @@ bool PortPoller::IsWatchedSerial(uint16_t serial) const {
 
 namespace {
 
-// One datagram from whichever of `sockets` has one first, with its sender and the
-// socket it came on: the full length (0 when nothing came within `timeout_ms` of the
-// clock, -1 on a socket error, -2 when a socket was readable but held no datagram).
-int ReceiveAnyDatagram(std::span<const int> sockets, MutableBytes buffer, int64_t timeout_ms,
-                       Clock& clock, Ipv4* sender, int* from) {
-  std::array<pollfd, Transport::kMaxInterfaces> fds{};
-  const size_t used = std::min(sockets.size(), fds.size());
-  for (size_t k = 0; k < used; ++k) fds[k] = pollfd{sockets[k], POLLIN, 0};
-  // Cut into the clock's slices with its keep-alive between them, as every other wait
-  // of the caller's thread: locating runs where the program's windows must stay live.
-  const int64_t start = clock.NowMs();
-  const int64_t slice = clock.WaitSliceMs();
-  int ready;
-  while (true) {
-    const int64_t left = timeout_ms - (clock.NowMs() - start);
-    const int64_t wait = left > 0 ? std::min<int64_t>(clock.RealWaitMs(left), 60000) : 0;
-    const bool sliced = slice > 0 && wait > slice;
-    do {
-      ready = ::poll(fds.data(), used, static_cast<int>(sliced ? slice : wait));
-    } while (ready < 0 && errno == EINTR);
-    if (ready != 0 || !sliced) break;
-    clock.KeepAlive();
-  }
-  if (ready <= 0) return ready < 0 ? -1 : 0;
-  for (size_t k = 0; k < used; ++k) {
-    if (fds[k].revents == 0) continue;
-    *from = fds[k].fd;
-    const int n = ReceiveDatagram(fds[k].fd, buffer, 0, clock, sender);
-    return n == 0 ? -2 : n;
-  }
-  return -2;
-}
-
 // A search reply that the monitor takes (shape, sequence 0, a model it knows) as a
 // record bound to `socket`, unicast to `sender`; false for anything else.
-bool TakeSearchReply(std::array<uint8_t, wire::kSearchReplySize>& buf, int n, int socket,
+bool TakeSearchReply(std::array<uint8_t, wire::kSearchReplySize>& buf, size_t n, int socket,
                      Ipv4 sender, ServerRecord& into) {
-  const Bytes kept(buf.data(), std::min<size_t>(static_cast<size_t>(n), buf.size()));
-  if (!frames::IsSearchReplyShape(kept, static_cast<size_t>(n)) ||
+  const Bytes kept(buf.data(), std::min(n, buf.size()));
+  if (!frames::IsSearchReplyShape(kept, n) ||
       frames::ReplySequence(kept) != 0 ||
       !IsAcceptedBy(GetLe16(kept, wire::kSrDeviceType), Deliverable::Monitor))
     return false;
@@ -400,14 +336,11 @@ std::array<ServerState, kMaxWatchedServers> PortPoller::LocateAll() {
       const int64_t left = limit - (clock_.NowMs() - start);
       if (left < 0) break;
       buf.fill(0);
-      Ipv4 sender = 0;
-      int fd = kNoSocket;
-      const int n = ReceiveAnyDatagram(sockets, buf, left, clock_, &sender, &fd);
-      if (n == -2) continue;
-      if (n <= 0) break;  // the attempt's time is up, or a socket error
+      const Result<Received> got = ReceiveDatagram(sockets, buf, left, clock_);
+      if (!got || got->length == 0) break;  // the attempt's time is up, or a socket error
       ServerRecord reply;
-      if (!TakeSearchReply(buf, n, fd, sender, reply)) continue;
-      const int i = owner(reply, sender);
+      if (!TakeSearchReply(buf, got->length, got->socket, got->from, reply)) continue;
+      const int i = owner(reply, got->from);
       if (i < 0) {  // another server: known from now on, but no answer of a watched one
         if (!taken(reply.serial_number())) others.push_back(reply);
         continue;

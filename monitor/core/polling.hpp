@@ -18,6 +18,9 @@
 // made under records_mutex(), which other readers of those fields take too. The
 // worker never waits for the caller's thread, so the caller may hold the mutex while
 // it reads. Server states are read and written with LoadState/StoreState.
+// The Transport belongs to the caller's thread (searches, queries, its notices); the
+// worker only receives, with protocol's ReceiveDatagram, which keeps no state of the
+// Transport and is safe on the sockets that the caller's thread sends on.
 
 #include <array>
 #include <atomic>
@@ -92,12 +95,6 @@ ReplyOutcome AcceptStatusReply(Bytes datagram, size_t full_length, Ipv4 sender,
 // is held while a datagram is judged and stored.
 uint32_t ReceiveStatusReply(ServerRecord& record, MonitorConfig& config, int* server_index,
                             int timeout_seconds, Clock& clock, std::mutex* mutex = nullptr);
-
-// One datagram from `socket` into `buffer`, with its sender: the full length (0 when
-// nothing came within `timeout_ms` of the clock, -1 on a socket error). Safe to call
-// on a socket that another thread sends on.
-int ReceiveDatagram(int socket, MutableBytes buffer, int64_t timeout_ms, Clock& clock,
-                    Ipv4* sender);
 
 // What the poller tells the program. Called on the worker thread; implementations
 // hand the news to the user-interface thread (queued signals) and never wait for it.

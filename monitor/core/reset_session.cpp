@@ -19,10 +19,9 @@ int ResetServerSession(const ServerRecord& record, uint8_t target, int timeout_s
   const std::array<uint8_t, wire::kTcpResetRequestSize> command{wire::kTcpReset, target};
   if (!session.SendAll(command)) return kResetNotSent;
   std::array<uint8_t, wire::kTcpReceiveBufferSize> reply{};
-  const int n = session.ReceiveMessage(reply, timeout_seconds);
-  const bool acknowledged =
-      n > 0 && frames::IsTcpPair(Bytes(reply.data(), static_cast<size_t>(n)), wire::kTcpReset,
-                                 wire::kTcpResetDone);
+  const Result<size_t> n = session.ReceiveMessage(reply, timeout_seconds);
+  const bool acknowledged = frames::IsTcpPair(Bytes(reply.data(), n.value_or(0)), wire::kTcpReset,
+                                              wire::kTcpResetDone);
   return acknowledged ? kResetAcknowledged : kResetSent;
 }
 

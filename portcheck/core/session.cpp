@@ -1,22 +1,12 @@
 #include "portcheck/core/session.hpp"
 
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <memory>
 
 #include "platform/text_format.hpp"
 #include "protocol/address.hpp"
 #include "protocol/frames.hpp"
-#include "protocol/socket_address.hpp"
 #include "protocol/types.hpp"
 
 namespace zelin {
@@ -90,7 +80,8 @@ std::string FoundServer::name() const {
 // --- host interfaces ------------------------------------------------------------------
 
 HostInterfaces::HostInterfaces(Clock& clock, NoticeSink& notices, TransportOptions options)
-    : transport_(std::make_unique<Transport>(clock, notices, Deliverable::Diagnostic,
+    : notices_(notices),
+      transport_(std::make_unique<Transport>(clock, notices_, Deliverable::Diagnostic,
                                              std::move(options))) {}
 
 HostInterfaces::~HostInterfaces() {
@@ -178,10 +169,10 @@ std::optional<FoundServer> HostInterfaces::ReceiveOne(int slot, int64_t wait_ms)
   const int fd = transport_->socket(slot);
   if (fd == kNoSocket) return std::nullopt;
   for (;;) {
-    const int n = transport_->ReceiveMs(fd, buffer, wait_ms);
-    if (n <= 0) return std::nullopt;
-    const size_t kept = std::min(static_cast<size_t>(n), buffer.size());
-    auto reading = ReadSearchReply(Bytes(buffer.data(), kept), static_cast<size_t>(n));
+    const Result<Received> got = transport_->ReceiveMs(fd, buffer, wait_ms);
+    if (!got || got->length == 0) return std::nullopt;
+    const size_t kept = std::min(got->length, buffer.size());
+    auto reading = ReadSearchReply(Bytes(buffer.data(), kept), got->length);
     if (!reading) continue;
     FoundServer& found = reading->found;
     const int through = SlotOf(GetIpv4(found.reply, wire::kSrHostAddress));
@@ -251,159 +242,59 @@ Result<FoundServer> HostInterfaces::SearchWithRetries(Ipv4 address,
 
 // --- the TCP session ----------------------------------------------------------------
 
+namespace {
+
+// Every 100 ms for about 30 seconds; sends are bounded by one poll unless told otherwise.
+constexpr TcpConnectOptions kConnectOptions{
+    .attempt_ms = kConnectRetryMs, .retries = kConnectRetries, .send_timeout_ms = kPollMs};
+
+}  // namespace
+
 DiagSession::DiagSession(Clock& clock, NoticeSink& notices, TransportOptions options)
-    : clock_(clock), notices_(notices), options_(std::move(options)) {}
+    : clock_(clock), notices_(notices), tcp_(clock, notices_, options) {
+  tcp_.set_abort_condition([this] { return !downloading_ && aborted(); });
+}
 
 DiagSession::~DiagSession() {
   Close();
 }
 
 void DiagSession::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  tcp_.Close();
   peer_ = 0;
 }
 
 Status DiagSession::Open(Ipv4 address) {
   Close();
   abort_.Clear();
-  if (options_.loopback_only && !IsLoopback(address)) {
-    last_error_ = EPERM;
-    Status refused(SessionError::kConnectFailed,
-                   "Refused to connect to " + AddressToText(address) +
-                       ": this program may only connect to loopback addresses (127.0.0.0/8).");
-    notices_.Notice(NoticeLevel::kError, refused.message());
-    return refused;
+  const Status connected = tcp_.Connect(address, wire::kServerTcpPort, kConnectOptions);
+  if (connected.ok()) {
+    peer_ = address;
+    return {};
   }
-  if (aborted()) return SessionError::kAborted;  // a Cancel or SKIP held since before
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
-  if (fd_ < 0) {
-    last_error_ = errno;
-    return SessionError::kSocketFailed;
-  }
-  const sockaddr_in sa = SocketAddress(address, wire::kServerTcpPort);
-  for (int attempt = 0;; ++attempt) {
-    if (::connect(fd_, AsSockaddr(sa), sizeof sa) == 0 || errno == EISCONN) break;
-    const int error = errno;
-    if (error == ECONNREFUSED || error == ECONNRESET || error == ETIMEDOUT ||
-        error == EHOSTUNREACH || error == ENETUNREACH || error == ECONNABORTED) {
-      // A failed attempt leaves the socket unusable for another connect here: start
-      // the next attempt on a fresh one.
-      ::close(fd_);
-      fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
-      if (fd_ < 0) {
-        last_error_ = errno;
-        return SessionError::kConnectFailed;
-      }
-    }
-    last_error_ = error;
-    if (aborted()) {
-      Close();
-      return SessionError::kAborted;
-    }
-    if (attempt >= kConnectRetries) {
-      Close();
-      return SessionError::kConnectFailed;
-    }
-    // A connect under way is given the retry step to complete (the next attempt then
-    // finds it connected at once); a refused one sleeps the step.
-    if (error == EINPROGRESS || error == EALREADY)
-      (void)Poll(kConnectRetryMs, POLLOUT);
-    else
-      clock_.SleepMs(kConnectRetryMs);
-  }
-  const int on = 1;
-  ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  peer_ = address;
-  return {};
+  if (!tcp_.MayConnectTo(address)) return Status(SessionError::kConnectFailed, connected.message());
+  if (connected.Is(TcpSessionError::kSocketFailed)) return SessionError::kSocketFailed;
+  if (aborted()) return SessionError::kAborted;  // a Cancel or SKIP, held since before or new
+  return SessionError::kConnectFailed;
 }
 
-DiagSession::Wait DiagSession::Poll(int64_t ms, short events, bool abortable) {
-  const int64_t start = clock_.NowMs();
-  const int64_t slice = clock_.WaitSliceMs();
-  for (bool first = true;; first = false) {
-    const int64_t left = std::max<int64_t>(0, ms - (clock_.NowMs() - start));
-    if (!first && left == 0) return Wait::kTimeout;
-    // An abortable wait looks at the flag every kAbortCheckMs of the clock.
-    const int64_t step = abortable ? std::min(left, kAbortCheckMs) : left;
-    int64_t real_ms = step > 0 ? clock_.RealWaitMs(step) : 0;
-    const bool sliced = slice > 0 && real_ms > slice;
-    if (sliced) real_ms = slice;
-    pollfd p{fd_, events, 0};
-    int r;
-    do {
-      r = ::poll(&p, 1, static_cast<int>(std::clamp<int64_t>(real_ms, 0, INT_MAX)));
-    } while (r < 0 && errno == EINTR);
-    if (r < 0) {
-      last_error_ = errno;
-      return Wait::kFailed;
-    }
-    if (r > 0) {
-      // Hang-up or error with nothing left to read shows up at the receive.
-      if ((p.revents & (POLLERR | POLLNVAL)) != 0 && (p.revents & POLLIN) == 0) {
-        last_error_ = ECONNRESET;
-        return Wait::kFailed;
-      }
-      return Wait::kReady;
-    }
-    if (sliced) clock_.KeepAlive();
-    if (abortable && aborted()) return Wait::kTimeout;  // the caller sees the flag
-  }
-}
-
-int DiagSession::ReceiveOnce(MutableBytes buffer) {
-  ssize_t n;
-  do {
-    n = ::recv(fd_, buffer.data(), buffer.size(), 0);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    last_error_ = errno;
-    return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
-  }
-  if (n == 0) {
-    last_error_ = ECONNRESET;  // the server closed the connection
-    return -1;
-  }
-  return static_cast<int>(n);
-}
-
-bool DiagSession::SendAll(Bytes data, int64_t timeout_ms, bool abortable) {
-  if (fd_ < 0) return false;
-  while (!data.empty()) {
-    const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
-    if (n > 0) {
-      data = data.subspan(static_cast<size_t>(n));
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (Poll(timeout_ms, POLLOUT, abortable) == Wait::kReady) continue;
-      last_error_ = ETIMEDOUT;
-      return false;
-    }
-    last_error_ = errno;
-    return false;
-  }
-  return true;
+std::optional<size_t> DiagSession::ReceiveOnce(MutableBytes buffer, int seconds) {
+  const Result<size_t> n = tcp_.ReceiveMessage(buffer, seconds);
+  if (!n || tcp_.peer_closed()) return std::nullopt;
+  return *n;
 }
 
 Status DiagSession::SessionLogin(std::string_view password) {
-  if (fd_ < 0) return LoginResult::kWaitFailed;
+  if (!is_open()) return LoginResult::kWaitFailed;
   std::array<uint8_t, 256> buffer{};
   const uint8_t request = wire::kTcpLoginRequest;
-  (void)SendAll(Bytes(&request, 1), kPollMs);  // a failed send shows as silence
+  (void)tcp_.SendAll(Bytes(&request, 1));  // a failed send shows as silence
   // Polls until one read is `expected` bytes (and, for the challenge, has its shape).
   auto await = [&](size_t expected, auto&& accept) -> LoginResult {
     for (int poll = 0; poll < kPollsPerReply; ++poll) {
-      const Wait w = Poll(kPollMs, POLLIN);
-      if (w == Wait::kFailed) return LoginResult::kWaitFailed;
-      if (w == Wait::kReady) {
-        const int n = ReceiveOnce(buffer);
-        if (n < 0) return LoginResult::kWaitFailed;
-        if (static_cast<size_t>(n) == expected &&
-            accept(Bytes(buffer.data(), static_cast<size_t>(n))))
-          return LoginResult::kOk;
-      }
+      const std::optional<size_t> n = ReceiveOnce(buffer);
+      if (!n) return LoginResult::kWaitFailed;
+      if (*n == expected && accept(Bytes(buffer.data(), *n))) return LoginResult::kOk;
       if (aborted()) return LoginResult::kAborted;
     }
     return LoginResult::kNoReply;
@@ -413,7 +304,7 @@ Status DiagSession::SessionLogin(std::string_view password) {
                                   [&](Bytes m) { return (nonce = frames::ParseTcpChallenge(m)).has_value(); });
       r != LoginResult::kOk)
     return r;
-  (void)SendAll(frames::BuildTcpLoginAnswer(password, *nonce), kPollMs);
+  (void)tcp_.SendAll(frames::BuildTcpLoginAnswer(password, *nonce));
   bool accepted = false;
   if (const LoginResult r = await(wire::kTcpReplySize,
                                   [&](Bytes m) {
@@ -427,19 +318,14 @@ Status DiagSession::SessionLogin(std::string_view password) {
 }
 
 Result<PortStatusWords> DiagSession::GetPortStatus() {
-  if (fd_ < 0) return SessionError::kNotConnected;
+  if (!is_open()) return SessionError::kNotConnected;
   const uint8_t request = wire::kTcpPortStatus;
-  (void)SendAll(Bytes(&request, 1), kPollMs);
+  (void)tcp_.SendAll(Bytes(&request, 1));
   std::array<uint8_t, 256> buffer{};
   for (int poll = 0; poll < kPollsPerReply; ++poll) {
-    const Wait w = Poll(kPollMs, POLLIN);
-    if (w == Wait::kFailed) return SessionError::kWaitFailed;
-    if (w == Wait::kReady) {
-      const int n = ReceiveOnce(buffer);
-      if (n < 0) return SessionError::kWaitFailed;
-      if (auto words = DecodePortStatusReply(Bytes(buffer.data(), static_cast<size_t>(n))))
-        return *words;
-    }
+    const std::optional<size_t> n = ReceiveOnce(buffer);
+    if (!n) return SessionError::kWaitFailed;
+    if (auto words = DecodePortStatusReply(Bytes(buffer.data(), *n))) return *words;
     if (aborted()) return SessionError::kAborted;
   }
   return SessionError::kNoReply;
@@ -479,22 +365,17 @@ DiagDownloadResult DownloadVerdictResult(Bytes reply) {
 }
 
 Status DiagSession::SendDiagnose(const DiagnoseCommand& command) {
-  if (fd_ < 0) return SessionError::kNotConnected;
-  if (!SendAll(command.Encode(), kPollMs)) return SessionError::kWaitFailed;
+  if (!is_open()) return SessionError::kNotConnected;
+  if (!tcp_.SendAll(command.Encode())) return SessionError::kWaitFailed;
   return {};
 }
 
 Result<ProgressReport> DiagSession::ReceiveProgressReport() {
-  if (fd_ < 0) return SessionError::kNotConnected;
-  const Wait w = Poll(kPollMs, POLLIN);
-  if (w == Wait::kFailed) return SessionError::kWaitFailed;
-  if (w == Wait::kReady) {
-    std::array<uint8_t, wire::kProgressReportSize> buffer{};
-    const int n = ReceiveOnce(buffer);
-    if (n < 0) return SessionError::kWaitFailed;
-    if (auto report = ProgressReport::Decode(Bytes(buffer.data(), static_cast<size_t>(n))))
-      return *report;
-  }
+  if (!is_open()) return SessionError::kNotConnected;
+  std::array<uint8_t, wire::kProgressReportSize> buffer{};
+  const std::optional<size_t> n = ReceiveOnce(buffer);
+  if (!n) return SessionError::kWaitFailed;
+  if (auto report = ProgressReport::Decode(Bytes(buffer.data(), *n))) return *report;
   if (aborted()) return SessionError::kAborted;
   return SessionError::kNoReply;
 }
@@ -512,25 +393,29 @@ Status DiagSession::FirmwareDownload(const std::string& path, int wait_seconds) 
       std::fseek(file.get(), 0, SEEK_SET) != 0)
     return R::kFileFailed;
   const int64_t wait_ms = int64_t{wait_seconds} * 1000;
+  // The AbortFlag does not end the download's waits.
+  struct Unabortable {
+    bool& downloading;
+    explicit Unabortable(bool& flag) : downloading(flag) { downloading = true; }
+    ~Unabortable() { downloading = false; }
+  } unabortable(downloading_);
   std::array<uint8_t, wire::kTcpReceiveBufferSize> reply{};
   size_t got = 0;
-  // One reply: a wait of up to wait_ms, then one read of at most 80 bytes (`got`).
+  // One reply: a wait of up to wait_seconds, then one read of at most 80 bytes (`got`).
   auto await = [&](R wait_failed, R timeout) -> std::optional<R> {
-    if (fd_ < 0) return wait_failed;
-    const Wait w = Poll(wait_ms, POLLIN, /*abortable=*/false);
-    if (w == Wait::kFailed) return wait_failed;
-    if (w != Wait::kReady) return timeout;
-    const int n = ReceiveOnce(reply);
-    if (n < 0) return wait_failed;
-    got = static_cast<size_t>(n);
+    if (!is_open()) return wait_failed;
+    const std::optional<size_t> n = ReceiveOnce(reply, wait_seconds);
+    if (!n) return wait_failed;
+    if (*n == 0) return timeout;
+    got = *n;
     return std::nullopt;
   };
-  (void)SendAll(frames::BuildDownloadRequest(static_cast<uint32_t>(length)), wait_ms, false);
+  (void)tcp_.SendAll(frames::BuildDownloadRequest(static_cast<uint32_t>(length)), wait_ms);
   if (auto failed = await(R::kReadyWaitFailed, R::kReadyTimeout)) return *failed;
   if (const R ready = DownloadReadyResult(Bytes(reply.data(), got)); ready != R::kOk) return ready;
   std::array<uint8_t, wire::kFirmwarePieceSize> piece{};
   for (size_t taken; (taken = std::fread(piece.data(), 1, piece.size(), file.get())) > 0;) {
-    (void)SendAll(Bytes(piece.data(), taken), wait_ms, false);  // a broken send shows at the verdict
+    (void)tcp_.SendAll(Bytes(piece.data(), taken), wait_ms);  // a broken send shows at the verdict
     clock_.SleepMs(kPiecePauseMs);
   }
   if (std::ferror(file.get())) return R::kFileFailed;

@@ -5,9 +5,10 @@
 //    upwards (so that it runs beside the manager), with the list of servers whose
 //    replies arrived through each interface; the broadcast search (with the
 //    exclusion round) and the unicast search of one address.
-//  - DiagSession: one TCP connection to port 4000 of one server. The connect is
-//    non-blocking and retried every 100 ms for about 30 seconds; every later wait is
-//    made of 1-second polls that a raised AbortFlag ends within 100 ms.
+//  - DiagSession: one TCP connection to port 4000 of one server, a protocol TcpSession
+//    whose connect is retried every 100 ms for about 30 seconds; every later wait is
+//    made of 1-second polls. A raised AbortFlag ends any wait within 100 ms (the
+//    session's abort condition), except the firmware download's.
 //    Commands: SessionLogin, GetPortStatus, the diagnose command with its progress
 //    reports, and FirmwareDownload with its 100 ms pacing and the server's verdicts.
 //  - PasswordDialog and LoginWithPrompt: the password prompt every caller but the
@@ -17,7 +18,7 @@
 // ones the product shows ("Download fail (%d)!" takes DiagDownloadResult's code).
 // Messages to the user go only through the Prompter given to the dialog; the
 // sockets tell their notices (refused addresses, socket error texts) to the program's
-// NoticeSink.
+// NoticeSink, but not their waits (NoticesWithoutBusy).
 //
 // Threads: a HostInterfaces and a DiagSession are used from one thread at a time (the
 // test worker, the status-check worker, or the user-interface thread). Only
@@ -28,6 +29,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,6 +42,7 @@
 #include "portcheck/core/diag_messages.hpp"
 #include "protocol/bytes.hpp"
 #include "protocol/device_types.hpp"
+#include "protocol/tcp_session.hpp"
 #include "protocol/transport.hpp"
 #include "protocol/wire.hpp"
 
@@ -52,7 +55,8 @@ inline constexpr int64_t kConnectRetryMs = 100;
 inline constexpr int kConnectRetries = 300;  // further attempts after the first
 inline constexpr int kPollsPerReply = 30;    // 1-second polls for a login or status reply
 inline constexpr int64_t kPollMs = 1000;
-inline constexpr int64_t kAbortCheckMs = 100;  // a raised AbortFlag is seen this soon
+// A raised AbortFlag is seen this soon.
+inline constexpr int64_t kAbortCheckMs = TcpSession::kAbortCheckMs;
 inline constexpr int64_t kPiecePauseMs = 100;  // after each 2048-byte piece of an image
 inline constexpr int kSearchAttempts = 30;     // unicast searches of one server per test
 inline constexpr size_t kMaxPasswordField = 29;
@@ -155,6 +159,20 @@ struct SearchTable {
   std::array<FoundServer, kMaxSearchResults> records{};
 };
 
+// The program's notices without the busy bracket: the diagnostic sockets wait on the
+// workers' threads too, where the cursor must not be touched (the user-interface
+// thread's searches show the wait cursor themselves).
+class NoticesWithoutBusy final : public NoticeSink {
+ public:
+  explicit NoticesWithoutBusy(NoticeSink& to) : to_(to) {}
+  void Notice(NoticeLevel level, std::string_view text) override { to_.Notice(level, text); }
+  void BusyBegin() override {}
+  void BusyEnd() override {}
+
+ private:
+  NoticeSink& to_;
+};
+
 // The host interface table. Open() fills it, Close() empties it (and the destructor).
 class HostInterfaces {
  public:
@@ -203,6 +221,7 @@ class HostInterfaces {
   void NoteKnown(int slot, Ipv4 server);
   int SlotOf(Ipv4 host_address) const;
 
+  NoticesWithoutBusy notices_;
   std::unique_ptr<Transport> transport_;
   std::vector<Known> known_;
   bool open_ = false;
@@ -246,7 +265,7 @@ class DiagSession {
   // when the options say loopback only.
   Status Open(Ipv4 address);
   void Close();
-  bool is_open() const { return fd_ >= 0; }
+  bool is_open() const { return tcp_.is_open(); }
   Ipv4 peer() const { return peer_; }
 
   // Login request, challenge, answer with MD5(password, nonce), result. A LoginResult.
@@ -282,28 +301,22 @@ class DiagSession {
   bool abort_raised() const { return abort_.raised(); }
   AbortFlag& abort_flag() { return abort_; }
 
-  // errno of the last failed socket call.
-  int last_error() const { return last_error_; }
-
  private:
-  enum class Wait { kReady, kTimeout, kFailed, kAborted };
-  // Waits up to `ms` of the clock; an abortable wait ends (as a time-out) within
-  // kAbortCheckMs once the AbortFlag is raised.
-  Wait Poll(int64_t ms, short events, bool abortable = true);
-  // One receive of at most buffer.size() bytes; -1 on error or a closed connection.
-  int ReceiveOnce(MutableBytes buffer);
-  bool SendAll(Bytes data, int64_t timeout_ms, bool abortable = true);
+  // One poll: waits up to `seconds` for a message and reads it once, at most
+  // buffer.size() bytes. The length read (0: nothing came, or the AbortFlag ended the
+  // wait); nothing when the wait failed or the server closed the connection.
+  std::optional<size_t> ReceiveOnce(MutableBytes buffer,
+                                    int seconds = static_cast<int>(kPollMs / 1000));
 
   bool aborted() const { return abort_.raised() || (hold_ && hold_()); }
 
   Clock& clock_;
-  NoticeSink& notices_;
-  TransportOptions options_;
+  NoticesWithoutBusy notices_;
+  TcpSession tcp_;
   AbortFlag abort_;
   std::function<bool()> hold_;
-  int fd_ = -1;
   Ipv4 peer_ = 0;
-  int last_error_ = 0;
+  bool downloading_ = false;  // the download's waits are not ended by the AbortFlag
 };
 
 // The password dialog's model ("Zelin Server Password", modal, always on top). The
