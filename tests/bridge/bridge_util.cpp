@@ -195,6 +195,16 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   return v;
 }
 
+void SetLine(int fd, speed_t speed, tcflag_t set, tcflag_t clear, termios* applied) {
+  termios t{};
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  cfsetospeed(&t, speed);
+  cfsetispeed(&t, speed);
+  t.c_cflag = (t.c_cflag | set) & ~clear;
+  ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+  if (applied != nullptr) *applied = t;
+}
+
 BridgeFixture::BridgeFixture() : server_ip_(block_.Address(10)) {
   options_.store = dir_ / "store" / "registry.reg";
   options_.config = dir_ / "store" / "bridge.conf";
@@ -239,6 +249,14 @@ const bridge::PortStatus* BridgeFixture::Port(const std::string& com) {
   for (const auto& p : ports_)
     if (p.target.port.com_name == com) return &p;
   return nullptr;
+}
+
+void BridgeFixture::StartConnected(const std::vector<ServerConfig>& table, const std::string& com,
+                                   int* fd) {
+  SaveStore(table);
+  StartBridge();
+  ASSERT_TRUE(WaitConnected(com));
+  *fd = OpenDevice(options_.dir / com);
 }
 
 bool BridgeFixture::WaitConnected(const std::string& com) {

@@ -2,7 +2,6 @@
 // ports, and its RFC 2217 server side (serial.rfc2217.PortManager over a pty pair,
 // tests/bridge/pyserial_peer.py) as a server for the bridge.
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,8 +15,7 @@
 #include "tests/bridge/bridge_util.hpp"
 #include "tests/emulator/raw_peer.hpp"
 #include "tests/support/lab_support.hpp"
-
-extern char** environ;
+#include "tests/support/spawn.hpp"
 
 namespace zelin::testing {
 namespace {
@@ -30,13 +28,8 @@ bool HasPyserial() {
 }
 
 pid_t SpawnPython(std::vector<std::string> args) {
-  std::string python = kPython;
-  std::vector<char*> argv{python.data()};
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (::posix_spawn(&pid, kPython, nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  return pid;
+  args.insert(args.begin(), kPython);
+  return Spawn(args);
 }
 
 class PyserialTest : public BridgeFixture {
@@ -97,12 +90,7 @@ TEST_F(PyserialTest, PortManagerServesTheBridge) {
   StartBridge();
   ASSERT_TRUE(WaitConnected("COM4"));
   const int fd = OpenDevice(options_.dir / "COM4");
-  termios t{};
-  ASSERT_EQ(tcgetattr(fd, &t), 0);
-  cfsetospeed(&t, B38400);
-  cfsetispeed(&t, B38400);
-  t.c_cflag |= CSTOPB | CRTSCTS;
-  ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+  ASSERT_NO_FATAL_FAILURE(SetLine(fd, B38400, CSTOPB | CRTSCTS));
   const std::vector<uint8_t> out = Pattern(20000, 0xF7);  // 0xFF bytes included
   const std::vector<uint8_t> back = Exchange(*bridge_, fd, out, out.size());
   EXPECT_TRUE(back == out) << back.size() << " bytes back, first difference at "
