@@ -20,6 +20,14 @@ class PageFlowTest : public WizardFixture {
     f.Back();
     EXPECT_EQ(f.page(), back);
   }
+  // Choosing the password-protected server leads to `password_page` and Back returns to
+  // the list; then it is chosen again and the flow goes on to that page.
+  void ChooseLockedServer(WizardFlow& f, int password_page) {
+    SelectSerial(f, kLocked);
+    ASSERT_NO_FATAL_FAILURE(NextThenBack(f, password_page, kPageServerList));
+    SelectSerial(f, kLocked);
+    f.Next();
+  }
 };
 
 TEST_F(PageFlowTest, StartPageOffersNextOnlyAndNoEndsWithResultZero) {
@@ -38,10 +46,7 @@ TEST_F(PageFlowTest, StartPageOffersNextOnlyAndNoEndsWithResultZero) {
 TEST_F(PageFlowTest, SingleHostServerWithPasswordGoesThroughThePasswordPage) {
   WizardFlow& f = FlowAtList(kSingleHost);
   EXPECT_EQ(f.buttons(), (Buttons{true, true, false}));
-  SelectSerial(f, kLocked);
-  ASSERT_NO_FATAL_FAILURE(NextThenBack(f, kPageSinglePassword, kPageServerList));
-  SelectSerial(f, kLocked);
-  f.Next();
+  ASSERT_NO_FATAL_FAILURE(ChooseLockedServer(f, kPageSinglePassword));
   f.single_password().SetPassword("secret");
   ASSERT_NO_FATAL_FAILURE(NextThenBack(f, kPageComMap, kPageSinglePassword));
   f.Next();
@@ -72,11 +77,8 @@ TEST_F(PageFlowTest, SingleHostServerWithoutPasswordIsOfferedAPassword) {
 TEST_F(PageFlowTest, MultiHostAdministratorChecksPasswordThenAddress) {
   WizardFlow& f = FlowAtList(kMultiHost);
   EXPECT_TRUE(f.server_list().radios_visible());
-  SelectSerial(f, kLocked);
-  // Back to the list: the server was chosen from it, not typed.
-  ASSERT_NO_FATAL_FAILURE(NextThenBack(f, kPageMultiPassword, kPageServerList));
-  SelectSerial(f, kLocked);
-  f.Next();
+  // Back goes to the list: the server was chosen from it, not typed.
+  ASSERT_NO_FATAL_FAILURE(ChooseLockedServer(f, kPageMultiPassword));
   f.multi_password().SetPassword("secret");
   ASSERT_NO_FATAL_FAILURE(NextThenBack(f, kPageNewAddress, kPageMultiPassword));
   f.Next();
