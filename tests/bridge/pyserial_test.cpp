@@ -27,11 +27,6 @@ bool HasPyserial() {
          std::system((std::string(kPython) + " -c 'import serial.rfc2217' 2>/dev/null").c_str()) == 0;
 }
 
-pid_t SpawnPython(std::vector<std::string> args) {
-  args.insert(args.begin(), kPython);
-  return Spawn(args);
-}
-
 class PyserialTest : public BridgeFixture {
  protected:
   void SetUp() override {
@@ -60,7 +55,7 @@ TEST_F(PyserialTest, ClientSetsADevsimPortAndEchoes) {
       "got = s.read(14)\n"
       "s.close()\n"
       "sys.exit(0 if got == b'through devsim' else 1)\n";
-  pid_ = SpawnPython({"-c", script});
+  pid_ = Spawn({kPython, "-c", script});
   ASSERT_GT(pid_, 0);
   int status = -1;
   ASSERT_EQ(::waitpid(pid_, &status, 0), pid_);
@@ -76,7 +71,7 @@ TEST_F(PyserialTest, ClientSetsADevsimPortAndEchoes) {
 // (speed, two stop bits, RTS/CTS) and bytes come back through its loopback plug.
 TEST_F(PyserialTest, PortManagerServesTheBridge) {
   const auto report = dir_ / "peer.txt";
-  pid_ = SpawnPython({PYSERIAL_PEER_PATH, AddressToText(server_ip_), report.string()});
+  pid_ = Spawn({kPython, PYSERIAL_PEER_PATH, AddressToText(server_ip_), report.string()});
   ASSERT_GT(pid_, 0);
   std::string port;
   for (int i = 0; i < 1500 && port.empty(); ++i) {  // up to 30 s
