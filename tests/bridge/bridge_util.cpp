@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 
 #include "protocol/socket_address.hpp"
 #include "store/hive_file.hpp"
@@ -160,6 +161,11 @@ void EchoServer::Loop() {
   }
   if (listener >= 0) ::close(listener);
   for (const auto& c : clients) ::close(c->fd);
+}
+
+bool PythonHasModule(const std::string& module) {
+  return ::access(kPython, X_OK) == 0 &&
+         std::system((std::string(kPython) + " -c 'import " + module + "' 2>/dev/null").c_str()) == 0;
 }
 
 int OpenDevice(const std::filesystem::path& link) {

@@ -76,6 +76,11 @@ class NoticeLog final : public NoticeSink {
   std::vector<std::string> lines;
 };
 
+// The python3 that runs pyserial, a client we did not write, in the interop tests.
+inline constexpr const char* kPython = "/usr/bin/python3";
+// Whether kPython runs and imports `module` (such as "serial.rfc2217").
+bool PythonHasModule(const std::string& module);
+
 // A program's descriptor of a bridged device (non-blocking, raw).
 int OpenDevice(const std::filesystem::path& link);
 // Writes `out` to the device and reads from it at the same time, running the bridge,

@@ -34,8 +34,6 @@ using bridge::LinkState;
 using rfc2217::ComCommand;
 using rfc2217::ComEvent;
 
-constexpr const char* kPython = "/usr/bin/python3";
-
 // Accepts connections on address:port and runs `serve(fd)` for each, on its own thread.
 class ScriptedPeer {
  public:
@@ -70,11 +68,6 @@ class ScriptedPeer {
 std::vector<uint8_t> Cat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
-}
-
-bool HasPyserial() {
-  return ::access(kPython, X_OK) == 0 &&
-         std::system((std::string(kPython) + " -c 'import serial' 2>/dev/null").c_str()) == 0;
 }
 
 class LinkTest : public BridgeFixture {
@@ -175,7 +168,8 @@ TEST_F(LinkTest, ServerWithoutTheOptionGetsDataAfterTheTimeLimit) {
 // A speed set through termios2 (pyserial's custom rates) goes out exactly, before the
 // data; a server that cannot take it answers with its own, and the status shows it.
 TEST_F(LinkTest, CustomSpeedGoesOutExactlyAndARefusalShows) {
-  if (!HasPyserial()) GTEST_SKIP() << "python3-serial not installed (scripts/setup.sh --interop)";
+  if (!PythonHasModule("serial"))
+    GTEST_SKIP() << "python3-serial not installed (scripts/setup.sh --interop)";
   EchoServer server(server_ip_, 4101, /*telnet=*/true, /*max_baud=*/115200);
   StartBridge();
   ASSERT_TRUE(WaitConnected("COM7"));

@@ -20,17 +20,11 @@
 namespace zelin::testing {
 namespace {
 
-constexpr const char* kPython = "/usr/bin/python3";
-
-bool HasPyserial() {
-  return ::access(kPython, X_OK) == 0 &&
-         std::system((std::string(kPython) + " -c 'import serial.rfc2217' 2>/dev/null").c_str()) == 0;
-}
-
 class PyserialTest : public BridgeFixture {
  protected:
   void SetUp() override {
-    if (!HasPyserial()) GTEST_SKIP() << "python3-serial not installed (scripts/setup.sh --interop)";
+    if (!PythonHasModule("serial.rfc2217"))
+      GTEST_SKIP() << "python3-serial not installed (scripts/setup.sh --interop)";
   }
   void TearDown() override {
     if (pid_ > 0) {
