@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 
 #include "emulator/lab.hpp"
 #include "protocol/address.hpp"
+#include "tests/support/devsim_process.hpp"
 
 namespace zelin::bench {
 
@@ -43,44 +45,30 @@ inline std::unique_ptr<emulator::Lab> StartBenchLab(uint8_t block, const emulato
   return lab;
 }
 
-// The devsim program: $DEVSIM, else beside this program's build tree.
-inline std::string DevsimPath() {
-  if (const char* env = std::getenv("DEVSIM")) return env;
+// A program of the build: the path in the environment variable `env`, else `relative`
+// to the top of this program's build tree.
+inline std::string BesideBuild(const char* env, const std::string& relative) {
+  if (const char* e = std::getenv(env)) return e;
   char self[4096];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "devsim";
-  const std::string dir(self, static_cast<size_t>(n));
-  return dir.substr(0, dir.rfind('/')) + "/../emulator/devsim";
+  const std::string dir(self, static_cast<size_t>(n > 0 ? n : 0));
+  return dir.substr(0, dir.rfind('/')) + "/../" + relative;
 }
 
+// The devsim program: $DEVSIM, else beside this program's build tree.
+inline std::string DevsimPath() { return BesideBuild("DEVSIM", "emulator/devsim"); }
+
 // Starts devsim with `broadcast` and one --server flag per entry of `servers`, and waits
-// for its last ready line. Returns its pid, or -1 when it did not become ready.
+// for its ready line. Returns its pid, or -1 when it did not become ready.
 inline pid_t StartDevsimProcess(Ipv4 broadcast, const std::vector<std::string>& servers) {
-  std::vector<std::string> args = {DevsimPath(), "--broadcast", AddressToText(broadcast)};
-  for (const std::string& s : servers) {
-    args.push_back("--server");
-    args.push_back(s);
-  }
-  int out[2];
-  if (::pipe(out) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out[1], STDOUT_FILENO);
-    ::close(out[0]);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  std::FILE* f = ::fdopen(out[0], "r");
-  char line[512];
-  bool ready = false;
-  while (!ready && std::fgets(line, sizeof line, f) != nullptr)
-    ready = std::string(line).rfind("ready broadcast=", 0) == 0;
-  std::fclose(f);
-  return ready ? pid : -1;
+  return testing::SpawnDevsim(DevsimPath(), broadcast, servers);
+}
+
+// The value at quantile `q` (0 to 1) of `v`; 0 for none.
+inline double Percentile(std::vector<double> v, double q) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
 }
 
 }  // namespace zelin::bench

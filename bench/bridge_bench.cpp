@@ -31,16 +31,23 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_bridge.hpp"
 #include "bench/bench_lab.hpp"
 #include "bridge/core/bridge.hpp"
 #include "platform/notices.hpp"
 #include "protocol/socket_address.hpp"
 #include "store/server_store.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace zelin {
 namespace {
 
+using bench::RunningBridge;
+using testing::TempDir;
 using Clock = std::chrono::steady_clock;
+
+// The settings file of a bridge with every port in `mode`.
+std::string ModeConfig(const std::string& mode) { return "[defaults]\nmode = " + mode + "\n"; }
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
@@ -126,90 +133,6 @@ class EchoPeer {
   std::thread thread_;
 };
 
-class TempDir {
- public:
-  TempDir() {
-    std::string t = (std::filesystem::temp_directory_path() / "zelin-bench-XXXXXX").string();
-    if (::mkdtemp(t.data()) == nullptr) std::abort();
-    path_ = t;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-// A bridge over a store of `servers` 16-port servers at `ip`, every port mapped (COM
-// numbers from 1), running on its own thread.
-class RunningBridge {
- public:
-  RunningBridge(const std::filesystem::path& dir, Ipv4 ip, int servers, int ports,
-                const std::string& mode) {
-    std::vector<ServerConfig> table;
-    int com = 1;
-    for (int s = 0; s < servers; ++s) {
-      ServerConfig c;
-      c.device_type = 9747;  // 16 ports
-      c.serial_number = static_cast<uint16_t>(100 + s);
-      c.port_count = static_cast<uint32_t>(PortCountOf(c.device_type));
-      c.ip_address = ip;
-      c.netmask = Ipv4FromOctets(255, 255, 255, 0);
-      for (int p = 0; p < ports; ++p) {
-        c.port_mapped[static_cast<size_t>(p)] = 1;
-        c.com_number[static_cast<size_t>(p)] = static_cast<uint8_t>(com++ % 256);
-      }
-      table.push_back(c);
-    }
-    options_.store = dir / "registry.reg";
-    options_.config = dir / "bridge.conf";
-    options_.dir = dir / "run";
-    options_.state = dir / "run" / "bridge-state.json";
-    options_.loopback_only = true;
-    HiveFile hive(options_.store);
-    if (!SaveServerStore(hive, table, {})) std::abort();
-    std::ofstream(options_.config) << "[defaults]\nmode = " << mode << "\n";
-    bridge_ = std::make_unique<bridge::Bridge>(options_, SystemClock(), notices_);
-    if (!bridge_->Start()) std::abort();
-    thread_ = std::thread([this] { bridge_->Run(); });
-  }
-  ~RunningBridge() {
-    bridge_->Stop();
-    thread_.join();
-  }
-  std::filesystem::path Device(int com) const { return options_.dir / ("COM" + std::to_string(com)); }
-  std::string StateText() const {
-    std::ifstream in(options_.state);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-  // Connected ports, read from the state file (the loop owns the ports).
-  int Connected() const {
-    std::ifstream in(options_.state);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    int n = 0;
-    for (size_t at = 0; (at = text.find("\"connected\"", at)) != std::string::npos; ++at) ++n;
-    return n;
-  }
-
- private:
-  bridge::BridgeOptions options_;
-  ConsoleNotices notices_{true};
-  std::unique_ptr<bridge::Bridge> bridge_;
-  std::thread thread_;
-};
-
-bool WaitConnected(const RunningBridge& b, int n) {
-  const auto start = Clock::now();
-  while (b.Connected() < n) {
-    if (Seconds(start) > 60) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
 int OpenRaw(const std::filesystem::path& p) {
   const int fd = ::open(p.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) std::abort();
@@ -219,8 +142,8 @@ int OpenRaw(const std::filesystem::path& p) {
 void Throughput(const std::string& mode) {
   TempDir tmp;
   EchoPeer peer(bench::BenchAddress(16, 10), 4001, 1);
-  RunningBridge b(tmp.path(), bench::BenchAddress(16, 10), 1, 1, mode);
-  if (!WaitConnected(b, 1)) std::abort();
+  RunningBridge b(tmp.path(), bench::BenchAddress(16, 10), 1, 1, ModeConfig(mode));
+  if (!b.WaitConnected(1, 60)) std::abort();
   const int fd = OpenRaw(b.Device(1));
   constexpr size_t kTotal = 64u << 20;
   std::vector<uint8_t> out(16 * 1024), in(64 * 1024);
@@ -273,8 +196,8 @@ void Latency() {
   TempDir tmp;
   const Ipv4 ip = bench::BenchAddress(16, 11);
   EchoPeer peer(ip, 4001, 1);
-  RunningBridge b(tmp.path(), ip, 1, 1, "rfc2217");
-  if (!WaitConnected(b, 1)) std::abort();
+  RunningBridge b(tmp.path(), ip, 1, 1, ModeConfig("rfc2217"));
+  if (!b.WaitConnected(1, 60)) std::abort();
   const int fd = OpenRaw(b.Device(1));
   RoundTrips(fd, 200);  // warm-up
   const Percentiles bridged = Of(RoundTrips(fd, 5000));
@@ -328,9 +251,9 @@ void Idle(int seconds) {
   EchoPeer peer(ip, 4001, 16);
   const long rss0 = RssKb();
   const auto start = Clock::now();
-  RunningBridge first(a.path(), ip, 16, 16, "rfc2217");
-  RunningBridge second(b.path(), ip, 16, 16, "rfc2217");
-  if (!WaitConnected(first, 256) || !WaitConnected(second, 256)) {
+  RunningBridge first(a.path(), ip, 16, 16, ModeConfig("rfc2217"));
+  RunningBridge second(b.path(), ip, 16, 16, ModeConfig("rfc2217"));
+  if (!first.WaitConnected(256, 60) || !second.WaitConnected(256, 60)) {
     std::printf("512 ports: not all connected (%d + %d)\n", first.Connected(), second.Connected());
     std::printf("%s\n", first.StateText().substr(0, 3000).c_str());
     return;

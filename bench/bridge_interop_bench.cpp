@@ -49,10 +49,12 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_bridge.hpp"
 #include "bench/bench_lab.hpp"
 #include "bridge/core/bridge.hpp"
 #include "platform/notices.hpp"
 #include "store/server_store.hpp"
+#include "tests/support/temp_dir.hpp"
 #include "tests/support/ser2net_fixture.hpp"
 #include "tests/support/spawn.hpp"
 
@@ -62,6 +64,8 @@ namespace zelin {
 namespace {
 
 namespace fs = std::filesystem;
+using bench::RunningBridge;
+using testing::TempDir;
 
 // The writer: the same program for both paths; only the port's name differs.
 constexpr const char* kWriter = R"(import os, sys, time
@@ -88,12 +92,6 @@ double Monotonic() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-double ThreadCpu(clockid_t id) {
-  timespec ts{};
-  ::clock_gettime(id, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
 // User + system CPU seconds of a process (or of a thread: "self/task/TID").
 double ProcCpu(const std::string& which) {
   std::ifstream in("/proc/" + which + "/stat");
@@ -109,97 +107,6 @@ double ProcCpu(const std::string& which) {
   }
   return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
-
-// Voluntary + involuntary context switches of a thread of this process.
-double ThreadSwitches(pid_t tid) {
-  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/status");
-  std::string key;
-  double total = 0;
-  while (in >> key) {
-    if (key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:") {
-      double v = 0;
-      in >> v;
-      total += v;
-    }
-    in.ignore(1 << 20, '\n');
-  }
-  return total;
-}
-
-class TempDir {
- public:
-  TempDir() {
-    std::string t = (fs::temp_directory_path() / "zelin-interop-XXXXXX").string();
-    if (::mkdtemp(t.data()) == nullptr) std::abort();
-    path_ = t;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// One bridge of one server (serial 100, 127.201.17.10) with port 1 mapped as COM1, its
-// data port at `tcp_port`, running on its own thread.
-class RunningBridge {
- public:
-  RunningBridge(const fs::path& dir, Ipv4 ip, uint16_t tcp_port) {
-    ServerConfig c;
-    c.device_type = 9747;
-    c.serial_number = 100;
-    c.port_count = static_cast<uint32_t>(PortCountOf(c.device_type));
-    c.ip_address = ip;
-    c.netmask = Ipv4FromOctets(255, 255, 255, 0);
-    c.port_mapped[0] = 1;
-    c.com_number[0] = 1;
-    options_.store = dir / "registry.reg";
-    options_.config = dir / "bridge.conf";
-    options_.dir = dir / "run";
-    options_.state = dir / "run" / "bridge-state.json";
-    options_.loopback_only = true;
-    HiveFile hive(options_.store);
-    const std::vector<ServerConfig> table = {c};
-    if (!SaveServerStore(hive, table, {})) std::abort();
-    std::ofstream(options_.config) << "[defaults]\nmode = rfc2217\ndata_port_base = " << tcp_port
-                                   << "\n";
-    bridge_ = std::make_unique<bridge::Bridge>(options_, SystemClock(), notices_);
-    if (!bridge_->Start()) std::abort();
-    thread_ = std::thread([this] {
-      tid_ = static_cast<pid_t>(::syscall(SYS_gettid));
-      bridge_->Run();
-    });
-    if (::pthread_getcpuclockid(thread_.native_handle(), &cpu_) != 0) std::abort();
-    while (tid_ == 0) std::this_thread::yield();
-  }
-  ~RunningBridge() {
-    bridge_->Stop();
-    thread_.join();
-  }
-  fs::path Device() const { return options_.dir / "COM1"; }
-  double Cpu() const { return ThreadCpu(cpu_); }
-  double Switches() const { return ThreadSwitches(tid_); }
-  bool WaitConnected() const {
-    for (int i = 0; i < 600; ++i) {
-      std::ifstream in(options_.state);
-      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      if (text.find("\"connected\"") != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-  }
-
- private:
-  bridge::BridgeOptions options_;
-  ConsoleNotices notices_{true};
-  std::unique_ptr<bridge::Bridge> bridge_;
-  std::thread thread_;
-  clockid_t cpu_{};
-  std::atomic<pid_t> tid_{0};
-};
 
 std::string ReadText(const fs::path& p) {
   std::ifstream in(p);
@@ -312,13 +219,15 @@ bool RunOne(size_t mib, int run, size_t chunk, std::vector<Figures>& runs) {
   double cpu = 0;
   double wakes = 0;
   {
-    RunningBridge b(tmp.path(), ip, s2n.port());
-    if (!b.WaitConnected()) {
+    // One server (serial 100) with port 1 mapped as COM1, its data port at ser2net's.
+    RunningBridge b(tmp.path(), ip, 1, 1,
+                    "[defaults]\nmode = rfc2217\ndata_port_base = " + std::to_string(s2n.port()) + "\n");
+    if (!b.WaitConnected(1, 30)) {
       std::printf("%zu MiB run %d: the bridge does not connect\n", mib, run);
       return false;
     }
     const double cpu0 = b.Cpu(), wakes0 = b.Switches();
-    br = Transfer(tmp.path(), b.Device().string(), s2n.line_path(), data, s2n, chunk);
+    br = Transfer(tmp.path(), b.Device(1).string(), s2n.line_path(), data, s2n, chunk);
     cpu = b.Cpu() - cpu0;
     wakes = b.Switches() - wakes0;
   }

@@ -34,44 +34,12 @@
 
 namespace {
 
+using zelin::bench::BesideBuild;
+using zelin::bench::Percentile;
+using zelin::testing::SpawnUntilReady;
 using Steady = std::chrono::steady_clock;
 const std::string kLabs = std::string(ZELIN_SOURCE_DIR) + "/emulator/labs/fleet-256/";
 const char* const kHost = "127.0.59.1";
-
-std::string BesideBuild(const char* env, const std::string& relative) {
-  if (const char* e = std::getenv(env)) return e;
-  char self[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  const std::string dir(self, static_cast<size_t>(std::max<ssize_t>(n, 0)));
-  return dir.substr(0, dir.rfind('/')) + "/../" + relative;
-}
-
-// Starts `args` with its output on a pipe and returns the first line that starts with
-// `ready` (empty when it ended first).
-pid_t Start(std::vector<std::string> args, const std::string& ready, std::string* line) {
-  int out[2];
-  if (::pipe(out) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out[1], STDOUT_FILENO);
-    ::close(out[0]);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  std::FILE* f = ::fdopen(out[0], "r");
-  char buf[512];
-  while (std::fgets(buf, sizeof buf, f) != nullptr) {
-    if (std::string(buf).rfind(ready, 0) == 0) {
-      *line = buf;
-      return pid;  // the pipe stays open (the child may write more)
-    }
-  }
-  return -1;
-}
 
 std::string Get(int port, const std::string& target, double timeout_s) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -116,32 +84,26 @@ std::string StatusLine(pid_t pid, const std::string& key) {
   return "?";
 }
 
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
   const int concurrency = argc > 2 ? std::atoi(argv[2]) : 32;
   std::vector<pid_t> devsims;
-  std::string line;
   for (int n = 1; n <= 8; ++n) {
-    const pid_t pid = Start({zelin::bench::DevsimPath(), "--lab", kLabs + "fleet-" + std::to_string(n) + ".json"},
-                            "ready broadcast=", &line);
+    const pid_t pid = SpawnUntilReady({zelin::bench::DevsimPath(), "--lab", kLabs + "fleet-" + std::to_string(n) + ".json"},
+                            "ready broadcast=");
     if (pid < 0) {
       std::fprintf(stderr, "exporter_bench: devsim did not start\n");
       return 1;
     }
     devsims.push_back(pid);
   }
-  const pid_t exporter = Start({BesideBuild("ZELIN_EXPORTER", "exporter/zelin-exporter"), "--listen",
+  std::string line;
+  const pid_t exporter = SpawnUntilReady({BesideBuild("ZELIN_EXPORTER", "exporter/zelin-exporter"), "--listen",
                                 std::string(kHost) + ":0", "--targets", kLabs + "targets",
                                 "--loopback-only"},
-                               "listening on ", &line);
+                               "listening on ", &line);  // ends with the ready line
   if (exporter < 0) {
     std::fprintf(stderr, "exporter_bench: zelin-exporter did not start\n");
     return 1;
@@ -198,11 +160,7 @@ int main(int argc, char** argv) {
                 r.find("\nzelin_probe_success 0") != std::string::npos ? "failed, as it should"
                                                                         : "UNEXPECTED");
   }
-  ::kill(exporter, SIGTERM);
-  ::waitpid(exporter, nullptr, 0);
-  for (pid_t p : devsims) {
-    ::kill(p, SIGTERM);
-    ::waitpid(p, nullptr, 0);
-  }
+  zelin::testing::StopChild(exporter);
+  for (pid_t p : devsims) zelin::testing::StopChild(p);
   return 0;
 }

@@ -40,6 +40,7 @@ namespace {
 
 using namespace zelin;
 using namespace zelin::monitor;
+using bench::Percentile;
 using Steady = std::chrono::steady_clock;
 
 constexpr int kServers = 32;
@@ -139,12 +140,6 @@ double RunFor(PortPoller& poller, BenchObserver& observer, Clock& clock, int sec
   }
   const double wall = std::chrono::duration<double>(Steady::now() - wall0).count();
   return (CpuSeconds() - cpu0) / wall;
-}
-
-double Percentile(std::vector<double> v, double q) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
 }
 
 }  // namespace

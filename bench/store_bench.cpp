@@ -2,7 +2,6 @@
 // (512 device keys and 512 driver keys), through the hive file with its lock, parse,
 // format and atomic replace, and the same edits on the tree in memory.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <string>
@@ -11,6 +10,7 @@
 #include "store/hive_file.hpp"
 #include "store/reg_text.hpp"
 #include "store/server_store.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace zelin {
 namespace {
@@ -37,20 +37,10 @@ Table FullTable() {
   return t;
 }
 
-class TempHive {
- public:
-  TempHive() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "zelin-bench-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) != nullptr) dir_ = tmpl;
-  }
-  ~TempHive() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  HiveFile hive() const { return HiveFile(dir_ / "registry.reg"); }
-
- private:
-  std::filesystem::path dir_;
+// A hive file in a temporary folder of its own.
+struct TempHive : zelin::testing::TempDir {
+  TempHive() : TempDir("zelin-bench") {}
+  HiveFile hive() const { return HiveFile(path() / "registry.reg"); }
 };
 
 void BM_LoadFullStore(benchmark::State& state) {

@@ -15,6 +15,19 @@
     }                                                                         \
   } while (false)
 
+// A parser's answer to the input (a value, or an error that says why it was refused): a
+// refusal without a reason breaks the contract. Returns the value when the input was
+// taken, nullptr when it was refused.
+template <class ParseResult>
+auto* Accepted(ParseResult& parsed) {
+  using Value = typename decltype(parsed.value)::value_type;
+  if (!parsed) {
+    FUZZ_CHECK(!parsed.error.empty());
+    return static_cast<Value*>(nullptr);
+  }
+  return &*parsed.value;
+}
+
 // A bounds-checked reader over the fuzzer's input, for harnesses that take several
 // values (a selector, a length, a chunk) from it.
 class FuzzInput {

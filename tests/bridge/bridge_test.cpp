@@ -30,10 +30,8 @@ class BridgeTest : public BridgeFixture {
 
 TEST_F(BridgeTest, RawPortCarriesBytesBothWaysAndReportsItsState) {
   EchoServer echo(server_ip_, 4001);
-  SaveStore({Server({{0, 5}})});
-  StartBridge();
-  ASSERT_TRUE(WaitConnected("COM5"));
-  const int fd = OpenDevice(options_.dir / "COM5");
+  int fd = -1;
+  ASSERT_NO_FATAL_FAILURE(StartConnected({Server({{0, 5}})}, "COM5", &fd));
   // Far more than every buffer on the way holds: the port must pace both directions.
   const std::vector<uint8_t> out = Pattern(300 * 1024, 3);
   EXPECT_EQ(Exchange(*bridge_, fd, out, out.size()), out);
@@ -55,10 +53,8 @@ TEST_F(BridgeTest, RawPortCarriesBytesBothWaysAndReportsItsState) {
 
 TEST_F(BridgeTest, OpenDeviceCarriesBytesAgainAfterTheServerRestarts) {
   EchoServer echo(server_ip_, 4001);
-  SaveStore({Server({{0, 5}})});
-  StartBridge();
-  ASSERT_TRUE(WaitConnected("COM5"));
-  const int fd = OpenDevice(options_.dir / "COM5");
+  int fd = -1;
+  ASSERT_NO_FATAL_FAILURE(StartConnected({Server({{0, 5}})}, "COM5", &fd));
   const std::vector<uint8_t> before = Pattern(20000, 1);
   EXPECT_EQ(Exchange(*bridge_, fd, before, before.size()), before);
 

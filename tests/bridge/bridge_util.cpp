@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 
 #include "protocol/socket_address.hpp"
 #include "store/hive_file.hpp"
@@ -162,6 +163,11 @@ void EchoServer::Loop() {
   for (const auto& c : clients) ::close(c->fd);
 }
 
+bool PythonHasModule(const std::string& module) {
+  return ::access(kPython, X_OK) == 0 &&
+         std::system((std::string(kPython) + " -c 'import " + module + "' 2>/dev/null").c_str()) == 0;
+}
+
 int OpenDevice(const std::filesystem::path& link) {
   const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   EXPECT_GE(fd, 0) << link;
@@ -193,6 +199,16 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   std::vector<uint8_t> v(n);
   for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7 + i / 251);
   return v;
+}
+
+void SetLine(int fd, speed_t speed, tcflag_t set, tcflag_t clear, termios* applied) {
+  termios t{};
+  ASSERT_EQ(tcgetattr(fd, &t), 0);
+  cfsetospeed(&t, speed);
+  cfsetispeed(&t, speed);
+  t.c_cflag = (t.c_cflag | set) & ~clear;
+  ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+  if (applied != nullptr) *applied = t;
 }
 
 BridgeFixture::BridgeFixture() : server_ip_(block_.Address(10)) {
@@ -239,6 +255,14 @@ const bridge::PortStatus* BridgeFixture::Port(const std::string& com) {
   for (const auto& p : ports_)
     if (p.target.port.com_name == com) return &p;
   return nullptr;
+}
+
+void BridgeFixture::StartConnected(const std::vector<ServerConfig>& table, const std::string& com,
+                                   int* fd) {
+  SaveStore(table);
+  StartBridge();
+  ASSERT_TRUE(WaitConnected(com));
+  *fd = OpenDevice(options_.dir / com);
 }
 
 bool BridgeFixture::WaitConnected(const std::string& com) {

@@ -4,6 +4,7 @@
 // a fixture with a store, a settings file and a bridge on a scaled clock.
 
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -75,6 +76,11 @@ class NoticeLog final : public NoticeSink {
   std::vector<std::string> lines;
 };
 
+// The python3 that runs pyserial, a client we did not write, in the interop tests.
+inline constexpr const char* kPython = "/usr/bin/python3";
+// Whether kPython runs and imports `module` (such as "serial.rfc2217").
+bool PythonHasModule(const std::string& module);
+
 // A program's descriptor of a bridged device (non-blocking, raw).
 int OpenDevice(const std::filesystem::path& link);
 // Writes `out` to the device and reads from it at the same time, running the bridge,
@@ -82,6 +88,11 @@ int OpenDevice(const std::filesystem::path& link);
 std::vector<uint8_t> Exchange(bridge::Bridge& b, int fd, const std::vector<uint8_t>& out,
                               size_t expect);
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed);
+// Sets the device's speed (both ways), adds the control flags `set` (such as
+// CSTOPB | CRTSCTS) and takes away `clear`, as a program's tcsetattr does; `*applied`, when
+// given, gets the settings. Fatal failures: call it inside ASSERT_NO_FATAL_FAILURE.
+void SetLine(int fd, speed_t speed, tcflag_t set = 0, tcflag_t clear = 0,
+             termios* applied = nullptr);
 
 class BridgeFixture : public ::testing::Test {
  protected:
@@ -95,6 +106,9 @@ class BridgeFixture : public ::testing::Test {
   void StartBridge();
   // Runs the bridge until the port of `com` is connected.
   bool WaitConnected(const std::string& com);
+  // Saves `table`, starts the bridge, waits for `com` to connect and opens its device as
+  // `*fd`. Fatal failures: call it inside ASSERT_NO_FATAL_FAILURE.
+  void StartConnected(const std::vector<ServerConfig>& table, const std::string& com, int* fd);
   const bridge::PortStatus* Port(const std::string& com);
 
   LoopbackBlock block_;

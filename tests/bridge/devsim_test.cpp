@@ -40,12 +40,7 @@ TEST_F(DevsimBridgeTest, SettingsAndBytesReachTheLabAndSurviveARestart) {
   const int fd = OpenDevice(options_.dir / "COM5");
   EXPECT_EQ(Exchange(*bridge_, fd, Pattern(40000, 5), 40000), Pattern(40000, 5));
 
-  termios t{};
-  ASSERT_EQ(tcgetattr(fd, &t), 0);
-  cfsetospeed(&t, B57600);
-  cfsetispeed(&t, B57600);
-  t.c_cflag |= CSTOPB;
-  ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+  ASSERT_NO_FATAL_FAILURE(SetLine(fd, B57600, CSTOPB));
   auto settled = [&] {
     const auto s = lab_->PortSettings(1201, 1);
     return s && s->baud == 57600 && s->stop == rfc2217::StopBits::Two;
@@ -70,23 +65,35 @@ TEST_F(DevsimBridgeTest, SettingsAndBytesReachTheLabAndSurviveARestart) {
   ::close(fd);
 }
 
-// ser2net serves a socat pty; the far end of that cable is line_path().
-class Ser2netBridgeTest : public BridgeFixture {};
+// ser2net serves a socat pty; the far end of that cable is line_path(). Each test starts
+// with the bridge connected to it as COM8 over RFC 2217, the program's device open as `fd`
+// and the far end of the cable as `line`.
+class Ser2netBridgeTest : public BridgeFixture {
+ protected:
+  void SetUp() override {
+    if (const auto why = Ser2netFixture::Missing(); !why.empty()) GTEST_SKIP() << why;
+    ASSERT_TRUE(s2n.Start({.rfc2217 = true, .line = "9600n81", .address = server_ip_}, &error))
+        << error;
+    WriteConfig("[server 1201]\nmode = rfc2217\ndata_port_base = " + std::to_string(s2n.port()) +
+                "\n");
+    SaveStore({Server({{0, 8}})});
+    StartBridge();
+    ASSERT_TRUE(WaitConnected("COM8"));
+    fd = OpenDevice(options_.dir / "COM8");
+    line = OpenDevice(s2n.line_path());
+  }
+  void TearDown() override {
+    if (line >= 0) ::close(line);
+    if (fd >= 0) ::close(fd);
+  }
 
-TEST_F(Ser2netBridgeTest, BridgeAsClientCarriesBytesAndSetsTheSpeed) {
-  if (const auto why = Ser2netFixture::Missing(); !why.empty()) GTEST_SKIP() << why;
   Ser2netFixture s2n;
   std::string error;
-  ASSERT_TRUE(s2n.Start({.rfc2217 = true, .line = "9600n81", .address = server_ip_}, &error))
-      << error;
-  WriteConfig("[server 1201]\nmode = rfc2217\ndata_port_base = " + std::to_string(s2n.port()) +
-              "\n");
-  SaveStore({Server({{0, 8}})});
-  StartBridge();
-  ASSERT_TRUE(WaitConnected("COM8"));
-  const int fd = OpenDevice(options_.dir / "COM8");
-  const int line = OpenDevice(s2n.line_path());
+  int fd = -1;
+  int line = -1;
+};
 
+TEST_F(Ser2netBridgeTest, BridgeAsClientCarriesBytesAndSetsTheSpeed) {
   // The bridge's device to the far end, and back.
   const std::vector<uint8_t> there = Pattern(3000, 1), back = Pattern(2000, 2);
   std::vector<uint8_t> at_line;
@@ -103,40 +110,17 @@ TEST_F(Ser2netBridgeTest, BridgeAsClientCarriesBytesAndSetsTheSpeed) {
   ASSERT_EQ(::write(line, back.data(), back.size()), static_cast<ssize_t>(back.size()));
   EXPECT_EQ(Exchange(*bridge_, fd, {}, back.size()), back);
 
-  termios t{};
-  ASSERT_EQ(tcgetattr(fd, &t), 0);
-  cfsetospeed(&t, B19200);
-  cfsetispeed(&t, B19200);
-  ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+  ASSERT_NO_FATAL_FAILURE(SetLine(fd, B19200));
   ASSERT_TRUE(bridge_->RunUntil(
       [&] { return s2n.DeviceStty().find("speed 19200") != std::string::npos; }, 60000))
       << s2n.DeviceStty();
-  ::close(line);
-  ::close(fd);
 }
 
 // A ser2net restart in the middle of a program's transfer: what the program writes
 // during the outage reaches the far end in order, and ser2net's device has the
 // program's settings (19200, two stop bits, RTS/CTS) before the first of those bytes.
 TEST_F(Ser2netBridgeTest, RestartKeepsEveryByteAndSettingsComeFirst) {
-  if (const auto why = Ser2netFixture::Missing(); !why.empty()) GTEST_SKIP() << why;
-  Ser2netFixture s2n;
-  std::string error;
-  ASSERT_TRUE(s2n.Start({.rfc2217 = true, .line = "9600n81", .address = server_ip_}, &error))
-      << error;
-  WriteConfig("[server 1201]\nmode = rfc2217\ndata_port_base = " + std::to_string(s2n.port()) +
-              "\n");
-  SaveStore({Server({{0, 8}})});
-  StartBridge();
-  ASSERT_TRUE(WaitConnected("COM8"));
-  const int fd = OpenDevice(options_.dir / "COM8");
-  const int line = OpenDevice(s2n.line_path());
-  termios t{};
-  ASSERT_EQ(tcgetattr(fd, &t), 0);
-  cfsetospeed(&t, B19200);
-  cfsetispeed(&t, B19200);
-  t.c_cflag |= CSTOPB | CRTSCTS;
-  ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+  ASSERT_NO_FATAL_FAILURE(SetLine(fd, B19200, CSTOPB | CRTSCTS));
   auto applied = [](const std::string& stty) {
     return stty.find("speed 19200") != std::string::npos &&
            stty.find(" cstopb") != std::string::npos && stty.find(" crtscts") != std::string::npos;
@@ -171,8 +155,6 @@ TEST_F(Ser2netBridgeTest, RestartKeepsEveryByteAndSettingsComeFirst) {
   std::vector<uint8_t> all = before;
   all.insert(all.end(), during.begin(), during.end());
   EXPECT_EQ(at_line, all);
-  ::close(line);
-  ::close(fd);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "bridge/core/bridge_error.hpp"
 #include "protocol/socket_address.hpp"
 #include "tests/bridge/bridge_util.hpp"
+#include "tests/support/spawn.hpp"
 
 extern char** environ;
 
@@ -32,8 +33,6 @@ namespace {
 using bridge::LinkState;
 using rfc2217::ComCommand;
 using rfc2217::ComEvent;
-
-constexpr const char* kPython = "/usr/bin/python3";
 
 // Accepts connections on address:port and runs `serve(fd)` for each, on its own thread.
 class ScriptedPeer {
@@ -71,11 +70,6 @@ std::vector<uint8_t> Cat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) 
   return a;
 }
 
-bool HasPyserial() {
-  return ::access(kPython, X_OK) == 0 &&
-         std::system((std::string(kPython) + " -c 'import serial' 2>/dev/null").c_str()) == 0;
-}
-
 class LinkTest : public BridgeFixture {
  protected:
   void SetUp() override {
@@ -88,13 +82,7 @@ class LinkTest : public BridgeFixture {
         << Port("COM7")->pending;
   }
   void SetSpeed(int fd, speed_t speed, bool two_stop) {
-    termios t{};
-    ASSERT_EQ(tcgetattr(fd, &t), 0);
-    cfsetospeed(&t, speed);
-    cfsetispeed(&t, speed);
-    if (two_stop) t.c_cflag |= CSTOPB;
-    else t.c_cflag &= ~CSTOPB;
-    ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+    SetLine(fd, speed, two_stop ? CSTOPB : 0, two_stop ? 0 : CSTOPB);
   }
 };
 
@@ -180,19 +168,16 @@ TEST_F(LinkTest, ServerWithoutTheOptionGetsDataAfterTheTimeLimit) {
 // A speed set through termios2 (pyserial's custom rates) goes out exactly, before the
 // data; a server that cannot take it answers with its own, and the status shows it.
 TEST_F(LinkTest, CustomSpeedGoesOutExactlyAndARefusalShows) {
-  if (!HasPyserial()) GTEST_SKIP() << "python3-serial not installed (scripts/setup.sh --interop)";
+  if (!PythonHasModule("serial"))
+    GTEST_SKIP() << "python3-serial not installed (scripts/setup.sh --interop)";
   EchoServer server(server_ip_, 4101, /*telnet=*/true, /*max_baud=*/115200);
   StartBridge();
   ASSERT_TRUE(WaitConnected("COM7"));
   const std::string link = (options_.dir / "COM7").string();
   const std::string script = "import serial\ns = serial.Serial('" + link +
                              "', 250000, timeout=0)\ns.write(b'exact')\ns.flush()\ns.close()\n";
-  std::vector<std::string> args{kPython, "-c", script};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(::posix_spawn(&pid, kPython, nullptr, nullptr, argv.data(), environ), 0);
+  pid_t pid = Spawn({kPython, "-c", script});
+  ASSERT_GT(pid, 0);
   int status = -1;
   ASSERT_TRUE(bridge_->RunUntil(
       [&] {
@@ -339,13 +324,9 @@ TEST_F(LinkTest, FlushBecomesAPurgeAndSignalsReachTheServer) {
   ASSERT_EQ(tcflush(fd, TCIFLUSH), 0);
   ASSERT_TRUE(bridge_->RunUntil([&] { return has(ComCommand::PurgeData, 1); }, 60000));
 
-  std::vector<std::string> args{ZELINCTL_PATH, "bridge", "signal", "COM7", "--dtr", "off",
-                                "--rts", "on", "--break", "100", "--state", options_.state.string()};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(::posix_spawn(&pid, ZELINCTL_PATH, nullptr, nullptr, argv.data(), environ), 0);
+  const pid_t pid = Spawn({ZELINCTL_PATH, "bridge", "signal", "COM7", "--dtr", "off", "--rts",
+                           "on", "--break", "100", "--state", options_.state.string()});
+  ASSERT_GT(pid, 0);
   int status = -1;
   ASSERT_TRUE(bridge_->RunUntil(
       [&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 120000));

@@ -2,7 +2,6 @@
 // ports, and its RFC 2217 server side (serial.rfc2217.PortManager over a pty pair,
 // tests/bridge/pyserial_peer.py) as a server for the bridge.
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,33 +15,16 @@
 #include "tests/bridge/bridge_util.hpp"
 #include "tests/emulator/raw_peer.hpp"
 #include "tests/support/lab_support.hpp"
-
-extern char** environ;
+#include "tests/support/spawn.hpp"
 
 namespace zelin::testing {
 namespace {
 
-constexpr const char* kPython = "/usr/bin/python3";
-
-bool HasPyserial() {
-  return ::access(kPython, X_OK) == 0 &&
-         std::system((std::string(kPython) + " -c 'import serial.rfc2217' 2>/dev/null").c_str()) == 0;
-}
-
-pid_t SpawnPython(std::vector<std::string> args) {
-  std::string python = kPython;
-  std::vector<char*> argv{python.data()};
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (::posix_spawn(&pid, kPython, nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  return pid;
-}
-
 class PyserialTest : public BridgeFixture {
  protected:
   void SetUp() override {
-    if (!HasPyserial()) GTEST_SKIP() << "python3-serial not installed (scripts/setup.sh --interop)";
+    if (!PythonHasModule("serial.rfc2217"))
+      GTEST_SKIP() << "python3-serial not installed (scripts/setup.sh --interop)";
   }
   void TearDown() override {
     if (pid_ > 0) {
@@ -67,7 +49,7 @@ TEST_F(PyserialTest, ClientSetsADevsimPortAndEchoes) {
       "got = s.read(14)\n"
       "s.close()\n"
       "sys.exit(0 if got == b'through devsim' else 1)\n";
-  pid_ = SpawnPython({"-c", script});
+  pid_ = Spawn({kPython, "-c", script});
   ASSERT_GT(pid_, 0);
   int status = -1;
   ASSERT_EQ(::waitpid(pid_, &status, 0), pid_);
@@ -83,7 +65,7 @@ TEST_F(PyserialTest, ClientSetsADevsimPortAndEchoes) {
 // (speed, two stop bits, RTS/CTS) and bytes come back through its loopback plug.
 TEST_F(PyserialTest, PortManagerServesTheBridge) {
   const auto report = dir_ / "peer.txt";
-  pid_ = SpawnPython({PYSERIAL_PEER_PATH, AddressToText(server_ip_), report.string()});
+  pid_ = Spawn({kPython, PYSERIAL_PEER_PATH, AddressToText(server_ip_), report.string()});
   ASSERT_GT(pid_, 0);
   std::string port;
   for (int i = 0; i < 1500 && port.empty(); ++i) {  // up to 30 s
@@ -97,12 +79,7 @@ TEST_F(PyserialTest, PortManagerServesTheBridge) {
   StartBridge();
   ASSERT_TRUE(WaitConnected("COM4"));
   const int fd = OpenDevice(options_.dir / "COM4");
-  termios t{};
-  ASSERT_EQ(tcgetattr(fd, &t), 0);
-  cfsetospeed(&t, B38400);
-  cfsetispeed(&t, B38400);
-  t.c_cflag |= CSTOPB | CRTSCTS;
-  ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+  ASSERT_NO_FATAL_FAILURE(SetLine(fd, B38400, CSTOPB | CRTSCTS));
   const std::vector<uint8_t> out = Pattern(20000, 0xF7);  // 0xFF bytes included
   const std::vector<uint8_t> back = Exchange(*bridge_, fd, out, out.size());
   EXPECT_TRUE(back == out) << back.size() << " bytes back, first difference at "

@@ -50,11 +50,7 @@ TEST_F(Rfc2217Test, ProgramSettingsReachTheServerAndPayloadKeepsEveryByte) {
   EXPECT_EQ(Last(events, ComCommand::SetStopSize), std::vector<uint8_t>{1});
 
   termios t{};
-  ASSERT_EQ(tcgetattr(fd, &t), 0);
-  cfsetospeed(&t, B115200);
-  cfsetispeed(&t, B115200);
-  t.c_cflag |= CSTOPB | CRTSCTS;
-  ASSERT_EQ(tcsetattr(fd, TCSANOW, &t), 0);
+  ASSERT_NO_FATAL_FAILURE(SetLine(fd, B115200, CSTOPB | CRTSCTS, 0, &t));
   // Data written after the change follows the commands.
   EXPECT_EQ(Exchange(*bridge_, fd, {'x'}, 1), std::vector<uint8_t>{'x'});
   events = server.Commands();

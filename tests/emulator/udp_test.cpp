@@ -19,6 +19,16 @@ constexpr uint16_t kType = 771;
 
 class UdpTest : public ::testing::Test {
  protected:
+  // A login of `s` is answered with `status` and, when `sequence` is not 0, that
+  // sequence number. Fatal when no answer came: call it inside ASSERT_NO_FATAL_FAILURE.
+  static void ExpectLogin(Session& s, int status, uint16_t sequence = 0) {
+    const auto r = s.Request(wire::kLogin);
+    ASSERT_TRUE(r);
+    EXPECT_EQ((*r)[1], status);
+    if (sequence != 0) {
+      EXPECT_EQ(SequenceOf(*r), sequence);
+    }
+  }
   void StartLab(LabSpec desc) {
     lab_ = std::make_unique<Lab>(std::move(desc));
     std::string error;
@@ -134,10 +144,7 @@ TEST_F(UdpTest, DigestSequenceAndNonceRotation) {
   EXPECT_EQ(SequenceOf(*r), 2);
   EXPECT_NE(s.nonce, before);
   s.password = "secret";
-  r = s.Request(wire::kLogin);
-  ASSERT_TRUE(r);
-  EXPECT_EQ((*r)[1], 0);
-  EXPECT_EQ(SequenceOf(*r), 3);
+  ASSERT_NO_FATAL_FAILURE(ExpectLogin(s, 0, 3));
 
   // The digest over an old nonce is refused.
   peer_.Send(B(), AuthRequest(wire::kLogin, s.sequence, "secret", first, 9480, 6));
@@ -188,24 +195,16 @@ TEST_F(UdpTest, ASearchLeavesTheConversationInProgressOpen) {
 
   Session fresh = s;
   ASSERT_TRUE(fresh.Search());
-  auto r = s.Request(wire::kLogin);  // sequence 3, the nonce of the last reply
-  ASSERT_TRUE(r);
-  EXPECT_EQ((*r)[1], 0);
-  EXPECT_EQ(SequenceOf(*r), 3);
+  // Sequence 3, the nonce of the last reply.
+  ASSERT_NO_FATAL_FAILURE(ExpectLogin(s, 0, 3));
   // The search's conversation ended with that.
-  r = fresh.Request(wire::kLogin);
-  ASSERT_TRUE(r);
-  EXPECT_EQ((*r)[1], 6);
+  ASSERT_NO_FATAL_FAILURE(ExpectLogin(fresh, 6));
 
   ASSERT_TRUE(fresh.Search());
-  r = fresh.Request(wire::kLogin);  // sequence 1, the search reply's nonce
-  ASSERT_TRUE(r);
-  EXPECT_EQ((*r)[1], 0);
-  EXPECT_EQ(SequenceOf(*r), 1);
+  // Sequence 1, the search reply's nonce.
+  ASSERT_NO_FATAL_FAILURE(ExpectLogin(fresh, 0, 1));
   // And now the older one has ended.
-  r = s.Request(wire::kLogin);
-  ASSERT_TRUE(r);
-  EXPECT_EQ((*r)[1], 6);
+  ASSERT_NO_FATAL_FAILURE(ExpectLogin(s, 6));
 }
 
 TEST_F(UdpTest, ClientsAreKeptApartAndUnknownClientsAreBroughtInStep) {

@@ -15,6 +15,7 @@
 
 #include "protocol/address.hpp"
 #include "tests/support/loopback.hpp"
+#include "tests/support/spawn.hpp"
 
 namespace zelin::testing {
 namespace {
@@ -27,15 +28,8 @@ struct RunResult {
 };
 
 RunResult RunCommand(const std::string& command) {
-  RunResult r;
-  std::FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-  const int status = ::pclose(p);
-  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  CommandResult r = RunShellCommand(command + " 2>&1");
+  return {r.exit_code, std::move(r.out)};
 }
 
 std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }

@@ -34,10 +34,7 @@ Md5Digest DigestOf(const emulator::LogEntry& e) {
 }
 
 TEST_P(LabExchangeTest, SequenceAndNonceAdvanceWithEveryReply) {
-  StartLab({Server(5, 10, "secret")});
-  OpenClient();
-  ServerRecord& r = Found(5);
-  r.password = "secret";
+  ServerRecord& r = StartAndLogIn(5, 10, "secret");
   const auto search_nonce = r.nonce;
   lab_->ClearLog();
 
@@ -127,10 +124,7 @@ TEST_P(LabExchangeTest, WrongAndOverlongPasswords) {
 // One lost reply costs one attempt: the server answers the retry (a SetPassword
 // retry may carry a new time stamp) from its replay cache, and both stay in step.
 TEST_P(LabExchangeTest, OneLostReplyIsRecoveredByTheRetry) {
-  StartLab({Server(5, 10, "old")});
-  OpenClient();
-  ServerRecord& r = Found(5);
-  r.password = "old";
+  ServerRecord& r = StartAndLogIn(5, 10, "old");
   r.new_password = "fresh";
   lab_->ClearLog();
   ASSERT_TRUE(lab_->SetFaults(5, {.drop_next = 1}));
@@ -184,10 +178,7 @@ class LabConfigTest : public NonceModesLabTest {};
 INSTANTIATE_TEST_SUITE_P(NonceModes, LabConfigTest, ::testing::Bool(), NonceModeName);
 
 TEST_P(LabConfigTest, SettingsApplyOnlyAfterSaveAndTheServerAnswersAtItsNewAddress) {
-  StartLab({Server(5, 10, "old")});
-  OpenClient();
-  ServerRecord& r = Found(5);
-  r.password = "old";
+  ServerRecord& r = StartAndLogIn(5, 10, "old");
   const Ipv4 new_ip = block_.Address(30);
   r.set_ip_address(new_ip);
   r.set_netmask(Ipv4FromOctets(255, 255, 0, 0));

@@ -15,10 +15,7 @@ class LabFaultsTest : public NonceModesLabTest {};
 INSTANTIATE_TEST_SUITE_P(NonceModes, LabFaultsTest, ::testing::Bool(), NonceModeName);
 
 TEST_P(LabFaultsTest, DuplicatedStaleAndLateRepliesKeepClientAndServerInStep) {
-  StartLab({Server(5, 10, "pw")});
-  OpenClient();
-  ServerRecord& r = Found(5);
-  r.password = "pw";
+  ServerRecord& r = StartAndLogIn(5, 10, "pw");
 
   struct Case {
     const char* what;

@@ -23,24 +23,12 @@ void LabTest::TearDown() {
 
 emulator::ServerSpec LabTest::Server(uint16_t serial, uint8_t host,
                                      const std::string& password) const {
-  emulator::ServerSpec s;
-  s.type = 9476;
-  s.serial = serial;
-  s.name = "Server" + std::to_string(serial);
-  s.ip = block_.Address(host);
-  s.netmask = Ipv4FromOctets(255, 255, 255, 0);
-  s.password = password;
-  return s;
+  return LabServer(serial, "Server" + std::to_string(serial), block_.Address(host), 9476, password);
 }
 
 emulator::Lab& LabTest::MakeLab(std::vector<emulator::ServerSpec> servers, uint64_t seed) {
-  emulator::LabSpec desc = BlockLab(block_, std::move(servers));
-  desc.restart_ms = 500;
-  desc.seed = seed;
-  desc.strict_nonce = StrictNonce();
-  const std::string problem = emulator::CompleteAndCheck(desc);
-  EXPECT_EQ(problem, "");
-  lab_ = std::make_unique<emulator::Lab>(desc, clock_);
+  lab_ = MakeBlockLab(block_, std::move(servers), clock_,
+                     {.restart_ms = 500, .strict_nonce = StrictNonce(), .seed = seed});
   return *lab_;
 }
 
@@ -50,9 +38,7 @@ void LabTest::StartLab() {
 }
 
 void LabTest::OpenClient() {
-  transport_ =
-      std::make_unique<Transport>(clock_, notices_, Deliverable::Manager, block_.ClientOptions());
-  ASSERT_TRUE(transport_->OpenTransport());
+  transport_ = OpenBlockClient(block_, clock_, notices_, Deliverable::Manager);
 }
 
 ServerRecord& LabTest::Found(uint16_t serial) {
@@ -60,6 +46,14 @@ ServerRecord& LabTest::Found(uint16_t serial) {
   const int i = list_.FindSerial(serial);
   EXPECT_GE(i, 0) << "serial " << serial << " not found";
   return list_.records[static_cast<size_t>(i < 0 ? 0 : i)];
+}
+
+ServerRecord& LabTest::StartAndLogIn(uint16_t serial, uint8_t host, const std::string& password) {
+  StartLab({Server(serial, host, password)});
+  OpenClient();
+  ServerRecord& r = Found(serial);
+  r.password = password;
+  return r;
 }
 
 std::vector<emulator::LogEntry> LabTest::Requests(int code, const std::string& server) const {

@@ -47,6 +47,9 @@ class LabTest : public ::testing::Test {
   void OpenClient();
   // Searches and returns the record of `serial` (fails the test when it is missing).
   ServerRecord& Found(uint16_t serial);
+  // A lab of one server at block address `host` with `password`, started; the client
+  // open; and the server's record, found by a search, with that password to send.
+  ServerRecord& StartAndLogIn(uint16_t serial, uint8_t host, const std::string& password);
 
   // The requests a server answered or refused (not the ignored ones), in order.
   std::vector<emulator::LogEntry> Requests(int code = -1, const std::string& server = "") const;

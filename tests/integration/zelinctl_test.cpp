@@ -13,13 +13,13 @@
 #include "protocol/address.hpp"
 #include "protocol/device_text.hpp"
 #include "tests/integration/lab_fixture.hpp"
+#include "tests/support/devsim_process.hpp"
 
 namespace zelin::testing {
 namespace {
 
-struct RunResult {
-  int exit_code = -1;
-  std::string out, err;
+struct RunResult : CommandResult {
+  std::string err;
 };
 
 class ZelinctlProcessTest : public ::testing::Test {
@@ -29,22 +29,13 @@ class ZelinctlProcessTest : public ::testing::Test {
   }
 
   emulator::ServerSpec Server(uint16_t serial, uint8_t host, const std::string& password = "") {
-    emulator::ServerSpec s;
-    s.type = 9480;
-    s.serial = serial;
-    s.name = "Ctl" + std::to_string(serial);
-    s.ip = block_.Address(host);
-    s.netmask = Ipv4FromOctets(255, 255, 255, 0);
-    s.password = password;
-    return s;
+    return LabServer(serial, "Ctl" + std::to_string(serial), block_.Address(host), 9480, password);
   }
 
   void StartLab(std::vector<emulator::ServerSpec> servers,
                 std::vector<emulator::OccupiedAddress> occupied = {}) {
-    emulator::LabSpec desc = BlockLab(block_, std::move(servers), std::move(occupied));
-    desc.restart_ms = 300;
-    ASSERT_EQ(emulator::CompleteAndCheck(desc), "");
-    lab_ = StartedLab(desc, SystemClock());  // the real clock, as zelinctl's
+    lab_ = StartBlockLab(block_, std::move(servers), SystemClock(),  // the real clock, as zelinctl's
+                         {.restart_ms = 300, .occupied = std::move(occupied)});
   }
 
   // Runs zelinctl with `args` and the network options of the block (without its
@@ -59,14 +50,7 @@ class ZelinctlProcessTest : public ::testing::Test {
     const std::string hosts = interfaces.empty() ? AddressToText(block_.Interface()) : interfaces;
     const std::string cmd = std::string(ZELINCTL_PATH) + " " + args + " --interfaces " + hosts +
                             broadcast + " --loopback-only 2>" + err_path;
-    RunResult r;
-    std::FILE* p = ::popen(cmd.c_str(), "r");
-    if (p == nullptr) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int status = ::pclose(p);
-    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    RunResult r{RunShellCommand(cmd), {}};
     std::ifstream in(err_path);
     std::stringstream s;
     s << in.rdbuf();
@@ -391,35 +375,16 @@ TEST_F(ZelinctlProcessTest, JsonOfANameThatIsNotUtf8) {
 
 // devsim as its own process: started with servers on the block, found by zelinctl.
 TEST_F(ZelinctlProcessTest, SearchFindsTheServersOfADevsimProcess) {
-  int out[2];
-  ASSERT_EQ(::pipe(out), 0);
   const std::string broadcast = AddressToText(block_.Broadcast());
   const std::string s1 = "type=771,serial=31,name=Alpha,ip=" + AddressToText(block_.Address(10));
   const std::string s2 = "type=8452,serial=32,ip=" + AddressToText(block_.Address(11));
-  const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::dup2(out[1], STDOUT_FILENO);
-    ::close(out[0]);
-    ::execl(DEVSIM_PATH, DEVSIM_PATH, "--broadcast", broadcast.c_str(), "--server", s1.c_str(),
-            "--server", s2.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  std::FILE* from_devsim = ::fdopen(out[0], "r");
   std::string ready;
-  char line[512];
-  while (std::fgets(line, sizeof line, from_devsim) != nullptr) {
-    ready += line;
-    if (std::string(line).rfind("ready broadcast=", 0) == 0) break;
-  }
+  const pid_t pid = SpawnDevsim(DEVSIM_PATH, block_.Broadcast(), {s1, s2}, &ready);
+  ASSERT_GE(pid, 0) << ready;
   EXPECT_NE(ready.find("ready broadcast=" + broadcast + " servers=2"), std::string::npos) << ready;
 
   const RunResult r = Run("search --json");
-  ::kill(pid, SIGTERM);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  std::fclose(from_devsim);
+  const int status = StopChild(pid);
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const auto list = nlohmann::json::parse(r.out);
   ASSERT_EQ(list.size(), 2u);

@@ -13,6 +13,21 @@ constexpr uint16_t kLocked = 102;  // password "secret"
 class PageFlowTest : public WizardFixture {
  protected:
   void SetUp() override { StartLab({Server(kOpen, 10), Server(kLocked, 11, 8452, "secret")}); }
+  // Next shows the page `next`, and Back from there returns to `back`.
+  static void NextThenBack(WizardFlow& f, int next, int back) {
+    f.Next();
+    ASSERT_EQ(f.page(), next);
+    f.Back();
+    EXPECT_EQ(f.page(), back);
+  }
+  // Choosing the password-protected server leads to `password_page` and Back returns to
+  // the list; then it is chosen again and the flow goes on to that page.
+  void ChooseLockedServer(WizardFlow& f, int password_page) {
+    SelectSerial(f, kLocked);
+    ASSERT_NO_FATAL_FAILURE(NextThenBack(f, password_page, kPageServerList));
+    SelectSerial(f, kLocked);
+    f.Next();
+  }
 };
 
 TEST_F(PageFlowTest, StartPageOffersNextOnlyAndNoEndsWithResultZero) {
@@ -31,18 +46,9 @@ TEST_F(PageFlowTest, StartPageOffersNextOnlyAndNoEndsWithResultZero) {
 TEST_F(PageFlowTest, SingleHostServerWithPasswordGoesThroughThePasswordPage) {
   WizardFlow& f = FlowAtList(kSingleHost);
   EXPECT_EQ(f.buttons(), (Buttons{true, true, false}));
-  SelectSerial(f, kLocked);
-  f.Next();
-  ASSERT_EQ(f.page(), kPageSinglePassword);
-  f.Back();
-  EXPECT_EQ(f.page(), kPageServerList);
-  SelectSerial(f, kLocked);
-  f.Next();
+  ASSERT_NO_FATAL_FAILURE(ChooseLockedServer(f, kPageSinglePassword));
   f.single_password().SetPassword("secret");
-  f.Next();
-  ASSERT_EQ(f.page(), kPageComMap);
-  f.Back();
-  EXPECT_EQ(f.page(), kPageSinglePassword);
+  ASSERT_NO_FATAL_FAILURE(NextThenBack(f, kPageComMap, kPageSinglePassword));
   f.Next();
   f.Next();
   ASSERT_EQ(f.page(), kPageComplete);  // password set: no "Set Server Password"
@@ -59,44 +65,24 @@ TEST_F(PageFlowTest, SingleHostServerWithoutPasswordIsOfferedAPassword) {
   WizardFlow& f = FlowAtList(kSingleHost);
   EXPECT_FALSE(f.server_list().radios_visible());
   SelectSerial(f, kOpen);
-  f.Next();
-  ASSERT_EQ(f.page(), kPageComMap);
-  f.Back();
-  EXPECT_EQ(f.page(), kPageServerList);
+  ASSERT_NO_FATAL_FAILURE(NextThenBack(f, kPageComMap, kPageServerList));
   SelectSerial(f, kOpen);
   f.Next();
+  ASSERT_NO_FATAL_FAILURE(NextThenBack(f, kPageSetPassword, kPageComMap));
   f.Next();
-  ASSERT_EQ(f.page(), kPageSetPassword);
-  f.Back();
-  EXPECT_EQ(f.page(), kPageComMap);
-  f.Next();
-  f.Next();
-  ASSERT_EQ(f.page(), kPageComplete);
-  f.Back();
-  EXPECT_EQ(f.page(), kPageSetPassword);
+  ASSERT_NO_FATAL_FAILURE(NextThenBack(f, kPageComplete, kPageSetPassword));
   EXPECT_TRUE(prompter.texts().empty());
 }
 
 TEST_F(PageFlowTest, MultiHostAdministratorChecksPasswordThenAddress) {
   WizardFlow& f = FlowAtList(kMultiHost);
   EXPECT_TRUE(f.server_list().radios_visible());
-  SelectSerial(f, kLocked);
-  f.Next();
-  ASSERT_EQ(f.page(), kPageMultiPassword);
-  f.Back();
-  EXPECT_EQ(f.page(), kPageServerList);  // chosen from the list, not typed
-  SelectSerial(f, kLocked);
-  f.Next();
+  // Back goes to the list: the server was chosen from it, not typed.
+  ASSERT_NO_FATAL_FAILURE(ChooseLockedServer(f, kPageMultiPassword));
   f.multi_password().SetPassword("secret");
+  ASSERT_NO_FATAL_FAILURE(NextThenBack(f, kPageNewAddress, kPageMultiPassword));
   f.Next();
-  ASSERT_EQ(f.page(), kPageNewAddress);
-  f.Back();
-  EXPECT_EQ(f.page(), kPageMultiPassword);
-  f.Next();
-  f.Next();
-  ASSERT_EQ(f.page(), kPageComMap);
-  f.Back();
-  EXPECT_EQ(f.page(), kPageMultiPassword);
+  ASSERT_NO_FATAL_FAILURE(NextThenBack(f, kPageComMap, kPageMultiPassword));
   f.Next();
   f.Next();
   f.Next();
@@ -109,10 +95,7 @@ TEST_F(PageFlowTest, MultiHostServerWithoutPasswordGoesToTheAddressPage) {
   f.Next();
   ASSERT_EQ(f.page(), kPageNewAddress);
   EXPECT_EQ(f.new_address().address_text(), AddressToText(block.Address(10)));
-  f.Next();
-  ASSERT_EQ(f.page(), kPageComMap);
-  f.Back();
-  EXPECT_EQ(f.page(), kPageNewAddress);
+  ASSERT_NO_FATAL_FAILURE(NextThenBack(f, kPageComMap, kPageNewAddress));
   f.Back();
   EXPECT_EQ(f.page(), kPageServerList);
 }
@@ -123,10 +106,7 @@ TEST_F(PageFlowTest, CustomManualEntryComesBackToTheAddressPage) {
   EXPECT_FALSE(f.server_list().list_enabled());
   EXPECT_FALSE(f.server_list().find_enabled());
   EXPECT_FALSE(f.server_list().locate_enabled());
-  f.Next();
-  ASSERT_EQ(f.page(), kPageAssignAddress);
-  f.Back();
-  EXPECT_EQ(f.page(), kPageServerList);
+  ASSERT_NO_FATAL_FAILURE(NextThenBack(f, kPageAssignAddress, kPageServerList));
   f.Next();
   f.assign_address().SetAddressText(AddressToText(block.Address(11)));
   f.Next();

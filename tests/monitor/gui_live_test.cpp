@@ -24,14 +24,10 @@
 namespace zelin::monitor {
 namespace {
 
-// Lets queued signals through until `done` holds (bounded by a count of rounds).
+// Lets queued signals through until `done` holds (at most 1500 rounds).
 template <typename Done>
 bool ProcessUntil(Done done) {
-  for (int round = 0; round < 1500 && !done(); ++round) {
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return done();
+  return zelin::testing::ProcessEventsUntil(done, 1500);
 }
 
 struct LiveTest : ::testing::Test {

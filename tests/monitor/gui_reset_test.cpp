@@ -19,14 +19,10 @@
 namespace zelin::monitor {
 namespace {
 
-// Lets queued signals through until `done` holds (bounded by a count of rounds).
+// Lets queued signals through until `done` holds (at most 1000 rounds).
 template <typename Done>
 bool ProcessUntil(Done done) {
-  for (int round = 0; round < 1000 && !done(); ++round) {
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return done();
+  return zelin::testing::ProcessEventsUntil(done, 1000);
 }
 
 bool SentOverTcp(const emulator::Lab& lab, const std::string& hex) {

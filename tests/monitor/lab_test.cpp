@@ -18,32 +18,34 @@ namespace zelin::monitor {
 namespace {
 
 emulator::ServerSpec Server(uint16_t serial, DeviceType type, const char* name, Ipv4 ip) {
-  emulator::ServerSpec s;
-  s.type = type;
-  s.serial = serial;
-  s.name = name;
-  s.ip = ip;
-  s.netmask = Ipv4FromOctets(255, 255, 255, 0);
-  return s;
+  return zelin::testing::LabServer(serial, name, ip, type);
 }
 
-TEST(MonitorLab, SelectPortFindsServersOnTheNetwork) {
+// The monitor's transport on the test's loopback block, on a compressed clock, and the
+// configuration sheet searching through it.
+class MonitorLab : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(transport.OpenTransport(wire::kMonitorFirstLocalPort).ok()); }
+  void TearDown() override { transport.CloseTransport(); }
+
   zelin::testing::LoopbackBlock block;
-  ScaledClock clock(25.0);
+  ScaledClock clock{25.0};
   zelin::testing::ScriptedPrompter prompter;
-  PrompterNotices notices(prompter);
-  Transport transport(clock, notices, Deliverable::Monitor, block.ClientOptions());
-  ASSERT_TRUE(transport.OpenTransport(wire::kMonitorFirstLocalPort).ok());
+  PrompterNotices notices{prompter};
+  Transport transport{clock, notices, Deliverable::Monitor, block.ClientOptions()};
+  MonitorState state;
+  testing::RecordingMonitoring monitoring;
+  TransportFinder finder{transport};
+  ConfigurationSheet sheet{state, monitoring, finder, prompter};
+};
+
+TEST_F(MonitorLab, SelectPortFindsServersOnTheNetwork) {
   emulator::LabSpec desc = zelin::testing::BlockLab(
       block, {Server(3101, 772, "Kiosk", block.Address(20)),      // a 4-port model the monitor alone knows
               Server(3102, 9480, "Gatehouse", block.Address(21))});
   ASSERT_EQ(emulator::CompleteAndCheck(desc), "");
   auto lab = zelin::testing::StartedLab(desc, clock);
 
-  MonitorState state;
-  testing::RecordingMonitoring monitoring;
-  TransportFinder finder(transport);
-  ConfigurationSheet sheet(state, monitoring, finder, prompter);
   sheet.Open();
   SelectPortPage& page = sheet.select_port();
   std::vector<std::string> found = page.DropDown();
@@ -66,7 +68,6 @@ TEST(MonitorLab, SelectPortFindsServersOnTheNetwork) {
   EXPECT_GE(state.found->FindSerial(3102), 0);
   EXPECT_EQ(state.page_search->count, 2);
   lab->Stop();
-  transport.CloseTransport();
 }
 
 struct QuietObserver final : PollingObserver {
@@ -78,13 +79,7 @@ struct QuietObserver final : PollingObserver {
 // address and watched with all 16 ports (512 rows). The monitor's list of found servers
 // is full before the last 4 watched ones are typed in; they still get their entries
 // (in the place of unwatched ones) when monitoring starts, and answer.
-TEST(MonitorLab, ThirtyTwoWatchedServersAmongMoreOnTheNetwork) {
-  zelin::testing::LoopbackBlock block;
-  ScaledClock clock(25.0);
-  zelin::testing::ScriptedPrompter prompter;
-  PrompterNotices notices(prompter);
-  Transport transport(clock, notices, Deliverable::Monitor, block.ClientOptions());
-  ASSERT_TRUE(transport.OpenTransport(wire::kMonitorFirstLocalPort).ok());
+TEST_F(MonitorLab, ThirtyTwoWatchedServersAmongMoreOnTheNetwork) {
   auto lab_of = [&](uint16_t first_serial, uint8_t first_host, int count) {
     std::vector<emulator::ServerSpec> servers;
     for (int i = 0; i < count; ++i)
@@ -100,10 +95,6 @@ TEST(MonitorLab, ThirtyTwoWatchedServersAmongMoreOnTheNetwork) {
   auto others_lab = zelin::testing::StartedLab(others, clock);
   auto watched_lab = zelin::testing::StartedLab(watched, clock);
 
-  MonitorState state;
-  testing::RecordingMonitoring monitoring;
-  TransportFinder finder(transport);
-  ConfigurationSheet sheet(state, monitoring, finder, prompter);
   sheet.Open();
   ASSERT_EQ(state.found->count, 4);
   for (int i = 0; i < 32; ++i)
@@ -134,7 +125,6 @@ TEST(MonitorLab, ThirtyTwoWatchedServersAmongMoreOnTheNetwork) {
   poller.StopMonitoring();
   watched_lab->Stop();
   others_lab->Stop();
-  transport.CloseTransport();
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // What the monitor's document and sheet tests share: a temporary folder, a polling
 // engine that records what it was asked, scripted file dialogs and finder, and found
 // servers.
-#include <stdlib.h>
 
 #include <deque>
 #include <filesystem>
@@ -13,23 +12,13 @@
 #include "monitor/core/configuration_sheet.hpp"
 #include "monitor/core/monitor_document.hpp"
 #include "tests/support/scripted_prompter.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace zelin::monitor::testing {
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zelin-monitor-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
+// A temporary folder of the monitor's files.
+struct TempFolder : zelin::testing::TempDir {
+  TempFolder() : TempDir("zelin-monitor") {}
 };
 
 // Records "start", "stop", "suspend", "resume", "columns".

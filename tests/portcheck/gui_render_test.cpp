@@ -42,13 +42,8 @@ TEST_F(PortcheckRender, RunWindowsAsPicturesAndTheReportPageAsPdf) {
   testing::QtApp();
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  auto bench = Server(91, 10);
-  bench.diag.pairs = {{0, 1}};
-  bench.diag.failures = {{wire::kItemInternal, wire::kSubLoopback, 2, 2},
-                         {wire::kItemExternal, wire::kSubTxRx, 0, 11}};
-  Start({bench});
+  StartFailingServer();
   DiagnosticDocument doc("unused.cfg");
-  Configure(91, 10);
   Configure(93, 12);  // no server at this address
   doc.live = config_;
 

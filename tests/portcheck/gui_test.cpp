@@ -23,13 +23,8 @@ using PortcheckGui = PortcheckLab;
 
 TEST_F(PortcheckGui, MainWindowShowsTheReportAndTheSheetItsServers) {
   testing::QtApp();
-  auto bench = Server(91, 10);
-  bench.diag.pairs = {{0, 1}};
-  bench.diag.failures = {{wire::kItemInternal, wire::kSubLoopback, 2, 2},
-                         {wire::kItemExternal, wire::kSubTxRx, 0, 11}};
-  Start({bench});
+  StartFailingServer();
   DiagnosticDocument doc("unused.cfg");
-  Configure(91, 10);
   doc.live = config_;
   MainWindow window(doc, interfaces_, session_, prompter_, clock_);
   EXPECT_FALSE(window.action(Command::kSaveReport)->isEnabled());

@@ -31,6 +31,16 @@ class PortcheckLab : public ::testing::Test {
   void Start(std::vector<emulator::ServerSpec> servers) {
     lab_ = testing::StartedLab(testing::BlockLab(block_, std::move(servers)), clock_);
   }
+  // Server 91 at .10, started and configured, with ports 1 and 2 wired together and two
+  // scripted failures: an internal loopback one and an external Tx/Rx one.
+  void StartFailingServer() {
+    auto bench = Server(91, 10);
+    bench.diag.pairs = {{0, 1}};
+    bench.diag.failures = {{wire::kItemInternal, wire::kSubLoopback, 2, 2},
+                           {wire::kItemExternal, wire::kSubTxRx, 0, 11}};
+    Start({bench});
+    Configure(91, 10);
+  }
   // Adds a server to the configuration as the Test Object page would (port mask
   // 0xFFFF, status 1).
   void Configure(uint16_t serial, uint8_t host, std::string password = "",

@@ -42,10 +42,12 @@ class ExchangeTest : public ::testing::Test {
     server.Serve([this, answer](const PeerDatagram& d) { return answer(served++, d); });
   }
 
-  static Md5Digest DigestOf(const PeerDatagram& d) {
-    Md5Digest out;
-    std::copy_n(d.bytes.begin() + 6, 16, out.begin());
-    return out;
+  // A request carries `sequence` and the digest of the password "pw" with `nonce_hex`.
+  static void ExpectSigned(const PeerDatagram& d, uint16_t sequence, const char* nonce_hex) {
+    EXPECT_EQ(GetLe16(d.bytes, 4), sequence);
+    Md5Digest digest;
+    std::copy_n(d.bytes.begin() + 6, 16, digest.begin());
+    EXPECT_EQ(digest, Md5({AsBytes("pw"), Hex(nonce_hex)})) << "request " << sequence;
   }
 
   testing::LoopbackBlock block;
@@ -68,10 +70,8 @@ TEST_F(ExchangeTest, EachReplyAdvancesTheSequenceAndHandsOverItsNonce) {
   server.Stop();
   const auto requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(GetLe16(requests[0].bytes, 4), 1);
-  EXPECT_EQ(DigestOf(requests[0]), Md5({AsBytes("pw"), Hex("a1 b2 c3 d4")}));
-  EXPECT_EQ(GetLe16(requests[1].bytes, 4), 2);
-  EXPECT_EQ(DigestOf(requests[1]), Md5({AsBytes("pw"), Hex("01 01 01 01")}));
+  ExpectSigned(requests[0], 1, "a1 b2 c3 d4");
+  ExpectSigned(requests[1], 2, "01 01 01 01");
   EXPECT_EQ(record.sequence, 3u);
   EXPECT_EQ(record.nonce, (Nonce{2, 2, 2, 2}));
   EXPECT_EQ(t->last_error(), E::kNone);
@@ -96,8 +96,7 @@ TEST_F(ExchangeTest, RefusalFailsAtOnceButTheRetryUsesTheNewSequenceAndNonce) {
   server.Stop();
   const auto requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(GetLe16(requests[1].bytes, 4), 2);
-  EXPECT_EQ(DigestOf(requests[1]), Md5({AsBytes("pw"), Hex("06 06 06 06")}));
+  ExpectSigned(requests[1], 2, "06 06 06 06");
   EXPECT_EQ(record.nonce, (Nonce{7, 7, 7, 7}));
   EXPECT_EQ(record.sequence, 3u);
 }

@@ -224,13 +224,18 @@ TEST_F(ManagerDocTest, ConsecutiveMappingStopsAfterCom256AndSkipsUnavailablePort
   auto& doc =
       MakeDoc(kMultiHost, {MakeEntry(11, "a", Addr(10)), MakeEntry(12, "b", Addr(11))},
               {MakeRecord(11, "a", Addr(10)), MakeRecord(12, "b", Addr(11), 9476, {2, 6, 2, 2})});
-  doc.server_tree().SelectTreeItem(0);
-  doc.server_tree().SelectPortRow(0);
-  auto c = doc.ports().BeginMapPort();
-  ASSERT_TRUE(c && c->consecutive_enabled);
-  c->selection = 255;
-  c->consecutive = true;
-  doc.ports().FinishMapPort(*c);
+  // Map Port on the first port of tree item `item`: `com` (0 is NONE) with Consecutive
+  // ticked.
+  auto map_consecutive = [&](int item, int com) {
+    doc.server_tree().SelectTreeItem(item);
+    doc.server_tree().SelectPortRow(0);
+    auto c = doc.ports().BeginMapPort();
+    ASSERT_TRUE(c && c->consecutive_enabled);
+    c->selection = com;
+    c->consecutive = true;
+    doc.ports().FinishMapPort(*c);
+  };
+  ASSERT_NO_FATAL_FAILURE(map_consecutive(0, 255));
   const ServerConfig& a = doc.tables().server(0);
   EXPECT_EQ(a.port_mapped, (std::array<uint8_t, 16>{1, 1, 0, 0}));
   EXPECT_EQ(a.com_number[0], 255);
@@ -238,12 +243,7 @@ TEST_F(ManagerDocTest, ConsecutiveMappingStopsAfterCom256AndSkipsUnavailablePort
   EXPECT_EQ(prompter_.texts(),
             std::vector<std::string>{"Your COM name have exceeded 256 limitation!"});
 
-  doc.server_tree().SelectTreeItem(1);
-  doc.server_tree().SelectPortRow(0);
-  c = doc.ports().BeginMapPort();
-  c->selection = 5;
-  c->consecutive = true;
-  doc.ports().FinishMapPort(*c);
+  ASSERT_NO_FATAL_FAILURE(map_consecutive(1, 5));
   const ServerConfig& b = doc.tables().server(1);
   EXPECT_EQ(b.port_mapped, (std::array<uint8_t, 16>{1, 0, 1, 1}));
   EXPECT_EQ(b.com_number[0], 5);
@@ -251,10 +251,7 @@ TEST_F(ManagerDocTest, ConsecutiveMappingStopsAfterCom256AndSkipsUnavailablePort
   EXPECT_EQ(b.com_number[3], 7);
 
   // Consecutive from NONE unmaps every port and clears their numbers.
-  c = doc.ports().BeginMapPort();
-  c->selection = 0;
-  c->consecutive = true;
-  doc.ports().FinishMapPort(*c);
+  ASSERT_NO_FATAL_FAILURE(map_consecutive(1, 0));
   EXPECT_EQ(doc.tables().server(1).port_mapped, (std::array<uint8_t, 16>{}));
   EXPECT_EQ(doc.tables().server(1).com_number, (std::array<uint8_t, 16>{}));
 }

@@ -15,19 +15,7 @@
 
 namespace zelin::manager::testing {
 
-inline emulator::ServerSpec LabServer(uint16_t serial, const char* name, Ipv4 ip,
-                                      DeviceType type = 9476, const char* password = "",
-                                      uint32_t firmware = 0x02200100) {
-  emulator::ServerSpec s;
-  s.type = type;
-  s.serial = serial;
-  s.name = name;
-  s.ip = ip;
-  s.netmask = Ipv4FromOctets(255, 255, 255, 0);
-  s.password = password;
-  s.firmware = firmware;
-  return s;
-}
+using zelin::testing::LabServer;
 
 class LabDocTest : public OfflineDocTest {
  protected:
@@ -42,13 +30,9 @@ class LabDocTest : public OfflineDocTest {
 
   // Starts a lab answering on `broadcast` (the block's broadcast address by default).
   emulator::Lab& StartLab(std::vector<emulator::ServerSpec> servers, Ipv4 broadcast = 0) {
-    emulator::LabSpec desc = zelin::testing::BlockLab(block_, std::move(servers));
-    if (broadcast != 0) desc.broadcast = broadcast;
-    desc.restart_ms = 200;
-    desc.strict_nonce = StrictNonce();
-    const std::string problem = emulator::CompleteAndCheck(desc);
-    EXPECT_EQ(problem, "");
-    labs_.push_back(zelin::testing::StartedLab(desc, *clock_));
+    labs_.push_back(zelin::testing::StartBlockLab(
+        block_, std::move(servers), *clock_,
+        {.restart_ms = 200, .strict_nonce = StrictNonce(), .broadcast = broadcast}));
     return *labs_.back();
   }
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <span>
 #include <sstream>
 
 #include "protocol/device_text.hpp"
@@ -22,6 +23,12 @@ namespace {
 
 using wire::kAddRoute, wire::kDhcp, wire::kLogin, wire::kSaveAndRestart, wire::kSetAccessList,
     wire::kSetAddress, wire::kSetName, wire::kSetPassword, wire::kSetPortKinds;
+
+// Reads the store file at `path` into `table`, which must then hold `count` servers.
+void LoadStored(const std::filesystem::path& path, int count, std::span<ServerConfig> table) {
+  HiveFile hive(path);
+  ASSERT_EQ(LoadServerStore(hive, table), count);
+}
 
 bool Contains(const std::vector<int>& v, int code) {
   return std::find(v.begin(), v.end(), code) != v.end();
@@ -113,8 +120,7 @@ TEST_P(ManagerLoadTest, AdoptedSerialNumberReachesTheStoreAndCountsAsAChange) {
   ASSERT_TRUE(doc.writer().SaveConfiguration());
   EXPECT_FALSE(doc.tables().ConfigurationChanged());
   std::array<ServerConfig, 32> table{};
-  HiveFile hive(path);
-  ASSERT_EQ(LoadServerStore(hive, table), 1);
+  ASSERT_NO_FATAL_FAILURE(LoadStored(path, 1, table));
   EXPECT_EQ(table[0].serial_number, 202);
   EXPECT_EQ(table[0].name(), "old-a");
   std::filesystem::remove(path);
@@ -436,8 +442,7 @@ TEST_P(ManagerSaveTest, ServerThatKeptItsOldSettingsIsStoredWithThemAndSentAgain
   EXPECT_EQ(took->applied.ip, Addr(21));
   {
     std::array<ServerConfig, 32> table{};
-    HiveFile hive(path);
-    ASSERT_EQ(LoadServerStore(hive, table), 2);
+    ASSERT_NO_FATAL_FAILURE(LoadStored(path, 2, table));
     EXPECT_EQ(table[0].name(), "north");
     EXPECT_EQ(table[0].ip_address, Addr(10));
     EXPECT_EQ(table[0].password(), "old");
@@ -482,8 +487,7 @@ TEST_P(ManagerSaveTest, ServerThatKeptItsOldSettingsIsStoredWithThemAndSentAgain
   EXPECT_TRUE(doc.CanClose());
   {
     std::array<ServerConfig, 32> table{};
-    HiveFile hive(path);
-    ASSERT_EQ(LoadServerStore(hive, table), 2);
+    ASSERT_NO_FATAL_FAILURE(LoadStored(path, 2, table));
     EXPECT_EQ(table[0].name(), "north-2");
     EXPECT_EQ(table[0].ip_address, Addr(20));
     EXPECT_EQ(table[0].password(), "new");

@@ -25,21 +25,19 @@ class ScriptedDialogs final : public manager::PropertyDialogs {
   std::function<bool(manager::GatewaySettingsDialog&)> gateway;
   int grants = 0, add_ports = 0, gateways = 0, sheets = 0;
 
-  bool RunSheet(manager::PropertySheet& s) override {
-    ++sheets;
-    return sheet ? sheet(s) : false;
-  }
-  bool RunGrantAccessIp(manager::GrantAccessIpDialog& d) override {
-    ++grants;
-    return grant ? grant(d) : false;
-  }
-  bool RunAddPort(manager::AddPortDialog& d) override {
-    ++add_ports;
-    return add_port ? add_port(d) : false;
-  }
+  bool RunSheet(manager::PropertySheet& s) override { return Run(sheet, sheets, s); }
+  bool RunGrantAccessIp(manager::GrantAccessIpDialog& d) override { return Run(grant, grants, d); }
+  bool RunAddPort(manager::AddPortDialog& d) override { return Run(add_port, add_ports, d); }
   bool RunGatewaySettings(manager::GatewaySettingsDialog& d) override {
-    ++gateways;
-    return gateway ? gateway(d) : false;
+    return Run(gateway, gateways, d);
+  }
+
+ private:
+  // Counts the run; the script's answer, or Cancel when there is none.
+  template <class Dialog>
+  static bool Run(const std::function<bool(Dialog&)>& script, int& runs, Dialog& d) {
+    ++runs;
+    return script ? script(d) : false;
   }
 };
 

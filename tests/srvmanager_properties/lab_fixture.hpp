@@ -50,12 +50,9 @@ class LabTest : public ::testing::Test {
  protected:
   emulator::ServerSpec Server(uint16_t serial, uint8_t host, DeviceType type = 9476,
                               std::string name = {}) {
-    emulator::ServerSpec s;
-    s.type = type;
-    s.serial = serial;
-    s.ip = block.Address(host);
-    s.netmask = Ipv4FromOctets(255, 255, 255, 0);
-    s.name = name.empty() ? "Lab" + std::to_string(serial) : std::move(name);
+    emulator::ServerSpec s = zelin::testing::LabServer(
+        serial, name.empty() ? "Lab" + std::to_string(serial) : std::move(name),
+        block.Address(host), type);
     s.hardware = {
         0x02, 0x00, 0x00, 0x00, static_cast<uint8_t>(serial >> 8), static_cast<uint8_t>(serial)};
     return s;
@@ -71,13 +68,9 @@ class LabTest : public ::testing::Test {
 
   void StartLab(std::vector<emulator::ServerSpec> servers,
                 std::vector<emulator::OccupiedAddress> occupied = {}) {
-    emulator::LabSpec desc =
-        zelin::testing::BlockLab(block, std::move(servers), std::move(occupied));
-    desc.restart_ms = 500;
-    lab = zelin::testing::StartedLab(std::move(desc), clock);
-    transport =
-        std::make_unique<Transport>(clock, notices, Deliverable::Manager, block.ClientOptions());
-    ASSERT_TRUE(transport->OpenTransport());
+    lab = zelin::testing::StartBlockLab(block, std::move(servers), clock,
+                                        {.restart_ms = 500, .occupied = std::move(occupied)});
+    transport = zelin::testing::OpenBlockClient(block, clock, notices, Deliverable::Manager);
   }
 
   // A configured server in the store, as the entry of a lab server (or of none).

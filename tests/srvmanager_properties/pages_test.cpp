@@ -58,6 +58,18 @@ class PropertyPagesTest : public ::testing::Test {
     entry.set_password("old");
     record.dhcp = 1;
   }
+  // Fills the password page's three fields and validates them: whether they pass, and
+  // what the user was told.
+  std::pair<bool, std::vector<std::string>> Validated(PasswordPage& page, const std::string& cur,
+                                                      const std::string& neu,
+                                                      const std::string& conf) {
+    page.current_password = cur;
+    page.new_password = neu;
+    page.confirm_password = conf;
+    prompter.Clear();
+    const bool ok = page.Validate();
+    return {ok, prompter.texts()};
+  }
   ServerConfig entry;
   ServerRecord record;
   ScriptedPrompter prompter;
@@ -128,13 +140,8 @@ TEST_F(PropertyPagesTest, NamesAndPasswordsMustBePrintableAscii) {
 
   PasswordPage page(prompter, entry, record);
   auto check = [&](const std::string& cur, const std::string& neu, const std::string& conf) {
-    page.current_password = cur;
-    page.new_password = neu;
-    page.confirm_password = conf;
     page.focus_new_password = false;
-    prompter.Clear();
-    const bool ok = page.Validate();
-    return std::make_pair(ok, prompter.texts());
+    return Validated(page, cur, neu, conf);
   };
   using R = std::pair<bool, std::vector<std::string>>;
   const std::string umlaut = "p\xC3\xBCw";  // 3 characters, 4 bytes
@@ -169,12 +176,7 @@ TEST_F(PropertyPagesTest, GeneralPageSingleHostAndDhcpCapability) {
 TEST_F(PropertyPagesTest, PasswordValidationOrder) {
   PasswordPage page(prompter, entry, record);
   auto check = [&](const char* cur, const char* neu, const char* conf) {
-    page.current_password = cur;
-    page.new_password = neu;
-    page.confirm_password = conf;
-    prompter.Clear();
-    const bool ok = page.Validate();
-    return std::make_pair(ok, prompter.texts());
+    return Validated(page, cur, neu, conf);
   };
   using R = std::pair<bool, std::vector<std::string>>;
   EXPECT_EQ(check("", "", ""), (R{true, {}}));

@@ -26,6 +26,15 @@ class ReplaceServerTest : public LabTest {
     for (auto& s : extra) servers.push_back(s);
     StartLab(servers);
   }
+  // Configures server 100 at .50 ("Old"), loads the document for `type`, and opens Replace
+  // Server on it with the candidates found.
+  ReplaceServerDialog& FindReplacementForOld(int type) {
+    Configure(100, 50, 9476, "Old");
+    LoadDoc(type);
+    replace_dialog = std::make_unique<ReplaceServerDialog>(*doc_host, 0);
+    replace_dialog->Find();
+    return *replace_dialog;
+  }
   std::set<std::string> RowNames(const ReplaceServerDialog& d) {
     std::set<std::string> out;
     for (const auto& r : d.rows()) out.insert(r.name + "|" + r.address + "|" + r.serial);
@@ -49,6 +58,8 @@ class ReplaceServerTest : public LabTest {
     }
     return out;
   }
+
+  std::unique_ptr<ReplaceServerDialog> replace_dialog;
 };
 
 TEST_F(ReplaceServerTest, ListsUnconfiguredServersOfTheSameModel) {
@@ -119,10 +130,7 @@ TEST_F(ReplaceServerTest, PasswordIsAskedUntilRightOrCancelled) {
   emulator::ServerSpec locked = Server(600, 64);
   locked.password = "pw";
   StartLab({locked});
-  Configure(100, 50, 9476, "Old");
-  LoadDoc(kSingleHost);
-  ReplaceServerDialog d(*doc_host, 0);
-  d.Find();
+  ReplaceServerDialog& d = FindReplacementForOld(kSingleHost);
   SelectSerial(d, 600);
   prompter.QueuePassword("bad");
   prompter.QueuePassword(std::nullopt);
@@ -163,10 +171,7 @@ TEST_F(ReplaceServerTest, AddressWalkGivesUpAfter255Tries) {
   for (int host = 0; host < 256; ++host)
     everywhere.push_back({block.Address(static_cast<uint8_t>(host)), {0x02, 0xEE, 0, 0, 0, 1}});
   StartLab({s}, everywhere);
-  Configure(100, 50, 9476, "Old");
-  LoadDoc(kSingleHost);
-  ReplaceServerDialog d(*doc_host, 0);
-  d.Find();
+  ReplaceServerDialog& d = FindReplacementForOld(kSingleHost);
   SelectSerial(d, 700);
   lab->ClearLog();
   EXPECT_FALSE(d.Ok());
@@ -209,10 +214,7 @@ TEST_F(ReplaceServerTest, MultiHostKeepsTheServerTablesAndAddsThisHost) {
   s.access = {{Ipv4FromOctets(127, 200, 0, 0), Ipv4FromOctets(255, 255, 0, 0), 0x1}};
   s.routes = {{block.Address(1), Ipv4FromOctets(10, 1, 0, 0), Ipv4FromOctets(255, 255, 0, 0), 3}};
   StartLab({s});
-  Configure(100, 50, 9476, "Old");
-  LoadDoc(kMultiHost);
-  ReplaceServerDialog d(*doc_host, 0);
-  d.Find();
+  ReplaceServerDialog& d = FindReplacementForOld(kMultiHost);
   SelectSerial(d, 200);
   ASSERT_TRUE(d.Ok());
   const ServerRecord& r = doc->tables().found().records[static_cast<size_t>(d.chosen_found_index())];

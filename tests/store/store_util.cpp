@@ -1,25 +1,11 @@
 #include "tests/store/store_util.hpp"
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
 #include <fstream>
 #include <sstream>
 
 #include "store/server_store.hpp"
 
 namespace zelin::testing {
-
-TempDir::TempDir() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "zelin-store-XXXXXX").string();
-  if (::mkdtemp(tmpl.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-  path_ = tmpl;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
 
 std::string ReadFileText(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

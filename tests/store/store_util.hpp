@@ -1,27 +1,14 @@
 #pragma once
-// Helpers of the store tests: a temporary folder, whole-file reads and writes, and
+// Helpers of the store tests: a temporary folder (tests/support/temp_dir.hpp), whole-file reads and writes, and
 // ready-made server records.
 
 #include <filesystem>
 #include <string>
 
 #include "store/server_config.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace zelin::testing {
-
-// A fresh folder below the system's temporary folder, removed with its contents.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
 
 std::string ReadFileText(const std::filesystem::path& path);
 void WriteFileText(const std::filesystem::path& path, const std::string& text);

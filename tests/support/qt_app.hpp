@@ -7,10 +7,24 @@
 // Fontconfig's caches, which it keeps for the life of the process.
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <chrono>
+#include <thread>
 
 namespace zelin::testing {
 
 // `name` is the program name of the first call; later calls return the same object.
 QApplication& QtApp(const char* name = "zelin_gui_test");
+
+// Lets queued signals through until `done` holds, for at most `rounds` rounds of events
+// and a 10 ms pause each; returns whether it holds.
+template <typename Done>
+bool ProcessEventsUntil(Done done, int rounds) {
+  for (int round = 0; round < rounds && !done(); ++round) {
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return done();
+}
 
 }  // namespace zelin::testing

@@ -1,5 +1,6 @@
 // zelinctl store, run as the built program over a temporary hive: what it prints, what
 // it writes and its exit status.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@ namespace zelin {
 namespace {
 
 using namespace testing;  // the store tests' helpers (MakeServer, MapPort, TempDir, ...)
+using ::testing::HasSubstr;
 
 struct RunResult {
   int status = -1;  // exit status, -1 when the program did not exit normally
@@ -104,32 +106,19 @@ TEST_F(ZelinctlStore, ListPrintsEveryServerAndPortAsATable) {
   const RunResult r = Run({"list"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.find("KEY       SERIAL  MODEL     IP ADDRESS       NAME\n"), 0u) << r.out;
-  EXPECT_NE(r.out.find("Server1   258     QX408     10.0.1.2         Line A\n"), std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("Server2   515     QX404     10.0.2.3         Server-515\n"),
-            std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("  1     COM5     Ports\\0000   Hi-Performance  enabled\n"),
-            std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("  2     COM256   Ports\\0001   Hi-Performance  enabled\n"),
-            std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("  3     -        -            Hi-Performance  enabled\n"),
-            std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("  4     COM7     Ports\\0002   Classical       disabled\n"),
-            std::string::npos)
-      << r.out;
+  EXPECT_THAT(r.out, HasSubstr("Server1   258     QX408     10.0.1.2         Line A\n"));
+  EXPECT_THAT(r.out, HasSubstr("Server2   515     QX404     10.0.2.3         Server-515\n"));
+  EXPECT_THAT(r.out, HasSubstr("  1     COM5     Ports\\0000   Hi-Performance  enabled\n"));
+  EXPECT_THAT(r.out, HasSubstr("  2     COM256   Ports\\0001   Hi-Performance  enabled\n"));
+  EXPECT_THAT(r.out, HasSubstr("  3     -        -            Hi-Performance  enabled\n"));
+  EXPECT_THAT(r.out, HasSubstr("  4     COM7     Ports\\0002   Classical       disabled\n"));
   EXPECT_EQ(r.out.find("missing or stale"), std::string::npos) << r.out;
 
   // A device key that lost its names is flagged on its port's line.
   Edit([](Registry& reg) { reg.WriteString("Enum\\Root\\Ports\\0002", "PortName", "COM9"); });
   const RunResult stale = Run({"list"});
-  EXPECT_NE(stale.out.find("  4     COM7     Ports\\0002   Classical       disabled  (device entry "
-                           "missing or stale)\n"),
-            std::string::npos)
-      << stale.out;
+  EXPECT_THAT(stale.out, HasSubstr("  4     COM7     Ports\\0002   Classical       disabled  "
+                                   "(device entry missing or stale)\n"));
 }
 
 TEST_F(ZelinctlStore, ListAsJsonCarriesTheSameFacts) {
@@ -208,7 +197,7 @@ TEST_F(ZelinctlStore, SetTypeWritesOnlyAValidInstallationType) {
                                                                 {"set-type", "12"}}) {
     const RunResult bad = Run(args);
     EXPECT_EQ(bad.status, 2) << args.back();
-    EXPECT_NE(bad.err.find("zelinctl store"), std::string::npos) << bad.err;
+    EXPECT_THAT(bad.err, HasSubstr("zelinctl store"));
   }
   EXPECT_EQ(ReadFileText(hive_.path()), before);
 }
@@ -313,7 +302,7 @@ TEST_F(ZelinctlStore, BadUsageExitsWithStatusTwo) {
     const RunResult r = Run(args);
     EXPECT_EQ(r.status, 2) << (args.empty() ? "(none)" : args.back());
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("usage: zelinctl store"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("usage: zelinctl store"));
   }
   const RunResult help = Run({"check", "--help"});
   EXPECT_EQ(help.status, 0);
