@@ -12,32 +12,17 @@
 #include <string>
 #include <string_view>
 
+#include "platform/notices.hpp"
+
 namespace zelin {
 
 enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
 enum class MsgIcon { None, Information, Warning, Error, Question };
 enum class MsgAnswer { Ok, Cancel, Yes, No, Retry };
 
-// A progress window: shown with a text, stepped, retitled and closed by long work
-// (firmware download, diagnostic runs, Save Configuration). Step() lets the window
-// repaint.
-class ProgressWindow {
- public:
-  virtual ~ProgressWindow() = default;
-  virtual void Show(std::string_view text) = 0;
-  virtual void SetText(std::string_view text) = 0;
-  virtual void Step() = 0;
-  virtual void Close() = 0;
-};
-
-// A progress window that shows nothing.
-class NullProgress final : public ProgressWindow {
- public:
-  void Show(std::string_view) override {}
-  void SetText(std::string_view) override {}
-  void Step() override {}
-  void Close() override {}
-};
+// A progress window (firmware download, diagnostic runs, Save Configuration) is the
+// progress sink of the work it shows; NullProgress shows nothing.
+using ProgressWindow = ProgressSink;
 
 class Prompter {
  public:

@@ -19,36 +19,17 @@ Status WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_second
   const int64_t start = t.clock().NowMs();
   while (t.clock().NowMs() - start <= int64_t{timeout_seconds} * 1000) {
     std::fill(window.begin(), window.end(), uint8_t{0});
-    const int n = t.Receive(r.socket, window, timeout_seconds);
-    if (n == 0) return LastCommandError::kTimeout;
-    if (n < 0) continue;  // a receive error counts as a datagram that does not match
-    const Bytes kept(window.data(), std::min(static_cast<size_t>(n), window.size()));
+    const Result<Received> got = t.Receive(r.socket, window, timeout_seconds);
+    if (!got) continue;  // a receive error counts as a datagram that does not match
+    if (got->length == 0) return LastCommandError::kTimeout;
+    const Bytes kept(window.data(), std::min(got->length, window.size()));
     frames::Messages messages;
-    const frames::ReplyStep step =
-        frames::TakeReply(kept, static_cast<size_t>(n), code, r, &messages);
+    const frames::ReplyStep step = frames::TakeReply(kept, got->length, code, r, &messages);
     for (const auto& m : messages) t.notices().Notice(NoticeLevel::kWarning, m);
     if (step.ends_wait) return step.error;
     last = step.error;
   }
   return last;
-}
-
-// One attempt of Exchange; every Status it returns is of the exchange family.
-Status ExchangeOnce(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
-  auto request = frames::BuildRequest(r, code, t.clock().UnixSeconds());
-  if (!request) return request.status();
-  t.SetDestination(r.unicast ? r.unicast_address : kBroadcastAddress);
-  if (!t.SendOne(r.socket, *request)) return LastCommandError::kSendFailed;
-  if (Status reply = WaitReply(t, r, code, timeout_seconds); !reply) return reply;
-  if (code == wire::kSaveAndRestart) {
-    {
-      BusyScope busy(t.notices());
-      SleepCountingDown(t.clock(), kRestartWaitMs, t.restart_wait_observer());
-    }
-    // An address written by SetAddress takes effect with the restart.
-    if (r.ip_address() != r.unicast_address) r.unicast_address = r.ip_address();
-  }
-  return {};
 }
 
 // Reads a table window by window with `code`, whose reply parser stores the window
@@ -70,10 +51,22 @@ Status ReadWindows(Transport& t, ServerRecord& r, uint8_t code, uint16_t& start,
 
 }  // namespace
 
+// Every Status it returns is of the exchange family.
 Status Exchange(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
-  Status st = ExchangeOnce(t, r, code, timeout_seconds);
-  t.set_last_error(static_cast<LastCommandError>(st.code()));
-  return st;
+  auto request = frames::BuildRequest(r, code, t.clock().UnixSeconds());
+  if (!request) return request.status();
+  t.SetDestination(r.unicast ? r.unicast_address : kBroadcastAddress);
+  if (!t.SendOne(r.socket, *request)) return LastCommandError::kSendFailed;
+  if (Status reply = WaitReply(t, r, code, timeout_seconds); !reply) return reply;
+  if (code == wire::kSaveAndRestart) {
+    {
+      BusyScope busy(t.notices());
+      SleepCountingDown(t.clock(), kRestartWaitMs, t.restart_wait_observer());
+    }
+    // An address written by SetAddress takes effect with the restart.
+    if (r.ip_address() != r.unicast_address) r.unicast_address = r.ip_address();
+  }
+  return {};
 }
 
 Status Command(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {

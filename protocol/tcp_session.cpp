@@ -72,7 +72,6 @@ void TcpSession::Close() {
 Status TcpSession::Connect(Ipv4 address, uint16_t port, int timeout_seconds) {
   Close();
   if (options_.loopback_only && !IsLoopback(address)) {
-    last_error_ = EPERM;
     Status refused(TcpSessionError::kConnectFailed,
                    "Refused to connect to " + AddressToText(address) +
                        ": this program may only connect to loopback addresses (127.0.0.0/8).");
@@ -80,14 +79,10 @@ Status TcpSession::Connect(Ipv4 address, uint16_t port, int timeout_seconds) {
     return refused;
   }
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
-  if (fd_ < 0) {
-    last_error_ = errno;
-    return TcpSessionError::kSocketFailed;
-  }
+  if (fd_ < 0) return TcpSessionError::kSocketFailed;
   const sockaddr_in sa = SocketAddress(address, port);
   int r = ::connect(fd_, AsSockaddr(sa), sizeof sa);
   if (r != 0 && errno != EINPROGRESS) {
-    last_error_ = errno;
     Close();
     return TcpSessionError::kConnectFailed;
   }
@@ -97,7 +92,6 @@ Status TcpSession::Connect(Ipv4 address, uint16_t port, int timeout_seconds) {
     socklen_t len = sizeof so_error;
     if (ready <= 0 || ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0 ||
         so_error != 0) {
-      last_error_ = ready == 0 ? ETIMEDOUT : (so_error != 0 ? so_error : errno);
       Close();
       return TcpSessionError::kConnectFailed;
     }
@@ -116,59 +110,47 @@ Status TcpSession::Connect(Ipv4 address, uint16_t port, int timeout_seconds) {
 }
 
 Status TcpSession::SendAll(Bytes data) {
-  if (fd_ < 0) {
-    last_error_ = ENOTSOCK;
-    return SocketStatus(last_error_);
-  }
+  if (fd_ < 0) return SocketStatus(ENOTSOCK);
   while (!data.empty()) {
     const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
       // The send time-out ran out: the server has stopped reading.
-      last_error_ = errno == EAGAIN || errno == EWOULDBLOCK ? ETIMEDOUT : errno;
-      return SocketStatus(last_error_);
+      return SocketStatus(errno == EAGAIN || errno == EWOULDBLOCK ? ETIMEDOUT : errno);
     }
     data = data.subspan(static_cast<size_t>(n));
   }
   return {};
 }
 
-int TcpSession::ReceiveMessage(MutableBytes buffer, int timeout_seconds) {
-  if (fd_ < 0) {
-    last_error_ = ENOTSOCK;
-    return -1;
-  }
+Result<size_t> TcpSession::ReceiveMessage(MutableBytes buffer, int timeout_seconds) {
+  if (fd_ < 0) return SocketStatus(ENOTSOCK);
   BusyScope busy(notices_);
   const int ready = WaitFor(clock_, fd_, POLLIN, int64_t{timeout_seconds} * 1000);
-  if (ready < 0) {
-    last_error_ = errno;
-    return -1;
-  }
-  if (ready == 0) return 0;
+  if (ready < 0) return SocketStatus(errno);
+  if (ready == 0) return size_t{0};
   ssize_t n;
   do {
     n = ::recv(fd_, buffer.data(), buffer.size(), 0);
   } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    last_error_ = errno;
-    return -1;
-  }
-  return static_cast<int>(n);
+  if (n < 0) return SocketStatus(errno);
+  return static_cast<size_t>(n);
+}
+
+Bytes TcpSession::ReceiveBytes(MutableBytes buffer, int timeout_seconds) {
+  return buffer.first(ReceiveMessage(buffer, timeout_seconds).value_or(0));
 }
 
 Status TcpSession::Login(std::string_view password, int timeout_seconds) {
   std::array<uint8_t, wire::kTcpReceiveBufferSize> buf{};
   const uint8_t request = wire::kTcpLoginRequest;
   if (!SendAll(Bytes(&request, 1))) return TcpSessionError::kNoChallenge;
-  int n = ReceiveMessage(buf, timeout_seconds);
-  const auto nonce =
-      frames::ParseTcpChallenge(Bytes(buf.data(), n > 0 ? static_cast<size_t>(n) : 0));
+  const auto nonce = frames::ParseTcpChallenge(ReceiveBytes(buf, timeout_seconds));
   if (!nonce) return TcpSessionError::kNoChallenge;
   if (!SendAll(frames::BuildTcpLoginAnswer(password, *nonce)))
     return TcpSessionError::kLoginRefused;
-  n = ReceiveMessage(buf, timeout_seconds);
-  if (!frames::IsTcpPair(Bytes(buf.data(), n > 0 ? static_cast<size_t>(n) : 0),
-                         wire::kTcpLoginResultTag, wire::kTcpLoginAccepted))
+  if (!frames::IsTcpPair(ReceiveBytes(buf, timeout_seconds), wire::kTcpLoginResultTag,
+                         wire::kTcpLoginAccepted))
     return TcpSessionError::kLoginRefused;
   return {};
 }

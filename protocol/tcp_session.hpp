@@ -22,7 +22,8 @@
 
 namespace zelin {
 
-// The session's codes; the errno of a failed socket call is TcpSession::last_error().
+// The session's codes. A failed socket call of SendAll or ReceiveMessage is a socket
+// Status (errno as its code).
 enum class TcpSessionError : int {
   kNone = 0,
   kSocketFailed = 1,   // no TCP socket could be created
@@ -54,26 +55,26 @@ class TcpSession {
   // malformed challenge arrived; kLoginRefused: the answer was not accepted.
   Status Login(std::string_view password, int timeout_seconds);
 
-  // Sends every byte; a socket Status on failure (its code also in last_error()),
-  // ETIMEDOUT when the server took nothing for the connect time-out.
+  // Sends every byte; a socket Status on failure, ETIMEDOUT when the server took
+  // nothing for the connect time-out.
   Status SendAll(Bytes data);
 
   // Waits up to timeout_seconds for data and receives once, at most buffer.size()
-  // bytes. Returns the length received, 0 on time-out or when the peer closed, -1 on
-  // a socket error.
-  int ReceiveMessage(MutableBytes buffer, int timeout_seconds);
+  // bytes. Returns the length received, 0 on time-out or when the peer closed; a socket
+  // Status on a socket error (ENOTSOCK when the session is not open).
+  Result<size_t> ReceiveMessage(MutableBytes buffer, int timeout_seconds);
+  // ReceiveMessage as the part of `buffer` it filled: empty on time-out, when the peer
+  // closed or on a socket error, for a caller that takes a message or nothing.
+  Bytes ReceiveBytes(MutableBytes buffer, int timeout_seconds);
 
   void Close();
   bool is_open() const { return fd_ >= 0; }
-  // errno of the last failed socket call.
-  int last_error() const { return last_error_; }
 
  private:
   Clock& clock_;
   NoticeSink& notices_;
   TransportOptions options_;
   int fd_ = -1;
-  int last_error_ = 0;
 };
 
 }  // namespace zelin

@@ -34,7 +34,7 @@ int PollMs(int64_t ms) {
 
 // --- options ---------------------------------------------------------------------
 
-TransportOptions TransportOptions::FromEnvironment(std::string* error) {
+EnvironmentOptions TransportOptions::FromEnvironment() {
   TransportOptions o;
   std::string problems;
   if (const char* list = std::getenv("ZELIN_INTERFACES"); list != nullptr && *list != '\0') {
@@ -51,8 +51,8 @@ TransportOptions TransportOptions::FromEnvironment(std::string* error) {
   }
   if (const char* l = std::getenv("ZELIN_LOOPBACK_ONLY"); l != nullptr)
     o.loopback_only = std::string_view(l) == "1";
-  if (error != nullptr) *error = Trim(problems);
-  return o;
+  if (problems.empty()) return {std::move(o), {}};
+  return {std::move(o), SocketStatus(EINVAL, Trim(problems))};
 }
 
 // --- error texts -----------------------------------------------------------------
@@ -128,14 +128,13 @@ Status Transport::OpenTransport(uint16_t first_local_port) {
   for (size_t j = 0; j < hosts.size(); ++j) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (fd < 0) {
-      last_socket_error_ = errno;
-      NoticeSocketError();
-      return SocketStatus(last_socket_error_);
+      Status failed = SocketStatus(errno);
+      NoticeSocketError(failed);
+      return failed;
     }
     const int on = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
-      last_socket_error_ = errno;
-      NoticeSocketError();
+      NoticeSocketError(SocketStatus(errno));
       ::close(fd);
       continue;
     }
@@ -166,10 +165,10 @@ void Transport::CloseTransport() {
   borrowed_ = false;
 }
 
-bool Transport::AdoptSockets(const int* sockets, const Ipv4* local_addresses, int count) {
+Status Transport::AdoptSockets(const int* sockets, const Ipv4* local_addresses, int count) {
   if (count < 0 || count > kMaxInterfaces ||
       (count > 0 && (sockets == nullptr || local_addresses == nullptr)))
-    return false;
+    return SocketStatus(EINVAL, "cannot borrow " + std::to_string(count) + " sockets");
   CloseTransport();
   sockets_.fill(kNoSocket);
   interface_count_ = count;
@@ -181,7 +180,7 @@ bool Transport::AdoptSockets(const int* sockets, const Ipv4* local_addresses, in
     if_indexes_[j] = hosts[j].index;
   }
   borrowed_ = true;
-  return true;
+  return {};
 }
 
 void Transport::SetDestination(Ipv4 address) {
@@ -208,7 +207,6 @@ Status Transport::SendOne(int socket, Bytes datagram) {
   Ipv4 to = destination_;
   if (broadcast && options_.broadcast) to = *options_.broadcast;
   if (options_.loopback_only && !IsLoopback(to)) {
-    last_socket_error_ = EPERM;
     Status refused = SocketStatus(
         EPERM, "Refused to send to " + AddressToText(to) +
                    ": this program may only send to loopback addresses (127.0.0.0/8).");
@@ -246,9 +244,9 @@ Status Transport::SendOne(int socket, Bytes datagram) {
     sent = ::sendmsg(socket, &msg, MSG_NOSIGNAL);
   } while (sent < 0 && errno == EINTR);
   if (sent < 0) {
-    last_socket_error_ = errno;
-    NoticeSocketError();
-    return SocketStatus(last_socket_error_);
+    Status failed = SocketStatus(errno);
+    NoticeSocketError(failed);
+    return failed;
   }
   return {};
 }
@@ -262,7 +260,7 @@ Status Transport::SendAll(Bytes datagram) {
   return {};
 }
 
-int Transport::Receive(int socket, MutableBytes buffer, int timeout_seconds) {
+Result<Received> Transport::Receive(int socket, MutableBytes buffer, int timeout_seconds) {
   return ReceiveMs(socket, buffer, int64_t{timeout_seconds} * 1000);
 }
 
@@ -277,13 +275,13 @@ int Transport::DiscardQueued() {
   return dropped;
 }
 
-int Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
+Result<Received> Transport::ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms) {
   const int one[] = {socket};
-  return ReceiveAnyMs(one, buffer, timeout_ms, nullptr);
+  return ReceiveAnyMs(one, buffer, timeout_ms);
 }
 
-int Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, int64_t timeout_ms,
-                            int* from_socket) {
+Result<Received> Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer,
+                                         int64_t timeout_ms) {
   std::array<pollfd, kMaxInterfaces> polled{};
   size_t count = 0;
   for (int socket : sockets) {
@@ -291,18 +289,16 @@ int Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, i
     if (count == polled.size()) break;
     polled[count++] = pollfd{socket, POLLIN, 0};
   }
-  if (count == 0) {
-    last_socket_error_ = ENOTSOCK;
-    return -1;
-  }
+  if (count == 0) return SocketStatus(ENOTSOCK);
   BusyScope busy(notices_);
   const int64_t start = clock_.NowMs();
   ssize_t n = 0;
+  Received got;
   // An empty datagram would read as a time-out (0) and end the caller's wait early,
   // so it is dropped and the wait goes on for the time that is left.
   for (bool first = true; n == 0; first = false) {
     const int64_t left = timeout_ms - (clock_.NowMs() - start);
-    if (!first && left <= 0) return 0;
+    if (!first && left <= 0) return Received{};
     const int64_t real_ms = left > 0 ? clock_.RealWaitMs(left) : 0;
     // A long wait is cut into the clock's slices, with its keep-alive between them.
     const int64_t slice = clock_.WaitSliceMs();
@@ -312,12 +308,9 @@ int Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, i
       for (size_t i = 0; i < count; ++i) polled[i].revents = 0;
       ready = ::poll(polled.data(), count, PollMs(sliced ? slice : real_ms));
     } while (ready < 0 && errno == EINTR);
-    if (ready < 0) {
-      last_socket_error_ = errno;
-      return -1;
-    }
+    if (ready < 0) return SocketStatus(errno);
     if (ready == 0) {
-      if (!sliced) return 0;
+      if (!sliced) return Received{};
       clock_.KeepAlive();
       continue;
     }
@@ -329,25 +322,25 @@ int Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, i
         break;
       }
     }
-    if (from_socket != nullptr) *from_socket = socket;
+    got.socket = socket;
     sockaddr_in from{};
     socklen_t from_len = sizeof from;
     do {
       n = ::recvfrom(socket, receive_buffer_.data(), receive_buffer_.size(), 0,
                      reinterpret_cast<sockaddr*>(&from), &from_len);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-      last_socket_error_ = errno;
-      return -1;
-    }
+    if (n < 0) return SocketStatus(errno);
+    got.from = from.sin_addr.s_addr;
+    got.from_port = ntohs(from.sin_port);
   }
-  const size_t copy = std::min(static_cast<size_t>(n), buffer.size());
-  std::copy_n(receive_buffer_.begin(), copy, buffer.begin());
-  return static_cast<int>(n);
+  got.length = static_cast<size_t>(n);
+  std::copy_n(receive_buffer_.begin(), std::min(got.length, buffer.size()), buffer.begin());
+  return got;
 }
 
-void Transport::NoticeSocketError() {
-  const std::string text = SocketErrorText(last_socket_error_);
+void Transport::NoticeSocketError(const Status& error) {
+  if (error.domain() != StatusDomain::kSocket) return;
+  const std::string text = SocketErrorText(error.code());
   if (!text.empty()) notices_.Notice(NoticeLevel::kError, text);
 }
 

@@ -7,10 +7,11 @@
 // One Transport object owns the socket table, the local address table, the
 // destination and the receive buffer; the programs pass it by reference (the wizard
 // borrows the manager's). It also carries the program's Clock, NoticeSink and
-// Deliverable, and the LastCommandError of the last exchange.
+// Deliverable.
 //
-// Failures come back as a Status; socket error texts and refused addresses are also
-// told to the notice sink as they happen, and every receive wait is a busy wait there.
+// Failures come back as a Status (a socket error: domain kSocket, errno as its code);
+// socket error texts and refused addresses are also told to the notice sink as they
+// happen, and every receive wait is a busy wait there.
 //
 // Not thread safe: the destination and the receive buffer are shared by every call.
 
@@ -30,6 +31,8 @@
 
 namespace zelin {
 
+struct EnvironmentOptions;
+
 // Where the transport may send and which host addresses it uses. Read from the
 // environment (ZELIN_INTERFACES, ZELIN_BROADCAST, ZELIN_LOOPBACK_ONLY) and from
 // the programs' matching command-line options.
@@ -41,8 +44,25 @@ struct TransportOptions {
   // Refuse to send anywhere outside 127.0.0.0/8.
   bool loopback_only = false;
 
-  // Reads the three variables; unparsable values are reported in *error.
-  static TransportOptions FromEnvironment(std::string* error = nullptr);
+  // Reads the three variables. Unparsable values are left out of the options and named
+  // in the problem Status (the programs refuse to start on one).
+  static EnvironmentOptions FromEnvironment();
+};
+
+// What TransportOptions::FromEnvironment read, and an error naming every value it could
+// not read (ok when none).
+struct EnvironmentOptions {
+  TransportOptions options;
+  Status problem;
+};
+
+// One datagram taken by a receive: its full length (0: nothing came within the wait),
+// the socket it came on and the sender's address and port (host order).
+struct Received {
+  size_t length = 0;
+  int socket = kNoSocket;
+  Ipv4 from = 0;
+  uint16_t from_port = 0;
 };
 
 class Transport {
@@ -64,7 +84,8 @@ class Transport {
 
   // Uses sockets that another Transport opened (the wizard borrows the manager's):
   // copies the socket and local address tables. Borrowed sockets are never closed here.
-  bool AdoptSockets(const int* sockets, const Ipv4* local_addresses, int count);
+  // A socket Status (EINVAL) for a count out of range or missing tables.
+  Status AdoptSockets(const int* sockets, const Ipv4* local_addresses, int count);
 
   void SetDestination(Ipv4 address);
   Ipv4 destination() const { return destination_; }
@@ -75,16 +96,15 @@ class Transport {
   // SendOne on every slot that holds a socket, in slot order; stops at the first failure.
   Status SendAll(Bytes datagram);
   // Waits up to timeout_seconds (of the clock) for one datagram; copies at most
-  // buffer.size() bytes and returns the datagram's full length, 0 on time-out,
-  // negative on a socket error.
-  int Receive(int socket, MutableBytes buffer, int timeout_seconds);
+  // buffer.size() bytes. Received::length 0 on time-out; a socket Status on a socket
+  // error (ENOTSOCK when there is no socket to wait on).
+  Result<Received> Receive(int socket, MutableBytes buffer, int timeout_seconds);
   // Same with a time-out in milliseconds of the clock.
-  int ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms);
+  Result<Received> ReceiveMs(int socket, MutableBytes buffer, int64_t timeout_ms);
   // Same on several sockets at once (negative entries are skipped): the first datagram
-  // on any of them, from the first in the given order when several are ready;
-  // *from_socket (when given) is set to the socket it came from.
-  int ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer, int64_t timeout_ms,
-                   int* from_socket);
+  // on any of them, from the first in the given order when several are ready.
+  Result<Received> ReceiveAnyMs(std::span<const int> sockets, MutableBytes buffer,
+                                int64_t timeout_ms);
 
   // Reads and drops every datagram already queued on the sockets, without waiting: what
   // is left there answers an exchange that is over (a server that answered on two
@@ -92,9 +112,8 @@ class Transport {
   // to the next request. Returns how many were dropped.
   int DiscardQueued();
 
-  // Tells the notice sink the text of the last socket error (known codes only).
-  void NoticeSocketError();
-  int last_socket_error() const { return last_socket_error_; }
+  // Tells the notice sink the text of a socket error (known codes only).
+  void NoticeSocketError(const Status& error);
 
   int interface_count() const { return interface_count_; }
   int socket(int slot) const { return sockets_[static_cast<size_t>(slot)]; }
@@ -110,11 +129,6 @@ class Transport {
 
   // True when the options allow sending to `address` (after broadcast substitution).
   bool MaySendTo(Ipv4 address) const;
-
-  // The LastCommandError of the last exchange (kNone after a success); written by the
-  // exchange and discovery functions.
-  LastCommandError last_error() const { return last_error_; }
-  void set_last_error(LastCommandError e) { last_error_ = e; }
 
   // Told the milliseconds still to wait, about once a second, while an exchange waits
   // for a server to restart after its save-and-restart reply; set by a program that
@@ -136,8 +150,6 @@ class Transport {
   std::array<int, kSlots> if_indexes_{};  // host interface index per slot, for broadcasts
   Ipv4 destination_ = kBroadcastAddress;
   std::array<uint8_t, wire::kReceiveBufferSize> receive_buffer_{};
-  int last_socket_error_ = 0;
-  LastCommandError last_error_ = LastCommandError::kNone;
   RestartWaitObserver restart_wait_observer_;
   bool borrowed_ = false;
 };

@@ -211,10 +211,10 @@ std::optional<FoundServer> HostInterfaces::ReceiveOne(int slot, int64_t wait_ms)
   const int fd = transport_->socket(slot);
   if (fd == kNoSocket) return std::nullopt;
   for (;;) {
-    const int n = transport_->ReceiveMs(fd, buffer, wait_ms);
-    if (n <= 0) return std::nullopt;
-    const size_t kept = std::min(static_cast<size_t>(n), buffer.size());
-    auto reading = ReadSearchReply(Bytes(buffer.data(), kept), static_cast<size_t>(n));
+    const Result<Received> got = transport_->ReceiveMs(fd, buffer, wait_ms);
+    if (!got || got->length == 0) return std::nullopt;
+    const size_t kept = std::min(got->length, buffer.size());
+    auto reading = ReadSearchReply(Bytes(buffer.data(), kept), got->length);
     if (!reading) continue;
     FoundServer& found = reading->found;
     const int through = SlotOf(GetIpv4(found.reply, wire::kSrHostAddress));
