@@ -30,7 +30,7 @@ struct Setup {
         TransportOptions{
             .interfaces = {Address(1)}, .broadcast = Address(255), .loopback_only = true});
     if (!transport->OpenTransport()) std::abort();
-    if (ProbeAddress(*transport, list, Address(10), 1) != 0) std::abort();
+    if (!(ProbeAddress(*transport, list, Address(10), 1) == 0)) std::abort();
     list.records[0].password = "secret";
   }
   ConsoleNotices notices{/*quiet=*/true};

@@ -22,7 +22,7 @@ Ipv4 Address(uint8_t host) {
   return bench::BenchAddress(2, host);
 }
 
-class NoProgress final : public ProgressWindow {
+class NoProgress final : public ProgressSink {
  public:
   void Show(std::string_view) override {}
   void SetText(std::string_view) override {}

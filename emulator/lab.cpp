@@ -17,6 +17,7 @@
 #include "emulator/network_check.hpp"
 #include "platform/host_interfaces.hpp"
 #include "protocol/address.hpp"
+#include "protocol/socket_address.hpp"
 
 namespace zelin::emulator {
 namespace {
@@ -24,14 +25,6 @@ namespace {
 constexpr size_t kReceiveBuffer = 256 * 1024;  // large enough to see oversized datagrams whole
 constexpr int kReadsPerWake = 64;              // datagrams taken from one socket per poll round
 constexpr int64_t kRebindRetryMs = 100;
-
-sockaddr_in SocketAddress(Ipv4 ip, uint16_t port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = ip;
-  return sa;
-}
 
 bool SetNonBlocking(int fd) {
   const int flags = ::fcntl(fd, F_GETFL, 0);
@@ -54,7 +47,7 @@ int OpenBound(int type, Ipv4 ip, uint16_t port, std::string* error, bool isolate
   const int one = 1;
   if (type == SOCK_STREAM) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   const sockaddr_in sa = SocketAddress(ip, port);
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 || !SetNonBlocking(fd) ||
+  if (::bind(fd, AsSockaddr(sa), sizeof sa) != 0 || !SetNonBlocking(fd) ||
       (type == SOCK_STREAM && ::listen(fd, 16) != 0)) {
     if (error) *error = "cannot bind " + where + ": " + std::strerror(errno);
     ::close(fd);
@@ -437,8 +430,7 @@ void Lab::RunTimers() {
     // (or, in a network-namespace lab, an address of its own isolated network).
     if (s.udp < 0 || (!spec_.network_namespace && !IsLoopback(item.to.address))) continue;
     const sockaddr_in sa = SocketAddress(item.to.address, item.to.port);
-    if (::sendto(s.udp, item.bytes.data(), item.bytes.size(), 0,
-                 reinterpret_cast<const sockaddr*>(&sa), sizeof sa) >= 0)
+    if (::sendto(s.udp, item.bytes.data(), item.bytes.size(), 0, AsSockaddr(sa), sizeof sa) >= 0)
       ++stats_.replies_sent;
   }
   // TCP bytes that handlers scheduled for later (progress reports).

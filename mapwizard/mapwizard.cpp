@@ -41,11 +41,10 @@ int RunWizard(WizardArguments& args) {
   const int type = zelin::ReadInstallationType(hive).value_or(-1);
 
   zelin::ui::QtPrompter prompter(zelin::ui::ToQString(zelin::wizard::SheetCaption(type)));
-  std::string problem;
-  const zelin::TransportOptions options = zelin::TransportOptions::FromEnvironment(&problem);
-  if (!problem.empty()) {
+  const auto [options, problem] = zelin::TransportOptions::FromEnvironment();
+  if (!problem.ok()) {
     // Unreadable network settings could send where the user did not mean to.
-    prompter.Message(problem, zelin::MsgButtons::Ok, zelin::MsgIcon::Error);
+    prompter.Message(problem.message(), zelin::MsgButtons::Ok, zelin::MsgIcon::Error);
     return 0;
   }
   // Searches and checks keep the wizard painting, with input held off while they run.

@@ -69,11 +69,10 @@ int main(int argc, char** argv) {
   tables->saved = tables->configuration;
 
   zelin::ConsoleNotices notices;
-  std::string error;
-  zelin::Transport transport(zelin::SystemClock(), notices, zelin::Deliverable::Manager,
-                             zelin::TransportOptions::FromEnvironment(&error));
-  if (!error.empty()) {
-    std::fprintf(stderr, "wizard_host: %s\n", error.c_str());
+  const auto [options, problem] = zelin::TransportOptions::FromEnvironment();
+  zelin::Transport transport(zelin::SystemClock(), notices, zelin::Deliverable::Manager, options);
+  if (!problem.ok()) {
+    std::fprintf(stderr, "wizard_host: %s\n", problem.message().c_str());
     return 4;
   }
   if (!transport.OpenTransport()) {

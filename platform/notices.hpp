@@ -12,10 +12,11 @@
 
 #include <string_view>
 
-#include "platform/prompter.hpp"
 #include "platform/scoped_bracket.hpp"
 
 namespace zelin {
+
+class Prompter;
 
 enum class NoticeLevel { kWarning, kError };
 
@@ -29,6 +30,27 @@ class NoticeSink {
   virtual void BusyEnd() = 0;
 };
 
+// How long-running work (a firmware download, a diagnostic run, Save Configuration) shows its
+// progress: shown with a text, stepped, retitled and closed. The programs pass their
+// progress window; Step() lets it repaint.
+class ProgressSink {
+ public:
+  virtual ~ProgressSink() = default;
+  virtual void Show(std::string_view text) = 0;
+  virtual void SetText(std::string_view text) = 0;
+  virtual void Step() = 0;
+  virtual void Close() = 0;
+};
+
+// Progress that shows nothing.
+class NullProgress final : public ProgressSink {
+ public:
+  void Show(std::string_view) override {}
+  void SetText(std::string_view) override {}
+  void Step() override {}
+  void Close() override {}
+};
+
 // Busy for the life of the object.
 using BusyScope = ScopedBracket<NoticeSink, &NoticeSink::BusyBegin, &NoticeSink::BusyEnd>;
 
@@ -38,8 +60,8 @@ class PrompterNotices final : public NoticeSink {
  public:
   explicit PrompterNotices(Prompter& prompter) : prompter_(prompter) {}
   void Notice(NoticeLevel level, std::string_view text) override;
-  void BusyBegin() override { prompter_.BeginWait(); }
-  void BusyEnd() override { prompter_.EndWait(); }
+  void BusyBegin() override;
+  void BusyEnd() override;
 
  private:
   Prompter& prompter_;

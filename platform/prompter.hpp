@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/notices.hpp"
 #include "platform/scoped_bracket.hpp"
 
 namespace zelin {
@@ -25,26 +26,9 @@ MsgAnswer FirstAnswer(MsgButtons buttons);
 // The answer a box closed with Escape or its window's close button stands for.
 MsgAnswer EscapeAnswer(MsgButtons buttons);
 
-// A progress window: shown with a text, stepped, retitled and closed by long work
-// (firmware download, diagnostic runs, Save Configuration). Step() lets the window
-// repaint.
-class ProgressWindow {
- public:
-  virtual ~ProgressWindow() = default;
-  virtual void Show(std::string_view text) = 0;
-  virtual void SetText(std::string_view text) = 0;
-  virtual void Step() = 0;
-  virtual void Close() = 0;
-};
-
-// A progress window that shows nothing.
-class NullProgress final : public ProgressWindow {
- public:
-  void Show(std::string_view) override {}
-  void SetText(std::string_view) override {}
-  void Step() override {}
-  void Close() override {}
-};
+// A progress window (firmware download, diagnostic runs, Save Configuration) is the
+// progress sink of the work it shows; NullProgress shows nothing.
+using ProgressWindow = ProgressSink;
 
 class Prompter {
  public:

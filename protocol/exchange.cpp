@@ -32,24 +32,6 @@ Status WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_second
   return last;
 }
 
-// One attempt of Exchange; every Status it returns is of the exchange family.
-Status ExchangeOnce(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
-  auto request = frames::BuildRequest(r, code, t.clock().UnixSeconds());
-  if (!request) return request.status();
-  t.SetDestination(r.unicast ? r.unicast_address : kBroadcastAddress);
-  if (!t.SendOne(r.socket, *request)) return LastCommandError::kSendFailed;
-  if (Status reply = WaitReply(t, r, code, timeout_seconds); !reply) return reply;
-  if (code == wire::kSaveAndRestart) {
-    {
-      BusyScope busy(t.notices());
-      SleepCountingDown(t.clock(), kRestartWaitMs, t.restart_wait_observer());
-    }
-    // An address written by SetAddress takes effect with the restart.
-    if (r.ip_address() != r.unicast_address) r.unicast_address = r.ip_address();
-  }
-  return {};
-}
-
 // Reads a table window by window with `code`, whose reply parser stores the window
 // in `start`, `count` and `total`. Windows follow each other while start + count is
 // below the total; a window that makes no progress, or one past what the record
@@ -69,10 +51,22 @@ Status ReadWindows(Transport& t, ServerRecord& r, uint8_t code, uint16_t& start,
 
 }  // namespace
 
+// Every Status it returns is of the exchange family.
 Status Exchange(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {
-  Status st = ExchangeOnce(t, r, code, timeout_seconds);
-  t.set_last_error(static_cast<LastCommandError>(st.code()));
-  return st;
+  auto request = frames::BuildRequest(r, code, t.clock().UnixSeconds());
+  if (!request) return request.status();
+  t.SetDestination(r.unicast ? r.unicast_address : kBroadcastAddress);
+  if (!t.SendOne(r.socket, *request)) return LastCommandError::kSendFailed;
+  if (Status reply = WaitReply(t, r, code, timeout_seconds); !reply) return reply;
+  if (code == wire::kSaveAndRestart) {
+    {
+      BusyScope busy(t.notices());
+      SleepCountingDown(t.clock(), kRestartWaitMs, t.restart_wait_observer());
+    }
+    // An address written by SetAddress takes effect with the restart.
+    if (r.ip_address() != r.unicast_address) r.unicast_address = r.ip_address();
+  }
+  return {};
 }
 
 Status Command(Transport& t, ServerRecord& r, uint8_t code, int timeout_seconds) {

@@ -3,7 +3,7 @@
 // configuration commands that travel on it.
 //
 // Each returns success or the exchange's Status, whose code is the LastCommandError
-// that the transport keeps as last_error(). Messages of a reply (a route total too
+// of the failed attempt. Messages of a reply (a route total too
 // large) go to the transport's notice sink as warnings.
 
 #include <vector>
@@ -15,7 +15,7 @@ namespace zelin {
 
 // One attempt: build the request for `code` from the record, send it on the record's
 // socket, wait for the matching reply and hand its payload to the command's parser.
-// Sets t.last_error(). SaveAndRestart sleeps 6 s (busy) after its reply, telling
+// SaveAndRestart sleeps 6 s (busy) after its reply, telling
 // t.restart_wait_observer() (if set) the time left about once a second.
 Status Exchange(Transport& t, ServerRecord& record, uint8_t code, int timeout_seconds);
 

@@ -50,7 +50,7 @@ std::string_view StatusCode<DownloadResult>::Describe(DownloadResult code) {
 }
 
 Status DownloadFirmware(Transport& t, const ServerRecord& record, const std::string& path,
-                        int timeout_seconds, ProgressWindow& progress) {
+                        int timeout_seconds, ProgressSink& progress) {
   using R = DownloadResult;
   if (record.password.size() > wire::kMaxPasswordLength) return R::kPasswordTooLong;
 
@@ -75,10 +75,9 @@ Status DownloadFirmware(Transport& t, const ServerRecord& record, const std::str
   // both back to back and they can arrive in one receive; take only "ready" then and
   // leave the verdict for its own receive.
   const size_t ready_window = length == 0 ? wire::kTcpReplySize : reply.size();
-  Result<size_t> n =
-      session.ReceiveMessage(MutableBytes(reply.data(), ready_window), timeout_seconds);
-  if (!frames::IsTcpPair(Bytes(reply.data(), n.value_or(0)),
-                         wire::kTcpDownload, wire::kTcpDownloadReady))
+  if (!frames::IsTcpPair(
+          session.ReceiveBytes(MutableBytes(reply.data(), ready_window), timeout_seconds),
+          wire::kTcpDownload, wire::kTcpDownloadReady))
     return R::kNoChallengeOrReady;
 
   progress.Show(ProgressText(record, "\tDownloading..."));
@@ -89,9 +88,8 @@ Status DownloadFirmware(Transport& t, const ServerRecord& record, const std::str
   while (true) {
     const size_t got = std::fread(piece.data(), 1, piece.size(), file.get());
     if (got == 0) break;
-    if (!session.SendAll(Bytes(piece.data(), got))) {
-      const std::string text = SocketErrorText(session.last_error());
-      if (!text.empty()) t.notices().Notice(NoticeLevel::kError, text);
+    if (Status written = session.SendAll(Bytes(piece.data(), got)); !written) {
+      t.NoticeSocketError(written);
       progress.Close();
       return R::kConnectFailed;  // the connection broke during the transfer
     }
@@ -107,11 +105,10 @@ Status DownloadFirmware(Transport& t, const ServerRecord& record, const std::str
   }
 
   progress.SetText(ProgressText(record, "Server is upgrading, Please wait..."));
-  n = session.ReceiveMessage(reply, timeout_seconds);
+  const Bytes verdict = session.ReceiveBytes(reply, timeout_seconds);
   session.Close();
   progress.Close();
-  if (!frames::IsTcpPair(Bytes(reply.data(), n.value_or(0)), wire::kTcpDownload,
-                         wire::kTcpDownloadAccepted))
+  if (!frames::IsTcpPair(verdict, wire::kTcpDownload, wire::kTcpDownloadAccepted))
     return R::kNoVerdict;
   return {};
 }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/prompter.hpp"  // ProgressWindow
+#include "platform/notices.hpp"  // ProgressSink
 #include "platform/status.hpp"
 #include "protocol/transport.hpp"
 #include "protocol/types.hpp"
@@ -34,6 +34,6 @@ struct StatusCode<DownloadResult> {
 // only) and notice sink (socket error texts, refusals, busy waits); opens no UDP
 // socket. Success, or a Status of the DownloadResult family.
 Status DownloadFirmware(Transport& t, const ServerRecord& record, const std::string& path,
-                        int timeout_seconds, ProgressWindow& progress);
+                        int timeout_seconds, ProgressSink& progress);
 
 }  // namespace zelin

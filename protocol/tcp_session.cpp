@@ -57,7 +57,6 @@ bool TcpSession::OpenSocket() {
   if (fd_ >= 0) ::close(fd_);
   // Non-blocking for good: every send and receive waits in poll first.
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
-  if (fd_ < 0) last_error_ = errno;
   return fd_ >= 0;
 }
 
@@ -76,10 +75,7 @@ TcpSession::Wait TcpSession::WaitFor(short events, int64_t timeout_ms) {
     do {
       r = ::poll(&p, 1, static_cast<int>(std::clamp<int64_t>(real_ms, 0, INT_MAX)));
     } while (r < 0 && errno == EINTR);
-    if (r < 0) {
-      last_error_ = errno;
-      return Wait::kFailed;
-    }
+    if (r < 0) return Wait::kFailed;  // errno says why
     // Readiness includes an error or hang-up; the call that follows reports it.
     if (r > 0) return Wait::kReady;
     if (sliced) clock_.KeepAlive();
@@ -107,17 +103,13 @@ Status TcpSession::Connect(Ipv4 address, uint16_t port, int timeout_seconds) {
 Status TcpSession::Connect(Ipv4 address, uint16_t port, const TcpConnectOptions& how) {
   Close();
   if (!MayConnectTo(address)) {
-    last_error_ = EPERM;
     Status refused(TcpSessionError::kConnectFailed,
                    "Refused to connect to " + AddressToText(address) +
                        ": this program may only connect to loopback addresses (127.0.0.0/8).");
     notices_.Notice(NoticeLevel::kError, refused.message());
     return refused;
   }
-  if (Aborted()) {  // raised before the first attempt
-    last_error_ = ECANCELED;
-    return TcpSessionError::kConnectFailed;
-  }
+  if (Aborted()) return TcpSessionError::kConnectFailed;  // raised before the first attempt
   if (!OpenSocket()) return TcpSessionError::kSocketFailed;
   send_timeout_ms_ = how.send_timeout_ms;
   const sockaddr_in sa = SocketAddress(address, port);
@@ -133,12 +125,11 @@ Status TcpSession::Connect(Ipv4 address, uint16_t port, const TcpConnectOptions&
         if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
         under_way = false;
       } else if (w == Wait::kFailed) {
-        error = last_error_;
+        error = errno;
         under_way = false;
       }
     }
     if (error == 0) break;
-    last_error_ = under_way ? ETIMEDOUT : error;
     if (Aborted() || attempt >= how.retries) {
       Close();
       return TcpSessionError::kConnectFailed;
@@ -160,10 +151,7 @@ Status TcpSession::SendAll(Bytes data) {
 }
 
 Status TcpSession::SendAll(Bytes data, int64_t timeout_ms) {
-  if (fd_ < 0) {
-    last_error_ = ENOTSOCK;
-    return SocketStatus(last_error_);
-  }
+  if (fd_ < 0) return SocketStatus(ENOTSOCK);
   while (!data.empty()) {
     const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
     if (n >= 0) {
@@ -171,36 +159,27 @@ Status TcpSession::SendAll(Bytes data, int64_t timeout_ms) {
       continue;
     }
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      last_error_ = errno;
-      return SocketStatus(last_error_);
-    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return SocketStatus(errno);
     // The server takes nothing for now: wait until it does, or give up.
     switch (WaitFor(POLLOUT, timeout_ms)) {
       case Wait::kReady:
         continue;
       case Wait::kTimeout:
-        last_error_ = ETIMEDOUT;  // the server has stopped reading
-        break;
+        return SocketStatus(ETIMEDOUT);  // the server has stopped reading
       case Wait::kAborted:
-        last_error_ = ECANCELED;
-        break;
+        return SocketStatus(ECANCELED);
       case Wait::kFailed:
-        break;
+        return SocketStatus(errno);
     }
-    return SocketStatus(last_error_);
   }
   return {};
 }
 
 Result<size_t> TcpSession::ReceiveMessage(MutableBytes buffer, int timeout_seconds) {
-  if (fd_ < 0) {
-    last_error_ = ENOTSOCK;
-    return SocketStatus(last_error_);
-  }
+  if (fd_ < 0) return SocketStatus(ENOTSOCK);
   BusyScope busy(notices_);
   const Wait w = WaitFor(POLLIN, int64_t{timeout_seconds} * 1000);
-  if (w == Wait::kFailed) return SocketStatus(last_error_);
+  if (w == Wait::kFailed) return SocketStatus(errno);
   if (w != Wait::kReady) return size_t{0};
   ssize_t n;
   do {
@@ -208,25 +187,26 @@ Result<size_t> TcpSession::ReceiveMessage(MutableBytes buffer, int timeout_secon
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) return size_t{0};
-    last_error_ = errno;
-    return SocketStatus(last_error_);
+    return SocketStatus(errno);
   }
   if (n == 0 && !buffer.empty()) peer_closed_ = true;
   return static_cast<size_t>(n);
+}
+
+Bytes TcpSession::ReceiveBytes(MutableBytes buffer, int timeout_seconds) {
+  return buffer.first(ReceiveMessage(buffer, timeout_seconds).value_or(0));
 }
 
 Status TcpSession::Login(std::string_view password, int timeout_seconds) {
   std::array<uint8_t, wire::kTcpReceiveBufferSize> buf{};
   const uint8_t request = wire::kTcpLoginRequest;
   if (!SendAll(Bytes(&request, 1))) return TcpSessionError::kNoChallenge;
-  Result<size_t> n = ReceiveMessage(buf, timeout_seconds);
-  const auto nonce = frames::ParseTcpChallenge(Bytes(buf.data(), n.value_or(0)));
+  const auto nonce = frames::ParseTcpChallenge(ReceiveBytes(buf, timeout_seconds));
   if (!nonce) return TcpSessionError::kNoChallenge;
   if (!SendAll(frames::BuildTcpLoginAnswer(password, *nonce)))
     return TcpSessionError::kLoginRefused;
-  n = ReceiveMessage(buf, timeout_seconds);
-  if (!frames::IsTcpPair(Bytes(buf.data(), n.value_or(0)),
-                         wire::kTcpLoginResultTag, wire::kTcpLoginAccepted))
+  if (!frames::IsTcpPair(ReceiveBytes(buf, timeout_seconds), wire::kTcpLoginResultTag,
+                         wire::kTcpLoginAccepted))
     return TcpSessionError::kLoginRefused;
   return {};
 }

@@ -24,7 +24,8 @@
 
 namespace zelin {
 
-// The session's codes; the errno of a failed socket call is TcpSession::last_error().
+// The session's codes. A failed socket call of SendAll or ReceiveMessage is a socket
+// Status (errno as its code).
 enum class TcpSessionError : int {
   kNone = 0,
   kSocketFailed = 1,   // no TCP socket could be created
@@ -90,30 +91,30 @@ class TcpSession {
   // malformed challenge arrived; kLoginRefused: the answer was not accepted.
   Status Login(std::string_view password, int timeout_seconds);
 
-  // Sends every byte; a socket Status on failure (its code also in last_error()),
-  // ETIMEDOUT when the server took nothing for the connect's send time-out (or for
-  // timeout_ms).
+  // Sends every byte; a socket Status on failure, ETIMEDOUT when the server took
+  // nothing for the connect's send time-out (or for timeout_ms).
   Status SendAll(Bytes data);
   Status SendAll(Bytes data, int64_t timeout_ms);
 
   // Waits up to timeout_seconds for data and receives once, at most buffer.size()
   // bytes. Returns the length received, 0 on time-out or when the peer closed; a socket
-  // error is a socket Status with errno as its code.
+  // error is a socket Status with errno as its code (ENOTSOCK when the session is not open).
   Result<size_t> ReceiveMessage(MutableBytes buffer, int timeout_seconds);
+  // ReceiveMessage as the part of `buffer` it filled: empty on time-out, when the peer
+  // closed or on a socket error, for a caller that takes a message or nothing.
+  Bytes ReceiveBytes(MutableBytes buffer, int timeout_seconds);
 
   void Close();
   bool is_open() const { return fd_ >= 0; }
   // True when a receive found the connection closed by the server (that receive
   // returned 0, as for a time-out); cleared by Connect and Close.
   bool peer_closed() const { return peer_closed_; }
-  // errno of the last failed socket call.
-  int last_error() const { return last_error_; }
 
  private:
   enum class Wait { kReady, kTimeout, kAborted, kFailed };
   // Waits for `events` up to timeout_ms of the clock, in the clock's slices with its
   // keep-alive between them, and in steps of kAbortCheckMs while there is an abort
-  // condition. kFailed leaves errno in last_error_.
+  // condition. kFailed leaves poll's errno in errno.
   Wait WaitFor(short events, int64_t timeout_ms);
   // Sleeps ms of the clock, in steps of kAbortCheckMs while there is an abort condition;
   // false when the condition ended it.
@@ -126,7 +127,6 @@ class TcpSession {
   TransportOptions options_;
   AbortCondition abort_;
   int fd_ = -1;
-  int last_error_ = 0;
   int64_t send_timeout_ms_ = 0;
   bool peer_closed_ = false;
 };

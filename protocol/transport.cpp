@@ -34,7 +34,7 @@ int PollMs(int64_t ms) {
 
 // --- options ---------------------------------------------------------------------
 
-TransportOptions TransportOptions::FromEnvironment(std::string* error) {
+EnvironmentOptions TransportOptions::FromEnvironment() {
   TransportOptions o;
   std::string problems;
   if (const char* list = std::getenv("ZELIN_INTERFACES"); list != nullptr && *list != '\0') {
@@ -51,8 +51,8 @@ TransportOptions TransportOptions::FromEnvironment(std::string* error) {
   }
   if (const char* l = std::getenv("ZELIN_LOOPBACK_ONLY"); l != nullptr)
     o.loopback_only = std::string_view(l) == "1";
-  if (error != nullptr) *error = Trim(problems);
-  return o;
+  if (problems.empty()) return {std::move(o), {}};
+  return {std::move(o), SocketStatus(EINVAL, Trim(problems))};
 }
 
 // --- error texts -----------------------------------------------------------------
@@ -128,14 +128,13 @@ Status Transport::OpenTransport(uint16_t first_local_port) {
   for (size_t j = 0; j < hosts.size(); ++j) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (fd < 0) {
-      last_socket_error_ = errno;
-      NoticeSocketError();
-      return SocketStatus(last_socket_error_);
+      Status failed = SocketStatus(errno);
+      NoticeSocketError(failed);
+      return failed;
     }
     const int on = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
-      last_socket_error_ = errno;
-      NoticeSocketError();
+      NoticeSocketError(SocketStatus(errno));
       ::close(fd);
       continue;
     }
@@ -166,10 +165,10 @@ void Transport::CloseTransport() {
   borrowed_ = false;
 }
 
-bool Transport::AdoptSockets(const int* sockets, const Ipv4* local_addresses, int count) {
+Status Transport::AdoptSockets(const int* sockets, const Ipv4* local_addresses, int count) {
   if (count < 0 || count > kMaxInterfaces ||
       (count > 0 && (sockets == nullptr || local_addresses == nullptr)))
-    return false;
+    return SocketStatus(EINVAL, "cannot borrow " + std::to_string(count) + " sockets");
   CloseTransport();
   sockets_.fill(kNoSocket);
   interface_count_ = count;
@@ -181,7 +180,7 @@ bool Transport::AdoptSockets(const int* sockets, const Ipv4* local_addresses, in
     if_indexes_[j] = hosts[j].index;
   }
   borrowed_ = true;
-  return true;
+  return {};
 }
 
 void Transport::SetDestination(Ipv4 address) {
@@ -208,7 +207,6 @@ Status Transport::SendOne(int socket, Bytes datagram) {
   Ipv4 to = destination_;
   if (broadcast && options_.broadcast) to = *options_.broadcast;
   if (options_.loopback_only && !IsLoopback(to)) {
-    last_socket_error_ = EPERM;
     Status refused = SocketStatus(
         EPERM, "Refused to send to " + AddressToText(to) +
                    ": this program may only send to loopback addresses (127.0.0.0/8).");
@@ -246,9 +244,9 @@ Status Transport::SendOne(int socket, Bytes datagram) {
     sent = ::sendmsg(socket, &msg, MSG_NOSIGNAL);
   } while (sent < 0 && errno == EINTR);
   if (sent < 0) {
-    last_socket_error_ = errno;
-    NoticeSocketError();
-    return SocketStatus(last_socket_error_);
+    Status failed = SocketStatus(errno);
+    NoticeSocketError(failed);
+    return failed;
   }
   return {};
 }
@@ -286,7 +284,6 @@ Result<Received> Transport::ReceiveAnyMs(std::span<const int> sockets, MutableBy
                                          int64_t timeout_ms) {
   BusyScope busy(notices_);
   Result<Received> got = ReceiveDatagram(sockets, buffer, timeout_ms, clock_);
-  if (!got) last_socket_error_ = got.status().code();
   return got;
 }
 
@@ -347,8 +344,9 @@ Result<Received> ReceiveDatagram(std::span<const int> sockets, MutableBytes buff
   }
 }
 
-void Transport::NoticeSocketError() {
-  const std::string text = SocketErrorText(last_socket_error_);
+void Transport::NoticeSocketError(const Status& error) {
+  if (error.domain() != StatusDomain::kSocket) return;
+  const std::string text = SocketErrorText(error.code());
   if (!text.empty()) notices_.Notice(NoticeLevel::kError, text);
 }
 

@@ -7,10 +7,11 @@
 // One Transport object owns the socket table, the local address table and the
 // destination; the programs pass it by reference (the wizard
 // borrows the manager's). It also carries the program's Clock, NoticeSink and
-// Deliverable, and the LastCommandError of the last exchange.
+// Deliverable.
 //
-// Failures come back as a Status; socket error texts and refused addresses are also
-// told to the notice sink as they happen, and every receive wait is a busy wait there.
+// Failures come back as a Status (a socket error: domain kSocket, errno as its code);
+// socket error texts and refused addresses are also told to the notice sink as they
+// happen, and every receive wait is a busy wait there.
 //
 // Not thread safe: the destination and the last errors are shared by every call, and
 // the notice sink belongs to the program's thread. A thread that only receives, on
@@ -32,6 +33,8 @@
 
 namespace zelin {
 
+struct EnvironmentOptions;
+
 // Where the transport may send and which host addresses it uses. Read from the
 // environment (ZELIN_INTERFACES, ZELIN_BROADCAST, ZELIN_LOOPBACK_ONLY) and from
 // the programs' matching command-line options.
@@ -43,8 +46,25 @@ struct TransportOptions {
   // Refuse to send anywhere outside 127.0.0.0/8.
   bool loopback_only = false;
 
-  // Reads the three variables; unparsable values are reported in *error.
-  static TransportOptions FromEnvironment(std::string* error = nullptr);
+  // Reads the three variables. Unparsable values are left out of the options and named
+  // in the problem Status (the programs refuse to start on one).
+  static EnvironmentOptions FromEnvironment();
+};
+
+// What TransportOptions::FromEnvironment read, and an error naming every value it could
+// not read (ok when none).
+struct EnvironmentOptions {
+  TransportOptions options;
+  Status problem;
+};
+
+// One datagram taken by a receive: its full length (0: nothing came within the wait),
+// the socket it came on and the sender's address and port (host order).
+struct Received {
+  size_t length = 0;
+  int socket = kNoSocket;
+  Ipv4 from = 0;
+  uint16_t from_port = 0;
 };
 
 // One datagram that a receive took: its full length (0: nothing came in time), the
@@ -75,7 +95,8 @@ class Transport {
 
   // Uses sockets that another Transport opened (the wizard borrows the manager's):
   // copies the socket and local address tables. Borrowed sockets are never closed here.
-  bool AdoptSockets(const int* sockets, const Ipv4* local_addresses, int count);
+  // A socket Status (EINVAL) for a count out of range or missing tables.
+  Status AdoptSockets(const int* sockets, const Ipv4* local_addresses, int count);
 
   void SetDestination(Ipv4 address);
   Ipv4 destination() const { return destination_; }
@@ -102,9 +123,8 @@ class Transport {
   // to the next request. Returns how many were dropped.
   int DiscardQueued();
 
-  // Tells the notice sink the text of the last socket error (known codes only).
-  void NoticeSocketError();
-  int last_socket_error() const { return last_socket_error_; }
+  // Tells the notice sink the text of a socket error (known codes only).
+  void NoticeSocketError(const Status& error);
 
   int interface_count() const { return interface_count_; }
   int socket(int slot) const { return sockets_[static_cast<size_t>(slot)]; }
@@ -120,11 +140,6 @@ class Transport {
 
   // True when the options allow sending to `address` (after broadcast substitution).
   bool MaySendTo(Ipv4 address) const;
-
-  // The LastCommandError of the last exchange (kNone after a success); written by the
-  // exchange and discovery functions.
-  LastCommandError last_error() const { return last_error_; }
-  void set_last_error(LastCommandError e) { last_error_ = e; }
 
   // Told the milliseconds still to wait, about once a second, while an exchange waits
   // for a server to restart after its save-and-restart reply; set by a program that
@@ -145,8 +160,6 @@ class Transport {
   std::array<Ipv4, kSlots> local_addresses_{};
   std::array<int, kSlots> if_indexes_{};  // host interface index per slot, for broadcasts
   Ipv4 destination_ = kBroadcastAddress;
-  int last_socket_error_ = 0;
-  LastCommandError last_error_ = LastCommandError::kNone;
   RestartWaitObserver restart_wait_observer_;
   bool borrowed_ = false;
 };

@@ -69,8 +69,8 @@ inline RouteEntry GetRouteEntry(Bytes b, size_t at) {
   return {GetIpv4(b, at), GetIpv4(b, at + 4), GetIpv4(b, at + 8), GetLe16(b, at + 12)};
 }
 
-// The code that the last failed exchange leaves, in the Status that the exchange
-// returns and in Transport::last_error(); callers show their own messages.
+// The code of a failed exchange, in the Status that the exchange returns; callers show
+// their own messages.
 enum class LastCommandError : int {
   kNone = 0,
   kTimeout = 1,

@@ -36,7 +36,7 @@ Step AssignAddressPage::Next() {
   int index = -1;
   {
     WaitCursor wait(ctx_.prompter());
-    index = ProbeAddressRetry(ctx_.transport(), *probed, address, kCommandTimeout);
+    index = ProbeAddressRetry(ctx_.transport(), *probed, address, kCommandTimeout).value_or(-1);
   }
   if (index < 0 || index >= std::min(probed->count, static_cast<int>(kMaxServers))) {
     const bool again = ctx_.dialogs().ShowNotFound(

@@ -45,7 +45,7 @@ void MergeAll(const ServerList& from, ServerList& into) {
 
 void TransportFinder::Search(ServerList& list) { SearchServers(transport_, list, 1); }
 
-int TransportFinder::Probe(ServerList& list, Ipv4 address) {
+Result<int> TransportFinder::Probe(ServerList& list, Ipv4 address) {
   return ProbeAddressRetry(transport_, list, address, 1);
 }
 
@@ -103,7 +103,7 @@ void SelectPortPage::EnterAddress(std::string_view text) {
   }
   ServerList& list = *state_.page_search;
   const int before = ValidCount(list);
-  const int index = finder_.Probe(list, address);
+  const int index = finder_.Probe(list, address).value_or(-1);
   if (index < 0 || index >= ValidCount(list)) {
     prompter_.Message(kNotFound);
     return;

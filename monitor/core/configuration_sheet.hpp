@@ -29,8 +29,8 @@ class ServerFinder {
   // Discovery on every interface (second round 1 s) into `list`.
   virtual void Search(ServerList& list) = 0;
   // Probes one address (1 s, up to 4 attempts) into `list`: the index of the server's
-  // entry (updated or appended), or -1 when nobody answered.
-  virtual int Probe(ServerList& list, Ipv4 address) = 0;
+  // entry (updated or appended), or the error of the probe (kTimeout: nobody answered).
+  virtual Result<int> Probe(ServerList& list, Ipv4 address) = 0;
 };
 
 // The finder over the monitor's transport.
@@ -38,7 +38,7 @@ class TransportFinder final : public ServerFinder {
  public:
   explicit TransportFinder(Transport& transport) : transport_(transport) {}
   void Search(ServerList& list) override;
-  int Probe(ServerList& list, Ipv4 address) override;
+  Result<int> Probe(ServerList& list, Ipv4 address) override;
 
  private:
   Transport& transport_;

@@ -19,9 +19,8 @@ int ResetServerSession(const ServerRecord& record, uint8_t target, int timeout_s
   const std::array<uint8_t, wire::kTcpResetRequestSize> command{wire::kTcpReset, target};
   if (!session.SendAll(command)) return kResetNotSent;
   std::array<uint8_t, wire::kTcpReceiveBufferSize> reply{};
-  const Result<size_t> n = session.ReceiveMessage(reply, timeout_seconds);
-  const bool acknowledged = frames::IsTcpPair(Bytes(reply.data(), n.value_or(0)), wire::kTcpReset,
-                                              wire::kTcpResetDone);
+  const bool acknowledged = frames::IsTcpPair(session.ReceiveBytes(reply, timeout_seconds),
+                                              wire::kTcpReset, wire::kTcpResetDone);
   return acknowledged ? kResetAcknowledged : kResetSent;
 }
 

@@ -53,10 +53,9 @@ int main(int argc, char** argv) {
   if (platform_qt::ActivateRunning(title)) return 0;
 
   ui::QtPrompter prompter(title);
-  std::string option_error;
-  const TransportOptions options = TransportOptions::FromEnvironment(&option_error);
-  if (!option_error.empty()) {
-    prompter.Message(option_error, MsgButtons::Ok, MsgIcon::Error);
+  const auto [options, option_error] = TransportOptions::FromEnvironment();
+  if (!option_error.ok()) {
+    prompter.Message(option_error.message(), MsgButtons::Ok, MsgIcon::Error);
     return 1;
   }
   ui::LiveClock clock(SystemClock());

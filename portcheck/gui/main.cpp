@@ -34,10 +34,9 @@ int main(int argc, char** argv) {
     if (args[i] == QStringLiteral("--config")) config_path = ui::ToStdString(args[i + 1]);
 
   ui::QtPrompter prompter(ui::ToQString(kApplicationTitle));
-  std::string option_error;
-  const TransportOptions options = TransportOptions::FromEnvironment(&option_error);
-  if (!option_error.empty()) {
-    prompter.Message(option_error, MsgButtons::Ok, MsgIcon::Error, {});
+  const auto [options, option_error] = TransportOptions::FromEnvironment();
+  if (!option_error.ok()) {
+    prompter.Message(option_error.message(), MsgButtons::Ok, MsgIcon::Error, {});
     return 1;
   }
   RealClock real_clock;

@@ -59,14 +59,14 @@ void ServerTree::BuildTree() {
     silent.push_back(tables_.server(si).ip_address);
   }
   if (!silent.empty() && probe_progress_) probe_progress_(static_cast<int>(silent.size()));
-  const std::vector<int> answers =
+  const std::vector<Result<int>> answers =
       ProbeAddressesRetry(transport_, found, silent, kProbeTimeoutSeconds);
   for (int si = 0; si < count; ++si) {
     ServerConfig& entry = tables_.server(si);
     const int probe = probe_of[static_cast<size_t>(si)];
     int fi = probe < 0 ? FindFoundForEntry(entry) : -1;
     if (probe >= 0) {
-      const int probed = answers[static_cast<size_t>(probe)];
+      const int probed = answers[static_cast<size_t>(probe)].value_or(-1);
       if (ValidFound(found, probed)) {
         tables_.CopyToSavedFound(probed);
         const ServerRecord& rec = found.records[static_cast<size_t>(probed)];
@@ -159,7 +159,8 @@ bool ServerTree::ActivateTreeItem(int item) {
   int probed;
   {
     WaitCursor wait(prompter_);
-    probed = ProbeAddressRetry(transport_, found, entry.ip_address, kProbeTimeoutSeconds);
+    probed =
+        ProbeAddressRetry(transport_, found, entry.ip_address, kProbeTimeoutSeconds).value_or(-1);
   }
   if (!ValidFound(found, probed)) return false;
   const ServerRecord& rec = found.records[static_cast<size_t>(probed)];

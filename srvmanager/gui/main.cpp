@@ -69,10 +69,9 @@ int main(int argc, char** argv) {
   ui::QtPrompter qt_prompter(title);
   ManagerPrompter prompter(qt_prompter);
 
-  std::string option_error;
-  TransportOptions options = TransportOptions::FromEnvironment(&option_error);
-  if (!option_error.empty()) {
-    prompter.Message(option_error, MsgButtons::Ok, MsgIcon::Error, {});
+  auto [options, option_error] = TransportOptions::FromEnvironment();
+  if (!option_error.ok()) {
+    prompter.Message(option_error.message(), MsgButtons::Ok, MsgIcon::Error, {});
     return 1;
   }
   // Network waits keep the window painting, with input held off while they run.

@@ -77,8 +77,7 @@ TEST_P(LabExchangeTest, RefusalFailsAtOnceButAdvancesSoTheRetrySucceeds) {
 
   // One attempt: refused, no second datagram within the wait, sequence moved on.
   g_refusals = 1;
-  EXPECT_FALSE(Exchange(*transport_, r, wire::kLogin, 1));
-  EXPECT_EQ(transport_->last_error(), LastCommandError::kWrongCodeOrRefused);
+  EXPECT_EQ(Exchange(*transport_, r, wire::kLogin, 1), LastCommandError::kWrongCodeOrRefused);
   EXPECT_EQ(r.sequence, 2u);
   EXPECT_EQ(Requests().size(), 1u);
 
@@ -104,15 +103,13 @@ TEST_P(LabExchangeTest, WrongAndOverlongPasswords) {
   lab_->ClearLog();
 
   r.password = std::string(17, 'x');
-  EXPECT_FALSE(Command(*transport_, r, wire::kLogin, 1));
-  EXPECT_EQ(transport_->last_error(), LastCommandError::kPasswordTooLong);
+  EXPECT_EQ(Command(*transport_, r, wire::kLogin, 1), LastCommandError::kPasswordTooLong);
   EXPECT_TRUE(lab_->Log().empty());
   EXPECT_EQ(r.sequence, 1u);
 
   // A wrong password is refused on every attempt, each moving the sequence on.
   r.password = "wrong";
-  EXPECT_FALSE(Command(*transport_, r, wire::kLogin, 1));
-  EXPECT_EQ(transport_->last_error(), LastCommandError::kWrongCodeOrRefused);
+  EXPECT_EQ(Command(*transport_, r, wire::kLogin, 1), LastCommandError::kWrongCodeOrRefused);
   EXPECT_EQ(Requests(wire::kLogin).size(), 3u);
   EXPECT_EQ(r.sequence, 4u);
 
@@ -155,10 +152,10 @@ TEST_P(LabExchangeTest, CommandsSurviveHalfTheRepliesLost) {
     int ok = 0;
     int replayed_before = 0;
     for (int i = 0; i < kCommands; ++i) {
-      if (Command(*transport_, r, wire::kLogin, 1)) {
+      if (const Status sent = Command(*transport_, r, wire::kLogin, 1)) {
         ++ok;
       } else {
-        EXPECT_EQ(transport_->last_error(), LastCommandError::kTimeout);
+        EXPECT_EQ(sent, LastCommandError::kTimeout);
       }
     }
     for (const auto& e : lab_->Log()) replayed_before += e.verdict.rfind("replayed", 0) == 0;
@@ -219,7 +216,8 @@ TEST_P(LabConfigTest, SettingsApplyOnlyAfterSaveAndTheServerAnswersAtItsNewAddre
   EXPECT_EQ(n.netmask(), Ipv4FromOctets(255, 255, 0, 0));
   EXPECT_EQ(n.port_kind(0), kPortWan);
   EXPECT_TRUE(n.has_password());
-  EXPECT_EQ(ProbeAddress(*transport_, probed, block_.Address(10), 1), -1);
+  EXPECT_EQ(ProbeAddress(*transport_, probed, block_.Address(10), 1).status(),
+            LastCommandError::kTimeout);
   n.password = "old";
   EXPECT_FALSE(Command(*transport_, n, wire::kLogin, 1));
   n.password = "fresh";

@@ -65,7 +65,7 @@ class ScriptedFinder final : public ServerFinder {
     list = ServerList{};
     for (const ServerRecord& r : network) list.records[static_cast<size_t>(list.count++)] = r;
   }
-  int Probe(ServerList& list, Ipv4 address) override {
+  Result<int> Probe(ServerList& list, Ipv4 address) override {
     probed.push_back(address);
     for (const ServerRecord& r : network) {
       if (r.ip_address() != address) continue;
@@ -77,7 +77,7 @@ class ScriptedFinder final : public ServerFinder {
       list.records[static_cast<size_t>(list.count)] = r;
       return list.count++;
     }
-    return -1;
+    return LastCommandError::kTimeout;
   }
   std::vector<ServerRecord> network;
   std::vector<Ipv4> probed;

@@ -67,18 +67,18 @@ TEST_F(NetnsTest, TheProbeOfAServerBehindADeadLinkFindsNothing) {
   ASSERT_EQ(transport.interface_count(), 2);
   ServerList list;
   const Ipv4 yard = NetnsLab::ServerAddress(2, 10), quay = NetnsLab::ServerAddress(1, 10);
-  ASSERT_GE(ProbeAddressRetry(transport, list, yard, 1), 0);
+  ASSERT_TRUE(ProbeAddressRetry(transport, list, yard, 1));
 
   netns_->SetLink(2, false);  // no FIN, no RST: the frames just vanish
   // The same transport, as the manager's re-probe of a tree item uses: the first probe's
   // second reply (it asks through both interfaces) must not answer for the dead server.
   ServerList after;
-  EXPECT_EQ(ProbeAddressRetry(transport, after, yard, 1), -1);
-  EXPECT_GE(ProbeAddressRetry(transport, after, quay, 1), 0) << "the first subnet still answers";
+  EXPECT_FALSE(ProbeAddressRetry(transport, after, yard, 1));
+  EXPECT_TRUE(ProbeAddressRetry(transport, after, quay, 1)) << "the first subnet still answers";
 
   // The link back up: the carrier and the neighbour entries take a moment to return.
   netns_->SetLink(2, true);
-  EXPECT_TRUE(WaitFor([&] { return ProbeAddressRetry(transport, after, yard, 1) >= 0; }));
+  EXPECT_TRUE(WaitFor([&] { return ProbeAddressRetry(transport, after, yard, 1).ok(); }));
 }
 
 TEST_F(NetnsTest, TheEmulatorServesPrivateAddressesOnlyInAnIsolatedNamespace) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
 
 #include "tests/protocol/fixtures.hpp"
@@ -140,9 +141,8 @@ TEST_F(DiscoveryTest, ThirtyTwoServersEndTheSearchWithoutASecondRound) {
 TEST_F(DiscoveryTest, NoServerMeansNoSecondRound) {
   UdpPeer lab(block.Broadcast(), wire::kServerUdpPort);
   auto t = Open();
-  SearchServers(*t, list, 1);
+  EXPECT_EQ(SearchServers(*t, list, 1), LastCommandError::kTimeout);
   EXPECT_EQ(list.count, 0);
-  EXPECT_EQ(t->last_error(), LastCommandError::kTimeout);
   EXPECT_EQ(lab.requests().size(), 0u);  // not served: read below
   int seen = 0;
   while (lab.Receive(20)) ++seen;
@@ -174,14 +174,16 @@ TEST_F(DiscoveryTest, ProbeAddsRefreshesAndRefuses) {
   EXPECT_EQ(list.records[0].sequence, 7u) << "a known record keeps its session";
 
   // A reply that carries another address is not the probed server.
-  EXPECT_EQ(ProbeAddress(*t, list, block.Address(11), 1), -1);
+  EXPECT_EQ(ProbeAddress(*t, list, block.Address(11), 1).status(), LastCommandError::kTimeout);
 
   // A full list takes no new server.
   ServerList full;
   full.count = 32;
   for (uint16_t i = 0; i < 32; ++i)
     full.records[i] = testing::Record({.serial = static_cast<uint16_t>(200 + i)});
-  EXPECT_EQ(ProbeAddress(*t, full, address, 1), -1);
+  const Result<int> no_room = ProbeAddress(*t, full, address, 1);
+  EXPECT_FALSE(no_room);
+  EXPECT_EQ(no_room.status().code(), ENOBUFS) << "the server answered: no time-out";
 
   // The retry asks up to four times.
   ServerList fresh;
@@ -191,7 +193,7 @@ TEST_F(DiscoveryTest, ProbeAddsRefreshesAndRefuses) {
   EXPECT_EQ(requests, 3);
   requests = 0;
   answer_from = 100;
-  EXPECT_EQ(ProbeAddressRetry(*t, fresh, address, 1), -1);
+  EXPECT_EQ(ProbeAddressRetry(*t, fresh, address, 1).status(), LastCommandError::kTimeout);
   EXPECT_EQ(requests, 4);
 }
 

@@ -66,7 +66,8 @@ TEST_F(ExchangeTest, EachReplyAdvancesTheSequenceAndHandsOverItsNonce) {
     return Datagrams{ReplyTo(d.bytes, 34, 0, Nonce{k, k, k, k})};
   });
   ASSERT_TRUE(Command(*t, record, wire::kLogin, 1));
-  ASSERT_TRUE(Command(*t, record, wire::kLogin, 1));
+  const Status second = Command(*t, record, wire::kLogin, 1);
+  ASSERT_TRUE(second);
   server.Stop();
   const auto requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);
@@ -74,7 +75,7 @@ TEST_F(ExchangeTest, EachReplyAdvancesTheSequenceAndHandsOverItsNonce) {
   ExpectSigned(requests[1], 2, "01 01 01 01");
   EXPECT_EQ(record.sequence, 3u);
   EXPECT_EQ(record.nonce, (Nonce{2, 2, 2, 2}));
-  EXPECT_EQ(t->last_error(), E::kNone);
+  EXPECT_EQ(second, E::kNone);
 }
 
 TEST_F(ExchangeTest, RefusalFailsAtOnceButTheRetryUsesTheNewSequenceAndNonce) {
@@ -86,8 +87,9 @@ TEST_F(ExchangeTest, RefusalFailsAtOnceButTheRetryUsesTheNewSequenceAndNonce) {
     }
     return Datagrams{ReplyTo(d.bytes, 18, 0, Nonce{7, 7, 7, 7})};
   });
-  EXPECT_FALSE(Exchange(*t, record, wire::kSetName, 1));
-  EXPECT_EQ(t->last_error(), E::kWrongCodeOrRefused);
+  const Status refused = Exchange(*t, record, wire::kSetName, 1);
+  EXPECT_FALSE(refused);
+  EXPECT_EQ(refused, E::kWrongCodeOrRefused);
   EXPECT_EQ(record.sequence, 2u);
   EXPECT_EQ(record.nonce, (Nonce{6, 6, 6, 6}));
   EXPECT_EQ(served.load(), 1) << "no second request within the refused exchange";
@@ -118,25 +120,29 @@ TEST_F(ExchangeTest, NonMatchingRepliesAreSkippedWhileWaiting) {
   EXPECT_EQ(record.nonce, (Nonce{3, 3, 3, 3}));
 
   // Only a 27-byte reply: it is skipped and the wait that follows it runs out.
-  EXPECT_FALSE(Exchange(*t, record, wire::kCheckAddress, 1));
-  EXPECT_EQ(t->last_error(), E::kTimeout);
+  const Status silent = Exchange(*t, record, wire::kCheckAddress, 1);
+  EXPECT_FALSE(silent);
+  EXPECT_EQ(silent, E::kTimeout);
   EXPECT_EQ(record.sequence, 2u);
 }
 
 TEST_F(ExchangeTest, NothingIsSentForATooLongPassword) {
   record.password = std::string(17, 'x');
-  EXPECT_FALSE(Command(*t, record, wire::kLogin, 1));
-  EXPECT_EQ(t->last_error(), E::kPasswordTooLong);
+  const Status too_long = Command(*t, record, wire::kLogin, 1);
+  EXPECT_FALSE(too_long);
+  EXPECT_EQ(too_long, E::kPasswordTooLong);
   EXPECT_FALSE(server.Receive(50));
   record.password = "pw";
-  EXPECT_FALSE(Command(*t, record, 0x34, 1));
-  EXPECT_EQ(t->last_error(), E::kUnknownCommand);
+  const Status unknown = Command(*t, record, 0x34, 1);
+  EXPECT_FALSE(unknown);
+  EXPECT_EQ(unknown, E::kUnknownCommand);
   EXPECT_FALSE(server.Receive(50));
 }
 
 TEST_F(ExchangeTest, SilenceRetriesThreeTimesWithTheSameRequest) {
-  EXPECT_FALSE(Command(*t, record, wire::kLogin, 1));
-  EXPECT_EQ(t->last_error(), E::kTimeout);
+  const Status silence = Command(*t, record, wire::kLogin, 1);
+  EXPECT_FALSE(silence);
+  EXPECT_EQ(silence, E::kTimeout);
   std::vector<std::vector<uint8_t>> seen;
   while (auto d = server.Receive(20)) seen.push_back(d->bytes);
   ASSERT_EQ(seen.size(), 3u);

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +21,7 @@
 #include "protocol/address.hpp"
 #include "protocol/md5.hpp"
 #include "protocol/socket_address.hpp"
+#include "protocol/tcp_session.hpp"
 #include "tests/protocol/fixtures.hpp"
 #include "tests/support/loopback.hpp"
 #include "tests/support/scripted_prompter.hpp"
@@ -274,6 +277,44 @@ TEST_F(FirmwareTest, AServerThatStopsReadingEndsTheTransfer) {
   EXPECT_TRUE(server.released) << "the client only stopped when the server closed";
   EXPECT_EQ(progress.shows, 1);
   EXPECT_EQ(progress.closes, 1);
+}
+
+// The session's receive on a real connection: what the peer sent, 0 when it closed, and
+// the socket error itself (errno as the code) when it reset the connection.
+TEST_F(FirmwareTest, SessionReceiveTellsAClosedPeerFromAReset) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in sa = SocketAddress(block.Address(10), wire::kServerTcpPort);
+  ASSERT_EQ(::bind(listener, AsSockaddr(sa), sizeof sa), 0);
+  ASSERT_EQ(::listen(listener, 2), 0);
+  std::array<uint8_t, 8> buf{};
+  TcpSession session(clock, notices, block.ClientOptions());
+  auto connect_and_accept = [&] {
+    EXPECT_TRUE(session.Connect(block.Address(10), wire::kServerTcpPort, 20));
+    return ::accept(listener, nullptr, nullptr);
+  };
+
+  int peer = connect_and_accept();
+  ASSERT_GE(peer, 0);
+  ASSERT_EQ(::send(peer, "\x0d\x00", 2, MSG_NOSIGNAL), 2);
+  EXPECT_EQ(session.ReceiveMessage(buf, 20), size_t{2});
+  ::close(peer);  // an orderly close
+  EXPECT_EQ(session.ReceiveMessage(buf, 20), size_t{0});
+
+  peer = connect_and_accept();
+  ASSERT_GE(peer, 0);
+  const linger reset{1, 0};
+  ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  ::close(peer);  // the connection is reset
+  const Result<size_t> got = session.ReceiveMessage(buf, 20);
+  ASSERT_FALSE(got);
+  EXPECT_EQ(got.status().domain(), StatusDomain::kSocket);
+  EXPECT_EQ(got.status().code(), ECONNRESET);
+  EXPECT_TRUE(session.ReceiveBytes(buf, 20).empty()) << "the reset leaves nothing to read";
+
+  session.Close();
+  EXPECT_EQ(session.ReceiveMessage(buf, 20).status().code(), ENOTSOCK);
+  EXPECT_EQ(session.SendAll(Bytes(buf)).code(), ENOTSOCK);
+  ::close(listener);
 }
 
 TEST_F(FirmwareTest, LargeImageThroughput) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 
@@ -115,22 +116,32 @@ TEST_F(TransportTest, MonitorStartsAt5124BesideTheManager) {
   EXPECT_EQ(monitor->local_port(0), 5124);
 }
 
+// The length a receive took; a socket error fails the test.
+size_t LengthOf(const Result<Received>& got) {
+  EXPECT_TRUE(got) << got.status();
+  return got ? got->length : SIZE_MAX;
+}
+
 TEST_F(TransportTest, ReceiveCopiesAtMostTheExpectedLengthAndReturnsTheFullOne) {
   auto t = Make({block.Interface(0)});
   ASSERT_TRUE(t->OpenTransport());
   UdpPeer server(block.Address(10), wire::kServerUdpPort);
 
   std::vector<uint8_t> buf(90, 0xEE);
-  EXPECT_EQ(t->Receive(t->socket(0), MutableBytes(buf).first(86), 1)->length, 0u) << "time-out";
+  EXPECT_EQ(LengthOf(t->Receive(t->socket(0), MutableBytes(buf).first(86), 1)), 0u) << "time-out";
 
   server.SendTo(block.Interface(0), 1028, std::vector<uint8_t>(100, 0x11));
-  EXPECT_EQ(t->Receive(t->socket(0), MutableBytes(buf).first(86), 1)->length, 100u);
+  const Result<Received> got = t->Receive(t->socket(0), MutableBytes(buf).first(86), 1);
+  EXPECT_EQ(LengthOf(got), 100u);
+  EXPECT_EQ(got->socket, t->socket(0));
+  EXPECT_EQ(got->from, block.Address(10));
+  EXPECT_EQ(got->from_port, wire::kServerUdpPort);
   EXPECT_EQ(buf[85], 0x11);
   EXPECT_EQ(buf[86], 0xEE) << "nothing copied past the expected length";
 
   std::fill(buf.begin(), buf.end(), 0xEE);
   server.SendTo(block.Interface(0), 1028, std::vector<uint8_t>(10, 0x22));
-  EXPECT_EQ(t->Receive(t->socket(0), MutableBytes(buf).first(86), 1)->length, 10u);
+  EXPECT_EQ(LengthOf(t->Receive(t->socket(0), MutableBytes(buf).first(86), 1)), 10u);
   EXPECT_EQ(buf[9], 0x22);
   EXPECT_EQ(buf[10], 0xEE);
 
@@ -138,12 +149,15 @@ TEST_F(TransportTest, ReceiveCopiesAtMostTheExpectedLengthAndReturnsTheFullOne) 
   std::fill(buf.begin(), buf.end(), 0xEE);
   server.SendTo(block.Interface(0), 1028, {});
   server.SendTo(block.Interface(0), 1028, std::vector<uint8_t>(12, 0x33));
-  EXPECT_EQ(t->Receive(t->socket(0), MutableBytes(buf).first(86), 1)->length, 12u);
+  EXPECT_EQ(LengthOf(t->Receive(t->socket(0), MutableBytes(buf).first(86), 1)), 12u);
   EXPECT_EQ(buf[11], 0x33);
   server.SendTo(block.Interface(0), 1028, {});
-  EXPECT_EQ(t->Receive(t->socket(0), MutableBytes(buf).first(86), 1)->length, 0u) << "time-out";
+  EXPECT_EQ(LengthOf(t->Receive(t->socket(0), MutableBytes(buf).first(86), 1)), 0u) << "time-out";
 
-  EXPECT_FALSE(t->Receive(kNoSocket, buf, 1).ok());
+  const Result<Received> none = t->Receive(kNoSocket, buf, 1);
+  EXPECT_FALSE(none);
+  EXPECT_EQ(none.status().domain(), StatusDomain::kSocket);
+  EXPECT_EQ(none.status().code(), ENOTSOCK);
   EXPECT_EQ(prompter.wait_depth(), 0);
   EXPECT_GE(prompter.wait_begins(), 3);
 }
@@ -169,7 +183,7 @@ TEST_F(TransportTest, SlicedReceiveKeepsAliveAndStillWaitsItsWholeTimeOut) {
   ASSERT_TRUE(t.OpenTransport());
   std::vector<uint8_t> buf(86);
   const int64_t start = sliced.NowMs();
-  EXPECT_EQ(t.Receive(t.socket(0), buf, 3)->length, 0u);  // a search round's 3 s, 150 ms real
+  EXPECT_EQ(LengthOf(t.Receive(t.socket(0), buf, 3)), 0u);  // a search round's 3 s, 150 ms real
   EXPECT_GE(sliced.NowMs() - start, 3000);
   EXPECT_GE(sliced.keep_alives, 10);
 }
@@ -224,9 +238,9 @@ TEST_F(TransportTest, BorrowedSocketsAreNeverClosedByTheBorrower) {
 TEST(TransportOptionsTest, ReadFromTheEnvironment) {
   ::setenv("ZELIN_INTERFACES", "127.0.0.5, 127.0.0.6", 1);
   ::setenv("ZELIN_BROADCAST", "127.0.0.255", 1);
-  std::string error;
-  auto o = TransportOptions::FromEnvironment(&error);
-  EXPECT_EQ(error, "");
+  const auto [o, error] = TransportOptions::FromEnvironment();
+  EXPECT_TRUE(error.ok());
+  EXPECT_EQ(error.message(), "");
   EXPECT_EQ(o.interfaces,
             (std::vector<Ipv4>{Ipv4FromOctets(127, 0, 0, 5), Ipv4FromOctets(127, 0, 0, 6)}));
   EXPECT_EQ(o.broadcast, Ipv4FromOctets(127, 0, 0, 255));
@@ -234,11 +248,12 @@ TEST(TransportOptionsTest, ReadFromTheEnvironment) {
 
   ::setenv("ZELIN_INTERFACES", "127.0.0.5,nonsense", 1);
   ::setenv("ZELIN_BROADCAST", "1.2.3", 1);
-  o = TransportOptions::FromEnvironment(&error);
-  EXPECT_EQ(o.interfaces.size(), 1u);
-  EXPECT_FALSE(o.broadcast);
-  EXPECT_NE(error.find("nonsense"), std::string::npos);
-  EXPECT_NE(error.find("ZELIN_BROADCAST"), std::string::npos);
+  const EnvironmentOptions bad = TransportOptions::FromEnvironment();
+  EXPECT_EQ(bad.options.interfaces.size(), 1u);
+  EXPECT_FALSE(bad.options.broadcast);
+  EXPECT_FALSE(bad.problem.ok());
+  EXPECT_NE(bad.problem.message().find("nonsense"), std::string::npos);
+  EXPECT_NE(bad.problem.message().find("ZELIN_BROADCAST"), std::string::npos);
   ::unsetenv("ZELIN_INTERFACES");
   ::unsetenv("ZELIN_BROADCAST");
 }

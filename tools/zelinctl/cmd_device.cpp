@@ -85,15 +85,15 @@ int RunProbe(const Args& args) {
                  p.positional[0].c_str());
     return kExitEnvironment;
   }
-  const int i = ProbeAddressRetry(*s.transport, s.list, *address, 1);
-  if (i < 0) {
+  const Result<int> i = ProbeAddressRetry(*s.transport, s.list, *address, 1);
+  if (!i) {
     std::fprintf(stderr, "zelinctl: no server answered at %s\n", p.positional[0].c_str());
     return kExitNotFound;
   }
   if (p.has("--json"))
-    PrintJson(ToJson(s.list.records[static_cast<size_t>(i)]));
+    PrintJson(ToJson(s.list.records[static_cast<size_t>(*i)]));
   else
-    PrintTable(s.list, i, 1);
+    PrintTable(s.list, *i, 1);
   return kExitOk;
 }
 
@@ -185,7 +185,7 @@ int RunSet(const Args& args) {
 // --- upgrade -------------------------------------------------------------------
 
 // A progress bar on standard error.
-class TerminalProgress final : public ProgressWindow {
+class TerminalProgress final : public ProgressSink {
  public:
   void Show(std::string_view text) override {
     Print(text);

@@ -227,12 +227,12 @@ int RunDiag(const Args& args) {
     std::fprintf(stderr, "zelinctl: --password: at most %zu characters\n", kMaxPasswordField);
     return kExitUsage;
   }
-  TransportOptions options;
-  std::string error;
-  if (!NetworkOptions(p, &options, &error)) {
-    std::fprintf(stderr, "zelinctl: %s\n", error.c_str());
+  const Result<TransportOptions> network = NetworkOptions(p);
+  if (!network) {
+    std::fprintf(stderr, "zelinctl: %s\n", network.status().message().c_str());
     return kExitUsage;
   }
+  const TransportOptions& options = *network;
   // SIGINT and SIGTERM cancel: from here on, through the searches and the run, so that
   // the reports are written with what was gathered.
   struct sigaction action {};

@@ -355,9 +355,9 @@ int RunMonitor(const Args& args) {
     s.serial_number = w.serial;
     s.ip_address = w.ip;
     s.port_count = static_cast<uint16_t>(kMaxPorts);
-    const int found = ProbeAddress(*m->session.transport, m->session.list, w.ip, 1);
-    if (found >= 0) {
-      const ServerRecord& r = m->session.list.records[static_cast<size_t>(found)];
+    const Result<int> found = ProbeAddress(*m->session.transport, m->session.list, w.ip, 1);
+    if (found) {
+      const ServerRecord& r = m->session.list.records[static_cast<size_t>(*found)];
       s.port_count = static_cast<uint16_t>(MonitorPortCount(r.device_type()));
       s.set_name(r.name());
     }

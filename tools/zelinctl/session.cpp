@@ -1,5 +1,6 @@
 #include "tools/zelinctl/session.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -126,37 +127,33 @@ int CheckPasswordOption(const Parsed& p, const char* option) {
 }
 
 // The transport options: environment first, then the command line.
-bool NetworkOptions(const Parsed& p, TransportOptions* o, std::string* error) {
-  *o = TransportOptions::FromEnvironment(error);
-  if (!error->empty()) return false;
+Result<TransportOptions> NetworkOptions(const Parsed& p) {
+  auto [o, problem] = TransportOptions::FromEnvironment();
+  if (!problem.ok()) return problem;
+  auto refused = [](const char* option, const std::string& text) {
+    return SocketStatus(EINVAL, std::string(option) + ": '" + text + "' is not an IPv4 address");
+  };
   if (const std::string* list = p.value("--interfaces")) {
     AddressList parsed = ParseAddressList(*list, ListSyntax::kStrict);
-    if (!parsed.rejected.empty()) {
-      *error = "--interfaces: '" + parsed.rejected.front() + "' is not an IPv4 address";
-      return false;
-    }
-    o->interfaces = std::move(parsed.addresses);
+    if (!parsed.rejected.empty()) return refused("--interfaces", parsed.rejected.front());
+    o.interfaces = std::move(parsed.addresses);
   }
   if (const std::string* text = p.value("--broadcast")) {
     auto a = ParseAddress(*text);
-    if (!a) {
-      *error = "--broadcast: '" + *text + "' is not an IPv4 address";
-      return false;
-    }
-    o->broadcast = *a;
+    if (!a) return refused("--broadcast", *text);
+    o.broadcast = *a;
   }
-  if (p.has("--loopback-only")) o->loopback_only = true;
-  return true;
+  if (p.has("--loopback-only")) o.loopback_only = true;
+  return o;
 }
 
 int OpenSession(const Parsed& p, Session& s, Deliverable who, uint16_t first_local_port) {
-  TransportOptions o;
-  std::string error;
-  if (!NetworkOptions(p, &o, &error)) {
-    std::fprintf(stderr, "zelinctl: %s\n", error.c_str());
+  const Result<TransportOptions> o = NetworkOptions(p);
+  if (!o) {
+    std::fprintf(stderr, "zelinctl: %s\n", o.status().message().c_str());
     return kExitUsage;
   }
-  s.transport = std::make_unique<Transport>(s.clock, s.notices, who, o);
+  s.transport = std::make_unique<Transport>(s.clock, s.notices, who, *o);
   if (!s.transport->OpenTransport(first_local_port)) {
     std::fprintf(stderr, "Network port open error or being occupied!\n");
     return kExitEnvironment;

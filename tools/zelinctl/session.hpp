@@ -78,8 +78,9 @@ struct Session {
 // sockets start at 5124, so that it runs beside the manager).
 int OpenSession(const Parsed& p, Session& s, Deliverable who = Deliverable::Manager,
                 uint16_t first_local_port = wire::kManagerFirstLocalPort);
-// The transport options of the environment and the network options; false with *error.
-bool NetworkOptions(const Parsed& p, TransportOptions* o, std::string* error);
+// The transport options of the environment and the network options, or what is wrong
+// with them.
+Result<TransportOptions> NetworkOptions(const Parsed& p);
 // A search needs a broadcast address the options allow; false (message printed) if not.
 bool MayBroadcast(const Session& s);
 // Searches and returns the record of `serial`, or nullptr (message printed, *rc set).
