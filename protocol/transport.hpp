@@ -13,7 +13,7 @@
 // socket error texts and refused addresses are also told to the notice sink as they
 // happen, and every receive wait is a busy wait there.
 //
-// Not thread safe: the destination and the last errors are shared by every call, and
+// Not thread safe: the destination is shared by every call, and
 // the notice sink belongs to the program's thread. A thread that only receives, on
 // sockets that another thread sends on, uses ReceiveDatagram below.
 
@@ -60,15 +60,6 @@ struct EnvironmentOptions {
 
 // One datagram taken by a receive: its full length (0: nothing came within the wait),
 // the socket it came on and the sender's address and port (host order).
-struct Received {
-  size_t length = 0;
-  int socket = kNoSocket;
-  Ipv4 from = 0;
-  uint16_t from_port = 0;
-};
-
-// One datagram that a receive took: its full length (0: nothing came in time), the
-// socket it came on and its sender.
 struct Received {
   size_t length = 0;
   int socket = kNoSocket;
