@@ -7,7 +7,9 @@ namespace {
 
 constexpr std::string_view kSaveProgressTitle = "Save Configuration";
 
-std::string_view StepText(WriteStepName step) {
+}  // namespace
+
+std::string_view SaveProgress::StepText(WriteStepName step) {
   switch (step) {
     case WriteStepName::kLogin:
       return "logging in";
@@ -30,8 +32,6 @@ std::string_view StepText(WriteStepName step) {
   }
   return "";
 }
-
-}  // namespace
 
 SaveProgress::~SaveProgress() {
   Close();
