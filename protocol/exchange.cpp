@@ -23,10 +23,8 @@ Status WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_second
     if (n == 0) return LastCommandError::kTimeout;
     if (n < 0) continue;  // a receive error counts as a datagram that does not match
     const Bytes kept(window.data(), std::min(static_cast<size_t>(n), window.size()));
-    frames::Messages messages;
-    const frames::ReplyStep step =
-        frames::TakeReply(kept, static_cast<size_t>(n), code, r, &messages);
-    for (const auto& m : messages) t.notices().Notice(NoticeLevel::kWarning, m);
+    const frames::ReplyStep step = frames::TakeReply(kept, static_cast<size_t>(n), code, r);
+    for (const auto& m : step.messages) t.notices().Notice(NoticeLevel::kWarning, m);
     if (step.ends_wait) return step.error;
     last = step.error;
   }
