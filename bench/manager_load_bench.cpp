@@ -42,7 +42,7 @@ class Store final : public manager::ManagerStore {
     return n;
   }
   Status Save(const ServerConfig*, int, const ServerConfig*, int) override { return {}; }
-  int ReadInstallationType() override { return kMultiHost; }
+  Result<int> ReadInstallationType() override { return kMultiHost; }
   Status RemoveAllServers() override { return {}; }
 };
 

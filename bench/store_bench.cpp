@@ -96,10 +96,8 @@ void BM_ParseAndFormatFullHive(benchmark::State& state) {
   SaveServerStore(reg, FullTable(), {});
   const std::string text = FormatRegText(reg);
   for (auto _ : state) {
-    MemoryRegistry back;
-    RegTextError error;
-    benchmark::DoNotOptimize(ParseRegText(text, back, error));
-    benchmark::DoNotOptimize(FormatRegText(back));
+    const Result<MemoryRegistry> back = ParseRegText(text);
+    benchmark::DoNotOptimize(FormatRegText(*back));
   }
   state.counters["bytes"] = static_cast<double>(text.size());
 }

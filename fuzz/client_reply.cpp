@@ -61,8 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    std::min({datagram.size(), shape->expected, wire::kReceiveBufferSize}));
   const ServerRecord before = record;
   (void)frames::ReplySequence(kept);
-  frames::Messages messages;
-  const frames::ReplyStep step = frames::TakeReply(kept, datagram.size(), code, record, &messages);
+  const frames::ReplyStep step = frames::TakeReply(kept, datagram.size(), code, record);
   const bool moved_on = record.sequence == before.sequence + 1 &&
                         record.nonce == frames::ReplyNonce(kept);
   if (!step.ends_wait || step.error == LastCommandError::kErrorStatus) {

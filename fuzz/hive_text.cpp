@@ -12,17 +12,15 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zelin;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  MemoryRegistry reg;
-  RegTextError error;
-  if (!ParseRegText(text, reg, error)) {
-    FUZZ_CHECK(!error.message.empty());
+  const Result<MemoryRegistry> reg = ParseRegText(text);
+  if (!reg) {
+    FUZZ_CHECK(!reg.status().message().empty());
     return 0;
   }
-  const std::string written = FormatRegText(reg);
-  MemoryRegistry again;
-  RegTextError again_error;
-  FUZZ_CHECK(ParseRegText(written, again, again_error));
-  FUZZ_CHECK(again == reg);
-  FUZZ_CHECK(FormatRegText(again) == written);
+  const std::string written = FormatRegText(*reg);
+  const Result<MemoryRegistry> again = ParseRegText(written);
+  FUZZ_CHECK(again.ok());
+  FUZZ_CHECK(*again == *reg);
+  FUZZ_CHECK(FormatRegText(*again) == written);
   return 0;
 }

@@ -42,6 +42,7 @@ enum class StatusDomain : int {
   kMonitorFile,  // MonitorFileError -1..-4 of the monitor file (monitor/core/monitor_file.hpp)
   kBridge,       // BridgeError of the port bridge (bridge/core/bridge_error.hpp)
   kExporter,     // ListError of the exporter's target and password files (exporter/core/target_list.hpp)
+  kServerWrite,  // WriteStep -1..-12 of a server's write (srvmanager/core/configuration_writer.hpp)
 };
 
 // Specialised beside each code enum:

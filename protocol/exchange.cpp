@@ -23,9 +23,8 @@ Status WaitReply(Transport& t, ServerRecord& r, uint8_t code, int timeout_second
     if (!got) continue;  // a receive error counts as a datagram that does not match
     if (got->length == 0) return LastCommandError::kTimeout;
     const Bytes kept(window.data(), std::min(got->length, window.size()));
-    frames::Messages messages;
-    const frames::ReplyStep step = frames::TakeReply(kept, got->length, code, r, &messages);
-    for (const auto& m : messages) t.notices().Notice(NoticeLevel::kWarning, m);
+    const frames::ReplyStep step = frames::TakeReply(kept, got->length, code, r);
+    for (const auto& m : step.messages) t.notices().Notice(NoticeLevel::kWarning, m);
     if (step.ends_wait) return step.error;
     last = step.error;
   }

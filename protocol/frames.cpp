@@ -231,22 +231,22 @@ std::optional<ReplySpec> ReplySpecFor(uint8_t code) {
     case kSetPortKinds:
     case kSetPassword:
     case kAddRoute:
-      return ReplySpec{kAckReplySize, true, kAckReplySize};
-    case kGetRoutes:
-      return ReplySpec{kGetRoutesReplySize, false, kTableSlots};
-    case kGetAccessList:
-      return ReplySpec{kGetAccessListReplySize, false, kTableSlots};
-    case kSetAccessList:
-      return ReplySpec{kSetAccessListReplySize, true, kSetAccessListReplySize};
-    case kCheckAddress:
-      return ReplySpec{kCheckAddressReplySize, true, kCheckAddressReplySize};
-    case kLogin:
-      return ReplySpec{kLoginReplySize, false, kReplyHeaderSize};
-    case kDhcp:
-      return ReplySpec{kDhcpReplySize, false, kReplyPayload + 1};
+      return ReplySpec{kAckReplySize, true, kAckReplySize};  // the bare acknowledgement
     default:
-      return std::nullopt;
+      break;
   }
+  // The replies that carry a payload.
+  static constexpr std::pair<uint8_t, ReplySpec> kPayloadReplies[] = {
+      {kGetRoutes, {kGetRoutesReplySize, false, kTableSlots}},
+      {kGetAccessList, {kGetAccessListReplySize, false, kTableSlots}},
+      {kSetAccessList, {kSetAccessListReplySize, true, kSetAccessListReplySize}},
+      {kCheckAddress, {kCheckAddressReplySize, true, kCheckAddressReplySize}},
+      {kLogin, {kLoginReplySize, false, kReplyHeaderSize}},
+      {kDhcp, {kDhcpReplySize, false, kReplyPayload + 1}},
+  };
+  for (const auto& [reply_code, spec] : kPayloadReplies)
+    if (reply_code == code) return spec;
+  return std::nullopt;
 }
 
 LastCommandError CheckReply(Bytes kept, size_t full_length, uint8_t code,
@@ -273,41 +273,33 @@ Nonce ReplyNonce(Bytes reply) {
   return n;
 }
 
-ReplyStep TakeReply(Bytes kept, size_t full_length, uint8_t code, ServerRecord& r,
-                    Messages* messages) {
+ReplyStep TakeReply(Bytes kept, size_t full_length, uint8_t code, ServerRecord& r) {
   const LastCommandError e = CheckReply(kept, full_length, code, r);
-  if (e != LastCommandError::kNone) return {false, e};
+  if (e != LastCommandError::kNone) return {false, e, {}};
   const uint8_t status = kept[kOffStatus];
   if (status == kStatusRefused) {
     // Refused (for example a wrong password digest): the server moved on all the same.
     r.nonce = ReplyNonce(kept);
     ++r.sequence;
-    return {true, LastCommandError::kWrongCodeOrRefused};
+    return {true, LastCommandError::kWrongCodeOrRefused, {}};
   }
-  if (status != kStatusOk) return {false, LastCommandError::kErrorStatus};
+  if (status != kStatusOk) return {false, LastCommandError::kErrorStatus, {}};
   if (kept.size() < ReplySpecFor(code)->needed)  // too short to carry the command's payload
-    return {false, LastCommandError::kWrongLength};
-  if (!ApplyReplyPayload(code, kept, r, messages)) return {true, LastCommandError::kErrorStatus};
+    return {false, LastCommandError::kWrongLength, {}};
+  Result<Messages> applied = ApplyReplyPayload(code, kept, r);
+  if (!applied) return {true, LastCommandError::kErrorStatus, {applied.status().message()}};
   r.nonce = ReplyNonce(kept);
   ++r.sequence;
-  return {true, LastCommandError::kNone};
+  return {true, LastCommandError::kNone, std::move(*applied)};
 }
 
-namespace {
-void Say(Messages* m, std::string text) {
-  if (m != nullptr) m->push_back(std::move(text));
-}
-}  // namespace
-
-bool ParseGetRoutesReply(Bytes reply, ServerRecord& r, Messages* messages) {
-  if (reply.size() < kTableSlots) return false;
+Status ParseGetRoutesReply(Bytes reply, ServerRecord& r) {
+  if (reply.size() < kTableSlots) return LastCommandError::kWrongLength;
   const uint16_t total = GetLe16(reply, kTableTotal);
   const uint16_t start = GetLe16(reply, kTableStart);
   const uint16_t count = GetLe16(reply, kTableCount);
-  if (total > kTableLimit) {
-    Say(messages, Format("Routing number(%d) too much", total));
-    return false;
-  }
+  if (total > kTableLimit)
+    return Status(LastCommandError::kErrorStatus, Format("Routing number(%d) too much", total));
   r.route_total = total;
   r.route_start = start;
   r.route_count = count;
@@ -318,11 +310,12 @@ bool ParseGetRoutesReply(Bytes reply, ServerRecord& r, Messages* messages) {
     if (at + kRouteEntrySize > reply.size()) break;
     r.route_table[i] = GetRouteEntry(reply, at);
   }
-  return true;
+  return {};
 }
 
-void ParseGetAccessListReply(Bytes reply, ServerRecord& r, Messages* messages) {
-  if (reply.size() < kTableSlots) return;
+Messages ParseGetAccessListReply(Bytes reply, ServerRecord& r) {
+  Messages messages;
+  if (reply.size() < kTableSlots) return messages;
   const uint16_t total = GetLe16(reply, kTableTotal);
   const uint16_t start = GetLe16(reply, kTableStart);
   // Valid entries run from the first slot up to the first address 0 or
@@ -335,9 +328,9 @@ void ParseGetAccessListReply(Bytes reply, ServerRecord& r, Messages* messages) {
     if (a == 0 || a == kBroadcastAddress) break;
     ++valid;
   }
-  if (total > kTableLimit) Say(messages, Format("Security number are too much : %d", total));
+  if (total > kTableLimit) messages.push_back(Format("Security number are too much : %d", total));
   if (valid + start > kTableLimit)
-    Say(messages, Format("Security number are too much : num(%d) + start(%d)", valid, start));
+    messages.push_back(Format("Security number are too much : num(%d) + start(%d)", valid, start));
   r.access_total = static_cast<uint16_t>(valid);
   r.access_start = start;
   r.access_count = static_cast<uint16_t>(valid);
@@ -347,6 +340,7 @@ void ParseGetAccessListReply(Bytes reply, ServerRecord& r, Messages* messages) {
     if (at + kAccessEntrySize > reply.size()) break;
     r.access_table[i] = GetAccessEntry(reply, at);
   }
+  return messages;
 }
 
 void ParseCheckAddressReply(Bytes reply, ServerRecord& r) {
@@ -362,22 +356,23 @@ void ParseDhcpReply(Bytes reply, ServerRecord& r) {
   if (reply.size() > kReplyPayload) r.dhcp = reply[kReplyPayload];
 }
 
-bool ApplyReplyPayload(uint8_t code, Bytes reply, ServerRecord& r, Messages* messages) {
+Result<Messages> ApplyReplyPayload(uint8_t code, Bytes reply, ServerRecord& r) {
   switch (code) {
     case kGetRoutes:
-      return ParseGetRoutesReply(reply, r, messages);
+      if (Status st = ParseGetRoutesReply(reply, r); !st) return st;
+      break;
     case kGetAccessList:
-      ParseGetAccessListReply(reply, r, messages);
-      return true;
+      return ParseGetAccessListReply(reply, r);
     case kCheckAddress:
       ParseCheckAddressReply(reply, r);
-      return true;
+      break;
     case kDhcp:
       ParseDhcpReply(reply, r);
-      return true;
+      break;
     default:
-      return true;
+      break;
   }
+  return Messages{};
 }
 
 // --- TCP session messages ------------------------------------------------------

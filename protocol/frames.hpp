@@ -2,9 +2,8 @@
 // Encoders and decoders of the client side's datagrams, each format in one place.
 //
 // Everything here is a pure function over byte spans and ServerRecords: no socket,
-// no clock, no prompter. Messages meant for the user (the table replies can report
-// oversized totals) are appended to a caller-supplied vector, and the caller shows
-// them. Every decoder reads only the bytes it is given and treats them as hostile:
+// no clock, no user interface. Messages meant for the user (the table replies can report
+// oversized totals) are returned with the result, and the caller shows them. Every decoder reads only the bytes it is given and treats them as hostile:
 // a reply shorter than a field leaves that field unread.
 
 #include <array>
@@ -97,6 +96,7 @@ Nonce ReplyNonce(Bytes reply);
 struct ReplyStep {
   bool ends_wait = false;  // true: the wait ends with `error` (kNone: the reply was taken)
   LastCommandError error = LastCommandError::kNone;  // otherwise: why the datagram was skipped
+  Messages messages;  // for the user, of a reply taken or refused by its parser
 };
 // Judges one datagram against the record's pending request for `code` and, when it is
 // the successful reply, applies its payload and moves the nonce and the sequence on:
@@ -104,17 +104,19 @@ struct ReplyStep {
 // other non-zero status: skipped), then the length the payload needs, then the
 // command's parser (a refused payload ends the wait with kErrorStatus and stores
 // nothing). `kept` holds at most the expected length, `full_length` is what arrived.
-ReplyStep TakeReply(Bytes kept, size_t full_length, uint8_t code, ServerRecord& record,
-                    Messages* messages);
+ReplyStep TakeReply(Bytes kept, size_t full_length, uint8_t code, ServerRecord& record);
 
-// Applies a successful reply's payload to the record (per command). Returns false
-// when the reply is refused (a route total above 64); then nothing is stored.
-// Messages for the user are appended to *messages.
-bool ApplyReplyPayload(uint8_t code, Bytes reply, ServerRecord& record, Messages* messages);
+// Applies a successful reply's payload to the record (per command): the messages for
+// the user, or LastCommandError::kErrorStatus with the message that says why the
+// reply is refused (a route total above 64); then nothing is stored.
+Result<Messages> ApplyReplyPayload(uint8_t code, Bytes reply, ServerRecord& record);
 
 // Individual parsers, exposed for tests. Each reads only within `reply`.
-bool ParseGetRoutesReply(Bytes reply, ServerRecord& record, Messages* messages);
-void ParseGetAccessListReply(Bytes reply, ServerRecord& record, Messages* messages);
+// GetRoutes: refused like ApplyReplyPayload, or kWrongLength for a reply shorter
+// than its table header.
+Status ParseGetRoutesReply(Bytes reply, ServerRecord& record);
+// GetAccessList: never refused; the messages about oversized totals.
+Messages ParseGetAccessListReply(Bytes reply, ServerRecord& record);
 void ParseCheckAddressReply(Bytes reply, ServerRecord& record);
 void ParseDhcpReply(Bytes reply, ServerRecord& record);
 

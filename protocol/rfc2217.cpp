@@ -86,38 +86,40 @@ void TelnetCodec::Queue(std::uint8_t verb, std::uint8_t option) {
 // option's state is not answered, and the answer to our own request is not answered.
 void TelnetCodec::OnVerb(std::uint8_t verb, std::uint8_t option) {
   const int s = Slot(option);
+  Option* ours = s < 0 ? nullptr : &us_[static_cast<size_t>(s)];
+  Option* theirs = s < 0 ? nullptr : &peer_[static_cast<size_t>(s)];
   switch (verb) {
     case kDo:
-      if (!WeSupport(option)) {
-        Queue(kWont, option);
-      } else if (!us_[s].enabled) {
-        us_[s].enabled = true;
-        if (us_[s].pending) us_[s].pending = false;
-        else Queue(kWill, option);
-      }
-      break;
     case kDont:
-      if (s < 0) break;
-      if (us_[s].enabled && !us_[s].pending) Queue(kWont, option);
-      us_[s] = {};
+      Answer(ours, verb == kDo, WeSupport(option), kWill, kWont, option);
       break;
     case kWill:
-      if (!PeerMay(option)) {
-        Queue(kDont, option);
-      } else if (!peer_[s].enabled) {
-        peer_[s].enabled = true;
-        if (peer_[s].pending) peer_[s].pending = false;
-        else Queue(kDo, option);
-      }
-      break;
     case kWont:
-      if (s < 0) break;
-      if (peer_[s].enabled && !peer_[s].pending) Queue(kDont, option);
-      peer_[s] = {};
+      Answer(theirs, verb == kWill, PeerMay(option), kDo, kDont, option);
       break;
     default:
       break;
   }
+}
+
+// One side's state of the option (ours for DO/DONT, the peer's for WILL/WONT; null for
+// an option we do not track) after a request to enable or disable it. `allowed`: the
+// option may be enabled on that side; `yes`/`no`: our verbs that agree or refuse.
+void TelnetCodec::Answer(Option* side, bool enable, bool allowed, std::uint8_t yes,
+                         std::uint8_t no, std::uint8_t option) {
+  if (enable) {
+    if (!allowed) {
+      Queue(no, option);
+    } else if (!side->enabled) {
+      side->enabled = true;
+      if (side->pending) side->pending = false;
+      else Queue(yes, option);
+    }
+    return;
+  }
+  if (side == nullptr) return;
+  if (side->enabled && !side->pending) Queue(no, option);
+  *side = {};
 }
 
 void TelnetCodec::EndSubnegotiation(std::vector<ComEvent>& events) {

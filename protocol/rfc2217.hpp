@@ -100,6 +100,8 @@ class TelnetCodec {
   };
   static int Slot(std::uint8_t option);
   void OnVerb(std::uint8_t verb, std::uint8_t option);
+  void Answer(Option* side, bool enable, bool allowed, std::uint8_t yes, std::uint8_t no,
+              std::uint8_t option);
   void EndSubnegotiation(std::vector<ComEvent>& events);
   void Queue(std::uint8_t verb, std::uint8_t option);
   bool WeSupport(std::uint8_t option) const;   // we may enable it on our side (WILL)

@@ -33,7 +33,7 @@ namespace {
 
 // Lowest index 0..1023 without a subkey named "%04d" below `parent`. One listing of
 // the parent instead of a lookup per index: a full store has a thousand such keys.
-int LowestFreeIndex(const Registry& reg, std::string_view parent) {
+std::optional<int> LowestFreeIndex(const Registry& reg, std::string_view parent) {
   std::bitset<kMaxDeviceIndex> taken;
   for (const auto& name : reg.Subkeys(parent)) {
     if (name.size() != 4) continue;
@@ -44,19 +44,17 @@ int LowestFreeIndex(const Registry& reg, std::string_view parent) {
   }
   for (int i = 0; i < kMaxDeviceIndex; ++i)
     if (!taken.test(static_cast<size_t>(i))) return i;
-  return -1;
+  return std::nullopt;
 }
 
 }  // namespace
 
-int FindFreeDeviceIndex(const Registry& reg) {
+std::optional<int> FindFreeDeviceIndex(const Registry& reg) {
   return LowestFreeIndex(reg, kDeviceParentKey);
 }
 
-int FindFreeClassIndex(const Registry& reg, std::string* class_key_name) {
-  const int index = LowestFreeIndex(reg, RegJoin(kClassRootKey, "ports"));
-  if (index >= 0 && class_key_name != nullptr) *class_key_name = ClassKeyName(index);
-  return index;
+std::optional<int> FindFreeClassIndex(const Registry& reg) {
+  return LowestFreeIndex(reg, RegJoin(kClassRootKey, "ports"));
 }
 
 bool CreateDeviceKey(Registry& reg, int device_index, std::string_view class_key_name) {
@@ -105,12 +103,12 @@ bool WriteComNames(Registry& reg, std::string_view port_driver, uint8_t com_numb
 }
 
 bool MapPortDevice(Registry& reg, std::string_view port_key_path) {
-  const int device_index = FindFreeDeviceIndex(reg);
-  std::string class_key;
-  const int class_index = FindFreeClassIndex(reg, &class_key);
-  if (device_index < 0 || class_index < 0) return false;
-  return reg.WriteString(port_key_path, "PortDriver", DeviceKeyName(device_index)) &&
-         CreateDeviceKey(reg, device_index, class_key) && CreateDriverKey(reg, class_key);
+  const std::optional<int> device_index = FindFreeDeviceIndex(reg);
+  const std::optional<int> class_index = FindFreeClassIndex(reg);
+  if (!device_index || !class_index) return false;
+  const std::string class_key = ClassKeyName(*class_index);
+  return reg.WriteString(port_key_path, "PortDriver", DeviceKeyName(*device_index)) &&
+         CreateDeviceKey(reg, *device_index, class_key) && CreateDriverKey(reg, class_key);
 }
 
 void RemovePortDevice(Registry& reg, std::string_view port_key_path) {

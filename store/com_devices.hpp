@@ -42,11 +42,12 @@ inline constexpr std::array<uint8_t, 26> kDefaultDcb{
 std::string DeviceKeyName(int device_index);  // "Ports\0007" (relative to Enum\Root)
 std::string ClassKeyName(int class_index);    // "ports\0007" (relative to the class root)
 
-// Lowest index 0..1023 whose "Enum\Root\Ports\%04d" does not exist, or -1.
-int FindFreeDeviceIndex(const Registry& reg);
-// Lowest index 0..1023 whose class key "ports\%04d" does not exist, or -1; on success
-// `class_key_name` (when given) receives "ports\%04d".
-int FindFreeClassIndex(const Registry& reg, std::string* class_key_name = nullptr);
+// Lowest index 0..1023 whose "Enum\Root\Ports\%04d" does not exist; nullopt when all
+// are taken.
+std::optional<int> FindFreeDeviceIndex(const Registry& reg);
+// Lowest index 0..1023 whose class key "ports\%04d" (ClassKeyName) does not exist;
+// nullopt when all are taken.
+std::optional<int> FindFreeClassIndex(const Registry& reg);
 
 // Creates "Enum\Root\ports" and "Enum\Root\ports\%04d" and writes "Class", "Driver"
 // (= class_key_name), "Mfg", "HardwareID", "ClassGUID", "ConfigFlags" and

@@ -162,11 +162,10 @@ Status ReplaceFile(const fs::path& path, std::string_view text) {
 Status Parse(const fs::path& path, const std::optional<std::string>& text, MemoryRegistry& out) {
   out = MemoryRegistry();
   if (!text) return {};  // no file: an empty registry
-  RegTextError error;
-  if (ParseRegText(*text, out, error)) return {};
-  out = MemoryRegistry();
-  return Status(StoreError::kSyntax,
-                path.string() + ":" + std::to_string(error.line) + ": " + error.message);
+  Result<MemoryRegistry> parsed = ParseRegText(*text);
+  if (!parsed) return Status(StoreError::kSyntax, path.string() + ":" + parsed.status().message());
+  out = std::move(*parsed);
+  return {};
 }
 
 }  // namespace

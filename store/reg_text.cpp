@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "store/hive_file.hpp"  // StoreError
+
 namespace zelin {
 
 namespace {
@@ -43,8 +45,15 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
 
 class Parser {
  public:
-  Parser(std::string_view text, Registry& out, RegTextError& error)
-      : lines_(SplitLines(text)), out_(out), error_(error) {}
+  explicit Parser(std::string_view text) : lines_(SplitLines(text)) {}
+
+  // The tree, or the first error found.
+  Result<MemoryRegistry> Parse() {
+    if (!Run()) return Status(StoreError::kSyntax, std::move(error_));
+    return std::move(out_);
+  }
+
+ private:
 
   bool Run() {
     if (lines_.empty()) return Fail(1, "empty file: \"REGEDIT4\" header expected");
@@ -70,13 +79,11 @@ class Parser {
     return true;
   }
 
- private:
-  bool Fail(size_t line, std::string message) {
-    error_.line = line;
-    error_.message = std::move(message);
+  bool Fail(size_t line, std::string_view message) {
+    error_ = std::to_string(line) + ": " + std::string(message);
     return false;
   }
-  bool Fail(std::string message) { return Fail(line_ + 1, std::move(message)); }
+  bool Fail(std::string_view message) { return Fail(line_ + 1, message); }
 
   bool Section(std::string_view line) {
     if (line.back() != ']') return Fail("key line without closing ']'");
@@ -204,8 +211,9 @@ class Parser {
   }
 
   std::vector<std::string_view> lines_;
-  Registry& out_;
-  RegTextError& error_;
+  MemoryRegistry out_;
+  std::string error_;  // "LINE: what"
+
   size_t line_ = 0;  // index of the current line (0-based)
   std::string key_;
   bool in_key_ = false;
@@ -274,8 +282,8 @@ std::optional<std::string> StoredPath(const Registry& reg, std::string_view path
 
 }  // namespace
 
-bool ParseRegText(std::string_view text, Registry& out, RegTextError& error) {
-  return Parser(text, out, error).Run();
+Result<MemoryRegistry> ParseRegText(std::string_view text) {
+  return Parser(text).Parse();
 }
 
 std::string FormatRegValue(const RegValue& value) {

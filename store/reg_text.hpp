@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.hpp"
 #include "store/registry.hpp"
 
 namespace zelin {
@@ -30,14 +31,9 @@ inline constexpr std::string_view kRegText4Header = "REGEDIT4";
 inline constexpr std::string_view kRegText5Header = "Windows Registry Editor Version 5.00";
 inline constexpr std::string_view kRegRootName = "HKEY_LOCAL_MACHINE";
 
-struct RegTextError {
-  size_t line = 0;  // 1-based; 0 when the error is not tied to a line
-  std::string message;
-};
-
-// Parses `text` into `out` (which should be empty). On error returns false, fills
-// `error` and leaves `out` in an unspecified state.
-bool ParseRegText(std::string_view text, Registry& out, RegTextError& error);
+// The tree that `text` holds, or StoreError::kSyntax (store/hive_file.hpp) with the
+// message "LINE: what" (LINE 1-based).
+Result<MemoryRegistry> ParseRegText(std::string_view text);
 
 // The whole tree with the REGEDIT4 header, every key in enumeration order (depth
 // first, a key before its subkeys; the root itself only when it has values), LF line

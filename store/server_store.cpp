@@ -118,15 +118,16 @@ void AddServer(Registry& reg, const ServerConfig& c) {
   if (key.empty()) return;  // Server1..Server99 all taken: the server is not added
   PortEntries entries{};
   for (uint32_t i = 0; i < c.port_count; ++i) {
-    const int device_index = FindFreeDeviceIndex(reg);
-    std::string class_key;
-    const int class_index = FindFreeClassIndex(reg, &class_key);
-    if (device_index < 0 || class_index < 0) break;  // the remaining ports are not created
+    const std::optional<int> device_index = FindFreeDeviceIndex(reg);
+    const std::optional<int> class_index = FindFreeClassIndex(reg);
+    if (!device_index || !class_index) break;  // the remaining ports are not created
+    const std::string class_key = ClassKeyName(*class_index);
     const std::string port = RegJoin(key, PortKeyName(i));
-    if (!reg.CreateKey(port) || !reg.WriteString(port, "PortDriver", DeviceKeyName(device_index)))
+    if (!reg.CreateKey(port) || !reg.WriteString(port, "PortDriver", DeviceKeyName(*device_index)))
       continue;
     if (c.port_mapped[i] != 0)
-      entries[i] = CreateDeviceKey(reg, device_index, class_key) && CreateDriverKey(reg, class_key);
+      entries[i] =
+          CreateDeviceKey(reg, *device_index, class_key) && CreateDriverKey(reg, class_key);
   }
   WriteServerValues(reg, key, c, entries);
 }
@@ -214,13 +215,18 @@ Md5Digest PasswordMask(DeviceType type, uint16_t serial_number) {
   return Md5({AsBytes(kMaskSeed), Bytes(tail)});
 }
 
-int LoadServerStore(const Registry& reg, std::span<ServerConfig> table) {
-  return LoadServerStore(reg, ProductLine::kZelin, table);
+namespace {
+
+Status NoStore(ProductLine line) {
+  return Status(StoreError::kNoStore,
+                "no store (the key " + std::string(ParametersKeyOf(line)) + " does not exist)");
 }
 
-int LoadServerStore(const Registry& reg, ProductLine line, std::span<ServerConfig> table) {
+}  // namespace
+
+Result<int> LoadServerStore(const Registry& reg, ProductLine line, std::span<ServerConfig> table) {
   const std::string_view params = ParametersKeyOf(line);
-  if (!reg.KeyExists(params)) return -1;
+  if (!reg.KeyExists(params)) return NoStore(line);
   const size_t wanted =
       std::min<size_t>(reg.ReadDword(params, "Servers").value_or(0), table.size());
   size_t loaded = 0;
@@ -309,8 +315,8 @@ bool SaveServerStore(Registry& target, std::span<const ServerConfig> new_table,
   return !reg.failed();
 }
 
-int ReadInstallationType(const Registry& reg) {
-  if (!reg.KeyExists(kParametersKey)) return -1;
+Result<int> ReadInstallationType(const Registry& reg) {
+  if (!reg.KeyExists(kParametersKey)) return NoStore(ProductLine::kZelin);
   return static_cast<int>(reg.ReadDword(kParametersKey, "ZelinType").value_or(0));
 }
 
@@ -353,9 +359,9 @@ bool RemoveAllServers(Registry& target) {
 
 namespace {
 
-Status NoStore(const HiveFile& hive, ProductLine line) {
-  return Status(StoreError::kNoStore, hive.path().string() + ": no store (the key " +
-                                          std::string(ParametersKeyOf(line)) + " does not exist)");
+// A Status of the hive's tree, its message prefixed with the file ("PATH: no store ...").
+Status OfHive(const HiveFile& hive, const Status& st) {
+  return Status(st.domain(), st.code(), hive.path().string() + ": " + st.message());
 }
 
 }  // namespace
@@ -367,8 +373,8 @@ Result<int> LoadServerStore(const HiveFile& hive, std::span<ServerConfig> table)
 Result<int> LoadServerStore(const HiveFile& hive, ProductLine line, std::span<ServerConfig> table) {
   MemoryRegistry reg;
   if (Status st = hive.Load(reg); !st) return st;
-  const int n = LoadServerStore(reg, line, table);
-  if (n < 0) return NoStore(hive, line);
+  Result<int> n = LoadServerStore(reg, line, table);
+  if (!n) return OfHive(hive, n.status());
   return n;
 }
 
@@ -380,8 +386,8 @@ Status SaveServerStore(HiveFile& hive, std::span<const ServerConfig> new_table,
 Result<int> ReadInstallationType(const HiveFile& hive) {
   MemoryRegistry reg;
   if (Status st = hive.Load(reg); !st) return st;
-  const int type = ReadInstallationType(reg);
-  if (type < 0) return NoStore(hive, ProductLine::kZelin);
+  Result<int> type = ReadInstallationType(reg);
+  if (!type) return OfHive(hive, type.status());
   return type;
 }
 

@@ -67,11 +67,11 @@ Md5Digest PasswordMask(DeviceType type, uint16_t serial_number);
 
 // ---- On a Registry ----
 
-// Loads up to table.size() records ("Servers" caps the count too). Returns the number
-// loaded, or -1 when the parameters key does not exist. Records past the count are
-// left untouched.
-int LoadServerStore(const Registry& reg, std::span<ServerConfig> table);
-int LoadServerStore(const Registry& reg, ProductLine line, std::span<ServerConfig> table);
+// Loads up to table.size() records of the line's store ("Servers" caps the count too).
+// Returns the number loaded, or StoreError::kNoStore ("no store (the key ... does not
+// exist)") when its parameters key does not exist. Records past the count are left
+// untouched.
+Result<int> LoadServerStore(const Registry& reg, ProductLine line, std::span<ServerConfig> table);
 
 // Writes the difference between `old_table` (as last loaded or saved) and `new_table`,
 // servers being matched by serial number: removes, adds, updates (with their device
@@ -84,8 +84,9 @@ int LoadServerStore(const Registry& reg, ProductLine line, std::span<ServerConfi
 bool SaveServerStore(Registry& reg, std::span<const ServerConfig> new_table,
                      std::span<const ServerConfig> old_table);
 
-// "ZelinType": its value, 0 when missing, -1 when the parameters key does not exist.
-int ReadInstallationType(const Registry& reg);
+// "ZelinType": its value, 0 when missing, StoreError::kNoStore when the parameters key
+// does not exist.
+Result<int> ReadInstallationType(const Registry& reg);
 // Writes "ZelinType", creating the parameters key when needed. Types other than 0..3
 // are refused.
 bool WriteInstallationType(Registry& reg, int type);
@@ -104,8 +105,8 @@ bool RemoveAllServers(Registry& reg);
 // ---- On the hive file (one transaction each) ----
 // A file that cannot be read or parsed gives its StoreError (kFile, kSyntax) with the
 // file's account ("PATH:LINE: what"); a store whose parameters key does not exist gives
-// kNoStore; a save whose registry writes did not all succeed gives kDiscarded. A save
-// that fails has left the file exactly as it was.
+// kNoStore ("PATH: no store ..."); a save whose registry writes did not all succeed
+// gives kDiscarded. A save that fails has left the file exactly as it was.
 
 Result<int> LoadServerStore(const HiveFile& hive, std::span<ServerConfig> table);
 Result<int> LoadServerStore(const HiveFile& hive, ProductLine line, std::span<ServerConfig> table);

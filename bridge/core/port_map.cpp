@@ -19,7 +19,7 @@ std::string_view ModeName(LinkMode mode) {
 
 std::vector<MappedPort> ReadMappedPorts(const Registry& reg) {
   std::vector<ServerConfig> table(kMaxConfiguredServers);
-  const int count = LoadServerStore(reg, table);
+  const int count = LoadServerStore(reg, ProductLine::kZelin, table).value_or(0);
   std::vector<MappedPort> ports;
   for (int i = 0; i < count; ++i) {
     const ServerConfig& c = table[static_cast<size_t>(i)];

@@ -18,9 +18,47 @@ constexpr int kCommandTimeoutSeconds = 1;
 constexpr int kRestartTimeoutSeconds = 10;
 constexpr int64_t kAfterRestartMs = 5000;
 
+// The progress window's step that fails with each code (the access control table's
+// write is not checked: it has none).
+constexpr std::pair<WriteStep, WriteStepName> kFailingSteps[] = {
+    {kWriteStepPassword, WriteStepName::kLogin},
+    {kWriteStepName, WriteStepName::kName},
+    {kWriteStepNewPassword, WriteStepName::kNewPassword},
+    {kWriteStepAddress, WriteStepName::kAddress},
+    {kWriteStepRoutes, WriteStepName::kRoutes},
+    {kWriteStepPortKinds, WriteStepName::kPortKinds},
+    {kWriteStepDhcp, WriteStepName::kDhcp},
+    {kWriteStepRestart, WriteStepName::kRestart},
+};
+
+std::optional<WriteStepName> StepOf(WriteStep code) {
+  for (const auto& [failing, step] : kFailingSteps)
+    if (failing == code) return step;
+  return std::nullopt;
+}
+
+// The step's failure, with the exchange's account of it: "server name: ...".
+Status StepFailed(WriteStep step, const Status& why) {
+  const std::string reason = why.ok() ? std::string() : ": " + why.message();
+  return Status(step, std::string(StatusCode<WriteStep>::Describe(step)) + reason);
+}
+
 }  // namespace
 
-int ConfigurationWriter::WriteServer(int server_index, int found_index) {
+}  // namespace zelin::manager
+
+namespace zelin {
+
+std::string_view StatusCode<WriteStep>::Describe(WriteStep code) {
+  const auto step = manager::StepOf(code);
+  return step ? manager::SaveProgress::StepText(*step) : std::string_view();
+}
+
+}  // namespace zelin
+
+namespace zelin::manager {
+
+Status ConfigurationWriter::WriteServer(int server_index, int found_index) {
   ServerTables& tables = p_.tables;
   Transport& transport = p_.transport;
   if (server_index < 0 || server_index >= tables.count() || !ValidFound(tables.found(), found_index))
@@ -30,6 +68,11 @@ int ConfigurationWriter::WriteServer(int server_index, int found_index) {
   const int saved = tables.FindSavedServer(entry.serial_number);
   SaveProgress::Scope shown(progress_);
   const std::string name = entry.name();
+  // One command of the sequence: success, or the step's failure with the exchange's reason.
+  const auto send = [&](uint8_t code, WriteStep step, int timeout = kCommandTimeoutSeconds) {
+    const Status sent = Command(transport, rec, code, timeout);
+    return sent ? Status() : StepFailed(step, sent);
+  };
 
   progress_.Writing(name, WriteStepName::kLogin);
   if (!p_.passwords.RequestServerPassword(rec, p_.passwords.PasswordFlags(server_index), entry))
@@ -37,7 +80,7 @@ int ConfigurationWriter::WriteServer(int server_index, int found_index) {
 
   progress_.Writing(name, WriteStepName::kName);
   rec.set_name(entry.name());
-  if (!Command(transport, rec, wire::kSetName, kCommandTimeoutSeconds)) return kWriteStepName;
+  if (Status st = send(wire::kSetName, kWriteStepName); !st) return st;
 
   // The server applies nothing before its restart: the new password becomes the
   // entry's (and the one remembered as accepted) only once the restart was taken, so a
@@ -45,8 +88,7 @@ int ConfigurationWriter::WriteServer(int server_index, int found_index) {
   const bool password_pending = rec.password_change_pending;
   if (password_pending) {
     progress_.Writing(name, WriteStepName::kNewPassword);
-    if (!Command(transport, rec, wire::kSetPassword, kCommandTimeoutSeconds))
-      return kWriteStepNewPassword;
+    if (Status st = send(wire::kSetPassword, kWriteStepNewPassword); !st) return st;
   }
 
   progress_.Writing(name, WriteStepName::kAddress);
@@ -56,8 +98,7 @@ int ConfigurationWriter::WriteServer(int server_index, int found_index) {
   if (!rec.unicast) rec.unicast_address = rec.ip_address();
   rec.set_ip_address(entry.ip_address);
   rec.set_netmask(entry.netmask);
-  if (!Command(transport, rec, wire::kSetAddress, kCommandTimeoutSeconds))
-    return kWriteStepAddress;
+  if (Status st = send(wire::kSetAddress, kWriteStepAddress); !st) return st;
 
   if (entry.tables_changed != 0) {
     progress_.Writing(name, WriteStepName::kRoutes);
@@ -70,8 +111,7 @@ int ConfigurationWriter::WriteServer(int server_index, int found_index) {
         const RouteEntry& route = rec.route_table[static_cast<size_t>(i)];
         if ((route.metric == wire::kRouteEmptyMetric) != removals) continue;
         rec.route_to_send = route;
-        if (!Command(transport, rec, wire::kAddRoute, kCommandTimeoutSeconds))
-          return kWriteStepRoutes;
+        if (Status st = send(wire::kAddRoute, kWriteStepRoutes); !st) return st;
       }
     }
   }
@@ -84,22 +124,20 @@ int ConfigurationWriter::WriteServer(int server_index, int found_index) {
   }
 
   progress_.Writing(name, WriteStepName::kPortKinds);
-  if (!Command(transport, rec, wire::kSetPortKinds, kCommandTimeoutSeconds))
-    return kWriteStepPortKinds;
+  if (Status st = send(wire::kSetPortKinds, kWriteStepPortKinds); !st) return st;
 
   if (HasDhcpSetting(rec.device_type(), rec.firmware_version())) {
     progress_.Writing(name, WriteStepName::kDhcp);
-    if (!Command(transport, rec, wire::kDhcp, kCommandTimeoutSeconds)) return kWriteStepDhcp;
+    if (Status st = send(wire::kDhcp, kWriteStepDhcp); !st) return st;
   }
 
   // The restart waits (the exchange's own, then this one) count down as one.
   progress_.Writing(name, WriteStepName::kRestart);
   transport.set_restart_wait_observer(
       [&](int64_t left) { progress_.Restarting(name, left + kAfterRestartMs); });
-  const bool restarted =
-      Command(transport, rec, wire::kSaveAndRestart, kRestartTimeoutSeconds).ok();
+  const Status restarted = send(wire::kSaveAndRestart, kWriteStepRestart, kRestartTimeoutSeconds);
   transport.set_restart_wait_observer(nullptr);
-  if (!restarted) return kWriteStepRestart;
+  if (!restarted) return restarted;
   // Only a server that took the restart is done with its write state and tables; one
   // that failed on the way is written in full again at the next save.
   entry.write_state = kWriteWhenChanged;
@@ -121,7 +159,7 @@ int ConfigurationWriter::WriteServer(int server_index, int found_index) {
     rec.password = rec.new_password;
     rec.password_change_pending = false;
   }
-  return kWriteOk;
+  return {};
 }
 
 ConfigurationWriter::SaveOutcome ConfigurationWriter::SaveConfigurationOutcome() {
@@ -146,8 +184,8 @@ ConfigurationWriter::SaveOutcome ConfigurationWriter::SaveConfigurationOutcome()
     if (fi < 0 || !p_.tree.in_tree(fi)) continue;
     if (entry.write_state == kWriteNever) continue;
     if (!tables.ServerChanged(i) && entry.write_state != kWriteAlways) continue;
-    const int code = WriteServer(i, fi);
-    if (code == kWriteOk) {
+    const Status written = WriteServer(i, fi);
+    if (written) {
       const uint16_t serial = found.records[static_cast<size_t>(fi)].serial_number();
       const int si = saved_found.FindSerial(serial);
       if (si >= 0) {
@@ -161,7 +199,7 @@ ConfigurationWriter::SaveOutcome ConfigurationWriter::SaveConfigurationOutcome()
       kept_old.push_back(entry.serial_number);
       const ServerRecord& rec = found.records[static_cast<size_t>(fi)];
       const Ipv4 address = tables.AsTheServerHasIt(entry).ip_address;
-      prompter.Message(ServerWriteFailed(rec.name(), AddressToText(address), code),
+      prompter.Message(ServerWriteFailed(rec.name(), AddressToText(address), written.code()),
                        MsgButtons::Ok, MsgIcon::Error);
     }
   }

@@ -21,6 +21,7 @@
 #include <functional>
 
 #include "platform/prompter.hpp"
+#include "platform/status.hpp"
 #include "protocol/transport.hpp"
 #include "srvmanager/core/manager_store.hpp"
 #include "srvmanager/core/port_mapper.hpp"
@@ -29,9 +30,11 @@
 #include "srvmanager/core/server_tables.hpp"
 #include "srvmanager/core/server_tree.hpp"
 
-namespace zelin::manager {
+namespace zelin {
 
-// Step codes of the server write sequence.
+// Step codes of the manager's server write sequence: the step that failed, as the
+// failure message shows it ("Error(-2)"); their text is the step's name in the
+// progress window.
 enum WriteStep : int {
   kWriteOk = 0,
   kWriteStepPassword = -1,
@@ -43,6 +46,16 @@ enum WriteStep : int {
   kWriteStepRestart = -10,
   kWriteStepDhcp = -12,
 };
+template <>
+struct StatusCode<WriteStep> {
+  static constexpr StatusDomain kDomain = StatusDomain::kServerWrite;
+  static std::string_view Describe(WriteStep code);
+};
+
+}  // namespace zelin
+
+namespace zelin::manager {
+
 
 class ConfigurationWriter {
  public:
@@ -73,8 +86,9 @@ class ConfigurationWriter {
     return outcome == SaveOutcome::kSaved || outcome == SaveOutcome::kServersKeptOld;
   }
   // The server write sequence for one entry and its found-server record, shown in
-  // the progress window; 0 or the negative step code.
-  int WriteServer(int server_index, int found_index);
+  // the progress window: success, or the WriteStep that failed (its code() is the
+  // step code; the message adds the exchange's reason when there is one).
+  Status WriteServer(int server_index, int found_index);
 
  private:
   Parts p_;

@@ -23,8 +23,9 @@ class ManagerStore {
   // entries); an error when the store could not be written (it is then unchanged).
   virtual Status Save(const ServerConfig* table, int count, const ServerConfig* old_table,
                       int old_count) = 0;
-  // The installation type: 1, 2, 3, 0 when not set, -1 when the store is missing.
-  virtual int ReadInstallationType() = 0;
+  // The installation type: 1, 2, 3, 0 when not set; StoreError::kNoStore when the
+  // store is missing.
+  virtual Result<int> ReadInstallationType() = 0;
   // Removes every server, its device entries and the store keys.
   virtual Status RemoveAllServers() = 0;
 };

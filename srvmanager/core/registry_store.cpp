@@ -22,8 +22,8 @@ Status HiveManagerStore::Save(const ServerConfig* table, int count, const Server
                          std::span<const ServerConfig>(old_table, Clamp(old_count)));
 }
 
-int HiveManagerStore::ReadInstallationType() {
-  return zelin::ReadInstallationType(hive_).value_or(-1);
+Result<int> HiveManagerStore::ReadInstallationType() {
+  return zelin::ReadInstallationType(hive_);
 }
 
 Status HiveManagerStore::RemoveAllServers() {

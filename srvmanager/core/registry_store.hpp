@@ -15,7 +15,7 @@ class HiveManagerStore final : public ManagerStore {
   Result<int> Load(ServerConfig* table, int capacity) override;
   Status Save(const ServerConfig* table, int count, const ServerConfig* old_table,
               int old_count) override;
-  int ReadInstallationType() override;
+  Result<int> ReadInstallationType() override;
   Status RemoveAllServers() override;
 
  private:

@@ -8,7 +8,9 @@ namespace {
 
 constexpr std::string_view kSaveProgressTitle = "Save Configuration";
 
-std::string_view StepText(WriteStepName step) {
+}  // namespace
+
+std::string_view SaveProgress::StepText(WriteStepName step) {
   static constexpr CodeText<WriteStepName> kTexts[] = {
       {WriteStepName::kLogin, "logging in"},
       {WriteStepName::kName, "server name"},
@@ -22,8 +24,6 @@ std::string_view StepText(WriteStepName step) {
   };
   return TextOf(kTexts, step);
 }
-
-}  // namespace
 
 SaveProgress::~SaveProgress() {
   Close();

@@ -57,6 +57,8 @@ class SaveProgress {
   void Restarting(std::string_view server, int64_t ms_left);
 
   static std::string WritingText(std::string_view server, WriteStepName step);
+  // The step's name: "server name", "IP address", ...
+  static std::string_view StepText(WriteStepName step);
   static std::string RestartingText(std::string_view server, int64_t ms_left);
 
  private:

@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
-  const int installation_type = store.ReadInstallationType();
+  const int installation_type = store.ReadInstallationType().value_or(-1);
   const QString title = ui::ToQString(MainTitle(installation_type));
 
   // A second start with the same title shows the first window and ends.

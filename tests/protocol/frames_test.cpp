@@ -247,9 +247,9 @@ TEST(ReplyFrames, GetRoutesStoresItsWindowUpToTheRecordsCapacity) {
   const V e1 = Hex("0a 00 00 02 0a 02 00 00 ff ff ff 00 ff ff");
   std::copy(e0.begin(), e0.end(), b.begin() + 24);
   std::copy(e1.begin(), e1.end(), b.begin() + 38);
-  frames::Messages m;
-  ASSERT_TRUE(frames::ParseGetRoutesReply(b, r, &m));
-  EXPECT_TRUE(m.empty());
+  const Status taken = frames::ParseGetRoutesReply(b, r);
+  ASSERT_TRUE(taken.ok()) << taken;
+  EXPECT_TRUE(taken.message().empty());
   EXPECT_EQ(r.route_total, 2);
   EXPECT_EQ(r.route_count, 2);
   EXPECT_EQ(r.route_table[0], (RouteEntry{Ipv4FromOctets(10, 0, 0, 1), Ipv4FromOctets(10, 1, 0, 0),
@@ -264,7 +264,7 @@ TEST(ReplyFrames, GetRoutesStoresItsWindowUpToTheRecordsCapacity) {
   PutLe16(far, 20, 30);
   PutLe16(far, 22, 5);
   for (size_t i = 30; i < 35; ++i) PutLe16(far, 24 + 14 * i + 12, static_cast<uint16_t>(i));
-  ASSERT_TRUE(frames::ParseGetRoutesReply(far, w, nullptr));
+  ASSERT_TRUE(frames::ParseGetRoutesReply(far, w).ok());
   EXPECT_EQ(w.route_table[30].metric, 30);
   EXPECT_EQ(w.route_table[31].metric, 31);
   EXPECT_EQ(w.route_start, 30);
@@ -272,8 +272,9 @@ TEST(ReplyFrames, GetRoutesStoresItsWindowUpToTheRecordsCapacity) {
   // A total above 64 is refused and nothing is stored.
   ServerRecord big = Record({});
   PutLe16(b, 18, 65);
-  ASSERT_FALSE(frames::ParseGetRoutesReply(b, big, &m));
-  EXPECT_EQ(m, frames::Messages{"Routing number(65) too much"});
+  const Status refused = frames::ParseGetRoutesReply(b, big);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.message(), "Routing number(65) too much");
   EXPECT_EQ(big.route_total, 0);
   EXPECT_EQ(big.route_table[0], RouteEntry{});
 }
@@ -287,8 +288,7 @@ TEST(ReplyFrames, GetAccessListCountsValidEntriesUpToTheFirstEnd) {
   std::fill_n(b.begin() + 34, 4, 0xFF);  // second slot 255.255.255.255 ends the table
   const V e2 = Hex("0a 00 00 02 ff 00 00 00 01 00");
   std::copy(e2.begin(), e2.end(), b.begin() + 44);
-  frames::Messages m;
-  frames::ParseGetAccessListReply(b, r, &m);
+  frames::Messages m = frames::ParseGetAccessListReply(b, r);
   EXPECT_TRUE(m.empty());
   EXPECT_EQ(r.access_total, 1);
   EXPECT_EQ(r.access_count, 1);
@@ -301,7 +301,7 @@ TEST(ReplyFrames, GetAccessListCountsValidEntriesUpToTheFirstEnd) {
   PutLe16(many, 20, 60);
   for (size_t i = 0; i < 40; ++i) many[24 + 10 * i] = 10;
   ServerRecord m2 = Record({});
-  frames::ParseGetAccessListReply(many, m2, &m);
+  m = frames::ParseGetAccessListReply(many, m2);
   EXPECT_EQ(m, (frames::Messages{"Security number are too much : 70",
                                  "Security number are too much : num(40) + start(60)"}));
   EXPECT_EQ(m2.access_total, 40);
@@ -324,8 +324,36 @@ TEST(ReplyFrames, CheckAddressAndDhcp) {
   V d = Reply(wire::kDhcp, 20);
   d[18] = 1;
   r.dhcp = 0xFF;
-  ASSERT_TRUE(frames::ApplyReplyPayload(wire::kDhcp, d, r, nullptr));
+  ASSERT_TRUE(frames::ApplyReplyPayload(wire::kDhcp, d, r).ok());
   EXPECT_EQ(r.dhcp, 1);
+}
+
+// The messages of a reply come back with its step, the refusal of a route total among
+// them; a refused payload moves neither the nonce nor the sequence.
+TEST(ReplyFrames, TakeReplyReturnsTheReplysMessagesWithItsStep) {
+  ServerRecord r = Record({});
+  V routes = Reply(wire::kGetRoutes, 584);
+  PutLe16(routes, 18, 65);
+  const frames::ReplyStep refused = frames::TakeReply(routes, routes.size(), wire::kGetRoutes, r);
+  EXPECT_TRUE(refused.ends_wait);
+  EXPECT_EQ(refused.error, LastCommandError::kErrorStatus);
+  EXPECT_EQ(refused.messages, frames::Messages{"Routing number(65) too much"});
+  EXPECT_EQ(r.sequence, 1u);
+  EXPECT_EQ(r.route_total, 0);
+
+  V access = Reply(wire::kGetAccessList, 424);
+  PutLe16(access, 18, 70);
+  const frames::ReplyStep taken =
+      frames::TakeReply(access, access.size(), wire::kGetAccessList, r);
+  EXPECT_TRUE(taken.ends_wait);
+  EXPECT_EQ(taken.error, LastCommandError::kNone);
+  EXPECT_EQ(taken.messages, frames::Messages{"Security number are too much : 70"});
+  EXPECT_EQ(r.sequence, 2u);
+  // The same datagram again is skipped (old sequence number), with nothing to show.
+  const frames::ReplyStep skipped =
+      frames::TakeReply(access, access.size(), wire::kGetAccessList, r);
+  EXPECT_FALSE(skipped.ends_wait);
+  EXPECT_TRUE(skipped.messages.empty());
 }
 
 TEST(TcpFrames, LoginAndDownloadMessages) {

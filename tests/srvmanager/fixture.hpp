@@ -41,7 +41,7 @@ class MemoryStore final : public ManagerStore {
     servers.assign(table, table + count);
     return {};
   }
-  int ReadInstallationType() override { return type; }
+  Result<int> ReadInstallationType() override { return type; }
   Status RemoveAllServers() override {
     ++removals;
     servers.clear();

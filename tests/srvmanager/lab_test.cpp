@@ -376,6 +376,36 @@ TEST_P(ManagerSaveTest, FailedServerStillSavesStoreAndOfflineServerIsNotWritten)
   EXPECT_EQ(fresh_ports_, 1);
 }
 
+// The step a server refuses is the write's Status: its code is the step code the failure
+// message shows, its message the step's text followed by the exchange's reason.
+TEST_P(ManagerSaveTest, WriteServerFailsWithTheStepItStoppedAt) {
+  auto& lab = StartLab({LabServer(101, "a", Addr(10))});
+  auto& doc = LoadDoc(kMultiHost, {MakeEntry(101, "a", Addr(10))});
+  const int fi = doc.tables().found().FindSerial(101);
+  ASSERT_GE(fi, 0);
+  const std::pair<uint8_t, WriteStep> steps[] = {{kSetName, kWriteStepName},
+                                                 {kSetAddress, kWriteStepAddress},
+                                                 {kSetPortKinds, kWriteStepPortKinds},
+                                                 {kDhcp, kWriteStepDhcp},
+                                                 {kSaveAndRestart, kWriteStepRestart}};
+  for (const auto& [code, step] : steps) {
+    ASSERT_TRUE(lab.SetFaults(101, {.refuse_code = code}));
+    lab.ClearLog();
+    const Status st = doc.writer().WriteServer(0, fi);
+    EXPECT_EQ(st.domain(), StatusDomain::kServerWrite) << st;
+    EXPECT_EQ(st.code(), static_cast<int>(step)) << st;
+    const std::string_view text = StatusCode<WriteStep>::Describe(step);
+    EXPECT_EQ(st.message().rfind(text, 0), 0u) << st;
+    EXPECT_GT(st.message().size(), text.size() + 2) << "the exchange's reason follows: " << st;
+    const std::vector<int> sent = Codes(lab, 101);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back(), code) << "nothing is sent after the refused step";
+  }
+  ASSERT_TRUE(lab.SetFaults(101, {}));
+  EXPECT_TRUE(doc.writer().WriteServer(0, fi).ok());
+  EXPECT_EQ(doc.writer().WriteServer(7, fi), kWriteStepPassword);
+}
+
 // A server that refuses its restart keeps its old settings: the hive records those for
 // it (with its new mapping) while the other server is saved with its new ones, the user
 // is told, the exit check keeps the program open, a start from that hive finds the

@@ -39,7 +39,7 @@ class MemoryStore final : public ManagerStore {
     servers.assign(table, table + count);
     return {};
   }
-  int ReadInstallationType() override { return 0; }
+  Result<int> ReadInstallationType() override { return 0; }
   Status RemoveAllServers() override {
     servers.clear();
     return {};

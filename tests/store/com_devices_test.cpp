@@ -117,12 +117,11 @@ TEST(ComDevices, FreeIndicesAreTheLowestMissingOnes) {
   ASSERT_TRUE(reg.CreateKey("Enum\\Root\\Ports\\00001"));
   EXPECT_EQ(FindFreeDeviceIndex(reg), 1);
   ASSERT_TRUE(reg.CreateKey(RegJoin(kClassRootKey, "Ports\\0000")));
-  std::string name;
-  EXPECT_EQ(FindFreeClassIndex(reg, &name), 1);
-  EXPECT_EQ(name, "ports\\0001");
+  EXPECT_EQ(FindFreeClassIndex(reg), 1);
+  EXPECT_EQ(ClassKeyName(FindFreeClassIndex(reg).value_or(-1)), "ports\\0001");
   for (int i = 0; i < kMaxDeviceIndex; ++i)
     ASSERT_TRUE(reg.CreateKey(RegJoin(kClassRootKey, ClassKeyName(i))));
-  EXPECT_EQ(FindFreeClassIndex(reg, &name), -1);
+  EXPECT_EQ(FindFreeClassIndex(reg), std::nullopt);
   MemoryRegistry before = reg;
   ASSERT_TRUE(reg.CreateKey(kPortKey));
   before = reg;

@@ -2,21 +2,32 @@
 
 #include <gtest/gtest.h>
 
+#include "store/hive_file.hpp"
+
 namespace zelin {
 namespace {
 
 MemoryRegistry Parsed(std::string_view text) {
-  MemoryRegistry reg;
-  RegTextError error;
-  EXPECT_TRUE(ParseRegText(text, reg, error)) << error.line << ": " << error.message;
-  return reg;
+  Result<MemoryRegistry> reg = ParseRegText(text);
+  EXPECT_TRUE(reg.ok()) << reg.status();
+  return reg.ok() ? std::move(*reg) : MemoryRegistry();
 }
 
+// A parse error as its message tells it: "LINE: what".
+struct RegTextError {
+  size_t line = 0;
+  std::string message;
+};
 RegTextError ParseError(std::string_view text) {
-  MemoryRegistry reg;
-  RegTextError error;
-  EXPECT_FALSE(ParseRegText(text, reg, error)) << text;
-  return error;
+  const Result<MemoryRegistry> reg = ParseRegText(text);
+  EXPECT_FALSE(reg.ok()) << text;
+  if (reg.ok()) return {};
+  EXPECT_EQ(reg.status(), StoreError::kSyntax) << text;
+  const std::string& m = reg.status().message();
+  const size_t colon = m.find(": ");
+  EXPECT_NE(colon, std::string::npos) << m;
+  if (colon == std::string::npos) return {0, m};
+  return {std::stoul(m.substr(0, colon)), m.substr(colon + 2)};
 }
 
 TEST(RegText, WritesEveryValueKindExactly) {

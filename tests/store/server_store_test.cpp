@@ -164,6 +164,25 @@ TEST_F(StoreTest, ProductLinesTakeOnlyTheirOwnModels) {
   EXPECT_EQ(PortCountOf(9747), 16);
 }
 
+TEST_F(StoreTest, AMissingStoreIsNoStoreOnBothLayersNamingTheKeyAndTheFile) {
+  const MemoryRegistry empty;
+  Table t(4);
+  const std::string express(ParametersKeyOf(ProductLine::kZelinExpress));
+  for (const Status& st : {LoadServerStore(empty, ProductLine::kZelinExpress, t).status(),
+                           ReadInstallationType(empty).status()}) {
+    EXPECT_EQ(st, StoreError::kNoStore);
+    EXPECT_EQ(st.message().rfind("no store (the key ", 0), 0u) << st;
+  }
+  EXPECT_NE(LoadServerStore(empty, ProductLine::kZelinExpress, t).status().message().find(express),
+            std::string::npos);
+  Put(empty);
+  const Status st = LoadServerStore(hive_, ProductLine::kZelinExpress, t).status();
+  EXPECT_EQ(st, StoreError::kNoStore);
+  EXPECT_EQ(st.message(), hive_.path().string() + ": no store (the key " + express +
+                              " does not exist)");
+  EXPECT_EQ(ReadInstallationType(hive_).status(), StoreError::kNoStore);
+}
+
 // Every known code against every line: a code counts only in its own line's store.
 TEST_F(StoreTest, EachLineHasItsOwnKeyAndPortCounts) {
   EXPECT_EQ(ParametersKeyOf(ProductLine::kZelin), "SoftWare\\KIVO\\Zelin\\Parameters");
@@ -664,7 +683,7 @@ int WhichTable(const HiveFile& hive, const Table& a, const Table& b) {
   MemoryRegistry reg;
   if (!hive.Load(reg).ok()) return -1;
   Table t(kMaxConfiguredServers);
-  const int n = LoadServerStore(reg, t);
+  const int n = LoadServerStore(reg, ProductLine::kZelin, t).value_or(-1);
   if (n < 0) return -1;
   t.resize(static_cast<size_t>(n));
   for (const auto& p : CheckStore(reg))

@@ -156,12 +156,12 @@ TEST_F(ZelinctlStore, ExportIsRegistryTextThatImportsBackToTheSameStore) {
   EXPECT_EQ(r.out.find("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SoftWare\\KIVO\\Zelin]\n"), 0u) << r.out;
   EXPECT_EQ(r.out.find("Other"), std::string::npos) << "foreign keys are not exported";
 
-  MemoryRegistry imported;
-  RegTextError error;
-  ASSERT_TRUE(ParseRegText(r.out, imported, error)) << error.line << ": " << error.message;
+  Result<MemoryRegistry> parsed = ParseRegText(r.out);
+  ASSERT_TRUE(parsed.ok()) << parsed.status();
+  const MemoryRegistry& imported = *parsed;
   // The imported tree is the store with exactly the device entries of its mapped ports.
   std::vector<ServerConfig> loaded(kMaxConfiguredServers);
-  ASSERT_EQ(LoadServerStore(imported, loaded), 2);
+  ASSERT_EQ(LoadServerStore(imported, ProductLine::kZelin, loaded), 2);
   loaded.resize(2);
   EXPECT_EQ(loaded, table_);
   EXPECT_TRUE(CheckStore(imported).empty());

@@ -138,6 +138,15 @@ int ReadTable(Session& s, ServerRecord& r) {
   return kExitFailed;
 }
 
+// Logs in to the server and reads its access-control list: the record, or nullptr
+// with the exit status in *rc.
+ServerRecord* LogInAndReadTable(const Parsed& p, Session& s, uint16_t serial, int* rc) {
+  ServerRecord* r = LogIn(p, s, serial, rc);
+  if (r == nullptr) return nullptr;
+  *rc = ReadTable(s, *r);
+  return *rc == kExitOk ? r : nullptr;
+}
+
 std::vector<AccessEntry> Entries(const ServerRecord& r) {
   const auto n = static_cast<size_t>(manager::AccessEntryCount(r));
   return {r.access_table.begin(), r.access_table.begin() + static_cast<std::ptrdiff_t>(n)};
@@ -162,9 +171,8 @@ int WriteIfChanged(Session& s, ServerRecord& r, const std::vector<AccessEntry>& 
 int Show(const Parsed& p, uint16_t serial) {
   Session s;
   int rc = kExitOk;
-  ServerRecord* r = LogIn(p, s, serial, &rc);
+  ServerRecord* r = LogInAndReadTable(p, s, serial, &rc);
   if (r == nullptr) return rc;
-  if (rc = ReadTable(s, *r); rc != kExitOk) return rc;
   const auto entries = Entries(*r);
   if (p.has("--json")) {
     nlohmann::json out = nlohmann::json::array();
@@ -193,9 +201,8 @@ int Set(const Parsed& p, uint16_t serial) {
   if (int rc = ParseEntries(p.positional, &wanted); rc != kExitOk) return rc;
   Session s;
   int rc = kExitOk;
-  ServerRecord* r = LogIn(p, s, serial, &rc);
+  ServerRecord* r = LogInAndReadTable(p, s, serial, &rc);
   if (r == nullptr) return rc;
-  if (rc = ReadTable(s, *r); rc != kExitOk) return rc;
   const auto before = Entries(*r);
   // The new list, built by the same merge as the manager's page.
   ServerRecord scratch = *r;

@@ -73,11 +73,8 @@ int RunProbe(const Args& args) {
     return Usage(p,
                  "usage: zelinctl probe ADDRESS [--json]\n\n"
                  "Asks the server at ADDRESS directly (no broadcast) and shows it.\n");
-  const auto address = ParseAddress(p.positional[0]);
-  if (!address) {
-    std::fprintf(stderr, "zelinctl: '%s' is not an IPv4 address\n", p.positional[0].c_str());
-    return kExitUsage;
-  }
+  const auto address = AddressArgument(p.positional[0]);
+  if (!address) return kExitUsage;
   Session s;
   if (int rc = OpenSession(p, s); rc != kExitOk) return rc;
   if (!s.transport->MaySendTo(*address)) {
@@ -101,8 +98,8 @@ int RunProbe(const Args& args) {
 
 int RunLocate(const Args& args) {
   const Parsed p = Parse(args, {}, {"--off"});
-  const int serial = p.positional.size() == 1 ? ParseSerial(p.positional[0]) : -1;
-  if (p.help || !p.error.empty() || serial < 0)
+  const int serial = CommandSerial(p, 1);
+  if (serial < 0)
     return Usage(p,
                  "usage: zelinctl locate SERIAL [--off]\n\n"
                  "Makes the server with serial number SERIAL show itself (its locate signal), or\n"
@@ -124,8 +121,8 @@ int RunLocate(const Args& args) {
 
 int RunSet(const Args& args) {
   const Parsed p = Parse(args, {"--name", "--ip", "--netmask", "--password", "--new-password"}, {});
-  const int serial = p.positional.size() == 1 ? ParseSerial(p.positional[0]) : -1;
-  if (p.help || !p.error.empty() || serial < 0)
+  const int serial = CommandSerial(p, 1);
+  if (serial < 0)
     return Usage(p,
                  "usage: zelinctl set SERIAL [--name N] [--ip A] [--netmask M]\n"
                  "                    [--new-password NEW] [--password P]\n\n"
@@ -149,14 +146,8 @@ int RunSet(const Args& args) {
   }
   if (name != nullptr && !IsDeviceText(*name)) return RefuseDeviceText("--name");
   std::optional<Ipv4> ip_value, mask_value;
-  if (ip != nullptr && !(ip_value = ParseAddress(*ip))) {
-    std::fprintf(stderr, "zelinctl: --ip: '%s' is not an IPv4 address\n", ip->c_str());
-    return kExitUsage;
-  }
-  if (mask != nullptr && !(mask_value = ParseAddress(*mask))) {
-    std::fprintf(stderr, "zelinctl: --netmask: '%s' is not an IPv4 address\n", mask->c_str());
-    return kExitUsage;
-  }
+  if (ip != nullptr && !(ip_value = AddressArgument(*ip, "--ip"))) return kExitUsage;
+  if (mask != nullptr && !(mask_value = AddressArgument(*mask, "--netmask"))) return kExitUsage;
   for (const char* option : {"--new-password", "--password"})
     if (const int rc = CheckPasswordOption(p, option); rc != kExitOk) return rc;
 
@@ -216,8 +207,8 @@ class TerminalProgress final : public ProgressSink {
 
 int RunUpgrade(const Args& args) {
   const Parsed p = Parse(args, {"--password"}, {});
-  const int serial = p.positional.size() == 2 ? ParseSerial(p.positional[0]) : -1;
-  if (p.help || !p.error.empty() || serial < 0)
+  const int serial = CommandSerial(p, 2);
+  if (serial < 0)
     return Usage(p,
                  "usage: zelinctl upgrade SERIAL FILE [--password P]\n\n"
                  "Downloads the firmware image FILE (*.rom) to the server with serial number\n"

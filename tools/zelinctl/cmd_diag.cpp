@@ -180,11 +180,8 @@ int ConfigFromAddresses(const Parsed& p, HostInterfaces& interfaces, DiagConfig&
     return kExitEnvironment;
   }
   for (const std::string& text : p.positional) {
-    const auto address = ParseAddress(text);
-    if (!address) {
-      std::fprintf(stderr, "zelinctl: '%s' is not an IPv4 address\n", text.c_str());
-      return kExitUsage;
-    }
+    const auto address = AddressArgument(text);
+    if (!address) return kExitUsage;
     ServerImage image;
     if (auto found = interfaces.SearchWithRetries(*address, interrupted, 3); found.ok()) {
       image.bytes = found->reply;

@@ -65,11 +65,8 @@ constexpr int kMaxMetric = 999;  // three digits, as the manager's route dialog 
 std::optional<Ipv4> AddressOption(const Parsed& p, const char* option, int* rc) {
   const std::string* text = p.value(option);
   if (text == nullptr) return std::nullopt;
-  auto a = ParseAddress(*text);
-  if (!a) {
-    std::fprintf(stderr, "zelinctl: %s: '%s' is not an IPv4 address\n", option, text->c_str());
-    *rc = kExitUsage;
-  }
+  auto a = AddressArgument(*text, option);
+  if (!a) *rc = kExitUsage;
   return a;
 }
 

@@ -265,8 +265,8 @@ std::string HardwareText(const std::array<uint8_t, 6>& hw) {
 
 int RunCheckAddress(const Args& args) {
   const Parsed p = Parse(args, {"--password"}, {"--json"});
-  const int serial = p.positional.size() == 2 ? ParseSerial(p.positional[0]) : -1;
-  if (p.help || !p.error.empty() || serial < 0)
+  const int serial = CommandSerial(p, 2);
+  if (serial < 0)
     return Usage(p,
                  "usage: zelinctl check-address SERIAL ADDRESS [--json] [--password P]\n\n"
                  "Asks the server with serial number SERIAL whether another host on its network\n"
@@ -274,11 +274,8 @@ int RunCheckAddress(const Args& args) {
                  "address is free or in use; nothing on the server changes.\n"
                  "  --json             {address, in_use, hardware} (hardware null when free)\n"
                  "  --password P       the server's password, to log in (when it has one)\n");
-  const auto address = ParseAddress(p.positional[1]);
-  if (!address) {
-    std::fprintf(stderr, "zelinctl: '%s' is not an IPv4 address\n", p.positional[1].c_str());
-    return kExitUsage;
-  }
+  const auto address = AddressArgument(p.positional[1]);
+  if (!address) return kExitUsage;
   if (const int rc = CheckPasswordOption(p, "--password"); rc != kExitOk) return rc;
   Session s;
   int rc = kExitOk;

@@ -93,12 +93,9 @@ int List(const Parsed& o) {
   MemoryRegistry reg;
   if (auto code = LoadTree(hive, reg)) return *code;
   std::vector<ServerConfig> table(kMaxConfiguredServers);
-  const int count = LoadServerStore(reg, table);
-  if (count < 0)
-    return Fail(hive.path().string() + ": no store (the key " + std::string(kParametersKey) +
-                    " does not exist)",
-                kExitNotFound);
-  table.resize(static_cast<size_t>(count));
+  const Result<int> count = LoadServerStore(reg, ProductLine::kZelin, table);
+  if (!count) return Fail(hive.path().string() + ": " + count.status().message(), kExitNotFound);
+  table.resize(static_cast<size_t>(*count));
 
   nlohmann::json servers = nlohmann::json::array();
   std::string text;
@@ -150,7 +147,7 @@ int List(const Parsed& o) {
   }
   if (o.has("--json")) {
     const nlohmann::json doc{{"registry", hive.path().string()},
-                             {"installation_type", ReadInstallationType(reg)},
+                             {"installation_type", ReadInstallationType(reg).value_or(-1)},
                              {"servers", servers}};
     PrintJson(doc);
   } else {

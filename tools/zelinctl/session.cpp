@@ -98,6 +98,19 @@ int ParseSerial(const std::string& text) {
   return v > 65535 ? -1 : static_cast<int>(v);
 }
 
+std::optional<Ipv4> AddressArgument(const std::string& text, const char* option) {
+  auto address = ParseAddress(text);
+  if (!address)
+    std::fprintf(stderr, "zelinctl: %s%s'%s' is not an IPv4 address\n", option ? option : "",
+                 option ? ": " : "", text.c_str());
+  return address;
+}
+
+int CommandSerial(const Parsed& p, size_t positional) {
+  if (p.help || !p.error.empty() || p.positional.size() != positional) return -1;
+  return ParseSerial(p.positional[0]);
+}
+
 std::string FirmwareText(uint32_t v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%X.%02X.%04X", (v >> 24) & 0xFF, (v >> 16) & 0xFF, v & 0xFFFF);

@@ -52,8 +52,15 @@ Parsed Parse(const Args& args, std::set<std::string> valued, std::set<std::strin
 
 // An IPv4 address typed on the command line: exactly four decimal parts.
 std::optional<Ipv4> ParseAddress(const std::string& text);
+// ParseAddress of an argument; when it is not one, nullopt with
+// "zelinctl: [OPTION: ]'TEXT' is not an IPv4 address" on standard error.
+std::optional<Ipv4> AddressArgument(const std::string& text, const char* option = nullptr);
 // Serial number argument: decimal, 0..65535; -1 when it is not one.
 int ParseSerial(const std::string& text);
+// The serial number of a command on one server: the first of exactly `positional`
+// arguments. -1 when the command line asks for help, has an error or does not fit
+// (the command then prints its usage).
+int CommandSerial(const Parsed& p, size_t positional);
 // "2.20.0100" from the 32-bit firmware value of a search reply.
 std::string FirmwareText(uint32_t version);
 
