@@ -3,7 +3,8 @@
 //
 // Everything here is a pure function over byte spans and ServerRecords: no socket,
 // no clock, no user interface. Messages meant for the user (the table replies can report
-// oversized totals) are returned with the result, and the caller shows them. Every decoder reads only the bytes it is given and treats them as hostile:
+// oversized totals) are returned with the result, and the caller shows them. Every
+// decoder reads only the bytes it is given and treats them as hostile:
 // a reply shorter than a field leaves that field unread.
 
 #include <array>
