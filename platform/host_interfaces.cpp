@@ -54,17 +54,12 @@ HostInterface Describe(const ifaddrs* ifa) {
 
 }  // namespace
 
-std::vector<HostInterface> ListHostInterfaces(bool* too_many) {
-  if (too_many != nullptr) *too_many = false;
+std::vector<HostInterface> ListHostInterfaces() {
   std::vector<HostInterface> out;
   IfAddrs all;
   for (const ifaddrs* ifa = all.get(); ifa != nullptr; ifa = ifa->ifa_next) {
     if (!IsUpIpv4(ifa) || (ifa->ifa_flags & IFF_LOOPBACK) != 0) continue;
     if (IsLoopbackAddress(AddressOf(ifa))) continue;
-    if (out.size() == kMaxHostInterfaces) {
-      if (too_many != nullptr) *too_many = true;
-      break;
-    }
     out.push_back(Describe(ifa));
   }
   return out;

@@ -24,9 +24,9 @@ struct HostInterface {
 
 inline constexpr size_t kMaxHostInterfaces = 255;
 
-// Non-loopback IPv4 addresses of the interfaces that are up, in the host's order.
-// When more than 255 exist, only the first 255 are returned and *too_many is set.
-std::vector<HostInterface> ListHostInterfaces(bool* too_many = nullptr);
+// Non-loopback IPv4 addresses of the interfaces that are up, in the host's order (all
+// of them: a caller that can use at most kMaxHostInterfaces refuses a longer list).
+std::vector<HostInterface> ListHostInterfaces();
 
 // The given addresses, in the given order, with the index and name of the interface
 // that holds each (loopback addresses map to the loopback interface). An address that

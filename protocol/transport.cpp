@@ -114,9 +114,8 @@ Status Transport::OpenTransport(uint16_t first_local_port) {
     if (options_.interfaces.size() > kMaxInterfaces) return too_many_hosts();
     hosts = ResolveHostInterfaces(options_.interfaces);
   } else {
-    bool too_many = false;
-    hosts = ListHostInterfaces(&too_many);
-    if (too_many) return too_many_hosts();
+    hosts = ListHostInterfaces();
+    if (hosts.size() > kMaxInterfaces) return too_many_hosts();
   }
   if (hosts.empty()) return SocketStatus(EADDRNOTAVAIL, "no host IPv4 address to use");
   interface_count_ = static_cast<int>(hosts.size());
