@@ -218,7 +218,7 @@ struct Monitor {
         std::printf("%s\n", j.dump().c_str());
       } else {
         std::string line = std::to_string(now) + "," + std::to_string(serial);
-        for (int item : items) line += "," + CsvField(Text(item, row));
+        for (int item : items) line.append(",").append(CsvField(Text(item, row)));
         std::printf("%s\n", line.c_str());
       }
     }
