@@ -244,8 +244,8 @@ std::optional<ReplySpec> ReplySpecFor(uint8_t code) {
       {kLogin, {kLoginReplySize, false, kReplyHeaderSize}},
       {kDhcp, {kDhcpReplySize, false, kReplyPayload + 1}},
   };
-  for (const auto& [reply_code, spec] : kPayloadReplies)
-    if (reply_code == code) return spec;
+  for (const auto& [reply_code, shape] : kPayloadReplies)
+    if (reply_code == code) return shape;
   return std::nullopt;
 }
 
