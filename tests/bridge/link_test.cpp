@@ -398,6 +398,13 @@ TEST_F(LinkTest, OnOpenHoldsTheServerPortOnlyWhileUsed) {
   ASSERT_EQ(::write(fd, "bye", 3), 3);
   ::close(fd);
   ASSERT_TRUE(bridge_->RunUntil([&] { return Port("COM7")->state == LinkState::kIdle; }, 60000));
+  // The bridge is idle once it has sent and closed; the server's thread reads after that.
+  auto dtr_off_seen = [&] {
+    const auto events = server.Commands();
+    return !events.empty() && events.back().command == ComCommand::SetControl &&
+           events.back().value == std::vector<uint8_t>{rfc2217::control::kDtrOff};
+  };
+  EXPECT_TRUE(bridge_->RunUntil(dtr_off_seen, 60000));
   EXPECT_EQ(server.Received(), (std::vector<uint8_t>{'o', 'n', 'e', 'b', 'y', 'e'}));
   const auto events = server.Commands();
   ASSERT_FALSE(events.empty());
