@@ -95,6 +95,8 @@ class RunningBridge {
     }
     return true;
   }
+  // The bridge thread's id (for its CPU placement).
+  pid_t tid() const { return tid_.load(); }
   // CPU time of the bridge's thread, in seconds.
   double Cpu() const {
     timespec ts{};

@@ -20,11 +20,18 @@
 // pty takes about 4 KiB at a time), so on the bridge's path the writer's own CPU grows
 // with the size of a call (about 6 ms/MB at 1 MiB, 2 at 64 KiB with a reader that keeps
 // up); its rfc2217:// client sends a call with one sendall and does not copy so.
-// Usage: bridge_interop_bench [--chunk-kib=N] [runs (default 3)] [MiB ... (default 8 64)].
+// With --split-cores the far side (ser2net, socat and this program's reading thread) runs on
+// CPU 0 and the writing side (the Python writer, and on the bridge's path the bridge's
+// thread) on CPU 1, the same for both paths: it shows what each path moves when the work
+// before ser2net does not take the far side's CPU (on a two-core machine the two sides
+// otherwise share both cores and the path with more work before ser2net gives ser2net less).
+// Usage: bridge_interop_bench [--chunk-kib=N] [--split-cores] [runs (default 3)]
+//                             [MiB ... (default 8 64)].
 // Needs ser2net, socat and python3-serial (scripts/setup.sh --interop).
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
@@ -123,9 +130,23 @@ struct Result {
 };
 
 // Runs the writer on `url` and reads `data.size()` bytes at `line`, byte-exact.
+// Where the two sides of the path run (--split-cores); -1: anywhere.
+struct Placement {
+  int far = -1;
+  int writing = -1;
+};
+
+void Pin(pid_t who, int cpu) {
+  if (cpu < 0) return;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(cpu, &set);
+  if (::sched_setaffinity(who, sizeof set, &set) != 0) std::perror("sched_setaffinity");
+}
+
 Result Transfer(const fs::path& dir, const std::string& url, const std::string& line,
                 const std::vector<uint8_t>& data, const testing::Ser2netFixture& s2n,
-                size_t chunk) {
+                size_t chunk, const Placement& where) {
   const int fd = ::open(line.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return {false, 0, "cannot open " + line};
   std::vector<uint8_t> buf(1 << 16);
@@ -137,6 +158,7 @@ Result Transfer(const fs::path& dir, const std::string& url, const std::string& 
                               (dir / "data.bin").string(), report.string(),
                               std::to_string(chunk)},
                              (dir / "writer.log").string());
+  Pin(writer, where.writing);
   const std::string ser2net = std::to_string(s2n.ser2net_pid());
   const std::string socat = std::to_string(s2n.socat_pid());
   const double ser2net0 = ProcCpu(ser2net), socat0 = ProcCpu(socat);
@@ -188,7 +210,8 @@ double LoadAverage() {
 // The figures of one run, by name, for the summary of a size.
 using Figures = std::map<std::string, double>;
 
-bool RunOne(size_t mib, int run, size_t chunk, std::vector<Figures>& runs) {
+bool RunOne(size_t mib, int run, size_t chunk, const Placement& where,
+            std::vector<Figures>& runs) {
   TempDir tmp;
   std::vector<uint8_t> data(mib << 20);
   std::mt19937_64 random(static_cast<uint64_t>(mib * 1000 + static_cast<size_t>(run)));
@@ -209,8 +232,10 @@ bool RunOne(size_t mib, int run, size_t chunk, std::vector<Figures>& runs) {
   }
   const std::string url = "rfc2217://" + AddressToText(ip) + ":" + std::to_string(s2n.port()) +
                           "?ign_set_control";  // a pty device has no modem lines to set
+  Pin(s2n.ser2net_pid(), where.far);
+  Pin(s2n.socat_pid(), where.far);
   const double load0 = LoadAverage();
-  const Result py = Transfer(tmp.path(), url, s2n.line_path(), data, s2n, chunk);
+  const Result py = Transfer(tmp.path(), url, s2n.line_path(), data, s2n, chunk, where);
   if (!py.ok) {
     std::printf("%zu MiB run %d, pyserial: %s\n", mib, run, py.why.c_str());
     return false;
@@ -226,8 +251,9 @@ bool RunOne(size_t mib, int run, size_t chunk, std::vector<Figures>& runs) {
       std::printf("%zu MiB run %d: the bridge does not connect\n", mib, run);
       return false;
     }
+    Pin(b.tid(), where.writing);
     const double cpu0 = b.Cpu(), wakes0 = b.Switches();
-    br = Transfer(tmp.path(), b.Device(1).string(), s2n.line_path(), data, s2n, chunk);
+    br = Transfer(tmp.path(), b.Device(1).string(), s2n.line_path(), data, s2n, chunk, where);
     cpu = b.Cpu() - cpu0;
     wakes = b.Switches() - wakes0;
   }
@@ -294,16 +320,28 @@ int main(int argc, char** argv) {
     chunk = std::max<size_t>(1, std::strtoul(args.front().c_str() + 12, nullptr, 10)) << 10;
     args.erase(args.begin());
   }
+  zelin::Placement where;
+  if (!args.empty() && args.front() == "--split-cores") {
+    if (::sysconf(_SC_NPROCESSORS_ONLN) < 2) {
+      std::printf("--split-cores needs two CPUs\n");
+      return 1;
+    }
+    where = {.far = 0, .writing = 1};
+    zelin::Pin(0, where.far);  // this thread reads; the threads it starts move as they are told
+    args.erase(args.begin());
+  }
   const int runs = !args.empty() ? std::max(1, std::atoi(args[0].c_str())) : 3;
   std::vector<size_t> sizes;
   for (size_t i = 1; i < args.size(); ++i)
     sizes.push_back(static_cast<size_t>(std::atoi(args[i].c_str())));
-  std::printf("the writer hands pyserial %zu KiB a call\n", chunk >> 10);
+  std::printf("the writer hands pyserial %zu KiB a call%s\n", chunk >> 10,
+              where.far >= 0 ? "; ser2net, socat and the reader on CPU 0, the writing side on CPU 1"
+                             : "");
   if (sizes.empty()) sizes = {8, 64};
   bool ok = true;
   for (size_t mib : sizes) {
     std::vector<zelin::Figures> figures;
-    for (int run = 1; run <= runs; ++run) ok = zelin::RunOne(mib, run, chunk, figures) && ok;
+    for (int run = 1; run <= runs; ++run) ok = zelin::RunOne(mib, run, chunk, where, figures) && ok;
     zelin::Summary(mib, figures);
   }
   return ok ? 0 : 1;
