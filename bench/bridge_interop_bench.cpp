@@ -25,22 +25,29 @@
 // thread) on CPU 1, the same for both paths: it shows what each path moves when the work
 // before ser2net does not take the far side's CPU (on a two-core machine the two sides
 // otherwise share both cores and the path with more work before ser2net gives ser2net less).
-// Usage: bridge_interop_bench [--chunk-kib=N] [--split-cores] [runs (default 3)]
-//                             [MiB ... (default 8 64)].
+// With --pty-floor a third path runs after the two: the same writer into PtyCopier below,
+// the least a bridge with a pty can do.
+// Usage: bridge_interop_bench [--chunk-kib=N] [--pty-floor] [--split-cores]
+//                             [runs (default 3)] [MiB ... (default 8 64)].
 // Needs ser2net, socat and python3-serial (scripts/setup.sh --interop).
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sched.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -60,6 +67,7 @@
 #include "bench/bench_lab.hpp"
 #include "bridge/core/bridge.hpp"
 #include "platform/notices.hpp"
+#include "protocol/socket_address.hpp"
 #include "store/server_store.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/ser2net_fixture.hpp"
@@ -201,6 +209,86 @@ Result Transfer(const fs::path& dir, const std::string& url, const std::string& 
   return r;
 }
 
+// The floor of any bridge with a pty: a pty whose master is read 4 KiB at a time, the
+// bytes doubled where they are 0xFF (Telnet) and sent to ser2net on one plain TCP
+// connection; nothing else (no settings, no negotiation answered, no queue). The same
+// writer writes to its slave. What the bridge moves beside it is what the bridge itself
+// costs; what it moves beside pyserial's client is what the pty costs as well.
+class PtyCopier {
+ public:
+  PtyCopier(Ipv4 ip, uint16_t port, int cpu) {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) std::abort();
+    std::array<char, 128> name{};
+    if (::ptsname_r(master_, name.data(), name.size()) != 0) std::abort();
+    device_ = name.data();
+    // Held open so that the master sees no hang-up between the writer's open and close.
+    slave_ = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios t{};
+    if (slave_ < 0 || ::tcgetattr(slave_, &t) != 0) std::abort();
+    ::cfmakeraw(&t);
+    if (::tcsetattr(slave_, TCSANOW, &t) != 0) std::abort();
+    sock_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in to = SocketAddress(ip, port);
+    if (sock_ < 0 || ::connect(sock_, AsSockaddr(to), sizeof to) != 0) std::abort();
+    const int one = 1;
+    ::setsockopt(sock_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    thread_ = std::thread([this, cpu] {
+      Pin(0, cpu);
+      Run();
+    });
+    if (::pthread_getcpuclockid(thread_.native_handle(), &cpu_) != 0) std::abort();
+  }
+  ~PtyCopier() {
+    stop_ = true;
+    thread_.join();
+    ::close(sock_);
+    ::close(slave_);
+    ::close(master_);
+  }
+  PtyCopier(const PtyCopier&) = delete;
+  PtyCopier& operator=(const PtyCopier&) = delete;
+  const std::string& device() const { return device_; }
+  // CPU time of the copier's thread, in seconds.
+  double Cpu() const {
+    timespec ts{};
+    if (::clock_gettime(cpu_, &ts) != 0) return 0;
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+  }
+
+ private:
+  void Run() {
+    std::array<uint8_t, 4096> in{};
+    std::vector<uint8_t> out;
+    while (!stop_) {
+      pollfd p[2] = {{master_, POLLIN, 0}, {sock_, POLLIN, 0}};
+      if (::poll(p, 2, 100) <= 0) continue;
+      if ((p[1].revents & POLLIN) != 0) ::recv(sock_, in.data(), in.size(), MSG_DONTWAIT);
+      if ((p[0].revents & POLLIN) == 0) continue;
+      const ssize_t n = ::read(master_, in.data(), in.size());
+      if (n <= 0) continue;
+      out.clear();
+      for (ssize_t i = 0; i < n; ++i) {
+        out.push_back(in[static_cast<size_t>(i)]);
+        if (in[static_cast<size_t>(i)] == 0xFF) out.push_back(0xFF);
+      }
+      for (size_t off = 0; off < out.size();) {
+        const ssize_t w = ::send(sock_, out.data() + off, out.size() - off, MSG_NOSIGNAL);
+        if (w <= 0) return;
+        off += static_cast<size_t>(w);
+      }
+    }
+  }
+
+  int master_ = -1;
+  int slave_ = -1;
+  int sock_ = -1;
+  std::string device_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  clockid_t cpu_{};
+};
+
 double LoadAverage() {
   double l[1] = {0};
   ::getloadavg(l, 1);
@@ -210,7 +298,7 @@ double LoadAverage() {
 // The figures of one run, by name, for the summary of a size.
 using Figures = std::map<std::string, double>;
 
-bool RunOne(size_t mib, int run, size_t chunk, const Placement& where,
+bool RunOne(size_t mib, int run, size_t chunk, const Placement& where, bool with_floor,
             std::vector<Figures>& runs) {
   TempDir tmp;
   std::vector<uint8_t> data(mib << 20);
@@ -261,6 +349,18 @@ bool RunOne(size_t mib, int run, size_t chunk, const Placement& where,
     std::printf("%zu MiB run %d, bridge: %s\n", mib, run, br.why.c_str());
     return false;
   }
+  Result floor;
+  double floor_cpu = 0;
+  if (with_floor) {
+    PtyCopier copier(ip, s2n.port(), where.writing);
+    const double cpu0 = copier.Cpu();
+    floor = Transfer(tmp.path(), copier.device(), s2n.line_path(), data, s2n, chunk, where);
+    floor_cpu = copier.Cpu() - cpu0;
+    if (!floor.ok) {
+      std::printf("%zu MiB run %d, pty copier: %s\n", mib, run, floor.why.c_str());
+      return false;
+    }
+  }
   const double mb = static_cast<double>(data.size()) / 1e6;
   const double load = (load0 + LoadAverage()) / 2;
   std::printf("%3zu MiB run %d: pyserial rfc2217:// %6.2f MB/s, bridge %6.2f MB/s, "
@@ -272,6 +372,12 @@ bool RunOne(size_t mib, int run, size_t chunk, const Placement& where,
               py.writer_cpu * 1e3 / mb, py.ser2net_cpu * 1e3 / mb, py.socat_cpu * 1e3 / mb,
               br.writer_cpu * 1e3 / mb, br.ser2net_cpu * 1e3 / mb, br.socat_cpu * 1e3 / mb,
               cpu * 1e3 / mb);
+  if (with_floor)
+    std::printf("           pty copier %6.2f MB/s (CPU ms/MB writer %.1f, ser2net %.1f, socat %.1f, "
+                "copier %.1f): bridge / copier %.2f, copier / pyserial %.2f\n",
+                floor.mb_per_s, floor.writer_cpu * 1e3 / mb, floor.ser2net_cpu * 1e3 / mb,
+                floor.socat_cpu * 1e3 / mb, floor_cpu * 1e3 / mb, br.mb_per_s / floor.mb_per_s,
+                floor.mb_per_s / py.mb_per_s);
   std::fflush(stdout);
   runs.push_back({{"pyserial MB/s", py.mb_per_s},
                   {"bridge MB/s", br.mb_per_s},
@@ -283,6 +389,12 @@ bool RunOne(size_t mib, int run, size_t chunk, const Placement& where,
                   {"CPU ms/MB, bridge path",
                    (br.writer_cpu + br.ser2net_cpu + br.socat_cpu + cpu) * 1e3 / mb},
                   {"load average", load}});
+  if (with_floor) {
+    runs.back()["pty copier MB/s"] = floor.mb_per_s;
+    runs.back()["pty copier CPU ms/MB"] = floor_cpu * 1e3 / mb;
+    runs.back()["ratio bridge / copier"] = br.mb_per_s / floor.mb_per_s;
+    runs.back()["ratio copier / pyserial"] = floor.mb_per_s / py.mb_per_s;
+  }
   return true;
 }
 
@@ -321,6 +433,11 @@ int main(int argc, char** argv) {
     args.erase(args.begin());
   }
   zelin::Placement where;
+  bool floor = false;
+  if (!args.empty() && args.front() == "--pty-floor") {
+    floor = true;
+    args.erase(args.begin());
+  }
   if (!args.empty() && args.front() == "--split-cores") {
     if (::sysconf(_SC_NPROCESSORS_ONLN) < 2) {
       std::printf("--split-cores needs two CPUs\n");
@@ -341,7 +458,7 @@ int main(int argc, char** argv) {
   bool ok = true;
   for (size_t mib : sizes) {
     std::vector<zelin::Figures> figures;
-    for (int run = 1; run <= runs; ++run) ok = zelin::RunOne(mib, run, chunk, where, figures) && ok;
+    for (int run = 1; run <= runs; ++run) ok = zelin::RunOne(mib, run, chunk, where, floor, figures) && ok;
     zelin::Summary(mib, figures);
   }
   return ok ? 0 : 1;
