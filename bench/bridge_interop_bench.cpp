@@ -427,25 +427,24 @@ int main(int argc, char** argv) {
     return 1;
   }
   size_t chunk = 1 << 20;
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (!args.empty() && args.front().rfind("--chunk-kib=", 0) == 0) {
-    chunk = std::max<size_t>(1, std::strtoul(args.front().c_str() + 12, nullptr, 10)) << 10;
-    args.erase(args.begin());
-  }
   zelin::Placement where;
   bool floor = false;
-  if (!args.empty() && args.front() == "--pty-floor") {
-    floor = true;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  while (!args.empty() && args.front().rfind("--", 0) == 0) {  // options, in any order
+    const std::string option = args.front();
     args.erase(args.begin());
-  }
-  if (!args.empty() && args.front() == "--split-cores") {
-    if (::sysconf(_SC_NPROCESSORS_ONLN) < 2) {
-      std::printf("--split-cores needs two CPUs\n");
+    if (option.rfind("--chunk-kib=", 0) == 0) {
+      chunk = std::max<size_t>(1, std::strtoul(option.c_str() + 12, nullptr, 10)) << 10;
+    } else if (option == "--pty-floor") {
+      floor = true;
+    } else if (option == "--split-cores" && ::sysconf(_SC_NPROCESSORS_ONLN) >= 2) {
+      where = {.far = 0, .writing = 1};
+      zelin::Pin(0, where.far);  // this thread reads; the threads it starts move as told
+    } else {
+      std::printf("%s: %s\n", option.c_str(),
+                  option == "--split-cores" ? "needs two CPUs" : "not an option");
       return 1;
     }
-    where = {.far = 0, .writing = 1};
-    zelin::Pin(0, where.far);  // this thread reads; the threads it starts move as they are told
-    args.erase(args.begin());
   }
   const int runs = !args.empty() ? std::max(1, std::atoi(args[0].c_str())) : 3;
   std::vector<size_t> sizes;
