@@ -137,7 +137,6 @@ struct Result {
   double socat_cpu = 0;
 };
 
-// Runs the writer on `url` and reads `data.size()` bytes at `line`, byte-exact.
 // Where the two sides of the path run (--split-cores); -1: anywhere.
 struct Placement {
   int far = -1;
@@ -152,6 +151,7 @@ void Pin(pid_t who, int cpu) {
   if (::sched_setaffinity(who, sizeof set, &set) != 0) std::perror("sched_setaffinity");
 }
 
+// Runs the writer on `url` and reads `data.size()` bytes at `line`, byte-exact.
 Result Transfer(const fs::path& dir, const std::string& url, const std::string& line,
                 const std::vector<uint8_t>& data, const testing::Ser2netFixture& s2n,
                 size_t chunk, const Placement& where) {
@@ -457,7 +457,8 @@ int main(int argc, char** argv) {
   bool ok = true;
   for (size_t mib : sizes) {
     std::vector<zelin::Figures> figures;
-    for (int run = 1; run <= runs; ++run) ok = zelin::RunOne(mib, run, chunk, where, floor, figures) && ok;
+    for (int run = 1; run <= runs; ++run)
+      ok = zelin::RunOne(mib, run, chunk, where, floor, figures) && ok;
     zelin::Summary(mib, figures);
   }
   return ok ? 0 : 1;
