@@ -373,8 +373,8 @@ bool RunOne(size_t mib, int run, size_t chunk, const Placement& where, bool with
               br.writer_cpu * 1e3 / mb, br.ser2net_cpu * 1e3 / mb, br.socat_cpu * 1e3 / mb,
               cpu * 1e3 / mb);
   if (with_floor)
-    std::printf("           pty copier %6.2f MB/s (CPU ms/MB writer %.1f, ser2net %.1f, socat %.1f, "
-                "copier %.1f): bridge / copier %.2f, copier / pyserial %.2f\n",
+    std::printf("           pty copier %6.2f MB/s (CPU ms/MB writer %.1f, ser2net %.1f, "
+                "socat %.1f, copier %.1f): bridge / copier %.2f, copier / pyserial %.2f\n",
                 floor.mb_per_s, floor.writer_cpu * 1e3 / mb, floor.ser2net_cpu * 1e3 / mb,
                 floor.socat_cpu * 1e3 / mb, floor_cpu * 1e3 / mb, br.mb_per_s / floor.mb_per_s,
                 floor.mb_per_s / py.mb_per_s);
